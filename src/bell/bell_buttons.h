@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLineEdit;
+
+namespace bw::bell {
+
+class BellLink;
+
+// The window's controls that the bell and clock buttons read and write.
+struct BellControls {
+    QLineEdit* Txt_Machine = nullptr;
+    QComboBox* Cbo_COM = nullptr;
+    QLineEdit* TxtBellNum = nullptr;
+    std::array<QLineEdit*, 30> TxtHour{};
+    std::array<QLineEdit*, 30> TxtMin{};
+    std::function<void(const QString&)> setStatus; // panel 1 of the status bar
+};
+
+// Click handlers of Cmd_Ring_read, Cmd_Ring_Num, Cmd_DateTime and Cmd_Test over the
+// window's one serial port (the bell link).
+class BellButtons {
+public:
+    BellButtons(BellControls controls, std::unique_ptr<BellLink> link);
+    ~BellButtons();
+
+    void Cmd_Ring_read_Click();
+    void Cmd_Ring_Num_Click();
+    void Cmd_DateTime_Click();
+    void Cmd_Test_Click();
+
+    BellLink& link() { return *link_; }
+    bool busy() const { return busy_; }
+
+private:
+    BellControls c_;
+    std::unique_ptr<BellLink> link_;
+    bool busy_ = false; // an exchange is waiting: further presses are ignored
+};
+
+} // namespace bw::bell

@@ -1,0 +1,72 @@
+#include "platform/ui.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace bw {
+
+namespace {
+
+class QtMessageBox : public IMessageBox {
+public:
+    int MsgBox(const QString& text, int style, const QString& title) override {
+        QMessageBox box;
+        box.setText(text);
+        box.setWindowTitle(title.isEmpty() ? QCoreApplication::applicationName() : title);
+        switch (style & 0x70) {
+        case mb::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case mb::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case mb::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case mb::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            box.setIcon(QMessageBox::NoIcon);
+        }
+        switch (style & 0x0F) {
+        case 1:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case 3:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            break;
+        case mb::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
+        default:
+            box.setStandardButtons(QMessageBox::Ok);
+        }
+        switch (box.exec()) {
+        case QMessageBox::Yes:
+            return mb::Yes;
+        case QMessageBox::No:
+            return mb::No;
+        case QMessageBox::Cancel:
+            return mb::Cancel;
+        default:
+            return mb::OK;
+        }
+    }
+    void Beep() override { QApplication::beep(); }
+};
+
+QtMessageBox defaultBox;
+IMessageBox* current = nullptr;
+
+} // namespace
+
+IMessageBox& ui() { return current ? *current : defaultBox; }
+void setUi(IMessageBox* box) { current = box; }
+
+int MsgBox(const QString& text, int style, const QString& title) {
+    return ui().MsgBox(text, style, title);
+}
+void Beep() { ui().Beep(); }
+
+} // namespace bw

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+namespace bw {
+
+// Message-box styles and answers as the host platform numbers them.
+namespace mb {
+constexpr int OKOnly = 0;
+constexpr int YesNo = 4;
+constexpr int Critical = 16;
+constexpr int Question = 32;
+constexpr int Exclamation = 48;
+constexpr int Information = 64;
+constexpr int OK = 1;
+constexpr int Cancel = 2;
+constexpr int Yes = 6;
+constexpr int No = 7;
+} // namespace mb
+
+// Every message box and beep of the component goes through this interface, so a test
+// can answer the boxes and read their text, style and title.
+class IMessageBox {
+public:
+    virtual ~IMessageBox() = default;
+    // An empty title means the platform's default title.
+    virtual int MsgBox(const QString& text, int style, const QString& title) = 0;
+    virtual void Beep() = 0;
+};
+
+IMessageBox& ui();
+// Installs a message-box implementation (not owned); nullptr restores the default one.
+void setUi(IMessageBox* box);
+
+// Shorthands.
+int MsgBox(const QString& text, int style = mb::OKOnly, const QString& title = QString());
+void Beep();
+
+} // namespace bw

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "platform/interfaces.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QVariant>
+#include <array>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTimeEdit;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace bw {
+
+namespace bell {
+class BellButtons;
+}
+namespace connect {
+class RingDownload;
+}
+
+// The terminal-management window.
+class F_Machine : public QMainWindow {
+    Q_OBJECT
+public:
+    static const QString Caption; // "就餐机管理 (机型：6429) V5.2"
+
+    explicit F_Machine(QWidget* parent = nullptr);
+    ~F_Machine() override;
+
+    // Shows the window modeless; the first show of a window runs the load sequence.
+    void showWindow();
+    bool isLoaded() const { return loaded_; }
+
+    // ---- controls (object names as designed) ----
+    QWidget* ActiveBar21 = nullptr; // holds the band "toolbar"
+    QToolBar* toolbarBand = nullptr; // band "toolbar", caption "工具栏"
+    QTreeWidget* LVW_Machine = nullptr;
+    QWidget* Fra_Fram1 = nullptr;
+    QLineEdit* Txt_Machine = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* Cbo_COM = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* Cbo_Team = nullptr;
+    QLabel* Label5 = nullptr;
+    QComboBox* CmbMachType = nullptr;
+    QLabel* Label10 = nullptr;
+    QComboBox* CmbGroup = nullptr;
+    QLabel* Label11 = nullptr;
+    QPushButton* Cmd_Test = nullptr;
+    QPushButton* Cmd_DateTime = nullptr;
+    QPushButton* CmdGatherdata = nullptr;
+    QComboBox* Cbo_Ver = nullptr;
+    QLabel* Label4 = nullptr;
+    QDateEdit* DTP_Date = nullptr;
+    QLabel* Label3 = nullptr;
+    QTimeEdit* DTP_Time = nullptr;
+    QLabel* Label7 = nullptr;
+    QCheckBox* Chk_Same = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* TxtBellNum = nullptr;
+    QLabel* Label6 = nullptr;
+    std::array<QLineEdit*, 30> TxtHourArr{};
+    std::array<QLineEdit*, 30> TxtMinArr{};
+    QLineEdit* TxtHour(int k) const { return TxtHourArr.at(static_cast<size_t>(k)); }
+    QLineEdit* TxtMin(int k) const { return TxtMinArr.at(static_cast<size_t>(k)); }
+    QLabel* Label9 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QLineEdit* Text3 = nullptr;
+    QLineEdit* Text4 = nullptr;
+    QLineEdit* Text5 = nullptr;
+    QLineEdit* Text6 = nullptr;
+    QPushButton* Cmd_Ring = nullptr;
+    QPushButton* Cmd_Ring_Num = nullptr;
+    QPushButton* Cmd_Ring_read = nullptr;
+    QStatusBar* Sta_Text = nullptr;
+    QLabel* Sta_Panel1 = nullptr; // panel 1 of Sta_Text
+
+    // The tool of band "toolbar" with this key (case as designed), or nullptr.
+    QAction* tool(const QString& key) const;
+    // Status line: panel 1 of Sta_Text.
+    void setStatus(const QString& text);
+    QString statusText() const;
+
+    // ---- toolbar states and helpers ----
+    void SetTools(short state);
+    void Txt_Machine_KeyUp(int key, int shift);
+    void CmdGatherdata_Click();
+
+    // ---- terminal list and selection ----
+    void ListMachine();
+    void ListGroup();
+    QVariant ViewMachInfo(QString& MachId);
+    void LVW_Machine_Click();
+    void CmbMachType_Change();
+    void CmbMachType_Click();
+    void Chk_Same_Click();
+
+    // ---- toolbar commands ----
+    void ActiveBar21_ToolClick(const QString& toolName);
+    void SaveMach();
+    void DeleteMach();
+    void InitialiseTerminal(); // the "loadrest" command
+
+    // ---- buttons of the bell section and the clock ----
+    void Cmd_Test_Click();
+    void Cmd_DateTime_Click();
+    void Cmd_Ring_read_Click();
+    void Cmd_Ring_Num_Click();
+    void Cmd_Ring_Click();
+
+    bell::BellButtons& bellButtons() { return *bell_; }
+    IDbTools* dbTools() const { return dbTools_.get(); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildControls();
+    void Form_Load();
+
+    bool loaded_ = false;
+    std::shared_ptr<IDbTools> dbTools_; // kept from load to teardown
+    RecordsetPtr rs_;                   // the list's query recordset
+    ConnectionPtr cn_;                  // the connection used for deletions
+    std::unique_ptr<bell::BellButtons> bell_;
+    std::unique_ptr<connect::RingDownload> ring_;
+    // Tools that the permission check at load refused; no toolbar state gives them back.
+    QStringList refusedTools_;
+};
+
+} // namespace bw

@@ -1,0 +1,32 @@
+#include "common/test_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+namespace bw::test {
+
+QString buildDir() {
+    const QString env = qEnvironmentVariable("BW_BUILD_DIR");
+    if (!env.isEmpty())
+        return env;
+    // Test programs live in <build>/tests.
+    return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
+}
+
+QString sourceDir() {
+    const QString env = qEnvironmentVariable("BW_SOURCE_DIR");
+    return env.isEmpty() ? QDir::currentPath() : env;
+}
+
+QString program(const QString& name) { return buildDir() + QLatin1Char('/') + name; }
+
+QString tempDir() {
+    static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    dirs.push_back(std::make_unique<QTemporaryDir>());
+    return dirs.back()->path();
+}
+
+} // namespace bw::test
