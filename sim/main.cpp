@@ -1,1 +1,141 @@
-int main() { return 0; }
+// brackwater-sim: model-6429 terminals on a pseudo-terminal (and optionally a TCP listener).
+
+#include "sim/simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+void say(const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void badArguments(const QString& why) {
+    std::fputs(qPrintable(QStringLiteral("brackwater-sim: %1\n").arg(why)), stderr);
+    std::exit(2);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("brackwater-sim"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Simulated model-6429 terminals on one line."));
+    p.addHelpOption();
+    const QCommandLineOption addr(QStringLiteral("addr"),
+                                  QStringLiteral("Terminal addresses, e.g. 1,5,7."),
+                                  QStringLiteral("LIST"), QStringLiteral("1"));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Symbolic link to the pseudo-terminal."),
+                                  QStringLiteral("PATH"));
+    const QCommandLineOption tcp(QStringLiteral("tcp"),
+                                 QStringLiteral("Also listen on HOST:PORT (port 0: any)."),
+                                 QStringLiteral("HOST:PORT"));
+    const QCommandLineOption noPacing(QStringLiteral("no-pacing"),
+                                      QStringLiteral("Send replies at once, not at 19200 baud."));
+    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
+    const QCommandLineOption partial(QStringLiteral("partial"),
+                                     QStringLiteral("Send only the first N bytes of a reply."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption wrongAddress(QStringLiteral("wrong-address"),
+                                          QStringLiteral("Answer with another address."));
+    const QCommandLineOption delay(QStringLiteral("delay"),
+                                   QStringLiteral("Hold every reply back MS milliseconds."),
+                                   QStringLiteral("MS"));
+    const QCommandLineOption garbage(QStringLiteral("garbage"),
+                                     QStringLiteral("Answer with random bytes."));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Print requests and replies in hex."));
+    const QCommandLineOption records(QStringLiteral("records"),
+                                     QStringLiteral("Records each terminal starts with."),
+                                     QStringLiteral("N"), QStringLiteral("25"));
+    const QCommandLineOption names(QStringLiteral("names"),
+                                   QStringLiteral("Names each terminal's list starts with."),
+                                   QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption stateFile(
+        QStringLiteral("state-file"),
+        QStringLiteral("JSON file of every terminal's state, rewritten after each change."),
+        QStringLiteral("PATH"));
+    p.addOptions({addr, link, tcp, noPacing, silent, partial, wrongAddress, delay, garbage, trace,
+                  records, names, stateFile});
+    p.process(app);
+
+    bw::sim::SimOptions o;
+    o.addresses.clear();
+    for (const QString& part : p.value(addr).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int a = part.trimmed().toInt(&ok);
+        if (!ok || a < 1 || a > 255)
+            badArguments(QStringLiteral("bad address \"%1\" (1 to 255)").arg(part));
+        o.addresses << a;
+    }
+    if (o.addresses.isEmpty())
+        badArguments(QStringLiteral("no terminal address"));
+    auto number = [&](const QCommandLineOption& opt, int min, int max) {
+        bool ok = false;
+        const int v = p.value(opt).toInt(&ok);
+        if (!ok || v < min || v > max)
+            badArguments(QStringLiteral("bad value \"%1\" for --%2")
+                             .arg(p.value(opt), opt.names().constFirst()));
+        return v;
+    };
+    o.link = p.value(link);
+    o.tcp = p.value(tcp);
+    o.pacing = !p.isSet(noPacing);
+    o.faults.silent = p.isSet(silent);
+    if (p.isSet(partial))
+        o.faults.partial = number(partial, 0, 1000);
+    o.faults.wrongAddress = p.isSet(wrongAddress);
+    if (p.isSet(delay))
+        o.faults.delayMs = number(delay, 0, 600000);
+    o.faults.garbage = p.isSet(garbage);
+    o.trace = p.isSet(trace);
+    o.records = number(records, 0, 1000000);
+    o.names = number(names, 0, 100000);
+    o.stateFile = p.value(stateFile);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return 3;
+    QSocketNotifier quitNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app,
+                     [] { QCoreApplication::quit(); });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    bw::sim::Simulator sim(o);
+    QString error;
+    if (!sim.start(&error)) {
+        std::fputs(qPrintable(QStringLiteral("brackwater-sim: %1\n").arg(error)), stderr);
+        return 3;
+    }
+    sim.setTraceSink([](const QString& line) { say(line); });
+    say(QStringLiteral("pty ") + sim.ptyPath());
+    if (!o.tcp.isEmpty())
+        say(QStringLiteral("tcp ") + sim.tcpAddress());
+    say(QStringLiteral("ready"));
+
+    const int rc = app.exec();
+    sim.stop();
+    return rc;
+}

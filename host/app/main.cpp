@@ -1,1 +1,99 @@
-int main() { return 0; }
+// brackwater: the host program. Registers the default host components, opens the host
+// database, optionally starts the terminal simulator, and opens the component's window.
+
+#include "bell/serial_port.h"
+#include "host/app/host_options.h"
+#include "host/app/host_setup.h"
+#include "host/link/link.h"
+#include "platform/error.h"
+#include "platform/interfaces.h"
+#include "platform/registry.h"
+#include "sim/process.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QTextStream>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+
+namespace {
+
+QWidget* findWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("F_Machine") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brackwater"));
+    QApplication::setOrganizationName(QStringLiteral("Brackwater"));
+
+    QTextStream err(stderr);
+    const bw::host::HostOptions options = bw::host::parseHostOptions(QApplication::arguments());
+    if (options.help) {
+        QTextStream(stdout) << options.helpText;
+        return 0;
+    }
+    if (!options.error.isEmpty()) {
+        err << "brackwater: " << options.error << "\n";
+        return 2;
+    }
+
+    bw::host::registerDefaultComponents();
+    bw::host::applyLineOptions(options);
+
+    const QString dbProblem = bw::host::prepareDatabase(options);
+    if (!dbProblem.isEmpty())
+        err << "brackwater: " << dbProblem << "\n"; // the window reports what it cannot list
+
+    // The simulator stands in for demo terminals 1, 2 and 3 of the demo database: on a
+    // pseudo-terminal as COM1 and on TCP on loopback in place of port 1001.
+    bw::sim::SimProcess sim;
+    if (options.sim) {
+        const QString program =
+            QApplication::applicationDirPath() + QStringLiteral("/brackwater-sim");
+        const QStringList args{QStringLiteral("--addr"), QStringLiteral("1,2,3"),
+                               QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")};
+        if (sim.start(program, args)) {
+            bw::bell::setDevicePath(1, sim.ptyPath());
+            bw::host::setTcpPortMap(1001, sim.tcpPort());
+            err << "brackwater: simulator on " << sim.ptyPath()
+                << " (COM1) and 127.0.0.1:" << sim.tcpPort() << "\n";
+        } else {
+            err << "brackwater: " << sim.error() << "\n";
+        }
+    }
+    err.flush();
+
+    try {
+        auto kq = bw::CreateObject<bw::IShowA>(bw::progid::Component);
+        QVariant user(options.user);
+        QVariant title(QStringLiteral("Brackwater"));
+        QVariant caption(options.caption);
+        QVariant sysDate(QDate::currentDate());
+        kq->ShowA(user, title, caption, sysDate);
+    } catch (const bw::Error& e) {
+        err << "brackwater: " << e.boxText() << "\n";
+        return 1;
+    }
+
+    if (!options.screenshot.isEmpty()) {
+        QWidget* w = findWindow();
+        if (!w) {
+            err << "brackwater: no window to take a picture of\n";
+            return 1;
+        }
+        QApplication::processEvents();
+        const bool ok = w->grab().save(options.screenshot, "PNG");
+        if (!ok)
+            err << "brackwater: cannot write " << options.screenshot << "\n";
+        return ok ? 0 : 1;
+    }
+
+    return QApplication::exec();
+}

@@ -23,7 +23,10 @@ struct BellControls {
 };
 
 // Click handlers of Cmd_Ring_read, Cmd_Ring_Num, Cmd_DateTime and Cmd_Test over the
-// window's one serial port (the bell link).
+// window's one serial port (the bell link). A null link makes one on makePort().
+// Cmd_Test and Cmd_DateTime open the port numbered in the port text as Cmd_Ring_read does,
+// and refuse a TCP/IP terminal (port text of 7 or more characters) with message 1035.
+// A press while another exchange waits is ignored.
 class BellButtons {
 public:
     BellButtons(BellControls controls, std::unique_ptr<BellLink> link);
@@ -38,6 +41,9 @@ public:
     bool busy() const { return busy_; }
 
 private:
+    void setStatus(const QString& text);
+    QString portText() const;
+
     BellControls c_;
     std::unique_ptr<BellLink> link_;
     bool busy_ = false; // an exchange is waiting: further presses are ignored

@@ -2,8 +2,11 @@
 
 #include "platform/interfaces.h"
 
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <array>
 #include <memory>
@@ -26,7 +29,8 @@ namespace bw {
 
 namespace bell {
 class BellButtons;
-}
+class BellLink;
+} // namespace bell
 namespace connect {
 class RingDownload;
 }
@@ -44,8 +48,11 @@ public:
     void showWindow();
     bool isLoaded() const { return loaded_; }
 
+    // Renders the window as it stands into a PNG file.
+    bool saveScreenshot(const QString& file);
+
     // ---- controls (object names as designed) ----
-    QWidget* ActiveBar21 = nullptr; // holds the band "toolbar"
+    QWidget* ActiveBar21 = nullptr;  // holds the band "toolbar"
     QToolBar* toolbarBand = nullptr; // band "toolbar", caption "工具栏"
     QTreeWidget* LVW_Machine = nullptr;
     QWidget* Fra_Fram1 = nullptr;
@@ -97,6 +104,8 @@ public:
 
     // ---- toolbar states and helpers ----
     void SetTools(short state);
+    void TxtHour_GotFocus(int index);
+    void TxtMin_GotFocus(int index);
     void Txt_Machine_KeyUp(int key, int shift);
     void CmdGatherdata_Click();
 
@@ -125,14 +134,38 @@ public:
     bell::BellButtons& bellButtons() { return *bell_; }
     IDbTools* dbTools() const { return dbTools_.get(); }
 
+    // The list's view: icon view until the first list fill switches it to report view.
+    bool lvwReportView() const { return lvwReportView_; }
+    // Column widths computed at load (fraction of the list's width), index order.
+    const QList<double>& columnWidthsAtLoad() const { return columnWidths_; }
+    // Key of list column i (0-based): "Machine", "COM", "MachDesc", "Team", "Ver".
+    QString columnKey(int column) const;
+    // Tools the permission check at load refused.
+    const QStringList& refusedTools() const { return refusedTools_; }
+    // Terminal pictures: ImgLst_MachineSmall and ImgLst_MachineBig, image 1 each.
+    QIcon ImgLst_MachineSmall;
+    QIcon ImgLst_MachineBig;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
+    void buildBellSection();
     void Form_Load();
+    void addColumns();
+    void selectWholeText(QLineEdit* box);
+
+    // The bell and clock buttons' handlers over the bell link of the window's serial port.
+    void makeBellButtons();
+
+    bool showingDirectly_ = false; // loading from within the first show event
+    bool lvwReportView_ = false;
+    QList<double> columnWidths_;
+    QLineEdit* mouseFocusBox_ = nullptr; // bell-time box focused by a mouse press
 
     bool loaded_ = false;
     std::shared_ptr<IDbTools> dbTools_; // kept from load to teardown

@@ -1,0 +1,64 @@
+#include "host/app/host_setup.h"
+
+#include "bell/serial_port.h"
+#include "entry/kq.h"
+#include "host/app/data_collection.h"
+#include "host/ledger/ledger.h"
+#include "host/ledger/schema.h"
+#include "host/lexicon/lexicon.h"
+#include "host/link/link.h"
+#include "platform/error.h"
+#include "platform/language.h"
+#include "store/connection_string.h"
+
+#include <QFileInfo>
+
+namespace bw::host {
+
+void registerDefaultComponents() {
+    registerComponent();
+    registerLexicon();
+    registerDbComponents();
+    registerLink();
+    registerDataCollection();
+}
+
+void applyLineOptions(const HostOptions& options) {
+    if (options.lang != 0)
+        setUiLanguage(options.lang);
+    for (const auto& [port, device] : options.com)
+        bell::setDevicePath(port, device);
+    for (const auto& [from, to] : options.tcpPortMap)
+        setTcpPortMap(from, to);
+}
+
+namespace {
+
+// The file an SQLite connection string names, or empty for other back ends.
+QString sqliteFile(const QString& connection) {
+    const store::BackendSettings spec = store::parseConnectionString(connection);
+    return spec.kind == store::BackendSettings::Kind::Sqlite ? spec.databaseName : QString();
+}
+
+} // namespace
+
+QString prepareDatabase(const HostOptions& options) {
+    QString connection = options.db;
+    if (connection.isEmpty())
+        connection = QStringLiteral("sqlite:") + defaultDatabasePath();
+    const QString file = sqliteFile(connection);
+    const bool fresh = !file.isEmpty() && !QFileInfo::exists(file);
+
+    setConnectionString(connection);
+    auto cn = sharedConnection();
+    if (!cn || !cn->isOpen())
+        return QStringLiteral("cannot open the host database: ") + connection;
+    try {
+        createHostSchema(*cn, fresh);
+    } catch (const Error& e) {
+        return QStringLiteral("cannot prepare the host database: ") + e.boxText();
+    }
+    return QString();
+}
+
+} // namespace bw::host

@@ -1,0 +1,73 @@
+#include "host/ledger/schema.h"
+
+#include "store/sql_connection.h"
+
+#include <QStringList>
+
+namespace bw::host {
+
+namespace {
+
+// MachAddr is NUMERIC: the component saves it as a number and compares it with a quoted text
+// literal (machaddr='5'); PostgreSQL casts the literal to numeric, and SQLite's numeric
+// affinity turns the text into a number before comparing.
+const char* const kTables[] = {
+    "CREATE TABLE IF NOT EXISTS MachineInfo (MachAddr NUMERIC, ComX VARCHAR(50), "
+    "IP VARCHAR(255), Team VARCHAR(255), Ver VARCHAR(255), MachVer VARCHAR(50), "
+    "MachDesc VARCHAR(255))",
+    "CREATE TABLE IF NOT EXISTS CardMapping (CardNo VARCHAR(50), EmpNo VARCHAR(50), "
+    "MachAddr NUMERIC)",
+    "CREATE TABLE IF NOT EXISTS CardMappingTmp (CardNo VARCHAR(50), EmpNo VARCHAR(50), "
+    "MachAddr NUMERIC)",
+    "CREATE TABLE IF NOT EXISTS CtrlLog (UserA VARCHAR(255), TimeA TIMESTAMP, "
+    "ObjectA VARCHAR(255), ActionA VARCHAR(255), ResultA VARCHAR(255))",
+    "CREATE TABLE IF NOT EXISTS UserGrants (UserName VARCHAR(255), FunctionName VARCHAR(255))",
+};
+
+const char* const kDemoRows[] = {
+    "INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
+    "VALUES (1, '1', '*', 'A', '一楼', '6429', '计次')",
+    "INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
+    "VALUES (2, '1', '*', 'B', '一楼', '6429', '考勤')",
+    "INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
+    "VALUES (3, '1', '127.0.0.1', 'C', '二楼', '6429', '进出')",
+    "INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
+    "VALUES (4, '2', '*', 'D', '二楼', '3000', '考勤')",
+    "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010001', 'E001', 1)",
+    "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010002', 'E002', 1)",
+    "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010003', 'E003', 2)",
+    "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010004', 'E004', 4)",
+    "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('admin', '*')",
+    "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.通讯测试')",
+    "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.日期时间设置')",
+    "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.通訊測試')",
+    "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.日期時間設置')",
+};
+
+bool machineInfoEmpty(Connection& cn) {
+    if (auto* sql = dynamic_cast<store::SqlConnection*>(&cn)) {
+        const auto rows = sql->queryBound(QStringLiteral("SELECT COUNT(*) FROM MachineInfo"));
+        return rows.isEmpty() || rows.first().value(0).toLongLong() == 0;
+    }
+    return false;
+}
+
+} // namespace
+
+void createHostSchema(Connection& cn, bool withDemoData) {
+    for (const char* sql : kTables)
+        cn.Execute(QString::fromUtf8(sql), -1);
+    if (!withDemoData || !machineInfoEmpty(cn))
+        return;
+    cn.BeginTrans();
+    try {
+        for (const char* sql : kDemoRows)
+            cn.Execute(QString::fromUtf8(sql), -1);
+        cn.CommitTrans();
+    } catch (...) {
+        cn.RollbackTrans();
+        throw;
+    }
+}
+
+} // namespace bw::host

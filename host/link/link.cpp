@@ -1,0 +1,267 @@
+#include "host/link/link.h"
+
+#include "bell/serial_port.h"
+#include "host/link/terminal_protocol.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QMap>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <termios.h>
+
+namespace bw::host {
+
+namespace protocol {
+
+quint8 checkByte(const QByteArray& bytes) {
+    quint8 x = 0;
+    for (char c : bytes)
+        x ^= quint8(c);
+    return x;
+}
+
+QByteArray frame(quint8 address, quint8 code, quint8 second, const QByteArray& params) {
+    QByteArray f;
+    f.append(char(address)).append(char(code)).append(char(second)).append(params);
+    f.append(char(checkByte(f)));
+    return f;
+}
+
+QByteArray clearRecordRequest(quint8 address) {
+    return frame(address, ClearCode, ClearRecords);
+}
+QByteArray clearNameListRequest(quint8 address) {
+    return frame(address, ClearCode, ClearNames);
+}
+
+QByteArray setClockRequest(quint8 address, quint8 group, const std::array<QTime, 10>& times) {
+    auto bcd = [](int v) { return char((v / 10) * 16 + v % 10); };
+    QByteArray params;
+    for (const QTime& t : times)
+        params.append(bcd(t.hour())).append(bcd(t.minute()));
+    return frame(address, SetClockCode, group, params);
+}
+
+bool isAck(const QByteArray& reply, const QByteArray& request) {
+    return request.size() >= 3 && reply.size() >= ReplyLength && reply.left(3) == request.left(3) &&
+           quint8(reply[3]) == Ack;
+}
+
+} // namespace protocol
+
+namespace {
+
+QMap<int, int>& portMap() {
+    static QMap<int, int> map;
+    return map;
+}
+
+// A terminal address as the window passes it: a text holding a whole number 1..255.
+int addressOf(const QString& text) {
+    bool ok = false;
+    const int a = text.trimmed().toInt(&ok);
+    return ok && a >= 1 && a <= 255 ? a : 0;
+}
+
+} // namespace
+
+void setTcpPortMap(int from, int to) {
+    portMap().insert(from, to);
+}
+void clearTcpPortMap() {
+    portMap().clear();
+}
+int mappedTcpPort(int port) {
+    return portMap().value(port, port);
+}
+
+Link::Link() : timeoutMs_(protocol::TimeoutMs) {}
+
+Link::~Link() {
+    DestoryPort();
+}
+
+bool Link::isOpen() const {
+    if (serial_)
+        return serial_->isOpen();
+    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+QIODevice* Link::device() const {
+    if (serial_)
+        return serial_.get();
+    return socket_.get();
+}
+
+bool Link::SetPort(short& port) {
+    try {
+        DestoryPort();
+        return mode_ == 1 ? openTcp() : openSerial(port);
+    } catch (...) {
+        DestoryPort();
+        return false;
+    }
+}
+
+bool Link::openSerial(int port) {
+    if (port < 1)
+        return false;
+    endpoint_ = bell::devicePath(port);
+    serial_ = std::make_unique<QSerialPort>();
+    serial_->setPortName(endpoint_);
+    if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
+        !serial_->setDataBits(QSerialPort::Data8) ||
+        !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
+        serial_.reset();
+        return false;
+    }
+    return true;
+}
+
+bool Link::openTcp() {
+    const QString text = ip_.trimmed();
+    const QHostAddress host = text.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0
+                                  ? QHostAddress(QHostAddress::LocalHost)
+                                  : QHostAddress(text);
+    const int port = mappedTcpPort(tcpPort_);
+    // Only numeric addresses: a name lookup could wait far longer than the time-out.
+    if (host.isNull() || port < 1 || port > 65535)
+        return false;
+    endpoint_ = QStringLiteral("%1:%2").arg(host.toString()).arg(port);
+    socket_ = std::make_unique<QTcpSocket>();
+    socket_->connectToHost(host, quint16(port));
+    if (!socket_->waitForConnected(timeoutMs_)) {
+        socket_->abort();
+        socket_.reset();
+        return false;
+    }
+    return true;
+}
+
+void Link::DestoryPort() {
+    try {
+        if (serial_ && serial_->isOpen())
+            serial_->close();
+        serial_.reset();
+        if (socket_) {
+            socket_->abort();
+            socket_.reset();
+        }
+    } catch (...) {
+    }
+}
+
+bool Link::ClearRecord(QString& address) {
+    const int a = addressOf(address);
+    return a && exchange(protocol::clearRecordRequest(quint8(a)));
+}
+
+bool Link::ClearNameList(QString& address) {
+    const int a = addressOf(address);
+    return a && exchange(protocol::clearNameListRequest(quint8(a)));
+}
+
+bool Link::SetClock(short address, std::array<VbDate, 11>& times, short group) {
+    if (address < 1 || address > 255 || group < 0 || group > 255)
+        return false;
+    std::array<QTime, 10> t;
+    for (int i = 0; i < 10; ++i)
+        t[i] = timePart(times[i]);
+    return exchange(protocol::setClockRequest(quint8(address), quint8(group), t));
+}
+
+namespace {
+
+// Puts the line into the address setting ("19200,n,8,2") or the data setting ("19200,s,8,1")
+// once every byte written before has left the port (TCSADRAIN). Done on the termios flags
+// directly: QSerialPort refuses to set space parity again on a device that reports PARENB
+// cleared, as pseudo-terminals do.
+bool lineSetting(int fd, bool address) {
+    termios tio{};
+    if (fd < 0 || ::tcgetattr(fd, &tio) != 0)
+        return false;
+    tio.c_iflag &= ~tcflag_t(INPCK | PARMRK);
+    tio.c_iflag |= IGNPAR;
+    tio.c_cflag &= ~tcflag_t(PARODD);
+    if (address) {
+        tio.c_cflag &= ~tcflag_t(PARENB | CMSPAR);
+        tio.c_cflag |= CSTOPB;
+    } else {
+        tio.c_cflag |= PARENB | CMSPAR;
+        tio.c_cflag &= ~tcflag_t(CSTOPB);
+    }
+    if (::tcsetattr(fd, TCSADRAIN, &tio) != 0)
+        return false;
+    if (address)
+        return true;
+    // A device without mark/space parity drops CMSPAR (and would send odd or even parity).
+    termios back{};
+    return ::tcgetattr(fd, &back) == 0 && (back.c_cflag & CMSPAR);
+}
+
+} // namespace
+
+bool Link::sendSerial(const QByteArray& request) {
+    // The address byte goes out under the address setting (its first stop bit is the ninth
+    // bit, 1), the rest under the data setting (the space parity bit is the ninth bit, 0).
+    const int fd = serial_->handle();
+    auto flush = [&] {
+        while (serial_->bytesToWrite() > 0)
+            if (!serial_->waitForBytesWritten(timeoutMs_))
+                return false;
+        return true;
+    };
+    if (!lineSetting(fd, true) || serial_->write(request.left(1)) != 1 || !flush())
+        return false;
+    if (!lineSetting(fd, false))
+        return false;
+    const QByteArray data = request.mid(1);
+    return serial_->write(data) == data.size() && flush() && ::tcdrain(fd) == 0;
+}
+
+bool Link::exchange(const QByteArray& request) {
+    try {
+        QIODevice* dev = device();
+        if (!dev || !isOpen())
+            return false;
+        // Whatever a late reply left behind belongs to no request of ours.
+        if (serial_)
+            serial_->clear(QSerialPort::Input);
+        else
+            socket_->waitForReadyRead(0);
+        dev->readAll();
+
+        if (serial_) {
+            if (!sendSerial(request))
+                return false;
+        } else if (socket_->write(request) != request.size() ||
+                   !socket_->waitForBytesWritten(timeoutMs_)) {
+            return false;
+        }
+
+        // Wait for this request's reply. A reply to an earlier request that came too late
+        // (another code pair) is skipped; the terminal's own Nak ends the wait at once.
+        QDeadlineTimer deadline(timeoutMs_);
+        QByteArray reply = dev->readAll();
+        for (;;) {
+            while (reply.size() >= protocol::ReplyLength) {
+                if (reply.left(3) == request.left(3))
+                    return protocol::isAck(reply, request);
+                reply.remove(0, 1);
+            }
+            const qint64 left = deadline.remainingTime();
+            if (left <= 0 || !dev->waitForReadyRead(int(left)))
+                return false;
+            reply += dev->readAll();
+        }
+    } catch (...) {
+        return false;
+    }
+}
+
+void registerLink() {
+    Registry::instance().registerClass(progid::Connect, [] { return std::make_shared<Link>(); });
+}
+
+} // namespace bw::host

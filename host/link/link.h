@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/interfaces.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+class QIODevice;
+class QSerialPort;
+class QTcpSocket;
+
+namespace bw::host {
+
+// The default connect component, "Pellworth.Link": talks to model-6429 terminals over a
+// serial line (port number mapped to a device as the bell link maps it) or over TCP/IP.
+// Every member answers false when the terminal is absent or answers wrongly; no wait is
+// longer than the time-out (3 s by default).
+class Link : public IConnect {
+public:
+    Link();
+    ~Link() override;
+
+    QString Ver() override { return QStringLiteral("V7.3"); }
+    void mode(short value) override { mode_ = value; }
+    void IP(const QString& value) override { ip_ = value; }
+    void tcpPort(short value) override { tcpPort_ = value; }
+    bool SetPort(short& port) override;
+    bool ClearRecord(QString& address) override;
+    bool ClearNameList(QString& address) override;
+    bool SetClock(short address, std::array<VbDate, 11>& times, short group) override;
+    void DestoryPort() override;
+
+    short modeValue() const { return mode_; }
+    QString ipValue() const { return ip_; }
+    short tcpPortValue() const { return tcpPort_; }
+    bool isOpen() const;
+    // Where the last SetPort went: a device path or "host:port".
+    QString endpoint() const { return endpoint_; }
+    // Connection and reply time-out in milliseconds.
+    void setTimeoutMs(int ms) { timeoutMs_ = ms; }
+
+private:
+    bool openSerial(int port);
+    bool openTcp();
+    bool exchange(const QByteArray& request);
+    bool sendSerial(const QByteArray& request);
+    QIODevice* device() const;
+
+    short mode_ = 0;
+    QString ip_;
+    short tcpPort_ = 1001;
+    int timeoutMs_;
+    QString endpoint_;
+    std::unique_ptr<QSerialPort> serial_;
+    std::unique_ptr<QTcpSocket> socket_;
+};
+
+// TCP port remapping of the host program (e.g. 1001 -> 15001 for a local simulator).
+void setTcpPortMap(int from, int to);
+void clearTcpPortMap();
+int mappedTcpPort(int port);
+
+// Registers "Pellworth.Link" with the ProgID registry.
+void registerLink();
+
+} // namespace bw::host

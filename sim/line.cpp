@@ -1,0 +1,405 @@
+#include "sim/line.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <optional>
+
+namespace bw::sim {
+
+namespace {
+
+// The requests a terminal understands. `second` < 0: any second code byte (the set-clock
+// request carries its bell group there). `length` counts every byte of the frame, the
+// address byte included; `pad`: a 0x00 follows the check byte.
+enum class Command {
+    ReadBells,
+    SetBellCount,
+    Test,
+    SetDateTime,
+    ClearRecord,
+    ClearNameList,
+    SetClock
+};
+
+struct Kind {
+    Command command;
+    quint8 code;
+    int second;
+    int length;
+    bool pad;
+};
+
+constexpr Kind kinds[] = {
+    {Command::ReadBells, 0x03, 0x10, 5, true},    {Command::SetBellCount, 0x04, 0x3E, 6, true},
+    {Command::Test, 0x02, 0x55, 4, false},        {Command::SetDateTime, 0x08, 0x15, 10, false},
+    {Command::ClearRecord, 0x0A, 0x01, 4, false}, {Command::ClearNameList, 0x0A, 0x02, 4, false},
+    {Command::SetClock, 0x09, -1, 24, false},
+};
+
+constexpr quint8 Ack = 0x06;
+constexpr quint8 Nak = 0x15;
+constexpr int ReadReplyLength = 131;
+constexpr int RawBufferLimit = 4096;
+
+bool knownCode(quint8 code) {
+    for (const Kind& k : kinds)
+        if (k.code == code)
+            return true;
+    return false;
+}
+
+const Kind* findKind(quint8 code, quint8 second) {
+    for (const Kind& k : kinds)
+        if (k.code == code && (k.second < 0 || k.second == second))
+            return &k;
+    return nullptr;
+}
+
+int checkPosition(const Kind& k) {
+    return k.pad ? k.length - 2 : k.length - 1;
+}
+
+quint8 xorOf(const QByteArray& bytes, int count) {
+    quint8 x = 0;
+    for (int i = 0; i < count; ++i)
+        x ^= quint8(bytes[i]);
+    return x;
+}
+
+bool frameIntact(const QByteArray& frame, const Kind& k) {
+    if (frame.size() != k.length)
+        return false;
+    const int pos = checkPosition(k);
+    if (quint8(frame[pos]) != xorOf(frame, pos))
+        return false;
+    return !k.pad || frame[k.length - 1] == '\0';
+}
+
+std::optional<int> fromBcd(quint8 b, int max) {
+    const int hi = b >> 4, lo = b & 0x0F;
+    if (hi > 9 || lo > 9)
+        return std::nullopt;
+    const int v = hi * 10 + lo;
+    if (v > max)
+        return std::nullopt;
+    return v;
+}
+
+quint8 toBcd(int v) {
+    return quint8((v / 10) * 16 + v % 10);
+}
+
+QString hex(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString timeText(const QTime& t) {
+    return t.isValid() ? t.toString(QStringLiteral("HH:mm")) : QString();
+}
+
+} // namespace
+
+struct Line::Impl {
+    std::map<int, Terminal> terminals;
+    QList<int> order;
+    Faults faults;
+    bool trace = false;
+    QStringList traceLines;
+    std::function<void()> onChange;
+    // Ninth-bit reception: the frame being collected since the last address character.
+    QByteArray frame9;
+    bool collecting = false;
+    // Raw reception: unmatched bytes per channel.
+    std::map<int, QByteArray> raw;
+
+    void note(const QString& line) {
+        if (trace)
+            traceLines << line;
+    }
+
+    QByteArray handle(const QByteArray& frame, const Kind& k);
+    QByteArray answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed);
+    QByteArray applyFaults(const QByteArray& reply, int address) const;
+};
+
+QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
+    note(QStringLiteral("rx ") + hex(frame));
+    if (!frameIntact(frame, k)) {
+        note(QStringLiteral("-- bad check byte, no reply"));
+        return {};
+    }
+    const int address = quint8(frame[0]);
+    auto it = terminals.find(address);
+    if (it == terminals.end()) {
+        note(QStringLiteral("-- no terminal %1 on the line").arg(address));
+        return {};
+    }
+    if (faults.silent) {
+        note(QStringLiteral("-- silent"));
+        return {};
+    }
+    bool changed = false;
+    QByteArray reply = applyFaults(answer(it->second, frame, k, changed), address);
+    if (!reply.isEmpty())
+        note(QStringLiteral("tx ") + hex(reply));
+    if (changed && onChange)
+        onChange();
+    return reply;
+}
+
+QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed) {
+    const char addr = char(t.address);
+    // Connect-link replies: address, the request's code pair, Ack or Nak.
+    auto status = [&](bool ok) {
+        QByteArray r = frame.left(3);
+        r[0] = addr;
+        r.append(char(ok ? Ack : Nak));
+        return r;
+    };
+    switch (k.command) {
+    case Command::ReadBells: {
+        QByteArray r(ReadReplyLength, '\0');
+        r[0] = addr;
+        r[1] = char(0x03);
+        r[2] = char(0x10);
+        for (int i = 0; i < 60; ++i)
+            r[66 + i] = char(t.bellBcd[i]);
+        r[126] = char(t.bellCount);
+        r[130] = char(xorOf(r, 130));
+        return r;
+    }
+    case Command::SetBellCount:
+        t.bellCount = quint8(frame[3]);
+        changed = true;
+        return frame.left(5);
+    case Command::Test:
+        return QByteArray().append(addr).append(char(0x55));
+    case Command::SetDateTime: {
+        const auto y = fromBcd(quint8(frame[3]), 99), mo = fromBcd(quint8(frame[4]), 12),
+                   d = fromBcd(quint8(frame[5]), 31), h = fromBcd(quint8(frame[6]), 23),
+                   mi = fromBcd(quint8(frame[7]), 59), s = fromBcd(quint8(frame[8]), 59);
+        QDateTime when;
+        if (y && mo && d && h && mi && s)
+            when = QDateTime(QDate(2000 + *y, *mo, *d), QTime(*h, *mi, *s));
+        if (!when.isValid())
+            return QByteArray().append(addr).append(char(0x80));
+        t.clockOffsetSecs = QDateTime::currentDateTime().secsTo(when);
+        changed = true;
+        return QByteArray().append(addr).append(char(0x81));
+    }
+    case Command::ClearRecord:
+        t.records = 0;
+        changed = true;
+        return status(true);
+    case Command::ClearNameList:
+        t.nameList.clear();
+        changed = true;
+        return status(true);
+    case Command::SetClock: {
+        const int group = quint8(frame[2]);
+        if (group < 1 || group > 3)
+            return status(false);
+        std::array<QTime, 10> times;
+        for (int i = 0; i < 10; ++i) {
+            const auto h = fromBcd(quint8(frame[3 + 2 * i]), 23);
+            const auto m = fromBcd(quint8(frame[4 + 2 * i]), 59);
+            if (!h || !m)
+                return status(false);
+            times[i] = QTime(*h, *m);
+        }
+        t.bellGroups[group - 1] = times;
+        for (int i = 0; i < 10; ++i) {
+            const int slot = (group - 1) * 10 + i;
+            t.bellBcd[2 * slot] = toBcd(times[i].hour());
+            t.bellBcd[2 * slot + 1] = toBcd(times[i].minute());
+        }
+        changed = true;
+        return status(true);
+    }
+    }
+    return {};
+}
+
+QByteArray Line::Impl::applyFaults(const QByteArray& reply, int address) const {
+    QByteArray r = reply;
+    if (r.isEmpty())
+        return r;
+    if (faults.garbage) {
+        auto* rng = QRandomGenerator::global();
+        for (auto& b : r)
+            b = char(rng->bounded(256));
+        // Never the true reply by chance: the first byte is never the terminal's address.
+        if (quint8(r[0]) == address)
+            r[0] = char(address ^ 0x5A);
+    }
+    if (faults.wrongAddress)
+        r[0] = char(address == 255 ? 1 : address + 1);
+    if (faults.partial >= 0)
+        r = r.left(faults.partial);
+    return r;
+}
+
+Line::Line(const QList<int>& addresses) : d(std::make_unique<Impl>()) {
+    for (int a : addresses) {
+        if (a < 1 || a > 255 || d->terminals.count(a))
+            continue;
+        Terminal t;
+        t.address = a;
+        for (auto& group : t.bellGroups)
+            group.fill(QTime(0, 0));
+        d->terminals.emplace(a, t);
+        d->order << a;
+    }
+}
+
+Line::~Line() = default;
+
+void Line::setFaults(const Faults& faults) {
+    d->faults = faults;
+}
+const Faults& Line::faults() const {
+    return d->faults;
+}
+
+QByteArray Line::receive9(quint16 ch) {
+    const char byte = char(ch & 0xFF);
+    if (ch & 0x100) {
+        d->frame9 = QByteArray(1, byte);
+        d->collecting = true;
+        return {};
+    }
+    if (!d->collecting)
+        return {};
+    d->frame9.append(byte);
+    if (d->frame9.size() < 3)
+        return {};
+    const Kind* k = findKind(quint8(d->frame9[1]), quint8(d->frame9[2]));
+    if (!k) {
+        d->note(QStringLiteral("rx ") + hex(d->frame9));
+        d->note(QStringLiteral("-- unknown command, ignored"));
+        d->collecting = false;
+        return {};
+    }
+    if (d->frame9.size() < k->length)
+        return {};
+    d->collecting = false;
+    return d->handle(d->frame9, *k);
+}
+
+QByteArray Line::receiveRaw(const QByteArray& bytes) {
+    return receiveRaw(bytes, 0);
+}
+
+QByteArray Line::receiveRaw(const QByteArray& bytes, int channel) {
+    QByteArray& buf = d->raw[channel];
+    buf.append(bytes);
+    if (buf.size() > RawBufferLimit)
+        buf.remove(0, buf.size() - RawBufferLimit);
+    QByteArray out;
+    for (;;) {
+        int pending = -1; // first place where a request may still be arriving
+        bool found = false;
+        for (int i = 0; i < buf.size() && !found; ++i) {
+            if (!d->terminals.count(quint8(buf[i])))
+                continue;
+            if (i + 1 >= buf.size()) {
+                if (pending < 0)
+                    pending = i;
+                continue;
+            }
+            if (!knownCode(quint8(buf[i + 1])))
+                continue;
+            if (i + 2 >= buf.size()) {
+                if (pending < 0)
+                    pending = i;
+                continue;
+            }
+            const Kind* k = findKind(quint8(buf[i + 1]), quint8(buf[i + 2]));
+            if (!k)
+                continue;
+            if (i + k->length > buf.size()) {
+                if (pending < 0)
+                    pending = i;
+                continue;
+            }
+            const QByteArray frame = buf.mid(i, k->length);
+            if (!frameIntact(frame, *k))
+                continue;
+            buf.remove(0, i + k->length);
+            out.append(d->handle(frame, *k));
+            found = true;
+        }
+        if (!found) {
+            if (pending < 0)
+                buf.clear();
+            else
+                buf.remove(0, pending);
+            break;
+        }
+    }
+    return out;
+}
+
+void Line::resetChannel(int channel) {
+    d->raw.erase(channel);
+}
+
+void Line::setChangeHandler(std::function<void()> handler) {
+    d->onChange = std::move(handler);
+}
+
+QByteArray Line::stateJson() const {
+    QJsonObject all;
+    for (int a : d->order) {
+        const Terminal& t = d->terminals.at(a);
+        QJsonObject o;
+        o[QStringLiteral("address")] = a;
+        o[QStringLiteral("clock")] = t.clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        o[QStringLiteral("clockOffsetSecs")] = double(t.clockOffsetSecs);
+        o[QStringLiteral("bellCount")] = t.bellCount;
+        QJsonArray bells;
+        for (int k = 0; k < 30; ++k)
+            bells.append(QStringLiteral("%1:%2")
+                             .arg(t.bellBcd[2 * k], 2, 16, QLatin1Char('0'))
+                             .arg(t.bellBcd[2 * k + 1], 2, 16, QLatin1Char('0'))
+                             .toUpper());
+        o[QStringLiteral("bellTimes")] = bells;
+        o[QStringLiteral("records")] = t.records;
+        o[QStringLiteral("nameListSize")] = int(t.nameList.size());
+        QJsonArray groups;
+        for (const auto& g : t.bellGroups) {
+            QJsonArray times;
+            for (const QTime& tm : g)
+                times.append(timeText(tm));
+            groups.append(times);
+        }
+        o[QStringLiteral("groups")] = groups;
+        all[QString::number(a)] = o;
+    }
+    QJsonObject root;
+    root[QStringLiteral("terminals")] = all;
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+Terminal* Line::terminal(int address) {
+    auto it = d->terminals.find(address);
+    return it == d->terminals.end() ? nullptr : &it->second;
+}
+
+QList<int> Line::addresses() const {
+    return d->order;
+}
+
+void Line::setTrace(bool on) {
+    d->trace = on;
+}
+
+QStringList Line::takeTrace() {
+    QStringList out;
+    out.swap(d->traceLines);
+    return out;
+}
+
+} // namespace bw::sim

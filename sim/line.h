@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace bw::sim {
+
+// Fault modes of a simulated line (one set per run).
+struct Faults {
+    bool silent = false;       // never answers
+    int partial = -1;          // >= 0: only the first N bytes of each reply are sent
+    bool wrongAddress = false; // replies carry another address in byte 0
+    int delayMs = 0;           // each reply is held back this long (the transport applies it)
+    bool garbage = false;      // replies are random bytes of the right length
+};
+
+// What one simulated model-6429 terminal keeps.
+struct Terminal {
+    int address = 1;
+    qint64 clockOffsetSecs = 0;                        // terminal clock = host clock + offset
+    std::array<quint8, 60> bellBcd{};                  // hour, minute of bell times 0..29, BCD
+    int bellCount = 0;                                 // 0..30
+    int records = 0;                                   // stored meal records
+    QStringList nameList;                              // the name (card) list
+    std::array<std::array<QTime, 10>, 3> bellGroups{}; // groups 1..3 written by the connect link
+    QDateTime clock() const { return QDateTime::currentDateTime().addSecs(clockOffsetSecs); }
+};
+
+// One or more terminals on one multi-drop line. The line decodes requests and produces the
+// replies; how bytes travel (in memory, pseudo-terminal, TCP) and pacing are the transport's.
+class Line {
+public:
+    explicit Line(const QList<int>& addresses);
+    ~Line();
+
+    void setFaults(const Faults& faults);
+    const Faults& faults() const;
+
+    // A character whose ninth bit is known (bit 8 of ch: 1 address, 0 data). Returns the reply
+    // bytes when this character completed a request (empty otherwise).
+    QByteArray receive9(quint16 ch);
+    // Bytes without their ninth bit (pseudo-terminal, TCP): requests are found by their
+    // structure and check byte. Returns the reply bytes of every request completed.
+    QByteArray receiveRaw(const QByteArray& bytes);
+    // The same for one of several independent byte streams (each TCP connection, the
+    // pseudo-terminal): every channel keeps its own partial request. Channel 0 is the one
+    // receiveRaw(bytes) uses.
+    QByteArray receiveRaw(const QByteArray& bytes, int channel);
+    // Forgets the partial request of a channel (its connection went away).
+    void resetChannel(int channel);
+
+    // Called after every request that changed a terminal's state.
+    void setChangeHandler(std::function<void()> handler);
+    // Every terminal's state as JSON text: {"terminals": {"<address>": {...}}}.
+    QByteArray stateJson() const;
+
+    Terminal* terminal(int address); // nullptr when no such terminal
+    QList<int> addresses() const;
+
+    // Hex trace of requests and replies (when enabled), one line each.
+    void setTrace(bool on);
+    QStringList takeTrace();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace bw::sim

@@ -1,0 +1,212 @@
+#include "bell/bell_buttons.h"
+
+#include "bell/bell_link.h"
+#include "messages/catalogue.h"
+#include "platform/convert.h"
+#include "platform/ui.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+
+namespace bw::bell {
+
+namespace {
+
+const QString CarriageReturn = QStringLiteral("\r");
+
+// Holds the buttons off for as long as it lives.
+class BusyGuard {
+public:
+    explicit BusyGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyGuard() { flag_ = false; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+void notice(const QString& text) {
+    MsgBox(text, mb::Information, messages::text(100));
+}
+
+void unexpectedFailure(const Error& e) {
+    MsgBox(e.boxText(QStringLiteral(":")), mb::OKOnly);
+}
+
+QString text(QLineEdit* box) {
+    return box ? box->text() : QString();
+}
+
+void setText(QLineEdit* box, const QString& value) {
+    if (box)
+        box->setText(value);
+}
+
+// A port text of 7 or more characters is the IP address of a terminal reached by TCP/IP.
+bool isIpPort(const QString& portText) {
+    return portText.size() >= 7;
+}
+
+// The port number of a port text "COM" + number: the integer value from its 4th character.
+short portNumber(const QString& portText) {
+    return CInt(Mid(portText, 4));
+}
+
+} // namespace
+
+BellButtons::BellButtons(BellControls controls, std::unique_ptr<BellLink> link)
+    : c_(std::move(controls)), link_(link ? std::move(link) : std::make_unique<BellLink>()) {}
+
+BellButtons::~BellButtons() = default;
+
+void BellButtons::setStatus(const QString& value) {
+    if (c_.setStatus)
+        c_.setStatus(value);
+}
+
+QString BellButtons::portText() const {
+    return c_.Cbo_COM ? c_.Cbo_COM->currentText() : QString();
+}
+
+void BellButtons::Cmd_Ring_read_Click() {
+    if (busy_)
+        return;
+    BusyGuard guard(busy_);
+    try {
+        const QString addr = Trim(text(c_.Txt_Machine));
+        if (addr.isEmpty()) {
+            setStatus(messages::text(1039));
+            Beep();
+            return;
+        }
+        const QString port = portText();
+        if (isIpPort(port)) {
+            notice(messages::replace(1035, addr));
+            return;
+        }
+        setStatus(messages::text(1040));
+        setText(c_.TxtBellNum, QStringLiteral("0"));
+        for (int i = 0; i < 30; ++i) {
+            setText(c_.TxtHour[static_cast<size_t>(i)], QStringLiteral("0"));
+            setText(c_.TxtMin[static_cast<size_t>(i)], QStringLiteral("0"));
+        }
+        try {
+            if (!link_->OpenBellPort(portNumber(port))) {
+                notice(messages::text(1045));
+            } else {
+                const QString result = link_->ReadBellSettings(CInt(addr));
+                if (result == BellLink::MachineNoError) {
+                    notice(messages::replace(1041, addr));
+                } else if (result == BellLink::WaitTimeOut) {
+                    notice(messages::replace(1042, addr));
+                } else if (result.size() >= 122) {
+                    notice(messages::replace(1044, addr));
+                    setText(c_.TxtBellNum, Mid(result, 1, 2));
+                    for (int i = 0; i < 30; ++i) {
+                        setText(c_.TxtHour[static_cast<size_t>(i)], Mid(result, 4 * i + 3, 2));
+                        setText(c_.TxtMin[static_cast<size_t>(i)], Mid(result, 4 * i + 5, 2));
+                    }
+                } else {
+                    notice(messages::replace(1043, addr));
+                }
+            }
+        } catch (const Error&) {
+            try {
+                link_->CloseBellPort();
+            } catch (const Error&) {
+            }
+            throw;
+        }
+        link_->CloseBellPort();
+    } catch (const Error& e) {
+        unexpectedFailure(e);
+    }
+}
+
+void BellButtons::Cmd_Ring_Num_Click() {
+    if (busy_)
+        return;
+    BusyGuard guard(busy_);
+    try {
+        const short count = CInt(text(c_.TxtBellNum));
+        const QString addr = Trim(text(c_.Txt_Machine));
+        if (addr.isEmpty()) {
+            setStatus(messages::text(1034));
+            Beep();
+            return;
+        }
+        if (isIpPort(portText())) {
+            notice(messages::replace(1035, addr));
+            return;
+        }
+        setStatus(messages::text(1036));
+        const bool ok = link_->SetBellCount(CInt(addr), count);
+        notice(messages::replace(ok ? 1037 : 1038, addr));
+        link_->CloseBellPort();
+    } catch (const Error& e) {
+        unexpectedFailure(e);
+    }
+}
+
+void BellButtons::Cmd_DateTime_Click() {
+    if (busy_)
+        return;
+    BusyGuard guard(busy_);
+    try {
+        const QString addr = Trim(text(c_.Txt_Machine));
+        const QString port = portText();
+        // A terminal reached by TCP/IP has no serial port to set its clock over.
+        if (isIpPort(port)) {
+            notice(messages::replace(1035, addr));
+            return;
+        }
+        const short number = portNumber(port);
+        if (!link_->OpenBellPort(number)) {
+            notice(messages::replace(1049, CarriageReturn, QVariant(static_cast<int>(number))));
+            return;
+        }
+        const bool ok = link_->SetMachDateTime(CInt(addr), QDateTime::currentDateTime());
+        if (ok)
+            notice(messages::replace(1047, addr));
+        else
+            notice(messages::replace(1048, CarriageReturn));
+    } catch (const Error& e) {
+        unexpectedFailure(e);
+    }
+}
+
+void BellButtons::Cmd_Test_Click() {
+    if (busy_)
+        return;
+    BusyGuard guard(busy_);
+    try {
+        const QString addr = Trim(text(c_.Txt_Machine));
+        const QString port = portText();
+        const bool ip = isIpPort(port);
+        const short number = ip ? short(0) : portNumber(port);
+        if (addr.isEmpty()) {
+            notice(messages::replace(1046, CarriageReturn));
+            return;
+        }
+        // A terminal reached by TCP/IP cannot be tested over the serial port.
+        if (ip) {
+            notice(messages::replace(1035, addr));
+            return;
+        }
+        if (!link_->OpenBellPort(number)) {
+            notice(messages::replace(1049, CarriageReturn, QVariant(static_cast<int>(number))));
+            return;
+        }
+        const bool ok = link_->TestBellLink(CInt(addr));
+        if (ok)
+            notice(messages::replace(1047, addr));
+        else
+            notice(messages::replace(1048, CarriageReturn));
+    } catch (const Error&) {
+        notice(messages::replace(1050, CarriageReturn));
+    }
+}
+
+} // namespace bw::bell

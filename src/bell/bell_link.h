@@ -1,0 +1,62 @@
+#pragma once
+
+#include "bell/serial_port.h"
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+namespace bw::bell {
+
+// The bell link: the window's own serial exchange with one terminal's controller. Owns the
+// window's one serial port (closed, port number 1 at creation).
+//
+// Each request goes out in two parts: the address byte under the address setting
+// "19200,n,8,2" (ninth bit 1), then the data bytes under the data setting "19200,s,8,1"
+// (ninth bit 0). Reply waits process the window's waiting events and block on the port in
+// between, so a wait costs next to no processor time.
+class BellLink {
+public:
+    // Results of ReadBellSettings other than the settings text.
+    static const QString MachineNoError; // "Machine No Error": address outside 1..255
+    static const QString WaitTimeOut;    // "Wait TimeOut": no complete reply in 3 s
+
+    BellLink(); // a port from makePort()
+    explicit BellLink(std::unique_ptr<SerialPort> port);
+    ~BellLink();
+
+    SerialPort& port() { return *port_; }
+
+    // Closes and reopens the port on the given number (1..16); false when out of range
+    // (port untouched) or on a fault.
+    bool OpenBellPort(short port);
+    // Closes the port if it is open; faults go to the caller.
+    void CloseBellPort();
+
+    // The 122-character bell settings text, "Machine No Error", "Wait TimeOut", or
+    // "code:description" of a serial fault.
+    QString ReadBellSettings(short address);
+    // True when the terminal echoed the address and the count. A serial fault shows the box
+    // "code" + "description" (style 0, title message 1110) and gives false.
+    bool SetBellCount(short address, short count);
+    // True on the reply address, 0x55. Faults (and an address that does not fit in a byte:
+    // Error 6) go to the caller.
+    bool TestBellLink(short address);
+    // True on the reply address, 0x81. Faults as TestBellLink.
+    bool SetMachDateTime(short address, const QDateTime& when);
+
+    // Longest single block on the port between two passes of the window's event pump.
+    void setWaitSlice(int ms) { waitSliceMs_ = ms > 0 ? ms : 1; }
+    // True while a command is waiting for its reply.
+    bool waiting() const { return waiting_; }
+
+private:
+    void writeRequest(quint8 address, const QByteArray& data);
+    void block(double remainingSecs);
+
+    std::unique_ptr<SerialPort> port_;
+    int waitSliceMs_ = 10;
+    bool waiting_ = false;
+};
+
+} // namespace bw::bell

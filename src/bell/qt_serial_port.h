@@ -1,0 +1,67 @@
+#pragma once
+
+#include "bell/serial_port.h"
+
+#include <QSerialPort>
+
+namespace bw::bell {
+
+// The serial port on a real device through QSerialPort. The port number selects the device
+// (devicePath). A change of line settings waits until every byte already written has left
+// the port; mark and space parity are read back from the device and refused (fault 8015)
+// when the device did not take them. A pseudo-terminal, which carries no parity at all, is
+// accepted.
+class QtSerialPort : public SerialPort {
+public:
+    QtSerialPort();
+    ~QtSerialPort() override;
+
+    void discardReceived() override;
+    void discardUnsent() override;
+    int inBufferCount() override;
+
+    void setSettings(const QString& text) override;
+    QString settings() const override { return settings_.text(); }
+
+    void setInputMode(int mode) override;
+    int inputMode() const override { return inputMode_; }
+    void setInBufferSize(int size) override;
+    int inBufferSize() const override { return inBufferSize_; }
+    void setOutBufferSize(int size) override;
+    int outBufferSize() const override { return outBufferSize_; }
+    void setInputLen(int n) override;
+    int inputLen() const override { return inputLen_; }
+
+    void setCommPort(short port) override;
+    short commPort() const override { return commPort_; }
+
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return port_.isOpen(); }
+
+    void output(const QByteArray& bytes) override;
+    QByteArray input() override;
+    bool waitForInput(int ms) override;
+
+    // The device the port is open on (empty when closed).
+    QString device() const { return port_.isOpen() ? path_ : QString(); }
+
+private:
+    void requireOpen() const;
+    void pull(); // moves bytes the device has received into the read buffer
+    void checkReadError();
+    void drain(); // waits until every written byte has left the port
+    void apply(const LineSettings& s);
+    bool setParity(char parity);
+    void verifyParity(const LineSettings& s);
+
+    QSerialPort port_;
+    QString path_;
+    LineSettings settings_;
+    int inputMode_ = 0;
+    int inBufferSize_ = 1024;
+    int outBufferSize_ = 512;
+    int inputLen_ = 0;
+    short commPort_ = 1;
+};
+
+} // namespace bw::bell

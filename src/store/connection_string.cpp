@@ -1,0 +1,155 @@
+#include "store/connection_string.h"
+
+#include <QHash>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace bw::store {
+
+namespace {
+
+// "Key=Value;Key=Value" into lower-cased keys with their (trimmed) values.
+QHash<QString, QString> keyValues(const QString& text) {
+    QHash<QString, QString> out;
+    const QStringList parts = text.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        const qsizetype eq = part.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            continue;
+        out.insert(part.left(eq).trimmed().toLower(), part.mid(eq + 1).trimmed());
+    }
+    return out;
+}
+
+QString firstOf(const QHash<QString, QString>& kv, std::initializer_list<const char*> keys) {
+    for (const char* k : keys) {
+        auto it = kv.constFind(QString::fromLatin1(k));
+        if (it != kv.constEnd())
+            return *it;
+    }
+    return QString();
+}
+
+// A schema name goes into the server's search path through the "options" connect option.
+QString schemaOption(const QString& schema) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    if (schema.isEmpty() || !plain.match(schema).hasMatch())
+        return QString();
+    return QStringLiteral("options=-csearch_path=") + schema;
+}
+
+void appendOption(QString& options, const QString& option) {
+    if (option.isEmpty())
+        return;
+    if (!options.isEmpty())
+        options += QLatin1Char(';');
+    options += option;
+}
+
+BackendSettings sqliteFile(const QString& path) {
+    BackendSettings out;
+    out.kind = BackendSettings::Kind::Sqlite;
+    out.driver = QStringLiteral("QSQLITE");
+    out.databaseName = path;
+    out.connectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
+    if (path.isEmpty()) {
+        out.kind = BackendSettings::Kind::Invalid;
+        out.problem = QStringLiteral("no database file named");
+    }
+    return out;
+}
+
+BackendSettings postgresUrl(const QString& text) {
+    BackendSettings out;
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid()) {
+        out.problem = QStringLiteral("not a valid PostgreSQL address: ") + url.errorString();
+        return out;
+    }
+    out.kind = BackendSettings::Kind::Postgres;
+    out.driver = QStringLiteral("QPSQL");
+    out.host = url.host();
+    out.port = url.port(-1);
+    out.user = url.userName(QUrl::FullyDecoded);
+    out.password = url.password(QUrl::FullyDecoded);
+    QString path = url.path(QUrl::FullyDecoded);
+    if (path.startsWith(QLatin1Char('/')))
+        path.remove(0, 1);
+    out.databaseName = path;
+    const QUrlQuery query(url);
+    for (const auto& item : query.queryItems(QUrl::FullyDecoded)) {
+        if (item.first.compare(QLatin1String("schema"), Qt::CaseInsensitive) == 0)
+            appendOption(out.connectOptions, schemaOption(item.second));
+        else
+            appendOption(out.connectOptions, item.first + QLatin1Char('=') + item.second);
+    }
+    return out;
+}
+
+BackendSettings postgresKeyValues(const QHash<QString, QString>& kv) {
+    BackendSettings out;
+    out.kind = BackendSettings::Kind::Postgres;
+    out.driver = QStringLiteral("QPSQL");
+    out.host = firstOf(kv, {"host", "server", "data source"});
+    bool ok = false;
+    const int port = firstOf(kv, {"port"}).toInt(&ok);
+    out.port = ok ? port : -1;
+    out.databaseName = firstOf(kv, {"database", "initial catalog", "dbname"});
+    out.user = firstOf(kv, {"user id", "user", "uid", "username"});
+    out.password = firstOf(kv, {"password", "pwd"});
+    appendOption(out.connectOptions, schemaOption(firstOf(kv, {"schema", "search path"})));
+    const QString timeout = firstOf(kv, {"timeout", "connect timeout"});
+    if (!timeout.isEmpty())
+        appendOption(out.connectOptions, QStringLiteral("connect_timeout=") + timeout);
+    return out;
+}
+
+} // namespace
+
+BackendSettings parseConnectionString(const QString& connectionString) {
+    const QString text = connectionString.trimmed();
+    const QString lower = text.toLower();
+
+    if (lower.startsWith(QLatin1String("sqlite://")))
+        return sqliteFile(text.mid(9));
+    if (lower.startsWith(QLatin1String("sqlite:")))
+        return sqliteFile(text.mid(7));
+    if (lower.startsWith(QLatin1String("postgresql://")) ||
+        lower.startsWith(QLatin1String("postgres://")))
+        return postgresUrl(text);
+    if (lower.startsWith(QLatin1String("odbc:"))) {
+        BackendSettings out;
+        out.kind = BackendSettings::Kind::Odbc;
+        out.driver = QStringLiteral("QODBC");
+        out.databaseName = text.mid(5);
+        if (out.databaseName.isEmpty()) {
+            out.kind = BackendSettings::Kind::Invalid;
+            out.problem = QStringLiteral("no ODBC data source named");
+        }
+        return out;
+    }
+    if (text.contains(QLatin1Char('=')) && text.contains(QLatin1Char(';'))) {
+        const auto kv = keyValues(text);
+        const QString provider = kv.value(QStringLiteral("provider")).toLower();
+        if (provider == QLatin1String("postgresql") || provider == QLatin1String("postgres") ||
+            provider == QLatin1String("pgsql"))
+            return postgresKeyValues(kv);
+        if (provider == QLatin1String("sqlite"))
+            return sqliteFile(firstOf(kv, {"data source", "database", "file"}));
+        BackendSettings out;
+        out.problem =
+            QStringLiteral("unsupported provider: ") + kv.value(QStringLiteral("provider"));
+        return out;
+    }
+    if (lower.endsWith(QLatin1String(".db")) || lower.endsWith(QLatin1String(".sqlite")) ||
+        lower.endsWith(QLatin1String(".sqlite3")))
+        return sqliteFile(text);
+
+    BackendSettings out;
+    out.problem = QStringLiteral("unrecognised connection string");
+    return out;
+}
+
+} // namespace bw::store

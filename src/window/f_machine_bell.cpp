@@ -1,0 +1,41 @@
+#include "bell/bell_buttons.h"
+#include "bell/bell_link.h"
+#include "bell/serial_port.h"
+#include "window/f_machine.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace bw {
+
+// The bell and clock buttons are handled by the bell link's button handlers.
+
+void F_Machine::makeBellButtons() {
+    bell::BellControls bc;
+    bc.Txt_Machine = Txt_Machine;
+    bc.Cbo_COM = Cbo_COM;
+    bc.TxtBellNum = TxtBellNum;
+    bc.TxtHour = TxtHourArr;
+    bc.TxtMin = TxtMinArr;
+    bc.setStatus = [this](const QString& text) { setStatus(text); };
+    bell_ = std::make_unique<bell::BellButtons>(std::move(bc),
+                                                std::make_unique<bell::BellLink>(bell::makePort()));
+}
+
+void F_Machine::Cmd_Test_Click() {
+    bell_->Cmd_Test_Click();
+}
+
+void F_Machine::Cmd_DateTime_Click() {
+    bell_->Cmd_DateTime_Click();
+}
+
+void F_Machine::Cmd_Ring_read_Click() {
+    bell_->Cmd_Ring_read_Click();
+}
+
+void F_Machine::Cmd_Ring_Num_Click() {
+    bell_->Cmd_Ring_Num_Click();
+}
+
+} // namespace bw

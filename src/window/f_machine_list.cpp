@@ -1,0 +1,248 @@
+#include "messages/catalogue.h"
+#include "platform/component_state.h"
+#include "platform/convert.h"
+#include "window/f_machine.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimeEdit>
+#include <QTreeWidget>
+#include <cmath>
+
+namespace bw {
+
+namespace {
+
+const QString kListQuery =
+    QStringLiteral("Select * From MachineInfo Where MachVer='6429' Order By MachAddr");
+const QString kGroupQuery =
+    QStringLiteral("Select distinct Ver From MachineInfo Where MachVer='6429'");
+
+QString oneTerminalQuery(const QString& machId) {
+    return QStringLiteral("Select * From MachineInfo where machaddr='") + machId +
+           QStringLiteral("' Order By MachAddr");
+}
+
+// A value counts as empty when it is null or its text is empty.
+bool isEmptyValue(const QVariant& v) {
+    return TextOf(v).isEmpty();
+}
+
+// An IP address longer than 7 characters marks a terminal reached by TCP/IP.
+bool isTcpIp(const QString& ip) {
+    return ip.size() > 7;
+}
+
+// Port of a row: the IP address of a TCP/IP terminal, else its serial port number.
+QString portOfRow(const Recordset& rs) {
+    const QString ip = TextOf(rs.field(QStringLiteral("IP")));
+    return isTcpIp(ip) ? ip : TextOf(rs.field(QStringLiteral("COMX")));
+}
+
+// The port field's text for a current port: "COM" + number for a serial port, the
+// address itself for a TCP/IP terminal.
+QString portFieldText(const QString& comX) {
+    return comX.isEmpty() || comX.size() < 7 ? QStringLiteral("COM") + comX : comX;
+}
+
+// Sets a combo's text; an item with exactly that text becomes the selected item.
+void setComboText(QComboBox* combo, const QString& text) {
+    const int index = combo->findText(text, Qt::MatchExactly);
+    if (index >= 0)
+        combo->setCurrentIndex(index);
+    if (combo->isEditable())
+        combo->setEditText(text);
+}
+
+Error noCurrentRecord() {
+    return Error(3021, QStringLiteral("Either BOF or EOF is True, or the current record has been "
+                                      "deleted. Requested operation requires a current record."));
+}
+
+} // namespace
+
+void F_Machine::ListMachine() {
+    ComponentState& s = state();
+    try {
+        if (!dbTools_)
+            throw objectNotSet();
+        if (rs_ && rs_->State() == Recordset::adStateOpen)
+            rs_->Close();
+        rs_ = dbTools_->RecordSetA(kListQuery);
+        if (!rs_)
+            throw objectNotSet();
+
+        LVW_Machine->clear();
+        lvwReportView_ = true;
+        LVW_Machine->setHeaderHidden(false);
+
+        // The first row becomes the current terminal, taken exactly as a click on it would
+        // take it, so that the panel shows its true port and group.
+        const bool haveRow = rs_->RecordCount() > 0 && !rs_->Eof();
+        if (haveRow) {
+            s.CurrentMachAddr = rs_->field(QStringLiteral("MachAddr"));
+            const QString ip = TextOf(rs_->field(QStringLiteral("IP")));
+            s.CurrentComX = isTcpIp(ip) ? ip : CStr(rs_->field(QStringLiteral("COMX")));
+            s.CurrentVer = TextOf(rs_->field(QStringLiteral("Ver")));
+            s.CurrentTeam = TextOf(rs_->field(QStringLiteral("Team")));
+            s.CurrentMachDesc = TextOf(rs_->field(QStringLiteral("MachDesc")));
+        }
+
+        // The panel, each field only when its value is not empty.
+        if (!isEmptyValue(s.CurrentMachAddr))
+            Txt_Machine->setText(TextOf(s.CurrentMachAddr));
+        if (haveRow || !s.CurrentComX.isEmpty())
+            setComboText(Cbo_COM, portFieldText(s.CurrentComX));
+        if (!isEmptyValue(s.CurrentVer))
+            setComboText(CmbGroup, TextOf(s.CurrentVer));
+        if (!isEmptyValue(s.CurrentTeam))
+            setComboText(Cbo_Team, TextOf(s.CurrentTeam));
+        if (!s.CurrentMachDesc.isEmpty())
+            setComboText(CmbMachType, s.CurrentMachDesc);
+
+        setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr));
+
+        QTreeWidgetItem* first = nullptr;
+        while (!rs_->Eof()) {
+            auto* item = new QTreeWidgetItem(LVW_Machine);
+            item->setText(0, TextOf(rs_->field(QStringLiteral("MachAddr"))));
+            item->setIcon(0, ImgLst_MachineSmall);
+            item->setData(0, Qt::UserRole, ImgLst_MachineBig); // large icon
+            item->setText(1, portOfRow(*rs_));
+            item->setText(2, TextOf(rs_->field(QStringLiteral("MachDesc"))));
+            item->setText(3, TextOf(rs_->field(QStringLiteral("Team"))));
+            item->setText(4, TextOf(rs_->field(QStringLiteral("Ver"))));
+            if (!first)
+                first = item;
+            rs_->MoveNext();
+        }
+        // The first row is the current terminal: show it selected.
+        if (first)
+            LVW_Machine->setCurrentItem(first);
+
+        rs_->Close();
+        rs_.reset();
+    } catch (const Error& e) {
+        setStatus(messages::text(1074) + e.description());
+    } catch (const std::exception& e) {
+        setStatus(messages::text(1074) + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void F_Machine::ListGroup() {
+    const ComponentState& s = state();
+    try {
+        if (!dbTools_)
+            throw objectNotSet();
+        if (rs_ && rs_->State() == Recordset::adStateOpen)
+            rs_->Close();
+        rs_ = dbTools_->RecordSetA(kGroupQuery);
+        if (!rs_)
+            throw objectNotSet();
+
+        const long count = rs_->RecordCount();
+        if (count != 0) {
+            CmbGroup->clear();
+            for (long i = 0; i < count; ++i) {
+                CmbGroup->addItem(CStr(rs_->field(QStringLiteral("Ver"))));
+                rs_->MoveNext();
+            }
+            if (CmbGroup->count() > 0) {
+                // The current terminal's group stays selected; without a current terminal
+                // the first group is.
+                const QString current = TextOf(s.CurrentVer);
+                const int index = isEmptyValue(s.CurrentMachAddr) || current.isEmpty()
+                                      ? -1
+                                      : CmbGroup->findText(current, Qt::MatchExactly);
+                if (index >= 0) {
+                    CmbGroup->setCurrentIndex(index);
+                } else if (!isEmptyValue(s.CurrentMachAddr) && !current.isEmpty()) {
+                    CmbGroup->setCurrentIndex(0);
+                    CmbGroup->setEditText(current);
+                } else {
+                    CmbGroup->setCurrentIndex(0);
+                }
+            }
+            rs_->Close();
+            rs_.reset();
+        }
+    } catch (const Error& e) {
+        setStatus(messages::text(1074) + e.description());
+    } catch (const std::exception& e) {
+        setStatus(messages::text(1074) + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+QVariant F_Machine::ViewMachInfo(QString& MachId) {
+    ComponentState& s = state();
+    if (!dbTools_)
+        throw objectNotSet();
+    RecordsetPtr rs = dbTools_->RecordSetA(oneTerminalQuery(MachId));
+    if (!rs)
+        throw objectNotSet();
+    if (rs->Eof())
+        throw noCurrentRecord();
+    s.CurrentMachAddr = rs->field(QStringLiteral("MachAddr"));
+    s.CurrentComX = portOfRow(*rs);
+    s.CurrentVer = TextOf(rs->field(QStringLiteral("Ver")));
+    s.CurrentTeam = TextOf(rs->field(QStringLiteral("Team")));
+    s.CurrentMachDesc = TextOf(rs->field(QStringLiteral("MachDesc")));
+    rs->Close();
+    return QVariant();
+}
+
+void F_Machine::LVW_Machine_Click() {
+    ComponentState& s = state();
+    try {
+        QTreeWidgetItem* item = LVW_Machine->currentItem();
+        if (!item || !item->isSelected())
+            throw objectNotSet();
+        s.CurrentMachAddr = item->text(0);
+
+        // The integer part of the entry, in decimal.
+        QString machId = CStr(std::floor(CDbl(TextOf(s.CurrentMachAddr))));
+        ViewMachInfo(machId);
+
+        if (!isEmptyValue(s.CurrentMachAddr))
+            Txt_Machine->setText(TextOf(s.CurrentMachAddr));
+        setComboText(Cbo_COM, portFieldText(s.CurrentComX));
+        if (!isEmptyValue(s.CurrentVer))
+            setComboText(CmbGroup, TextOf(s.CurrentVer));
+        if (!isEmptyValue(s.CurrentTeam))
+            setComboText(Cbo_Team, TextOf(s.CurrentTeam));
+        if (!s.CurrentMachDesc.isEmpty())
+            setComboText(CmbMachType, s.CurrentMachDesc);
+
+        const QString port = item->text(1);
+        const QString tip = (port.size() >= 7 ? messages::text(1072) : messages::text(1073)) + port;
+        LVW_Machine->setToolTip(tip);
+        setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr) + QStringLiteral("  ") + tip);
+    } catch (const Error& e) {
+        setStatus(messages::text(1074) + e.description());
+    } catch (const std::exception& e) {
+        setStatus(messages::text(1074) + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void F_Machine::CmbMachType_Change() {
+    const QString usage = CmbMachType->currentText();
+    const bool direction = usage == messages::text(1000) || usage == messages::text(1002);
+    Cbo_Ver->setVisible(direction);
+    Label4->setVisible(direction);
+}
+
+void F_Machine::CmbMachType_Click() {
+    CmbMachType_Change();
+}
+
+void F_Machine::Chk_Same_Click() {
+    const bool same = Chk_Same->checkState() != Qt::Unchecked;
+    DTP_Date->setEnabled(!same);
+    DTP_Time->setEnabled(!same);
+}
+
+} // namespace bw

@@ -1,0 +1,393 @@
+#include "bell/serial_port.h"
+#include "common/test_support.h"
+#include "host/link/link.h"
+#include "host/link/terminal_protocol.h"
+#include "sim/process.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+using bw::VbDate;
+using bw::host::Link;
+using bw::sim::SimProcess;
+namespace proto = bw::host::protocol;
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> list) {
+    QByteArray b;
+    for (int v : list)
+        b.append(char(v));
+    return b;
+}
+
+QString simProgram() {
+    return bw::test::program(QStringLiteral("brackwater-sim"));
+}
+
+std::array<VbDate, 11> times(int firstHour, int minute) {
+    std::array<VbDate, 11> t{};
+    for (int i = 0; i < 10; ++i)
+        t[i] = bw::vbTime(firstHour + i, minute, 0);
+    t[10] = 0;
+    return t;
+}
+
+QStringList groupOf(const QJsonObject& terminal, int group) {
+    QStringList out;
+    for (const auto& v : terminal[QStringLiteral("groups")].toArray()[group - 1].toArray())
+        out << v.toString();
+    return out;
+}
+
+// A simulator with terminals 1 and 5 on a pty and on TCP, and its state file.
+struct Sim {
+    SimProcess proc;
+    bool start(QStringList extra = {}) {
+        const QString state = bw::test::tempDir() + QStringLiteral("/state.json");
+        QStringList args{QStringLiteral("--addr"), QStringLiteral("1,5"), QStringLiteral("--tcp"),
+                         QStringLiteral("127.0.0.1:0")};
+        return proc.start(simProgram(), args + extra, state);
+    }
+};
+
+// A Link set up for TCP/IP to the simulator through the host's port map.
+void useTcp(Link& link, int simPort) {
+    bw::host::setTcpPortMap(1001, simPort);
+    link.mode(1);
+    link.IP(QStringLiteral("127.0.0.1"));
+    link.tcpPort(1001);
+}
+
+int closedPort() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    const int port = s.serverPort();
+    s.close();
+    return port;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Frames
+
+TEST(LinkProtocol, RequestsByteForByte) {
+    EXPECT_EQ(proto::clearRecordRequest(1), bytes({0x01, 0x0A, 0x01, 0x0A}));
+    EXPECT_EQ(proto::clearRecordRequest(5), bytes({0x05, 0x0A, 0x01, 0x0E}));
+    EXPECT_EQ(proto::clearNameListRequest(5), bytes({0x05, 0x0A, 0x02, 0x0D}));
+    std::array<QTime, 10> t;
+    t.fill(QTime(0, 0));
+    t[0] = QTime(7, 5);
+    t[9] = QTime(23, 59);
+    const QByteArray r = proto::setClockRequest(1, 2, t);
+    ASSERT_EQ(r.size(), 24);
+    EXPECT_EQ(r.left(5), bytes({0x01, 0x09, 0x02, 0x07, 0x05}));
+    EXPECT_EQ(r.mid(21, 2), bytes({0x23, 0x59}));
+    // 01 ^ 09 ^ 02 ^ 07 ^ 05 ^ 23 ^ 59 = 0x72
+    EXPECT_EQ(quint8(r[23]), 0x72);
+}
+
+TEST(LinkProtocol, OnlyTheRightAcknowledgementCounts) {
+    const QByteArray req = proto::clearRecordRequest(5);
+    EXPECT_TRUE(proto::isAck(bytes({0x05, 0x0A, 0x01, 0x06}), req));
+    EXPECT_TRUE(proto::isAck(bytes({0x05, 0x0A, 0x01, 0x06, 0x00}), req));
+    EXPECT_FALSE(proto::isAck(bytes({0x05, 0x0A, 0x01, 0x15}), req));
+    EXPECT_FALSE(proto::isAck(bytes({0x06, 0x0A, 0x01, 0x06}), req));
+    EXPECT_FALSE(proto::isAck(bytes({0x05, 0x09, 0x01, 0x06}), req));
+    // The name-list acknowledgement is not the record one.
+    EXPECT_FALSE(proto::isAck(bytes({0x05, 0x0A, 0x02, 0x06}), req));
+    EXPECT_FALSE(proto::isAck(bytes({0x05, 0x0A, 0x01}), req));
+    EXPECT_FALSE(proto::isAck({}, req));
+}
+
+// ---------------------------------------------------------------------------------------
+// The component
+
+TEST(LinkComponent, RegisteredUnderItsProgId) {
+    bw::host::registerLink();
+    auto c = bw::CreateObject<bw::IConnect>(bw::progid::Connect);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->Ver(), QStringLiteral("V7.3"));
+    auto* link = dynamic_cast<Link*>(c.get());
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->tcpPortValue(), 1001);
+    c->mode(1);
+    c->IP(QStringLiteral("192.168.1.5"));
+    c->tcpPort(1002);
+    EXPECT_EQ(link->modeValue(), 1);
+    EXPECT_EQ(link->ipValue(), QStringLiteral("192.168.1.5"));
+    EXPECT_EQ(link->tcpPortValue(), 1002);
+}
+
+TEST(LinkComponent, NothingWorksBeforeSetPort) {
+    Link link;
+    QString a = QStringLiteral("1");
+    auto t = times(7, 0);
+    EXPECT_FALSE(link.isOpen());
+    EXPECT_FALSE(link.ClearRecord(a));
+    EXPECT_FALSE(link.ClearNameList(a));
+    EXPECT_FALSE(link.SetClock(1, t, 1));
+    link.DestoryPort(); // harmless when nothing is open
+    link.DestoryPort();
+}
+
+TEST(LinkComponent, TcpPortMap) {
+    bw::host::clearTcpPortMap();
+    EXPECT_EQ(bw::host::mappedTcpPort(1001), 1001);
+    bw::host::setTcpPortMap(1001, 15001);
+    EXPECT_EQ(bw::host::mappedTcpPort(1001), 15001);
+    EXPECT_EQ(bw::host::mappedTcpPort(1002), 1002);
+    bw::host::clearTcpPortMap();
+}
+
+// ---------------------------------------------------------------------------------------
+// Against brackwater-sim
+
+TEST(LinkSim, InitialiseAndDownloadOverTcp) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--no-pacing")})) << qPrintable(sim.proc.error());
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    EXPECT_TRUE(link.isOpen());
+    EXPECT_EQ(link.endpoint(), QStringLiteral("127.0.0.1:%1").arg(sim.proc.tcpPort()));
+    QString a = QStringLiteral("5");
+    EXPECT_TRUE(link.ClearRecord(a));
+    EXPECT_TRUE(link.ClearNameList(a));
+    auto g1 = times(6, 0), g2 = times(8, 15), g3 = times(13, 45);
+    EXPECT_TRUE(link.SetClock(5, g1, 1));
+    EXPECT_TRUE(link.SetClock(5, g2, 2));
+    EXPECT_TRUE(link.SetClock(5, g3, 3));
+    link.DestoryPort();
+    EXPECT_FALSE(link.isOpen());
+
+    EXPECT_TRUE(sim.proc.waitState([&](const QJsonObject&) {
+        return groupOf(sim.proc.terminal(5), 3).value(9) == QStringLiteral("22:45");
+    }));
+    const QJsonObject t5 = sim.proc.terminal(5);
+    EXPECT_EQ(t5[QStringLiteral("records")].toInt(), 0);
+    EXPECT_EQ(t5[QStringLiteral("nameListSize")].toInt(), 0);
+    EXPECT_EQ(groupOf(t5, 1).value(0), QStringLiteral("06:00"));
+    EXPECT_EQ(groupOf(t5, 2).value(9), QStringLiteral("17:15"));
+    const QJsonArray bells = t5[QStringLiteral("bellTimes")].toArray();
+    EXPECT_EQ(bells[10].toString(), QStringLiteral("08:15"));
+    EXPECT_EQ(bells[29].toString(), QStringLiteral("22:45"));
+    // Terminal 1 was not touched.
+    EXPECT_EQ(sim.proc.terminal(1)[QStringLiteral("records")].toInt(), 25);
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, InitialiseOverThePseudoTerminal) {
+    Sim sim;
+    ASSERT_TRUE(sim.start()) << qPrintable(sim.proc.error()); // paced, as a real line
+    bw::bell::setDevicePath(3, sim.proc.ptyPath());
+    Link link;
+    link.mode(0);
+    short port = 3;
+    ASSERT_TRUE(link.SetPort(port));
+    EXPECT_EQ(link.endpoint(), sim.proc.ptyPath());
+    QString a = QStringLiteral(" 1 ");
+    EXPECT_TRUE(link.ClearRecord(a));
+    EXPECT_TRUE(link.ClearNameList(a));
+    auto g = times(9, 30);
+    EXPECT_TRUE(link.SetClock(1, g, 2));
+    // Absent terminal on the same line: false, and the line still works afterwards.
+    QString absent = QStringLiteral("9");
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(link.ClearRecord(absent));
+    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_TRUE(link.ClearRecord(a));
+    link.DestoryPort();
+    EXPECT_TRUE(sim.proc.waitState([&](const QJsonObject&) {
+        return groupOf(sim.proc.terminal(1), 2).value(0) == QStringLiteral("09:30");
+    }));
+    EXPECT_EQ(sim.proc.terminal(1)[QStringLiteral("records")].toInt(), 0);
+    EXPECT_EQ(sim.proc.terminal(1)[QStringLiteral("nameListSize")].toInt(), 0);
+    bw::bell::setDevicePath(3, QString());
+}
+
+TEST(LinkSim, RequestBytesOnThePseudoTerminal) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--trace"), QStringLiteral("--wrong-address")}));
+    bw::bell::setDevicePath(2, sim.proc.ptyPath());
+    Link link;
+    short port = 2;
+    ASSERT_TRUE(link.SetPort(port));
+    link.setTimeoutMs(500);
+    QString a = QStringLiteral("5");
+    EXPECT_FALSE(link.ClearNameList(a)); // answered with another address
+    link.DestoryPort();
+    QStringList out;
+    for (int i = 0; i < 50 && out.size() < 2; ++i)
+        out = sim.proc.output();
+    ASSERT_GE(out.size(), 2);
+    EXPECT_EQ(out[0], QStringLiteral("pty rx 05 0A 02 0D"));
+    EXPECT_EQ(out[1], QStringLiteral("pty tx 06 0A 02 06"));
+    bw::bell::setDevicePath(2, QString());
+}
+
+TEST(LinkSim, RefusedGroupAndBadArgumentsAnswerFalse) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--no-pacing")}));
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    auto g = times(7, 0);
+    EXPECT_FALSE(link.SetClock(5, g, 4)); // the terminal answers Nak
+    EXPECT_FALSE(link.SetClock(5, g, 0));
+    EXPECT_FALSE(link.SetClock(0, g, 1));
+    EXPECT_FALSE(link.SetClock(256, g, 1));
+    for (const QString& text : {QStringLiteral(""), QStringLiteral("abc"), QStringLiteral("0"),
+                                QStringLiteral("256"), QStringLiteral("5x")}) {
+        QString a = text;
+        EXPECT_FALSE(link.ClearRecord(a)) << qPrintable(text);
+        EXPECT_FALSE(link.ClearNameList(a)) << qPrintable(text);
+    }
+    EXPECT_EQ(sim.proc.terminal(5)[QStringLiteral("records")].toInt(), 25);
+    EXPECT_EQ(groupOf(sim.proc.terminal(5), 1).value(0), QStringLiteral("07:00"));
+    EXPECT_EQ(groupOf(sim.proc.terminal(5), 1).value(3), QStringLiteral("00:00"));
+    // The connection still serves a good request.
+    EXPECT_TRUE(link.SetClock(5, g, 1));
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, FaultyTerminalsAnswerFalseInBoundedTime) {
+    for (const QStringList& mode :
+         {QStringList{QStringLiteral("--silent")}, QStringList{QStringLiteral("--garbage")},
+          QStringList{QStringLiteral("--wrong-address")},
+          QStringList{QStringLiteral("--partial"), QStringLiteral("2")}}) {
+        Sim sim;
+        ASSERT_TRUE(sim.start(mode + QStringList{QStringLiteral("--no-pacing")}));
+        Link link;
+        useTcp(link, sim.proc.tcpPort());
+        link.setTimeoutMs(500);
+        short port = 0;
+        ASSERT_TRUE(link.SetPort(port));
+        QString a = QStringLiteral("5");
+        auto g = times(7, 0);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(link.ClearRecord(a)) << qPrintable(mode.join(QLatin1Char(' ')));
+        EXPECT_FALSE(link.ClearNameList(a)) << qPrintable(mode.join(QLatin1Char(' ')));
+        EXPECT_FALSE(link.SetClock(5, g, 1)) << qPrintable(mode.join(QLatin1Char(' ')));
+        EXPECT_LT(timer.elapsed(), 10000);
+        link.DestoryPort();
+    }
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, DefaultTimeOutIsThreeSeconds) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--silent"), QStringLiteral("--no-pacing")}));
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    QString a = QStringLiteral("1");
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(link.ClearRecord(a));
+    EXPECT_GE(timer.elapsed(), 2900);
+    EXPECT_LT(timer.elapsed(), 10000);
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, SlowButTimelyReplyIsAccepted) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--delay"), QStringLiteral("300")}));
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    QString a = QStringLiteral("1");
+    EXPECT_TRUE(link.ClearRecord(a));
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, LateReplyIsNotTakenForTheNextOne) {
+    Sim sim;
+    ASSERT_TRUE(sim.start(
+        {QStringLiteral("--delay"), QStringLiteral("700"), QStringLiteral("--no-pacing")}));
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    link.setTimeoutMs(500);
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    auto g = times(7, 0);
+    // Group 1 is acknowledged after the time-out; its Ack arrives while group 4 (refused by
+    // the terminal) waits, and must not count for it.
+    EXPECT_FALSE(link.SetClock(5, g, 1));
+    EXPECT_FALSE(link.SetClock(5, g, 4));
+    // With time enough, the acknowledgement counts.
+    link.setTimeoutMs(3000);
+    EXPECT_TRUE(link.SetClock(5, g, 2));
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, SimulatorGoneMidSession) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--no-pacing")}));
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    QString a = QStringLiteral("1");
+    EXPECT_TRUE(link.ClearRecord(a));
+    sim.proc.stop();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(link.ClearNameList(a));
+    EXPECT_LT(timer.elapsed(), 10000);
+    link.DestoryPort();
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSetPort, MissingDeviceAndClosedPortAnswerFalse) {
+    Link link;
+    bw::bell::setDevicePath(4, QStringLiteral("/nonexistent/ttyNone"));
+    short four = 4, zero = 0;
+    EXPECT_FALSE(link.SetPort(four));
+    EXPECT_FALSE(link.SetPort(zero)); // serial mode needs a port number
+    EXPECT_FALSE(link.isOpen());
+    bw::bell::setDevicePath(4, QString());
+
+    bw::host::setTcpPortMap(1001, closedPort());
+    link.mode(1);
+    link.IP(QStringLiteral("127.0.0.1"));
+    link.tcpPort(1001);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(link.SetPort(zero));
+    EXPECT_LT(timer.elapsed(), 10000);
+    link.IP(QStringLiteral("not an address"));
+    EXPECT_FALSE(link.SetPort(zero));
+    link.IP(QString());
+    EXPECT_FALSE(link.SetPort(zero));
+    EXPECT_FALSE(link.isOpen());
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSetPort, SecondSetPortReplacesTheFirst) {
+    Sim a, b;
+    ASSERT_TRUE(a.start({QStringLiteral("--no-pacing")}));
+    ASSERT_TRUE(b.start({QStringLiteral("--no-pacing")}));
+    Link link;
+    useTcp(link, a.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    bw::host::setTcpPortMap(1001, b.proc.tcpPort());
+    ASSERT_TRUE(link.SetPort(port));
+    QString addr = QStringLiteral("1");
+    EXPECT_TRUE(link.ClearRecord(addr));
+    EXPECT_TRUE(b.proc.waitState([&](const QJsonObject&) {
+        return b.proc.terminal(1)[QStringLiteral("records")].toInt() == 0;
+    }));
+    EXPECT_EQ(a.proc.terminal(1)[QStringLiteral("records")].toInt(), 25);
+    bw::host::clearTcpPortMap();
+}

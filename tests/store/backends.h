@@ -1,0 +1,110 @@
+#pragma once
+
+// The two real back ends the store tests run against: an SQLite file in a fresh folder, and
+// PostgreSQL named by BW_PG_CONN (each test in a schema of its own, dropped afterwards, so
+// tests may run in parallel on one server). Without BW_PG_CONN the PostgreSQL tests are skipped.
+
+#include "common/test_support.h"
+#include "host/ledger/ledger.h"
+#include "host/ledger/schema.h"
+#include "qt_print.h"
+#include "store/sql_connection.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QString>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace bw::test {
+
+struct SqliteBackend {
+    static QString name() { return QStringLiteral("SQLite"); }
+    static QString unavailable() { return QString(); }
+
+    QString connectionString;
+
+    void setUp() { connectionString = QStringLiteral("sqlite:") + tempDir() + "/host.db"; }
+    void tearDown() {}
+};
+
+struct PostgresBackend {
+    static QString name() { return QStringLiteral("PostgreSQL"); }
+    static QString unavailable() {
+        if (qEnvironmentVariableIsEmpty("BW_PG_CONN"))
+            return QStringLiteral("BW_PG_CONN is not set (tools/pg-test-cluster.sh start DIR "
+                                  "PORT prints one)");
+        return QString();
+    }
+
+    QString connectionString;
+    QString schema;
+    std::shared_ptr<store::SqlConnection> admin;
+
+    void setUp() {
+        static QAtomicInt counter;
+        const QString base = qEnvironmentVariable("BW_PG_CONN");
+        schema = QStringLiteral("bw_store_%1_%2")
+                     .arg(QCoreApplication::applicationPid())
+                     .arg(counter.fetchAndAddRelaxed(1) + 1);
+        admin = store::SqlConnection::open(base);
+        admin->Execute(QStringLiteral("SET client_min_messages TO warning"));
+        admin->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema +
+                       QStringLiteral(" CASCADE"));
+        admin->Execute(QStringLiteral("CREATE SCHEMA ") + schema);
+        if (base.startsWith(QStringLiteral("postgres"), Qt::CaseInsensitive))
+            connectionString = base + (base.contains('?') ? "&" : "?") + "schema=" + schema;
+        else
+            connectionString = base + (base.endsWith(';') ? "" : ";") + "Schema=" + schema;
+    }
+    void tearDown() {
+        if (admin) {
+            try {
+                admin->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema +
+                               QStringLiteral(" CASCADE"));
+            } catch (const Error&) {
+            }
+            admin.reset();
+        }
+    }
+};
+
+// A test on one back end with the host schema in place and the ledger pointed at it.
+template <class B> class OnBackend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const QString why = B::unavailable();
+        if (!why.isEmpty())
+            GTEST_SKIP() << qPrintable(why);
+        backend.setUp();
+        cn = store::SqlConnection::open(backend.connectionString);
+        host::createHostSchema(*cn, withDemoData());
+        host::registerDbComponents();
+        host::setConnectionString(backend.connectionString);
+    }
+    void TearDown() override {
+        host::setConnectionString(QString());
+        cn.reset();
+        backend.tearDown();
+    }
+    virtual bool withDemoData() const { return false; }
+
+    // A second, independent connection (another workstation).
+    std::shared_ptr<store::SqlConnection> other() {
+        return store::SqlConnection::open(backend.connectionString);
+    }
+    qlonglong count(const QString& sql, const QVariantList& values = {}) {
+        return cn->queryBound(sql, values).value(0).value(0).toLongLong();
+    }
+
+    B backend;
+    std::shared_ptr<store::SqlConnection> cn;
+};
+
+using Backends = ::testing::Types<SqliteBackend, PostgresBackend>;
+
+struct BackendNames {
+    template <class T> static std::string GetName(int) { return T::name().toStdString(); }
+};
+
+} // namespace bw::test

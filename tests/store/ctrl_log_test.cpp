@@ -1,0 +1,221 @@
+#include "backends.h"
+#include "host/ledger/warden.h"
+#include "platform/convert.h"
+#include "platform/interfaces.h"
+#include "store/ctrl_log.h"
+#include "store/sql_recordset.h"
+#include "store/statements.h"
+
+#include <QDateTime>
+#include <gtest/gtest.h>
+
+using namespace bw;
+using namespace bw::store;
+using bw::test::OnBackend;
+
+namespace {
+
+QString u8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// Collects the program's diagnostic output while alive.
+class WarningCatcher {
+public:
+    WarningCatcher() {
+        messages().clear();
+        previous_ = qInstallMessageHandler(&WarningCatcher::handle);
+    }
+    ~WarningCatcher() { qInstallMessageHandler(previous_); }
+    static QStringList& messages() {
+        static QStringList list;
+        return list;
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext&, const QString& text) {
+        messages().append(text);
+    }
+    QtMessageHandler previous_ = nullptr;
+};
+
+template <class B> class OperationLog : public OnBackend<B> {
+protected:
+    QVector<QVariantList> entries() {
+        return this->cn->queryBound(
+            "SELECT UserA, TimeA, ObjectA, ActionA, ResultA FROM CtrlLog ORDER BY TimeA");
+    }
+};
+TYPED_TEST_SUITE(OperationLog, bw::test::Backends, bw::test::BackendNames);
+
+TYPED_TEST(OperationLog, EntryReadsBackColumnForColumn) {
+    const QDateTime t(QDate(2024, 3, 5), QTime(18, 9, 10));
+    WriteCtrlLog("admin", t, u8("增加机器"), u8("机器:7增加成功！"), u8("成功"));
+    const auto rows = this->entries();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0][0].toString(), "admin");
+    EXPECT_EQ(rows[0][1].toDateTime(), t);
+    EXPECT_EQ(rows[0][2].toString(), u8("增加机器"));
+    EXPECT_EQ(rows[0][3].toString(), u8("机器:7增加成功！"));
+    EXPECT_EQ(rows[0][4].toString(), u8("成功"));
+}
+
+TYPED_TEST(OperationLog, HostileUserNameIsLoggedVerbatim) {
+    this->cn->Execute("INSERT INTO MachineInfo (MachAddr, MachVer) VALUES (1, '6429')");
+    const QString user = "O'Brien'); DROP TABLE MachineInfo;--";
+    WriteCtrlLog(user, QDateTime::currentDateTime(), "o'", "'c", "r''");
+    const auto rows = this->entries();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0][0].toString(), user);
+    EXPECT_EQ(rows[0][2].toString(), "o'");
+    EXPECT_EQ(rows[0][3].toString(), "'c");
+    EXPECT_EQ(rows[0][4].toString(), "r''");
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MachineInfo"), 1);
+}
+
+TYPED_TEST(OperationLog, SeveralEntriesKeepTheirOrderAndTimes) {
+    const QDateTime t1(QDate(2024, 1, 2), QTime(3, 4, 5));
+    const QDateTime t2(QDate(2024, 1, 2), QTime(15, 4, 5));
+    WriteCtrlLog("a", t2, "o2", "c2", "r2");
+    WriteCtrlLog("a", t1, "o1", "c1", "r1");
+    const auto rows = this->entries();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0][2].toString(), "o1");
+    EXPECT_EQ(rows[0][1].toDateTime(), t1);
+    EXPECT_EQ(rows[1][1].toDateTime(), t2);
+}
+
+TYPED_TEST(OperationLog, RejectedEntryLeavesTheCallerUndisturbed) {
+    this->cn->Execute("DROP TABLE CtrlLog");
+    WarningCatcher catcher;
+    EXPECT_NO_THROW(WriteCtrlLog("admin", QDateTime::currentDateTime(), "o", "c", "r"));
+    ASSERT_FALSE(WarningCatcher::messages().isEmpty());
+    const QString warning = WarningCatcher::messages().join('\n');
+    EXPECT_TRUE(warning.contains("insert into CtrlLog")) << warning.toStdString();
+    EXPECT_TRUE(warning.contains("ctrllog", Qt::CaseInsensitive)) << warning.toStdString();
+    // The shared connection still works for the next operation.
+    this->cn->Execute("INSERT INTO MachineInfo (MachAddr) VALUES (3)");
+    auto tools = CreateObject<IDbTools>(progid::DbTools);
+    EXPECT_EQ(tools->RecordSetA(terminalByAddress("3"))->RecordCount(), 1);
+}
+
+TYPED_TEST(OperationLog, NoDatabaseOrNoComponentIsSwallowed) {
+    WarningCatcher catcher;
+    host::setConnectionString(QString());
+    EXPECT_NO_THROW(WriteCtrlLog("admin", QDateTime::currentDateTime(), "o", "c", "r"));
+    Registry::instance().unregisterClass(progid::DbTools);
+    EXPECT_NO_THROW(WriteCtrlLog("admin", QDateTime::currentDateTime(), "o", "c", "r"));
+    host::registerDbComponents();
+    EXPECT_GE(WarningCatcher::messages().size(), 2);
+    EXPECT_EQ(this->entries().size(), 0);
+}
+
+TYPED_TEST(OperationLog, InitialisationFormThroughDateExchange) {
+    auto tools = CreateObject<IDbTools>(progid::DbTools);
+    const QDateTime t(QDate(2024, 6, 7), QTime(20, 1, 2));
+    const QString literal = tools->DateExchangeA(t);
+    EXPECT_EQ(literal, "'2024-06-07 20:01:02'");
+    tools->ActiveCn()->Execute(
+        logInitialisationForm("admin", u8("考勤机初始化"), u8("考勤机5"), u8("成功"), literal));
+    const auto rows = this->entries();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0][1].toDateTime(), t);
+    EXPECT_EQ(rows[0][2].toString(), u8("考勤机5"));
+    EXPECT_EQ(rows[0][3].toString(), u8("考勤机初始化"));
+}
+
+template <class B> class Ledger : public OnBackend<B> {
+protected:
+    bool withDemoData() const override { return true; }
+};
+TYPED_TEST_SUITE(Ledger, bw::test::Backends, bw::test::BackendNames);
+
+TYPED_TEST(Ledger, InstancesShareOneOpenConnection) {
+    auto a = CreateObject<IDbTools>(progid::DbTools);
+    auto b = CreateObject<IDbTools>(progid::DbTools);
+    a->ConnectA();
+    ConnectionPtr ca = a->ActiveCn();
+    ASSERT_TRUE(ca);
+    EXPECT_TRUE(ca->isOpen());
+    EXPECT_EQ(ca.get(), b->ActiveCn().get());
+    EXPECT_EQ(ca->ConnectionString(), this->backend.connectionString);
+}
+
+TYPED_TEST(Ledger, RecordSetAOnTheDemoData) {
+    auto tools = CreateObject<IDbTools>(progid::DbTools);
+    auto rs = tools->RecordSetA(terminalsOfModel());
+    EXPECT_EQ(rs->RecordCount(), 3);
+    EXPECT_EQ(CStr(rs->field("MachAddr")), "1");
+    EXPECT_EQ(rs->field("Ver").toString(), u8("一楼"));
+    EXPECT_EQ(rs->field("Team").toString(), "A");
+    EXPECT_EQ(rs->field("MachDesc").toString(), u8("计次"));
+    auto groups = tools->RecordSetA(groupsOfModel());
+    EXPECT_EQ(groups->RecordCount(), 2);
+    auto tcp = tools->RecordSetA(terminalByAddress("3"));
+    EXPECT_EQ(tcp->field("IP").toString(), "127.0.0.1");
+    EXPECT_EQ(tcp->field("COMX").toString(), "1");
+    // Creating the schema again adds nothing.
+    host::createHostSchema(*this->cn, true);
+    EXPECT_EQ(tools->RecordSetA(terminalsOfModel())->RecordCount(), 3);
+}
+
+TYPED_TEST(Ledger, DeletionStatementsMoveCardMappings) {
+    ConnectionPtr cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
+    cn->Execute(deleteTerminal("1"));
+    cn->Execute(backupCardMappings("1"));
+    cn->Execute(deleteCardMappings("1"));
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MachineInfo WHERE MachAddr = 1"), 0);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM CardMapping WHERE MachAddr = 1"), 0);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM CardMappingTmp WHERE MachAddr = 1"), 2);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM CardMapping"), 2);
+}
+
+TYPED_TEST(Ledger, NoDatabaseMeansNoConnection) {
+    host::setConnectionString(QString());
+    auto tools = CreateObject<IDbTools>(progid::DbTools);
+    EXPECT_FALSE(tools->ActiveCn());
+    EXPECT_NO_THROW(tools->ConnectA());
+    EXPECT_THROW(tools->RecordSetA(terminalsOfModel()), Error);
+    host::setConnectionString(QStringLiteral("sqlite:/nonexistent-dir/x/y.db"));
+    EXPECT_FALSE(tools->ActiveCn());
+}
+
+TYPED_TEST(Ledger, WardenAnswersFromTheGrants) {
+    auto warden = CreateObject<IPermission>(progid::Permission);
+    ConnectionPtr cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
+    const QString caption = QString::fromUtf8(host::kDemoCaption);
+    const QString sys = u8("考勤系统");
+    for (const char* fn : {".增加", ".保存", ".删除", ".修改", ".通讯测试", ".日期时间设置",
+                           ".下传", ".考勤机初始化"})
+        EXPECT_TRUE(
+            warden->CheckPermission(cn, sys, "admin", QVariant(), caption + u8(fn), true, true))
+            << fn;
+    for (const char* fn : {".通讯测试", ".日期时间设置"})
+        EXPECT_TRUE(
+            warden->CheckPermission(cn, sys, "guest", QVariant(), caption + u8(fn), true, true))
+            << fn;
+    for (const char* fn : {".增加", ".保存", ".删除", ".修改", ".下传", ".考勤机初始化"})
+        EXPECT_FALSE(
+            warden->CheckPermission(cn, sys, "guest", QVariant(), caption + u8(fn), true, true))
+            << fn;
+    EXPECT_FALSE(
+        warden->CheckPermission(cn, sys, "nobody", QVariant(), caption + u8(".增加"), true, true));
+    // A name holding quotes or a wildcard text is only ever a value.
+    EXPECT_FALSE(warden->CheckPermission(cn, sys, "x' OR '1'='1", QVariant(), "*", true, true));
+    EXPECT_FALSE(warden->CheckPermission(cn, sys, "guest", QVariant(), "%", true, true));
+    // Without a connection of its own it uses the host's; with no database at all it refuses.
+    ConnectionPtr none;
+    EXPECT_TRUE(warden->CheckPermission(none, sys, "admin", QVariant(), "x", true, true));
+    host::setConnectionString(QString());
+    EXPECT_FALSE(warden->CheckPermission(none, sys, "admin", QVariant(), "x", true, true));
+}
+
+TYPED_TEST(Ledger, WardenRefusesWithoutAGrantsTable) {
+    WarningCatcher catcher;
+    this->cn->Execute("DROP TABLE UserGrants");
+    auto warden = CreateObject<IPermission>(progid::Permission);
+    ConnectionPtr cn = this->cn;
+    EXPECT_FALSE(warden->CheckPermission(cn, "s", "admin", QVariant(), "f", true, true));
+}
+
+} // namespace
