@@ -36,8 +36,9 @@ namespace {
 
 // The file an SQLite connection string names, or empty for other back ends.
 QString sqliteFile(const QString& connection) {
-    const store::BackendSettings spec = store::parseConnectionString(connection);
-    return spec.kind == store::BackendSettings::Kind::Sqlite ? spec.databaseName : QString();
+    const store::BackendSettings settings = store::parseConnectionString(connection);
+    return settings.kind == store::BackendSettings::Kind::Sqlite ? settings.databaseName
+                                                                 : QString();
 }
 
 } // namespace
