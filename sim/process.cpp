@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace bw::sim {
 
@@ -18,6 +20,8 @@ bool SimProcess::start(const QString& program, const QStringList& args, const QS
     if (!stateFile.isEmpty())
         all << QStringLiteral("--state-file") << stateFile;
     proc_.setProcessChannelMode(QProcess::SeparateChannels);
+    // The simulator must not outlive the process that started it, however that one ends.
+    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     proc_.start(program, all);
     if (!proc_.waitForStarted(timeoutMs)) {
         error_ = QStringLiteral("cannot start %1: %2").arg(program, proc_.errorString());
