@@ -1,0 +1,29 @@
+#!/bin/sh
+# Runs the benchmarks behind docs/performance.md and prints their figures.
+#
+#   bench/run-figures.sh [BUILD_DIR [OUT_DIR]]
+#
+# BUILD_DIR (default build-bench) is a Release build; the JSON results go to OUT_DIR
+# (default /tmp/bw-figures). Each window-load size runs three times, each time in a fresh
+# process, because the peak resident size it reports is the process's own.
+set -eu
+build=${1:-build-bench}
+out=${2:-/tmp/bw-figures}
+bench=$build/bench
+mkdir -p "$out"
+export QT_QPA_PLATFORM=offscreen
+
+for n in 10 255 10000; do
+    for run in 1 2 3; do
+        "$bench/window_bench" --benchmark_filter="BM_WindowLoad/$n/" \
+            --benchmark_out="$out/load-$n-$run.json" --benchmark_out_format=json
+    done
+done
+"$bench/window_bench" --benchmark_filter=BM_ListRefresh --benchmark_repetitions=3 \
+    --benchmark_out="$out/refresh.json" --benchmark_out_format=json
+"$bench/store_bench" --benchmark_repetitions=3 \
+    --benchmark_out="$out/store.json" --benchmark_out_format=json
+"$bench/bell_bench" --benchmark_repetitions=3 \
+    --benchmark_out="$out/bell.json" --benchmark_out_format=json
+
+python3 "$(dirname "$0")/figures.py" "$out"
