@@ -50,10 +50,13 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     const QCommandLineOption sim(QStringLiteral("sim"),
                                  QStringLiteral("Start the terminal simulator for the demo "
                                                 "terminals (COM1 and TCP on loopback)."));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Put the demo terminals, card mappings and "
+                                                 "grants into a database that has no terminal."));
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Write a PNG of the window to FILE and exit."),
                                   QStringLiteral("FILE"));
-    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, shot});
+    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot});
 
     if (!p.parse(arguments)) {
         o.error = p.errorText();
@@ -65,6 +68,7 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     o.user = p.value(user);
     o.caption = p.value(caption);
     o.sim = p.isSet(sim);
+    o.demo = p.isSet(demo);
     o.screenshot = p.value(shot);
     if (p.isSet(lang)) {
         bool ok = false;

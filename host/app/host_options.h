@@ -16,6 +16,7 @@ struct HostOptions {
     QList<QPair<int, QString>> com;    // --com n=DEVICE
     QList<QPair<int, int>> tcpPortMap; // --tcp-port-map FROM=TO
     bool sim = false;
+    bool demo = false;  // put the demo terminals and grants into an empty database
     QString screenshot; // write a PNG of the window and exit
     QString error;      // set when the command line is wrong
     bool help = false;

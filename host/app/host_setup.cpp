@@ -55,7 +55,7 @@ QString prepareDatabase(const HostOptions& options) {
     if (!cn || !cn->isOpen())
         return QStringLiteral("cannot open the host database: ") + connection;
     try {
-        createHostSchema(*cn, fresh);
+        createHostSchema(*cn, fresh || options.demo);
     } catch (const Error& e) {
         return QStringLiteral("cannot prepare the host database: ") + e.boxText();
     }

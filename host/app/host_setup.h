@@ -14,7 +14,8 @@ void applyLineOptions(const HostOptions& options);
 
 // Points the database tools at the chosen database. A new SQLite file (the embedded default
 // or a --db path that does not exist yet) gets the host schema and the demo data; an existing
-// database gets any missing host table. Returns an error text, empty on success.
+// database gets any missing host table, and the demo data too with --demo when it has no
+// terminal yet. Returns an error text, empty on success.
 QString prepareDatabase(const HostOptions& options);
 
 } // namespace bw::host

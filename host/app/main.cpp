@@ -29,20 +29,24 @@ QWidget* findWindow() {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Brackwater"));
-    QApplication::setOrganizationName(QStringLiteral("Brackwater"));
-
-    QTextStream err(stderr);
-    const bw::host::HostOptions options = bw::host::parseHostOptions(QApplication::arguments());
+    // The command line is read before the window system is needed, so --help and mistakes
+    // are answered on a machine without a display too.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const bw::host::HostOptions options = bw::host::parseHostOptions(arguments);
     if (options.help) {
         QTextStream(stdout) << options.helpText;
         return 0;
     }
     if (!options.error.isEmpty()) {
-        err << "brackwater: " << options.error << "\n";
+        QTextStream(stderr) << "brackwater: " << options.error << "\n";
         return 2;
     }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brackwater"));
+    QTextStream err(stderr);
 
     bw::host::registerDefaultComponents();
     bw::host::applyLineOptions(options);

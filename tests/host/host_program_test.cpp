@@ -1,0 +1,63 @@
+#include "common/test_support.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct HostRun {
+    int code = -1;
+    QString err;
+};
+
+HostRun runHost(const QStringList& args, const QString& home) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("XDG_DATA_HOME"));
+    p.setProcessEnvironment(env);
+    p.start(bw::test::program(QStringLiteral("brackwater")), args);
+    HostRun r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+TEST(HostProgram, ScreenshotOfTheWindowOnTheEmbeddedDefaultWithTheSimulator) {
+    const QString home = bw::test::tempDir();
+    const QString png = home + QStringLiteral("/window.png");
+    const HostRun r = runHost({"--sim", "--screenshot", png}, home);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("(COM1)"))) << r.err.toStdString();
+    const QImage img(png);
+    ASSERT_FALSE(img.isNull());
+    EXPECT_GE(img.width(), 600);
+    EXPECT_GE(img.height(), 400);
+    // The embedded default database was made in the user's data folder.
+    EXPECT_TRUE(QFileInfo::exists(
+                    home + QStringLiteral("/.local/share/Brackwater/Brackwater/brackwater.db")) ||
+                QFileInfo::exists(home + QStringLiteral("/.local/share/Brackwater/brackwater.db")));
+}
+
+TEST(HostProgram, BadCommandLineExitsTwoWithoutADisplay) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DISPLAY"));
+    p.setProcessEnvironment(env);
+    p.start(bw::test::program(QStringLiteral("brackwater")), {"--lang", "7"});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("--lang"));
+}
+
+} // namespace
