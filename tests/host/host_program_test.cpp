@@ -43,9 +43,7 @@ TEST(HostProgram, ScreenshotOfTheWindowOnTheEmbeddedDefaultWithTheSimulator) {
     EXPECT_GE(img.width(), 600);
     EXPECT_GE(img.height(), 400);
     // The embedded default database was made in the user's data folder.
-    EXPECT_TRUE(QFileInfo::exists(
-                    home + QStringLiteral("/.local/share/Brackwater/Brackwater/brackwater.db")) ||
-                QFileInfo::exists(home + QStringLiteral("/.local/share/Brackwater/brackwater.db")));
+    EXPECT_TRUE(QFileInfo::exists(home + QStringLiteral("/.local/share/Brackwater/brackwater.db")));
 }
 
 TEST(HostProgram, BadCommandLineExitsTwoWithoutADisplay) {
