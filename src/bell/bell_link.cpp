@@ -48,6 +48,21 @@ BellLink::BellLink(std::unique_ptr<SerialPort> port) : port_(std::move(port)) {}
 
 BellLink::~BellLink() = default;
 
+bool BellLink::awaitReply(int count, float limitSecs) {
+    WaitingFlag w(waiting_);
+    QElapsedTimer start;
+    start.start();
+    for (;;) {
+        const float elapsed = secondsSince(start);
+        if (elapsed >= limitSecs)
+            return false;
+        DoEvents();
+        if (port_->inBufferCount() >= count)
+            return true;
+        block(limitSecs - elapsed);
+    }
+}
+
 void BellLink::block(double remainingSecs) {
     const int ms = static_cast<int>(std::ceil(remainingSecs * 1000.0)) + 1;
     port_->waitForInput(qBound(1, ms, waitSliceMs_));
@@ -99,18 +114,8 @@ QString BellLink::ReadBellSettings(short address) {
         port_->setSettings(frame::DataSetting);
         port_->output(frame::readRequest(addr));
 
-        WaitingFlag w(waiting_);
-        QElapsedTimer start;
-        start.start();
-        for (;;) {
-            const float elapsed = secondsSince(start);
-            if (elapsed >= 3.0f)
-                return WaitTimeOut;
-            DoEvents();
-            if (port_->inBufferCount() >= frame::ReadReplyLength)
-                break;
-            block(3.0 - elapsed);
-        }
+        if (!awaitReply(frame::ReadReplyLength, 3.0f))
+            return WaitTimeOut;
         port_->setInputLen(frame::ReadReplyLength);
         const auto text = frame::decodeBellSettings(port_->input());
         Sleep(50);
@@ -133,18 +138,8 @@ bool BellLink::SetBellCount(short address, short count) {
         port_->setInputMode(1);
         Sleep(1);
 
-        WaitingFlag w(waiting_);
-        QElapsedTimer start;
-        start.start();
-        for (;;) {
-            const float elapsed = secondsSince(start);
-            if (elapsed >= 3.0f)
-                return false;
-            DoEvents();
-            if (port_->inBufferCount() >= frame::SetCountReplyLength)
-                break;
-            block(3.0 - elapsed);
-        }
+        if (!awaitReply(frame::SetCountReplyLength, 3.0f))
+            return false;
         port_->setInputLen(frame::SetCountReplyLength);
         return frame::setCountReplyOk(port_->input(), address, count);
     } catch (const Error& e) {

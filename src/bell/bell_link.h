@@ -53,6 +53,9 @@ public:
 private:
     void writeRequest(quint8 address, const QByteArray& data);
     void block(double remainingSecs);
+    // The wait of the read and set-count exchanges: the time is tested before the receive
+    // count, window events are processed on every pass. False when the limit passed first.
+    bool awaitReply(int count, float limitSecs);
 
     std::unique_ptr<SerialPort> port_;
     int waitSliceMs_ = 10;

@@ -129,9 +129,11 @@ void SqlConnection::RollbackTrans() {
                             db_.lastError());
 }
 
-int SqlConnection::executeBound(const QString& sql, const QVariantList& values) {
-    requireOpen();
-    QSqlQuery query(db_);
+namespace {
+
+// Prepares a statement, binds the values in order and runs it; errors as database errors.
+QSqlQuery runBound(QSqlDatabase& db, const QString& sql, const QVariantList& values) {
+    QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(sql))
         throw databaseError(dberr::CommandFailed, QString(), query.lastError());
@@ -139,6 +141,14 @@ int SqlConnection::executeBound(const QString& sql, const QVariantList& values) 
         query.addBindValue(v);
     if (!query.exec())
         throw databaseError(dberr::CommandFailed, QString(), query.lastError());
+    return query;
+}
+
+} // namespace
+
+int SqlConnection::executeBound(const QString& sql, const QVariantList& values) {
+    requireOpen();
+    QSqlQuery query = runBound(db_, sql, values);
     const int affected = query.numRowsAffected();
     query.finish();
     return affected;
@@ -146,14 +156,7 @@ int SqlConnection::executeBound(const QString& sql, const QVariantList& values) 
 
 QVector<QVariantList> SqlConnection::queryBound(const QString& sql, const QVariantList& values) {
     requireOpen();
-    QSqlQuery query(db_);
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        throw databaseError(dberr::CommandFailed, QString(), query.lastError());
-    for (const QVariant& v : values)
-        query.addBindValue(v);
-    if (!query.exec())
-        throw databaseError(dberr::CommandFailed, QString(), query.lastError());
+    QSqlQuery query = runBound(db_, sql, values);
     QVector<QVariantList> rows;
     while (query.next()) {
         QVariantList row;
