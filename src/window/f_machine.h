@@ -153,6 +153,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Closes the list's recordset if it is open and opens it afresh on a query.
+    void openSharedRecordset(const QString& sql);
     void buildControls();
     void buildBellSection();
     void Form_Load();

@@ -65,16 +65,20 @@ Error noCurrentRecord() {
 
 } // namespace
 
+void F_Machine::openSharedRecordset(const QString& sql) {
+    if (!dbTools_)
+        throw objectNotSet();
+    if (rs_ && rs_->State() == Recordset::adStateOpen)
+        rs_->Close();
+    rs_ = dbTools_->RecordSetA(sql);
+    if (!rs_)
+        throw objectNotSet();
+}
+
 void F_Machine::ListMachine() {
     ComponentState& s = state();
     try {
-        if (!dbTools_)
-            throw objectNotSet();
-        if (rs_ && rs_->State() == Recordset::adStateOpen)
-            rs_->Close();
-        rs_ = dbTools_->RecordSetA(kListQuery);
-        if (!rs_)
-            throw objectNotSet();
+        openSharedRecordset(kListQuery);
 
         LVW_Machine->clear();
         lvwReportView_ = true;
@@ -136,13 +140,7 @@ void F_Machine::ListMachine() {
 void F_Machine::ListGroup() {
     const ComponentState& s = state();
     try {
-        if (!dbTools_)
-            throw objectNotSet();
-        if (rs_ && rs_->State() == Recordset::adStateOpen)
-            rs_->Close();
-        rs_ = dbTools_->RecordSetA(kGroupQuery);
-        if (!rs_)
-            throw objectNotSet();
+        openSharedRecordset(kGroupQuery);
 
         const long count = rs_->RecordCount();
         if (count != 0) {
