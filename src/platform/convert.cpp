@@ -11,7 +11,9 @@ namespace bw {
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 // Parses a whole text as a number; nullopt when it is not one.
 std::optional<double> parseNumber(const QString& text) {
@@ -71,16 +73,21 @@ std::optional<double> parseNumber(const QString& text) {
         return std::nullopt;
     QString normal = s;
     normal.replace(u'd', u'e').replace(u'D', u'e');
+    // The text is a well-formed number here: one too large for a double is an overflow,
+    // one too small reads as (nearly) zero.
+    // (Conversion in the C locale whatever the operator's locale.)
     bool ok = false;
     const double v = normal.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+    if (std::isinf(v) || (!ok && std::fabs(v) > 1.0))
+        throw overflow();
+    return ok ? v : 0.0;
 }
 
 } // namespace
 
-double RoundHalfEven(double value) { return std::nearbyint(value); }
+double RoundHalfEven(double value) {
+    return std::nearbyint(value);
+}
 
 double CDbl(const QString& text) {
     auto v = parseNumber(text);
@@ -172,8 +179,8 @@ double Val(const QString& text) {
     if (digits == 0)
         return 0.0;
     end = i;
-    if (i < n && (compact[i] == u'e' || compact[i] == u'E' || compact[i] == u'd' ||
-                  compact[i] == u'D')) {
+    if (i < n &&
+        (compact[i] == u'e' || compact[i] == u'E' || compact[i] == u'd' || compact[i] == u'D')) {
         int j = i + 1;
         if (j < n && (compact[j] == u'+' || compact[j] == u'-'))
             ++j;
@@ -258,13 +265,15 @@ QString Trim(const QString& text) {
 
 QString Mid(const QString& text, int start) {
     if (start < 1)
-        throw Error(err::InvalidProcedureCall, QStringLiteral("Invalid procedure call or argument"));
+        throw Error(err::InvalidProcedureCall,
+                    QStringLiteral("Invalid procedure call or argument"));
     return text.mid(start - 1);
 }
 
 QString Mid(const QString& text, int start, int length) {
     if (start < 1 || length < 0)
-        throw Error(err::InvalidProcedureCall, QStringLiteral("Invalid procedure call or argument"));
+        throw Error(err::InvalidProcedureCall,
+                    QStringLiteral("Invalid procedure call or argument"));
     return text.mid(start - 1, length);
 }
 

@@ -20,6 +20,10 @@ Error databaseError(int number, const QString& what, const QSqlError& error) {
         detail = error.driverText().trimmed();
     if (detail.isEmpty())
         detail = error.text().trimmed();
+    // Qt refuses a statement on a connection that its driver has closed (the server went
+    // away) without any text; the operator would otherwise see a number alone.
+    if (detail.isEmpty() && what.isEmpty())
+        detail = QStringLiteral("The connection to the database is closed");
     QString description = what;
     if (!detail.isEmpty())
         description += (what.isEmpty() ? QString() : QStringLiteral(": ")) + detail;

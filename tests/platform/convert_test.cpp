@@ -170,3 +170,20 @@ TEST(VbDate, RoundTrip) {
         EXPECT_EQ(timePart(vbTime(t.hour(), t.minute(), 0)), t);
     }
 }
+
+TEST(ConvertRange, NumbersBeyondADoubleOverflowAndTinyOnesReadAsZero) {
+    try {
+        bw::CDbl(QStringLiteral("1e400"));
+        FAIL() << "no error";
+    } catch (const bw::Error& e) {
+        EXPECT_EQ(e.number(), 6);
+    }
+    try {
+        bw::CInt(QStringLiteral("-1E+400"));
+        FAIL() << "no error";
+    } catch (const bw::Error& e) {
+        EXPECT_EQ(e.number(), 6);
+    }
+    EXPECT_EQ(bw::CDbl(QStringLiteral("1E-332768")), 0.0);
+    EXPECT_EQ(bw::CInt(QStringLiteral("1E-332768")), 0);
+}
