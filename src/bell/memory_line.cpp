@@ -51,7 +51,8 @@ PortFactory MemoryLine::factory() {
 
 void MemoryLine::transmit(MemoryPort& from, const QByteArray& bytes, const LineSettings& s) {
     if (writeFault_)
-        throw serialFault(serr::WriteError, QStringLiteral("line fault"));
+        throw serialFault(serr::WriteError, writeFaultText_.isEmpty() ? QStringLiteral("line fault")
+                                                                      : writeFaultText_);
     for (char b : bytes) {
         WireChar c;
         c.byte = static_cast<quint8>(b);

@@ -42,7 +42,11 @@ public:
     // Opening an unavailable port number fails with fault 8002.
     void setPortAvailable(short port, bool available);
     // While set, writes fail with fault 8021.
-    void setWriteFault(bool on) { writeFault_ = on; }
+    // Writes fail with fault 8021; an empty description keeps the usual one.
+    void setWriteFault(bool on, const QString& description = QString()) {
+        writeFault_ = on;
+        writeFaultText_ = description;
+    }
     // Bytes arriving on the open port after delayMs, as if the terminal sent them unasked.
     void inject(const QByteArray& bytes, int delayMs = 0);
 
@@ -66,6 +70,7 @@ private:
     int replyDelayMs_ = 0;
     int replyLimit_ = -1;
     bool writeFault_ = false;
+    QString writeFaultText_;
     QSet<short> unavailable_;
     QList<WireChar> written_;
     QList<short> opened_;

@@ -354,6 +354,13 @@ void F_Machine::showEvent(QShowEvent* event) {
 // Closing never refuses and releases nothing of its own; the window is deleted on close
 // and the next show request builds a new one.
 void F_Machine::closeEvent(QCloseEvent* event) {
+    // While a bell-link exchange waits for its terminal the window still takes events; it
+    // must not go away under that exchange. The close is carried out when the exchange ends.
+    if (bell_ && bell_->busy()) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
     event->accept();
 }
 

@@ -163,6 +163,9 @@ private:
 
     // The bell and clock buttons' handlers over the bell link of the window's serial port.
     void makeBellButtons();
+    // Runs one bell or clock button: an error that escapes it is shown, never thrown into
+    // Qt; a close asked for while it waited for the terminal is carried out afterwards.
+    void runBellButton(void (bell::BellButtons::*handler)());
 
     bool showingDirectly_ = false; // loading from within the first show event
     bool lvwReportView_ = false;
@@ -170,6 +173,7 @@ private:
     QLineEdit* mouseFocusBox_ = nullptr; // bell-time box focused by a mouse press
 
     bool loaded_ = false;
+    bool closePending_ = false;         // closed while a bell-link exchange was waiting
     std::shared_ptr<IDbTools> dbTools_; // kept from load to teardown
     RecordsetPtr rs_;                   // the list's query recordset
     ConnectionPtr cn_;                  // the connection used for deletions

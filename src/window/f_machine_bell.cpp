@@ -1,10 +1,13 @@
 #include "bell/bell_buttons.h"
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
+#include "platform/error.h"
+#include "platform/ui.h"
 #include "window/f_machine.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <exception>
 
 namespace bw {
 
@@ -22,20 +25,34 @@ void F_Machine::makeBellButtons() {
                                                 std::make_unique<bell::BellLink>(bell::makePort()));
 }
 
+void F_Machine::runBellButton(void (bell::BellButtons::*handler)()) {
+    try {
+        (bell_.get()->*handler)();
+    } catch (const Error& e) {
+        MsgBox(e.boxText(QStringLiteral(":")), mb::OKOnly);
+    } catch (const std::exception& e) {
+        MsgBox(QStringLiteral("440:") + QString::fromLocal8Bit(e.what()), mb::OKOnly);
+    }
+    if (closePending_ && !bell_->busy()) {
+        closePending_ = false;
+        close();
+    }
+}
+
 void F_Machine::Cmd_Test_Click() {
-    bell_->Cmd_Test_Click();
+    runBellButton(&bell::BellButtons::Cmd_Test_Click);
 }
 
 void F_Machine::Cmd_DateTime_Click() {
-    bell_->Cmd_DateTime_Click();
+    runBellButton(&bell::BellButtons::Cmd_DateTime_Click);
 }
 
 void F_Machine::Cmd_Ring_read_Click() {
-    bell_->Cmd_Ring_read_Click();
+    runBellButton(&bell::BellButtons::Cmd_Ring_read_Click);
 }
 
 void F_Machine::Cmd_Ring_Num_Click() {
-    bell_->Cmd_Ring_Num_Click();
+    runBellButton(&bell::BellButtons::Cmd_Ring_Num_Click);
 }
 
 } // namespace bw

@@ -327,3 +327,15 @@ TEST_F(BellButtonsTest, SecondPressWhileWaitingIsIgnored) {
     expectNotice(0, notice(1047, QStringLiteral("1")));
     EXPECT_FALSE(buttons->busy());
 }
+
+TEST_F(BellButtonsTest, ReadFaultAsLongAsASettingsTextIsStillAFailure) {
+    select(QStringLiteral("5"), QStringLiteral("COM3"));
+    line->setWriteFault(true, QStringLiteral("Could not write to the device "
+                                             "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-"
+                                             "if00-port0: Input/output error (the adapter was "
+                                             "unplugged)"));
+    buttons->Cmd_Ring_read_Click();
+    expectNotice(0, notice(1043, QStringLiteral("5")));
+    EXPECT_EQ(hours[0]->text(), QStringLiteral("0"));
+    EXPECT_EQ(bellNum.text(), QStringLiteral("0"));
+}

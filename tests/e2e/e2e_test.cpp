@@ -15,8 +15,10 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -226,6 +228,30 @@ TEST_F(EndToEnd, DownloadBellsOverTcp) {
     w->Cmd_Ring_read->click();
     ASSERT_EQ(inst->boxes().boxes.size(), 1);
     EXPECT_EQ(inst->boxes().boxes[0].text, QStringLiteral("机器:3暂不支持TCPIP方式的此功能!"));
+}
+
+} // namespace
+
+namespace {
+
+// The window takes events while a bell-link exchange waits for its terminal; closing it then
+// must not pull it away under the exchange. It closes once the exchange has ended.
+TEST(EndToEndClose, ClosingWhileABellExchangeWaitsClosesAfterIt) {
+    Installation inst({QStringLiteral("--silent")});
+    ASSERT_TRUE(inst.ok()) << inst.error().toStdString();
+    bw::F_Machine* w = inst.window();
+    QPointer<bw::F_Machine> alive(w);
+    ASSERT_TRUE(inst.clickTerminal(QStringLiteral("1")));
+
+    QTimer::singleShot(300, w, [w] { w->close(); });
+    w->Cmd_Ring_read->click(); // waits 3 s for the silent terminal, taking events meanwhile
+    ASSERT_FALSE(alive.isNull());
+    ASSERT_EQ(inst.boxes().boxes.size(), 1);
+    EXPECT_EQ(inst.boxes().boxes[0].text, QStringLiteral("机器:1通讯错误或者考勤机不支持本功能!"));
+    EXPECT_FALSE(w->isVisible());
+
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(alive.isNull());
 }
 
 } // namespace
