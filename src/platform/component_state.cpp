@@ -9,7 +9,11 @@ ComponentState& storage() {
 }
 } // namespace
 
-ComponentState& state() { return storage(); }
-void resetState() { storage() = ComponentState(); }
+ComponentState& state() {
+    return storage();
+}
+void resetState() {
+    storage() = ComponentState();
+}
 
 } // namespace bw

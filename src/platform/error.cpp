@@ -10,9 +10,15 @@ QString Error::boxText(const QString& separator) const {
     return QString::number(number_) + separator + description_;
 }
 
-Error typeMismatch() { return Error(err::TypeMismatch, QStringLiteral("Type mismatch")); }
-Error overflow() { return Error(err::Overflow, QStringLiteral("Overflow")); }
-Error invalidUseOfNull() { return Error(err::InvalidUseOfNull, QStringLiteral("Invalid use of Null")); }
+Error typeMismatch() {
+    return Error(err::TypeMismatch, QStringLiteral("Type mismatch"));
+}
+Error overflow() {
+    return Error(err::Overflow, QStringLiteral("Overflow"));
+}
+Error invalidUseOfNull() {
+    return Error(err::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
+}
 Error objectNotSet() {
     return Error(err::ObjectNotSet,
                  QStringLiteral("Object variable or With block variable not set"));

@@ -21,10 +21,10 @@ namespace bw {
 class IConnect : public virtual Component {
 public:
     virtual QString Ver() = 0;
-    virtual void mode(short value) = 0;          // 0 serial port, 1 TCP/IP
-    virtual void IP(const QString& value) = 0;   // the whole port text
-    virtual void tcpPort(short value) = 0;       // 1001
-    virtual bool SetPort(short& port) = 0;       // 0 in TCP/IP mode
+    virtual void mode(short value) = 0;        // 0 serial port, 1 TCP/IP
+    virtual void IP(const QString& value) = 0; // the whole port text
+    virtual void tcpPort(short value) = 0;     // 1001
+    virtual bool SetPort(short& port) = 0;     // 0 in TCP/IP mode
     virtual bool ClearRecord(QString& address) = 0;
     virtual bool ClearNameList(QString& address) = 0;
     // times[0..9]: the group's bell times (time of day on the zero date); times[10]: zero.
@@ -46,9 +46,9 @@ public:
 // Permission object, "Quenby.Warden".
 class IPermission : public virtual Component {
 public:
-    virtual bool CheckPermission(ConnectionPtr& cn, const QString& systemName,
-                                 const QString& user, const QVariant& omitted,
-                                 const QString& functionName, bool flag1, bool flag2) = 0;
+    virtual bool CheckPermission(ConnectionPtr& cn, const QString& systemName, const QString& user,
+                                 const QVariant& omitted, const QString& functionName, bool flag1,
+                                 bool flag2) = 0;
 };
 
 // Database-tools object, "Harrowgate.Ledger".

@@ -22,6 +22,8 @@ int uiLanguage() {
     return LangSimplified;
 }
 
-void setUiLanguage(int lang) { chosen = lang; }
+void setUiLanguage(int lang) {
+    chosen = lang;
+}
 
 } // namespace bw

@@ -11,7 +11,9 @@ void Registry::registerClass(const QString& progId, Factory factory) {
     factories_.insert(progId.toLower(), std::move(factory));
 }
 
-void Registry::unregisterClass(const QString& progId) { factories_.remove(progId.toLower()); }
+void Registry::unregisterClass(const QString& progId) {
+    factories_.remove(progId.toLower());
+}
 
 bool Registry::isRegistered(const QString& progId) const {
     return factories_.contains(progId.toLower());

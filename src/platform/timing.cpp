@@ -11,7 +11,9 @@ void Sleep(int ms) {
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-double Timer() { return QTime::currentTime().msecsSinceStartOfDay() / 1000.0; }
+double Timer() {
+    return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+}
 
 void DoEvents() {
     if (QCoreApplication::instance())

@@ -61,12 +61,18 @@ IMessageBox* current = nullptr;
 
 } // namespace
 
-IMessageBox& ui() { return current ? *current : defaultBox; }
-void setUi(IMessageBox* box) { current = box; }
+IMessageBox& ui() {
+    return current ? *current : defaultBox;
+}
+void setUi(IMessageBox* box) {
+    current = box;
+}
 
 int MsgBox(const QString& text, int style, const QString& title) {
     return ui().MsgBox(text, style, title);
 }
-void Beep() { ui().Beep(); }
+void Beep() {
+    ui().Beep();
+}
 
 } // namespace bw

@@ -4,7 +4,9 @@
 
 namespace bw {
 
-QDate zeroDate() { return QDate(1899, 12, 30); }
+QDate zeroDate() {
+    return QDate(1899, 12, 30);
+}
 
 VbDate vbTime(int hour, int minute, int second) {
     return (hour * 3600.0 + minute * 60.0 + second) / 86400.0;

@@ -21,7 +21,9 @@ QString sourceDir() {
     return env.isEmpty() ? QDir::currentPath() : env;
 }
 
-QString program(const QString& name) { return buildDir() + QLatin1Char('/') + name; }
+QString program(const QString& name) {
+    return buildDir() + QLatin1Char('/') + name;
+}
 
 QString tempDir() {
     static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
