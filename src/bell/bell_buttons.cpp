@@ -76,22 +76,35 @@ QString BellButtons::portText() const {
     return c_.Cbo_COM ? c_.Cbo_COM->currentText() : QString();
 }
 
+bool BellButtons::serialTerminalChosen(const QString& addr, int emptyStatusId) {
+    if (addr.isEmpty()) {
+        setStatus(messages::text(emptyStatusId));
+        Beep();
+        return false;
+    }
+    if (isIpPort(portText())) {
+        notice(messages::replace(1035, addr));
+        return false;
+    }
+    return true;
+}
+
+bool BellButtons::openPortOrSay(short number) {
+    if (link_->OpenBellPort(number))
+        return true;
+    notice(messages::replace(1049, CarriageReturn, QVariant(static_cast<int>(number))));
+    return false;
+}
+
 void BellButtons::Cmd_Ring_read_Click() {
     if (busy_)
         return;
     BusyGuard guard(busy_);
     try {
         const QString addr = Trim(text(c_.Txt_Machine));
-        if (addr.isEmpty()) {
-            setStatus(messages::text(1039));
-            Beep();
+        if (!serialTerminalChosen(addr, 1039))
             return;
-        }
         const QString port = portText();
-        if (isIpPort(port)) {
-            notice(messages::replace(1035, addr));
-            return;
-        }
         setStatus(messages::text(1040));
         setText(c_.TxtBellNum, QStringLiteral("0"));
         for (int i = 0; i < 30; ++i) {
@@ -138,15 +151,8 @@ void BellButtons::Cmd_Ring_Num_Click() {
     try {
         const short count = CInt(text(c_.TxtBellNum));
         const QString addr = Trim(text(c_.Txt_Machine));
-        if (addr.isEmpty()) {
-            setStatus(messages::text(1034));
-            Beep();
+        if (!serialTerminalChosen(addr, 1034))
             return;
-        }
-        if (isIpPort(portText())) {
-            notice(messages::replace(1035, addr));
-            return;
-        }
         setStatus(messages::text(1036));
         const bool ok = link_->SetBellCount(CInt(addr), count);
         notice(messages::replace(ok ? 1037 : 1038, addr));
@@ -169,10 +175,8 @@ void BellButtons::Cmd_DateTime_Click() {
             return;
         }
         const short number = portNumber(port);
-        if (!link_->OpenBellPort(number)) {
-            notice(messages::replace(1049, CarriageReturn, QVariant(static_cast<int>(number))));
+        if (!openPortOrSay(number))
             return;
-        }
         const bool ok = link_->SetMachDateTime(CInt(addr), QDateTime::currentDateTime());
         if (ok)
             notice(messages::replace(1047, addr));
@@ -201,10 +205,8 @@ void BellButtons::Cmd_Test_Click() {
             notice(messages::replace(1035, addr));
             return;
         }
-        if (!link_->OpenBellPort(number)) {
-            notice(messages::replace(1049, CarriageReturn, QVariant(static_cast<int>(number))));
+        if (!openPortOrSay(number))
             return;
-        }
         const bool ok = link_->TestBellLink(CInt(addr));
         if (ok)
             notice(messages::replace(1047, addr));

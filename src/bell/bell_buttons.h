@@ -43,6 +43,11 @@ public:
 private:
     void setStatus(const QString& text);
     QString portText() const;
+    // The read and set-count buttons need a terminal on a serial port: with no address the
+    // status line says so (emptyStatusId) with a beep; an IP terminal is told 1035.
+    bool serialTerminalChosen(const QString& addr, int emptyStatusId);
+    // Opens the port for the test and date-time buttons; on failure shows 1049 with the number.
+    bool openPortOrSay(short number);
 
     BellControls c_;
     std::unique_ptr<BellLink> link_;
