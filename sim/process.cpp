@@ -15,6 +15,15 @@ SimProcess::~SimProcess() {
 
 bool SimProcess::start(const QString& program, const QStringList& args, const QString& stateFile,
                        int timeoutMs) {
+    // A restart reports afresh: nothing of an earlier run (its pty path above all) may be
+    // taken for the new one's.
+    stop();
+    ready_ = false;
+    ptyPath_.clear();
+    tcpPort_ = -1;
+    partial_.clear();
+    lines_.clear();
+    error_.clear();
     stateFile_ = stateFile;
     QStringList all = args;
     if (!stateFile.isEmpty())
