@@ -1,6 +1,7 @@
 #include "messages/catalogue.h"
 #include "platform/component_state.h"
 #include "platform/convert.h"
+#include "store/statements.h"
 #include "window/f_machine.h"
 
 #include <QCheckBox>
@@ -16,16 +17,6 @@
 namespace bw {
 
 namespace {
-
-const QString kListQuery =
-    QStringLiteral("Select * From MachineInfo Where MachVer='6429' Order By MachAddr");
-const QString kGroupQuery =
-    QStringLiteral("Select distinct Ver From MachineInfo Where MachVer='6429'");
-
-QString oneTerminalQuery(const QString& machId) {
-    return QStringLiteral("Select * From MachineInfo where machaddr='") + machId +
-           QStringLiteral("' Order By MachAddr");
-}
 
 // A value counts as empty when it is null or its text is empty.
 bool isEmptyValue(const QVariant& v) {
@@ -78,7 +69,7 @@ void F_Machine::openSharedRecordset(const QString& sql) {
 void F_Machine::ListMachine() {
     ComponentState& s = state();
     try {
-        openSharedRecordset(kListQuery);
+        openSharedRecordset(store::terminalsOfModel());
 
         LVW_Machine->clear();
         lvwReportView_ = true;
@@ -140,7 +131,7 @@ void F_Machine::ListMachine() {
 void F_Machine::ListGroup() {
     const ComponentState& s = state();
     try {
-        openSharedRecordset(kGroupQuery);
+        openSharedRecordset(store::groupsOfModel());
 
         const long count = rs_->RecordCount();
         if (count != 0) {
@@ -179,7 +170,7 @@ QVariant F_Machine::ViewMachInfo(QString& MachId) {
     ComponentState& s = state();
     if (!dbTools_)
         throw objectNotSet();
-    RecordsetPtr rs = dbTools_->RecordSetA(oneTerminalQuery(MachId));
+    RecordsetPtr rs = dbTools_->RecordSetA(store::terminalByAddress(MachId));
     if (!rs)
         throw objectNotSet();
     if (rs->Eof())
