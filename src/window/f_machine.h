@@ -155,6 +155,10 @@ protected:
 private:
     // Closes the list's recordset if it is open and opens it afresh on a query.
     void openSharedRecordset(const QString& sql);
+    // Puts the current terminal into the edit panel as a click on it shows it: the number,
+    // the port (when withPort), the group into CmbGroup, the place and the usage, each only
+    // when it is not empty.
+    void showCurrentTerminal(bool withPort);
     void buildControls();
     void buildBellSection();
     void Form_Load();

@@ -66,6 +66,20 @@ void F_Machine::openSharedRecordset(const QString& sql) {
         throw objectNotSet();
 }
 
+void F_Machine::showCurrentTerminal(bool withPort) {
+    const ComponentState& s = state();
+    if (!isEmptyValue(s.CurrentMachAddr))
+        Txt_Machine->setText(TextOf(s.CurrentMachAddr));
+    if (withPort)
+        setComboText(Cbo_COM, portFieldText(s.CurrentComX));
+    if (!isEmptyValue(s.CurrentVer))
+        setComboText(CmbGroup, TextOf(s.CurrentVer));
+    if (!isEmptyValue(s.CurrentTeam))
+        setComboText(Cbo_Team, TextOf(s.CurrentTeam));
+    if (!s.CurrentMachDesc.isEmpty())
+        setComboText(CmbMachType, s.CurrentMachDesc);
+}
+
 void F_Machine::ListMachine() {
     ComponentState& s = state();
     try {
@@ -88,16 +102,7 @@ void F_Machine::ListMachine() {
         }
 
         // The panel, each field only when its value is not empty.
-        if (!isEmptyValue(s.CurrentMachAddr))
-            Txt_Machine->setText(TextOf(s.CurrentMachAddr));
-        if (haveRow || !s.CurrentComX.isEmpty())
-            setComboText(Cbo_COM, portFieldText(s.CurrentComX));
-        if (!isEmptyValue(s.CurrentVer))
-            setComboText(CmbGroup, TextOf(s.CurrentVer));
-        if (!isEmptyValue(s.CurrentTeam))
-            setComboText(Cbo_Team, TextOf(s.CurrentTeam));
-        if (!s.CurrentMachDesc.isEmpty())
-            setComboText(CmbMachType, s.CurrentMachDesc);
+        showCurrentTerminal(haveRow || !s.CurrentComX.isEmpty());
 
         setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr));
 
@@ -196,15 +201,7 @@ void F_Machine::LVW_Machine_Click() {
         QString machId = CStr(std::floor(CDbl(TextOf(s.CurrentMachAddr))));
         ViewMachInfo(machId);
 
-        if (!isEmptyValue(s.CurrentMachAddr))
-            Txt_Machine->setText(TextOf(s.CurrentMachAddr));
-        setComboText(Cbo_COM, portFieldText(s.CurrentComX));
-        if (!isEmptyValue(s.CurrentVer))
-            setComboText(CmbGroup, TextOf(s.CurrentVer));
-        if (!isEmptyValue(s.CurrentTeam))
-            setComboText(Cbo_Team, TextOf(s.CurrentTeam));
-        if (!s.CurrentMachDesc.isEmpty())
-            setComboText(CmbMachType, s.CurrentMachDesc);
+        showCurrentTerminal(true);
 
         const QString port = item->text(1);
         const QString tip = (port.size() >= 7 ? messages::text(1072) : messages::text(1073)) + port;
