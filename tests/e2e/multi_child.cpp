@@ -4,6 +4,7 @@
 // it saw to its result file after every step, so a workstation that is killed still tells
 // how far it came.
 
+#include "common/hooked_ledger.h"
 #include "e2e/e2e_support.h"
 #include "e2e/multi_support.h"
 
@@ -96,52 +97,20 @@ Barrier* barrier = nullptr;
 QString heldBarrier; // set by a "hold" step, used by the next UpdateBatch
 QString holdProblem; // why the barriers of a held UpdateBatch failed
 
-// The window's recordsets, with the barriers of a "hold" step in front of UpdateBatch.
-class HoldingRecordset : public Recordset {
-public:
-    explicit HoldingRecordset(RecordsetPtr inner) : inner_(std::move(inner)) {}
-    int State() const override { return inner_->State(); }
-    void Close() override { inner_->Close(); }
-    long RecordCount() const override { return inner_->RecordCount(); }
-    bool Eof() const override { return inner_->Eof(); }
-    void MoveNext() override { inner_->MoveNext(); }
-    QVariant field(const QString& name) const override { return inner_->field(name); }
-    void setField(const QString& name, const QVariant& value) override {
-        inner_->setField(name, value);
+// In front of UpdateBatch: the barriers of a "hold" step, when one is set.
+void holdBeforeUpdateBatch() {
+    if (heldBarrier.isEmpty() || !barrier)
+        return;
+    const QString name = heldBarrier;
+    heldBarrier.clear();
+    try {
+        barrier->sync(name + QStringLiteral("-read"));
+        barrier->sync(name + QStringLiteral("-go"));
+    } catch (const Error& e) {
+        holdProblem = e.description();
+        throw;
     }
-    void AddNew() override { inner_->AddNew(); }
-    void UpdateBatch(int affectRecords) override {
-        if (!heldBarrier.isEmpty() && barrier) {
-            const QString name = heldBarrier;
-            heldBarrier.clear();
-            try {
-                barrier->sync(name + QStringLiteral("-read"));
-                barrier->sync(name + QStringLiteral("-go"));
-            } catch (const Error& e) {
-                holdProblem = e.description();
-                throw;
-            }
-        }
-        inner_->UpdateBatch(affectRecords);
-    }
-
-private:
-    RecordsetPtr inner_;
-};
-
-class HoldingLedger : public IDbTools {
-public:
-    ConnectionPtr ActiveCn() override { return inner_.ActiveCn(); }
-    RecordsetPtr RecordSetA(const QString& sql) override {
-        RecordsetPtr rs = inner_.RecordSetA(sql);
-        return rs ? std::make_shared<HoldingRecordset>(rs) : rs;
-    }
-    QString DateExchangeA(const QDateTime& when) override { return inner_.DateExchangeA(when); }
-    void ConnectA() override { inner_.ConnectA(); }
-
-private:
-    host::Ledger inner_;
-};
+}
 
 QJsonArray boxesFrom(const test::RecordingMessageBox& boxes, qsizetype from) {
     QJsonArray out;
@@ -186,8 +155,9 @@ private:
     void open() {
         resetState();
         host::registerDefaultComponents();
-        Registry::instance().registerClass(progid::DbTools,
-                                           [] { return std::make_shared<HoldingLedger>(); });
+        Registry::instance().registerClass(progid::DbTools, [] {
+            return std::make_shared<test::HookedLedger>(holdBeforeUpdateBatch);
+        });
         host::setConnectionString(qEnvironmentVariable(kDbVar));
 
         auto kq = CreateObject<IShowA>(progid::Component);

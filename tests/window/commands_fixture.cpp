@@ -1,5 +1,6 @@
 #include "commands_fixture.h"
 
+#include "common/hooked_ledger.h"
 #include "common/test_support.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
@@ -22,45 +23,6 @@ namespace bw::cmdtest {
 std::function<void()> beforeUpdateBatch;
 
 namespace {
-
-// The ledger's recordset with a hook in front of UpdateBatch.
-class HookedRecordset : public Recordset {
-public:
-    explicit HookedRecordset(RecordsetPtr inner) : inner_(std::move(inner)) {}
-    int State() const override { return inner_->State(); }
-    void Close() override { inner_->Close(); }
-    long RecordCount() const override { return inner_->RecordCount(); }
-    bool Eof() const override { return inner_->Eof(); }
-    void MoveNext() override { inner_->MoveNext(); }
-    QVariant field(const QString& name) const override { return inner_->field(name); }
-    void setField(const QString& name, const QVariant& value) override {
-        inner_->setField(name, value);
-    }
-    void AddNew() override { inner_->AddNew(); }
-    void UpdateBatch(int affectRecords) override {
-        if (beforeUpdateBatch)
-            beforeUpdateBatch();
-        inner_->UpdateBatch(affectRecords);
-    }
-
-private:
-    RecordsetPtr inner_;
-};
-
-// The default database-tools component, its recordsets hooked.
-class HookedLedger : public IDbTools {
-public:
-    ConnectionPtr ActiveCn() override { return inner_.ActiveCn(); }
-    RecordsetPtr RecordSetA(const QString& sql) override {
-        RecordsetPtr rs = inner_.RecordSetA(sql);
-        return rs ? std::make_shared<HookedRecordset>(rs) : rs;
-    }
-    QString DateExchangeA(const QDateTime& when) override { return inner_.DateExchangeA(when); }
-    void ConnectA() override { inner_.ConnectA(); }
-
-private:
-    host::Ledger inner_;
-};
 
 QString text(const QVariant& v) {
     return v.isNull() ? QStringLiteral("<null>") : v.toString();
@@ -112,8 +74,12 @@ void CommandsTest::SetUp() {
     exec(QStringLiteral("INSERT INTO UserGrants (UserName, FunctionName) VALUES ('tester', '*')"));
 
     host::registerDbComponents();
-    Registry::instance().registerClass(progid::DbTools,
-                                       [] { return std::make_shared<HookedLedger>(); });
+    Registry::instance().registerClass(progid::DbTools, [] {
+        return std::make_shared<test::HookedLedger>([] {
+            if (beforeUpdateBatch)
+                beforeUpdateBatch();
+        });
+    });
     host::registerLexicon();
     host::setConnectionString(connectionString);
 
