@@ -31,10 +31,6 @@ void notice(const QString& text) {
     MsgBox(text, mb::Information, messages::text(100));
 }
 
-void unexpectedFailure(const Error& e) {
-    MsgBox(e.boxText(QStringLiteral(":")), mb::OKOnly);
-}
-
 QString text(QLineEdit* box) {
     return box ? box->text() : QString();
 }
@@ -76,6 +72,22 @@ QString BellButtons::portText() const {
     return c_.Cbo_COM ? c_.Cbo_COM->currentText() : QString();
 }
 
+void BellButtons::unexpectedFailure(const Error& e) {
+    MsgBox(e.boxText(QStringLiteral(":")), mb::OKOnly);
+}
+
+void BellButtons::exclusive(const std::function<void()>& body,
+                            const std::function<void(const Error&)>& onFault) {
+    if (busy_)
+        return;
+    BusyGuard guard(busy_);
+    try {
+        body();
+    } catch (const Error& e) {
+        onFault(e);
+    }
+}
+
 bool BellButtons::serialTerminalChosen(const QString& addr, int emptyStatusId) {
     if (addr.isEmpty()) {
         setStatus(messages::text(emptyStatusId));
@@ -97,10 +109,7 @@ bool BellButtons::openPortOrSay(short number) {
 }
 
 void BellButtons::Cmd_Ring_read_Click() {
-    if (busy_)
-        return;
-    BusyGuard guard(busy_);
-    try {
+    exclusive([&] {
         const QString addr = Trim(text(c_.Txt_Machine));
         if (!serialTerminalChosen(addr, 1039))
             return;
@@ -139,16 +148,11 @@ void BellButtons::Cmd_Ring_read_Click() {
             throw;
         }
         link_->CloseBellPort();
-    } catch (const Error& e) {
-        unexpectedFailure(e);
-    }
+    });
 }
 
 void BellButtons::Cmd_Ring_Num_Click() {
-    if (busy_)
-        return;
-    BusyGuard guard(busy_);
-    try {
+    exclusive([&] {
         const short count = CInt(text(c_.TxtBellNum));
         const QString addr = Trim(text(c_.Txt_Machine));
         if (!serialTerminalChosen(addr, 1034))
@@ -157,16 +161,11 @@ void BellButtons::Cmd_Ring_Num_Click() {
         const bool ok = link_->SetBellCount(CInt(addr), count);
         notice(messages::replace(ok ? 1037 : 1038, addr));
         link_->CloseBellPort();
-    } catch (const Error& e) {
-        unexpectedFailure(e);
-    }
+    });
 }
 
 void BellButtons::Cmd_DateTime_Click() {
-    if (busy_)
-        return;
-    BusyGuard guard(busy_);
-    try {
+    exclusive([&] {
         const QString addr = Trim(text(c_.Txt_Machine));
         const QString port = portText();
         // A terminal reached by TCP/IP has no serial port to set its clock over.
@@ -182,39 +181,34 @@ void BellButtons::Cmd_DateTime_Click() {
             notice(messages::replace(1047, addr));
         else
             notice(messages::replace(1048, CarriageReturn));
-    } catch (const Error& e) {
-        unexpectedFailure(e);
-    }
+    });
 }
 
 void BellButtons::Cmd_Test_Click() {
-    if (busy_)
-        return;
-    BusyGuard guard(busy_);
-    try {
-        const QString addr = Trim(text(c_.Txt_Machine));
-        const QString port = portText();
-        const bool ip = isIpPort(port);
-        const short number = ip ? short(0) : portNumber(port);
-        if (addr.isEmpty()) {
-            notice(messages::replace(1046, CarriageReturn));
-            return;
-        }
-        // A terminal reached by TCP/IP cannot be tested over the serial port.
-        if (ip) {
-            notice(messages::replace(1035, addr));
-            return;
-        }
-        if (!openPortOrSay(number))
-            return;
-        const bool ok = link_->TestBellLink(CInt(addr));
-        if (ok)
-            notice(messages::replace(1047, addr));
-        else
-            notice(messages::replace(1048, CarriageReturn));
-    } catch (const Error&) {
-        notice(messages::replace(1050, CarriageReturn));
-    }
+    exclusive(
+        [&] {
+            const QString addr = Trim(text(c_.Txt_Machine));
+            const QString port = portText();
+            const bool ip = isIpPort(port);
+            const short number = ip ? short(0) : portNumber(port);
+            if (addr.isEmpty()) {
+                notice(messages::replace(1046, CarriageReturn));
+                return;
+            }
+            // A terminal reached by TCP/IP cannot be tested over the serial port.
+            if (ip) {
+                notice(messages::replace(1035, addr));
+                return;
+            }
+            if (!openPortOrSay(number))
+                return;
+            const bool ok = link_->TestBellLink(CInt(addr));
+            if (ok)
+                notice(messages::replace(1047, addr));
+            else
+                notice(messages::replace(1048, CarriageReturn));
+        },
+        [](const Error&) { notice(messages::replace(1050, CarriageReturn)); });
 }
 
 } // namespace bw::bell

@@ -8,6 +8,10 @@
 class QComboBox;
 class QLineEdit;
 
+namespace bw {
+class Error;
+}
+
 namespace bw::bell {
 
 class BellLink;
@@ -41,6 +45,11 @@ public:
     bool busy() const { return busy_; }
 
 private:
+    // Runs one button's work while no other exchange waits (a press meanwhile is ignored);
+    // a fault ends it in onFault (by default the "number:description" box).
+    void exclusive(const std::function<void()>& body,
+                   const std::function<void(const Error&)>& onFault = unexpectedFailure);
+    static void unexpectedFailure(const Error& e);
     void setStatus(const QString& text);
     QString portText() const;
     // The read and set-count buttons need a terminal on a serial port: with no address the
