@@ -3,6 +3,7 @@
 #include "bell/bell_link.h"
 #include "messages/catalogue.h"
 #include "platform/convert.h"
+#include "platform/port_text.h"
 #include "platform/ui.h"
 
 #include <QComboBox>
@@ -38,11 +39,6 @@ QString text(QLineEdit* box) {
 void setText(QLineEdit* box, const QString& value) {
     if (box)
         box->setText(value);
-}
-
-// A port text of 7 or more characters is the IP address of a terminal reached by TCP/IP.
-bool isIpPort(const QString& portText) {
-    return portText.size() >= 7;
 }
 
 // A successful read's text: 122 characters or more. A fault's "code:description" may be as
@@ -94,7 +90,7 @@ bool BellButtons::serialTerminalChosen(const QString& addr, int emptyStatusId) {
         Beep();
         return false;
     }
-    if (isIpPort(portText())) {
+    if (isIpAddressText(portText())) {
         notice(messages::replace(1035, addr));
         return false;
     }
@@ -169,7 +165,7 @@ void BellButtons::Cmd_DateTime_Click() {
         const QString addr = Trim(text(c_.Txt_Machine));
         const QString port = portText();
         // A terminal reached by TCP/IP has no serial port to set its clock over.
-        if (isIpPort(port)) {
+        if (isIpAddressText(port)) {
             notice(messages::replace(1035, addr));
             return;
         }
@@ -189,7 +185,7 @@ void BellButtons::Cmd_Test_Click() {
         [&] {
             const QString addr = Trim(text(c_.Txt_Machine));
             const QString port = portText();
-            const bool ip = isIpPort(port);
+            const bool ip = isIpAddressText(port);
             const short number = ip ? short(0) : portNumber(port);
             if (addr.isEmpty()) {
                 notice(messages::replace(1046, CarriageReturn));

@@ -2,12 +2,11 @@
 
 #include "platform/convert.h"
 #include "platform/interfaces.h"
+#include "platform/port_text.h"
 
 namespace bw::connect {
 
 namespace {
-// From this many characters on, the port text is a terminal's IP address.
-constexpr int kTcpTextLength = 7;
 constexpr short kModeSerial = 0;
 constexpr short kModeTcp = 1;
 constexpr short kTcpPort = 1001;
@@ -15,7 +14,7 @@ constexpr short kTcpPort = 1001;
 
 ConnectionChoice chooseConnection(const QString& portText) {
     ConnectionChoice choice;
-    if (portText.size() >= kTcpTextLength) {
+    if (isIpAddressText(portText)) {
         choice.tcp = true;
         choice.mode = kModeTcp;
         choice.ip = portText;

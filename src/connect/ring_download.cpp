@@ -76,6 +76,8 @@ void RingDownload::Cmd_Ring_Click() {
             throw objectNotSet();
 
         applyChoice(*link, choice);
+        if (!choice.tcp && c_.releaseSerialPort)
+            c_.releaseSerialPort();
         short port = choice.port;
         if (!link->SetPort(port)) {
             if (c_.setStatus)

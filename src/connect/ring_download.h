@@ -16,6 +16,9 @@ struct RingControls {
     std::array<QLineEdit*, 30> TxtHour{};
     std::array<QLineEdit*, 30> TxtMin{};
     std::function<void(const QString&)> setStatus; // panel 1 of the status bar
+    // Lets go of a serial port the window itself still holds, before the connect component
+    // opens a serial port: a device held open cannot be opened again.
+    std::function<void()> releaseSerialPort;
 };
 
 // Cmd_Ring_Click: sends the 30 bell times in three groups through the shared connect

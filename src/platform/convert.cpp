@@ -242,9 +242,25 @@ QString CStr(const QVariant& value) {
         return value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     case QMetaType::QDate:
         return value.toDate().toString(QStringLiteral("yyyy-MM-dd"));
+    case QMetaType::QVariantList:
+    case QMetaType::QVariantMap:
+    case QMetaType::QVariantHash:
+    case QMetaType::QStringList:
+    case QMetaType::QByteArrayList:
+        throw typeMismatch();
     default:
+        if (!value.canConvert<QString>())
+            throw typeMismatch();
         return value.toString();
     }
+}
+
+QVariant NumberValue(double value) {
+    // 2^63 itself does not fit; every double below it in magnitude that is whole does.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (std::isfinite(value) && value == std::trunc(value) && value > -kLimit && value < kLimit)
+        return QVariant(static_cast<qlonglong>(value));
+    return QVariant(value);
 }
 
 QString TextOf(const QVariant& value) {

@@ -29,10 +29,15 @@ double Val(const QString& text);
 // A number's shortest decimal text (5 -> "5", 12.5 -> "12.5", -0.25 -> "-0.25").
 QString CStr(double value);
 // A value as text: strings unchanged, numbers as above, booleans True/False,
-// dates as general date. A null value raises Error 94 "Invalid use of Null".
+// dates as general date. A null value raises Error 94 "Invalid use of Null"; a value that has
+// no text (a list, a map, an object) raises Error 13 "Type mismatch".
 QString CStr(const QVariant& value);
 // A value with an empty text appended: null becomes the empty text.
 QString TextOf(const QVariant& value);
+
+// A number as the value to store: a whole number within 64 bits as an integer (so a text
+// column receives "5", not "5.0"), any other number as a double.
+QVariant NumberValue(double value);
 
 // Leading and trailing spaces removed (only spaces, as the platform's Trim).
 QString Trim(const QString& text);

@@ -11,6 +11,9 @@ class QtMessageBox : public IMessageBox {
 public:
     int MsgBox(const QString& text, int style, const QString& title) override {
         QMessageBox box;
+        // Messages carry typed text (terminal numbers, port texts, database errors): never
+        // let Qt take a "<b>" in it for markup.
+        box.setTextFormat(Qt::PlainText);
         box.setText(text);
         box.setWindowTitle(title.isEmpty() ? QCoreApplication::applicationName() : title);
         switch (style & 0x70) {

@@ -14,6 +14,12 @@ QString nextConnectionName() {
 }
 } // namespace
 
+Error rowChangedError() {
+    return Error(dberr::RowChanged,
+                 QStringLiteral("Row cannot be located for updating: it was changed or deleted by "
+                                "another user since it was read. Nothing was written."));
+}
+
 Error databaseError(int number, const QString& what, const QSqlError& error) {
     QString detail = error.databaseText().trimmed();
     if (detail.isEmpty())

@@ -28,6 +28,9 @@ constexpr int InvalidConnection = 3709;      // no usable connection
 // A database error with the driver's own description.
 Error databaseError(int number, const QString& what, const QSqlError& error);
 
+// The row to be written was changed or deleted by another user since it was read.
+Error rowChangedError();
+
 // A connection to the host's database over Qt SQL. Every instance owns its own, uniquely named
 // QSqlDatabase connection, so two instances on the same database behave as two workstations.
 // All use is on the thread that created it.

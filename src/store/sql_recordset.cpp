@@ -16,12 +16,6 @@ namespace {
 const QString kRowIdAlias = QStringLiteral("bw_row_id_");
 const QString kSavepoint = QStringLiteral("bw_update_batch");
 
-Error rowChanged() {
-    return Error(dberr::RowChanged,
-                 QStringLiteral("Row cannot be located for updating: it was changed or deleted by "
-                                "another user since it was read. Nothing was written."));
-}
-
 bool isPostgres(const SqlConnection& cn) {
     return cn.backend() == BackendSettings::Kind::Postgres;
 }
@@ -273,7 +267,7 @@ void SqlRecordset::checkNoneAdded(int existingRows) {
         ++count;
     query.finish();
     if (count != existingRows)
-        throw rowChanged();
+        throw rowChangedError();
 }
 
 void SqlRecordset::writeUpdate(Row& row) {
@@ -319,7 +313,7 @@ void SqlRecordset::writeUpdate(Row& row) {
     }
     query.finish();
     if (affected == 0)
-        throw rowChanged();
+        throw rowChangedError();
     if (affected != 1)
         throw Error(dberr::ProviderFailure,
                     QStringLiteral("Insufficient key column information for updating or "

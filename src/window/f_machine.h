@@ -10,6 +10,8 @@
 #include <QVariant>
 #include <array>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -120,7 +122,9 @@ public:
 
     // ---- toolbar commands ----
     void ActiveBar21_ToolClick(const QString& toolName);
-    void SaveMach();
+    // False, with nothing written, when a terminal is being added under a number that is
+    // already stored.
+    bool SaveMach();
     void DeleteMach();
     void InitialiseTerminal(); // the "loadrest" command
 
@@ -153,15 +157,26 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A terminal row as the edit panel was filled from it: the columns the window writes,
+    // each as its text, a NULL kept apart from the empty text.
+    struct PanelRow {
+        QString key; // MachAddr as text; empty when the panel was filled from no row
+        std::vector<std::optional<QString>> values;
+    };
+    static PanelRow panelRowOf(const Recordset& rs);
+
     // Closes the list's recordset if it is open and opens it afresh on a query.
     void openSharedRecordset(const QString& sql);
     // Puts the current terminal into the edit panel as a click on it shows it: the number,
     // the port (when withPort), the group into CmbGroup, the place and the usage, each only
-    // when it is not empty.
-    void showCurrentTerminal(bool withPort);
+    // when it is not empty, but the group and the place of a row just read (rowRead) always.
+    void showCurrentTerminal(bool withPort, bool rowRead);
     void buildControls();
     void buildBellSection();
     void Form_Load();
+    // Makes a permission target unusable: a button is disabled, a tool of band "toolbar" is
+    // made unavailable and remembered, so that no toolbar state gives it back.
+    void takeAway(const char* toolKey, QPushButton* button);
     void addColumns();
     void selectWholeText(QLineEdit* box);
 
@@ -170,6 +185,9 @@ private:
     // Runs one bell or clock button: an error that escapes it is shown, never thrown into
     // Qt; a close asked for while it waited for the terminal is carried out afterwards.
     void runBellButton(void (bell::BellButtons::*handler)());
+    // Closes the bell link's port before the connect component opens a serial port, unless a
+    // bell-link exchange is still waiting on it.
+    void releaseBellPort();
 
     bool showingDirectly_ = false; // loading from within the first show event
     bool lvwReportView_ = false;
@@ -178,6 +196,8 @@ private:
 
     bool loaded_ = false;
     bool closePending_ = false;         // closed while a bell-link exchange was waiting
+    bool adding_ = false;               // the edit began with "new", not "edit"
+    PanelRow panelRow_;                 // the row the panel shows, as it was read
     std::shared_ptr<IDbTools> dbTools_; // kept from load to teardown
     RecordsetPtr rs_;                   // the list's query recordset
     ConnectionPtr cn_;                  // the connection used for deletions

@@ -39,6 +39,16 @@ void F_Machine::runBellButton(void (bell::BellButtons::*handler)()) {
     }
 }
 
+void F_Machine::releaseBellPort() {
+    if (!bell_ || bell_->busy())
+        return;
+    try {
+        bell_->link().CloseBellPort();
+    } catch (const Error&) {
+        // A port that will not close is left to the connect component's own report.
+    }
+}
+
 void F_Machine::Cmd_Test_Click() {
     runBellButton(&bell::BellButtons::Cmd_Test_Click);
 }

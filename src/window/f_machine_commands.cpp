@@ -9,9 +9,11 @@
 #include "platform/component_state.h"
 #include "platform/convert.h"
 #include "platform/error.h"
+#include "platform/port_text.h"
 #include "platform/timing.h"
 #include "platform/ui.h"
 #include "store/ctrl_log.h"
+#include "store/sql_connection.h"
 #include "store/statements.h"
 
 #include <QComboBox>
@@ -31,8 +33,6 @@ using messages::text;
 constexpr short kEditing = 1;
 constexpr short kBrowsing = 2;
 
-// From this many characters on, the port text is a terminal's IP address.
-constexpr int kTcpTextLength = 7;
 constexpr int kWaitAfterOpeningMs = 200;
 constexpr int kLowestTerminal = 1;
 constexpr int kHighestTerminal = 255;
@@ -93,6 +93,7 @@ void F_Machine::ActiveBar21_ToolClick(const QString& toolName) {
         } else if (key == QLatin1String("dele")) {
             DeleteMach();
         } else if (key == QLatin1String("new")) {
+            adding_ = true;
             Txt_Machine->setText(QString());
             Txt_Machine->setFocus();
             SetTools(kEditing);
@@ -108,18 +109,25 @@ void F_Machine::ActiveBar21_ToolClick(const QString& toolName) {
                 notice(replace(1083, QStringLiteral("\r")));
                 return;
             }
-            SaveMach();
+            if (!SaveMach()) {
+                // Adding must never overwrite a stored terminal.
+                notice(replace(1108, QStringLiteral("\r"), number));
+                return;
+            }
+            adding_ = false;
             ListMachine();
             WriteCtrlLog(state().CurrentUser, QDateTime::currentDateTime(), text(1011),
                          replace(1012, number), text(1013));
             SetTools(kBrowsing);
         } else if (key == QLatin1String("edit")) {
+            adding_ = false;
             Txt_Machine->setFocus();
             // Home, then Shift+End: the whole text selected, the cursor at its end.
             Txt_Machine->home(false);
             Txt_Machine->end(true);
             SetTools(kEditing);
         } else if (key == QLatin1String("cancel")) {
+            adding_ = false;
             SetTools(kBrowsing);
             ListMachine();
         } else if (key == QLatin1String("loadrest")) {
@@ -132,7 +140,7 @@ void F_Machine::ActiveBar21_ToolClick(const QString& toolName) {
     }
 }
 
-void F_Machine::SaveMach() {
+bool F_Machine::SaveMach() {
     const double number = Val(Txt_Machine->text());
     const QString key = CStr(number);
 
@@ -140,12 +148,24 @@ void F_Machine::SaveMach() {
     if (!rs)
         throw objectNotSet();
     try {
-        if (rs->RecordCount() <= 0)
+        const bool stored = rs->RecordCount() > 0;
+        if (adding_ && stored) {
+            rs->Close();
+            return false;
+        }
+        // An edit of the terminal the panel shows writes only while that terminal's row is
+        // still as it was when the panel was filled: another workstation may have changed or
+        // deleted it since.
+        if (!adding_ && !panelRow_.key.isEmpty() && panelRow_.key == key &&
+            (!stored || panelRowOf(*rs).values != panelRow_.values))
+            throw store::rowChangedError();
+        if (!stored)
             rs->AddNew();
 
-        rs->setField(QStringLiteral("MachAddr"), number);
+        // A whole number goes in as an integer: a text column then holds "5", not "5.0".
+        rs->setField(QStringLiteral("MachAddr"), NumberValue(number));
         const QString port = Cbo_COM->currentText();
-        if (port.size() < kTcpTextLength) {
+        if (!isIpAddressText(port)) {
             rs->setField(QStringLiteral("ComX"), Trim(Mid(port, 4)));
             rs->setField(QStringLiteral("IP"), QStringLiteral("*"));
         } else {
@@ -168,6 +188,7 @@ void F_Machine::SaveMach() {
         throw;
     }
     rs->Close();
+    return true;
 }
 
 void F_Machine::DeleteMach() {
@@ -236,6 +257,8 @@ void F_Machine::InitialiseTerminal() {
                     -1);
     };
 
+    if (!choice.tcp)
+        releaseBellPort();
     short port = choice.port;
     if (!link.SetPort(port)) {
         notice(replace(1022, address));
@@ -256,6 +279,7 @@ void F_Machine::InitialiseTerminal() {
             completed = cleared;
         } else {
             writeEntry(false);
+            notice(replace(1021, address));
         }
     } catch (...) {
         closeQuietly(link);
@@ -263,10 +287,11 @@ void F_Machine::InitialiseTerminal() {
     }
     link.DestoryPort();
 
-    // The closing entry says "初始化成功", so it is written only when that is true.
+    // The closing entry says "初始化成功", so it is written only when that is true; it names
+    // the terminal addressed, which need not be the one last chosen in the list.
     if (completed)
         WriteCtrlLog(state().CurrentUser, QDateTime::currentDateTime(), text(1009),
-                     replace(1023, state().CurrentMachAddr), text(1013));
+                     replace(1023, address), text(1013));
 }
 
 void F_Machine::Cmd_Ring_Click() {
@@ -277,6 +302,7 @@ void F_Machine::Cmd_Ring_Click() {
         controls.TxtHour = TxtHourArr;
         controls.TxtMin = TxtMinArr;
         controls.setStatus = [this](const QString& t) { setStatus(t); };
+        controls.releaseSerialPort = [this] { releaseBellPort(); };
         ring_ = std::make_unique<connect::RingDownload>(std::move(controls));
     }
     ring_->Cmd_Ring_Click();

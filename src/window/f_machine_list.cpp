@@ -1,6 +1,7 @@
 #include "messages/catalogue.h"
 #include "platform/component_state.h"
 #include "platform/convert.h"
+#include "platform/port_text.h"
 #include "store/statements.h"
 #include "window/f_machine.h"
 
@@ -23,31 +24,33 @@ bool isEmptyValue(const QVariant& v) {
     return TextOf(v).isEmpty();
 }
 
-// An IP address longer than 7 characters marks a terminal reached by TCP/IP.
-bool isTcpIp(const QString& ip) {
-    return ip.size() > 7;
-}
-
 // Port of a row: the IP address of a TCP/IP terminal, else its serial port number.
 QString portOfRow(const Recordset& rs) {
     const QString ip = TextOf(rs.field(QStringLiteral("IP")));
-    return isTcpIp(ip) ? ip : TextOf(rs.field(QStringLiteral("COMX")));
+    return isIpAddressText(ip) ? ip : TextOf(rs.field(QStringLiteral("COMX")));
 }
 
 // The port field's text for a current port: "COM" + number for a serial port, the
 // address itself for a TCP/IP terminal.
 QString portFieldText(const QString& comX) {
-    return comX.isEmpty() || comX.size() < 7 ? QStringLiteral("COM") + comX : comX;
+    return isIpAddressText(comX) ? comX : QStringLiteral("COM") + comX;
 }
 
-// Sets a combo's text; an item with exactly that text becomes the selected item.
+// Sets a combo's text; an item with exactly that text becomes the selected item. An empty
+// text selects nothing and leaves the items as they are.
 void setComboText(QComboBox* combo, const QString& text) {
     const int index = combo->findText(text, Qt::MatchExactly);
     if (index >= 0)
         combo->setCurrentIndex(index);
+    else if (text.isEmpty())
+        combo->setCurrentIndex(-1);
     if (combo->isEditable())
         combo->setEditText(text);
 }
+
+// The columns the window writes, in the order of a panel row.
+const char* const kPanelColumns[] = {"MachAddr", "ComX",    "IP",      "Team",
+                                     "Ver",      "MachVer", "MachDesc"};
 
 Error noCurrentRecord() {
     return Error(3021, QStringLiteral("Either BOF or EOF is True, or the current record has been "
@@ -55,6 +58,16 @@ Error noCurrentRecord() {
 }
 
 } // namespace
+
+F_Machine::PanelRow F_Machine::panelRowOf(const Recordset& rs) {
+    PanelRow row;
+    row.key = TextOf(rs.field(QStringLiteral("MachAddr")));
+    for (const char* column : kPanelColumns) {
+        const QVariant v = rs.field(QString::fromLatin1(column));
+        row.values.push_back(v.isNull() ? std::nullopt : std::optional<QString>(TextOf(v)));
+    }
+    return row;
+}
 
 void F_Machine::openSharedRecordset(const QString& sql) {
     if (!dbTools_)
@@ -66,15 +79,17 @@ void F_Machine::openSharedRecordset(const QString& sql) {
         throw objectNotSet();
 }
 
-void F_Machine::showCurrentTerminal(bool withPort) {
+void F_Machine::showCurrentTerminal(bool withPort, bool rowRead) {
     const ComponentState& s = state();
     if (!isEmptyValue(s.CurrentMachAddr))
         Txt_Machine->setText(TextOf(s.CurrentMachAddr));
     if (withPort)
         setComboText(Cbo_COM, portFieldText(s.CurrentComX));
-    if (!isEmptyValue(s.CurrentVer))
+    // A terminal just read shows its own group and place, empty ones included: an edit and
+    // save would otherwise give it what the panel showed before.
+    if (rowRead || !isEmptyValue(s.CurrentVer))
         setComboText(CmbGroup, TextOf(s.CurrentVer));
-    if (!isEmptyValue(s.CurrentTeam))
+    if (rowRead || !isEmptyValue(s.CurrentTeam))
         setComboText(Cbo_Team, TextOf(s.CurrentTeam));
     if (!s.CurrentMachDesc.isEmpty())
         setComboText(CmbMachType, s.CurrentMachDesc);
@@ -95,14 +110,15 @@ void F_Machine::ListMachine() {
         if (haveRow) {
             s.CurrentMachAddr = rs_->field(QStringLiteral("MachAddr"));
             const QString ip = TextOf(rs_->field(QStringLiteral("IP")));
-            s.CurrentComX = isTcpIp(ip) ? ip : CStr(rs_->field(QStringLiteral("COMX")));
+            s.CurrentComX = isIpAddressText(ip) ? ip : CStr(rs_->field(QStringLiteral("COMX")));
             s.CurrentVer = TextOf(rs_->field(QStringLiteral("Ver")));
             s.CurrentTeam = TextOf(rs_->field(QStringLiteral("Team")));
             s.CurrentMachDesc = TextOf(rs_->field(QStringLiteral("MachDesc")));
+            panelRow_ = panelRowOf(*rs_);
         }
 
-        // The panel, each field only when its value is not empty.
-        showCurrentTerminal(haveRow || !s.CurrentComX.isEmpty());
+        // The panel: the first terminal, or what it showed before when there is none.
+        showCurrentTerminal(haveRow || !s.CurrentComX.isEmpty(), haveRow);
 
         setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr));
 
@@ -146,20 +162,12 @@ void F_Machine::ListGroup() {
                 rs_->MoveNext();
             }
             if (CmbGroup->count() > 0) {
-                // The current terminal's group stays selected; without a current terminal
-                // the first group is.
-                const QString current = TextOf(s.CurrentVer);
-                const int index = isEmptyValue(s.CurrentMachAddr) || current.isEmpty()
-                                      ? -1
-                                      : CmbGroup->findText(current, Qt::MatchExactly);
-                if (index >= 0) {
-                    CmbGroup->setCurrentIndex(index);
-                } else if (!isEmptyValue(s.CurrentMachAddr) && !current.isEmpty()) {
+                // The current terminal's group stays shown, an empty one too; without a
+                // current terminal the first group is selected.
+                if (isEmptyValue(s.CurrentMachAddr))
                     CmbGroup->setCurrentIndex(0);
-                    CmbGroup->setEditText(current);
-                } else {
-                    CmbGroup->setCurrentIndex(0);
-                }
+                else
+                    setComboText(CmbGroup, TextOf(s.CurrentVer));
             }
             rs_->Close();
             rs_.reset();
@@ -185,6 +193,7 @@ QVariant F_Machine::ViewMachInfo(QString& MachId) {
     s.CurrentVer = TextOf(rs->field(QStringLiteral("Ver")));
     s.CurrentTeam = TextOf(rs->field(QStringLiteral("Team")));
     s.CurrentMachDesc = TextOf(rs->field(QStringLiteral("MachDesc")));
+    panelRow_ = panelRowOf(*rs);
     rs->Close();
     return QVariant();
 }
@@ -201,10 +210,11 @@ void F_Machine::LVW_Machine_Click() {
         QString machId = CStr(std::floor(CDbl(TextOf(s.CurrentMachAddr))));
         ViewMachInfo(machId);
 
-        showCurrentTerminal(true);
+        showCurrentTerminal(true, true);
 
         const QString port = item->text(1);
-        const QString tip = (port.size() >= 7 ? messages::text(1072) : messages::text(1073)) + port;
+        const QString tip =
+            (isIpAddressText(port) ? messages::text(1072) : messages::text(1073)) + port;
         LVW_Machine->setToolTip(tip);
         setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr) + QStringLiteral("  ") + tip);
     } catch (const Error& e) {

@@ -61,6 +61,23 @@ void addItemKeepingText(QComboBox* combo, const QString& item) {
     }
 }
 
+// The targets of the permission checks at load, in the order they are checked.
+struct PermissionTarget {
+    int message;
+    const char* tool;                // a tool of band "toolbar", or
+    QPushButton* F_Machine::*button; // a button
+};
+constexpr PermissionTarget kPermissionTargets[] = {
+    {1062, "new", nullptr},
+    {1063, "Save", nullptr},
+    {1064, "dele", nullptr},
+    {1065, "edit", nullptr},
+    {1066, nullptr, &F_Machine::Cmd_Test},
+    {1067, nullptr, &F_Machine::Cmd_DateTime},
+    {1068, nullptr, &F_Machine::Cmd_Ring},
+    {1069, "loadrest", nullptr},
+};
+
 } // namespace
 
 void F_Machine::addColumns() {
@@ -80,7 +97,29 @@ void F_Machine::addColumns() {
     }
 }
 
+void F_Machine::takeAway(const char* toolKey, QPushButton* button) {
+    if (button) {
+        button->setEnabled(false);
+        return;
+    }
+    const QString key = QString::fromLatin1(toolKey);
+    if (QAction* a = tool(key))
+        a->setEnabled(false);
+    if (!refusedTools_.contains(key))
+        refusedTools_.append(key);
+}
+
 void F_Machine::Form_Load() {
+    // Targets whose permission check has not (yet) answered true. When the load fails before
+    // every check answered, these stay taken away: a broken permission component or grants
+    // table must not leave every tool usable by anyone.
+    QList<const PermissionTarget*> unconfirmed;
+    for (const PermissionTarget& t : kPermissionTargets)
+        unconfirmed.append(&t);
+    auto failClosed = [&] {
+        for (const PermissionTarget* t : unconfirmed)
+            takeAway(t->tool, t->button ? this->*(t->button) : nullptr);
+    };
     try {
         // 1. Hidden until the end of the sequence.
         if (!showingDirectly_)
@@ -141,35 +180,18 @@ void F_Machine::Form_Load() {
         DTP_Time->setTime(QTime::currentTime());
 
         // 14. Permission checks: only ever take away.
-        struct Check {
-            int message;
-            const char* tool;
-            QPushButton* button;
-        };
-        const Check checks[] = {
-            {1062, "new", nullptr},    {1063, "Save", nullptr},     {1064, "dele", nullptr},
-            {1065, "edit", nullptr},   {1066, nullptr, Cmd_Test},   {1067, nullptr, Cmd_DateTime},
-            {1068, nullptr, Cmd_Ring}, {1069, "loadrest", nullptr},
-        };
         const QString systemName = messages::text(1061);
-        for (const Check& c : checks) {
+        for (const PermissionTarget& c : kPermissionTargets) {
             const QString functionName = state().CurrentCaption + messages::text(c.message);
             const bool permitted = permission->CheckPermission(
                 cn, systemName, state().CurrentUser, QVariant(), functionName, true, true);
+            if (c.tool && !tool(QString::fromLatin1(c.tool)))
+                throw Error(err::InvalidProcedureCall,
+                            QStringLiteral("Invalid procedure call or argument"));
             if (permitted != false)
-                continue;
-            if (c.tool) {
-                const QString key = QString::fromLatin1(c.tool);
-                QAction* a = tool(key);
-                if (!a)
-                    throw Error(err::InvalidProcedureCall,
-                                QStringLiteral("Invalid procedure call or argument"));
-                a->setEnabled(false);
-                if (!refusedTools_.contains(key))
-                    refusedTools_.append(key);
-            } else {
-                c.button->setEnabled(false);
-            }
+                unconfirmed.removeOne(&c);
+            else
+                takeAway(c.tool, c.button ? this->*c.button : nullptr);
         }
         permission.reset();
 
@@ -183,9 +205,11 @@ void F_Machine::Form_Load() {
         if (!showingDirectly_)
             show();
     } catch (const Error& e) {
+        failClosed();
         MsgBox(QString::number(e.number()) + QStringLiteral(":") + e.description(), mb::OKOnly,
                QString());
     } catch (const std::exception& e) {
+        failClosed();
         MsgBox(QStringLiteral("0:") + QString::fromLocal8Bit(e.what()), mb::OKOnly, QString());
     }
 }

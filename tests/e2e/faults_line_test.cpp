@@ -327,7 +327,7 @@ protected:
 
     // Initialisation and bell-time download through the connect component, for terminal 1
     // (serial) and terminal 3 (TCP), against a line that never answers correctly in time:
-    // the initialisation ends without a message, logs "失败" and no closing entry; the
+    // the initialisation says it failed, logs "失败" and no closing entry; the
     // download shows the third group's failure and no box.
     void connectCommandsFail() {
         link().setTimeoutMs(150);
@@ -339,8 +339,9 @@ protected:
             const int ok = succeededEntries(addr);
             inst->boxes().clear();
             inst->clickTool(QStringLiteral("loadrest"));
-            ASSERT_EQ(inst->boxes().boxes.size(), 1) << inst->boxes().lastText().toStdString();
+            ASSERT_EQ(inst->boxes().boxes.size(), 2) << inst->boxes().lastText().toStdString();
             EXPECT_EQ(inst->boxes().boxes[0].title, QStringLiteral("警告"));
+            EXPECT_EQ(inst->boxes().lastText(), QStringLiteral("考勤机%1初始化失败!").arg(addr));
             EXPECT_EQ(failedEntries(addr), failed + 1);
             EXPECT_EQ(succeededEntries(addr), ok);
             EXPECT_EQ(closingEntries(addr), closing);
@@ -676,7 +677,8 @@ TEST_F(FaultLine, SerialDeviceGoneDuringInitialisation) {
         inst->clickTool(QStringLiteral("loadrest"));
     }
     EXPECT_LT(t.elapsed(), 8000);
-    ASSERT_EQ(inst->boxes().boxes.size(), 1) << inst->boxes().lastText().toStdString();
+    ASSERT_EQ(inst->boxes().boxes.size(), 2) << inst->boxes().lastText().toStdString();
+    EXPECT_EQ(inst->boxes().lastText(), QStringLiteral("考勤机1初始化失败!"));
     EXPECT_EQ(failedEntries(QStringLiteral("1")), failed + 1);
     EXPECT_EQ(closingEntries(QStringLiteral("1")), 0);
     EXPECT_FALSE(link().isOpen());

@@ -136,6 +136,12 @@ TEST(CStr, Variants) {
     EXPECT_EQ(CStr(QVariant(true)), u"True"_qs);
     EXPECT_EQ(CStr(QVariant()), QString());
     EXPECT_EQ(errorOf([] { CStr(QVariant::fromValue(nullptr)); }), err::InvalidUseOfNull);
+    // A value without a text of its own is no caller value.
+    for (const QVariant& v :
+         {QVariant(QVariantList{1}), QVariant(QVariantMap{{"a", 1}}), QVariant(QStringList{"a"})})
+        EXPECT_EQ(errorOf([&] { CStr(v); }), err::TypeMismatch) << v.typeName();
+    EXPECT_EQ(NumberValue(5.0), QVariant(qlonglong(5)));
+    EXPECT_EQ(NumberValue(12.5), QVariant(12.5));
     EXPECT_EQ(TextOf(QVariant()), QString());
     EXPECT_EQ(TextOf(QVariant(7)), u"7"_qs);
 }

@@ -108,8 +108,8 @@ TEST_P(CommandsInit, TypedNumberIsTheTerminalAddressed) {
     EXPECT_EQ(link->count("ClearRecord(8)"), 1);
     EXPECT_EQ(link->count("ClearNameList(8)"), 1);
     expectNotice(1, QStringLiteral("考勤机8初始化成功!"));
-    // The closing entry names the terminal selected in the list.
-    EXPECT_EQ(logRows(), sorted({closingEntry("5"), directEntry("8", true)}));
+    // The closing entry names the terminal addressed, not the one selected in the list.
+    EXPECT_EQ(logRows(), sorted({closingEntry("8"), directEntry("8", true)}));
 }
 
 TEST_P(CommandsInit, PortNotOpened) {
@@ -125,7 +125,8 @@ TEST_P(CommandsInit, RecordsNotCleared) {
     link->clearRecordResult = false;
     initialise();
     EXPECT_EQ(link->calls, (QStringList{"mode=0", "SetPort(3)", "ClearRecord(5)", "DestoryPort"}));
-    ASSERT_EQ(boxes.boxes.size(), 1); // only the question
+    ASSERT_EQ(boxes.boxes.size(), 2);
+    expectNotice(1, QStringLiteral("考勤机5初始化失败!"));
     EXPECT_EQ(logRows(), QStringList{directEntry("5", false)});
 }
 

@@ -70,6 +70,10 @@ TEST_P(CommandsSave, SevenCharacterPortTextIsAnAddress) {
     open();
     saveNew("4", "1.2.3.4");
     EXPECT_EQ(machineRows(), QStringList{QStringLiteral("4|1|1.2.3.4|A|B|6429|计次")});
+    // The panel shows it as an address again, so an edit keeps it one.
+    click(QStringLiteral("edit"));
+    click(QStringLiteral("Save"));
+    EXPECT_EQ(machineRows(), QStringList{QStringLiteral("4|1|1.2.3.4|A|B|6429|计次")});
 }
 
 TEST_P(CommandsSave, BlanksAroundFieldsAreRemoved) {
@@ -79,12 +83,31 @@ TEST_P(CommandsSave, BlanksAroundFieldsAreRemoved) {
     EXPECT_EQ(logRows(), QStringList{saveEntry("7")});
 }
 
-TEST_P(CommandsSave, SavingTheSameNumberAgainChangesTheRow) {
+TEST_P(CommandsSave, AddingAStoredNumberOfAnyModelIsRefused) {
+    addTerminal(7, "2", "*", "old", "G", "5100", QStringLiteral("考勤"));
     open();
     saveNew("5", "COM3", "A");
-    saveNew("5", "COM4", "C");
-    EXPECT_EQ(machineRows(), QStringList{QStringLiteral("5|4|*|C|B|6429|计次")});
-    EXPECT_EQ(logRows(), (QStringList{saveEntry("5"), saveEntry("5")}));
+    for (const QString& typed : {QStringLiteral("5"), QStringLiteral(" 7 ")}) {
+        boxes.clear();
+        saveNew(typed, "COM4", "C");
+        ASSERT_EQ(boxes.boxes.size(), 1);
+        EXPECT_EQ(boxes.boxes[0].text, "错误：\r机器号：" + typed.trimmed() + "已经存在!");
+        EXPECT_TRUE(inEditingState());
+        click(QStringLiteral("Cancel"));
+    }
+    EXPECT_EQ(machineRows(), (QStringList{QStringLiteral("5|3|*|A|B|6429|计次"),
+                                          QStringLiteral("7|2|*|old|G|5100|考勤")}));
+    EXPECT_EQ(logRows(), QStringList{saveEntry("5")});
+}
+
+TEST_P(CommandsSave, WholeNumberIsStoredAsOneInATextColumn) {
+    exec(QStringLiteral("DROP TABLE MachineInfo"));
+    exec(QStringLiteral("CREATE TABLE MachineInfo (MachAddr VARCHAR(9), ComX TEXT, IP TEXT, "
+                        "Team TEXT, Ver TEXT, MachVer TEXT, MachDesc TEXT)"));
+    open();
+    saveNew("5", "COM3");
+    // Found again by the text every lookup compares with.
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM MachineInfo WHERE machaddr='5'")), 1);
 }
 
 TEST_P(CommandsSave, ExistingRowFoundByNumberIsEdited) {
@@ -114,7 +137,9 @@ TEST_P(CommandsSave, RowOfAnotherModelIsOverwrittenAndBecomesThisModel) {
     addTerminal(7, "2", "*", "old", "G", "5100", QStringLiteral("考勤"));
     open();
     EXPECT_TRUE(window->LVW_Machine->topLevelItemCount() == 0);
-    saveNew("7", "COM3", "A", "B", QStringLiteral("计次"));
+    click(QStringLiteral("edit"));
+    fillPanel("7", "COM3", "A", "B", QStringLiteral("计次"));
+    click(QStringLiteral("Save"));
     EXPECT_EQ(machineRows(), QStringList{QStringLiteral("7|3|*|A|B|6429|计次")});
 }
 
@@ -171,6 +196,24 @@ TEST_P(CommandsSave, RowChangedByAnotherWorkstationIsNotOverwritten) {
     EXPECT_EQ(machineRows(), QStringList{QStringLiteral("5|3|*|theirs|B|6429|计次")});
     EXPECT_TRUE(logRows().isEmpty());
     EXPECT_TRUE(inEditingState());
+}
+
+// The check covers the whole edit: a change or deletion made while this panel showed the row.
+TEST_P(CommandsSave, RowChangedWhileThePanelShowedItIsNotOverwritten) {
+    for (const char* theirs :
+         {"UPDATE MachineInfo SET Team = 'theirs'", "DELETE FROM MachineInfo"}) {
+        exec(QStringLiteral("DELETE FROM MachineInfo"));
+        addTerminal(5, "3", "*", "A", "B", "6429", QStringLiteral("计次"));
+        open();
+        store::SqlConnection::open(connectionString)->Execute(QString::fromLatin1(theirs));
+        const QStringList before = machineRows();
+        click(QStringLiteral("edit"));
+        fillPanel("5", "COM3", "mine", "B", QStringLiteral("计次"));
+        click(QStringLiteral("Save"));
+        ASSERT_EQ(boxes.boxes.size(), 1) << theirs;
+        EXPECT_TRUE(boxes.boxes[0].text.startsWith(QString::number(store::dberr::RowChanged)));
+        EXPECT_EQ(machineRows(), before);
+    }
 }
 
 TEST_P(CommandsSave, ErrorWhileSavingKeepsEditingAndLogsNothing) {

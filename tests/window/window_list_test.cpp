@@ -101,28 +101,16 @@ TEST_F(WindowList, SerialFirstRowShowsComPort) {
     EXPECT_EQ(state().CurrentComX, QStringLiteral("12"));
 }
 
-TEST_F(WindowList, SevenCharacterIpCountsAsNoAddress) {
+// Seven characters are an address here as they are when the terminal is saved.
+TEST_F(WindowList, SevenCharacterIpIsATcpTerminal) {
     db.add(tcp(4, QStringLiteral("1.2.3.4")));
-    db.exec(QStringLiteral("Update MachineInfo Set ComX='3'"));
     F_Machine* w = openWindow();
-    EXPECT_EQ(row(w, 0)->text(1), QStringLiteral("3"));
-    EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("COM3"));
+    EXPECT_EQ(row(w, 0)->text(1), QStringLiteral("1.2.3.4"));
+    EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("1.2.3.4"));
     clickRow(w, 0);
-    EXPECT_EQ(state().CurrentComX, QStringLiteral("3"));
-    EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("COM3"));
-    EXPECT_EQ(w->LVW_Machine->toolTip(), QStringLiteral("串口：3"));
-    EXPECT_EQ(w->statusText(), QStringLiteral("当前机器：4  串口：3"));
-}
-
-TEST_F(WindowList, EightCharacterIpIsATcpTerminal) {
-    db.add(tcp(4, QStringLiteral("1.2.3.45")));
-    F_Machine* w = openWindow();
-    EXPECT_EQ(row(w, 0)->text(1), QStringLiteral("1.2.3.45"));
-    EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("1.2.3.45"));
-    clickRow(w, 0);
-    EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("1.2.3.45"));
-    EXPECT_EQ(w->LVW_Machine->toolTip(), QStringLiteral("IP地址：1.2.3.45"));
-    EXPECT_EQ(w->statusText(), QStringLiteral("当前机器：4  IP地址：1.2.3.45"));
+    EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("1.2.3.4"));
+    EXPECT_EQ(w->LVW_Machine->toolTip(), QStringLiteral("IP地址：1.2.3.4"));
+    EXPECT_EQ(w->statusText(), QStringLiteral("当前机器：4  IP地址：1.2.3.4"));
 }
 
 TEST_F(WindowList, ClickOnSerialTerminal) {
@@ -144,12 +132,26 @@ TEST_F(WindowList, ClickOnSerialTerminal) {
 }
 
 TEST_F(WindowList, EmptyPortGivesBareCom) {
-    db.add({6, QStringLiteral(""), QStringLiteral("1.2.3.4"), QStringLiteral("A"),
+    db.add({6, QStringLiteral(""), QStringLiteral("1.2.3"), QStringLiteral("A"),
             QStringLiteral("G1"), QStringLiteral("6429"), QStringLiteral("计次")});
     F_Machine* w = openWindow();
     clickRow(w, 0);
     EXPECT_EQ(w->Cbo_COM->currentText(), QStringLiteral("COM"));
     EXPECT_EQ(w->LVW_Machine->toolTip(), QStringLiteral("串口："));
+}
+
+TEST_F(WindowList, EmptyPlaceAndGroupAreTheTerminalsOwn) {
+    db.add({1, QStringLiteral("1"), kSerial, QString(), QString(), QStringLiteral("6429"),
+            QStringLiteral("计次")});
+    db.add(serial(2, QStringLiteral("2"), QStringLiteral("G2")));
+    F_Machine* w = openWindow();
+    for (int click : {-1, 1, 0}) { // after the list fill, then after clicks on 2 and on 1
+        if (click >= 0)
+            clickRow(w, click);
+        const QStringList own = click == 1 ? QStringList{"A", "G2"} : QStringList{"", ""};
+        EXPECT_EQ((QStringList{w->Cbo_Team->currentText(), w->CmbGroup->currentText()}), own);
+    }
+    EXPECT_EQ(w->CmbGroup->count(), 2);
 }
 
 TEST_F(WindowList, NullPortOfTheFirstSerialRowFailsTheFill) {
