@@ -211,6 +211,20 @@ TEST_F(MultiWorkstation, SimultaneousEditsOfOneTerminalLeaveOneWinner) {
     EXPECT_EQ(db->count("SELECT COUNT(*) FROM MachineInfo"), 1);
 }
 
+// A's panel shows terminal 23 while B changes it: A's later edit is refused, B's place stays.
+TEST_F(MultiWorkstation, StalePanelDoesNotOverwriteAnotherWorkstationsChange) {
+    insertTerminal(23, QStringLiteral("start"));
+    Script a, b;
+    a.refresh().select("23").sync("shown").sync("changed");
+    a.tool("edit").type("Cbo_Team", "A").tool("Save", "a-save");
+    b.sync("shown").refresh().select("23").tool("edit").type("Cbo_Team", "B");
+    b.tool("Save").sync("changed");
+    ASSERT_TRUE(run(a, b));
+    ASSERT_EQ(ra.boxTexts("a-save").size(), 1);
+    EXPECT_TRUE(isConflictBox(ra.boxTexts("a-save").first()));
+    EXPECT_EQ(placeOf(23), QStringLiteral("B"));
+}
+
 // Both add terminal 22 at the same moment: one row 22, whoever wins.
 TEST_F(MultiWorkstation, SimultaneousAdditionsOfOneTerminalLeaveOneRow) {
     constexpr int kRounds = 4;
