@@ -76,7 +76,9 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
         o.error = p.errorText();
         return o;
     }
-    o.helpText = p.helpText();
+    // The parser names the program from the application object, which does not exist yet.
+    o.helpText =
+        p.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("brackwater"));
     o.help = p.isSet(help);
     o.db = p.isSet(db) ? p.value(db) : saved.db;
     o.user = p.isSet(user) || saved.user.isEmpty() ? p.value(user) : saved.user;

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brackwater"));
+    QApplication::setDesktopFileName(QStringLiteral("brackwater")); // the menu entry's name
     QTextStream err(stderr);
 
     bw::host::registerDefaultComponents();
