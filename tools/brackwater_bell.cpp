@@ -12,6 +12,7 @@
 #include "bell/bell_frame.h"
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
+#include "host/settings/settings.h"
 #include "platform/ui.h"
 
 #include <QCoreApplication>
@@ -91,6 +92,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     StderrBox box;
     bw::setUi(&box);
+    // COMn devices as the operator set them for every Brackwater program; --port DEVICE
+    // still names a device for this run.
+    QStringList settingsProblems;
+    for (const auto& [n, device] : bw::host::readSettings(&settingsProblems).com)
+        bw::bell::setDevicePath(n, device);
+    for (const QString& problem : settingsProblems)
+        fail(Ok, QStringLiteral("settings: ") + problem);
 
     QStringList args = app.arguments().mid(1);
     QString portText = QStringLiteral("COM1");
@@ -109,6 +117,9 @@ int main(int argc, char** argv) {
             --i;
         } else if (args[i] == QStringLiteral("--help") || args[i] == QStringLiteral("-h")) {
             usage();
+            return Ok;
+        } else if (args[i] == QStringLiteral("--version")) {
+            out() << "brackwater-bell " << BW_VERSION << "\n";
             return Ok;
         }
     }

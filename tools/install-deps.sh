@@ -10,6 +10,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth
   postgresql
+  qt6-translations-l10n
+  # the Debian package: dpkg-shlibdeps finds its dependencies, file tells it the programs
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()

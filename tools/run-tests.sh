@@ -20,6 +20,10 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j "$jobs"
 
+# What an installation is made of: the Debian package, the desktop entry, and the installed
+# programs answering --help and --version from a temporary prefix.
+tools/check-package.sh build-test
+
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer. Leak reports are
 # off: Qt's platform plugins keep process-lifetime allocations that are not ours.
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"

@@ -20,7 +20,7 @@ bool parsePair(const QString& text, int& number, QString& rest) {
 
 } // namespace
 
-HostOptions parseHostOptions(const QStringList& arguments) {
+HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved) {
     HostOptions o;
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -58,32 +58,55 @@ HostOptions parseHostOptions(const QStringList& arguments) {
                                   QStringLiteral("FILE"));
     p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot});
 
+    const QCommandLineOption version = p.addVersionOption();
+    const QCommandLineOption bellSection(
+        QStringLiteral("bell-section"),
+        QStringLiteral("Show the bell times, the bell count and their buttons beside the "
+                       "terminal details."));
+    const QCommandLineOption showSettings(
+        QStringLiteral("settings"),
+        QStringLiteral("Print the effective settings and the settings file's path, and exit."));
+    const QCommandLineOption saveSettings(
+        QStringLiteral("save-settings"),
+        QStringLiteral("Keep this command line's database, user, language, ports, simulator "
+                       "and bell-section choices in the settings file, and exit."));
+    p.addOptions({bellSection, showSettings, saveSettings});
+
     if (!p.parse(arguments)) {
         o.error = p.errorText();
         return o;
     }
-    o.helpText = p.helpText();
+    // The parser names the program from the application object, which does not exist yet.
+    o.helpText =
+        p.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("brackwater"));
     o.help = p.isSet(help);
-    o.db = p.value(db);
-    o.user = p.value(user);
+    o.db = p.isSet(db) ? p.value(db) : saved.db;
+    o.user = p.isSet(user) || saved.user.isEmpty() ? p.value(user) : saved.user;
     o.caption = p.value(caption);
-    o.sim = p.isSet(sim);
+    o.sim = p.isSet(sim) || saved.sim;
     o.demo = p.isSet(demo);
     o.screenshot = p.value(shot);
+    o.version = p.isSet(version);
+    o.bellSection = p.isSet(bellSection) || saved.bellSection;
+    o.showSettings = p.isSet(showSettings);
+    o.saveSettings = p.isSet(saveSettings);
+    o.lang = saved.lang;
+    o.com = saved.com;
+    o.tcpPortMap = saved.tcpPortMap;
     if (p.isSet(lang)) {
         bool ok = false;
         o.lang = p.value(lang).toInt(&ok);
-        if (!ok || (o.lang != 2052 && o.lang != 1028))
+        if (!ok || !isLanguage(o.lang))
             o.error = QStringLiteral("--lang takes 2052 or 1028");
     }
     for (const QString& v : p.values(com)) {
         int n = 0;
         QString dev;
-        if (!parsePair(v, n, dev) || n < 1 || n > 16) {
+        if (!parsePair(v, n, dev) || !isComPort(n)) {
             o.error = QStringLiteral("--com takes n=DEVICE with n from 1 to 16: ") + v;
             continue;
         }
-        o.com.append({n, dev});
+        putPort(o.com, n, dev);
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0;
@@ -92,15 +115,27 @@ HostOptions parseHostOptions(const QStringList& arguments) {
         int to = 0;
         if (parsePair(v, from, toText))
             to = toText.toInt(&ok);
-        if (!ok || from < 1 || from > 65535 || to < 1 || to > 65535) {
+        if (!ok || !isTcpPort(from) || !isTcpPort(to)) {
             o.error = QStringLiteral("--tcp-port-map takes FROM=TO port numbers: ") + v;
             continue;
         }
-        o.tcpPortMap.append({from, to});
+        putPort(o.tcpPortMap, from, to);
     }
     if (!p.positionalArguments().isEmpty())
         o.error = QStringLiteral("unexpected argument: ") + p.positionalArguments().first();
     return o;
+}
+
+Settings settingsOf(const HostOptions& options) {
+    Settings s;
+    s.db = options.db;
+    s.user = options.user;
+    s.lang = options.lang;
+    s.com = options.com;
+    s.tcpPortMap = options.tcpPortMap;
+    s.sim = options.sim;
+    s.bellSection = options.bellSection;
+    return s;
 }
 
 QString defaultDatabasePath() {

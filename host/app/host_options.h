@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/settings/settings.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -21,9 +23,18 @@ struct HostOptions {
     QString error;      // set when the command line is wrong
     bool help = false;
     QString helpText;
+    bool version = false;      // --version: print the version and exit
+    bool bellSection = false;  // show the bell section beside the terminal frame
+    bool showSettings = false; // --settings: print the effective settings and exit
+    bool saveSettings = false; // --save-settings: keep this run's choices in the file
 };
 
-HostOptions parseHostOptions(const QStringList& arguments);
+// The command line over the saved settings: what the command line gives replaces the
+// file's value for this run; COM and TCP map entries replace the file's for the same port.
+HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved = Settings());
+
+// The choices of a run in the form the settings file keeps them.
+Settings settingsOf(const HostOptions& options);
 
 // The embedded default database: an SQLite file in the user's data folder.
 QString defaultDatabasePath();

@@ -26,6 +26,8 @@ void registerDefaultComponents() {
 void applyLineOptions(const HostOptions& options) {
     if (options.lang != 0)
         setUiLanguage(options.lang);
+    loadQtTexts(uiLanguage());
+    setBellSectionShown(options.bellSection);
     for (const auto& [port, device] : options.com)
         bell::setDevicePath(port, device);
     for (const auto& [from, to] : options.tcpPortMap)

@@ -9,7 +9,8 @@ namespace bw::host {
 // Registers the component and every default host component under their ProgIDs.
 void registerDefaultComponents();
 
-// Applies the language, serial-device and TCP-port choices of the command line.
+// Applies the language (with Qt's own texts in it), serial-device, TCP-port and bell-section
+// choices of the command line.
 void applyLineOptions(const HostOptions& options);
 
 // Points the database tools at the chosen database. A new SQLite file (the embedded default

@@ -34,18 +34,41 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    const bw::host::HostOptions options = bw::host::parseHostOptions(arguments);
+    QStringList settingsProblems;
+    const bw::host::HostOptions options =
+        bw::host::parseHostOptions(arguments, bw::host::readSettings(&settingsProblems));
     if (options.help) {
         QTextStream(stdout) << options.helpText;
+        return 0;
+    }
+    if (options.version) {
+        QTextStream(stdout) << "brackwater " << BW_VERSION << "\n";
         return 0;
     }
     if (!options.error.isEmpty()) {
         QTextStream(stderr) << "brackwater: " << options.error << "\n";
         return 2;
     }
+    for (const QString& problem : settingsProblems)
+        QTextStream(stderr) << "brackwater: settings: " << problem << "\n";
+    if (options.showSettings) {
+        QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),
+                                                          bw::host::settingsFilePath());
+        return 0;
+    }
+    if (options.saveSettings) {
+        const QString path = bw::host::settingsFilePath();
+        if (!bw::host::writeSettings(bw::host::settingsOf(options), path)) {
+            QTextStream(stderr) << "brackwater: cannot write " << path << "\n";
+            return 1;
+        }
+        QTextStream(stdout) << "settings kept in " << path << "\n";
+        return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brackwater"));
+    QApplication::setDesktopFileName(QStringLiteral("brackwater")); // the menu entry's name
     QTextStream err(stderr);
 
     bw::host::registerDefaultComponents();

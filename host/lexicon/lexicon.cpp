@@ -6,10 +6,14 @@
 #include "platform/registry.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QHash>
+#include <QLibraryInfo>
 #include <QMetaProperty>
 #include <QObject>
+#include <QTranslator>
 #include <QWidget>
+#include <memory>
 
 namespace bw::host {
 
@@ -93,6 +97,8 @@ QString Lexicon::ReplaceRes(const QString& templ, short count, const QVariant& v
 void Lexicon::LoadControlInfo(ConnectionPtr& /*cn*/, const QString& /*project*/, QWidget* form,
                               int& result) {
     result = translateCaptions(form, uiLanguage());
+    if (bellSectionShown())
+        revealBellSection(form);
 }
 
 QString Lexicon::traditionalCaption(const QString& simplified) {
@@ -111,6 +117,26 @@ int Lexicon::translateCaptions(QWidget* form, int lang) {
     for (QAction* a : actions)
         changed += translateObject(a);
     return changed;
+}
+
+bool loadQtTexts(int lang) {
+    static std::unique_ptr<QTranslator> installed;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed.get());
+        installed.reset();
+    }
+    const char* name = lang == LangTraditional  ? "qtbase_zh_TW"
+                       : lang == LangSimplified ? "qtbase_zh_CN"
+                                                : nullptr;
+    if (!name)
+        return false;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QString::fromLatin1(name),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator.get()))
+        return false;
+    installed = std::move(translator);
+    return true;
 }
 
 void registerLexicon() {

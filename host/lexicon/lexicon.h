@@ -25,9 +25,23 @@ public:
     // Turns every known design caption of form and of everything under it into lang's
     // texts; returns how many texts were changed.
     static int translateCaptions(QWidget* form, int lang);
+    // Moves the bell section of form's terminal frame into an area of its own beside the
+    // frame, shows it and widens form by that area; returns how many controls were moved
+    // (0 for a form without a bell section or one already moved).
+    static int revealBellSection(QWidget* form);
 };
 
 // Registers "Quenby.Lexicon" in bw::Registry.
 void registerLexicon();
+
+// Puts Qt's own texts (the standard buttons of message boxes, the context menus of text
+// fields) into lang's language: Qt's qtbase_zh_CN (2052) or qtbase_zh_TW (1028) translations,
+// replacing those loaded before. Returns false when they are not installed on this machine.
+bool loadQtTexts(int lang);
+
+// Whether LoadControlInfo moves the bell section into an area of its own beside the terminal
+// frame and shows it (off: the window keeps it hidden as designed).
+void setBellSectionShown(bool shown);
+bool bellSectionShown();
 
 } // namespace bw::host

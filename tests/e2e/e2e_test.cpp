@@ -7,6 +7,7 @@
 #include "bell/bell_link.h"
 #include "bell/qt_serial_port.h"
 #include "bell/serial_port.h"
+#include "host/lexicon/lexicon.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -233,6 +234,57 @@ TEST_F(EndToEnd, DownloadBellsOverTcp) {
     w->Cmd_Ring_read->click();
     ASSERT_EQ(inst->boxes().boxes.size(), 1);
     EXPECT_EQ(inst->boxes().boxes[0].text, QStringLiteral("机器:3暂不支持TCPIP方式的此功能!"));
+}
+
+// With the bell section shown by the host, the operator reaches it with mouse and keyboard:
+// read what the terminal holds, type new times, download them, read them back, set the count.
+TEST(EndToEndBellSection, ReadEditDownloadAndReadBackThroughTheWindow) {
+    bw::host::setBellSectionShown(true);
+    Installation inst;
+    bw::host::setBellSectionShown(false);
+    ASSERT_TRUE(inst.ok()) << inst.error().toStdString();
+    bw::F_Machine* w = inst.window();
+    auto field = [w](const QString& name) { return w->findChild<QLineEdit*>(name); };
+    auto click = [w](const char* name) {
+        QTest::mouseClick(w->findChild<QPushButton*>(QLatin1String(name)), Qt::LeftButton);
+    };
+    const QWidget* area = w->findChild<QWidget*>(QStringLiteral("Fra_Bell"));
+    ASSERT_NE(area, nullptr);
+    EXPECT_GT(area->x(), w->Fra_Fram1->geometry().right());
+    EXPECT_LE(area->geometry().right(), w->width());
+    for (const char* name : {"TxtBellNum", "Label6", "Label9", "Text1", "Text6", "TxtHour(0)",
+                             "TxtMin(29)", "Cmd_Ring", "Cmd_Ring_Num", "Cmd_Ring_read"}) {
+        const QWidget* c = w->findChild<QWidget*>(QLatin1String(name));
+        ASSERT_NE(c, nullptr) << name;
+        EXPECT_TRUE(c->isVisible() && area->isAncestorOf(c)) << name;
+    }
+
+    ASSERT_TRUE(inst.clickTerminal(QStringLiteral("1")));
+    click("Cmd_Ring_read");
+    ASSERT_EQ(inst.boxes().boxes.size(), 1);
+    EXPECT_EQ(inst.boxes().boxes[0].text, QStringLiteral("机器:1读取闹铃点成功!"));
+    EXPECT_EQ(field(QStringLiteral("TxtBellNum"))->text(), QStringLiteral("03"));
+
+    for (int k = 0; k < 30; ++k) {
+        Installation::typeInto(field(QStringLiteral("TxtHour(%1)").arg(k)),
+                               QString::number(k % 24));
+        Installation::typeInto(field(QStringLiteral("TxtMin(%1)").arg(k)),
+                               QString::number((7 * k) % 60));
+    }
+    click("Cmd_Ring");
+    EXPECT_EQ(w->statusText(), QStringLiteral("第三组设置闹铃成功"));
+    click("Cmd_Ring_read");
+    for (int k = 0; k < 30; ++k)
+        EXPECT_EQ(w->TxtHour(k)->text() + QLatin1Char(':') + w->TxtMin(k)->text(),
+                  expectedBellTime(k))
+            << k;
+
+    Installation::typeInto(field(QStringLiteral("TxtBellNum")), QStringLiteral("7"));
+    click("Cmd_Ring_Num");
+    click("Cmd_Ring_read");
+    EXPECT_EQ(field(QStringLiteral("TxtBellNum"))->text(), QStringLiteral("07"));
+    EXPECT_EQ(number(inst.sim().terminal(1), "bellCount"), 7);
+    EXPECT_EQ(inst.boxes().boxes.size(), 4) << inst.boxes().lastText().toStdString();
 }
 
 } // namespace

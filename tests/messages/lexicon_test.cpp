@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QToolBar>
 #include <gtest/gtest.h>
@@ -220,8 +221,36 @@ TEST_F(LexiconTest, LoadControlInfoAcceptsAnyForm) {
     int result = 0;
     EXPECT_NO_THROW(lexicon.LoadControlInfo(cn, u"Brackwater"_qs, nullptr, result));
     QWidget bare;
+    bw::host::setBellSectionShown(true);
     EXPECT_NO_THROW(lexicon.LoadControlInfo(cn, u"Brackwater"_qs, &bare, result));
+    bw::host::setBellSectionShown(false);
     EXPECT_EQ(result, 0);
+    EXPECT_EQ(bare.children().size(), 0);
+}
+
+TEST_F(LexiconTest, StandardButtonsOfMessageBoxesSpeakTheOperatorsLanguage) {
+    const struct {
+        int lang;
+        QMessageBox::StandardButton button;
+        QString text;
+    } cases[] = {
+        {bw::LangSimplified, QMessageBox::Yes, u"是"_qs},
+        {bw::LangSimplified, QMessageBox::No, u"否"_qs},
+        {bw::LangSimplified, QMessageBox::Ok, u"确定"_qs},
+        {bw::LangTraditional, QMessageBox::Ok, u"確定"_qs},
+        {bw::LangTraditional, QMessageBox::No, u"否"_qs},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(bw::host::loadQtTexts(c.lang)) << c.lang;
+        QMessageBox box;
+        box.setStandardButtons(c.button);
+        EXPECT_TRUE(box.button(c.button)->text().startsWith(c.text))
+            << c.lang << " " << box.button(c.button)->text().toStdString();
+    }
+    EXPECT_FALSE(bw::host::loadQtTexts(0)); // Qt's own English again
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), u"&Yes"_qs);
 }
 
 TEST_F(LexiconTest, EveryDesignCaptionHasATraditionalText) {

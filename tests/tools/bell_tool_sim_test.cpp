@@ -5,6 +5,8 @@
 #include "sim/process.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
@@ -27,10 +29,15 @@ protected:
             << sim.error().toStdString();
     }
 
-    Result tool(QStringList args) {
-        args.prepend(sim.ptyPath());
+    // Runs the tool on the simulator's device, or, with a COMn port, on what the settings
+    // file in configHome maps it to.
+    Result tool(QStringList args, const QString& port = QString()) {
+        args.prepend(port.isEmpty() ? sim.ptyPath() : port);
         args.prepend(QStringLiteral("--port"));
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+        p.setProcessEnvironment(env);
         p.start(bw::test::program(QStringLiteral("brackwater-bell")), args);
         Result r;
         if (!p.waitForFinished(30000)) {
@@ -45,7 +52,20 @@ protected:
     }
 
     bw::sim::SimProcess sim;
+    QString configHome = bw::test::tempDir();
 };
+
+TEST_F(BellToolOnSimulator, ComPortsComeFromTheSettingsFile) {
+    QDir().mkpath(configHome + QStringLiteral("/Brackwater"));
+    QFile f(configHome + QStringLiteral("/Brackwater/brackwater.conf"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[com]\n5=" + sim.ptyPath().toUtf8() + "\n6=/nonexistent/tty\n");
+    f.close();
+    EXPECT_EQ(tool({QStringLiteral("test"), QStringLiteral("9")}, QStringLiteral("COM5")).exitCode,
+              0);
+    EXPECT_EQ(tool({QStringLiteral("test"), QStringLiteral("9")}, QStringLiteral("COM6")).exitCode,
+              3);
+}
 
 TEST_F(BellToolOnSimulator, EveryCommandReachesTheTerminal) {
     Result r = tool({QStringLiteral("test"), QStringLiteral("9")});

@@ -17,6 +17,10 @@ struct ToolRun {
 
 ToolRun runTool(const QStringList& args) {
     QProcess p;
+    // No settings file: the operator's own must not change what is tested.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), bw::test::tempDir());
+    p.setProcessEnvironment(env);
     p.start(bw::test::program(QStringLiteral("brackwater-bell")), args);
     ToolRun r;
     if (!p.waitForFinished(30000)) {

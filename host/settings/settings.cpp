@@ -1,0 +1,218 @@
+#include "host/settings/settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace bw::host {
+
+namespace {
+
+const QString kDatabase = QStringLiteral("database/connection");
+const QString kUser = QStringLiteral("operator/user");
+const QString kLanguage = QStringLiteral("operator/language");
+const QString kSim = QStringLiteral("window/simulator");
+const QString kBellSection = QStringLiteral("window/bell-section");
+const QString kCom = QStringLiteral("com");
+const QString kTcpPortMap = QStringLiteral("tcp-port-map");
+
+// An unquoted ';' starts a comment in QSettings' INI files, which would cut an ADO or ODBC
+// connection string short. The [database] connection line is therefore taken as written,
+// unless it is quoted (QSettings then reads it whole).
+QString rawConnection(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    QTextStream in(&file);
+    bool inDatabase = false;
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.startsWith(u'[')) {
+            inDatabase = line.compare(QStringLiteral("[database]"), Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        const int eq = line.indexOf(u'=');
+        if (!inDatabase || eq < 0 || line.left(eq).trimmed() != QStringLiteral("connection"))
+            continue;
+        const QString value = line.mid(eq + 1).trimmed();
+        return value.startsWith(u'"') ? QString() : value;
+    }
+    return QString();
+}
+
+bool readBool(const QSettings& s, const QString& key, QStringList* problems) {
+    const QString text = s.value(key).toString().trimmed().toLower();
+    if (text.isEmpty() || text == QStringLiteral("false") || text == QStringLiteral("0") ||
+        text == QStringLiteral("no"))
+        return false;
+    if (text == QStringLiteral("true") || text == QStringLiteral("1") ||
+        text == QStringLiteral("yes"))
+        return true;
+    if (problems)
+        problems->append(QStringLiteral("%1: \"%2\" is neither true nor false").arg(key, text));
+    return false;
+}
+
+// The keys of one map group as numbers, with their values; a key that is no number in
+// range is reported and skipped.
+template <class Accept>
+void readMap(QSettings& s, const QString& group, QStringList* problems, Accept accept) {
+    s.beginGroup(group);
+    const QStringList keys = s.childKeys();
+    for (const QString& key : keys) {
+        bool ok = false;
+        const int n = key.toInt(&ok);
+        const QString value = s.value(key).toString().trimmed();
+        if ((!ok || !accept(n, value)) && problems)
+            problems->append(
+                QStringLiteral("[%1] %2=%3 is not a valid entry").arg(group, key, value));
+    }
+    s.endGroup();
+}
+
+} // namespace
+
+bool isComPort(int n) {
+    return n >= 1 && n <= 16;
+}
+
+bool isTcpPort(int n) {
+    return n >= 1 && n <= 65535;
+}
+
+bool isLanguage(int lang) {
+    return lang == 2052 || lang == 1028;
+}
+
+QString settingsFilePath() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath() + QStringLiteral("/.config");
+    return dir + QStringLiteral("/Brackwater/brackwater.conf");
+}
+
+Settings readSettings(QStringList* problems) {
+    return readSettings(settingsFilePath(), problems);
+}
+
+Settings readSettings(const QString& path, QStringList* problems) {
+    Settings out;
+    if (!QFileInfo::exists(path))
+        return out;
+    QSettings s(path, QSettings::IniFormat);
+    if (s.status() != QSettings::NoError) {
+        if (problems)
+            problems->append(QStringLiteral("%1 cannot be read").arg(path));
+        return out;
+    }
+    out.db = rawConnection(path);
+    if (out.db.isEmpty())
+        out.db = s.value(kDatabase).toString().trimmed();
+    out.user = s.value(kUser).toString().trimmed();
+    if (s.contains(kLanguage)) {
+        const int lang = s.value(kLanguage).toString().toInt();
+        if (isLanguage(lang))
+            out.lang = lang;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes 2052 or 1028").arg(kLanguage));
+    }
+    out.sim = readBool(s, kSim, problems);
+    out.bellSection = readBool(s, kBellSection, problems);
+    readMap(s, kCom, problems, [&](int n, const QString& device) {
+        if (!isComPort(n) || device.isEmpty())
+            return false;
+        putPort(out.com, n, device);
+        return true;
+    });
+    readMap(s, kTcpPortMap, problems, [&](int from, const QString& toText) {
+        bool ok = false;
+        const int to = toText.toInt(&ok);
+        if (!ok || !isTcpPort(from) || !isTcpPort(to))
+            return false;
+        putPort(out.tcpPortMap, from, to);
+        return true;
+    });
+    return out;
+}
+
+bool writeSettings(const Settings& settings, const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSettings s(path, QSettings::IniFormat);
+    s.clear();
+    if (!settings.db.isEmpty())
+        s.setValue(kDatabase, settings.db);
+    if (!settings.user.isEmpty())
+        s.setValue(kUser, settings.user);
+    if (settings.lang != 0)
+        s.setValue(kLanguage, settings.lang);
+    s.setValue(kSim, settings.sim);
+    s.setValue(kBellSection, settings.bellSection);
+    for (const auto& [n, device] : settings.com)
+        s.setValue(kCom + u'/' + QString::number(n), device);
+    for (const auto& [from, to] : settings.tcpPortMap)
+        s.setValue(kTcpPortMap + u'/' + QString::number(from), to);
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+void putPort(QList<QPair<int, QString>>& map, int port, const QString& device) {
+    for (auto& entry : map) {
+        if (entry.first == port) {
+            entry.second = device;
+            return;
+        }
+    }
+    map.append({port, device});
+}
+
+void putPort(QList<QPair<int, int>>& map, int from, int to) {
+    for (auto& entry : map) {
+        if (entry.first == from) {
+            entry.second = to;
+            return;
+        }
+    }
+    map.append({from, to});
+}
+
+QString maskPassword(const QString& connection) {
+    // URL form: the part between "user:" and "@"; key form: the value of Password or PWD,
+    // braced ({...}, which may hold ';' and "}}" for a brace) or up to the next ';'.
+    static const QRegularExpression url(QStringLiteral("^([a-z]+://[^:/@]*:)[^@]*@"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression key(
+        QStringLiteral("(^|;|:)(\\s*(?:password|pwd)\\s*=\\s*)(\\{(?:[^}]|\\}\\})*\\}?|[^;]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out = connection;
+    out.replace(url, QStringLiteral("\\1***@"));
+    out.replace(key, QStringLiteral("\\1\\2***"));
+    return out;
+}
+
+QString describeSettings(const Settings& settings, const QString& path) {
+    QString text;
+    QTextStream out(&text);
+    auto orDefault = [](const QString& value, const QString& fallback) {
+        return value.isEmpty() ? fallback : value;
+    };
+    out << "settings file: " << path << (QFileInfo::exists(path) ? "" : " (not there yet)") << "\n";
+    out << "database: "
+        << orDefault(maskPassword(settings.db), QStringLiteral("(the embedded default)")) << "\n";
+    out << "user: " << orDefault(settings.user, QStringLiteral("admin")) << "\n";
+    out << "language: "
+        << (settings.lang ? QString::number(settings.lang) : QStringLiteral("(from the locale)"))
+        << "\n";
+    for (const auto& [n, device] : settings.com)
+        out << "COM" << n << ": " << device << "\n";
+    for (const auto& [from, to] : settings.tcpPortMap)
+        out << "TCP port " << from << ": " << to << "\n";
+    out << "simulator: " << (settings.sim ? "yes" : "no") << "\n";
+    out << "bell section: " << (settings.bellSection ? "shown" : "hidden") << "\n";
+    return text;
+}
+
+} // namespace bw::host

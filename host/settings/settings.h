@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace bw::host {
+
+// What the operator chose once and every Brackwater program takes as its starting point:
+// the INI file brackwater.conf in the user's configuration folder. An empty text or 0
+// means "not set": the program's own default applies.
+struct Settings {
+    QString db;                        // [database] connection
+    QString user;                      // [operator] user
+    int lang = 0;                      // [operator] language: 2052, 1028 or 0
+    QList<QPair<int, QString>> com;    // [com] n=DEVICE
+    QList<QPair<int, int>> tcpPortMap; // [tcp-port-map] FROM=TO
+    bool sim = false;                  // [window] simulator
+    bool bellSection = false;          // [window] bell-section
+};
+
+// $XDG_CONFIG_HOME/Brackwater/brackwater.conf (~/.config/Brackwater/brackwater.conf).
+QString settingsFilePath();
+
+// Reads the file at path (missing: nothing set). Entries that make no sense are left out
+// and described in problems, one line each.
+Settings readSettings(const QString& path, QStringList* problems = nullptr);
+Settings readSettings(QStringList* problems = nullptr);
+
+// Writes every set value to path; returns false when the file cannot be written.
+bool writeSettings(const Settings& settings, const QString& path);
+
+// Sets port's entry of a COMn or TCP map, replacing an earlier one for the same port.
+void putPort(QList<QPair<int, QString>>& map, int port, const QString& device);
+void putPort(QList<QPair<int, int>>& map, int from, int to);
+
+// Readable lines of the settings as a program uses them, the database password masked.
+QString describeSettings(const Settings& settings, const QString& path);
+
+// The connection string with any password in it replaced by "***".
+QString maskPassword(const QString& connection);
+
+// Range checks shared by the file and the command line.
+bool isComPort(int n);
+bool isTcpPort(int n);
+bool isLanguage(int lang);
+
+} // namespace bw::host
