@@ -141,8 +141,8 @@ TEST_F(WindowList, EmptyPortGivesBareCom) {
 }
 
 TEST_F(WindowList, EmptyPlaceAndGroupAreTheTerminalsOwn) {
-    db.add({1, QStringLiteral("1"), kSerial, QString(), QString(), QStringLiteral("6429"),
-            QStringLiteral("计次")});
+    db.add({1, QStringLiteral("1"), kSerial, QStringLiteral(""), QStringLiteral(""),
+            QStringLiteral("6429"), QStringLiteral("计次")});
     db.add(serial(2, QStringLiteral("2"), QStringLiteral("G2")));
     F_Machine* w = openWindow();
     for (int click : {-1, 1, 0}) { // after the list fill, then after clicks on 2 and on 1
