@@ -34,10 +34,12 @@ void say(const QString& line) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Simulated model-6429 terminals on one line."));
     p.addHelpOption();
+    p.addVersionOption();
     const QCommandLineOption addr(QStringLiteral("addr"),
                                   QStringLiteral("Terminal addresses, e.g. 1,5,7."),
                                   QStringLiteral("LIST"), QStringLiteral("1"));
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption garbage(QStringLiteral("garbage"),
                                      QStringLiteral("Answer with random bytes."));
     const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Print requests and replies in hex."));
+                                   QStringLiteral("Print requests, replies and ignored bytes "
+                                                  "(with the reason) in hex."));
     const QCommandLineOption records(QStringLiteral("records"),
                                      QStringLiteral("Records each terminal starts with."),
                                      QStringLiteral("N"), QStringLiteral("25"));
