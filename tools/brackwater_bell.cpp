@@ -462,17 +462,20 @@ const QList<Command>& commands() {
     return list;
 }
 
-const QString Usage =
-    QStringLiteral("Commands:\n"
-                   "  test ADDR\n"
-                   "  set-time ADDR [YYYY-MM-DD HH:MM:SS]   (default: now)\n"
-                   "  read-bells ADDR\n"
-                   "  set-bell-count ADDR N                  (N 0..30)\n"
-                   "  scan [FROM TO] [--timeout MS]          (default 1 255, 100 ms per address)\n"
-                   "  sync-clocks [--db CONNECTION] [--dry-run]\n"
-                   "  ports [--probe]\n"
-                   "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
-                   "4 the register could not be read.");
+const QString Description = QStringLiteral(
+    "The bell-link commands of the model-6429 terminals, for field work and scripts.\n"
+    "\n"
+    "Commands:\n"
+    "  test ADDR\n"
+    "  set-time ADDR [YYYY-MM-DD HH:MM:SS]   (default: now)\n"
+    "  read-bells ADDR\n"
+    "  set-bell-count ADDR N                  (N 0..30)\n"
+    "  scan [FROM TO] [--timeout MS]          (default 1 255, 100 ms per address)\n"
+    "  sync-clocks [--db CONNECTION] [--dry-run]\n"
+    "  ports [--probe]\n"
+    "\n"
+    "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
+    "4 the register could not be read.");
 
 // Reads the command line into o; an error text when it is wrong.
 QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
@@ -497,13 +500,14 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
     const QCommandLineOption probe(QStringLiteral("probe"),
                                    QStringLiteral("ports: open each device to test its parity."));
     p.addOptions({port, com, json, timeout, db, dryRun, probe});
-    p.addPositionalArgument(QStringLiteral("command"), Usage, QStringLiteral("COMMAND [ARGS]"));
+    p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
+                            QStringLiteral("COMMAND [ARGS]"));
     if (!p.parse(arguments))
         return p.errorText();
     o.json = p.isSet(json);
     QStringList positional = p.positionalArguments();
     if (positional.isEmpty())
-        return QStringLiteral("no command given");
+        return QStringLiteral("no command given (see --help)");
     o.command = positional.takeFirst();
     o.args = positional;
     const Command* cmd = nullptr;
@@ -557,8 +561,7 @@ int main(int argc, char** argv) {
     bw::setUi(&box);
 
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("The bell-link commands of the model-6429 "
-                                               "terminals, for field work and scripts."));
+    p.setApplicationDescription(Description);
     const QCommandLineOption help = p.addHelpOption();
     const QCommandLineOption version = p.addVersionOption();
     Options o;
