@@ -87,17 +87,14 @@ struct Tool {
         return QStringLiteral("cannot open %1 (%2)")
             .arg(device(port), openReason(description, device(port)));
     }
-    bool open(int& rc) {
-        if (link.OpenBellPort(o.port))
-            return true;
-        rc = report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
-        return false;
-    }
-    int address(int low, const QString& usage, int& addr) {
-        if (o.args.isEmpty() || !toInt(o.args[0], low, 255, addr))
+    // The address argument checked and the port opened: Ok, or the failure's exit status.
+    int begin(int low, bool argsFit, const QString& usage, int& addr) {
+        if (!argsFit || o.args.isEmpty() || !toInt(o.args[0], low, 255, addr))
             return report.fail(BadArguments, QStringLiteral("bad arguments: ") + usage);
         report.set(QStringLiteral("address"), addr);
-        return Ok;
+        if (link.OpenBellPort(o.port))
+            return Ok;
+        return report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
     }
 };
 
@@ -108,12 +105,7 @@ int noAnswer(Report& r, const QString& text) {
 
 int runTest(Tool& t) {
     int addr = 0;
-    if (t.o.args.size() != 1)
-        t.o.args.clear();
-    if (t.address(0, QStringLiteral("test ADDR (0..255)"), addr) != Ok)
-        return BadArguments;
-    int rc = Ok;
-    if (!t.open(rc))
+    if (const int rc = t.begin(0, t.o.args.size() == 1, QStringLiteral("test ADDR (0..255)"), addr))
         return rc;
     if (!t.link.TestBellLink(static_cast<short>(addr)))
         return noAnswer(
@@ -125,10 +117,6 @@ int runTest(Tool& t) {
 }
 
 int runSetTime(Tool& t) {
-    int addr = 0;
-    const QString usage = QStringLiteral("set-time ADDR [YYYY-MM-DD HH:MM:SS]");
-    if (t.address(0, usage, addr) != Ok)
-        return BadArguments;
     QDateTime when = QDateTime::currentDateTime();
     if (t.o.args.size() > 1) {
         const QString text = t.o.args.mid(1).join(QLatin1Char(' '));
@@ -138,8 +126,9 @@ int runSetTime(Tool& t) {
                 BadArguments,
                 QStringLiteral("bad arguments: \"%1\" is not YYYY-MM-DD HH:MM:SS").arg(text));
     }
-    int rc = Ok;
-    if (!t.open(rc))
+    int addr = 0;
+    if (const int rc =
+            t.begin(0, true, QStringLiteral("set-time ADDR [YYYY-MM-DD HH:MM:SS]"), addr))
         return rc;
     t.report.set(QStringLiteral("time"), when.toString(TimeFormat));
     if (!t.link.SetMachDateTime(static_cast<short>(addr), when))
@@ -152,12 +141,8 @@ int runSetTime(Tool& t) {
 
 int runReadBells(Tool& t) {
     int addr = 0;
-    if (t.o.args.size() != 1)
-        t.o.args.clear();
-    if (t.address(1, QStringLiteral("read-bells ADDR (1..255)"), addr) != Ok)
-        return BadArguments;
-    int rc = Ok;
-    if (!t.open(rc))
+    if (const int rc =
+            t.begin(1, t.o.args.size() == 1, QStringLiteral("read-bells ADDR (1..255)"), addr))
         return rc;
     const QString result = t.link.ReadBellSettings(static_cast<short>(addr));
     const int waiting = t.link.port().portOpen() ? t.link.port().inBufferCount() : 0;
@@ -176,14 +161,11 @@ int runReadBells(Tool& t) {
 int runSetBellCount(Tool& t) {
     int addr = 0;
     int count = 0;
-    if (t.o.args.size() != 2 || !toInt(t.o.args[1], 0, 30, count))
-        t.o.args.clear();
-    if (t.address(1, QStringLiteral("set-bell-count ADDR (1..255) N (0..30)"), addr) != Ok)
-        return BadArguments;
-    t.report.set(QStringLiteral("count"), count);
-    int rc = Ok;
-    if (!t.open(rc))
+    const bool argsFit = t.o.args.size() == 2 && toInt(t.o.args[1], 0, 30, count);
+    if (const int rc =
+            t.begin(1, argsFit, QStringLiteral("set-bell-count ADDR (1..255) N (0..30)"), addr))
         return rc;
+    t.report.set(QStringLiteral("count"), count);
     const int boxesBefore = t.box.shown;
     const bool ok = t.link.SetBellCount(static_cast<short>(addr), static_cast<short>(count));
     t.link.CloseBellPort();
@@ -209,9 +191,8 @@ int runScan(Tool& t) {
     t.report.set(QStringLiteral("to"), to);
     t.report.set(QStringLiteral("timeout_ms"), t.o.timeoutMs);
     t.report.set(QStringLiteral("found"), QJsonArray());
-    int rc = Ok;
-    if (!t.open(rc))
-        return rc;
+    if (!t.link.OpenBellPort(t.o.port))
+        return t.report.fail(PortFault, QStringLiteral("port fault: ") + t.cannotOpen(t.o.port));
     t.link.setTestWait(t.o.timeoutMs);
     t.link.setKeepPortOpen(true);
     int found = 0;
