@@ -92,6 +92,10 @@ struct Tool {
         if (!argsFit || o.args.isEmpty() || !toInt(o.args[0], low, 255, addr))
             return report.fail(BadArguments, QStringLiteral("bad arguments: ") + usage);
         report.set(QStringLiteral("address"), addr);
+        return openPort();
+    }
+    // The command's port opened: Ok, or the failure's exit status.
+    int openPort() {
         if (link.OpenBellPort(o.port))
             return Ok;
         return report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
@@ -191,8 +195,8 @@ int runScan(Tool& t) {
     t.report.set(QStringLiteral("to"), to);
     t.report.set(QStringLiteral("timeout_ms"), t.o.timeoutMs);
     t.report.set(QStringLiteral("found"), QJsonArray());
-    if (!t.link.OpenBellPort(t.o.port))
-        return t.report.fail(PortFault, QStringLiteral("port fault: ") + t.cannotOpen(t.o.port));
+    if (const int rc = t.openPort())
+        return rc;
     t.link.setTestWait(t.o.timeoutMs);
     t.link.setKeepPortOpen(true);
     int found = 0;
@@ -314,7 +318,7 @@ int runSyncClocks(Tool& t) {
              term.port() == 0 ? QStringLiteral("port \"%1\" is not 1..16").arg(term.comX)
                               : QStringLiteral("address not 1..255"));
     }
-    if (serial == 0)
+    if (serial + unusable == 0)
         return t.report.fail(NoAnswer,
                              QStringLiteral("no answer: no model-6429 terminal on a serial port "
                                             "in the register"));
