@@ -27,6 +27,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
@@ -174,7 +175,10 @@ int runSetBellCount(Tool& t) {
     const bool ok = t.link.SetBellCount(static_cast<short>(addr), static_cast<short>(count));
     t.link.CloseBellPort();
     if (t.box.shown != boxesBefore)
-        return t.report.fail(PortFault, QStringLiteral("port fault: ") + t.box.last);
+        // The box says the fault's number and description run together.
+        return t.report.fail(PortFault,
+                             QStringLiteral("port fault: ") +
+                                 t.box.last.remove(QRegularExpression(QStringLiteral("^[0-9]+"))));
     if (!ok)
         return noAnswer(t.report,
                         QStringLiteral("terminal %1 did not confirm the bell count").arg(addr));
