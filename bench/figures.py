@@ -47,3 +47,8 @@ for b in rows:
 for name, bs in groups.items():
     keys = [k for k in ("secs", "wire_secs", "ratio", "cpu_secs", "wall_secs", "cpu_share") if k in bs[0]]
     print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))
+
+print("\n== brackwater-bell on the simulator (mean of the iterations of one run) ==")
+for b in runs("tool.json"):
+    keys = [k for k in ("secs", "per_terminal_ms", "budget_secs", "ratio") if k in b]
+    print(f"{b['name']:<48} " + ", ".join(f"{k}={b[k]:.4g}" for k in keys))

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <optional>
 
 namespace bw::sim {
@@ -119,6 +120,12 @@ struct Line::Impl {
             traceLines << line;
     }
 
+    void ignore(const QByteArray& bytes, const QString& reason) {
+        note(QStringLiteral("rx ") + hex(bytes));
+        note(QStringLiteral("-- ignored: ") + reason);
+    }
+    int dropUnframed(const QByteArray& buf, int end, bool final);
+
     QByteArray handle(const QByteArray& frame, const Kind& k);
     QByteArray answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed);
     QByteArray applyFaults(const QByteArray& reply, int address) const;
@@ -127,13 +134,13 @@ struct Line::Impl {
 QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
     note(QStringLiteral("rx ") + hex(frame));
     if (!frameIntact(frame, k)) {
-        note(QStringLiteral("-- bad check byte, no reply"));
+        note(QStringLiteral("-- ignored: bad check byte"));
         return {};
     }
     const int address = quint8(frame[0]);
     auto it = terminals.find(address);
     if (it == terminals.end()) {
-        note(QStringLiteral("-- no terminal %1 on the line").arg(address));
+        note(QStringLiteral("-- ignored: address not on this line"));
         return {};
     }
     if (faults.silent) {
@@ -147,6 +154,41 @@ QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
     if (changed && onChange)
         onChange();
     return reply;
+}
+
+// Bytes before `end` that start no request for a terminal on this line go, each run traced
+// with the reason it was ignored. A run that may still become a request for another address
+// stays for the next bytes, unless `final` (a request follows it). Returns how many go.
+int Line::Impl::dropUnframed(const QByteArray& buf, int end, bool final) {
+    // A request can start at i when what follows may still be a known code.
+    auto mayStart = [&](int i) { return i + 1 >= buf.size() || knownCode(quint8(buf[i + 1])); };
+    int n = 0;
+    while (n < end) {
+        const int have = int(buf.size()) - n;
+        const Kind* k = have >= 3 ? findKind(quint8(buf[n + 1]), quint8(buf[n + 2])) : nullptr;
+        int length = 0;
+        QString reason;
+        if ((have >= 2 && !knownCode(quint8(buf[n + 1]))) || (have >= 3 && !k)) {
+            length = 1;
+            while (n + length < end && !mayStart(n + length))
+                ++length;
+            reason = QStringLiteral("unknown code");
+        } else if (k && have >= k->length) {
+            length = k->length;
+            reason = frameIntact(buf.mid(n, k->length), *k)
+                         ? QStringLiteral("address not on this line")
+                         : QStringLiteral("bad check byte");
+        } else if (final) {
+            length = end - n;
+            reason = QStringLiteral("incomplete request");
+        } else {
+            break;
+        }
+        length = std::min(length, end - n);
+        ignore(buf.mid(n, length), reason);
+        n += length;
+    }
+    return n;
 }
 
 QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed) {
@@ -277,8 +319,7 @@ QByteArray Line::receive9(quint16 ch) {
         return {};
     const Kind* k = findKind(quint8(d->frame9[1]), quint8(d->frame9[2]));
     if (!k) {
-        d->note(QStringLiteral("rx ") + hex(d->frame9));
-        d->note(QStringLiteral("-- unknown command, ignored"));
+        d->ignore(d->frame9, QStringLiteral("unknown code"));
         d->collecting = false;
         return {};
     }
@@ -327,15 +368,13 @@ QByteArray Line::receiveRaw(const QByteArray& bytes, int channel) {
             const QByteArray frame = buf.mid(i, k->length);
             if (!frameIntact(frame, *k))
                 continue;
+            d->dropUnframed(buf, i, true);
             buf.remove(0, i + k->length);
             out.append(d->handle(frame, *k));
             found = true;
         }
         if (!found) {
-            if (pending < 0)
-                buf.clear();
-            else
-                buf.remove(0, pending);
+            buf.remove(0, d->dropUnframed(buf, pending < 0 ? int(buf.size()) : pending, false));
             break;
         }
     }

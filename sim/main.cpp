@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption garbage(QStringLiteral("garbage"),
                                      QStringLiteral("Answer with random bytes."));
     const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Print requests and replies in hex."));
+                                   QStringLiteral("Print requests, replies and ignored bytes "
+                                                  "(with the reason) in hex."));
     const QCommandLineOption records(QStringLiteral("records"),
                                      QStringLiteral("Records each terminal starts with."),
                                      QStringLiteral("N"), QStringLiteral("25"));

@@ -1,64 +1,58 @@
 // brackwater-bell: the bell-link commands from the command line, for field work and scripts.
 //
-//   brackwater-bell [--port COM3|DEVICE] test ADDR
-//   brackwater-bell [--port COM3|DEVICE] set-time ADDR [YYYY-MM-DD HH:MM:SS]
-//   brackwater-bell [--port COM3|DEVICE] read-bells ADDR
-//   brackwater-bell [--port COM3|DEVICE] set-bell-count ADDR N
-//   brackwater-bell [--port COM3|DEVICE] scan [FROM TO]
+//   brackwater-bell [--port COM3|DEVICE] [--com n=DEVICE] [--json] COMMAND
+//     test ADDR
+//     set-time ADDR [YYYY-MM-DD HH:MM:SS]
+//     read-bells ADDR
+//     set-bell-count ADDR N
+//     scan [FROM TO] [--timeout MS]
+//     sync-clocks [--db CONNECTION] [--dry-run]
+//     ports [--probe]
 //
-// Exit status: 0 success, 1 the terminal gave no or a wrong answer, 2 bad arguments,
-// 3 a fault of the serial port. Every failure is reported in one line on stderr.
+// Exit status: 0 success, 1 a terminal gave no or a wrong answer, 2 bad arguments, 3 a fault
+// of a serial port, 4 the register could not be read. Every failure is one line on stderr;
+// with --json standard output holds exactly one JSON document.
 
-#include "bell/bell_frame.h"
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
 #include "host/settings/settings.h"
+#include "platform/error.h"
 #include "platform/ui.h"
+#include "tools/bell/bell_reading.h"
+#include "tools/bell/report.h"
+#include "tools/bell/serial_devices.h"
+#include "tools/bell/site_register.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
 #include <QStringList>
-#include <QTextStream>
 #include <cstdio>
+#include <functional>
+
+using namespace bw::tool;
 
 namespace {
 
-enum Exit { Ok = 0, NoAnswer = 1, BadArguments = 2, PortFault = 3 };
+constexpr int ScanWaitMs = 100; // a silent address costs this much in a scan
+constexpr int ComPorts = 16;
+const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
-// Message boxes of the bell link go to stderr instead of the screen.
-class StderrBox : public bw::IMessageBox {
+// Message boxes of the bell link become the failure text of the command instead.
+class FailureBox : public bw::IMessageBox {
 public:
-    int MsgBox(const QString& text, int, const QString& title) override {
+    int MsgBox(const QString& text, int, const QString&) override {
+        last = text;
         ++shown;
-        QString line = text;
-        line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), ' ');
-        std::fprintf(stderr, "brackwater-bell: %s%s\n",
-                     title.isEmpty() ? "" : (title + QStringLiteral(": ")).toUtf8().constData(),
-                     line.toUtf8().constData());
         return bw::mb::OK;
     }
     void Beep() override {}
     int shown = 0;
+    QString last;
 };
-
-QTextStream& out() {
-    static QTextStream s(stdout);
-    return s;
-}
-
-int fail(int code, const QString& message) {
-    std::fprintf(stderr, "brackwater-bell: %s\n", message.toUtf8().constData());
-    return code;
-}
-
-void usage() {
-    std::fprintf(stderr, "usage: brackwater-bell [--port COM<n>|DEVICE] COMMAND\n"
-                         "  test ADDR\n"
-                         "  set-time ADDR [YYYY-MM-DD HH:MM:SS]   (default: now)\n"
-                         "  read-bells ADDR\n"
-                         "  set-bell-count ADDR N                  (N 0..30)\n"
-                         "  scan [FROM TO]                         (default 1 255)\n");
-}
 
 bool toInt(const QString& text, int low, int high, int& value) {
     bool ok = false;
@@ -66,31 +60,494 @@ bool toInt(const QString& text, int low, int high, int& value) {
     return ok && value >= low && value <= high;
 }
 
-// "COM3" gives port 3; a device path is put behind port 1.
-bool choosePort(const QString& text, short& port) {
-    if (text.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) {
-        int n = 0;
-        if (!toInt(text.mid(3), 1, 16, n))
-            return false;
-        port = static_cast<short>(n);
-        return true;
+// The command line, read once.
+struct Options {
+    QString command;
+    QStringList args;
+    short port = 1;         // the port of the single-terminal commands and scan
+    QString portText;       // as given with --port ("COM1" by default)
+    QMap<int, QString> com; // COMn mappings given on the command line (--com, --port DEVICE)
+    bool json = false;
+    int timeoutMs = ScanWaitMs;
+    QString db;
+    bool dryRun = false;
+    bool probe = false;
+};
+
+// What every command has to work with.
+struct Tool {
+    Options o;
+    Report& report;
+    FailureBox& box;
+    bw::bell::BellLink link;
+
+    QString device(int port) const { return bw::bell::devicePath(port); }
+    // "cannot open DEVICE (the system's reason)"
+    QString cannotOpen(int port) const {
+        const QString fault = link.openFault();
+        const QString description = fault.mid(fault.indexOf(QLatin1Char(':')) + 1);
+        return QStringLiteral("cannot open %1 (%2)")
+            .arg(device(port), openReason(description, device(port)));
     }
-    if (text.isEmpty())
-        return false;
-    bw::bell::setDevicePath(1, text);
-    port = 1;
-    return true;
+    // The address argument checked and the port opened: Ok, or the failure's exit status.
+    int begin(int low, bool argsFit, const QString& usage, int& addr) {
+        if (!argsFit || o.args.isEmpty() || !toInt(o.args[0], low, 255, addr))
+            return report.fail(BadArguments, QStringLiteral("bad arguments: ") + usage);
+        report.set(QStringLiteral("address"), addr);
+        return openPort();
+    }
+    // The command's port opened: Ok, or the failure's exit status.
+    int openPort() {
+        if (link.OpenBellPort(o.port))
+            return Ok;
+        return report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
+    }
+};
+
+int noAnswer(Report& r, const QString& text) {
+    r.set(QStringLiteral("answered"), false);
+    return r.fail(NoAnswer, QStringLiteral("no answer: ") + text);
 }
 
-QString portName(const QString& text) {
-    return text.isEmpty() ? QStringLiteral("COM1") : text;
+int runTest(Tool& t) {
+    int addr = 0;
+    if (const int rc = t.begin(0, t.o.args.size() == 1, QStringLiteral("test ADDR (0..255)"), addr))
+        return rc;
+    if (!t.link.TestBellLink(static_cast<short>(addr)))
+        return noAnswer(
+            t.report,
+            QStringLiteral("terminal %1 gave no or a wrong answer to the test").arg(addr));
+    t.report.set(QStringLiteral("answered"), true);
+    t.report.line(QStringLiteral("terminal %1 answers").arg(addr));
+    return Ok;
+}
+
+int runSetTime(Tool& t) {
+    QDateTime when = QDateTime::currentDateTime();
+    if (t.o.args.size() > 1) {
+        const QString text = t.o.args.mid(1).join(QLatin1Char(' '));
+        when = QDateTime::fromString(text, TimeFormat);
+        if (!when.isValid())
+            return t.report.fail(
+                BadArguments,
+                QStringLiteral("bad arguments: \"%1\" is not YYYY-MM-DD HH:MM:SS").arg(text));
+    }
+    int addr = 0;
+    if (const int rc =
+            t.begin(0, true, QStringLiteral("set-time ADDR [YYYY-MM-DD HH:MM:SS]"), addr))
+        return rc;
+    t.report.set(QStringLiteral("time"), when.toString(TimeFormat));
+    if (!t.link.SetMachDateTime(static_cast<short>(addr), when))
+        return noAnswer(t.report,
+                        QStringLiteral("terminal %1 did not confirm the date and time").arg(addr));
+    t.report.set(QStringLiteral("answered"), true);
+    t.report.line(QStringLiteral("terminal %1 set to %2").arg(addr).arg(when.toString(TimeFormat)));
+    return Ok;
+}
+
+int runReadBells(Tool& t) {
+    int addr = 0;
+    if (const int rc =
+            t.begin(1, t.o.args.size() == 1, QStringLiteral("read-bells ADDR (1..255)"), addr))
+        return rc;
+    const QString result = t.link.ReadBellSettings(static_cast<short>(addr));
+    const int waiting = t.link.port().portOpen() ? t.link.port().inBufferCount() : 0;
+    t.link.CloseBellPort();
+    const BellReading reading = judgeBellReading(result, t.link.lastReadReply(), addr, waiting);
+    if (reading.exit != Ok)
+        return t.report.fail(reading.exit, reading.reason);
+    t.report.set(QStringLiteral("count"), reading.count);
+    t.report.set(QStringLiteral("times"), QJsonArray::fromStringList(reading.times));
+    t.report.line(QStringLiteral("count %1").arg(reading.count));
+    for (const QString& time : reading.times)
+        t.report.line(time);
+    return Ok;
+}
+
+int runSetBellCount(Tool& t) {
+    int addr = 0;
+    int count = 0;
+    const bool argsFit = t.o.args.size() == 2 && toInt(t.o.args[1], 0, 30, count);
+    if (const int rc =
+            t.begin(1, argsFit, QStringLiteral("set-bell-count ADDR (1..255) N (0..30)"), addr))
+        return rc;
+    t.report.set(QStringLiteral("count"), count);
+    const int boxesBefore = t.box.shown;
+    const bool ok = t.link.SetBellCount(static_cast<short>(addr), static_cast<short>(count));
+    t.link.CloseBellPort();
+    if (t.box.shown != boxesBefore)
+        // The box says the fault's number and description run together.
+        return t.report.fail(PortFault,
+                             QStringLiteral("port fault: ") +
+                                 t.box.last.remove(QRegularExpression(QStringLiteral("^[0-9]+"))));
+    if (!ok)
+        return noAnswer(t.report,
+                        QStringLiteral("terminal %1 did not confirm the bell count").arg(addr));
+    t.report.set(QStringLiteral("answered"), true);
+    t.report.line(QStringLiteral("terminal %1 bell count %2").arg(addr).arg(count));
+    return Ok;
+}
+
+int runScan(Tool& t) {
+    int from = 1;
+    int to = 255;
+    const QStringList& a = t.o.args;
+    if (!(a.isEmpty() ||
+          (a.size() == 2 && toInt(a[0], 0, 255, from) && toInt(a[1], 0, 255, to) && from <= to)))
+        return t.report.fail(BadArguments,
+                             QStringLiteral("bad arguments: scan [FROM TO] (0..255, FROM <= TO)"));
+    t.report.set(QStringLiteral("from"), from);
+    t.report.set(QStringLiteral("to"), to);
+    t.report.set(QStringLiteral("timeout_ms"), t.o.timeoutMs);
+    t.report.set(QStringLiteral("found"), QJsonArray());
+    if (const int rc = t.openPort())
+        return rc;
+    t.link.setTestWait(t.o.timeoutMs);
+    t.link.setKeepPortOpen(true);
+    int found = 0;
+    for (int addr = from; addr <= to; ++addr) {
+        t.report.progress(QStringLiteral("scanning %1 (%2 to %3), %4 found")
+                              .arg(addr)
+                              .arg(from)
+                              .arg(to)
+                              .arg(found));
+        if (t.link.TestBellLink(static_cast<short>(addr))) {
+            t.report.line(QString::number(addr));
+            t.report.append(QStringLiteral("found"), addr);
+            ++found;
+        }
+    }
+    t.link.CloseBellPort();
+    if (found == 0)
+        return noAnswer(t.report,
+                        QStringLiteral("no terminal answered between %1 and %2").arg(from).arg(to));
+    return Ok;
+}
+
+// ---- sync-clocks ----
+
+// One terminal's line: "terminal 1 on COM1: answered, clock set to ..."
+void tell(Tool& t, const RegisteredTerminal& term, const QString& result, const QString& detail) {
+    const bool serial = term.serial();
+    const QString where = serial ? QStringLiteral("COM") + term.comX.trimmed() : term.ip.trimmed();
+    QJsonObject o{{QStringLiteral("address"), term.address},
+                  {QStringLiteral("port"), where},
+                  {QStringLiteral("result"), result}};
+    if (serial && term.port() > 0)
+        o[QStringLiteral("device")] = t.device(term.port());
+    if (!detail.isEmpty())
+        o[QStringLiteral("detail")] = detail;
+    t.report.append(QStringLiteral("terminals"), o);
+    t.report.line(
+        QStringLiteral("terminal %1 on %2: %3%4")
+            .arg(term.address)
+            .arg(where, result, detail.isEmpty() ? QString() : QStringLiteral(", ") + detail));
+}
+
+// Sets the clocks of the terminals of one port, opened once for all of them. Returns how many
+// answered.
+int syncPort(Tool& t, int port, const QList<RegisteredTerminal>& terminals) {
+    if (t.o.dryRun) {
+        for (const RegisteredTerminal& term : terminals)
+            tell(t, term, QStringLiteral("would be set"), QString());
+        return int(terminals.size());
+    }
+    QString fault;
+    if (!t.link.OpenBellPort(static_cast<short>(port)))
+        fault = t.cannotOpen(port);
+    int answered = 0;
+    for (const RegisteredTerminal& term : terminals) {
+        if (!fault.isEmpty()) {
+            tell(t, term, QStringLiteral("port fault"), fault);
+            continue;
+        }
+        try {
+            const QDateTime now = QDateTime::currentDateTime();
+            if (t.link.SetMachDateTime(static_cast<short>(term.address), now)) {
+                ++answered;
+                tell(t, term, QStringLiteral("answered"),
+                     QStringLiteral("clock set to ") + now.toString(TimeFormat));
+            } else {
+                tell(t, term, QStringLiteral("no answer"), QString());
+            }
+        } catch (const bw::Error& e) {
+            fault = e.description();
+            tell(t, term, QStringLiteral("port fault"), fault);
+        }
+    }
+    try {
+        t.link.CloseBellPort();
+    } catch (const bw::Error&) {
+    }
+    return answered;
+}
+
+int runSyncClocks(Tool& t) {
+    if (!t.o.args.isEmpty())
+        return t.report.fail(BadArguments,
+                             QStringLiteral("bad arguments: sync-clocks [--db CONNECTION] "
+                                            "[--dry-run]"));
+    const QString db = t.o.db.isEmpty() ? defaultRegister() : t.o.db;
+    t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
+    t.report.set(QStringLiteral("terminals"), QJsonArray());
+    QList<RegisteredTerminal> terminals;
+    try {
+        terminals = readRegister(db);
+    } catch (const bw::Error& e) {
+        return t.report.fail(DatabaseFault,
+                             QStringLiteral("database fault: %1").arg(e.description()));
+    }
+    QMap<int, QList<RegisteredTerminal>> byPort;
+    QList<RegisteredTerminal> skipped;
+    for (const RegisteredTerminal& term : terminals) {
+        if (term.serial() && term.port() > 0 && term.address >= 1 && term.address <= 255)
+            byPort[term.port()] << term;
+        else
+            skipped << term;
+    }
+    t.link.setKeepPortOpen(true);
+    int serial = 0;
+    int answered = 0;
+    for (auto it = byPort.cbegin(); it != byPort.cend(); ++it) {
+        serial += int(it.value().size());
+        answered += syncPort(t, it.key(), it.value());
+    }
+    int unusable = 0;
+    for (const RegisteredTerminal& term : skipped) {
+        if (!term.serial()) {
+            tell(t, term, QStringLiteral("skipped because TCP/IP"), QString());
+            continue;
+        }
+        ++unusable;
+        tell(t, term, QStringLiteral("skipped"),
+             term.port() == 0 ? QStringLiteral("port \"%1\" is not 1..16").arg(term.comX)
+                              : QStringLiteral("address not 1..255"));
+    }
+    if (serial + unusable == 0)
+        return t.report.fail(NoAnswer,
+                             QStringLiteral("no answer: no model-6429 terminal on a serial port "
+                                            "in the register"));
+    if (answered < serial || unusable > 0)
+        return t.report.fail(NoAnswer, QStringLiteral("no answer: %1 of %2 terminals on serial "
+                                                      "ports did not answer")
+                                           .arg(serial + unusable - answered)
+                                           .arg(serial + unusable));
+    return Ok;
+}
+
+// ---- ports ----
+
+// Where COMn's device comes from.
+QString mappingSource(const Options& o, int n) {
+    if (o.com.contains(n))
+        return QStringLiteral("command line");
+    if (!qEnvironmentVariableIsEmpty(QStringLiteral("BW_COM%1").arg(n).toLatin1().constData()))
+        return QStringLiteral("BW_COM%1").arg(n);
+    return QStringLiteral("default");
+}
+
+int runPorts(Tool& t) {
+    if (!t.o.args.isEmpty())
+        return t.report.fail(BadArguments, QStringLiteral("bad arguments: ports [--probe]"));
+    QStringList mapped;
+    QMap<QString, QStringList> comsOf; // device -> "COMn" names
+    t.report.set(QStringLiteral("mapping"), QJsonArray());
+    QStringList mappingLines;
+    for (int n = 1; n <= ComPorts; ++n) {
+        const QString dev = t.device(n);
+        const QString source = mappingSource(t.o, n);
+        const bool exists = QFileInfo::exists(dev);
+        t.report.append(QStringLiteral("mapping"),
+                        QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(n)},
+                                    {QStringLiteral("device"), dev},
+                                    {QStringLiteral("source"), source},
+                                    {QStringLiteral("exists"), exists}});
+        if (source == QStringLiteral("default") && !exists)
+            continue;
+        mapped << dev;
+        comsOf[QFileInfo(dev).canonicalFilePath()] << QStringLiteral("COM%1").arg(n);
+        mappingLines << QStringLiteral("COM%1 = %2 (%3%4)")
+                            .arg(n)
+                            .arg(dev, source, exists ? QString() : QStringLiteral(", missing"));
+    }
+    t.report.set(QStringLiteral("devices"), QJsonArray());
+    int ignored = 0;
+    int unopened = 0;
+    const QList<SerialDevice> devices = serialDevices(mapped);
+    for (const SerialDevice& d : devices) {
+        const QStringList coms = comsOf.value(QFileInfo(d.device).canonicalFilePath());
+        QJsonObject o{{QStringLiteral("device"), d.device},
+                      {QStringLiteral("description"), d.description},
+                      {QStringLiteral("manufacturer"), d.manufacturer},
+                      {QStringLiteral("serial_number"), d.serialNumber},
+                      {QStringLiteral("by_id"), d.byId},
+                      {QStringLiteral("listed"), d.listed},
+                      {QStringLiteral("com"), QJsonArray::fromStringList(coms)}};
+        QStringList parts;
+        for (const auto& [label, value] :
+             {std::pair{QStringLiteral("description"), d.description},
+              std::pair{QStringLiteral("manufacturer"), d.manufacturer},
+              std::pair{QStringLiteral("serial number"), d.serialNumber},
+              std::pair{QStringLiteral("by-id"), d.byId}})
+            if (!value.isEmpty())
+                parts << QStringLiteral("%1 %2").arg(label, value);
+        if (!d.listed)
+            parts << QStringLiteral("not in the system's serial device list");
+        if (!coms.isEmpty())
+            parts << coms.join(QLatin1Char(' '));
+        if (t.o.probe) {
+            const ParityProbe p = probeMarkSpace(d.device);
+            static const char* const names[] = {"kept", "ignored", "cannot open"};
+            o[QStringLiteral("mark_space_parity")] = QLatin1String(names[p.result]);
+            if (!p.reason.isEmpty())
+                o[QStringLiteral("probe_detail")] = p.reason;
+            if (p.result == ParityProbe::Kept)
+                parts << QStringLiteral("keeps mark/space parity");
+            else if (p.result == ParityProbe::Ignored)
+                parts << QStringLiteral("IGNORES mark/space parity");
+            else
+                parts << QStringLiteral("cannot open (%1)").arg(p.reason);
+            ignored += p.result == ParityProbe::Ignored;
+            unopened += p.result == ParityProbe::CannotOpen;
+        }
+        t.report.append(QStringLiteral("devices"), o);
+        t.report.line(d.device + (parts.isEmpty() ? QString() : QStringLiteral(": ")) +
+                      parts.join(QStringLiteral(", ")));
+    }
+    if (devices.isEmpty())
+        t.report.line(QStringLiteral("no serial device found"));
+    for (const QString& l : mappingLines)
+        t.report.line(l);
+    if (unopened > 0)
+        return t.report.fail(PortFault, QStringLiteral("port fault: %1 of %2 devices could not "
+                                                       "be opened")
+                                            .arg(unopened)
+                                            .arg(devices.size()));
+    if (ignored > 0)
+        return t.report.fail(NoAnswer, QStringLiteral("%1 of %2 devices ignore mark/space parity "
+                                                      "and cannot carry the bell link")
+                                           .arg(ignored)
+                                           .arg(devices.size()));
+    return Ok;
+}
+
+// ---- the command line ----
+
+struct Command {
+    const char* name;
+    std::function<int(Tool&)> run;
+    QStringList options; // the command's own options
+};
+
+const QList<Command>& commands() {
+    static const QList<Command> list{
+        {"test", runTest, {}},
+        {"set-time", runSetTime, {}},
+        {"read-bells", runReadBells, {}},
+        {"set-bell-count", runSetBellCount, {}},
+        {"scan", runScan, {QStringLiteral("timeout")}},
+        {"sync-clocks", runSyncClocks, {QStringLiteral("db"), QStringLiteral("dry-run")}},
+        {"ports", runPorts, {QStringLiteral("probe")}},
+    };
+    return list;
+}
+
+const QString Description = QStringLiteral(
+    "The bell-link commands of the model-6429 terminals, for field work and scripts.\n"
+    "\n"
+    "Commands:\n"
+    "  test ADDR\n"
+    "  set-time ADDR [YYYY-MM-DD HH:MM:SS]   (default: now)\n"
+    "  read-bells ADDR\n"
+    "  set-bell-count ADDR N                  (N 0..30)\n"
+    "  scan [FROM TO] [--timeout MS]          (default 1 255, 100 ms per address)\n"
+    "  sync-clocks [--db CONNECTION] [--dry-run]\n"
+    "  ports [--probe]\n"
+    "\n"
+    "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
+    "4 the register could not be read.");
+
+// Reads the command line into o; an error text when it is wrong.
+QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Port COM1..COM16 or a device (default COM1)."),
+                                  QStringLiteral("COMn|DEVICE"), QStringLiteral("COM1"));
+    const QCommandLineOption com(QStringLiteral("com"),
+                                 QStringLiteral("Serial device of port COMn, e.g. "
+                                                "3=/dev/ttyUSB0 (repeatable)."),
+                                 QStringLiteral("n=DEVICE"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("One JSON document on standard output."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("scan: wait per address (default 100)."),
+                                     QStringLiteral("MS"));
+    const QCommandLineOption db(QStringLiteral("db"),
+                                QStringLiteral("sync-clocks: the register's database (default: "
+                                               "the host program's)."),
+                                QStringLiteral("CONNECTION"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("sync-clocks: say what would be done."));
+    const QCommandLineOption probe(QStringLiteral("probe"),
+                                   QStringLiteral("ports: open each device to test its parity."));
+    p.addOptions({port, com, json, timeout, db, dryRun, probe});
+    p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
+                            QStringLiteral("COMMAND [ARGS]"));
+    if (!p.parse(arguments))
+        return p.errorText();
+    o.json = p.isSet(json);
+    QStringList positional = p.positionalArguments();
+    if (positional.isEmpty())
+        return QStringLiteral("no command given (see --help)");
+    o.command = positional.takeFirst();
+    o.args = positional;
+    const Command* cmd = nullptr;
+    for (const Command& c : commands())
+        if (o.command == QLatin1String(c.name))
+            cmd = &c;
+    if (!cmd)
+        return QStringLiteral("unknown command \"%1\"").arg(o.command);
+    for (const QCommandLineOption& own : {timeout, db, dryRun, probe})
+        if (p.isSet(own) && !cmd->options.contains(own.names().constFirst()))
+            return QStringLiteral("--%1 does not go with %2")
+                .arg(own.names().constFirst(), o.command);
+    for (const QString& v : p.values(com)) {
+        const int eq = v.indexOf(QLatin1Char('='));
+        int n = 0;
+        if (eq <= 0 || !toInt(v.left(eq), 1, ComPorts, n) || v.mid(eq + 1).isEmpty())
+            return QStringLiteral("--com takes n=DEVICE with n from 1 to 16: ") + v;
+        o.com[n] = v.mid(eq + 1);
+    }
+    o.portText = p.value(port);
+    if (o.portText.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) {
+        int n = 0;
+        if (!toInt(o.portText.mid(3), 1, ComPorts, n))
+            return QStringLiteral("port \"%1\" is neither COM1..COM16 nor a device")
+                .arg(o.portText);
+        o.port = static_cast<short>(n);
+    } else if (o.command == QStringLiteral("sync-clocks")) {
+        return QStringLiteral("sync-clocks takes the ports of the register; map them with "
+                              "--com n=DEVICE");
+    } else if (o.portText.isEmpty()) {
+        return QStringLiteral("--port needs COM1..COM16 or a device");
+    } else {
+        o.com[1] = o.portText; // a device goes behind port 1
+        o.port = 1;
+    }
+    if (p.isSet(timeout) && !toInt(p.value(timeout), 1, 60000, o.timeoutMs))
+        return QStringLiteral("--timeout takes 1 to 60000 ms");
+    o.db = p.value(db);
+    o.dryRun = p.isSet(dryRun);
+    o.probe = p.isSet(probe);
+    return {};
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    StderrBox box;
+    QCoreApplication::setApplicationName(QStringLiteral("brackwater-bell"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
+    FailureBox box;
     bw::setUi(&box);
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE
     // still names a device for this run.
@@ -98,156 +555,36 @@ int main(int argc, char** argv) {
     for (const auto& [n, device] : bw::host::readSettings(&settingsProblems).com)
         bw::bell::setDevicePath(n, device);
     for (const QString& problem : settingsProblems)
-        fail(Ok, QStringLiteral("settings: ") + problem);
+        std::fprintf(stderr, "settings: %s\n", qPrintable(problem));
 
-    QStringList args = app.arguments().mid(1);
-    QString portText = QStringLiteral("COM1");
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QStringLiteral("--port")) {
-            if (i + 1 >= args.size()) {
-                usage();
-                return fail(BadArguments, QStringLiteral("bad arguments: --port needs a value"));
-            }
-            portText = args[i + 1];
-            args.remove(i, 2);
-            --i;
-        } else if (args[i].startsWith(QStringLiteral("--port="))) {
-            portText = args[i].mid(7);
-            args.remove(i);
-            --i;
-        } else if (args[i] == QStringLiteral("--help") || args[i] == QStringLiteral("-h")) {
-            usage();
-            return Ok;
-        } else if (args[i] == QStringLiteral("--version")) {
-            out() << "brackwater-bell " << BW_VERSION << "\n";
-            return Ok;
-        }
+    QCommandLineParser p;
+    p.setApplicationDescription(Description);
+    const QCommandLineOption help = p.addHelpOption();
+    const QCommandLineOption version = p.addVersionOption();
+    Options o;
+    const QString error = parse(p, app.arguments(), o);
+    if (p.isSet(help)) {
+        std::fputs(qPrintable(p.helpText()), stdout);
+        return Ok;
     }
-    short port = 1;
-    if (!choosePort(portText, port))
-        return fail(BadArguments,
-                    QStringLiteral("bad arguments: port \"%1\" is neither COM1..COM16 "
-                                   "nor a device")
-                        .arg(portText));
-    if (args.isEmpty()) {
-        usage();
-        return fail(BadArguments, QStringLiteral("bad arguments: no command given"));
-    }
-    const QString command = args.takeFirst();
+    if (p.isSet(version))
+        p.showVersion();
+    Report report(o.command, o.json);
+    if (!error.isEmpty())
+        return report.finish(report.fail(BadArguments, QStringLiteral("bad arguments: ") + error));
+    for (auto it = o.com.cbegin(); it != o.com.cend(); ++it)
+        bw::bell::setDevicePath(it.key(), it.value());
 
-    bw::bell::BellLink link;
-    auto open = [&]() -> bool { return link.OpenBellPort(port); };
-    const QString openFailure = QStringLiteral("port fault: cannot open %1 (%2)")
-                                    .arg(portName(portText), bw::bell::devicePath(port));
-
+    Tool tool{o, report, box, {}};
+    if (o.command != QStringLiteral("sync-clocks") && o.command != QStringLiteral("ports"))
+        report.set(QStringLiteral("port"), bw::bell::devicePath(o.port));
+    int rc = Ok;
     try {
-        if (command == QStringLiteral("test")) {
-            int addr = 0;
-            if (args.size() != 1 || !toInt(args[0], 0, 255, addr))
-                return fail(BadArguments, QStringLiteral("bad arguments: test ADDR (0..255)"));
-            if (!open())
-                return fail(PortFault, openFailure);
-            if (!link.TestBellLink(static_cast<short>(addr)))
-                return fail(NoAnswer, QStringLiteral("no answer: terminal %1 gave no or a wrong "
-                                                     "answer to the test")
-                                          .arg(addr));
-            out() << "terminal " << addr << " answers\n";
-            return Ok;
-        }
-        if (command == QStringLiteral("set-time")) {
-            int addr = 0;
-            if (args.isEmpty() || !toInt(args[0], 0, 255, addr))
-                return fail(BadArguments,
-                            QStringLiteral("bad arguments: set-time ADDR [YYYY-MM-DD HH:MM:SS]"));
-            QDateTime when = QDateTime::currentDateTime();
-            if (args.size() > 1) {
-                const QString text = args.mid(1).join(QLatin1Char(' '));
-                when = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-                if (!when.isValid())
-                    return fail(BadArguments,
-                                QStringLiteral("bad arguments: \"%1\" is not YYYY-MM-DD HH:MM:SS")
-                                    .arg(text));
-            }
-            if (!open())
-                return fail(PortFault, openFailure);
-            if (!link.SetMachDateTime(static_cast<short>(addr), when))
-                return fail(NoAnswer, QStringLiteral("no answer: terminal %1 did not confirm the "
-                                                     "date and time")
-                                          .arg(addr));
-            out() << "terminal " << addr << " set to "
-                  << when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n";
-            return Ok;
-        }
-        if (command == QStringLiteral("read-bells")) {
-            int addr = 0;
-            if (args.size() != 1 || !toInt(args[0], 1, 255, addr))
-                return fail(BadArguments,
-                            QStringLiteral("bad arguments: read-bells ADDR (1..255)"));
-            if (!open())
-                return fail(PortFault, openFailure);
-            const QString result = link.ReadBellSettings(static_cast<short>(addr));
-            link.CloseBellPort();
-            if (result == bw::bell::BellLink::WaitTimeOut)
-                return fail(NoAnswer,
-                            QStringLiteral("no answer: terminal %1 sent no bell settings within "
-                                           "3 s")
-                                .arg(addr));
-            if (result.size() < 122)
-                return fail(PortFault, QStringLiteral("port fault: ") + result);
-            out() << "count " << result.left(2).toInt() << "\n";
-            for (int k = 0; k < 30; ++k)
-                out() << result.mid(4 * k + 2, 2) << ":" << result.mid(4 * k + 4, 2) << "\n";
-            return Ok;
-        }
-        if (command == QStringLiteral("set-bell-count")) {
-            int addr = 0;
-            int count = 0;
-            if (args.size() != 2 || !toInt(args[0], 1, 255, addr) || !toInt(args[1], 0, 30, count))
-                return fail(BadArguments, QStringLiteral("bad arguments: set-bell-count ADDR "
-                                                         "(1..255) N (0..30)"));
-            if (!open())
-                return fail(PortFault, openFailure);
-            const int boxesBefore = box.shown;
-            const bool ok = link.SetBellCount(static_cast<short>(addr), static_cast<short>(count));
-            link.CloseBellPort();
-            if (box.shown != boxesBefore)
-                return fail(PortFault, QStringLiteral("port fault while setting the bell count"));
-            if (!ok)
-                return fail(NoAnswer, QStringLiteral("no answer: terminal %1 did not confirm the "
-                                                     "bell count")
-                                          .arg(addr));
-            out() << "terminal " << addr << " bell count " << count << "\n";
-            return Ok;
-        }
-        if (command == QStringLiteral("scan")) {
-            int from = 1;
-            int to = 255;
-            if (!(args.isEmpty() || (args.size() == 2 && toInt(args[0], 0, 255, from) &&
-                                     toInt(args[1], 0, 255, to) && from <= to)))
-                return fail(BadArguments,
-                            QStringLiteral("bad arguments: scan [FROM TO] (0..255, FROM <= TO)"));
-            int found = 0;
-            for (int addr = from; addr <= to; ++addr) {
-                if (!open())
-                    return fail(PortFault, openFailure);
-                if (link.TestBellLink(static_cast<short>(addr))) {
-                    out() << addr << "\n";
-                    out().flush();
-                    ++found;
-                }
-            }
-            link.CloseBellPort();
-            if (found == 0)
-                return fail(NoAnswer, QStringLiteral("no answer: no terminal answered between "
-                                                     "%1 and %2")
-                                          .arg(from)
-                                          .arg(to));
-            return Ok;
-        }
+        for (const Command& c : commands())
+            if (o.command == QLatin1String(c.name))
+                rc = c.run(tool);
     } catch (const bw::Error& e) {
-        return fail(PortFault,
-                    QStringLiteral("port fault: %1:%2").arg(e.number()).arg(e.description()));
+        rc = report.fail(PortFault, QStringLiteral("port fault: ") + e.description());
     }
-    usage();
-    return fail(BadArguments, QStringLiteral("bad arguments: unknown command \"%1\"").arg(command));
+    return report.finish(rc);
 }

@@ -41,12 +41,6 @@ void setText(QLineEdit* box, const QString& value) {
         box->setText(value);
 }
 
-// A successful read's text: 122 characters or more. A fault's "code:description" may be as
-// long (a long device path in its description), so a text with a colon is never one.
-bool isSettingsText(const QString& result) {
-    return result.size() >= 122 && !result.contains(QLatin1Char(':'));
-}
-
 // The port number of a port text "COM" + number: the integer value from its 4th character.
 short portNumber(const QString& portText) {
     return CInt(Mid(portText, 4));
@@ -125,7 +119,7 @@ void BellButtons::Cmd_Ring_read_Click() {
                     notice(messages::replace(1041, addr));
                 } else if (result == BellLink::WaitTimeOut) {
                     notice(messages::replace(1042, addr));
-                } else if (isSettingsText(result)) {
+                } else if (BellLink::isSettingsText(result)) {
                     notice(messages::replace(1044, addr));
                     setText(c_.TxtBellNum, Mid(result, 1, 2));
                     for (int i = 0; i < 30; ++i) {

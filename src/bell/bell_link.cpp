@@ -75,7 +75,17 @@ void BellLink::writeRequest(quint8 address, const QByteArray& data) {
     port_->output(data);
 }
 
+bool BellLink::isSettingsText(const QString& result) {
+    return result.size() >= 122 && !result.contains(QLatin1Char(':'));
+}
+
+void BellLink::closeAfterExchange() {
+    if (!keepPortOpen_ && port_->portOpen())
+        port_->setPortOpen(false);
+}
+
 bool BellLink::OpenBellPort(short port) {
+    openFault_.clear();
     if (port < 1 || port > 16)
         return false;
     try {
@@ -88,7 +98,8 @@ bool BellLink::OpenBellPort(short port) {
         port_->setCommPort(port);
         port_->setPortOpen(true);
         return true;
-    } catch (const Error&) {
+    } catch (const Error& e) {
+        openFault_ = QString::number(e.number()) + QLatin1Char(':') + e.description();
         return false;
     }
 }
@@ -99,6 +110,7 @@ void BellLink::CloseBellPort() {
 }
 
 QString BellLink::ReadBellSettings(short address) {
+    lastReadReply_.clear();
     if (address < 1 || address > 255)
         return MachineNoError;
     try {
@@ -117,7 +129,8 @@ QString BellLink::ReadBellSettings(short address) {
         if (!awaitReply(frame::ReadReplyLength, 3.0f))
             return WaitTimeOut;
         port_->setInputLen(frame::ReadReplyLength);
-        const auto text = frame::decodeBellSettings(port_->input());
+        lastReadReply_ = port_->input();
+        const auto text = frame::decodeBellSettings(lastReadReply_);
         Sleep(50);
         return text ? *text : WaitTimeOut;
     } catch (const Error& e) {
@@ -167,11 +180,11 @@ bool BellLink::TestBellLink(short address) {
         start.start();
         float elapsed = 0.0f;
         for (;;) {
-            if (elapsed > 0.5f || port_->inBufferCount() >= frame::TestReplyLength)
+            if (elapsed > testWaitSecs_ || port_->inBufferCount() >= frame::TestReplyLength)
                 break;
             elapsed = secondsSince(start);
             DoEvents();
-            block(0.5 - elapsed);
+            block(testWaitSecs_ - elapsed);
         }
     }
     port_->setInputMode(1);
@@ -182,7 +195,7 @@ bool BellLink::TestBellLink(short address) {
     const bool ok = frame::testReplyOk(reply, address);
     port_->discardUnsent();
     port_->discardReceived();
-    port_->setPortOpen(false);
+    closeAfterExchange();
     return ok;
 }
 
@@ -212,8 +225,7 @@ bool BellLink::SetMachDateTime(short address, const QDateTime& when) {
     if (reply.isEmpty())
         return false;
     const bool ok = frame::dateTimeReplyOk(reply, address);
-    if (port_->portOpen())
-        port_->setPortOpen(false);
+    closeAfterExchange();
     return ok;
 }
 

@@ -28,8 +28,9 @@ public:
     SerialPort& port() { return *port_; }
 
     // Closes and reopens the port on the given number (1..16); false when out of range
-    // (port untouched) or on a fault.
+    // (port untouched) or on a fault, whose "number:description" openFault() then gives.
     bool OpenBellPort(short port);
+    QString openFault() const { return openFault_; }
     // Closes the port if it is open; faults go to the caller.
     void CloseBellPort();
 
@@ -45,6 +46,18 @@ public:
     // True on the reply address, 0x81. Faults as TestBellLink.
     bool SetMachDateTime(short address, const QDateTime& when);
 
+    // True when a ReadBellSettings result is the settings text: 122 characters or more and
+    // no colon (a fault's "code:description" may be as long, with a long device path in it).
+    static bool isSettingsText(const QString& result);
+    // The reply bytes the last ReadBellSettings decoded (empty when it had none).
+    QByteArray lastReadReply() const { return lastReadReply_; }
+
+    // How long TestBellLink waits for the reply (500 ms unless set).
+    void setTestWait(int ms) { testWaitSecs_ = static_cast<float>(ms > 0 ? ms : 1) / 1000.0f; }
+    // When set, TestBellLink and SetMachDateTime leave the port open after their exchange,
+    // so that one opening serves a run over many terminals.
+    void setKeepPortOpen(bool keep) { keepPortOpen_ = keep; }
+
     // Longest single block on the port between two passes of the window's event pump.
     void setWaitSlice(int ms) { waitSliceMs_ = ms > 0 ? ms : 1; }
     // True while a command is waiting for its reply.
@@ -58,8 +71,14 @@ private:
     bool awaitReply(int count, float limitSecs);
 
     std::unique_ptr<SerialPort> port_;
+    void closeAfterExchange();
+
     int waitSliceMs_ = 10;
     bool waiting_ = false;
+    float testWaitSecs_ = 0.5f;
+    bool keepPortOpen_ = false;
+    QString openFault_;
+    QByteArray lastReadReply_;
 };
 
 } // namespace bw::bell

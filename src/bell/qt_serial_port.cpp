@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -222,7 +223,9 @@ void QtSerialPort::setPortOpen(bool open) {
         throw serialFault(serr::PortAlreadyOpen);
     const QString path = devicePath(commPort_);
     if (!QFileInfo::exists(path))
-        throw serialFault(serr::InvalidPort, path);
+        throw serialFault(serr::InvalidPort, path + QStringLiteral(" (") +
+                                                 QString::fromLocal8Bit(strerror(ENOENT)) +
+                                                 QStringLiteral(")"));
     port_.setPortName(path);
     path_ = path;
     port_.setReadBufferSize(0);

@@ -307,6 +307,29 @@ TEST(SimLineState, TraceHasHexLines) {
     EXPECT_TRUE(line.takeTrace().isEmpty());
 }
 
+TEST(SimLineState, TraceSaysWhyRawBytesWereIgnored) {
+    // As the bell link sends them: the address byte, then the rest.
+    const struct {
+        QByteArray request;
+        const char* rx;
+        const char* reason;
+    } cases[] = {
+        {bytes({0x07, 0x02, 0x55, 0x50}), "rx 07 02 55 50", "address not on this line"},
+        {bytes({0x01, 0x02, 0x55, 0x57}), "rx 01 02 55 57", "bad check byte"},
+        {bytes({0x01, 0x77, 0x77, 0x77}), "rx 01 77 77", "unknown code"},
+    };
+    for (const auto& c : cases) {
+        Line line({1, 2});
+        line.setTrace(true);
+        EXPECT_TRUE(line.receiveRaw(c.request.left(1)).isEmpty());
+        EXPECT_TRUE(line.receiveRaw(c.request.mid(1)).isEmpty());
+        EXPECT_EQ(line.takeTrace(),
+                  (QStringList{QString::fromLatin1(c.rx),
+                               QStringLiteral("-- ignored: ") + QString::fromLatin1(c.reason)}));
+        EXPECT_EQ(line.receiveRaw(bytes({0x02, 0x02, 0x55, 0x55})), bytes({0x02, 0x55})) << c.rx;
+    }
+}
+
 TEST(SimLineState, ChangeHandlerAndJson) {
     Line line({1, 5});
     int changes = 0;

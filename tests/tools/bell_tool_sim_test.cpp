@@ -2,12 +2,15 @@
 // the line speed, the terminal's state read back from the simulator.
 
 #include "common/test_support.h"
+#include "host/ledger/schema.h"
 #include "sim/process.h"
+#include "store/sql_connection.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -34,6 +37,10 @@ protected:
     Result tool(QStringList args, const QString& port = QString()) {
         args.prepend(port.isEmpty() ? sim.ptyPath() : port);
         args.prepend(QStringLiteral("--port"));
+        return run(args);
+    }
+
+    Result run(const QStringList& args) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
@@ -51,6 +58,21 @@ protected:
         return r;
     }
 
+    // A register of model-6429 terminals: address, ComX, IP.
+    static QString registerOf(const QList<std::tuple<int, const char*, const char*>>& rows) {
+        static int made = 0;
+        const QString path = bw::test::tempDir() + QStringLiteral("/register%1.db").arg(++made);
+        auto cn = bw::store::SqlConnection::open(path);
+        bw::host::createHostSchema(*cn, false);
+        for (const auto& [addr, com, ip] : rows)
+            cn->executeBound(QStringLiteral("INSERT INTO MachineInfo (MachAddr, ComX, IP, MachVer) "
+                                            "VALUES (?, ?, ?, '6429')"),
+                             {addr, QString::fromLatin1(com), QString::fromLatin1(ip)});
+        return path;
+    }
+
+    QString clockOf(int addr) { return sim.terminal(addr)["clock"].toString(); }
+
     bw::sim::SimProcess sim;
     QString configHome = bw::test::tempDir();
 };
@@ -65,6 +87,16 @@ TEST_F(BellToolOnSimulator, ComPortsComeFromTheSettingsFile) {
               0);
     EXPECT_EQ(tool({QStringLiteral("test"), QStringLiteral("9")}, QStringLiteral("COM6")).exitCode,
               3);
+}
+
+// The whole of standard output is one JSON document whose exit is the program's.
+void expectJson(const Result& r, int exitCode) {
+    EXPECT_EQ(r.exitCode, exitCode) << r.err.toStdString();
+    QJsonParseError e{};
+    const QJsonDocument doc = QJsonDocument::fromJson(r.lines.join(u'\n').toUtf8(), &e);
+    ASSERT_EQ(e.error, QJsonParseError::NoError) << r.lines.join(u'\n').toStdString();
+    EXPECT_EQ(doc.object()["exit"].toInt(), exitCode);
+    EXPECT_LE(r.err.count(u'\n'), 1);
 }
 
 TEST_F(BellToolOnSimulator, EveryCommandReachesTheTerminal) {
@@ -111,6 +143,123 @@ TEST_F(BellToolOnSimulator, SilentTerminalIsNoAnswer) {
         tool({QStringLiteral("set-bell-count"), QStringLiteral("2"), QStringLiteral("3")}).exitCode,
         1);
     EXPECT_EQ(tool({QStringLiteral("read-bells"), QStringLiteral("2")}).exitCode, 1);
+}
+
+TEST_F(BellToolOnSimulator, ReadBellsRefusesAnswersThatCannotBeBelieved) {
+    const struct {
+        const char* fault;
+        const char* arg;
+        const char* reason;
+    } cases[] = {{"--wrong-address", nullptr, "answered as terminal 10"},
+                 {"--garbage", nullptr, "wrong answer"},
+                 {"--partial", "40", "40 of the 131 bytes"}};
+    for (const auto& c : cases) {
+        QStringList args{QStringLiteral("--addr"), QStringLiteral("9"),
+                         QString::fromLatin1(c.fault)};
+        if (c.arg)
+            args << QString::fromLatin1(c.arg);
+        ASSERT_TRUE(sim.start(bw::test::program(QStringLiteral("brackwater-sim")), args));
+        const Result r = tool({QStringLiteral("read-bells"), QStringLiteral("9")});
+        EXPECT_EQ(r.exitCode, 1) << c.fault;
+        EXPECT_TRUE(r.lines.isEmpty()) << c.fault;
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.reason))) << r.err.toStdString();
+        EXPECT_EQ(r.err.count(u'\n'), 1) << r.err.toStdString();
+    }
+}
+
+TEST_F(BellToolOnSimulator, SyncClocksSetsEverySerialTerminalOfTheRegister) {
+    tool({QStringLiteral("set-time"), QStringLiteral("9"), QStringLiteral("2009-06-15 07:08:09")});
+    const QString com = QStringLiteral("1=") + sim.ptyPath();
+    const QString db = registerOf({{2, "1", "*"}, {3, "1", "10.0.0.3"}, {9, "1", "*"}});
+    const QStringList sync{QStringLiteral("--com"), com, QStringLiteral("sync-clocks"),
+                           QStringLiteral("--db"), db};
+
+    Result r = run(sync + QStringList{QStringLiteral("--dry-run")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(clockOf(9).startsWith(QStringLiteral("2009-06-15")));
+
+    r = run(sync);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(r.lines.size(), 3);
+    EXPECT_TRUE(r.lines[0].startsWith(QStringLiteral("terminal 2 on COM1: answered")));
+    EXPECT_TRUE(r.lines[1].startsWith(QStringLiteral("terminal 9 on COM1: answered")));
+    EXPECT_EQ(r.lines[2], QStringLiteral("terminal 3 on 10.0.0.3: skipped because TCP/IP"));
+    EXPECT_TRUE(sim.waitState([&](const QJsonObject&) {
+        return clockOf(9).startsWith(QDate::currentDate().toString(Qt::ISODate));
+    }));
+
+    r = run({QStringLiteral("--com"), com, QStringLiteral("sync-clocks"), QStringLiteral("--db"),
+             registerOf({{4, "1", "*"}, {9, "1", "*"}})});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.lines.value(0), QStringLiteral("terminal 4 on COM1: no answer"));
+    EXPECT_EQ(r.err.count(u'\n'), 1);
+
+    for (const auto& [args, code] :
+         {std::pair{QStringList{QStringLiteral("sync-clocks"), QStringLiteral("--db"), db + "x"},
+                    4},
+          std::pair{
+              QStringList{QStringLiteral("--port"), sim.ptyPath(), QStringLiteral("sync-clocks")},
+              2},
+          std::pair{QStringList{QStringLiteral("--com"), QStringLiteral("1=/dev/null"),
+                                QStringLiteral("sync-clocks"), QStringLiteral("--db"), db},
+                    1}})
+        EXPECT_EQ(run(args).exitCode, code) << args.join(u' ').toStdString();
+}
+
+TEST_F(BellToolOnSimulator, JsonOnEveryCommand) {
+    const QString db = registerOf({{9, "1", "*"}});
+    const QString com = QStringLiteral("1=") + sim.ptyPath();
+    const std::pair<QStringList, int> cases[] = {
+        {{QStringLiteral("test"), QStringLiteral("9")}, 0},
+        {{QStringLiteral("test"), QStringLiteral("4")}, 1},
+        {{QStringLiteral("set-time"), QStringLiteral("9")}, 0},
+        {{QStringLiteral("read-bells"), QStringLiteral("9")}, 0},
+        {{QStringLiteral("set-bell-count"), QStringLiteral("9"), QStringLiteral("4")}, 0},
+        {{QStringLiteral("scan"), QStringLiteral("1"), QStringLiteral("10"),
+          QStringLiteral("--timeout"), QStringLiteral("50")},
+         0},
+        {{QStringLiteral("scan"), QStringLiteral("3"), QStringLiteral("4")}, 1},
+        {{QStringLiteral("test"), QStringLiteral("9"), QStringLiteral("--timeout"),
+          QStringLiteral("5")},
+         2},
+        {{QStringLiteral("sync-clocks"), QStringLiteral("--db"), db}, 0},
+        {{QStringLiteral("ports")}, 0},
+        {{QStringLiteral("--com"), QStringLiteral("2=/dev/null"), QStringLiteral("ports"),
+          QStringLiteral("--probe")},
+         3},
+    };
+    for (const auto& [args, code] : cases) {
+        const Result r =
+            run(QStringList{QStringLiteral("--com"), com, QStringLiteral("--json")} + args);
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        expectJson(r, code);
+    }
+    const auto doc = [&](const QStringList& args) {
+        return QJsonDocument::fromJson(tool(args).lines.join(u'\n').toUtf8());
+    };
+    EXPECT_EQ(doc({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("1"),
+                   QStringLiteral("10")})["found"]
+                  .toArray(),
+              (QJsonArray{2, 9}));
+    // The probe keeps mark/space parity on the simulator's pseudo-terminal, not on /dev/null.
+    QStringList parity;
+    for (const auto& d :
+         doc({QStringLiteral("--com"), QStringLiteral("2=/dev/null"), QStringLiteral("--json"),
+              QStringLiteral("ports"), QStringLiteral("--probe")})["devices"]
+             .toArray())
+        if (!d.toObject()["com"].toArray().isEmpty())
+            parity << d.toObject()["mark_space_parity"].toString();
+    EXPECT_EQ(parity, (QStringList{QStringLiteral("kept"), QStringLiteral("cannot open")}));
+}
+
+TEST(BellToolPrograms, ReportTheirVersion) {
+    for (const char* program : {"brackwater-bell", "brackwater-sim"}) {
+        QProcess p;
+        p.start(bw::test::program(QString::fromLatin1(program)), {QStringLiteral("--version")});
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_EQ(p.readAllStandardOutput().trimmed(), QByteArray(program) + " " BW_VERSION);
+    }
 }
 
 } // namespace

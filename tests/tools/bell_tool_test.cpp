@@ -2,6 +2,7 @@
 
 #include "bell/pty_terminal.h"
 #include "common/test_support.h"
+#include "tools/bell/bell_reading.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -126,10 +127,55 @@ TEST(BellTool, BadArgumentsExitTwo) {
     }
 }
 
-TEST(BellTool, MissingDeviceExitsThree) {
-    const ToolRun r = runTool({QStringLiteral("--port"), QStringLiteral("/dev/no-such-bell-port"),
-                               QStringLiteral("test"), QStringLiteral("1")});
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("port fault"))) << r.err.toStdString();
-    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1);
+TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
+    for (const auto& [device, reason] :
+         {std::pair{"/dev/no-such-bell-port", "No such file or directory"},
+          std::pair{"/dev/null", "Inappropriate ioctl for device"}}) {
+        const ToolRun r = runTool({QStringLiteral("--port"), QString::fromLatin1(device),
+                                   QStringLiteral("test"), QStringLiteral("1")});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.err, QStringLiteral("brackwater-bell: port fault: cannot open %1 (%2)\n")
+                             .arg(QLatin1String(device), QLatin1String(reason)));
+    }
+}
+
+// A read reply from `address`: the count and the BCD hour and minute of bell time 1.
+QByteArray readReply(int address, int count, quint8 hour, quint8 minute) {
+    QByteArray r(131, '\0');
+    r[0] = char(address);
+    r[66] = char(hour);
+    r[67] = char(minute);
+    r[126] = char(count);
+    return r;
+}
+
+TEST(BellTool, ReadBellsBelievesOnlyTrueSettings) {
+    const QString longFault = QStringLiteral(
+        "8015:Could not set the line settings: the device /dev/serial/by-id/usb-FTDI_FT232R_USB_"
+        "UART_A50285BI-if00-port0 does not support space parity");
+    ASSERT_GE(longFault.size(), 122);
+    const struct {
+        QString result;
+        QByteArray reply;
+        int exit;
+        const char* reason;
+    } cases[] = {
+        {{}, readReply(7, 5, 0x08, 0x30), 0, ""},
+        {{}, readReply(7, 31, 0x08, 0x30), 1, "bell count of 31"},
+        {{}, readReply(7, 130, 0x08, 0x30), 1, "bell count of 130"},
+        {{}, readReply(7, 5, 0x24, 0x30), 1, "bell time 1 as 24:30"},
+        {{}, readReply(7, 5, 0x08, 0x60), 1, "bell time 1 as 08:60"},
+        {{}, readReply(7, 5, 0x0A, 0x00), 1, "bell time 1 as 0A:00"},
+        {{}, readReply(8, 5, 0x08, 0x30), 1, "answered as terminal 8"},
+        {longFault, {}, 3, "port fault: Could not set the line settings: the device /dev/serial"},
+        {QStringLiteral("Wait TimeOut"), {}, 1, "no answer"},
+    };
+    for (const auto& c : cases) {
+        const QString text =
+            c.result.isEmpty() ? *bw::bell::frame::decodeBellSettings(c.reply) : c.result;
+        const bw::tool::BellReading r = bw::tool::judgeBellReading(text, c.reply, 7, 0);
+        EXPECT_EQ(r.exit, c.exit) << c.reason;
+        EXPECT_TRUE(r.reason.contains(QLatin1String(c.reason))) << r.reason.toStdString();
+        EXPECT_EQ(r.times.size(), c.exit == 0 ? 30 : 0) << c.reason;
+    }
 }

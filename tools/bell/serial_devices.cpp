@@ -1,0 +1,90 @@
+#include "tools/bell/serial_devices.h"
+
+#include "bell/qt_serial_port.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace bw::tool {
+
+namespace {
+
+constexpr char ByIdFolder[] = "/dev/serial/by-id";
+// The port number the probe borrows to reach a device through the serial layer.
+constexpr short ProbePort = 255;
+
+} // namespace
+
+QString byIdName(const QString& device) {
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return {};
+    const QDir dir(QString::fromLatin1(ByIdFolder));
+    for (const QFileInfo& link : dir.entryInfoList(QDir::System | QDir::Files, QDir::Name))
+        if (link.canonicalFilePath() == target)
+            return link.absoluteFilePath();
+    return {};
+}
+
+QList<SerialDevice> serialDevices(const QStringList& mapped) {
+    QList<SerialDevice> devices;
+    QStringList known;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        SerialDevice d;
+        d.device = info.systemLocation();
+        d.description = info.description();
+        d.manufacturer = info.manufacturer();
+        d.serialNumber = info.serialNumber();
+        d.byId = byIdName(d.device);
+        known << QFileInfo(d.device).canonicalFilePath();
+        devices << d;
+    }
+    for (const QString& path : mapped) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty() || known.contains(canonical))
+            continue;
+        known << canonical;
+        SerialDevice d;
+        d.device = path;
+        d.byId = byIdName(path);
+        d.listed = false;
+        devices << d;
+    }
+    return devices;
+}
+
+QString openReason(const QString& description, const QString& device) {
+    const QString marker = device + QStringLiteral(" (");
+    const int at = description.indexOf(marker);
+    if (at < 0 || !description.endsWith(QLatin1Char(')')))
+        return description;
+    return description.mid(at + marker.size()).chopped(1);
+}
+
+ParityProbe probeMarkSpace(const QString& device) {
+    ParityProbe probe;
+    bell::setDevicePath(ProbePort, device);
+    bell::QtSerialPort port;
+    try {
+        port.setCommPort(ProbePort);
+        port.setPortOpen(true);
+    } catch (const Error& e) {
+        bell::setDevicePath(ProbePort, QString());
+        probe.reason = openReason(e.description(), device);
+        return probe;
+    }
+    try {
+        port.setSettings(QStringLiteral("19200,m,8,1"));
+        port.setSettings(QStringLiteral("19200,s,8,1"));
+        probe.result = ParityProbe::Kept;
+    } catch (const Error& e) {
+        probe.result = ParityProbe::Ignored;
+        probe.reason = e.description();
+    }
+    port.setPortOpen(false);
+    bell::setDevicePath(ProbePort, QString());
+    return probe;
+}
+
+} // namespace bw::tool
