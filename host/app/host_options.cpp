@@ -20,6 +20,18 @@ bool parsePair(const QString& text, int& number, QString& rest) {
 
 } // namespace
 
+bool parseComOption(const QString& text, int& port, QString& device) {
+    return parsePair(text, port, device) && port >= 1 && port <= 16;
+}
+
+bool parsePortMapOption(const QString& text, int& from, int& to) {
+    QString toText;
+    bool ok = false;
+    if (parsePair(text, from, toText))
+        to = toText.toInt(&ok);
+    return ok && from >= 1 && from <= 65535 && to >= 1 && to <= 65535;
+}
+
 HostOptions parseHostOptions(const QStringList& arguments) {
     HostOptions o;
     QCommandLineParser p;
@@ -79,7 +91,7 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     for (const QString& v : p.values(com)) {
         int n = 0;
         QString dev;
-        if (!parsePair(v, n, dev) || n < 1 || n > 16) {
+        if (!parseComOption(v, n, dev)) {
             o.error = QStringLiteral("--com takes n=DEVICE with n from 1 to 16: ") + v;
             continue;
         }
@@ -87,12 +99,8 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0;
-        QString toText;
-        bool ok = false;
         int to = 0;
-        if (parsePair(v, from, toText))
-            to = toText.toInt(&ok);
-        if (!ok || from < 1 || from > 65535 || to < 1 || to > 65535) {
+        if (!parsePortMapOption(v, from, to)) {
             o.error = QStringLiteral("--tcp-port-map takes FROM=TO port numbers: ") + v;
             continue;
         }

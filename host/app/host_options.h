@@ -25,6 +25,11 @@ struct HostOptions {
 
 HostOptions parseHostOptions(const QStringList& arguments);
 
+// One value of --com, "n=DEVICE" with n from 1 to 16.
+bool parseComOption(const QString& text, int& port, QString& device);
+// One value of --tcp-port-map, "FROM=TO" port numbers.
+bool parsePortMapOption(const QString& text, int& from, int& to);
+
 // The embedded default database: an SQLite file in the user's data folder.
 QString defaultDatabasePath();
 
