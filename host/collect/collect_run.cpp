@@ -44,6 +44,21 @@ QString LinkSource::error() const {
     return link_.isOpen() ? link_.lastError() : QStringLiteral("connection lost");
 }
 
+Failure LinkSource::failure() const {
+    if (!openError_.isEmpty())
+        return Failure::CannotOpen;
+    switch (link_.lastFailure()) {
+    case Link::Failure::Refused:
+        return Failure::Refused;
+    case Link::Failure::BadReply:
+        return Failure::BadBlock;
+    case Link::Failure::ConnectionLost:
+        return Failure::ConnectionLost;
+    default:
+        return link_.isOpen() ? Failure::NoAnswer : Failure::ConnectionLost;
+    }
+}
+
 void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
                    const QString& user, const Options& options, const RunHandlers& handlers,
                    const std::atomic_bool* cancel) {
@@ -66,6 +81,7 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
                     cancel);
             } else {
                 out.state = Outcome::State::Failed;
+                out.failure = Failure::CannotOpen;
                 out.reason = source.error();
             }
         }
@@ -75,13 +91,33 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
     }
 }
 
+QString failureText(const Outcome& o) {
+    switch (o.failure) {
+    case Failure::CannotOpen:
+        return text(Text::ReasonCannotOpen);
+    case Failure::NoAnswer:
+        return text(Text::ReasonNoAnswer);
+    case Failure::Refused:
+        return text(Text::ReasonRefused);
+    case Failure::BadBlock:
+        return text(Text::ReasonBadBlock);
+    case Failure::ConnectionLost:
+        return text(Text::ReasonConnectionLost);
+    case Failure::Database:
+        return text(Text::ReasonDatabase) + o.reason;
+    case Failure::None:
+        break;
+    }
+    return o.reason;
+}
+
 QString resultText(const Outcome& o) {
     switch (o.state) {
     case Outcome::State::Done:
         return o.cleared ? text(Text::DoneCleared).arg(o.read).arg(o.added).arg(o.committedUpTo)
                          : text(Text::Done).arg(o.read).arg(o.added);
     case Outcome::State::Failed:
-        return text(Text::Failed).arg(o.reason).arg(o.read);
+        return text(Text::Failed).arg(failureText(o)).arg(o.read);
     case Outcome::State::Cancelled:
         return text(Text::Cancelled).arg(o.read);
     }

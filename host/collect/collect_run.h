@@ -22,6 +22,7 @@ public:
     bool read(quint32 from, int count, QVector<MealRecord>& out) override;
     bool erase(quint32 upTo) override;
     QString error() const override;
+    Failure failure() const override;
 
 private:
     int address_;

@@ -51,6 +51,12 @@ constexpr Entry kTexts[] = {
     {Text::FlagMeal, u"就餐", u"就餐"},
     {Text::FlagIn, u"进", u"進"},
     {Text::FlagOut, u"出", u"出"},
+    {Text::ReasonCannotOpen, u"无法打开端口", u"無法打開端口"},
+    {Text::ReasonNoAnswer, u"就餐机无应答", u"就餐機無應答"},
+    {Text::ReasonRefused, u"就餐机拒绝请求", u"就餐機拒絕請求"},
+    {Text::ReasonBadBlock, u"数据块多次校验错误", u"數據塊多次校驗錯誤"},
+    {Text::ReasonConnectionLost, u"连接中断", u"連接中斷"},
+    {Text::ReasonDatabase, u"数据库拒绝写入：", u"數據庫拒絕寫入："},
 };
 
 } // namespace

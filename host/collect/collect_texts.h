@@ -44,6 +44,12 @@ enum class Text {
     FlagMeal,
     FlagIn,
     FlagOut,
+    ReasonCannotOpen, // why a terminal's collection failed
+    ReasonNoAnswer,
+    ReasonRefused,
+    ReasonBadBlock,
+    ReasonConnectionLost,
+    ReasonDatabase, // followed by the database's own text
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

@@ -21,6 +21,7 @@ bool commitBatch(RecordSink& sink, Outcome& out, quint32 lastAdded, qint64& read
     } catch (const Error& e) {
         sink.discard();
         out.state = Outcome::State::Failed;
+        out.failure = Failure::Database;
         out.reason = e.description();
         return false;
     }
@@ -32,19 +33,20 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
                         const Progress& progress, const std::atomic_bool* cancel) {
     Outcome out;
     out.address = address;
-    auto failed = [&](const QString& why) {
+    auto failed = [&](Failure kind, const QString& why) {
         out.state = Outcome::State::Failed;
+        out.failure = kind;
         out.reason = why;
         return out;
     };
     RecordStatus status;
     if (!source.status(status))
-        return failed(source.error());
+        return failed(source.failure(), source.error());
     out.total = status.count;
     try {
         sink.begin(address);
     } catch (const Error& e) {
-        return failed(e.description());
+        return failed(Failure::Database, e.description());
     }
     if (progress)
         progress(0, out.total);
@@ -64,8 +66,7 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
         const int want =
             int(std::min<quint64>(quint64(options.blockSize), quint64(last) - from + 1));
         if (!source.read(from, want, block)) {
-            out.state = Outcome::State::Failed;
-            out.reason = source.error();
+            failed(source.failure(), source.error());
             break;
         }
         if (block.isEmpty())
@@ -86,17 +87,17 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
             break;
     }
     // Records read before a link fault or a cancel are whole: they are kept.
-    const Outcome::State ended = out.state;
-    const QString why = out.reason;
+    const Outcome ended = out;
     if (!commitBatch(sink, out, lastAdded, readPending))
         return out;
-    out.state = ended;
-    out.reason = why;
+    out.state = ended.state;
+    out.failure = ended.failure;
+    out.reason = ended.reason;
     if (progress)
         progress(out.read, out.total);
     if (out.ok() && options.clear && out.committedUpTo > 0) {
         if (!source.erase(out.committedUpTo))
-            return failed(source.error());
+            return failed(source.failure(), source.error());
         out.cleared = true;
     }
     return out;

@@ -12,6 +12,9 @@ namespace bw::host::collect {
 using protocol::MealRecord;
 using protocol::RecordStatus;
 
+// Why a collection failed.
+enum class Failure { None, CannotOpen, NoAnswer, Refused, BadBlock, ConnectionLost, Database };
+
 // The terminal's side of a collection. Each member answers false with the reason in
 // error() when the terminal does not answer as it should.
 class RecordSource {
@@ -23,6 +26,7 @@ public:
     // Deletes the terminal's records up to and including upTo.
     virtual bool erase(quint32 upTo) = 0;
     virtual QString error() const = 0;
+    virtual Failure failure() const = 0;
 };
 
 // The database's side: records are added, then committed together. A commit either stores
@@ -50,7 +54,8 @@ struct Outcome {
     enum class State { Done, Failed, Cancelled };
     int address = 0;
     State state = State::Done;
-    QString reason;            // why it failed
+    Failure failure = Failure::None;
+    QString reason;            // why it failed, in detail
     qint64 total = 0;          // records the terminal held at the start
     qint64 read = 0;           // records read and committed
     qint64 added = 0;          // of them, new to the database

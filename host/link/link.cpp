@@ -328,18 +328,19 @@ bool Link::sendSerial(const QByteArray& request) {
 bool Link::readRecordStatus(int address, protocol::RecordStatus& status) {
     QByteArray reply;
     if (address < 1 || address > 255)
-        return fail(QStringLiteral("bad terminal number"));
+        return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
     if (!transact(protocol::recordStatusRequest(quint8(address)), reply))
-        return fail(QStringLiteral("no answer"));
+        return fail(Failure::NoAnswer, QStringLiteral("no answer"));
     if (quint8(reply[3]) != protocol::Ack)
-        return fail(QStringLiteral("refused"));
-    return protocol::decodeStatus(reply, status) || fail(QStringLiteral("bad check byte"));
+        return fail(Failure::Refused, QStringLiteral("refused"));
+    return protocol::decodeStatus(reply, status) ||
+           fail(Failure::BadReply, QStringLiteral("bad check byte"));
 }
 
 bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out) {
     out.clear();
     if (address < 1 || address > 255 || count < 1 || count > protocol::MaxBlock)
-        return fail(QStringLiteral("bad block request"));
+        return fail(Failure::BadRequest, QStringLiteral("bad block request"));
     const QByteArray request = protocol::readRecordsRequest(quint8(address), from, count);
     // A short, corrupted or stale block is asked for again; the terminal keeps its records
     // until it is told to delete them, so asking again loses nothing.
@@ -348,25 +349,27 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
         QByteArray reply;
         if (!transact(request, reply)) {
             if (!isOpen())
-                return fail(QStringLiteral("connection lost"));
+                return fail(Failure::ConnectionLost, QStringLiteral("connection lost"));
             continue;
         }
         if (quint8(reply[3]) != protocol::Ack)
-            return fail(QStringLiteral("refused"));
+            return fail(Failure::Refused, QStringLiteral("refused"));
         if (protocol::decodeRecords(reply, from, count, out))
             return true;
     }
-    return fail(QStringLiteral("no good block after %1 tries").arg(protocol::BlockRetries + 1));
+    return fail(Failure::BadReply,
+                QStringLiteral("no good block after %1 tries").arg(protocol::BlockRetries + 1));
 }
 
 bool Link::deleteRecordsUpTo(int address, quint32 upTo) {
     if (address < 1 || address > 255)
-        return fail(QStringLiteral("bad terminal number"));
+        return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
     return exchange(protocol::deleteRecordsRequest(quint8(address), upTo)) ||
-           fail(QStringLiteral("delete not acknowledged"));
+           fail(Failure::NoAnswer, QStringLiteral("delete not acknowledged"));
 }
 
-bool Link::fail(const QString& why) {
+bool Link::fail(Failure kind, const QString& why) {
+    failure_ = kind;
     lastError_ = why;
     return false;
 }

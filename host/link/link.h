@@ -49,14 +49,16 @@ public:
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
+    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost };
     QString lastError() const { return lastError_; }
+    Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.
     int blockRequests() const { return blockRequests_; }
 
 private:
     bool openSerial(int port);
     bool openTcp();
-    bool fail(const QString& why);
+    bool fail(Failure kind, const QString& why);
     bool exchange(const QByteArray& request);
     // Sends request and waits for its whole reply (Ack with its data, or Nak).
     bool transact(const QByteArray& request, QByteArray& answer);
@@ -69,6 +71,7 @@ private:
     int timeoutMs_;
     QString endpoint_;
     QString lastError_;
+    Failure failure_ = Failure::None;
     int blockRequests_ = 0;
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
