@@ -68,7 +68,12 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Write a PNG of the window to FILE and exit."),
                                   QStringLiteral("FILE"));
-    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot});
+    const QCommandLineOption shotCollect(
+        QStringLiteral("screenshot-collect"),
+        QStringLiteral("Collect every terminal in the collection window, write a PNG of it "
+                       "to FILE and exit."),
+        QStringLiteral("FILE"));
+    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect});
 
     if (!p.parse(arguments)) {
         o.error = p.errorText();
@@ -82,6 +87,7 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     o.sim = p.isSet(sim);
     o.demo = p.isSet(demo);
     o.screenshot = p.value(shot);
+    o.screenshotCollect = p.value(shotCollect);
     if (p.isSet(lang)) {
         bool ok = false;
         o.lang = p.value(lang).toInt(&ok);

@@ -16,9 +16,10 @@ struct HostOptions {
     QList<QPair<int, QString>> com;    // --com n=DEVICE
     QList<QPair<int, int>> tcpPortMap; // --tcp-port-map FROM=TO
     bool sim = false;
-    bool demo = false;  // put the demo terminals and grants into an empty database
-    QString screenshot; // write a PNG of the window and exit
-    QString error;      // set when the command line is wrong
+    bool demo = false;         // put the demo terminals and grants into an empty database
+    QString screenshot;        // write a PNG of the window and exit
+    QString screenshotCollect; // write a PNG of the collection window after a collection
+    QString error;             // set when the command line is wrong
     bool help = false;
     QString helpText;
 };

@@ -2,14 +2,17 @@
 
 #include "host/collect/collect_texts.h"
 #include "host/ledger/ledger.h"
+#include "messages/catalogue.h"
 #include "platform/convert.h"
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "store/sql_connection.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -420,6 +423,22 @@ void DataCollection::ShowA(QVariant& VarUser, QVariant& VarTitle, QVariant& VarC
 void registerDataCollection() {
     Registry::instance().registerClass(progid::DataCollection,
                                        [] { return std::make_shared<DataCollection>(); });
+}
+
+bool screenshotCollection(const QString& file, const QString& user) {
+    CollectWindow w(user, messages::text(1119), messages::text(1118), QDate::currentDate());
+    QList<int> all;
+    for (const TerminalEntry& t : w.entries_)
+        all << t.address;
+    w.selectTerminals(all);
+    w.show();
+    if (w.startCollection(false)) {
+        QDeadlineTimer deadline(60000);
+        while (w.running() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    QApplication::processEvents();
+    return w.grab().save(file, "PNG");
 }
 
 } // namespace bw::host::collect

@@ -53,6 +53,7 @@ public:
     bool mayClear() const { return mayClear_; }
 
 protected:
+    friend bool screenshotCollection(const QString& file, const QString& user);
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -101,6 +102,10 @@ public:
 };
 
 void registerDataCollection();
+
+// Opens the collection window as the terminal window's button does (title 1119, caption 1118),
+// collects every terminal listed (without clearing) and writes a PNG of the window to file.
+bool screenshotCollection(const QString& file, const QString& user);
 
 // Function names checked with the permission component.
 inline constexpr const char* kCollectFunction = "采集数据";
