@@ -45,7 +45,7 @@ public:
 
 struct Options {
     bool clear = false;   // delete on the terminal what was committed
-    int blockSize = 64;   // records per block request
+    int blockSize = 128;  // records per block request
     int batchSize = 1000; // records per database commit
 };
 
