@@ -39,7 +39,8 @@ void say(const QString& line) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("brackwater-collect"));
+    // The host program's name: its data folder holds the default database.
+    QCoreApplication::setApplicationName(QStringLiteral("Brackwater"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
 
     QCommandLineParser p;

@@ -16,7 +16,7 @@ constexpr const char* kColumns =
     "MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag, CollectedAt, CollectedBy";
 constexpr int kColumnCount = 8;
 
-// The insert-or-ignore statement of `rows` records for the connection's database.
+// The insert-or-ignore statement of `rows` records (SQLite; PostgreSQL: insertArrays).
 QString insertStatement(store::BackendSettings::Kind kind, int rows) {
     QStringList values;
     const QString one = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
@@ -24,10 +24,6 @@ QString insertStatement(store::BackendSettings::Kind kind, int rows) {
         values << one;
     const QString columns = QString::fromLatin1(kColumns);
     switch (kind) {
-    case store::BackendSettings::Kind::Postgres:
-        return QStringLiteral("INSERT INTO MealRecord (%1) VALUES %2 ON CONFLICT (MachAddr, "
-                              "RecordNo) DO NOTHING")
-            .arg(columns, values.join(QStringLiteral(", ")));
     case store::BackendSettings::Kind::Sqlite:
         return QStringLiteral("INSERT OR IGNORE INTO MealRecord (%1) VALUES %2")
             .arg(columns, values.join(QStringLiteral(", ")));
@@ -88,8 +84,7 @@ void MealStore::add(const MealRecord& record) {
 }
 
 bool MealStore::multiRow() const {
-    return cn_.backend() == store::BackendSettings::Kind::Sqlite ||
-           cn_.backend() == store::BackendSettings::Kind::Postgres;
+    return cn_.backend() == store::BackendSettings::Kind::Sqlite;
 }
 
 qint64 MealStore::commit() {
@@ -99,8 +94,11 @@ qint64 MealStore::commit() {
     qint64 added = 0;
     cn_.BeginTrans();
     try {
-        for (int first = 0; first < batch_.size(); first += step)
-            added += insert(first, std::min<int>(step, int(batch_.size()) - first));
+        if (cn_.backend() == store::BackendSettings::Kind::Postgres)
+            added = insertArrays();
+        else
+            for (int first = 0; first < batch_.size(); first += step)
+                added += insert(first, std::min<int>(step, int(batch_.size()) - first));
         cn_.CommitTrans();
     } catch (...) {
         if (cn_.inTransaction()) {
@@ -114,6 +112,45 @@ qint64 MealStore::commit() {
     }
     batch_.clear();
     return added;
+}
+
+qint64 MealStore::insertArrays() {
+    // PostgreSQL: the whole batch as eight array values in one statement, so the server
+    // parses one short statement instead of thousands of literals.
+    auto quoted = [](const QString& v) {
+        QString q = v;
+        q.replace(QLatin1String("\\"), QLatin1String("\\\\"))
+            .replace(QLatin1String("\""), QLatin1String("\\\""));
+        return QLatin1Char('"') + q + QLatin1Char('"');
+    };
+    const QString collectedAt = quoted(timeText(QDateTime::currentDateTime()));
+    const QString by = quoted(collectedBy_);
+    QStringList cols[kColumnCount];
+    for (const MealRecord& r : std::as_const(batch_)) {
+        const QString employee = employees_.value(r.card);
+        cols[0] << QString::number(address_);
+        cols[1] << QString::number(r.number);
+        cols[2] << quoted(r.card);
+        cols[3] << (employee.isNull() ? QStringLiteral("NULL") : quoted(employee));
+        cols[4] << quoted(timeText(r.time));
+        cols[5] << QString::number(r.flag);
+        cols[6] << collectedAt;
+        cols[7] << by;
+    }
+    QSqlQuery q(cn_.database());
+    if (!q.prepare(
+            QStringLiteral(
+                "INSERT INTO MealRecord (%1) SELECT * FROM unnest(CAST(? AS INTEGER[]), CAST(? AS "
+                "BIGINT[]), CAST(? AS VARCHAR[]), CAST(? AS VARCHAR[]), CAST(? AS TIMESTAMP[]), "
+                "CAST(? AS INTEGER[]), CAST(? AS TIMESTAMP[]), CAST(? AS VARCHAR[])) ON CONFLICT "
+                "(MachAddr, RecordNo) DO NOTHING")
+                .arg(QString::fromLatin1(kColumns))))
+        throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+    for (int c = 0; c < kColumnCount; ++c)
+        q.bindValue(c, QLatin1Char('{') + cols[c].join(QLatin1Char(',')) + QLatin1Char('}'));
+    if (!q.exec())
+        throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+    return std::max(0, q.numRowsAffected());
 }
 
 qint64 MealStore::insert(int first, int rows) {

@@ -43,10 +43,11 @@ public:
     void discard() override { batch_.clear(); }
 
     // Rows one INSERT statement carries.
-    static constexpr int RowsPerStatement = 100;
+    static constexpr int RowsPerStatement = 250;
 
 private:
     qint64 insert(int first, int rows);
+    qint64 insertArrays();
     bool multiRow() const;
 
     store::SqlConnection& cn_;

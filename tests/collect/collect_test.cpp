@@ -22,6 +22,8 @@ using bw::sim::SimProcess;
 
 namespace {
 
+const QString kUser = R"(O'Brien "x\y")"; // quotes and a backslash, stored as they are
+
 // The demo database (terminals 1 and 2 on COM1, 3 on TCP 127.0.0.1) and the simulator for
 // them: COM1 is its pseudo-terminal, TCP port 1001 its listener.
 template <class B> class Collection : public bw::test::OnBackend<B> {
@@ -41,7 +43,7 @@ protected:
     Outcome collect(int address, Options options, const Progress& progress = {},
                     bw::store::SqlConnection* on = nullptr) {
         LinkSource source(address, address == 3 ? "127.0.0.1" : "COM1");
-        MealStore sink(on ? *on : *this->cn, "tester");
+        MealStore sink(on ? *on : *this->cn, kUser);
         if (!source.open())
             return {};
         return collectTerminal(address, source, sink, options, progress);
@@ -82,7 +84,7 @@ TYPED_TEST(CollectionTest, StoresOnceAndClearsWhatIsStored) {
         EXPECT_TRUE(this->sim.waitState([&](auto) { return this->onTerminal(address) == 0; }));
         EXPECT_EQ(this->stored(address), 300);
     }
-    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord"), 600);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE CollectedBy = ?", {kUser}), 600);
     EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 1 AND CardNo = "
                           "'00010001' AND EmpNo = 'E001' AND Flag = 0"),
               30);
