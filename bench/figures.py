@@ -47,3 +47,12 @@ for b in rows:
 for name, bs in groups.items():
     keys = [k for k in ("secs", "wire_secs", "ratio", "cpu_secs", "wall_secs", "cpu_share") if k in bs[0]]
     print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))
+
+print("\n== meal-record collection (median of 3 repetitions) ==")
+rows = runs("collect.json")
+groups = {}
+for b in rows:
+    groups.setdefault(b["run_name"], []).append(b)
+for name, bs in groups.items():
+    keys = [k for k in ("secs", "wire_secs", "ratio", "records_per_sec", "peak_growth_kb") if k in bs[0]]
+    print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))

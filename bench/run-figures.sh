@@ -25,5 +25,7 @@ done
     --benchmark_out="$out/store.json" --benchmark_out_format=json
 "$bench/bell_bench" --benchmark_repetitions=3 \
     --benchmark_out="$out/bell.json" --benchmark_out_format=json
+"$bench/collect_bench" --benchmark_repetitions=3 \
+    --benchmark_out="$out/collect.json" --benchmark_out_format=json
 
 python3 "$(dirname "$0")/figures.py" "$out"
