@@ -384,8 +384,12 @@ qint64 CollectWindow::exportCsv(const QString& path) {
     qint64 rows = 0;
     while (q.next()) {
         QStringList line;
-        for (int c = 0; c < q.record().count(); ++c)
-            line << csvField(q.value(c).toString());
+        for (int c = 0; c < q.record().count(); ++c) {
+            // Times as the table holds them on every database, not in ISO form.
+            const QVariant v = q.value(c);
+            line << csvField(v.typeId() == QMetaType::QDateTime ? timeText(v.toDateTime())
+                                                                : v.toString());
+        }
         out << line.join(QLatin1Char(',')) << "\r\n";
         ++rows;
     }
