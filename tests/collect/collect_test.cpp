@@ -3,6 +3,7 @@
 
 #include "bell/serial_port.h"
 #include "host/collect/collect_run.h"
+#include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
 #include "host/link/link.h"
 #include "platform/language.h"
@@ -11,6 +12,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSqlQueryModel>
 #include <QTableWidget>
@@ -227,6 +229,35 @@ TEST_F(SqliteCollection, WindowCollectsShowsExportsAndReportsRefusal) {
     EXPECT_FALSE(guest.findChild<QPushButton*>("CollectAndClear")->isEnabled());
     guest.selectTerminals({1});
     EXPECT_FALSE(guest.startCollection(true));
+}
+
+// A cancel during a paced collect-and-clear: the window stays responsive, what was read is
+// stored, nothing is cleared.
+TEST_F(SqliteCollection, WindowCancelKeepsWhatWasReadAndClearsNothing) {
+    startSim({"--records", "2000"}); // about 17 s of replies at the line speed
+    CollectWindow w("admin", "T", "C", QDate::currentDate());
+    w.selectTerminals({3});
+    ASSERT_TRUE(w.startCollection(true));
+    auto* bar = w.findChild<QTableWidget*>("Progress")->cellWidget(0, 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<QProgressBar*>(bar)->value() > 0; }));
+    w.findChild<QPushButton*>("Cancel")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 10000));
+    QCoreApplication::processEvents();
+    const Outcome out = w.outcomes().value(0);
+    EXPECT_EQ(out.state, Outcome::State::Cancelled);
+    EXPECT_GT(out.read, 0);
+    EXPECT_LT(out.read, 2000);
+    EXPECT_EQ(stored(3), out.read);
+    EXPECT_EQ(onTerminal(3), 2000);
+}
+
+// Every text of the collection window in both languages, with the same placeholders.
+TEST(CollectTexts, EveryTextInBothLanguages) {
+    for (int id = 0; id <= int(Text::ReasonDatabase); ++id) {
+        const QString simplified = text(Text(id), 2052), traditional = text(Text(id), 1028);
+        EXPECT_FALSE(simplified.isEmpty() || traditional.isEmpty()) << id;
+        EXPECT_EQ(simplified.count('%'), traditional.count('%')) << id;
+    }
 }
 
 // brackwater-collect: one line per terminal and its exit codes.
