@@ -87,12 +87,8 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
             break;
     }
     // Records read before a link fault or a cancel are whole: they are kept.
-    const Outcome ended = out;
     if (!commitBatch(sink, out, lastAdded, readPending))
         return out;
-    out.state = ended.state;
-    out.failure = ended.failure;
-    out.reason = ended.reason;
     if (progress)
         progress(out.read, out.total);
     if (out.ok() && options.clear && out.committedUpTo > 0) {
