@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 
 namespace bw::host::collect {
@@ -58,6 +59,8 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
     quint32 lastAdded = 0;
     qint64 readPending = 0;
     QVector<MealRecord> block;
+    QElapsedTimer sinceCommit;
+    sinceCommit.start();
     while (status.count > 0 && from <= last) {
         if (cancel && cancel->load()) {
             out.state = Outcome::State::Cancelled;
@@ -79,8 +82,12 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
             ++readPending;
         }
         from = block.constLast().number + 1;
-        if (sink.pending() >= options.batchSize && !commitBatch(sink, out, lastAdded, readPending))
+        const bool due =
+            sink.pending() >= options.batchSize || sinceCommit.hasExpired(options.commitEveryMs);
+        if (due && !commitBatch(sink, out, lastAdded, readPending))
             return out;
+        if (due)
+            sinceCommit.start();
         if (progress)
             progress(out.read + readPending, out.total);
         if (block.constLast().number >= last)

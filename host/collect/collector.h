@@ -44,9 +44,10 @@ public:
 };
 
 struct Options {
-    bool clear = false;   // delete on the terminal what was committed
-    int blockSize = 128;  // records per block request
-    int batchSize = 1000; // records per database commit
+    bool clear = false;       // delete on the terminal what was committed
+    int blockSize = 128;      // records per block request
+    int batchSize = 5000;     // records per database commit at most
+    int commitEveryMs = 2000; // a batch waits no longer than this (a slow serial line)
 };
 
 // What became of one terminal's collection.
