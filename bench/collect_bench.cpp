@@ -4,7 +4,7 @@
 // time is reported against the wire time of every character exchanged (11 bits at 19200
 // baud) as the counter "ratio".
 // BM_CollectTcp: over TCP without pacing into SQLite and into PostgreSQL, with the growth of
-// the process's peak resident size over the collection ("peak_growth_kb"), for two record
+// the process's peak resident size over the collection ("peak_growth_kb"), for three record
 // counts: memory must not grow with the count.
 
 #include "bell/serial_port.h"
@@ -123,8 +123,10 @@ BENCHMARK(BM_CollectTcp)
     ->ArgNames({"postgres", "records"})
     ->Args({0, 5000})
     ->Args({0, 50000})
+    ->Args({0, 200000})
     ->Args({1, 5000})
     ->Args({1, 50000})
+    ->Args({1, 200000})
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
