@@ -21,7 +21,10 @@ enum class Command {
     SetDateTime,
     ClearRecord,
     ClearNameList,
-    SetClock
+    SetClock,
+    RecordStatus,
+    ReadRecords,
+    DeleteRecords
 };
 
 struct Kind {
@@ -36,13 +39,15 @@ constexpr Kind kinds[] = {
     {Command::ReadBells, 0x03, 0x10, 5, true},    {Command::SetBellCount, 0x04, 0x3E, 6, true},
     {Command::Test, 0x02, 0x55, 4, false},        {Command::SetDateTime, 0x08, 0x15, 10, false},
     {Command::ClearRecord, 0x0A, 0x01, 4, false}, {Command::ClearNameList, 0x0A, 0x02, 4, false},
-    {Command::SetClock, 0x09, -1, 24, false},
+    {Command::SetClock, 0x09, -1, 24, false},     {Command::RecordStatus, 0x0B, 0x01, 4, false},
+    {Command::ReadRecords, 0x0B, 0x02, 9, false}, {Command::DeleteRecords, 0x0B, 0x03, 8, false},
 };
 
 constexpr quint8 Ack = 0x06;
 constexpr quint8 Nak = 0x15;
 constexpr int ReadReplyLength = 131;
 constexpr int RawBufferLimit = 4096;
+constexpr int RecordBytes = 15;
 
 bool knownCode(quint8 code) {
     for (const Kind& k : kinds)
@@ -92,6 +97,28 @@ quint8 toBcd(int v) {
     return quint8((v / 10) * 16 + v % 10);
 }
 
+void appendNumber(QByteArray& out, quint32 v) {
+    out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+}
+
+quint32 numberAt(const QByteArray& bytes, int pos) {
+    return quint32(quint8(bytes[pos])) << 24 | quint32(quint8(bytes[pos + 1])) << 16 |
+           quint32(quint8(bytes[pos + 2])) << 8 | quint32(quint8(bytes[pos + 3]));
+}
+
+// Record number (4 bytes), card number (8 BCD digits), yy mm dd hh mi ss (BCD), flag.
+void appendRecord(QByteArray& out, const MealRecord& r) {
+    appendNumber(out, r.number);
+    const quint32 card = r.card % 100000000u;
+    for (quint32 div = 1000000; div >= 1; div /= 100)
+        out.append(char(toBcd(int(card / div % 100))));
+    const QDate d = r.time.date();
+    const QTime t = r.time.time();
+    for (int v : {d.year() % 100, d.month(), d.day(), t.hour(), t.minute(), t.second()})
+        out.append(char(toBcd(v)));
+    out.append(char(r.flag));
+}
+
 QString hex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
@@ -114,6 +141,7 @@ struct Line::Impl {
     bool collecting = false;
     // Raw reception: unmatched bytes per channel.
     std::map<int, QByteArray> raw;
+    int blocksSent = 0; // record blocks answered, for Faults::corruptEvery
 
     void note(const QString& line) {
         if (trace)
@@ -232,9 +260,47 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
         return QByteArray().append(addr).append(char(0x81));
     }
     case Command::ClearRecord:
-        t.records = 0;
+        t.records.clear();
         changed = true;
         return status(true);
+    case Command::RecordStatus: {
+        // Ack, the number of records, the first and the last stored record number.
+        QByteArray r = status(true);
+        appendNumber(r, quint32(t.records.size()));
+        appendNumber(r, t.records.empty() ? 0 : t.records.front().number);
+        appendNumber(r, t.records.empty() ? 0 : t.records.back().number);
+        r.append(char(xorOf(r, int(r.size()))));
+        return r;
+    }
+    case Command::ReadRecords: {
+        // Up to n records numbered from `from` on, oldest first, behind a count byte.
+        const quint32 from = numberAt(frame, 3);
+        const int n = quint8(frame[7]);
+        if (n == 0)
+            return status(false);
+        auto it =
+            std::lower_bound(t.records.begin(), t.records.end(), from,
+                             [](const MealRecord& r, quint32 number) { return r.number < number; });
+        QByteArray r = status(true);
+        r.append(char(0));
+        int k = 0;
+        for (; it != t.records.end() && k < n; ++it, ++k)
+            appendRecord(r, *it);
+        r[4] = char(k);
+        quint8 check = xorOf(r, int(r.size()));
+        if (faults.corruptEvery > 0 && ++blocksSent % faults.corruptEvery == 0)
+            check ^= 0xFF;
+        r.append(char(check));
+        return r;
+    }
+    case Command::DeleteRecords: {
+        // Only records up to the given number go; any made since stay.
+        const quint32 upTo = numberAt(frame, 3);
+        while (!t.records.empty() && t.records.front().number <= upTo)
+            t.records.pop_front();
+        changed = true;
+        return status(true);
+    }
     case Command::ClearNameList:
         t.nameList.clear();
         changed = true;
@@ -281,6 +347,19 @@ QByteArray Line::Impl::applyFaults(const QByteArray& reply, int address) const {
     if (faults.partial >= 0)
         r = r.left(faults.partial);
     return r;
+}
+
+void Terminal::addRecord(quint32 card, const QDateTime& time, quint8 flag) {
+    records.push_back({++lastRecordNumber, card, time, flag});
+}
+
+void Terminal::makeRecords(int n) {
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int k = 0; k < n; ++k) {
+        const int name = nameList.isEmpty() ? 0 : k % int(nameList.size());
+        const quint8 flag = k % 10 == 4 ? 1 : k % 10 == 9 ? 2 : 0;
+        addRecord(cardOfName(name), now.addSecs(-20 * qint64(n - 1 - k)), flag);
+    }
 }
 
 Line::Line(const QList<int>& addresses) : d(std::make_unique<Impl>()) {
@@ -405,7 +484,9 @@ QByteArray Line::stateJson() const {
                              .arg(t.bellBcd[2 * k + 1], 2, 16, QLatin1Char('0'))
                              .toUpper());
         o[QStringLiteral("bellTimes")] = bells;
-        o[QStringLiteral("records")] = t.records;
+        o[QStringLiteral("records")] = int(t.records.size());
+        o[QStringLiteral("firstRecord")] = double(t.records.empty() ? 0 : t.records.front().number);
+        o[QStringLiteral("lastRecord")] = double(t.records.empty() ? 0 : t.records.back().number);
         o[QStringLiteral("nameListSize")] = int(t.nameList.size());
         QJsonArray groups;
         for (const auto& g : t.bellGroups) {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTime>
 #include <array>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,6 +21,15 @@ struct Faults {
     bool wrongAddress = false; // replies carry another address in byte 0
     int delayMs = 0;           // each reply is held back this long (the transport applies it)
     bool garbage = false;      // replies are random bytes of the right length
+    int corruptEvery = 0;      // > 0: every Nth record block goes out with a wrong check byte
+};
+
+// One meal record as a terminal keeps it.
+struct MealRecord {
+    quint32 number = 0; // the terminal's record number: increasing, never given twice
+    quint32 card = 0;   // card number, eight decimal digits
+    QDateTime time;     // to the second
+    quint8 flag = 0;    // 0 meal, 1 in, 2 out
 };
 
 // What one simulated model-6429 terminal keeps.
@@ -28,10 +38,18 @@ struct Terminal {
     qint64 clockOffsetSecs = 0;                        // terminal clock = host clock + offset
     std::array<quint8, 60> bellBcd{};                  // hour, minute of bell times 0..29, BCD
     int bellCount = 0;                                 // 0..30
-    int records = 0;                                   // stored meal records
+    std::deque<MealRecord> records;                    // stored meal records, oldest first
+    quint32 lastRecordNumber = 0;                      // the last number given (kept by a clear)
     QStringList nameList;                              // the name (card) list
     std::array<std::array<QTime, 10>, 3> bellGroups{}; // groups 1..3 written by the connect link
     QDateTime clock() const { return QDateTime::currentDateTime().addSecs(clockOffsetSecs); }
+
+    // Card number of name-list entry i (0-based): 00010001 for the first.
+    static quint32 cardOfName(int i) { return quint32(10001 + i); }
+    // Stores a new record under the next record number.
+    void addRecord(quint32 card, const QDateTime& time, quint8 flag);
+    // Adds n records of the name list's cards, one every 20 s up to now.
+    void makeRecords(int n);
 };
 
 // One or more terminals on one multi-drop line. The line decodes requests and produces the

@@ -75,8 +75,16 @@ int main(int argc, char** argv) {
         QStringLiteral("state-file"),
         QStringLiteral("JSON file of every terminal's state, rewritten after each change."),
         QStringLiteral("PATH"));
+    const QCommandLineOption recordEvery(
+        QStringLiteral("record-every"),
+        QStringLiteral("Every terminal makes a meal record every MS milliseconds."),
+        QStringLiteral("MS"));
+    const QCommandLineOption corruptEvery(
+        QStringLiteral("corrupt-every"),
+        QStringLiteral("Every Nth record block goes out with a wrong check byte."),
+        QStringLiteral("N"));
     p.addOptions({addr, link, tcp, noPacing, silent, partial, wrongAddress, delay, garbage, trace,
-                  records, names, stateFile});
+                  records, names, stateFile, recordEvery, corruptEvery});
     p.process(app);
 
     bw::sim::SimOptions o;
@@ -112,6 +120,10 @@ int main(int argc, char** argv) {
     o.records = number(records, 0, 1000000);
     o.names = number(names, 0, 100000);
     o.stateFile = p.value(stateFile);
+    if (p.isSet(recordEvery))
+        o.recordEveryMs = number(recordEvery, 1, 86400000);
+    if (p.isSet(corruptEvery))
+        o.faults.corruptEvery = number(corruptEvery, 1, 1000000);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return 3;

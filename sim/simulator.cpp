@@ -83,10 +83,11 @@ void Simulator::fillDemo(Line& line, int records, int names) {
     static const int demoTimes[][2] = {{7, 0}, {11, 30}, {17, 30}};
     for (int a : line.addresses()) {
         Terminal* t = line.terminal(a);
-        t->records = records;
         t->nameList.clear();
         for (int i = 1; i <= names; ++i)
             t->nameList << QStringLiteral("Name %1").arg(i);
+        t->records.clear();
+        t->makeRecords(records);
         for (int k = 0; k < 3; ++k) {
             const int h = demoTimes[k][0], m = demoTimes[k][1];
             t->bellBcd[2 * k] = quint8((h / 10) * 16 + h % 10);
@@ -159,11 +160,29 @@ bool Simulator::start(QString* error) {
                             .arg(options_.tcp, server_->errorString()));
         connect(server_, &QTcpServer::newConnection, this, [this] { onNewConnection(); });
     }
+    if (options_.recordEveryMs > 0) {
+        recordTimer_ = new QTimer(this);
+        connect(recordTimer_, &QTimer::timeout, this, [this] { addLiveRecords(); });
+        recordTimer_->start(options_.recordEveryMs);
+    }
     writeState();
     return true;
 }
 
+void Simulator::addLiveRecords() {
+    // Every terminal: a meal of the next card on its name list, now.
+    for (int a : line_.addresses()) {
+        Terminal* t = line_.terminal(a);
+        const int names = int(t->nameList.size());
+        const int name = names > 0 ? int(t->lastRecordNumber % quint32(names)) : 0;
+        t->addRecord(Terminal::cardOfName(name), QDateTime::currentDateTime(), 0);
+    }
+    writeState();
+}
+
 void Simulator::stop() {
+    delete recordTimer_;
+    recordTimer_ = nullptr;
     if (server_) {
         server_->close();
         delete server_;

@@ -51,9 +51,10 @@ struct SimOptions {
     bool pacing = true;
     Faults faults;
     bool trace = false;
-    int records = 25;  // records each demo terminal starts with
-    int names = 10;    // names on each demo terminal's name list
-    QString stateFile; // rewritten after every change, when not empty
+    int records = 25;      // records each demo terminal starts with
+    int names = 10;        // names on each demo terminal's name list
+    int recordEveryMs = 0; // > 0: every terminal makes a record this often while running
+    QString stateFile;     // rewritten after every change, when not empty
 };
 
 // The simulator program's engine: one Line, its pseudo-terminal and its TCP listener.
@@ -82,6 +83,7 @@ private:
     void onNewConnection();
     void flushTrace(const QString& prefix);
     void writeState();
+    void addLiveRecords();
 
     SimOptions options_;
     Line line_;
@@ -92,6 +94,7 @@ private:
     QSocketNotifier* ptyNotifier_ = nullptr;
     PacedOutput* ptyOut_ = nullptr;
     QTcpServer* server_ = nullptr;
+    QTimer* recordTimer_ = nullptr;
     int nextChannel_ = 1;
     std::function<void(const QString&)> traceSink_;
 };

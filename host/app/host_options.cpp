@@ -20,6 +20,18 @@ bool parsePair(const QString& text, int& number, QString& rest) {
 
 } // namespace
 
+bool parseComOption(const QString& text, int& port, QString& device) {
+    return parsePair(text, port, device) && isComPort(port);
+}
+
+bool parsePortMapOption(const QString& text, int& from, int& to) {
+    QString toText;
+    bool ok = false;
+    if (parsePair(text, from, toText))
+        to = toText.toInt(&ok);
+    return ok && isTcpPort(from) && isTcpPort(to);
+}
+
 HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved) {
     HostOptions o;
     QCommandLineParser p;
@@ -56,7 +68,12 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Write a PNG of the window to FILE and exit."),
                                   QStringLiteral("FILE"));
-    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot});
+    const QCommandLineOption shotCollect(
+        QStringLiteral("screenshot-collect"),
+        QStringLiteral("Collect every terminal in the collection window, write a PNG of it "
+                       "to FILE and exit."),
+        QStringLiteral("FILE"));
+    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect});
 
     const QCommandLineOption version = p.addVersionOption();
     const QCommandLineOption bellSection(
@@ -93,6 +110,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.lang = saved.lang;
     o.com = saved.com;
     o.tcpPortMap = saved.tcpPortMap;
+    o.screenshotCollect = p.value(shotCollect);
     if (p.isSet(lang)) {
         bool ok = false;
         o.lang = p.value(lang).toInt(&ok);
@@ -102,7 +120,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     for (const QString& v : p.values(com)) {
         int n = 0;
         QString dev;
-        if (!parsePair(v, n, dev) || !isComPort(n)) {
+        if (!parseComOption(v, n, dev)) {
             o.error = QStringLiteral("--com takes n=DEVICE with n from 1 to 16: ") + v;
             continue;
         }
@@ -110,12 +128,8 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0;
-        QString toText;
-        bool ok = false;
         int to = 0;
-        if (parsePair(v, from, toText))
-            to = toText.toInt(&ok);
-        if (!ok || !isTcpPort(from) || !isTcpPort(to)) {
+        if (!parsePortMapOption(v, from, to)) {
             o.error = QStringLiteral("--tcp-port-map takes FROM=TO port numbers: ") + v;
             continue;
         }

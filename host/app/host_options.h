@@ -18,9 +18,10 @@ struct HostOptions {
     QList<QPair<int, QString>> com;    // --com n=DEVICE
     QList<QPair<int, int>> tcpPortMap; // --tcp-port-map FROM=TO
     bool sim = false;
-    bool demo = false;  // put the demo terminals and grants into an empty database
-    QString screenshot; // write a PNG of the window and exit
-    QString error;      // set when the command line is wrong
+    bool demo = false;         // put the demo terminals and grants into an empty database
+    QString screenshot;        // write a PNG of the window and exit
+    QString screenshotCollect; // write a PNG of the collection window after a collection
+    QString error;             // set when the command line is wrong
     bool help = false;
     QString helpText;
     bool version = false;      // --version: print the version and exit
@@ -35,6 +36,11 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
 
 // The choices of a run in the form the settings file keeps them.
 Settings settingsOf(const HostOptions& options);
+
+// One value of --com, "n=DEVICE" with n from 1 to 16.
+bool parseComOption(const QString& text, int& port, QString& device);
+// One value of --tcp-port-map, "FROM=TO" port numbers.
+bool parsePortMapOption(const QString& text, int& from, int& to);
 
 // The embedded default database: an SQLite file in the user's data folder.
 QString defaultDatabasePath();

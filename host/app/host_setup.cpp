@@ -2,7 +2,7 @@
 
 #include "bell/serial_port.h"
 #include "entry/kq.h"
-#include "host/app/data_collection.h"
+#include "host/collect/collect_window.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
 #include "host/lexicon/lexicon.h"
@@ -20,7 +20,7 @@ void registerDefaultComponents() {
     registerLexicon();
     registerDbComponents();
     registerLink();
-    registerDataCollection();
+    collect::registerDataCollection();
 }
 
 void applyLineOptions(const HostOptions& options) {

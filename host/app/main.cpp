@@ -4,6 +4,7 @@
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
 #include "host/app/host_setup.h"
+#include "host/collect/collect_window.h"
 #include "host/link/link.h"
 #include "platform/error.h"
 #include "platform/interfaces.h"
@@ -84,8 +85,10 @@ int main(int argc, char** argv) {
     if (options.sim) {
         const QString program =
             QApplication::applicationDirPath() + QStringLiteral("/brackwater-sim");
-        const QStringList args{QStringLiteral("--addr"), QStringLiteral("1,2,3"),
-                               QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")};
+        // A meal every minute on each terminal, so there is always something to collect.
+        const QStringList args{QStringLiteral("--addr"),         QStringLiteral("1,2,3"),
+                               QStringLiteral("--tcp"),          QStringLiteral("127.0.0.1:0"),
+                               QStringLiteral("--record-every"), QStringLiteral("60000")};
         if (sim.start(program, args)) {
             bw::bell::setDevicePath(1, sim.ptyPath());
             bw::host::setTcpPortMap(1001, sim.tcpPort());
@@ -109,6 +112,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (!options.screenshotCollect.isEmpty())
+        return bw::host::collect::screenshotCollection(options.screenshotCollect, options.user) ? 0
+                                                                                                : 1;
     if (!options.screenshot.isEmpty()) {
         QWidget* w = findWindow();
         if (!w) {

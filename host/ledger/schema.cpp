@@ -22,6 +22,12 @@ const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS CtrlLog (UserA VARCHAR(255), TimeA TIMESTAMP, "
     "ObjectA VARCHAR(255), ActionA VARCHAR(255), ResultA VARCHAR(255))",
     "CREATE TABLE IF NOT EXISTS UserGrants (UserName VARCHAR(255), FunctionName VARCHAR(255))",
+    // Collected meal records: a terminal's record number is stored once, however often the
+    // terminal is collected and from how many workstations.
+    "CREATE TABLE IF NOT EXISTS MealRecord (MachAddr INTEGER NOT NULL, RecordNo BIGINT NOT NULL, "
+    "CardNo VARCHAR(50), EmpNo VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, "
+    "CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), UNIQUE (MachAddr, RecordNo))",
+    "CREATE INDEX IF NOT EXISTS MealRecordTime ON MealRecord (RecordTime)",
 };
 
 const char* const kDemoRows[] = {
@@ -42,6 +48,8 @@ const char* const kDemoRows[] = {
     "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.日期时间设置')",
     "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.通訊測試')",
     "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.日期時間設置')",
+    // guest may collect, but not clear the terminals afterwards
+    "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '采集数据')",
 };
 
 bool machineInfoEmpty(Connection& cn) {

@@ -48,6 +48,111 @@ bool isAck(const QByteArray& reply, const QByteArray& request) {
            quint8(reply[3]) == Ack;
 }
 
+namespace {
+
+QByteArray number32(quint32 v) {
+    QByteArray b;
+    b.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
+    return b;
+}
+
+quint32 numberAt(const QByteArray& bytes, int pos) {
+    return quint32(quint8(bytes[pos])) << 24 | quint32(quint8(bytes[pos + 1])) << 16 |
+           quint32(quint8(bytes[pos + 2])) << 8 | quint32(quint8(bytes[pos + 3]));
+}
+
+bool isRequest(const QByteArray& request, quint8 code, quint8 second) {
+    return request.size() >= 3 && quint8(request[1]) == code && quint8(request[2]) == second;
+}
+
+// Two BCD digits, or -1.
+int bcdValue(char byte) {
+    const int hi = quint8(byte) >> 4, lo = quint8(byte) & 0x0F;
+    return hi > 9 || lo > 9 ? -1 : hi * 10 + lo;
+}
+
+// A record of a block reply, at pos: number, card (4 BCD bytes), yy mm dd hh mi ss, flag.
+bool decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
+    r.number = numberAt(b, pos);
+    r.card.clear();
+    for (int i = 0; i < 4; ++i) {
+        const int v = bcdValue(b[pos + 4 + i]);
+        if (v < 0)
+            return false;
+        r.card += QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+    }
+    int f[6];
+    for (int i = 0; i < 6; ++i)
+        if ((f[i] = bcdValue(b[pos + 8 + i])) < 0)
+            return false;
+    r.time = QDateTime(QDate(2000 + f[0], f[1], f[2]), QTime(f[3], f[4], f[5]));
+    r.flag = quint8(b[pos + 14]);
+    return r.time.isValid() && r.flag <= int(MealFlag::Out);
+}
+
+} // namespace
+
+QByteArray recordStatusRequest(quint8 address) {
+    return frame(address, RecordCode, RecordsStatus);
+}
+
+QByteArray readRecordsRequest(quint8 address, quint32 from, int count) {
+    return frame(address, RecordCode, RecordsRead, number32(from).append(char(count)));
+}
+
+QByteArray deleteRecordsRequest(quint8 address, quint32 upTo) {
+    return frame(address, RecordCode, RecordsDelete, number32(upTo));
+}
+
+int replyLength(const QByteArray& request, const QByteArray& reply) {
+    if (reply.size() < ReplyLength)
+        return 0;
+    if (quint8(reply[3]) != Ack)
+        return ReplyLength;
+    if (isRequest(request, RecordCode, RecordsStatus))
+        return StatusReplyLength;
+    if (isRequest(request, RecordCode, RecordsRead))
+        return reply.size() < 5 ? 0 : 6 + RecordBytes * quint8(reply[4]);
+    return ReplyLength;
+}
+
+int maxReplyLength(const QByteArray& request) {
+    if (isRequest(request, RecordCode, RecordsStatus))
+        return StatusReplyLength;
+    if (isRequest(request, RecordCode, RecordsRead) && request.size() > 7)
+        return 6 + RecordBytes * quint8(request[7]);
+    return ReplyLength;
+}
+
+bool decodeStatus(const QByteArray& reply, RecordStatus& status) {
+    if (reply.size() != StatusReplyLength || quint8(reply[3]) != Ack ||
+        checkByte(reply.left(StatusReplyLength - 1)) != quint8(reply[StatusReplyLength - 1]))
+        return false;
+    status = {numberAt(reply, 4), numberAt(reply, 8), numberAt(reply, 12)};
+    return true;
+}
+
+bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<MealRecord>& out) {
+    out.clear();
+    if (reply.size() < 6 || quint8(reply[3]) != Ack)
+        return false;
+    const int k = quint8(reply[4]);
+    if (k > count || reply.size() != 6 + RecordBytes * k ||
+        checkByte(reply.left(reply.size() - 1)) != quint8(reply[reply.size() - 1]))
+        return false;
+    quint32 next = from;
+    for (int i = 0; i < k; ++i) {
+        MealRecord r;
+        if (!decodeRecord(reply, 5 + RecordBytes * i, r) || r.number < next) {
+            out.clear();
+            return false;
+        }
+        next = r.number + 1;
+        out.append(r);
+    }
+    return true;
+}
+
 } // namespace protocol
 
 namespace {
@@ -220,7 +325,61 @@ bool Link::sendSerial(const QByteArray& request) {
     return serial_->write(data) == data.size() && flush() && ::tcdrain(fd) == 0;
 }
 
+bool Link::readRecordStatus(int address, protocol::RecordStatus& status) {
+    QByteArray reply;
+    if (address < 1 || address > 255)
+        return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
+    if (!transact(protocol::recordStatusRequest(quint8(address)), reply))
+        return fail(Failure::NoAnswer, QStringLiteral("no answer"));
+    if (quint8(reply[3]) != protocol::Ack)
+        return fail(Failure::Refused, QStringLiteral("refused"));
+    return protocol::decodeStatus(reply, status) ||
+           fail(Failure::BadReply, QStringLiteral("bad check byte"));
+}
+
+bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out) {
+    out.clear();
+    if (address < 1 || address > 255 || count < 1 || count > protocol::MaxBlock)
+        return fail(Failure::BadRequest, QStringLiteral("bad block request"));
+    const QByteArray request = protocol::readRecordsRequest(quint8(address), from, count);
+    // A short, corrupted or stale block is asked for again; the terminal keeps its records
+    // until it is told to delete them, so asking again loses nothing.
+    for (int attempt = 0; attempt <= protocol::BlockRetries; ++attempt) {
+        ++blockRequests_;
+        QByteArray reply;
+        if (!transact(request, reply)) {
+            if (!isOpen())
+                return fail(Failure::ConnectionLost, QStringLiteral("connection lost"));
+            continue;
+        }
+        if (quint8(reply[3]) != protocol::Ack)
+            return fail(Failure::Refused, QStringLiteral("refused"));
+        if (protocol::decodeRecords(reply, from, count, out))
+            return true;
+    }
+    return fail(Failure::BadReply,
+                QStringLiteral("no good block after %1 tries").arg(protocol::BlockRetries + 1));
+}
+
+bool Link::deleteRecordsUpTo(int address, quint32 upTo) {
+    if (address < 1 || address > 255)
+        return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
+    return exchange(protocol::deleteRecordsRequest(quint8(address), upTo)) ||
+           fail(Failure::NoAnswer, QStringLiteral("delete not acknowledged"));
+}
+
+bool Link::fail(Failure kind, const QString& why) {
+    failure_ = kind;
+    lastError_ = why;
+    return false;
+}
+
 bool Link::exchange(const QByteArray& request) {
+    QByteArray reply;
+    return transact(request, reply) && protocol::isAck(reply, request);
+}
+
+bool Link::transact(const QByteArray& request, QByteArray& answer) {
     try {
         QIODevice* dev = device();
         if (!dev || !isOpen())
@@ -241,13 +400,21 @@ bool Link::exchange(const QByteArray& request) {
         }
 
         // Wait for this request's reply. A reply to an earlier request that came too late
-        // (another code pair) is skipped; the terminal's own Nak ends the wait at once.
-        QDeadlineTimer deadline(timeoutMs_);
+        // (another code pair) is skipped; the terminal's own Nak ends the wait at once. A long
+        // reply gets the time its bytes take on the serial line on top of the time-out.
+        QDeadlineTimer deadline(timeoutMs_ +
+                                qint64(protocol::maxReplyLength(request) * protocol::CharacterMs));
         QByteArray reply = dev->readAll();
         for (;;) {
             while (reply.size() >= protocol::ReplyLength) {
-                if (reply.left(3) == request.left(3))
-                    return protocol::isAck(reply, request);
+                if (reply.left(3) == request.left(3)) {
+                    const int length = protocol::replyLength(request, reply);
+                    if (length > 0 && reply.size() >= length) {
+                        answer = reply.left(length);
+                        return true;
+                    }
+                    break;
+                }
                 reply.remove(0, 1);
             }
             const qint64 left = deadline.remainingTime();

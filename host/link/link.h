@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/link/terminal_protocol.h"
 #include "platform/interfaces.h"
 
 #include <QByteArray>
@@ -40,10 +41,27 @@ public:
     // Connection and reply time-out in milliseconds.
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
 
+    // Meal records (the host's collection; not part of the component's interface). Each
+    // answers false with the reason in lastError() on failure.
+    bool readRecordStatus(int address, protocol::RecordStatus& status);
+    // Up to count records numbered from `from` on; a bad block is asked for again up to
+    // protocol::BlockRetries times.
+    bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
+    // Deletes the terminal's records numbered up to and including upTo.
+    bool deleteRecordsUpTo(int address, quint32 upTo);
+    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost };
+    QString lastError() const { return lastError_; }
+    Failure lastFailure() const { return failure_; }
+    // Block requests sent so far, repeats included.
+    int blockRequests() const { return blockRequests_; }
+
 private:
     bool openSerial(int port);
     bool openTcp();
+    bool fail(Failure kind, const QString& why);
     bool exchange(const QByteArray& request);
+    // Sends request and waits for its whole reply (Ack with its data, or Nak).
+    bool transact(const QByteArray& request, QByteArray& answer);
     bool sendSerial(const QByteArray& request);
     QIODevice* device() const;
 
@@ -52,6 +70,9 @@ private:
     short tcpPort_ = 1001;
     int timeoutMs_;
     QString endpoint_;
+    QString lastError_;
+    Failure failure_ = Failure::None;
+    int blockRequests_ = 0;
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };

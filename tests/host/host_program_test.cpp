@@ -67,6 +67,26 @@ TEST(HostProgram, SavedSettingsSurviveARestartWithoutShowingThePassword) {
     EXPECT_FALSE(r.out.contains(QStringLiteral("secret")));
 }
 
+// The collection window's picture after collecting the demo terminals, and brackwater-collect
+// finding the same embedded default database.
+TEST(HostProgram, CollectionScreenshotAndTheCollectorOnTheSameDatabase) {
+    const QString home = bw::test::tempDir();
+    const QString png = home + QStringLiteral("/collect.png");
+    const HostRun r = runHost({"--sim", "--screenshot-collect", png}, home);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_GE(QImage(png).width(), 600);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.remove(QStringLiteral("XDG_DATA_HOME"));
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    p.setProcessEnvironment(env);
+    p.start(bw::test::program(QStringLiteral("brackwater-collect")), {"--terminal", "4"});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 1); // terminal 4 is no model-6429 terminal; the database was found
+    EXPECT_TRUE(p.readAllStandardOutput().startsWith("terminal 4: failed"));
+}
+
 TEST(HostProgram, BadCommandLineExitsTwoWithoutADisplay) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

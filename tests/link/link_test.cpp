@@ -103,6 +103,41 @@ TEST(LinkProtocol, OnlyTheRightAcknowledgementCounts) {
     EXPECT_FALSE(proto::isAck({}, req));
 }
 
+TEST(LinkProtocol, RecordRequestsAndBlocks) {
+    EXPECT_EQ(proto::recordStatusRequest(1), bytes({0x01, 0x0B, 0x01, 0x0B}));
+    EXPECT_EQ(proto::readRecordsRequest(1, 1, 128),
+              bytes({0x01, 0x0B, 0x02, 0x00, 0x00, 0x00, 0x01, 0x80, 0x89}));
+    EXPECT_EQ(proto::deleteRecordsRequest(1, 300),
+              bytes({0x01, 0x0B, 0x03, 0x00, 0x00, 0x01, 0x2C, 0x24}));
+    // Two records from number 7 on: card 00010002 at 2026-12-07 11:30:05 (in), then number 9.
+    const QByteArray rec7 =
+        bytes({0, 0, 0, 7, 0x00, 0x01, 0x00, 0x02, 0x26, 0x12, 0x07, 0x11, 0x30, 0x05, 0x01});
+    QByteArray rec9 = rec7;
+    rec9[3] = 9;
+    auto block = [](QByteArray body) { // with its head and check byte
+        body.prepend(bytes({0x01, 0x0B, 0x02, 0x06, int(body.size() / 15)}));
+        return body.append(char(proto::checkByte(body)));
+    };
+    const QByteArray req = proto::readRecordsRequest(1, 7, 2);
+    const QByteArray good = block(rec7 + rec9);
+    EXPECT_EQ(proto::replyLength(req, good.left(5)), good.size());
+    QVector<proto::MealRecord> out;
+    ASSERT_TRUE(proto::decodeRecords(good, 7, 2, out));
+    ASSERT_EQ(out.size(), 2);
+    EXPECT_EQ(out[0].card, QStringLiteral("00010002"));
+    EXPECT_EQ(out[0].time, QDateTime(QDate(2026, 12, 7), QTime(11, 30, 5)));
+    EXPECT_EQ(out[0].flag, 1);
+    EXPECT_EQ(out[1].number, 9u);
+    QByteArray corrupt = good;
+    corrupt[20] = char(corrupt[20] ^ 0x01);
+    QByteArray badDate = rec7;
+    badDate[9] = 0x13; // month 13
+    for (const QByteArray& bad : {corrupt, good.left(good.size() - 1), block(rec9 + rec7),
+                                  block(badDate), block(rec7 + rec9 + rec9)})
+        EXPECT_FALSE(proto::decodeRecords(bad, 7, 2, out)) << bad.toHex().toStdString();
+    EXPECT_FALSE(proto::decodeRecords(good, 8, 2, out)); // a late reply to an earlier block
+}
+
 // ---------------------------------------------------------------------------------------
 // The component
 

@@ -179,10 +179,10 @@ TEST(SimLineRaw, ChannelsKeepTheirOwnPartialRequests) {
 TEST(SimLineConnect, ClearRecordAndNameList) {
     Line line({5});
     auto* t = line.terminal(5);
-    t->records = 25;
+    t->makeRecords(25);
     t->nameList = QStringList{QStringLiteral("a"), QStringLiteral("b")};
     EXPECT_EQ(send9(line, bytes({0x05, 0x0A, 0x01, 0x0E})), bytes({0x05, 0x0A, 0x01, 0x06}));
-    EXPECT_EQ(t->records, 0);
+    EXPECT_TRUE(t->records.empty());
     EXPECT_EQ(t->nameList.size(), 2);
     EXPECT_EQ(line.receiveRaw(bytes({0x05, 0x0A, 0x02, 0x0D})), bytes({0x05, 0x0A, 0x02, 0x06}));
     EXPECT_TRUE(t->nameList.isEmpty());
@@ -240,9 +240,9 @@ TEST(SimLineFaults, SilentNeitherAnswersNorActs) {
     line.setFaults(f);
     EXPECT_TRUE(line.faults().silent);
     EXPECT_TRUE(send9(line, bytes({0x01, 0x02, 0x55, 0x56})).isEmpty());
-    line.terminal(1)->records = 4;
+    line.terminal(1)->makeRecords(4);
     EXPECT_TRUE(line.receiveRaw(bytes({0x01, 0x0A, 0x01, 0x0A})).isEmpty());
-    EXPECT_EQ(line.terminal(1)->records, 4);
+    EXPECT_EQ(line.terminal(1)->records.size(), 4u);
 }
 
 TEST(SimLineFaults, PartialSendsOnlyTheFirstBytes) {
@@ -336,7 +336,7 @@ TEST(SimLineState, ChangeHandlerAndJson) {
     line.setChangeHandler([&] { ++changes; });
     send9(line, bytes({0x01, 0x02, 0x55, 0x56})); // a test changes nothing
     EXPECT_EQ(changes, 0);
-    line.terminal(5)->records = 25;
+    line.terminal(5)->makeRecords(25);
     line.terminal(5)->nameList = QStringList{QStringLiteral("x")};
     send9(line, bytes({0x05, 0x0A, 0x01, 0x0E}));
     send9(line, bytes({0x01, 0x04, 0x3E, 0x07, 0x3C, 0x00}));

@@ -241,7 +241,9 @@ TEST(SimProgram, BadArgumentsEndWithCode2) {
          {QStringList{QStringLiteral("--addr"), QStringLiteral("0")},
           QStringList{QStringLiteral("--addr"), QStringLiteral("1,x")},
           QStringList{QStringLiteral("--partial"), QStringLiteral("-3")},
-          QStringList{QStringLiteral("--delay"), QStringLiteral("soon")}}) {
+          QStringList{QStringLiteral("--delay"), QStringLiteral("soon")},
+          QStringList{QStringLiteral("--record-every"), QStringLiteral("0")},
+          QStringList{QStringLiteral("--corrupt-every"), QStringLiteral("x")}}) {
         QProcess p;
         p.start(simProgram(), args);
         ASSERT_TRUE(p.waitForFinished(5000)) << qPrintable(args.join(QLatin1Char(' ')));

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "host/collect/collector.h"
+#include "host/collect/meal_store.h"
+#include "host/link/link.h"
+
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <functional>
+
+namespace bw::host::collect {
+
+// The terminal's side over the connect link, Pellworth.Link.
+class LinkSource : public RecordSource {
+public:
+    LinkSource(int address, const QString& port);
+    ~LinkSource() override;
+    // Opens the serial line or the TCP connection the port text names.
+    bool open();
+    bool status(RecordStatus& status) override;
+    bool read(quint32 from, int count, QVector<MealRecord>& out) override;
+    bool erase(quint32 upTo) override;
+    QString error() const override;
+    Failure failure() const override;
+
+private:
+    int address_;
+    QString port_;
+    QString openError_;
+    Link link_;
+};
+
+// Collects every terminal in turn on the connection cn (which must belong to the calling
+// thread): the records go into MealRecord, each terminal's collection into CtrlLog.
+// progress(i, so far, total) and done(i, outcome) name the terminal by its index.
+struct RunHandlers {
+    std::function<void(int, qint64, qint64)> progress;
+    std::function<void(int, const Outcome&)> done;
+};
+void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
+                   const QString& user, const Options& options, const RunHandlers& handlers,
+                   const std::atomic_bool* cancel = nullptr);
+
+// The one-line result of a terminal in the user-interface language.
+QString resultText(const Outcome& outcome);
+// The same in plain English, for the command line.
+QString resultLine(const Outcome& outcome);
+
+} // namespace bw::host::collect

@@ -1,0 +1,75 @@
+#include "host/collect/collect_texts.h"
+
+#include "platform/language.h"
+
+namespace bw::host::collect {
+
+namespace {
+
+struct Entry {
+    Text id;
+    const char16_t* simplified;
+    const char16_t* traditional;
+};
+
+constexpr Entry kTexts[] = {
+    {Text::Terminals, u"就餐机", u"就餐機"},
+    {Text::Collect, u"采集", u"採集"},
+    {Text::CollectAndClear, u"采集并清除", u"採集並清除"},
+    {Text::Cancel, u"取消", u"取消"},
+    {Text::Terminal, u"机器号", u"機器號"},
+    {Text::Progress, u"进度", u"進度"},
+    {Text::Result, u"结果", u"結果"},
+    {Text::From, u"从", u"從"},
+    {Text::To, u"到", u"到"},
+    {Text::All, u"全部", u"全部"},
+    {Text::Show, u"查询", u"查詢"},
+    {Text::ExportCsv, u"导出CSV", u"匯出CSV"},
+    {Text::Operator, u"操作员：%1", u"操作員：%1"},
+    {Text::Waiting, u"等待", u"等待"},
+    {Text::Done, u"完成：读取 %1 条，新增 %2 条", u"完成：讀取 %1 筆，新增 %2 筆"},
+    {Text::DoneCleared, u"完成：读取 %1 条，新增 %2 条，已清除至第 %3 条",
+     u"完成：讀取 %1 筆，新增 %2 筆，已清除至第 %3 筆"},
+    {Text::Failed, u"失败：%1（已保存 %2 条，未清除）", u"失敗：%1（已保存 %2 筆，未清除）"},
+    {Text::Cancelled, u"已取消（已保存 %1 条，未清除）", u"已取消（已保存 %1 筆，未清除）"},
+    {Text::NoTerminal, u"请先选择就餐机", u"請先選擇就餐機"},
+    {Text::NoDatabase, u"无法打开数据库", u"無法打開數據庫"},
+    {Text::Refused, u"没有此操作的权限", u"沒有此操作的權限"},
+    {Text::Running, u"正在采集…", u"正在採集…"},
+    {Text::ExportDone, u"已导出 %1 条到 %2", u"已匯出 %1 筆到 %2"},
+    {Text::ExportFailed, u"无法写入 %1", u"無法寫入 %1"},
+    {Text::ActionCollect, u"采集数据", u"採集數據"},
+    {Text::ActionCollectClear, u"采集数据并清除", u"採集數據並清除"},
+    {Text::ColTerminal, u"机器号", u"機器號"},
+    {Text::ColRecordNo, u"记录号", u"記錄號"},
+    {Text::ColCard, u"卡号", u"卡號"},
+    {Text::ColEmployee, u"工号", u"工號"},
+    {Text::ColTime, u"时间", u"時間"},
+    {Text::ColFlag, u"标志", u"標誌"},
+    {Text::ColCollectedAt, u"采集时间", u"採集時間"},
+    {Text::ColCollectedBy, u"采集人", u"採集人"},
+    {Text::FlagMeal, u"就餐", u"就餐"},
+    {Text::FlagIn, u"进", u"進"},
+    {Text::FlagOut, u"出", u"出"},
+    {Text::ReasonCannotOpen, u"无法打开端口", u"無法打開端口"},
+    {Text::ReasonNoAnswer, u"就餐机无应答", u"就餐機無應答"},
+    {Text::ReasonRefused, u"就餐机拒绝请求", u"就餐機拒絕請求"},
+    {Text::ReasonBadBlock, u"数据块多次校验错误", u"數據塊多次校驗錯誤"},
+    {Text::ReasonConnectionLost, u"连接中断", u"連接中斷"},
+    {Text::ReasonDatabase, u"数据库拒绝写入：", u"數據庫拒絕寫入："},
+};
+
+} // namespace
+
+QString text(Text id, int lang) {
+    for (const Entry& e : kTexts)
+        if (e.id == id)
+            return QString::fromUtf16(lang == LangTraditional ? e.traditional : e.simplified);
+    return QString();
+}
+
+QString text(Text id) {
+    return text(id, uiLanguage());
+}
+
+} // namespace bw::host::collect

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+namespace bw::host::collect {
+
+// The data-collection component's own texts, in Simplified (2052) and Traditional (1028)
+// Chinese. Placeholders %1, %2 ... are filled by QString::arg.
+enum class Text {
+    Terminals,
+    Collect,
+    CollectAndClear,
+    Cancel,
+    Terminal,
+    Progress,
+    Result,
+    From,
+    To,
+    All,
+    Show,
+    ExportCsv,
+    Operator,
+    Waiting,
+    Done,        // %1 read, %2 new
+    DoneCleared, // %1 read, %2 new, %3 cleared up to
+    Failed,      // %1 reason, %2 records stored
+    Cancelled,   // %1 records stored
+    NoTerminal,  // nothing selected
+    NoDatabase,
+    Refused, // permission
+    Running,
+    ExportDone,    // %1 rows, %2 file
+    ExportFailed,  // %1 file
+    ActionCollect, // operation log actions
+    ActionCollectClear,
+    ColTerminal,
+    ColRecordNo,
+    ColCard,
+    ColEmployee,
+    ColTime,
+    ColFlag,
+    ColCollectedAt,
+    ColCollectedBy,
+    FlagMeal,
+    FlagIn,
+    FlagOut,
+    ReasonCannotOpen, // why a terminal's collection failed
+    ReasonNoAnswer,
+    ReasonRefused,
+    ReasonBadBlock,
+    ReasonConnectionLost,
+    ReasonDatabase, // followed by the database's own text
+};
+
+// The text in the user-interface language (1028 for Traditional, else Simplified).
+QString text(Text id);
+QString text(Text id, int lang);
+
+} // namespace bw::host::collect

@@ -1,0 +1,448 @@
+#include "host/collect/collect_window.h"
+
+#include "host/collect/collect_texts.h"
+#include "host/ledger/ledger.h"
+#include "messages/catalogue.h"
+#include "platform/convert.h"
+#include "platform/error.h"
+#include "platform/registry.h"
+#include "store/sql_connection.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QSqlRecord>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTextStream>
+#include <QThread>
+#include <QVBoxLayout>
+
+namespace bw::host::collect {
+
+namespace {
+
+// A CSV field: quoted when it holds a separator, a quote or a line break.
+QString csvField(const QString& v) {
+    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) &&
+        !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r')))
+        return v;
+    QString q = v;
+    q.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+QString dayStart(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+}
+
+} // namespace
+
+CollectWindow::CollectWindow(const QString& user, const QString& title, const QString& caption,
+                             const QDate& date, QWidget* parent)
+    : QWidget(parent), user_(user) {
+    setObjectName(QStringLiteral("DataCollection"));
+    setWindowTitle(title);
+    build(caption, date.isValid() ? date : QDate::currentDate());
+    checkPermissions(caption);
+    loadTerminals();
+    setBusy(false);
+    refresh();
+}
+
+CollectWindow::~CollectWindow() {
+    // The worker reports to this window: it has to end first.
+    cancel_ = true;
+    if (worker_) {
+        worker_->wait();
+        delete worker_;
+    }
+}
+
+void CollectWindow::build(const QString& caption, const QDate& date) {
+    auto* top = new QVBoxLayout(this);
+    auto* head = new QHBoxLayout;
+    auto* captionLabel = new QLabel(caption, this);
+    QFont f = captionLabel->font();
+    f.setBold(true);
+    captionLabel->setFont(f);
+    head->addWidget(captionLabel);
+    head->addStretch();
+    head->addWidget(new QLabel(text(Text::Operator).arg(user_), this));
+    top->addLayout(head);
+
+    // Terminals and the collection.
+    auto* upper = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel(text(Text::Terminals), this));
+    terminals_ = new QListWidget(this);
+    terminals_->setObjectName(QStringLiteral("Terminals"));
+    terminals_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    left->addWidget(terminals_);
+    auto* buttons = new QHBoxLayout;
+    collect_ = new QPushButton(text(Text::Collect), this);
+    collect_->setObjectName(QStringLiteral("Collect"));
+    collectClear_ = new QPushButton(text(Text::CollectAndClear), this);
+    collectClear_->setObjectName(QStringLiteral("CollectAndClear"));
+    cancelButton_ = new QPushButton(text(Text::Cancel), this);
+    cancelButton_->setObjectName(QStringLiteral("Cancel"));
+    buttons->addWidget(collect_);
+    buttons->addWidget(collectClear_);
+    buttons->addWidget(cancelButton_);
+    left->addLayout(buttons);
+    upper->addLayout(left, 1);
+    progress_ = new QTableWidget(0, 3, this);
+    progress_->setObjectName(QStringLiteral("Progress"));
+    progress_->setHorizontalHeaderLabels(
+        {text(Text::Terminal), text(Text::Progress), text(Text::Result)});
+    progress_->verticalHeader()->hide();
+    progress_->horizontalHeader()->setStretchLastSection(true);
+    progress_->setColumnWidth(1, 160);
+    progress_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    upper->addWidget(progress_, 3);
+    top->addLayout(upper, 2);
+
+    // The collected records.
+    auto* filter = new QHBoxLayout;
+    from_ = new QDateEdit(date.addDays(-30), this);
+    to_ = new QDateEdit(date, this);
+    for (QDateEdit* e : {from_, to_}) {
+        e->setCalendarPopup(true);
+        e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    }
+    terminalFilter_ = new QComboBox(this);
+    auto* show = new QPushButton(text(Text::Show), this);
+    auto* exportButton = new QPushButton(text(Text::ExportCsv), this);
+    exportButton->setObjectName(QStringLiteral("ExportCsv"));
+    filter->addWidget(new QLabel(text(Text::From), this));
+    filter->addWidget(from_);
+    filter->addWidget(new QLabel(text(Text::To), this));
+    filter->addWidget(to_);
+    filter->addWidget(new QLabel(text(Text::Terminal), this));
+    filter->addWidget(terminalFilter_);
+    filter->addWidget(show);
+    filter->addStretch();
+    filter->addWidget(exportButton);
+    top->addLayout(filter);
+    model_ = new QSqlQueryModel(this);
+    records_ = new QTableView(this);
+    records_->setObjectName(QStringLiteral("Records"));
+    records_->setModel(model_);
+    records_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    records_->verticalHeader()->hide();
+    records_->horizontalHeader()->setStretchLastSection(true);
+    top->addWidget(records_, 3);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("Status"));
+    top->addWidget(status_);
+
+    connect(collect_, &QPushButton::clicked, this, [this] { startCollection(false); });
+    connect(collectClear_, &QPushButton::clicked, this, [this] { startCollection(true); });
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { cancel(); });
+    connect(show, &QPushButton::clicked, this, [this] { refresh(); });
+    connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
+    resize(860, 600);
+}
+
+void CollectWindow::checkPermissions(const QString& caption) {
+    try {
+        auto tools = CreateObject<IDbTools>(progid::DbTools);
+        ConnectionPtr cn = tools->ActiveCn();
+        auto permission = CreateObject<IPermission>(progid::Permission);
+        auto may = [&](const char* function) {
+            return permission->CheckPermission(cn, caption, user_, QVariant(),
+                                               QString::fromUtf8(function), true, true);
+        };
+        mayCollect_ = may(kCollectFunction);
+        mayClear_ = mayCollect_ && may(kClearFunction);
+    } catch (const Error& e) {
+        qWarning("Data collection: permission check failed (%s)", qUtf8Printable(e.description()));
+        mayCollect_ = mayClear_ = false;
+    }
+}
+
+void CollectWindow::loadTerminals() {
+    entries_.clear();
+    terminals_->clear();
+    terminalFilter_->clear();
+    terminalFilter_->addItem(text(Text::All), 0);
+    auto cn = sharedConnection();
+    if (!cn) {
+        status_->setText(text(Text::NoDatabase));
+        return;
+    }
+    try {
+        entries_ = listTerminals(*cn);
+    } catch (const Error& e) {
+        status_->setText(text(Text::NoDatabase) + QStringLiteral(": ") + e.description());
+    }
+    for (const TerminalEntry& t : entries_) {
+        auto* item = new QListWidgetItem(
+            QStringLiteral("%1   %2 %3   (%4)").arg(t.address).arg(t.place, t.team, t.port),
+            terminals_);
+        item->setData(Qt::UserRole, t.address);
+        terminalFilter_->addItem(QString::number(t.address), t.address);
+    }
+}
+
+void CollectWindow::selectTerminals(const QList<int>& addresses) {
+    for (int i = 0; i < terminals_->count(); ++i) {
+        QListWidgetItem* item = terminals_->item(i);
+        item->setSelected(addresses.contains(item->data(Qt::UserRole).toInt()));
+    }
+}
+
+bool CollectWindow::running() const {
+    return worker_ && !worker_->isFinished();
+}
+
+void CollectWindow::setBusy(bool busy) {
+    collect_->setEnabled(!busy && mayCollect_);
+    collectClear_->setEnabled(!busy && mayClear_);
+    cancelButton_->setEnabled(busy);
+    terminals_->setEnabled(!busy);
+}
+
+bool CollectWindow::startCollection(bool clear) {
+    if (running())
+        return false;
+    if (!mayCollect_ || (clear && !mayClear_)) {
+        status_->setText(text(Text::Refused));
+        return false;
+    }
+    running_.clear();
+    for (const TerminalEntry& t : entries_)
+        for (QListWidgetItem* item : terminals_->selectedItems())
+            if (item->data(Qt::UserRole).toInt() == t.address)
+                running_ << t;
+    if (running_.isEmpty()) {
+        status_->setText(text(Text::NoTerminal));
+        return false;
+    }
+    const QString connection = connectionString();
+    if (connection.trimmed().isEmpty()) {
+        status_->setText(text(Text::NoDatabase));
+        return false;
+    }
+
+    outcomes_ = QList<Outcome>(running_.size());
+    progress_->setRowCount(int(running_.size()));
+    bars_.clear();
+    for (int row = 0; row < running_.size(); ++row) {
+        progress_->setItem(row, 0, new QTableWidgetItem(QString::number(running_[row].address)));
+        auto* bar = new QProgressBar(progress_);
+        bar->setRange(0, 1);
+        bar->setValue(0);
+        bar->setFormat(QStringLiteral("%v / %m"));
+        progress_->setCellWidget(row, 1, bar);
+        bars_ << bar;
+        progress_->setItem(row, 2, new QTableWidgetItem(text(Text::Waiting)));
+    }
+    status_->setText(text(Text::Running));
+    cancel_ = false;
+    setBusy(true);
+
+    // The worker opens a connection of its own: a connection belongs to one thread. Reports
+    // come back as queued calls, dropped when the window is gone.
+    const QList<TerminalEntry> terminals = running_;
+    const QString user = user_;
+    Options options;
+    options.clear = clear;
+    delete worker_;
+    worker_ = QThread::create([this, terminals, user, options, connection] {
+        RunHandlers h;
+        h.progress = [this](int row, qint64 done, qint64 total) {
+            QMetaObject::invokeMethod(
+                this, [this, row, done, total] { onProgress(row, done, total); },
+                Qt::QueuedConnection);
+        };
+        h.done = [this](int row, const Outcome& o) {
+            QMetaObject::invokeMethod(
+                this, [this, row, o] { onDone(row, o); }, Qt::QueuedConnection);
+        };
+        try {
+            store::SqlConnection cn(connection);
+            runCollection(cn, terminals, user, options, h, &cancel_);
+        } catch (const Error& e) {
+            for (int row = 0; row < terminals.size(); ++row) {
+                Outcome o;
+                o.address = terminals[row].address;
+                o.state = Outcome::State::Failed;
+                o.reason = e.description();
+                h.done(row, o);
+            }
+        }
+    });
+    connect(worker_, &QThread::finished, this, [this] { onFinished(); });
+    worker_->start();
+    return true;
+}
+
+void CollectWindow::cancel() {
+    cancel_ = true;
+}
+
+void CollectWindow::onProgress(int row, qint64 done, qint64 total) {
+    if (row < 0 || row >= bars_.size())
+        return;
+    // A progress bar counts in int: very large totals are shown scaled.
+    const int scale = total > 1000000000 ? 1000 : 1;
+    bars_[row]->setRange(0, int(qMax<qint64>(1, total / scale)));
+    bars_[row]->setValue(int(qMin(done, total) / scale));
+}
+
+void CollectWindow::onDone(int row, const Outcome& outcome) {
+    if (row < 0 || row >= outcomes_.size())
+        return;
+    outcomes_[row] = outcome;
+    if (outcome.ok())
+        onProgress(row, outcome.read, qMax(outcome.total, outcome.read));
+    progress_->setItem(row, 2, new QTableWidgetItem(resultText(outcome)));
+    if (!outcome.ok())
+        progress_->item(row, 2)->setForeground(Qt::red);
+}
+
+void CollectWindow::onFinished() {
+    setBusy(false);
+    status_->clear();
+    refresh();
+}
+
+QString CollectWindow::recordQuery(int terminal) const {
+    return QStringLiteral(
+               "SELECT MachAddr, RecordNo, CardNo, EmpNo, RecordTime, CASE Flag WHEN 1 THEN ? "
+               "WHEN 2 THEN ? ELSE ? END, CollectedAt, CollectedBy FROM MealRecord WHERE "
+               "RecordTime >= ? AND RecordTime < ?") +
+           (terminal > 0 ? QStringLiteral(" AND MachAddr = ?") : QString()) +
+           QStringLiteral(" ORDER BY RecordTime, MachAddr, RecordNo");
+}
+
+void CollectWindow::showRecords(const QDate& from, const QDate& to, int terminal) {
+    shownFrom_ = from;
+    shownTo_ = to;
+    shownTerminal_ = terminal;
+    auto cn = sharedConnection();
+    if (!cn) {
+        model_->clear();
+        return;
+    }
+    QSqlQuery q(cn->database());
+    q.prepare(recordQuery(terminal));
+    const QVariantList values{text(Text::FlagIn), text(Text::FlagOut),     text(Text::FlagMeal),
+                              dayStart(from),     dayStart(to.addDays(1)), terminal};
+    for (int i = 0; i < (terminal > 0 ? 6 : 5); ++i)
+        q.bindValue(i, values[i]);
+    q.exec();
+    model_->setQuery(std::move(q));
+    const Text headers[] = {Text::ColTerminal,    Text::ColRecordNo,   Text::ColCard,
+                            Text::ColEmployee,    Text::ColTime,       Text::ColFlag,
+                            Text::ColCollectedAt, Text::ColCollectedBy};
+    for (int c = 0; c < 8; ++c)
+        model_->setHeaderData(c, Qt::Horizontal, text(headers[c]));
+    records_->resizeColumnsToContents();
+}
+
+void CollectWindow::refresh() {
+    showRecords(from_->date(), to_->date(), terminalFilter_->currentData().toInt());
+}
+
+qint64 CollectWindow::exportCsv(const QString& path) {
+    auto cn = sharedConnection();
+    QFile file(path);
+    if (!cn || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return -1;
+    // A query of its own, read forward: the file grows, memory does not.
+    QSqlQuery q(cn->database());
+    q.setForwardOnly(true);
+    q.prepare(recordQuery(shownTerminal_));
+    const QVariantList values{
+        text(Text::FlagIn),   text(Text::FlagOut),           text(Text::FlagMeal),
+        dayStart(shownFrom_), dayStart(shownTo_.addDays(1)), shownTerminal_};
+    for (int i = 0; i < (shownTerminal_ > 0 ? 6 : 5); ++i)
+        q.bindValue(i, values[i]);
+    if (!q.exec())
+        return -1;
+    QTextStream out(&file);
+    out.setEncoding(QStringConverter::Utf8);
+    QStringList head;
+    for (int c = 0; c < model_->columnCount(); ++c)
+        head << csvField(model_->headerData(c, Qt::Horizontal).toString());
+    out << head.join(QLatin1Char(',')) << "\r\n";
+    qint64 rows = 0;
+    while (q.next()) {
+        QStringList line;
+        for (int c = 0; c < q.record().count(); ++c) {
+            // Times as the table holds them on every database, not in ISO form.
+            const QVariant v = q.value(c);
+            line << csvField(v.typeId() == QMetaType::QDateTime ? timeText(v.toDateTime())
+                                                                : v.toString());
+        }
+        out << line.join(QLatin1Char(',')) << "\r\n";
+        ++rows;
+    }
+    out.flush();
+    return file.error() == QFileDevice::NoError ? rows : -1;
+}
+
+void CollectWindow::exportClicked() {
+    const QString path = QFileDialog::getSaveFileName(this, text(Text::ExportCsv),
+                                                      QStringLiteral("meal-records.csv"),
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    const qint64 rows = exportCsv(path);
+    status_->setText(rows < 0 ? text(Text::ExportFailed).arg(path)
+                              : text(Text::ExportDone).arg(rows).arg(path));
+}
+
+void CollectWindow::closeEvent(QCloseEvent* event) {
+    // Closing cancels a collection: what was committed stays, nothing is cleared.
+    cancel_ = true;
+    if (worker_)
+        worker_->wait();
+    event->accept();
+}
+
+void DataCollection::ShowA(QVariant& VarUser, QVariant& VarTitle, QVariant& VarCaption,
+                           QVariant& VarSysDate) {
+    auto* w = new CollectWindow(TextOf(VarUser), TextOf(VarTitle), TextOf(VarCaption),
+                                VarSysDate.toDate());
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->show();
+}
+
+void registerDataCollection() {
+    Registry::instance().registerClass(progid::DataCollection,
+                                       [] { return std::make_shared<DataCollection>(); });
+}
+
+bool screenshotCollection(const QString& file, const QString& user) {
+    CollectWindow w(user, messages::text(1119), messages::text(1118), QDate::currentDate());
+    QList<int> all;
+    for (const TerminalEntry& t : w.entries_)
+        all << t.address;
+    w.selectTerminals(all);
+    w.show();
+    if (w.startCollection(false)) {
+        QDeadlineTimer deadline(60000);
+        while (w.running() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    QApplication::processEvents();
+    return w.grab().save(file, "PNG");
+}
+
+} // namespace bw::host::collect

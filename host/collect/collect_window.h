@@ -1,0 +1,114 @@
+#pragma once
+
+#include "host/collect/collect_run.h"
+#include "platform/interfaces.h"
+
+#include <QDate>
+#include <QList>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSqlQueryModel;
+class QTableView;
+class QTableWidget;
+class QThread;
+
+namespace bw::host::collect {
+
+// The data-collection window: the model-6429 terminals of MachineInfo, "collect" and
+// "collect and clear" with a progress bar and a one-line result per terminal, and the
+// collected records of the host database filtered by date and terminal, with CSV export.
+// A collection runs on a worker thread with its own database connection.
+class CollectWindow : public QWidget {
+public:
+    CollectWindow(const QString& user, const QString& title, const QString& caption,
+                  const QDate& date, QWidget* parent = nullptr);
+    ~CollectWindow() override;
+
+    // Starts collecting the terminals selected in the list; false when nothing is selected,
+    // a collection is running, or the user may not do it.
+    bool startCollection(bool clear);
+    void cancel();
+    bool running() const;
+    // Outcomes of the last collection, in the order of its terminals.
+    QList<Outcome> outcomes() const { return outcomes_; }
+
+    // Selects the terminals with these numbers in the list.
+    void selectTerminals(const QList<int>& addresses);
+    // Shows the records of [from, to] (whole days) of one terminal, or all with 0.
+    void showRecords(const QDate& from, const QDate& to, int terminal = 0);
+    QSqlQueryModel* recordModel() const { return model_; }
+    // Writes the records shown to a CSV file (UTF-8, a header line); returns the rows written
+    // or -1 when the file cannot be written.
+    qint64 exportCsv(const QString& path);
+
+    bool mayCollect() const { return mayCollect_; }
+    bool mayClear() const { return mayClear_; }
+
+protected:
+    friend bool screenshotCollection(const QString& file, const QString& user);
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void build(const QString& caption, const QDate& date);
+    void loadTerminals();
+    void checkPermissions(const QString& caption);
+    void setBusy(bool busy);
+    void onProgress(int row, qint64 done, qint64 total);
+    void onDone(int row, const Outcome& outcome);
+    void onFinished();
+    void refresh();
+    void exportClicked();
+    QString recordQuery(int terminal) const;
+
+    QString user_;
+    bool mayCollect_ = false;
+    bool mayClear_ = false;
+    QList<TerminalEntry> entries_;
+    QList<TerminalEntry> running_;
+    QList<Outcome> outcomes_;
+    std::atomic_bool cancel_{false};
+    QThread* worker_ = nullptr;
+
+    QLabel* status_ = nullptr;
+    QListWidget* terminals_ = nullptr;
+    QPushButton* collect_ = nullptr;
+    QPushButton* collectClear_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QTableWidget* progress_ = nullptr;
+    QList<QProgressBar*> bars_;
+    QDateEdit* from_ = nullptr;
+    QDateEdit* to_ = nullptr;
+    QComboBox* terminalFilter_ = nullptr;
+    QTableView* records_ = nullptr;
+    QSqlQueryModel* model_ = nullptr;
+    QDate shownFrom_, shownTo_;
+    int shownTerminal_ = 0;
+};
+
+// The default data-collection component, "Fenlowe.KQ": ShowA opens the collection window with
+// the title and caption it is given, for the user it names.
+class DataCollection : public IShowA {
+public:
+    void ShowA(QVariant& VarUser, QVariant& VarTitle, QVariant& VarCaption,
+               QVariant& VarSysDate) override;
+};
+
+void registerDataCollection();
+
+// Opens the collection window as the terminal window's button does (title 1119, caption 1118),
+// collects every terminal listed (without clearing) and writes a PNG of the window to file.
+bool screenshotCollection(const QString& file, const QString& user);
+
+// Function names checked with the permission component.
+inline constexpr const char* kCollectFunction = "采集数据";
+inline constexpr const char* kClearFunction = "采集数据并清除";
+
+} // namespace bw::host::collect

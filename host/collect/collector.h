@@ -1,0 +1,78 @@
+#pragma once
+
+#include "host/link/terminal_protocol.h"
+
+#include <QString>
+#include <QVector>
+#include <atomic>
+#include <functional>
+
+namespace bw::host::collect {
+
+using protocol::MealRecord;
+using protocol::RecordStatus;
+
+// Why a collection failed.
+enum class Failure { None, CannotOpen, NoAnswer, Refused, BadBlock, ConnectionLost, Database };
+
+// The terminal's side of a collection. Each member answers false with the reason in
+// error() when the terminal does not answer as it should.
+class RecordSource {
+public:
+    virtual ~RecordSource() = default;
+    virtual bool status(RecordStatus& status) = 0;
+    // Up to count records numbered from `from` on, oldest first (empty: none left).
+    virtual bool read(quint32 from, int count, QVector<MealRecord>& out) = 0;
+    // Deletes the terminal's records up to and including upTo.
+    virtual bool erase(quint32 upTo) = 0;
+    virtual QString error() const = 0;
+    virtual Failure failure() const = 0;
+};
+
+// The database's side: records are added, then committed together. A commit either stores
+// every added record (one already stored is left as it is) or none, raising bw::Error.
+class RecordSink {
+public:
+    virtual ~RecordSink() = default;
+    virtual void begin(int address) = 0;
+    virtual void add(const MealRecord& record) = 0;
+    virtual int pending() const = 0;
+    // Returns how many of the added records were new.
+    virtual qint64 commit() = 0;
+    // Forgets records added since the last commit.
+    virtual void discard() = 0;
+};
+
+struct Options {
+    bool clear = false;       // delete on the terminal what was committed
+    int blockSize = 128;      // records per block request
+    int batchSize = 5000;     // records per database commit at most
+    int commitEveryMs = 2000; // a batch waits no longer than this (a slow serial line)
+};
+
+// What became of one terminal's collection.
+struct Outcome {
+    enum class State { Done, Failed, Cancelled };
+    int address = 0;
+    State state = State::Done;
+    Failure failure = Failure::None;
+    QString reason;            // why it failed, in detail
+    qint64 total = 0;          // records the terminal held at the start
+    qint64 read = 0;           // records read and committed
+    qint64 added = 0;          // of them, new to the database
+    quint32 committedUpTo = 0; // every record up to this number is stored
+    bool cleared = false;      // the terminal deleted its records up to committedUpTo
+    bool ok() const { return state == State::Done; }
+};
+
+// (records so far, records at the start)
+using Progress = std::function<void(qint64, qint64)>;
+
+// Collects one terminal: reads the records it held at the start block by block, commits them
+// in batches and, when asked to and only when every one of them is committed, deletes them on
+// the terminal (up to the last committed record number, so records made meanwhile stay).
+// A database error, a failed block or a cancel ends the collection without deleting anything.
+Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, const Options& options,
+                        const Progress& progress = {}, const std::atomic_bool* cancel = nullptr);
+
+} // namespace bw::host::collect

@@ -1,0 +1,167 @@
+// brackwater-collect: collects the meal records of model-6429 terminals into the host
+// database, for a nightly job.
+//
+//   brackwater-collect [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO]
+//                      (--all | --terminal N ...) [--clear] [--user NAME]
+//
+// One line per terminal on stdout. Exit status: 0 every terminal collected, 1 any terminal
+// failed, 2 bad arguments, 3 the database cannot be opened.
+
+#include "bell/serial_port.h"
+#include "host/app/host_options.h"
+#include "host/collect/collect_run.h"
+#include "host/ledger/schema.h"
+#include "host/link/link.h"
+#include "host/settings/settings.h"
+#include "platform/error.h"
+#include "store/connection_string.h"
+#include "store/sql_connection.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3 };
+
+int fail(int code, const QString& message) {
+    std::fprintf(stderr, "brackwater-collect: %s\n", message.toUtf8().constData());
+    return code;
+}
+
+void say(const QString& line) {
+    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // The host program's name: its data folder holds the default database.
+    QCoreApplication::setApplicationName(QStringLiteral("Brackwater"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        QStringLiteral("Collect the meal records of model-6429 terminals into the host database."));
+    p.addHelpOption();
+    p.addVersionOption();
+    const QCommandLineOption db(QStringLiteral("db"),
+                                QStringLiteral("Host database connection string (default: the "
+                                               "host program's SQLite file)."),
+                                QStringLiteral("CONNECTION"));
+    const QCommandLineOption com(QStringLiteral("com"),
+                                 QStringLiteral("Serial device of port n (repeatable)."),
+                                 QStringLiteral("n=DEVICE"));
+    const QCommandLineOption tcpMap(QStringLiteral("tcp-port-map"),
+                                    QStringLiteral("Reach terminals' TCP port FROM on port TO."),
+                                    QStringLiteral("FROM=TO"));
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("Every model-6429 terminal of MachineInfo."));
+    const QCommandLineOption terminal(QStringLiteral("terminal"),
+                                      QStringLiteral("Terminal number (repeatable)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption clear(
+        QStringLiteral("clear"),
+        QStringLiteral("Delete on each terminal the records that were stored."));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("Name written as the collector."),
+                                  QStringLiteral("NAME"), QStringLiteral("brackwater-collect"));
+    p.addOptions({db, com, tcpMap, all, terminal, clear, user});
+    if (!p.parse(app.arguments()))
+        return fail(BadArguments, p.errorText());
+    if (p.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(p.helpText()), stdout);
+        return Ok;
+    }
+    if (p.isSet(QStringLiteral("version"))) {
+        say(QStringLiteral("brackwater-collect ") + QCoreApplication::applicationVersion());
+        return Ok;
+    }
+    if (!p.positionalArguments().isEmpty())
+        return fail(BadArguments,
+                    QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
+    if (p.isSet(all) == p.isSet(terminal))
+        return fail(BadArguments, QStringLiteral("give either --all or --terminal N"));
+    QList<int> wanted;
+    for (const QString& v : p.values(terminal)) {
+        bool ok = false;
+        const int n = v.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > 255)
+            return fail(BadArguments, QStringLiteral("bad terminal number: ") + v);
+        if (!wanted.contains(n))
+            wanted << n;
+    }
+    // The operator's settings file first (database, COMn devices, TCP port map), as every
+    // Brackwater program reads it; the command line overrides it for this run.
+    const bw::host::Settings saved = bw::host::readSettings();
+    for (const auto& [n, device] : saved.com)
+        bw::bell::setDevicePath(n, device);
+    for (const auto& [from, to] : saved.tcpPortMap)
+        bw::host::setTcpPortMap(from, to);
+    for (const QString& v : p.values(com)) {
+        int n = 0;
+        QString device;
+        if (!bw::host::parseComOption(v, n, device))
+            return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
+        bw::bell::setDevicePath(n, device);
+    }
+    for (const QString& v : p.values(tcpMap)) {
+        int from = 0, to = 0;
+        if (!bw::host::parsePortMapOption(v, from, to))
+            return fail(BadArguments, QStringLiteral("--tcp-port-map takes FROM=TO: ") + v);
+        bw::host::setTcpPortMap(from, to);
+    }
+
+    // The host program's database; a missing SQLite file is not made here.
+    const QString connection = p.isSet(db) ? p.value(db)
+                               : !saved.db.isEmpty()
+                                   ? saved.db
+                                   : QStringLiteral("sqlite:") + bw::host::defaultDatabasePath();
+    const auto settings = bw::store::parseConnectionString(connection);
+    if (settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
+        !QFileInfo::exists(settings.databaseName))
+        return fail(NoDatabase, QStringLiteral("no database at ") + settings.databaseName);
+    std::shared_ptr<bw::store::SqlConnection> cn;
+    QList<bw::host::collect::TerminalEntry> terminals;
+    try {
+        cn = bw::store::SqlConnection::open(connection);
+        bw::host::createHostSchema(*cn, false); // MealRecord, when the database predates it
+        terminals = bw::host::collect::listTerminals(*cn);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
+    }
+
+    int rc = Ok;
+    QList<bw::host::collect::TerminalEntry> chosen;
+    if (p.isSet(all)) {
+        chosen = terminals;
+    } else {
+        for (int n : wanted) {
+            auto it = std::find_if(terminals.begin(), terminals.end(),
+                                   [n](const auto& t) { return t.address == n; });
+            if (it == terminals.end()) {
+                say(QStringLiteral("terminal %1: failed: not a model-6429 terminal of "
+                                   "MachineInfo")
+                        .arg(n));
+                rc = TerminalFailed;
+            } else {
+                chosen << *it;
+            }
+        }
+    }
+
+    bw::host::collect::Options options;
+    options.clear = p.isSet(clear);
+    bw::host::collect::RunHandlers handlers;
+    handlers.done = [&](int, const bw::host::collect::Outcome& o) {
+        say(bw::host::collect::resultLine(o));
+        if (!o.ok())
+            rc = TerminalFailed;
+    };
+    bw::host::collect::runCollection(*cn, chosen, p.value(user), options, handlers);
+    return rc;
+}
