@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth
   postgresql
+  unixodbc odbc-postgresql libsqliteodbc tdsodbc
 )
 
 missing=()

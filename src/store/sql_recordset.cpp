@@ -23,10 +23,10 @@ Error rowChanged() {
 }
 
 bool isPostgres(const SqlConnection& cn) {
-    return cn.backend() == BackendSettings::Kind::Postgres;
+    return cn.engine() == SqlConnection::Engine::Postgres;
 }
 bool isSqlite(const SqlConnection& cn) {
-    return cn.backend() == BackendSettings::Kind::Sqlite;
+    return cn.engine() == SqlConnection::Engine::Sqlite;
 }
 
 // Values of these kinds do not survive the trip through the driver exactly (time zones,
@@ -287,7 +287,7 @@ void SqlRecordset::writeUpdate(Row& row) {
     }
     QStringList where;
     if (!rowIdExpr_.isEmpty()) {
-        where.append(rowIdExpr_ + QStringLiteral(" = ?"));
+        where.append(rowIdMatch());
         values.append(row.rowId);
     }
     for (int i = 0; i < columns_.size(); ++i) {
@@ -355,9 +355,27 @@ void SqlRecordset::writeInsert(Row& row) {
     } else {
         run(query, sql, values);
         if (!rowIdExpr_.isEmpty())
-            row.rowId = query.lastInsertId();
+            row.rowId = insertedRowId(query);
     }
     query.finish();
+}
+
+// Qt's ODBC driver does not know SQLite's last row id; the connection still does.
+QVariant SqlRecordset::insertedRowId(const QSqlQuery& insert) const {
+    QVariant id = insert.lastInsertId();
+    if (id.isValid() || !isSqlite(*cn_))
+        return id;
+    QSqlQuery query(cn_->database());
+    if (query.exec(QStringLiteral("SELECT last_insert_rowid()")) && query.next())
+        id = query.value(0);
+    return id;
+}
+
+// A row id arrives as the driver's text over ODBC; PostgreSQL then needs it cast back.
+QString SqlRecordset::rowIdMatch() const {
+    if (isPostgres(*cn_))
+        return rowIdExpr_ + QStringLiteral(" = CAST(? AS tid)");
+    return rowIdExpr_ + QStringLiteral(" = ?");
 }
 
 // After a write the row is read again by its row id, so a later UpdateBatch compares with
@@ -372,8 +390,8 @@ void SqlRecordset::refresh(Row& row) {
     query.setForwardOnly(true);
     if (isPostgres(*cn_))
         query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    const QString sql = QStringLiteral("select * from ") + table_ + QStringLiteral(" where ") +
-                        rowIdExpr_ + QStringLiteral(" = ?");
+    const QString sql =
+        QStringLiteral("select * from ") + table_ + QStringLiteral(" where ") + rowIdMatch();
     if (!query.prepare(sql))
         return;
     query.addBindValue(row.rowId);

@@ -4,6 +4,7 @@
 #include "store/sql_connection.h"
 
 #include <QMetaType>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -63,6 +64,8 @@ private:
     void writeInsert(Row& row);
     void refresh(Row& row);
     QString quoteColumn(int column) const;
+    QString rowIdMatch() const;
+    QVariant insertedRowId(const QSqlQuery& insert) const;
 
     std::shared_ptr<SqlConnection> cn_;
     QString sql_;
