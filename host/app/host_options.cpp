@@ -56,7 +56,11 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Write a PNG of the window to FILE and exit."),
                                   QStringLiteral("FILE"));
-    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot});
+    const QCommandLineOption traceLine(
+        QStringLiteral("trace-line"),
+        QStringLiteral("Write every frame of the serial and TCP lines to FILE."),
+        QStringLiteral("FILE"));
+    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot, traceLine});
 
     if (!p.parse(arguments)) {
         o.error = p.errorText();
@@ -70,6 +74,7 @@ HostOptions parseHostOptions(const QStringList& arguments) {
     o.sim = p.isSet(sim);
     o.demo = p.isSet(demo);
     o.screenshot = p.value(shot);
+    o.traceLine = p.value(traceLine);
     if (p.isSet(lang)) {
         bool ok = false;
         o.lang = p.value(lang).toInt(&ok);

@@ -18,6 +18,7 @@ struct HostOptions {
     bool sim = false;
     bool demo = false;  // put the demo terminals and grants into an empty database
     QString screenshot; // write a PNG of the window and exit
+    QString traceLine;  // --trace-line FILE: the line trace goes to FILE
     QString error;      // set when the command line is wrong
     bool help = false;
     QString helpText;

@@ -46,12 +46,16 @@ private:
     bool exchange(const QByteArray& request);
     bool sendSerial(const QByteArray& request);
     QIODevice* device() const;
+    // Line-trace frames of the exchange (see platform/line_trace.h).
+    void traceOut(const QByteArray& request) const;
+    QByteArray traceIn(const QByteArray& bytes) const;
 
     short mode_ = 0;
     QString ip_;
     short tcpPort_ = 1001;
     int timeoutMs_;
     QString endpoint_;
+    QString traceName_; // "COM<n>" or "host:port"
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };
