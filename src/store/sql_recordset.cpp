@@ -63,12 +63,7 @@ void run(QSqlQuery& query, const QString& sql, const QVariantList& values = {}) 
 } // namespace
 
 bool SqlRecordset::Row::pending() const {
-    if (isNew)
-        return true;
-    for (bool c : changed)
-        if (c)
-            return true;
-    return false;
+    return isNew || changed.contains(true);
 }
 
 SqlRecordset::SqlRecordset(std::shared_ptr<SqlConnection> connection, const QString& sql)
@@ -130,19 +125,27 @@ void SqlRecordset::load() {
         columns_.append(record.fieldName(i));
         types_.append(record.field(i).metaType());
     }
+    // The values as read lie in one array for all rows; a row has lists of its own only
+    // where its values differ from them: presented otherwise (a PostgreSQL numeric), set, or
+    // read again after a write.
+    const bool presented = isPostgres(*cn_);
+    const int width = static_cast<int>(columns_.size());
     while (query.next()) {
         Row row;
-        for (int i = 0; i < columns_.size(); ++i) {
+        row.first = static_cast<int>(read_.size());
+        for (int i = 0; i < width; ++i) {
             QVariant raw = query.value(i + first);
             if (!raw.isValid())
                 raw = typedNull(i);
-            row.original.append(raw);
-            row.current.append(present(raw, i));
+            read_.append(std::move(raw));
         }
-        row.changed.fill(false, columns_.size());
+        if (presented) {
+            for (int i = 0; i < width; ++i)
+                row.current.append(present(read_[row.first + i], i));
+        }
         if (withRowId)
             row.rowId = query.value(0);
-        rows_.append(row);
+        rows_.append(std::move(row));
     }
     query.finish();
     // A view answers SQLite's rowid with nothing: its rows are then found by their values.
@@ -155,6 +158,14 @@ void SqlRecordset::load() {
             row.rowId = QVariant();
     }
     pos_ = 0;
+}
+
+const QVariant& SqlRecordset::readValue(const Row& row, int column) const {
+    return row.original.isEmpty() ? read_[row.first + column] : row.original[column];
+}
+
+const QVariant& SqlRecordset::value(const Row& row, int column) const {
+    return row.current.isEmpty() ? readValue(row, column) : row.current[column];
 }
 
 QVariant SqlRecordset::typedNull(int column) const {
@@ -181,6 +192,7 @@ void SqlRecordset::Close() {
     requireOpen();
     open_ = false;
     rows_.clear();
+    read_.clear();
     pos_ = 0;
 }
 
@@ -214,6 +226,18 @@ void SqlRecordset::MoveNext() {
 }
 
 int SqlRecordset::columnIndex(const QString& name) const {
+    // A caller reading row after row asks by the same few spellings again and again; an exact
+    // match with a spelling met before is far cheaper than the comparison ignoring case.
+    for (const auto& [spelling, column] : found_)
+        if (spelling == name)
+            return column;
+    const int column = findColumn(name);
+    if (found_.size() < 32)
+        found_.append({name, column});
+    return column;
+}
+
+int SqlRecordset::findColumn(const QString& name) const {
     for (int i = 0; i < columns_.size(); ++i)
         if (columns_[i].compare(name, Qt::CaseInsensitive) == 0)
             return i;
@@ -227,7 +251,7 @@ QVariant SqlRecordset::field(const QString& name) const {
     requireOpen();
     const int i = columnIndex(name);
     requireCurrent();
-    return rows_[pos_].current[i];
+    return value(rows_[pos_], i);
 }
 
 void SqlRecordset::setField(const QString& name, const QVariant& value) {
@@ -235,7 +259,13 @@ void SqlRecordset::setField(const QString& name, const QVariant& value) {
     const int i = columnIndex(name);
     requireCurrent();
     Row& row = rows_[pos_];
+    if (row.current.isEmpty()) {
+        for (int c = 0; c < columns_.size(); ++c)
+            row.current.append(readValue(row, c));
+    }
     row.current[i] = value.isValid() ? value : typedNull(i);
+    if (row.changed.isEmpty())
+        row.changed.fill(false, columns_.size());
     row.changed[i] = true;
 }
 
@@ -291,7 +321,7 @@ void SqlRecordset::writeUpdate(Row& row) {
         values.append(row.rowId);
     }
     for (int i = 0; i < columns_.size(); ++i) {
-        const QVariant& v = row.original[i];
+        const QVariant& v = readValue(row, i);
         if (v.isNull()) {
             where.append(quoteColumn(i) + QStringLiteral(" IS NULL"));
         } else if (comparable(v)) {
