@@ -227,7 +227,12 @@ void SqlRecordset::MoveNext() {
 
 int SqlRecordset::columnIndex(const QString& name) const {
     // A caller reading row after row asks by the same few spellings again and again; an exact
-    // match with a spelling met before is far cheaper than the comparison ignoring case.
+    // match with a spelling met before is far cheaper than the comparison ignoring case. The
+    // same literal passed again is known by its characters' place alone (the kept spelling
+    // holds them, so that place cannot have been reused for other text).
+    for (const auto& [spelling, column] : found_)
+        if (spelling.constData() == name.constData() && spelling.size() == name.size())
+            return column;
     for (const auto& [spelling, column] : found_)
         if (spelling == name)
             return column;
