@@ -9,6 +9,10 @@
 // own (--benchmark_filter='BM_WindowLoad/10$' and so on) for its peak_rss_kB.
 //
 // BM_ListRefresh/N: one ListMachine on the loaded window (query, list rebuilt, painted).
+//
+// BM_LoadVsBare/N and BM_RefreshVsBare/N: the window's load and list refresh side by side with
+// a bare list (the same query, a plain tree filled and shown), alternately in one run;
+// counters window_ms, bare_ms and their ratio.
 
 #include "bench_support.h"
 
