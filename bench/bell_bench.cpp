@@ -2,12 +2,17 @@
 // speed (11-bit characters at 19200 baud). Each command's time is reported against its wire
 // time (characters both ways x 11 / 19200 s, plus the 1 ms pauses) as the counter "ratio";
 // the time-out benchmark reports the process CPU seconds that one 3-second wait costs.
+// The command benchmarks run without (argument 0) and with (1) the line trace to a file.
 
 #include "bell/bell_link.h"
 #include "bell/pty_terminal.h"
 #include "bell/qt_serial_port.h"
+#include "bell/traced_port.h"
+#include "host/trace/trace_file.h"
+#include "platform/line_trace.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <ctime>
 
@@ -22,10 +27,26 @@ double wireSecs(int requestChars, int replyChars, int pausesMs) {
     return (requestChars + replyChars) * CharSecs + pausesMs / 1000.0;
 }
 
+std::unique_ptr<SerialPort> benchPort(bool traced) {
+    auto port = std::make_unique<QtSerialPort>();
+    if (!traced)
+        return port;
+    return std::make_unique<TracedPort>(std::move(port));
+}
+
+// With state.range(0) set, every frame goes to a trace file for the fixture's lifetime.
 struct Fixture {
+    QTemporaryDir dir;
+    bool traced;
     bw::test::PtyTerminal term{bw::test::PtyOptions{{1}, true, 0, -1, false}};
-    BellLink link{std::make_unique<QtSerialPort>()};
-    Fixture() { setDevicePath(9, term.path()); }
+    BellLink link;
+    explicit Fixture(const benchmark::State& state)
+        : traced(state.range(0) != 0), link(benchPort(traced)) {
+        setDevicePath(9, term.path());
+        if (traced)
+            bw::host::startLineTrace(dir.filePath(QStringLiteral("line.trace")));
+    }
+    ~Fixture() { bw::host::stopLineTrace(); }
 };
 
 void report(benchmark::State& state, double totalSecs, double wire) {
@@ -42,7 +63,7 @@ template <class F> double timed(F&& f) {
 }
 
 void BM_TestBellLink(benchmark::State& state) {
-    Fixture f;
+    Fixture f(state);
     double total = 0;
     for (auto _ : state) {
         f.link.OpenBellPort(9);
@@ -55,7 +76,7 @@ void BM_TestBellLink(benchmark::State& state) {
 }
 
 void BM_SetMachDateTime(benchmark::State& state) {
-    Fixture f;
+    Fixture f(state);
     double total = 0;
     for (auto _ : state) {
         f.link.OpenBellPort(9);
@@ -68,7 +89,7 @@ void BM_SetMachDateTime(benchmark::State& state) {
 }
 
 void BM_SetBellCount(benchmark::State& state) {
-    Fixture f;
+    Fixture f(state);
     f.link.OpenBellPort(9);
     double total = 0;
     for (auto _ : state) {
@@ -81,7 +102,7 @@ void BM_SetBellCount(benchmark::State& state) {
 }
 
 void BM_ReadBellSettings(benchmark::State& state) {
-    Fixture f;
+    Fixture f(state);
     f.link.OpenBellPort(9);
     double total = 0;
     for (auto _ : state) {
@@ -94,8 +115,19 @@ void BM_ReadBellSettings(benchmark::State& state) {
     report(state, total, wireSecs(5, 131, 1 + 50));
 }
 
+// The cost of one traced frame (a 6-byte request) on its own, written to the trace file.
+void BM_TraceFrame(benchmark::State& state) {
+    QTemporaryDir dir;
+    bw::host::startLineTrace(dir.filePath(QStringLiteral("line.trace")));
+    const bw::trace::Frame frame{QStringLiteral("COM9"), bw::trace::Frame::Direction::Out,
+                                 QByteArray::fromHex("043E053D00"), QBitArray(5)};
+    for (auto _ : state)
+        bw::trace::record(frame);
+    bw::host::stopLineTrace();
+}
+
 void BM_TimeOutCpu(benchmark::State& state) {
-    Fixture f;
+    Fixture f(state);
     f.term.setSilent(true);
     f.link.OpenBellPort(9);
     double cpu = 0;
@@ -113,11 +145,32 @@ void BM_TimeOutCpu(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_TestBellLink)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SetMachDateTime)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SetBellCount)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReadBellSettings)->Iterations(10)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TimeOutCpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TestBellLink)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SetMachDateTime)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SetBellCount)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(20)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadBellSettings)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(10)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TraceFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimeOutCpu)->Arg(0)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -39,6 +39,14 @@ for title, pattern in (("list refresh", "refresh.json"), ("save / delete", "stor
     for name, t in median_by_name(rows, "real_time").items():
         print(f"{name:<48} {t:8.3f} {rows[0]['time_unit']}")
 
+print("\n== window against a bare list, 10,000 terminals (median of 5 repetitions) ==")
+groups = {}
+for b in runs("ratio.json"):
+    groups.setdefault(b["run_name"], []).append(b)
+for name, bs in groups.items():
+    print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}"
+                                      for k in ("window_ms", "bare_ms", "ratio")))
+
 print("\n== bell link (median of 3 repetitions) ==")
 rows = runs("bell.json")
 groups = {}

@@ -21,6 +21,8 @@ for n in 10 255 10000; do
 done
 "$bench/window_bench" --benchmark_filter=BM_ListRefresh --benchmark_repetitions=3 \
     --benchmark_out="$out/refresh.json" --benchmark_out_format=json
+"$bench/window_bench" --benchmark_filter=VsBare --benchmark_repetitions=5 \
+    --benchmark_out="$out/ratio.json" --benchmark_out_format=json
 "$bench/store_bench" --benchmark_repetitions=3 \
     --benchmark_out="$out/store.json" --benchmark_out_format=json
 "$bench/bell_bench" --benchmark_repetitions=3 \

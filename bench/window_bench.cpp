@@ -9,10 +9,18 @@
 // own (--benchmark_filter='BM_WindowLoad/10$' and so on) for its peak_rss_kB.
 //
 // BM_ListRefresh/N: one ListMachine on the loaded window (query, list rebuilt, painted).
+//
+// BM_LoadVsBare/N and BM_RefreshVsBare/N: the window's load and list refresh side by side with
+// a bare list (the same query, a plain tree filled and shown), alternately in one run;
+// counters window_ms, bare_ms and their ratio.
 
 #include "bench_support.h"
 
+#include "store/connection_string.h"
+#include "store/statements.h"
 #include <QApplication>
+#include <QSqlQuery>
+#include <QTreeWidget>
 #include <benchmark/benchmark.h>
 
 using namespace bw;
@@ -20,13 +28,23 @@ using namespace bw::bench;
 
 namespace {
 
+// A register of n terminals in a new SQLite database, the components registered and every
+// message box answered at once, for as long as it lives.
+struct Register {
+    explicit Register(int n) { db.addTerminals(1, n); }
+    ~Register() { resetState(); }
+    static Backend fresh() {
+        resetState();
+        registerComponentsOnce();
+        return Backend::Sqlite;
+    }
+    SilentMessageBox boxes;
+    HostDb db{fresh()};
+};
+
 void BM_WindowLoad(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    SilentMessageBox boxes;
-    resetState();
-    registerComponentsOnce();
-    HostDb db(Backend::Sqlite);
-    db.addTerminals(1, n);
+    Register reg(n);
 
     const bool resettable = resetPeakRss();
     const long rssBefore = statusKb("VmRSS");
@@ -40,9 +58,9 @@ void BM_WindowLoad(benchmark::State& state) {
         state.SetIterationTime(secs);
         if (first < 0)
             first = secs;
-        if (!shownWithList(w, n) || boxes.count > 0) {
-            state.SkipWithError(boxes.count ? qPrintable(boxes.lastText)
-                                            : "window not shown with its list");
+        if (!shownWithList(w, n) || reg.boxes.count > 0) {
+            state.SkipWithError(reg.boxes.count ? qPrintable(reg.boxes.lastText)
+                                                : "window not shown with its list");
             break;
         }
         closeWindow();
@@ -54,16 +72,11 @@ void BM_WindowLoad(benchmark::State& state) {
         state.counters["peak_growth_kB"] = static_cast<double>(statusKb("VmHWM") - rssBefore);
     state.counters["peak_rss_kB"] = static_cast<double>(statusKb("VmHWM"));
     state.counters["maxrss_kB"] = static_cast<double>(maxRssKb());
-    resetState();
 }
 
 void BM_ListRefresh(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    SilentMessageBox boxes;
-    resetState();
-    registerComponentsOnce();
-    HostDb db(Backend::Sqlite);
-    db.addTerminals(1, n);
+    Register reg(n);
     F_Machine* w = showA();
     QCoreApplication::processEvents();
     if (!shownWithList(w, n)) {
@@ -75,13 +88,157 @@ void BM_ListRefresh(benchmark::State& state) {
         w->ListMachine();
         QCoreApplication::processEvents();
     }
-    if (w->LVW_Machine->topLevelItemCount() != n || boxes.count > 0)
+    if (w->LVW_Machine->topLevelItemCount() != n || reg.boxes.count > 0)
         state.SkipWithError("list not refilled");
     closeWindow();
-    resetState();
+}
+
+// ---- side by side with a bare list ----
+
+// Processes events until what the last change asked for is on screen: a tree lays out its
+// items on a zero timer and only then asks for its repaint, which one pass would leave to
+// whatever runs next.
+void settle() {
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// The bare baseline: the window's list query through Qt SQL on the same database, and a
+// plain 5-column tree of the window's list's size filled with the same texts and the small
+// terminal icon, shown and painted. What the window adds on top of it is the measure of its own
+// overhead.
+class BareList {
+public:
+    BareList(const QString& connection, QSize size) : size_(size) {
+        db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bare"));
+        db_.setDatabaseName(store::parseConnectionString(connection).databaseName);
+        db_.open();
+        icon_ = QIcon(QPixmap(QStringLiteral(":/window/icons/terminal16.xpm")));
+    }
+    ~BareList() {
+        tree_.reset();
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("bare"));
+    }
+
+    // A new tree, filled and shown; the old one is deleted untimed.
+    double load() {
+        tree_.reset();
+        return secondsOf([&] {
+            tree_ = std::make_unique<QTreeWidget>();
+            tree_->setColumnCount(5);
+            tree_->setHeaderLabels({"MachAddr", "COMX", "MachDesc", "Team", "Ver"});
+            tree_->resize(size_);
+            fill();
+            tree_->show();
+            settle();
+        });
+    }
+    // The shown tree emptied, filled again and repainted.
+    double refresh() {
+        return secondsOf([&] {
+            tree_->clear();
+            fill();
+            settle();
+        });
+    }
+    int count() const { return tree_ ? tree_->topLevelItemCount() : 0; }
+
+private:
+    // The items are made whole and added together, the quickest way a tree takes them.
+    void fill() {
+        QSqlQuery q(db_);
+        q.setForwardOnly(true);
+        q.exec(store::terminalsOfModel());
+        QList<QTreeWidgetItem*> items;
+        while (q.next()) {
+            const QString ip = q.value(2).toString();
+            auto* item = new QTreeWidgetItem(
+                QStringList{q.value(0).toString(), ip.size() > 7 ? ip : q.value(1).toString(),
+                            q.value(6).toString(), q.value(3).toString(), q.value(4).toString()});
+            item->setIcon(0, icon_);
+            items.append(item);
+        }
+        tree_->addTopLevelItems(items);
+    }
+
+    QSqlDatabase db_;
+    QSize size_;
+    QIcon icon_;
+    std::unique_ptr<QTreeWidget> tree_;
+};
+
+void reportRatio(benchmark::State& state, double windowSecs, double bareSecs) {
+    const double n = static_cast<double>(state.iterations());
+    state.counters["window_ms"] = windowSecs / n * 1000;
+    state.counters["bare_ms"] = bareSecs / n * 1000;
+    state.counters["ratio"] = windowSecs / bareSecs;
+}
+
+// Window loads and bare loads, alternately, in one run.
+void BM_LoadVsBare(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Register reg(n);
+    F_Machine* w = showA(); // both pay their first-use costs before timing
+    BareList bare(reg.db.connection(), w->LVW_Machine->size());
+    closeWindow();
+    bare.load();
+    double windowSecs = 0, bareSecs = 0;
+    for (auto _ : state) {
+        const double secs = secondsOf([&] {
+            w = showA();
+            settle();
+        });
+        windowSecs += secs;
+        state.SetIterationTime(secs); // the window's time is the benchmark's
+        const bool shown = shownWithList(w, n);
+        closeWindow();
+        bareSecs += bare.load();
+        if (!shown || bare.count() != n || reg.boxes.count > 0) {
+            state.SkipWithError("window or bare list not shown with its list");
+            break;
+        }
+    }
+    reportRatio(state, windowSecs, bareSecs);
+}
+
+// List refreshes on the loaded window and refills of the shown bare tree, alternately.
+void BM_RefreshVsBare(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Register reg(n);
+    F_Machine* w = showA();
+    QCoreApplication::processEvents();
+    BareList bare(reg.db.connection(), w->LVW_Machine->size());
+    bare.load();
+    double windowSecs = 0, bareSecs = 0;
+    for (auto _ : state) {
+        const double secs = secondsOf([&] {
+            w->ListMachine();
+            settle();
+        });
+        windowSecs += secs;
+        state.SetIterationTime(secs);
+        bareSecs += bare.refresh();
+    }
+    if (w->LVW_Machine->topLevelItemCount() != n || bare.count() != n || reg.boxes.count > 0)
+        state.SkipWithError("list not refilled");
+    reportRatio(state, windowSecs, bareSecs);
+    closeWindow();
 }
 
 } // namespace
+
+BENCHMARK(BM_LoadVsBare)
+    ->Arg(10000)
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshVsBare)
+    ->Arg(10000)
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_WindowLoad)
     ->Arg(10)

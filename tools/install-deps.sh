@@ -13,6 +13,8 @@ packages=(
   qt6-translations-l10n
   # the Debian package: dpkg-shlibdeps finds its dependencies, file tells it the programs
   dpkg-dev file desktop-file-utils
+  # ODBC back ends: unixODBC with the PostgreSQL, SQLite and FreeTDS drivers
+  unixodbc odbc-postgresql libsqliteodbc tdsodbc
 )
 
 missing=()

@@ -68,12 +68,17 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Write a PNG of the window to FILE and exit."),
                                   QStringLiteral("FILE"));
+    const QCommandLineOption traceLine(
+        QStringLiteral("trace-line"),
+        QStringLiteral("Write every frame of the serial and TCP lines to FILE."),
+        QStringLiteral("FILE"));
     const QCommandLineOption shotCollect(
         QStringLiteral("screenshot-collect"),
         QStringLiteral("Collect every terminal in the collection window, write a PNG of it "
                        "to FILE and exit."),
         QStringLiteral("FILE"));
-    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect});
+    p.addOptions(
+        {help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect, traceLine});
 
     const QCommandLineOption version = p.addVersionOption();
     const QCommandLineOption bellSection(
@@ -111,6 +116,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.com = saved.com;
     o.tcpPortMap = saved.tcpPortMap;
     o.screenshotCollect = p.value(shotCollect);
+    o.traceLine = p.isSet(traceLine) ? p.value(traceLine) : saved.traceLine;
     if (p.isSet(lang)) {
         bool ok = false;
         o.lang = p.value(lang).toInt(&ok);
@@ -149,6 +155,7 @@ Settings settingsOf(const HostOptions& options) {
     s.tcpPortMap = options.tcpPortMap;
     s.sim = options.sim;
     s.bellSection = options.bellSection;
+    s.traceLine = options.traceLine;
     return s;
 }
 

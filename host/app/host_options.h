@@ -21,6 +21,7 @@ struct HostOptions {
     bool demo = false;         // put the demo terminals and grants into an empty database
     QString screenshot;        // write a PNG of the window and exit
     QString screenshotCollect; // write a PNG of the collection window after a collection
+    QString traceLine;         // --trace-line FILE: the line trace goes to FILE
     QString error;             // set when the command line is wrong
     bool help = false;
     QString helpText;

@@ -10,6 +10,7 @@
 #include "platform/error.h"
 #include "platform/language.h"
 #include "store/connection_string.h"
+#include "store/dialect.h"
 
 #include <QFileInfo>
 
@@ -56,6 +57,10 @@ QString prepareDatabase(const HostOptions& options) {
     auto cn = sharedConnection();
     if (!cn || !cn->isOpen())
         return QStringLiteral("cannot open the host database: ") + connection;
+    // A Windows host's SQL Server or Access database already holds its tables, and the host
+    // schema's SQL is not theirs.
+    if (store::recognise(connection) != store::Dialect::Other)
+        return QString();
     try {
         createHostSchema(*cn, fresh || options.demo);
     } catch (const Error& e) {

@@ -6,6 +6,7 @@
 #include "host/app/host_setup.h"
 #include "host/collect/collect_window.h"
 #include "host/link/link.h"
+#include "host/trace/trace_file.h"
 #include "platform/error.h"
 #include "platform/interfaces.h"
 #include "platform/registry.h"
@@ -74,6 +75,9 @@ int main(int argc, char** argv) {
 
     bw::host::registerDefaultComponents();
     bw::host::applyLineOptions(options);
+    const QString traceProblem = bw::host::startLineTrace(options.traceLine);
+    if (!traceProblem.isEmpty())
+        err << "brackwater: " << traceProblem << "\n";
 
     const QString dbProblem = bw::host::prepareDatabase(options);
     if (!dbProblem.isEmpty())

@@ -2,6 +2,7 @@
 
 #include "bell/serial_port.h"
 #include "host/link/terminal_protocol.h"
+#include "platform/line_trace.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -213,6 +214,7 @@ bool Link::openSerial(int port) {
     if (port < 1)
         return false;
     endpoint_ = bell::devicePath(port);
+    traceName_ = QStringLiteral("COM%1").arg(port);
     serial_ = std::make_unique<QSerialPort>();
     serial_->setPortName(endpoint_);
     if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
@@ -234,6 +236,7 @@ bool Link::openTcp() {
     if (host.isNull() || port < 1 || port > 65535)
         return false;
     endpoint_ = QStringLiteral("%1:%2").arg(host.toString()).arg(port);
+    traceName_ = endpoint_;
     socket_ = std::make_unique<QTcpSocket>();
     socket_->connectToHost(host, quint16(port));
     if (!socket_->waitForConnected(timeoutMs_)) {
@@ -389,8 +392,9 @@ bool Link::transact(const QByteArray& request, QByteArray& answer) {
             serial_->clear(QSerialPort::Input);
         else
             socket_->waitForReadyRead(0);
-        dev->readAll();
+        traceIn(dev->readAll());
 
+        traceOut(request);
         if (serial_) {
             if (!sendSerial(request))
                 return false;
@@ -404,7 +408,7 @@ bool Link::transact(const QByteArray& request, QByteArray& answer) {
         // reply gets the time its bytes take on the serial line on top of the time-out.
         QDeadlineTimer deadline(timeoutMs_ +
                                 qint64(protocol::maxReplyLength(request) * protocol::CharacterMs));
-        QByteArray reply = dev->readAll();
+        QByteArray reply = traceIn(dev->readAll());
         for (;;) {
             while (reply.size() >= protocol::ReplyLength) {
                 if (reply.left(3) == request.left(3)) {
@@ -420,11 +424,28 @@ bool Link::transact(const QByteArray& request, QByteArray& answer) {
             const qint64 left = deadline.remainingTime();
             if (left <= 0 || !dev->waitForReadyRead(int(left)))
                 return false;
-            reply += dev->readAll();
+            reply += traceIn(dev->readAll());
         }
     } catch (...) {
         return false;
     }
+}
+
+void Link::traceOut(const QByteArray& request) const {
+    if (!trace::enabled())
+        return;
+    trace::Frame f{traceName_, trace::Frame::Direction::Out, request, {}};
+    // On the serial line only the address byte carries a ninth bit of 1 (see sendSerial).
+    if (serial_ && !request.isEmpty()) {
+        f.ninth.resize(request.size());
+        f.ninth.setBit(0, true);
+    }
+    trace::record(f);
+}
+
+QByteArray Link::traceIn(const QByteArray& bytes) const {
+    trace::record({traceName_, trace::Frame::Direction::In, bytes, {}});
+    return bytes;
 }
 
 void registerLink() {

@@ -64,6 +64,9 @@ private:
     bool transact(const QByteArray& request, QByteArray& answer);
     bool sendSerial(const QByteArray& request);
     QIODevice* device() const;
+    // Line-trace frames of the exchange (see platform/line_trace.h).
+    void traceOut(const QByteArray& request) const;
+    QByteArray traceIn(const QByteArray& bytes) const;
 
     short mode_ = 0;
     QString ip_;
@@ -73,6 +76,7 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
+    QString traceName_; // "COM<n>" or "host:port"
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };

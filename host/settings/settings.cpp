@@ -17,6 +17,7 @@ const QString kUser = QStringLiteral("operator/user");
 const QString kLanguage = QStringLiteral("operator/language");
 const QString kSim = QStringLiteral("window/simulator");
 const QString kBellSection = QStringLiteral("window/bell-section");
+const QString kTraceLine = QStringLiteral("diagnostics/trace-line");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -122,6 +123,7 @@ Settings readSettings(const QString& path, QStringList* problems) {
     }
     out.sim = readBool(s, kSim, problems);
     out.bellSection = readBool(s, kBellSection, problems);
+    out.traceLine = s.value(kTraceLine).toString().trimmed();
     readMap(s, kCom, problems, [&](int n, const QString& device) {
         if (!isComPort(n) || device.isEmpty())
             return false;
@@ -151,6 +153,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
         s.setValue(kLanguage, settings.lang);
     s.setValue(kSim, settings.sim);
     s.setValue(kBellSection, settings.bellSection);
+    if (!settings.traceLine.isEmpty())
+        s.setValue(kTraceLine, settings.traceLine);
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)
@@ -212,6 +216,7 @@ QString describeSettings(const Settings& settings, const QString& path) {
         out << "TCP port " << from << ": " << to << "\n";
     out << "simulator: " << (settings.sim ? "yes" : "no") << "\n";
     out << "bell section: " << (settings.bellSection ? "shown" : "hidden") << "\n";
+    out << "line trace: " << orDefault(settings.traceLine, QStringLiteral("(none)")) << "\n";
     return text;
 }
 

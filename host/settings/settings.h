@@ -18,6 +18,7 @@ struct Settings {
     QList<QPair<int, int>> tcpPortMap; // [tcp-port-map] FROM=TO
     bool sim = false;                  // [window] simulator
     bool bellSection = false;          // [window] bell-section
+    QString traceLine;                 // [diagnostics] trace-line: file of the line trace
 };
 
 // $XDG_CONFIG_HOME/Brackwater/brackwater.conf (~/.config/Brackwater/brackwater.conf).

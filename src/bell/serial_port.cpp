@@ -1,6 +1,8 @@
 #include "bell/serial_port.h"
 
 #include "bell/qt_serial_port.h"
+#include "bell/traced_port.h"
+#include "platform/line_trace.h"
 
 #include <QMap>
 #include <QStringList>
@@ -128,9 +130,10 @@ void setPortFactory(PortFactory f) {
 }
 
 std::unique_ptr<SerialPort> makePort() {
-    if (factory())
-        return factory()();
-    return std::make_unique<QtSerialPort>();
+    std::unique_ptr<SerialPort> port = factory() ? factory()() : std::make_unique<QtSerialPort>();
+    if (port && trace::enabled())
+        return std::make_unique<TracedPort>(std::move(port));
+    return port;
 }
 
 } // namespace bw::bell

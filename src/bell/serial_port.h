@@ -105,7 +105,8 @@ void clearDevicePaths();
 
 // Where the window gets its one port from.
 using PortFactory = std::function<std::unique_ptr<SerialPort>()>;
-// nullptr restores the default (a port on QSerialPort).
+// nullptr restores the default (a port on QSerialPort). While a line-trace sink is installed,
+// makePort wraps the port in a TracedPort.
 void setPortFactory(PortFactory factory);
 std::unique_ptr<SerialPort> makePort();
 

@@ -106,6 +106,93 @@ BackendSettings postgresKeyValues(const QHash<QString, QString>& kv) {
     return out;
 }
 
+// One value of an ODBC connection string; braces keep ';', '{' and '}' and outer blanks in it.
+QString odbcValue(const QString& value) {
+    static const QRegularExpression special(QStringLiteral("[;{}]|^\\s|\\s$"));
+    if (!value.contains(special))
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return QLatin1Char('{') + escaped + QLatin1Char('}');
+}
+
+void appendOdbc(QString& text, const char* key, const QString& value) {
+    if (value.isEmpty())
+        return;
+    if (!text.isEmpty())
+        text += QLatin1Char(';');
+    text += QLatin1String(key) + QLatin1Char('=') + odbcValue(value);
+}
+
+BackendSettings odbcSettings(const QString& odbcText) {
+    BackendSettings out;
+    out.kind = BackendSettings::Kind::Odbc;
+    out.driver = QStringLiteral("QODBC");
+    out.databaseName = odbcText;
+    return out;
+}
+
+bool isYes(const QString& value) {
+    const QString v = value.toLower();
+    return v == QLatin1String("sspi") || v == QLatin1String("true") || v == QLatin1String("yes");
+}
+
+// A Windows host's SQL Server string (Provider=SQLOLEDB.1) through the FreeTDS ODBC driver.
+// Data Source may be "host", "host,port", "tcp:host,port", "host\instance" or "(local)".
+BackendSettings sqlServerThroughFreeTds(const QHash<QString, QString>& kv) {
+    QString source = firstOf(kv, {"data source", "server", "address", "addr", "network address"});
+    if (source.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+        source.remove(0, 4);
+    QString port;
+    const qsizetype comma = source.indexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        port = source.mid(comma + 1).trimmed();
+        source = source.left(comma).trimmed();
+    }
+    // This machine by Windows' names; FreeTDS reaches it over TCP.
+    const qsizetype slash = source.indexOf(QLatin1Char('\\'));
+    const QString machine = slash >= 0 ? source.left(slash) : source;
+    if (machine == QLatin1String(".") ||
+        machine.compare(QLatin1String("(local)"), Qt::CaseInsensitive) == 0)
+        source = QStringLiteral("127.0.0.1") + source.mid(machine.size());
+    BackendSettings out;
+    if (source.isEmpty()) {
+        out.problem = QStringLiteral("no SQL Server named (Data Source)");
+        return out;
+    }
+    if (isYes(firstOf(kv, {"integrated security", "trusted_connection"}))) {
+        out.problem = QStringLiteral("Windows sign-in (Integrated Security) is not available "
+                                     "here; give User ID and Password");
+        return out;
+    }
+    QString odbc = QStringLiteral("Driver={FreeTDS}");
+    appendOdbc(odbc, "Server", source);
+    appendOdbc(odbc, "Port", port);
+    appendOdbc(odbc, "Database", firstOf(kv, {"initial catalog", "database"}));
+    appendOdbc(odbc, "UID", firstOf(kv, {"user id", "uid", "user"}));
+    appendOdbc(odbc, "PWD", firstOf(kv, {"password", "pwd"}));
+    appendOdbc(odbc, "ClientCharset", QStringLiteral("UTF-8"));
+    out = odbcSettings(odbc);
+    const QString timeout = firstOf(kv, {"connect timeout", "timeout"});
+    if (!timeout.isEmpty())
+        out.connectOptions = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=") + timeout;
+    return out;
+}
+
+// A Windows host's Access string (Provider=Microsoft.Jet.OLEDB.4.0) through the MDB Tools
+// ODBC driver; Data Source names the .mdb file on this machine.
+BackendSettings accessThroughMdbTools(const QHash<QString, QString>& kv) {
+    const QString file = firstOf(kv, {"data source", "dbq"});
+    if (file.isEmpty()) {
+        BackendSettings out;
+        out.problem = QStringLiteral("no Access database file named (Data Source)");
+        return out;
+    }
+    QString odbc = QStringLiteral("Driver={MDBTools}");
+    appendOdbc(odbc, "DBQ", file);
+    return odbcSettings(odbc);
+}
+
 } // namespace
 
 BackendSettings parseConnectionString(const QString& connectionString) {
@@ -120,10 +207,7 @@ BackendSettings parseConnectionString(const QString& connectionString) {
         lower.startsWith(QLatin1String("postgres://")))
         return postgresUrl(text);
     if (lower.startsWith(QLatin1String("odbc:"))) {
-        BackendSettings out;
-        out.kind = BackendSettings::Kind::Odbc;
-        out.driver = QStringLiteral("QODBC");
-        out.databaseName = text.mid(5);
+        BackendSettings out = odbcSettings(text.mid(5));
         if (out.databaseName.isEmpty()) {
             out.kind = BackendSettings::Kind::Invalid;
             out.problem = QStringLiteral("no ODBC data source named");
@@ -138,6 +222,10 @@ BackendSettings parseConnectionString(const QString& connectionString) {
             return postgresKeyValues(kv);
         if (provider == QLatin1String("sqlite"))
             return sqliteFile(firstOf(kv, {"data source", "database", "file"}));
+        if (provider == QLatin1String("sqloledb") || provider == QLatin1String("sqloledb.1"))
+            return sqlServerThroughFreeTds(kv);
+        if (provider == QLatin1String("microsoft.jet.oledb.4.0"))
+            return accessThroughMdbTools(kv);
         BackendSettings out;
         out.problem =
             QStringLiteral("unsupported provider: ") + kv.value(QStringLiteral("provider"));

@@ -64,6 +64,28 @@ SqlConnection::SqlConnection(const QString& connectionString)
         throw databaseError(dberr::ProviderFailure, QStringLiteral("Cannot open the database"),
                             error);
     }
+    engine_ = detectEngine();
+}
+
+SqlConnection::Engine SqlConnection::detectEngine() {
+    switch (db_.driver()->dbmsType()) {
+    case QSqlDriver::PostgreSQL:
+        return Engine::Postgres;
+    case QSqlDriver::SQLite:
+        return Engine::Sqlite;
+    case QSqlDriver::UnknownDbms:
+        break;
+    default:
+        return Engine::Other;
+    }
+    // Qt's ODBC driver does not name SQLite; SQLite answers its own version function.
+    if (settings_.kind != BackendSettings::Kind::Odbc)
+        return Engine::Other;
+    QSqlQuery probe(db_);
+    probe.setForwardOnly(true);
+    const bool sqlite = probe.exec(QStringLiteral("SELECT sqlite_version()")) && probe.next();
+    probe.finish();
+    return sqlite ? Engine::Sqlite : Engine::Other;
 }
 
 SqlConnection::~SqlConnection() {

@@ -53,7 +53,11 @@ public:
     void CommitTrans() override;
     void RollbackTrans() override;
 
+    // The database engine behind the driver, also when reached through ODBC; the recordset's
+    // row ids and savepoints depend on it.
+    enum class Engine { Sqlite, Postgres, Other };
     BackendSettings::Kind backend() const { return settings_.kind; }
+    Engine engine() const { return engine_; }
     bool inTransaction() const { return inTransaction_; }
     QSqlDatabase database() const { return db_; }
     QString qtConnectionName() const { return name_; }
@@ -67,12 +71,14 @@ public:
 
 private:
     void requireOpen() const;
+    Engine detectEngine();
 
     QString connectionString_;
     BackendSettings settings_;
     QString name_;
     QSqlDatabase db_;
     bool inTransaction_ = false;
+    Engine engine_ = Engine::Other;
 };
 
 } // namespace bw::store

@@ -17,10 +17,10 @@ const QString kRowIdAlias = QStringLiteral("bw_row_id_");
 const QString kSavepoint = QStringLiteral("bw_update_batch");
 
 bool isPostgres(const SqlConnection& cn) {
-    return cn.backend() == BackendSettings::Kind::Postgres;
+    return cn.engine() == SqlConnection::Engine::Postgres;
 }
 bool isSqlite(const SqlConnection& cn) {
-    return cn.backend() == BackendSettings::Kind::Sqlite;
+    return cn.engine() == SqlConnection::Engine::Sqlite;
 }
 
 // Values of these kinds do not survive the trip through the driver exactly (time zones,
@@ -57,12 +57,7 @@ void run(QSqlQuery& query, const QString& sql, const QVariantList& values = {}) 
 } // namespace
 
 bool SqlRecordset::Row::pending() const {
-    if (isNew)
-        return true;
-    for (bool c : changed)
-        if (c)
-            return true;
-    return false;
+    return isNew || changed.contains(true);
 }
 
 SqlRecordset::SqlRecordset(std::shared_ptr<SqlConnection> connection, const QString& sql)
@@ -124,19 +119,27 @@ void SqlRecordset::load() {
         columns_.append(record.fieldName(i));
         types_.append(record.field(i).metaType());
     }
+    // The values as read lie in one array for all rows; a row has lists of its own only
+    // where its values differ from them: presented otherwise (a PostgreSQL numeric), set, or
+    // read again after a write.
+    const bool presented = isPostgres(*cn_);
+    const int width = static_cast<int>(columns_.size());
     while (query.next()) {
         Row row;
-        for (int i = 0; i < columns_.size(); ++i) {
+        row.first = static_cast<int>(read_.size());
+        for (int i = 0; i < width; ++i) {
             QVariant raw = query.value(i + first);
             if (!raw.isValid())
                 raw = typedNull(i);
-            row.original.append(raw);
-            row.current.append(present(raw, i));
+            read_.append(std::move(raw));
         }
-        row.changed.fill(false, columns_.size());
+        if (presented) {
+            for (int i = 0; i < width; ++i)
+                row.current.append(present(read_[row.first + i], i));
+        }
         if (withRowId)
             row.rowId = query.value(0);
-        rows_.append(row);
+        rows_.append(std::move(row));
     }
     query.finish();
     // A view answers SQLite's rowid with nothing: its rows are then found by their values.
@@ -149,6 +152,14 @@ void SqlRecordset::load() {
             row.rowId = QVariant();
     }
     pos_ = 0;
+}
+
+const QVariant& SqlRecordset::readValue(const Row& row, int column) const {
+    return row.original.isEmpty() ? read_[row.first + column] : row.original[column];
+}
+
+const QVariant& SqlRecordset::value(const Row& row, int column) const {
+    return row.current.isEmpty() ? readValue(row, column) : row.current[column];
 }
 
 QVariant SqlRecordset::typedNull(int column) const {
@@ -175,6 +186,7 @@ void SqlRecordset::Close() {
     requireOpen();
     open_ = false;
     rows_.clear();
+    read_.clear();
     pos_ = 0;
 }
 
@@ -208,6 +220,23 @@ void SqlRecordset::MoveNext() {
 }
 
 int SqlRecordset::columnIndex(const QString& name) const {
+    // A caller reading row after row asks by the same few spellings again and again; an exact
+    // match with a spelling met before is far cheaper than the comparison ignoring case. The
+    // same literal passed again is known by its characters' place alone (the kept spelling
+    // holds them, so that place cannot have been reused for other text).
+    for (const auto& [spelling, column] : found_)
+        if (spelling.constData() == name.constData() && spelling.size() == name.size())
+            return column;
+    for (const auto& [spelling, column] : found_)
+        if (spelling == name)
+            return column;
+    const int column = findColumn(name);
+    if (found_.size() < 32)
+        found_.append({name, column});
+    return column;
+}
+
+int SqlRecordset::findColumn(const QString& name) const {
     for (int i = 0; i < columns_.size(); ++i)
         if (columns_[i].compare(name, Qt::CaseInsensitive) == 0)
             return i;
@@ -221,7 +250,7 @@ QVariant SqlRecordset::field(const QString& name) const {
     requireOpen();
     const int i = columnIndex(name);
     requireCurrent();
-    return rows_[pos_].current[i];
+    return value(rows_[pos_], i);
 }
 
 void SqlRecordset::setField(const QString& name, const QVariant& value) {
@@ -229,7 +258,13 @@ void SqlRecordset::setField(const QString& name, const QVariant& value) {
     const int i = columnIndex(name);
     requireCurrent();
     Row& row = rows_[pos_];
+    if (row.current.isEmpty()) {
+        for (int c = 0; c < columns_.size(); ++c)
+            row.current.append(readValue(row, c));
+    }
     row.current[i] = value.isValid() ? value : typedNull(i);
+    if (row.changed.isEmpty())
+        row.changed.fill(false, columns_.size());
     row.changed[i] = true;
 }
 
@@ -281,11 +316,11 @@ void SqlRecordset::writeUpdate(Row& row) {
     }
     QStringList where;
     if (!rowIdExpr_.isEmpty()) {
-        where.append(rowIdExpr_ + QStringLiteral(" = ?"));
+        where.append(rowIdMatch());
         values.append(row.rowId);
     }
     for (int i = 0; i < columns_.size(); ++i) {
-        const QVariant& v = row.original[i];
+        const QVariant& v = readValue(row, i);
         if (v.isNull()) {
             where.append(quoteColumn(i) + QStringLiteral(" IS NULL"));
         } else if (comparable(v)) {
@@ -349,9 +384,27 @@ void SqlRecordset::writeInsert(Row& row) {
     } else {
         run(query, sql, values);
         if (!rowIdExpr_.isEmpty())
-            row.rowId = query.lastInsertId();
+            row.rowId = insertedRowId(query);
     }
     query.finish();
+}
+
+// Qt's ODBC driver does not know SQLite's last row id; the connection still does.
+QVariant SqlRecordset::insertedRowId(const QSqlQuery& insert) const {
+    QVariant id = insert.lastInsertId();
+    if (id.isValid() || !isSqlite(*cn_))
+        return id;
+    QSqlQuery query(cn_->database());
+    if (query.exec(QStringLiteral("SELECT last_insert_rowid()")) && query.next())
+        id = query.value(0);
+    return id;
+}
+
+// A row id arrives as the driver's text over ODBC; PostgreSQL then needs it cast back.
+QString SqlRecordset::rowIdMatch() const {
+    if (isPostgres(*cn_))
+        return rowIdExpr_ + QStringLiteral(" = CAST(? AS tid)");
+    return rowIdExpr_ + QStringLiteral(" = ?");
 }
 
 // After a write the row is read again by its row id, so a later UpdateBatch compares with
@@ -366,8 +419,8 @@ void SqlRecordset::refresh(Row& row) {
     query.setForwardOnly(true);
     if (isPostgres(*cn_))
         query.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    const QString sql = QStringLiteral("select * from ") + table_ + QStringLiteral(" where ") +
-                        rowIdExpr_ + QStringLiteral(" = ?");
+    const QString sql =
+        QStringLiteral("select * from ") + table_ + QStringLiteral(" where ") + rowIdMatch();
     if (!query.prepare(sql))
         return;
     query.addBindValue(row.rowId);

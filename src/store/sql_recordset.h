@@ -4,6 +4,7 @@
 #include "store/sql_connection.h"
 
 #include <QMetaType>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -44,9 +45,10 @@ public:
 
 private:
     struct Row {
-        QVariantList original; // as read from the database (bound when finding the row again)
-        QVariantList current;  // as the caller sees and sets them
-        QVector<bool> changed;
+        int first = -1;        // where the row's values as read start in read_
+        QVariantList original; // as last read (bound when finding the row again); empty: in read_
+        QVariantList current;  // as the caller sees and sets them; empty: as read
+        QVector<bool> changed; // one mark a column, or empty when none was set
         bool isNew = false;
         QVariant rowId;
         bool pending() const;
@@ -55,14 +57,19 @@ private:
     void load();
     void requireOpen() const;
     void requireCurrent() const;
-    int columnIndex(const QString& name) const;
+    int columnIndex(const QString& name) const; // raises ItemNotFound
+    int findColumn(const QString& name) const;
     QVariant typedNull(int column) const;
+    const QVariant& readValue(const Row& row, int column) const;
+    const QVariant& value(const Row& row, int column) const;
     QVariant present(const QVariant& raw, int column) const;
     void checkNoneAdded(int existingRows);
     void writeUpdate(Row& row);
     void writeInsert(Row& row);
     void refresh(Row& row);
     QString quoteColumn(int column) const;
+    QString rowIdMatch() const;
+    QVariant insertedRowId(const QSqlQuery& insert) const;
 
     std::shared_ptr<SqlConnection> cn_;
     QString sql_;
@@ -71,6 +78,8 @@ private:
     QStringList columns_;
     QVector<QMetaType> types_;
     QVector<Row> rows_;
+    QVariantList read_;                        // the values of every row as read, row after row
+    mutable QList<QPair<QString, int>> found_; // name spellings asked for, with their column
     int pos_ = 0;
     bool open_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <cmath>
@@ -122,9 +123,16 @@ void F_Machine::ListMachine() {
 
         setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr));
 
+        // The items are filled before they join the list and join it together, so the list
+        // takes them in one insertion instead of one insertion and six changes per row. Items
+        // made before a failure still join it, as the rows listed before it.
+        QList<QTreeWidgetItem*> items;
+        items.reserve(rs_->RecordCount());
+        const auto listMade = qScopeGuard([&] { LVW_Machine->addTopLevelItems(items); });
         QTreeWidgetItem* first = nullptr;
         while (!rs_->Eof()) {
-            auto* item = new QTreeWidgetItem(LVW_Machine);
+            auto* item = new QTreeWidgetItem();
+            items.append(item);
             item->setText(0, TextOf(rs_->field(QStringLiteral("MachAddr"))));
             item->setIcon(0, ImgLst_MachineSmall);
             item->setData(0, Qt::UserRole, ImgLst_MachineBig); // large icon
@@ -136,6 +144,8 @@ void F_Machine::ListMachine() {
                 first = item;
             rs_->MoveNext();
         }
+        LVW_Machine->addTopLevelItems(items);
+        items.clear();
         // The first row is the current terminal: show it selected.
         if (first)
             LVW_Machine->setCurrentItem(first);

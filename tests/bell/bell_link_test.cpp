@@ -104,6 +104,21 @@ TEST_F(BellLinkTest, DateTimeRequestBytesAndNinthBits) {
     EXPECT_EQ(link->port().settings(), frame::DataSetting);
 }
 
+TEST_F(BellLinkTest, TraceShowsEveryFrameWithItsNinthBits) {
+    auto sink = bw::test::RecordingTraceSink::install();
+    setPortFactory(line->factory());
+    link = std::make_unique<BellLink>();
+    peer.replyHex("01 55");
+    EXPECT_TRUE(link->TestBellLink(1));
+    peer.replyHex("02 04 3E 05 3D");
+    EXPECT_TRUE(link->SetBellCount(2, 5));
+    bw::trace::setSink(nullptr);
+    setPortFactory(nullptr);
+    EXPECT_EQ(sink->lines.join(" | ").toStdString(),
+              "COM1 out 01* | COM1 out 02 55 56 | COM1 in  01 55 | COM1 out 02* | "
+              "COM1 out 04 3E 05 3D 00 | COM1 in  02 04 3E 05 3D");
+}
+
 // ---- replies and the port left open or closed ----
 
 TEST_F(BellLinkTest, TestReplies) {

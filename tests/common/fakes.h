@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/line_trace.h"
 #include "platform/ui.h"
 
 #include <QList>
@@ -44,6 +45,22 @@ public:
     std::deque<int> answers;
     bool yesByDefault = true;
     int beeps = 0;
+};
+
+// Installed as the line-trace sink for its lifetime; keeps each frame as its trace line with
+// the time left out ("COM1 out 01* 02 55 56").
+class RecordingTraceSink : public trace::Sink {
+public:
+    static std::shared_ptr<RecordingTraceSink> install() {
+        auto sink = std::make_shared<RecordingTraceSink>();
+        trace::setSink(sink);
+        return sink;
+    }
+    ~RecordingTraceSink() override = default;
+    void write(const trace::Frame& frame) override {
+        lines << QString::fromUtf8(trace::formatLine(0, frame)).mid(13).trimmed();
+    }
+    QStringList lines;
 };
 
 } // namespace bw::test

@@ -2,9 +2,12 @@
 #include "host/app/host_options.h"
 #include "host/app/host_setup.h"
 #include "host/ledger/ledger.h"
+#include "host/trace/trace_file.h"
+#include "platform/line_trace.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <gtest/gtest.h>
@@ -74,6 +77,10 @@ TEST(HostSettings, CommandLineOverridesTheFileForOneRun) {
         EXPECT_EQ(o.tcpPortMap[0].second, c.tcp1001) << row;
         EXPECT_TRUE(o.bellSection) << row;
     }
+    bw::host::Settings traced = saved;
+    traced.traceLine = QStringLiteral("/tmp/a.trace");
+    EXPECT_EQ(parse({}, traced).traceLine, QStringLiteral("/tmp/a.trace"));
+    EXPECT_EQ(parse({"--trace-line", "/tmp/b.trace"}, traced).traceLine, "/tmp/b.trace");
 }
 
 TEST(HostSettings, PasswordsAreNeverShown) {
@@ -182,6 +189,28 @@ TEST(HostDatabase, UnreachableDatabaseIsReportedNotFatal) {
     o.db = QStringLiteral("sqlite:/nonexistent-dir/deeper/host.db");
     EXPECT_FALSE(bw::host::prepareDatabase(o).isEmpty());
     bw::host::closeSharedConnection();
+}
+
+} // namespace
+
+namespace {
+
+TEST(LineTrace, FileHoldsAHeadAndOneTimedLinePerFrame) {
+    EXPECT_EQ(parse({"--trace-line", "/tmp/t.log"}).traceLine, QStringLiteral("/tmp/t.log"));
+    const QString path = bw::test::tempDir() + QStringLiteral("/line.trace");
+    ASSERT_TRUE(bw::host::startLineTrace(path).isEmpty());
+    bw::trace::record({"COM3", bw::trace::Frame::Direction::Out, "\x01\x02", QBitArray(2, true)});
+    bw::trace::record({"10.0.0.9:1001", bw::trace::Frame::Direction::In, "\xAB", {}});
+    bw::host::stopLineTrace();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[0].startsWith("# Brackwater line trace from ")) << lines[0].toStdString();
+    const QRegularExpression timed("^ +\\d+\\.\\d{3} (.*)$");
+    EXPECT_EQ(timed.match(lines[1]).captured(1).toStdString(), "COM3 out 01* 02*");
+    EXPECT_EQ(timed.match(lines[2]).captured(1).toStdString(), "10.0.0.9:1001 in  AB");
+    EXPECT_FALSE(bw::host::startLineTrace("/nonexistent/dir/x.trace").isEmpty());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "bell/serial_port.h"
+#include "common/fakes.h"
 #include "common/test_support.h"
 #include "host/link/link.h"
 #include "host/link/terminal_protocol.h"
@@ -191,7 +192,11 @@ TEST(LinkSim, InitialiseAndDownloadOverTcp) {
     EXPECT_TRUE(link.isOpen());
     EXPECT_EQ(link.endpoint(), QStringLiteral("127.0.0.1:%1").arg(sim.proc.tcpPort()));
     QString a = QStringLiteral("5");
+    auto trace = bw::test::RecordingTraceSink::install();
     EXPECT_TRUE(link.ClearRecord(a));
+    bw::trace::setSink(nullptr);
+    EXPECT_EQ(trace->lines.join(" | ").remove(link.endpoint()).toStdString(),
+              " out 05 0A 01 0E |  in  05 0A 01 06");
     EXPECT_TRUE(link.ClearNameList(a));
     auto g1 = times(6, 0), g2 = times(8, 15), g3 = times(13, 45);
     EXPECT_TRUE(link.SetClock(5, g1, 1));
@@ -255,7 +260,12 @@ TEST(LinkSim, RequestBytesOnThePseudoTerminal) {
     ASSERT_TRUE(link.SetPort(port));
     link.setTimeoutMs(500);
     QString a = QStringLiteral("5");
+    auto trace = bw::test::RecordingTraceSink::install();
     EXPECT_FALSE(link.ClearNameList(a)); // answered with another address
+    bw::trace::setSink(nullptr);
+    // The paced reply may arrive in more than one read.
+    EXPECT_EQ(trace->lines.value(0).toStdString(), "COM2 out 05* 0A 02 0D");
+    EXPECT_EQ(trace->lines.mid(1).join(" ").remove("COM2 in  ").toStdString(), "06 0A 02 06");
     link.DestoryPort();
     QStringList out;
     for (int i = 0; i < 50 && out.size() < 2; ++i)

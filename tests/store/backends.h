@@ -69,6 +69,29 @@ struct PostgresBackend {
     }
 };
 
+// The same two databases reached through unixODBC, with the drivers that tools/install-deps.sh
+// installs ("SQLite3" from libsqliteodbc, "PostgreSQL Unicode" from odbc-postgresql).
+struct OdbcSqliteBackend : SqliteBackend {
+    static QString name() { return QStringLiteral("OdbcSQLite"); }
+    void setUp() {
+        connectionString = QStringLiteral("odbc:Driver={SQLite3};Database=") + tempDir() +
+                           QStringLiteral("/host.db");
+    }
+};
+
+struct OdbcPostgresBackend : PostgresBackend {
+    static QString name() { return QStringLiteral("OdbcPostgreSQL"); }
+    void setUp() {
+        PostgresBackend::setUp();
+        const auto pg = store::parseConnectionString(qEnvironmentVariable("BW_PG_CONN"));
+        connectionString = QStringLiteral("odbc:Driver={PostgreSQL Unicode};Server=%1;Port=%2;"
+                                          "Database=%3;UID=%4;PWD={%5};"
+                                          "ConnSettings=SET search_path TO %6")
+                               .arg(pg.host, QString::number(pg.port > 0 ? pg.port : 5432),
+                                    pg.databaseName, pg.user, pg.password, schema);
+    }
+};
+
 // A test on one back end with the host schema in place and the ledger pointed at it.
 template <class B> class OnBackend : public ::testing::Test {
 protected:
@@ -101,7 +124,8 @@ protected:
     std::shared_ptr<store::SqlConnection> cn;
 };
 
-using Backends = ::testing::Types<SqliteBackend, PostgresBackend>;
+using Backends =
+    ::testing::Types<SqliteBackend, PostgresBackend, OdbcSqliteBackend, OdbcPostgresBackend>;
 
 struct BackendNames {
     template <class T> static std::string GetName(int) { return T::name().toStdString(); }

@@ -170,11 +170,61 @@ TEST(ConnectionString, Forms) {
     EXPECT_EQ(o.kind, BackendSettings::Kind::Odbc);
     EXPECT_EQ(o.databaseName, "DSN=kq;UID=sa");
 
-    EXPECT_EQ(parseConnectionString("Provider=SQLOLEDB.1;Data Source=x").kind,
+    EXPECT_EQ(parseConnectionString("Provider=MSDASQL;Data Source=x").kind,
               BackendSettings::Kind::Invalid);
     EXPECT_EQ(parseConnectionString("nonsense").kind, BackendSettings::Kind::Invalid);
     // A schema name that is not a plain identifier is not passed on.
     EXPECT_EQ(parseConnectionString("postgresql://u@h/db?schema=a;b").connectOptions, "");
+}
+
+TEST(ConnectionString, WindowsHostStringsMapToOdbc) {
+    const struct {
+        const char* ado;
+        const char* odbc; // empty: refused
+    } cases[] = {
+        {"Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=p;Initial "
+         "Catalog=kq;Data Source=KQSRV",
+         "Driver={FreeTDS};Server=KQSRV;Database=kq;UID=sa;PWD=p;ClientCharset=UTF-8"},
+        {"Provider=SQLOLEDB.1;Data Source=tcp:10.0.0.5,1500;Initial Catalog=kq;User ID=sa;"
+         "Password=a}b",
+         "Driver={FreeTDS};Server=10.0.0.5;Port=1500;Database=kq;UID=sa;PWD={a}}b};"
+         "ClientCharset=UTF-8"},
+        {"provider=sqloledb;data source=(local)\\KQ;uid=u",
+         "Driver={FreeTDS};Server=127.0.0.1\\KQ;UID=u;ClientCharset=UTF-8"},
+        {"Provider=SQLOLEDB.1;Data Source=.;User ID=u", "Driver={FreeTDS};Server=127.0.0.1;UID=u;"
+                                                        "ClientCharset=UTF-8"},
+        {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=KQSRV", ""},
+        {"Provider=SQLOLEDB.1;Initial Catalog=kq", ""},
+        {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/srv/kq/kq.mdb;Persist Security Info=False",
+         "Driver={MDBTools};DBQ=/srv/kq/kq.mdb"},
+        {"Provider=Microsoft.Jet.OLEDB.4.0;Persist Security Info=False", ""},
+    };
+    for (const auto& c : cases) {
+        const auto s = parseConnectionString(c.ado);
+        const bool refused = QString(c.odbc).isEmpty();
+        EXPECT_EQ(s.kind, refused ? BackendSettings::Kind::Invalid : BackendSettings::Kind::Odbc)
+            << c.ado;
+        EXPECT_EQ(s.databaseName, c.odbc) << c.ado;
+        EXPECT_EQ(s.problem.isEmpty(), !refused) << c.ado;
+    }
+    EXPECT_EQ(
+        parseConnectionString("Provider=SQLOLEDB.1;Data Source=h;Connect Timeout=7").connectOptions,
+        "SQL_ATTR_LOGIN_TIMEOUT=7");
+}
+
+// The SQL Server string goes through unixODBC to FreeTDS (nothing listens on port 1) while the
+// connection keeps the host's text, so the dialect is still told from it.
+TEST(ConnectionString, SqlServerStringReachesFreeTds) {
+    const QString ado = "Provider=SQLOLEDB.1;Data Source=127.0.0.1,1;Initial Catalog=kq;"
+                        "User ID=sa;Password=p;Connect Timeout=2";
+    try {
+        SqlConnection cn(ado);
+        FAIL() << "opened";
+    } catch (const bw::Error& e) {
+        EXPECT_EQ(e.number(), dberr::ProviderFailure);
+        EXPECT_TRUE(e.description().contains("FreeTDS")) << e.description().toStdString();
+    }
+    EXPECT_EQ(recognise(ado), Dialect::SqlServer);
 }
 
 TEST(ConnectionString, UnknownFormRaisesOnOpen) {
