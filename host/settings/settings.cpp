@@ -1,5 +1,7 @@
 #include "host/settings/settings.h"
 
+#include "store/connection_string.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -184,17 +186,7 @@ void putPort(QList<QPair<int, int>>& map, int from, int to) {
 }
 
 QString maskPassword(const QString& connection) {
-    // URL form: the part between "user:" and "@"; key form: the value of Password or PWD,
-    // braced ({...}, which may hold ';' and "}}" for a brace) or up to the next ';'.
-    static const QRegularExpression url(QStringLiteral("^([a-z]+://[^:/@]*:)[^@]*@"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression key(
-        QStringLiteral("(^|;|:)(\\s*(?:password|pwd)\\s*=\\s*)(\\{(?:[^}]|\\}\\})*\\}?|[^;]*)"),
-        QRegularExpression::CaseInsensitiveOption);
-    QString out = connection;
-    out.replace(url, QStringLiteral("\\1***@"));
-    out.replace(key, QStringLiteral("\\1\\2***"));
-    return out;
+    return store::maskPassword(connection);
 }
 
 QString describeSettings(const Settings& settings, const QString& path) {

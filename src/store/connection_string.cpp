@@ -240,4 +240,18 @@ BackendSettings parseConnectionString(const QString& connectionString) {
     return out;
 }
 
+QString maskPassword(const QString& connection) {
+    // URL form: the part between "user:" and "@"; key form: the value of Password or PWD,
+    // braced ({...}, which may hold ';' and "}}" for a brace) or up to the next ';'.
+    static const QRegularExpression url(QStringLiteral("^([a-z]+://[^:/@]*:)[^@]*@"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression key(
+        QStringLiteral("(^|;|:)(\\s*(?:password|pwd)\\s*=\\s*)(\\{(?:[^}]|\\}\\})*\\}?|[^;]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString out = connection;
+    out.replace(url, QStringLiteral("\\1***@"));
+    out.replace(key, QStringLiteral("\\1\\2***"));
+    return out;
+}
+
 } // namespace bw::store

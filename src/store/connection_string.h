@@ -29,4 +29,8 @@ struct BackendSettings {
 //   Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/path/file.mdb                        (MDBTools)
 BackendSettings parseConnectionString(const QString& connectionString);
 
+// The connection string with any password in it replaced by "***", for every text that shows
+// a connection string to someone (settings, error messages).
+QString maskPassword(const QString& connection);
+
 } // namespace bw::store

@@ -40,8 +40,9 @@ SqlConnection::SqlConnection(const QString& connectionString)
     : connectionString_(connectionString), settings_(parseConnectionString(connectionString)),
       name_(nextConnectionName()) {
     if (settings_.kind == BackendSettings::Kind::Invalid)
-        throw Error(dberr::ProviderFailure, QStringLiteral("Cannot open the database (%1): %2")
-                                                .arg(settings_.problem, connectionString_));
+        throw Error(dberr::ProviderFailure,
+                    QStringLiteral("Cannot open the database (%1): %2")
+                        .arg(settings_.problem, maskPassword(connectionString_)));
     if (!QSqlDatabase::isDriverAvailable(settings_.driver))
         throw Error(
             dberr::ProviderFailure,
