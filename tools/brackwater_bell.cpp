@@ -15,6 +15,7 @@
 
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
+#include "host/app/host_options.h"
 #include "host/settings/settings.h"
 #include "platform/error.h"
 #include "platform/ui.h"
@@ -70,6 +71,7 @@ struct Options {
     bool json = false;
     int timeoutMs = ScanWaitMs;
     QString db;
+    bw::host::Settings saved; // the settings file, as read at the start
     bool dryRun = false;
     bool probe = false;
 };
@@ -287,7 +289,7 @@ int runSyncClocks(Tool& t) {
         return t.report.fail(BadArguments,
                              QStringLiteral("bad arguments: sync-clocks [--db CONNECTION] "
                                             "[--dry-run]"));
-    const QString db = t.o.db.isEmpty() ? defaultRegister() : t.o.db;
+    const QString db = bw::host::hostConnection(t.o.db, t.o.saved);
     t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
     t.report.set(QStringLiteral("terminals"), QJsonArray());
     QList<RegisteredTerminal> terminals;
@@ -511,11 +513,11 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
             return QStringLiteral("--%1 does not go with %2")
                 .arg(own.names().constFirst(), o.command);
     for (const QString& v : p.values(com)) {
-        const int eq = v.indexOf(QLatin1Char('='));
         int n = 0;
-        if (eq <= 0 || !toInt(v.left(eq), 1, ComPorts, n) || v.mid(eq + 1).isEmpty())
+        QString device;
+        if (!bw::host::parseComOption(v, n, device))
             return QStringLiteral("--com takes n=DEVICE with n from 1 to 16: ") + v;
-        o.com[n] = v.mid(eq + 1);
+        o.com[n] = device;
     }
     o.portText = p.value(port);
     if (o.portText.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) {
@@ -552,7 +554,9 @@ int main(int argc, char** argv) {
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE
     // still names a device for this run.
     QStringList settingsProblems;
-    for (const auto& [n, device] : bw::host::readSettings(&settingsProblems).com)
+    Options o;
+    o.saved = bw::host::readSettings(&settingsProblems);
+    for (const auto& [n, device] : o.saved.com)
         bw::bell::setDevicePath(n, device);
     for (const QString& problem : settingsProblems)
         std::fprintf(stderr, "settings: %s\n", qPrintable(problem));
@@ -561,7 +565,6 @@ int main(int argc, char** argv) {
     p.setApplicationDescription(Description);
     const QCommandLineOption help = p.addHelpOption();
     const QCommandLineOption version = p.addVersionOption();
-    Options o;
     const QString error = parse(p, app.arguments(), o);
     if (p.isSet(help)) {
         std::fputs(qPrintable(p.helpText()), stdout);

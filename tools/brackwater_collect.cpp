@@ -40,8 +40,7 @@ void say(const QString& line) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    // The host program's name: its data folder holds the default database.
-    QCoreApplication::setApplicationName(QStringLiteral("Brackwater"));
+    QCoreApplication::setApplicationName(QStringLiteral("brackwater-collect"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
 
     QCommandLineParser p;
@@ -117,10 +116,7 @@ int main(int argc, char** argv) {
     }
 
     // The host program's database; a missing SQLite file is not made here.
-    const QString connection = p.isSet(db) ? p.value(db)
-                               : !saved.db.isEmpty()
-                                   ? saved.db
-                                   : QStringLiteral("sqlite:") + bw::host::defaultDatabasePath();
+    const QString connection = bw::host::hostConnection(p.value(db), saved);
     const auto settings = bw::store::parseConnectionString(connection);
     if (settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
         !QFileInfo::exists(settings.databaseName))

@@ -160,11 +160,20 @@ Settings settingsOf(const HostOptions& options) {
 }
 
 QString defaultDatabasePath() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (dir.isEmpty())
-        dir = QDir::homePath() + QStringLiteral("/.local/share/brackwater");
+    // The host program's data folder, by its name, whichever program asks.
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    dir = dir.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share/brackwater")
+                        : dir + QStringLiteral("/Brackwater");
     QDir().mkpath(dir);
     return dir + QStringLiteral("/brackwater.db");
+}
+
+QString hostConnection(const QString& given, const Settings& saved) {
+    if (!given.isEmpty())
+        return given;
+    if (!saved.db.isEmpty())
+        return saved.db;
+    return QStringLiteral("sqlite:") + defaultDatabasePath();
 }
 
 } // namespace bw::host

@@ -43,7 +43,11 @@ bool parseComOption(const QString& text, int& port, QString& device);
 // One value of --tcp-port-map, "FROM=TO" port numbers.
 bool parsePortMapOption(const QString& text, int& from, int& to);
 
-// The embedded default database: an SQLite file in the user's data folder.
+// The embedded default database: an SQLite file in the host program's data folder.
 QString defaultDatabasePath();
+
+// The host database a Brackwater program works on: the one it was given (--db), else the
+// settings file's, else the embedded default.
+QString hostConnection(const QString& given, const Settings& saved);
 
 } // namespace bw::host

@@ -47,9 +47,8 @@ QString sqliteFile(const QString& connection) {
 } // namespace
 
 QString prepareDatabase(const HostOptions& options) {
-    QString connection = options.db;
-    if (connection.isEmpty())
-        connection = QStringLiteral("sqlite:") + defaultDatabasePath();
+    // The settings file's database is in options.db already.
+    const QString connection = hostConnection(options.db, Settings());
     const QString file = sqliteFile(connection);
     const bool fresh = !file.isEmpty() && !QFileInfo::exists(file);
 

@@ -1,5 +1,6 @@
 #include "host/link/link.h"
 
+#include "bell/bell_frame.h"
 #include "bell/serial_port.h"
 #include "host/link/terminal_protocol.h"
 #include "platform/line_trace.h"
@@ -37,10 +38,10 @@ QByteArray clearNameListRequest(quint8 address) {
 }
 
 QByteArray setClockRequest(quint8 address, quint8 group, const std::array<QTime, 10>& times) {
-    auto bcd = [](int v) { return char((v / 10) * 16 + v % 10); };
     QByteArray params;
     for (const QTime& t : times)
-        params.append(bcd(t.hour())).append(bcd(t.minute()));
+        params.append(char(bell::frame::toBcd(t.hour())))
+            .append(char(bell::frame::toBcd(t.minute())));
     return frame(address, SetClockCode, group, params);
 }
 
@@ -66,25 +67,19 @@ bool isRequest(const QByteArray& request, quint8 code, quint8 second) {
     return request.size() >= 3 && quint8(request[1]) == code && quint8(request[2]) == second;
 }
 
-// Two BCD digits, or -1.
-int bcdValue(char byte) {
-    const int hi = quint8(byte) >> 4, lo = quint8(byte) & 0x0F;
-    return hi > 9 || lo > 9 ? -1 : hi * 10 + lo;
-}
-
 // A record of a block reply, at pos: number, card (4 BCD bytes), yy mm dd hh mi ss, flag.
 bool decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
     r.number = numberAt(b, pos);
     r.card.clear();
     for (int i = 0; i < 4; ++i) {
-        const int v = bcdValue(b[pos + 4 + i]);
+        const int v = bell::frame::fromBcd(quint8(b[pos + 4 + i]));
         if (v < 0)
             return false;
         r.card += QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
     }
     int f[6];
     for (int i = 0; i < 6; ++i)
-        if ((f[i] = bcdValue(b[pos + 8 + i])) < 0)
+        if ((f[i] = bell::frame::fromBcd(quint8(b[pos + 8 + i]))) < 0)
             return false;
     r.time = QDateTime(QDate(2000 + f[0], f[1], f[2]), QTime(f[3], f[4], f[5]));
     r.flag = quint8(b[pos + 14]);

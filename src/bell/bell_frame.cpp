@@ -13,6 +13,12 @@ quint8 toBcd(int value) {
     return static_cast<quint8>((value / 10) * 16 + value % 10);
 }
 
+int fromBcd(quint8 byte) {
+    const int high = byte >> 4;
+    const int low = byte & 0x0F;
+    return high > 9 || low > 9 ? -1 : high * 10 + low;
+}
+
 namespace {
 
 QByteArray withCheck(quint8 address, QByteArray data) {

@@ -23,6 +23,8 @@ constexpr int DateTimeReplyLength = 2;
 quint8 checkByte(quint8 address, const QByteArray& data);
 // Two BCD digits of 0..99: (v div 10) * 16 + v mod 10.
 quint8 toBcd(int value);
+// The value 0..99 of two BCD digits; -1 when a digit is above 9.
+int fromBcd(quint8 byte);
 
 // Data bytes (everything after the address byte) of each request.
 QByteArray readRequest(quint8 address);                            // 03 10 chk 00

@@ -35,8 +35,6 @@ public:
     QByteArray input() override;
     bool waitForInput(int ms) override { return port_->waitForInput(ms); }
 
-    SerialPort& inner() { return *port_; }
-
 private:
     std::unique_ptr<SerialPort> port_;
     std::optional<LineSettings> settings_; // of the wrapped port, parsed once per change

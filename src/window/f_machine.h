@@ -160,8 +160,11 @@ private:
     // A terminal row as the edit panel was filled from it: the columns the window writes,
     // each as its text, a NULL kept apart from the empty text.
     struct PanelRow {
-        QString key; // MachAddr as text; empty when the panel was filled from no row
-        std::vector<std::optional<QString>> values;
+        std::vector<std::optional<QString>> values; // MachAddr first; none: filled from no row
+        // MachAddr as text; empty when the panel was filled from no row.
+        QString key() const {
+            return values.empty() ? QString() : values.front().value_or(QString());
+        }
     };
     static PanelRow panelRowOf(const Recordset& rs);
 

@@ -156,7 +156,7 @@ bool F_Machine::SaveMach() {
         // An edit of the terminal the panel shows writes only while that terminal's row is
         // still as it was when the panel was filled: another workstation may have changed or
         // deleted it since.
-        if (!adding_ && !panelRow_.key.isEmpty() && panelRow_.key == key &&
+        if (!adding_ && !panelRow_.key().isEmpty() && panelRow_.key() == key &&
             (!stored || panelRowOf(*rs).values != panelRow_.values))
             throw store::rowChangedError();
         if (!stored)

@@ -11,7 +11,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScopeGuard>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <cmath>
@@ -62,7 +61,6 @@ Error noCurrentRecord() {
 
 F_Machine::PanelRow F_Machine::panelRowOf(const Recordset& rs) {
     PanelRow row;
-    row.key = TextOf(rs.field(QStringLiteral("MachAddr")));
     for (const char* column : kPanelColumns) {
         const QVariant v = rs.field(QString::fromLatin1(column));
         row.values.push_back(v.isNull() ? std::nullopt : std::optional<QString>(TextOf(v)));
@@ -128,27 +126,27 @@ void F_Machine::ListMachine() {
         // made before a failure still join it, as the rows listed before it.
         QList<QTreeWidgetItem*> items;
         items.reserve(rs_->RecordCount());
-        const auto listMade = qScopeGuard([&] { LVW_Machine->addTopLevelItems(items); });
-        QTreeWidgetItem* first = nullptr;
-        while (!rs_->Eof()) {
-            auto* item = new QTreeWidgetItem();
-            items.append(item);
-            item->setText(0, TextOf(rs_->field(QStringLiteral("MachAddr"))));
-            item->setIcon(0, ImgLst_MachineSmall);
-            item->setData(0, Qt::UserRole, ImgLst_MachineBig); // large icon
-            item->setText(1, portOfRow(*rs_));
-            item->setText(2, TextOf(rs_->field(QStringLiteral("MachDesc"))));
-            item->setText(3, TextOf(rs_->field(QStringLiteral("Team"))));
-            item->setText(4, TextOf(rs_->field(QStringLiteral("Ver"))));
-            if (!first)
-                first = item;
-            rs_->MoveNext();
+        try {
+            while (!rs_->Eof()) {
+                auto* item = new QTreeWidgetItem();
+                items.append(item);
+                item->setText(0, TextOf(rs_->field(QStringLiteral("MachAddr"))));
+                item->setIcon(0, ImgLst_MachineSmall);
+                item->setData(0, Qt::UserRole, ImgLst_MachineBig); // large icon
+                item->setText(1, portOfRow(*rs_));
+                item->setText(2, TextOf(rs_->field(QStringLiteral("MachDesc"))));
+                item->setText(3, TextOf(rs_->field(QStringLiteral("Team"))));
+                item->setText(4, TextOf(rs_->field(QStringLiteral("Ver"))));
+                rs_->MoveNext();
+            }
+        } catch (...) {
+            LVW_Machine->addTopLevelItems(items);
+            throw;
         }
         LVW_Machine->addTopLevelItems(items);
-        items.clear();
         // The first row is the current terminal: show it selected.
-        if (first)
-            LVW_Machine->setCurrentItem(first);
+        if (!items.isEmpty())
+            LVW_Machine->setCurrentItem(items.first());
 
         rs_->Close();
         rs_.reset();

@@ -1,7 +1,5 @@
 #include "tools/bell/site_register.h"
 
-#include "host/app/host_options.h"
-#include "host/settings/settings.h"
 #include "platform/convert.h"
 #include "platform/error.h"
 #include "platform/port_text.h"
@@ -10,7 +8,6 @@
 #include "store/sql_recordset.h"
 #include "store/statements.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace bw::tool {
@@ -42,19 +39,6 @@ QList<RegisteredTerminal> readRegister(const QString& connectionString) {
         terminals << t;
     }
     return terminals;
-}
-
-QString defaultRegister() {
-    // The database the host program uses: the one in the settings file, else its default.
-    const QString configured = host::readSettings().db;
-    if (!configured.isEmpty())
-        return configured;
-    // The host program's data folder is named after the program, "Brackwater".
-    const QString name = QCoreApplication::applicationName();
-    QCoreApplication::setApplicationName(QStringLiteral("Brackwater"));
-    const QString path = host::defaultDatabasePath();
-    QCoreApplication::setApplicationName(name);
-    return path;
 }
 
 } // namespace bw::tool

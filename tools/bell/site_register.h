@@ -21,7 +21,4 @@ struct RegisteredTerminal {
 // opened or read raises bw::Error; a missing SQLite file is never created.
 QList<RegisteredTerminal> readRegister(const QString& connectionString);
 
-// The host program's own default register (the SQLite file in its data folder).
-QString defaultRegister();
-
 } // namespace bw::tool
