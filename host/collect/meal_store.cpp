@@ -2,6 +2,7 @@
 
 #include "host/collect/collect_texts.h"
 #include "platform/error.h"
+#include "platform/port_text.h"
 #include "store/ctrl_log.h"
 #include "store/sql_connection.h"
 
@@ -49,9 +50,9 @@ QList<TerminalEntry> listTerminals(store::SqlConnection& cn) {
     for (const QVariantList& row : rows) {
         TerminalEntry t;
         t.address = row.value(0).toInt();
-        // An IP address longer than 7 characters marks a terminal reached over TCP/IP.
         const QString ip = row.value(2).toString().trimmed();
-        t.port = ip.size() > 7 ? ip : QStringLiteral("COM") + row.value(1).toString().trimmed();
+        t.port =
+            isIpAddressText(ip) ? ip : QStringLiteral("COM") + row.value(1).toString().trimmed();
         t.place = row.value(3).toString();
         t.team = row.value(4).toString();
         if (t.address >= 1 && t.address <= 255)

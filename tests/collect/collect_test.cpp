@@ -260,6 +260,12 @@ TEST_F(SqliteCollection, WindowCancelKeepsWhatWasReadAndClearsNothing) {
 }
 
 // Every text of the collection window in both languages, with the same placeholders.
+// Seven characters of IP are an address here as everywhere else in the register.
+TEST_F(SqliteCollection, SevenCharacterIpIsATcpTerminal) {
+    cn->Execute("UPDATE MachineInfo SET IP = '1.2.3.4' WHERE MachAddr = 3");
+    EXPECT_EQ(listTerminals(*cn).constLast().port, "1.2.3.4");
+}
+
 TEST(CollectTexts, EveryTextInBothLanguages) {
     for (int id = 0; id <= int(Text::ReasonDatabase); ++id) {
         const QString simplified = text(Text(id), 2052), traditional = text(Text(id), 1028);
