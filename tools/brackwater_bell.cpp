@@ -343,6 +343,9 @@ int runSyncClocks(Tool& t) {
 QString mappingSource(const Options& o, int n) {
     if (o.com.contains(n))
         return QStringLiteral("command line");
+    for (const auto& [port, device] : o.saved.com)
+        if (port == n)
+            return QStringLiteral("settings file");
     if (!qEnvironmentVariableIsEmpty(QStringLiteral("BW_COM%1").arg(n).toLatin1().constData()))
         return QStringLiteral("BW_COM%1").arg(n);
     return QStringLiteral("default");

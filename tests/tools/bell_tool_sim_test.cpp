@@ -87,6 +87,7 @@ TEST_F(BellToolOnSimulator, ComPortsComeFromTheSettingsFile) {
               0);
     EXPECT_EQ(tool({QStringLiteral("test"), QStringLiteral("9")}, QStringLiteral("COM6")).exitCode,
               3);
+    EXPECT_TRUE(run({"ports"}).lines.contains("COM5 = " + sim.ptyPath() + " (settings file)"));
 }
 
 // The whole of standard output is one JSON document whose exit is the program's.
