@@ -188,8 +188,8 @@ private:
     // Runs one bell or clock button: an error that escapes it is shown, never thrown into
     // Qt; a close asked for while it waited for the terminal is carried out afterwards.
     void runBellButton(void (bell::BellButtons::*handler)());
-    // Closes the bell link's port before the connect component opens a serial port, unless a
-    // bell-link exchange is still waiting on it.
+    // Closes the bell link's port before the connect component or the data-collection
+    // component opens a serial port, unless a bell-link exchange is still waiting on it.
     void releaseBellPort();
 
     bool showingDirectly_ = false; // loading from within the first show event

@@ -91,6 +91,8 @@ void F_Machine::Txt_Machine_KeyUp(int key, int shift) {
 }
 
 void F_Machine::CmdGatherdata_Click() {
+    // The data-collection component opens the terminals' serial ports itself.
+    releaseBellPort();
     try {
         std::shared_ptr<IShowA> gather =
             CreateObject<IShowA>(QStringLiteral("Fenlowe") + QStringLiteral(".KQ"));

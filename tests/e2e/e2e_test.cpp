@@ -4,6 +4,7 @@
 
 #include "e2e/e2e_support.h"
 
+#include "bell/bell_buttons.h"
 #include "bell/bell_link.h"
 #include "bell/qt_serial_port.h"
 #include "bell/serial_port.h"
@@ -157,6 +158,10 @@ TEST_F(EndToEnd, InitialiseTerminalsOnTheSerialLineAndOverTcp) {
     // still get the line.
     ASSERT_TRUE(inst->clickTerminal(QStringLiteral("1")));
     w->Txt_Machine->setText(QStringLiteral("9"));
+    QTest::mouseClick(w->Cmd_Test, Qt::LeftButton);
+    ASSERT_TRUE(w->bellButtons().link().port().portOpen());
+    w->CmdGatherdata->click(); // the collection window gets the line too
+    EXPECT_FALSE(w->bellButtons().link().port().portOpen());
     QTest::mouseClick(w->Cmd_Test, Qt::LeftButton);
 
     for (const QString& addr : {QStringLiteral("1"), QStringLiteral("3")}) {
