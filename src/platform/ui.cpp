@@ -32,19 +32,28 @@ public:
         default:
             box.setIcon(QMessageBox::NoIcon);
         }
+        // The buttons in the order the style names them; the style's default-button bits
+        // choose the one Enter presses, the first when they name none of them.
+        QList<QMessageBox::StandardButton> buttons;
         switch (style & 0x0F) {
         case 1:
-            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            buttons = {QMessageBox::Ok, QMessageBox::Cancel};
             break;
         case 3:
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            buttons = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
             break;
         case mb::YesNo:
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            buttons = {QMessageBox::Yes, QMessageBox::No};
             break;
         default:
-            box.setStandardButtons(QMessageBox::Ok);
+            buttons = {QMessageBox::Ok};
         }
+        QMessageBox::StandardButtons all;
+        for (QMessageBox::StandardButton b : buttons)
+            all |= b;
+        box.setStandardButtons(all);
+        const qsizetype defaultIndex = (style >> 8) & 0x03;
+        box.setDefaultButton(buttons.value(defaultIndex, buttons.front()));
         switch (box.exec()) {
         case QMessageBox::Yes:
             return mb::Yes;

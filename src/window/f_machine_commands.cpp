@@ -236,7 +236,8 @@ void F_Machine::InitialiseTerminal() {
     }
 
     const QString question = QStringLiteral("    ") + replace(1015, QStringLiteral("\r\r"));
-    if (MsgBox(question, mb::YesNo | mb::Information, text(101)) != mb::Yes)
+    // No is the default: Enter alone must not wipe the terminal.
+    if (MsgBox(question, mb::YesNo | mb::Information | mb::DefaultButton2, text(101)) != mb::Yes)
         return; // declined: nothing done, nothing logged
 
     IConnect& link = connectComponent();

@@ -169,7 +169,7 @@ TEST_F(EndToEnd, InitialiseTerminalsOnTheSerialLineAndOverTcp) {
         ASSERT_TRUE(inst->clickTerminal(addr));
         inst->clickTool(QStringLiteral("loadrest"));
         ASSERT_EQ(inst->boxes().boxes.size(), 2) << addr.toStdString();
-        EXPECT_EQ(inst->boxes().boxes[0].style, 68);
+        EXPECT_EQ(inst->boxes().boxes[0].style, 324);
         EXPECT_EQ(inst->boxes().boxes[0].title, QStringLiteral("警告"));
         EXPECT_TRUE(inst->boxes().boxes[0].text.startsWith(QStringLiteral("    此操作将清除掉")));
         EXPECT_EQ(inst->boxes().boxes[1].text, QStringLiteral("考勤机%1初始化成功!").arg(addr));

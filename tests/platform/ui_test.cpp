@@ -2,20 +2,23 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-// Typed text in a message box stays text: a "<b>" in a terminal number is not markup.
-TEST(MessageBox, ShowsItsTextPlain) {
+// Typed text in a message box stays text: a "<b>" in a terminal number is not markup. Enter
+// presses the default button the style names.
+TEST(MessageBox, ShowsItsTextPlainAndEnterPressesTheDefault) {
     Qt::TextFormat format = Qt::RichText;
     QTimer poll; // until the box is up
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             format = box->textFormat();
-            box->close();
+            QTest::keyClick(box, Qt::Key_Return);
         }
     });
     poll.start(20);
-    bw::MsgBox(QStringLiteral("<b>5</b>"), bw::mb::OKOnly, QString());
+    EXPECT_EQ(bw::MsgBox(QStringLiteral("<b>5</b>"), bw::mb::YesNo | bw::mb::DefaultButton2),
+              bw::mb::No);
     EXPECT_EQ(format, Qt::PlainText);
 }

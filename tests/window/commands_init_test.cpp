@@ -38,7 +38,7 @@ protected:
     void expectQuestionFirst() {
         ASSERT_FALSE(boxes.boxes.isEmpty());
         EXPECT_EQ(boxes.boxes[0].text, kQuestion);
-        EXPECT_EQ(boxes.boxes[0].style, 68);
+        EXPECT_EQ(boxes.boxes[0].style, 324); // Yes/No, No the default
         EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("警告"));
     }
     void expectNotice(int index, const QString& text) {
