@@ -211,14 +211,17 @@ void F_Machine::buildControls() {
 }
 
 // The hidden part of the frame: direction box, date and time pickers, and the bell section.
-// They share the area under the five rows and start hidden.
+// The pickers and the bell section share the area under the five rows and start hidden. The
+// direction box, which the usage shows, has a row of its own under the three buttons, so
+// that showing it covers none of them.
 void F_Machine::buildBellSection() {
     QWidget* frame = Fra_Fram1;
     const int top = kRowTop + 5 * kRowStep;
+    const int directionTop = kRowTop + 8 * kRowStep + 8;
 
     Label4 = caption(frame, QStringLiteral("Label4"), QStringLiteral("标     志："), kCaptionLeft,
-                     top, kCaptionWidth);
-    Cbo_Ver = comboBox(frame, QStringLiteral("Cbo_Ver"), kFieldLeft, top, kFieldWidth);
+                     directionTop, kCaptionWidth);
+    Cbo_Ver = comboBox(frame, QStringLiteral("Cbo_Ver"), kFieldLeft, directionTop, kFieldWidth);
     Label4->hide();
     Cbo_Ver->hide();
 

@@ -130,6 +130,9 @@ TEST_F(WindowLayout, HiddenSectionsStartHidden) {
     for (int i = 1; i < rows.size(); ++i)
         EXPECT_GT(rows[i]->y(), rows[i - 1]->y());
     EXPECT_EQ(w.Cmd_Test->x(), w.CmdGatherdata->x());
+    // The direction box, when the usage shows it, covers none of the buttons.
+    for (QPushButton* b : {w.Cmd_Test, w.Cmd_DateTime, w.CmdGatherdata})
+        EXPECT_LT(b->geometry().bottom(), std::min(w.Cbo_Ver->y(), w.Label4->y()));
     EXPECT_LT(w.LVW_Machine->geometry().right(), w.Fra_Fram1->x());
 }
 
