@@ -84,13 +84,13 @@ void F_Machine::showCurrentTerminal(bool withPort, bool rowRead) {
         Txt_Machine->setText(TextOf(s.CurrentMachAddr));
     if (withPort)
         setComboText(Cbo_COM, portFieldText(s.CurrentComX));
-    // A terminal just read shows its own group and place, empty ones included: an edit and
-    // save would otherwise give it what the panel showed before.
+    // A terminal just read shows its own group, place and usage, empty ones included: an
+    // edit and save would otherwise give it what the panel showed before.
     if (rowRead || !isEmptyValue(s.CurrentVer))
         setComboText(CmbGroup, TextOf(s.CurrentVer));
     if (rowRead || !isEmptyValue(s.CurrentTeam))
         setComboText(Cbo_Team, TextOf(s.CurrentTeam));
-    if (!s.CurrentMachDesc.isEmpty())
+    if (rowRead || !s.CurrentMachDesc.isEmpty())
         setComboText(CmbMachType, s.CurrentMachDesc);
 }
 

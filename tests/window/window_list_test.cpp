@@ -140,16 +140,19 @@ TEST_F(WindowList, EmptyPortGivesBareCom) {
     EXPECT_EQ(w->LVW_Machine->toolTip(), QStringLiteral("串口："));
 }
 
-TEST_F(WindowList, EmptyPlaceAndGroupAreTheTerminalsOwn) {
+TEST_F(WindowList, EmptyPlaceGroupAndUsageAreTheTerminalsOwn) {
     db.add({1, QStringLiteral("1"), kSerial, QStringLiteral(""), QStringLiteral(""),
-            QStringLiteral("6429"), QStringLiteral("计次")});
+            QStringLiteral("6429"), QStringLiteral("")});
     db.add(serial(2, QStringLiteral("2"), QStringLiteral("G2")));
     F_Machine* w = openWindow();
     for (int click : {-1, 1, 0}) { // after the list fill, then after clicks on 2 and on 1
         if (click >= 0)
             clickRow(w, click);
-        const QStringList own = click == 1 ? QStringList{"A", "G2"} : QStringList{"", ""};
-        EXPECT_EQ((QStringList{w->Cbo_Team->currentText(), w->CmbGroup->currentText()}), own);
+        const QStringList own =
+            click == 1 ? QStringList{"A", "G2", "计次"} : QStringList{"", "", ""};
+        EXPECT_EQ((QStringList{w->Cbo_Team->currentText(), w->CmbGroup->currentText(),
+                               w->CmbMachType->currentText()}),
+                  own);
     }
     EXPECT_EQ(w->CmbGroup->count(), 2);
 }
