@@ -114,6 +114,10 @@ void F_Machine::ListMachine() {
             s.CurrentTeam = TextOf(rs_->field(QStringLiteral("Team")));
             s.CurrentMachDesc = TextOf(rs_->field(QStringLiteral("MachDesc")));
             panelRow_ = panelRowOf(*rs_);
+        } else {
+            // The list holds no terminal, so the panel shows none that an edit could find
+            // changed: saving its number appends the terminal anew.
+            panelRow_ = PanelRow();
         }
 
         // The panel: the first terminal, or what it showed before when there is none.

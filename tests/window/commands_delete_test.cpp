@@ -80,6 +80,13 @@ TEST_P(CommandsDelete, SecondClickOnlyAsksForATerminal) {
     EXPECT_EQ(window->statusText(), QStringLiteral("请选择要删除的机器!"));
     EXPECT_EQ(machineRows(), QStringList{QStringLiteral("5|3|*|A|B|6429|计次")});
     EXPECT_EQ(logRows(), QStringList{deleteEntry("7")});
+
+    // The last terminal gone, an edit and save of the number the panel still shows adds it.
+    selectInList("5");
+    for (const char* tool : {"dele", "edit", "Save"})
+        click(QString::fromLatin1(tool));
+    EXPECT_TRUE(boxes.boxes.isEmpty()) << boxes.lastText().toStdString();
+    EXPECT_EQ(machineRows(), QStringList{QStringLiteral("5|3|*|A|B|6429|计次")});
 }
 
 TEST_P(CommandsDelete, RowsOfOtherModelsWithTheNumberGoToo) {
