@@ -185,9 +185,8 @@ void F_Machine::Form_Load() {
             const QString functionName = state().CurrentCaption + messages::text(c.message);
             const bool permitted = permission->CheckPermission(
                 cn, systemName, state().CurrentUser, QVariant(), functionName, true, true);
-            if (c.tool && !tool(QString::fromLatin1(c.tool)))
-                throw Error(err::InvalidProcedureCall,
-                            QStringLiteral("Invalid procedure call or argument"));
+            // A permitted target is left as it is, a tool the host removed from the band
+            // included; a refused one that is missing has nothing left to take away.
             if (permitted != false)
                 unconfirmed.removeOne(&c);
             else

@@ -240,6 +240,16 @@ TEST_F(WindowLoad, OnlyTheRefusedToolIsKeptAway) {
     EXPECT_TRUE(w->Cmd_Test->isEnabled());
 }
 
+TEST_F(WindowLoad, ToolRemovedByTheHostLocksNoOtherTool) {
+    log.onCall = [this](const QString& call) { // after the language component's turn
+        if (call == QStringLiteral("ConnectA"))
+            delete static_cast<F_Machine*>(language->form)->tool(QStringLiteral("edit"));
+    };
+    F_Machine* w = openWindow();
+    EXPECT_TRUE(boxes.boxes.isEmpty() && w->refusedTools().isEmpty());
+    EXPECT_TRUE(w->tool(QStringLiteral("new"))->isEnabled() && w->Cmd_Ring->isEnabled());
+}
+
 TEST_F(WindowLoad, PortListIsCom1ToCom16InNumericOrder) {
     F_Machine* w = openWindow();
     EXPECT_EQ(comboItems(w->Cbo_COM), expectedPorts());
