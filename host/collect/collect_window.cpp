@@ -341,6 +341,7 @@ void CollectWindow::showRecords(const QDate& from, const QDate& to, int terminal
     shown_.from = from;
     shown_.to = to;
     shown_.terminals = terminal > 0 ? QList<int>{terminal} : QList<int>{};
+    const QStringList headings = recordHeadings();
     QVector<QStringList> rows;
     bool more = false;
     if (auto cn = sharedConnection()) {
@@ -352,7 +353,7 @@ void CollectWindow::showRecords(const QDate& from, const QDate& to, int terminal
                     break;
                 }
                 QStringList row;
-                for (int c = 0; c < 8; ++c)
+                for (int c = 0; c < headings.size(); ++c)
                     row << recordText(q.value(c));
                 rows << row;
             }
@@ -362,7 +363,7 @@ void CollectWindow::showRecords(const QDate& from, const QDate& to, int terminal
             status_->setText(e.description());
         }
     }
-    model_->reset(recordHeadings(), std::move(rows));
+    model_->reset(headings, std::move(rows));
     const QString cut = text(Text::ShownFirst).arg(ShownRows);
     if (more)
         status_->setText(cut);
