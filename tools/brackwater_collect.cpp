@@ -1,15 +1,18 @@
 // brackwater-collect: collects the meal records of model-6429 terminals into the host
-// database, for a nightly job.
+// database, for a nightly job, or exports the collected ones as the collection window does.
 //
 //   brackwater-collect [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO]
 //                      (--all | --terminal N ...) [--clear] [--user NAME]
+//   brackwater-collect [--db CONNECTION] --export FILE --from DATE --to DATE [--terminal N ...]
 //
-// One line per terminal on stdout. Exit status: 0 every terminal collected, 1 any terminal
-// failed, 2 bad arguments, 3 the database cannot be opened.
+// One line per terminal on stdout (an export: one line with the records written). Exit
+// status: 0 every terminal collected (the file written), 1 any terminal failed (the file not
+// written), 2 bad arguments, 3 the database cannot be opened.
 
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
 #include "host/collect/collect_run.h"
+#include "host/collect/record_export.h"
 #include "host/ledger/schema.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
@@ -19,6 +22,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <cstdio>
 
@@ -69,7 +73,19 @@ int main(int argc, char** argv) {
     const QCommandLineOption user(QStringLiteral("user"),
                                   QStringLiteral("Name written as the collector."),
                                   QStringLiteral("NAME"), QStringLiteral("brackwater-collect"));
-    p.addOptions({db, com, tcpMap, all, terminal, clear, user});
+    const QCommandLineOption exportTo(
+        QStringLiteral("export"),
+        QStringLiteral("Write the collected records of --from to --to (of the --terminal "
+                       "numbers, or all) to a CSV file, as the collection window exports them, "
+                       "instead of collecting."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("First day of the export (yyyy-MM-dd)."),
+                                  QStringLiteral("DATE"));
+    const QCommandLineOption to(QStringLiteral("to"),
+                                QStringLiteral("Last day of the export (yyyy-MM-dd)."),
+                                QStringLiteral("DATE"));
+    p.addOptions({db, com, tcpMap, all, terminal, clear, user, exportTo, from, to});
     if (!p.parse(app.arguments()))
         return fail(BadArguments, p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -83,8 +99,24 @@ int main(int argc, char** argv) {
     if (!p.positionalArguments().isEmpty())
         return fail(BadArguments,
                     QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
-    if (p.isSet(all) == p.isSet(terminal))
+    const bool exporting = p.isSet(exportTo);
+    bw::host::collect::RecordFilter period;
+    if (exporting) {
+        if (p.value(exportTo).isEmpty())
+            return fail(BadArguments, QStringLiteral("--export needs a file name"));
+        if (p.isSet(clear) || p.isSet(all))
+            return fail(BadArguments, QStringLiteral("--export goes without --all and --clear"));
+        period.from = QDate::fromString(p.value(from).trimmed(), Qt::ISODate);
+        period.to = QDate::fromString(p.value(to).trimmed(), Qt::ISODate);
+        if (!period.from.isValid() || !period.to.isValid() || period.from > period.to)
+            return fail(BadArguments,
+                        QStringLiteral("--export takes --from and --to, two dates yyyy-MM-dd, "
+                                       "the first not after the second"));
+    } else if (p.isSet(from) || p.isSet(to)) {
+        return fail(BadArguments, QStringLiteral("--from and --to go with --export"));
+    } else if (p.isSet(all) == p.isSet(terminal)) {
         return fail(BadArguments, QStringLiteral("give either --all or --terminal N"));
+    }
     QList<int> wanted;
     for (const QString& v : p.values(terminal)) {
         bool ok = false;
@@ -129,6 +161,16 @@ int main(int argc, char** argv) {
         terminals = bw::host::collect::listTerminals(*cn);
     } catch (const bw::Error& e) {
         return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
+    }
+
+    if (exporting) {
+        // The records of terminals no longer in MachineInfo are exported too.
+        period.terminals = wanted;
+        const qint64 rows = bw::host::collect::exportRecords(*cn, period, p.value(exportTo));
+        if (rows < 0)
+            return fail(TerminalFailed, QStringLiteral("cannot write ") + p.value(exportTo));
+        say(QStringLiteral("%1 records written to %2").arg(rows).arg(p.value(exportTo)));
+        return Ok;
     }
 
     int rc = Ok;

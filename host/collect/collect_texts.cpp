@@ -38,6 +38,8 @@ constexpr Entry kTexts[] = {
     {Text::Running, u"正在采集…", u"正在採集…"},
     {Text::ExportDone, u"已导出 %1 条到 %2", u"已匯出 %1 筆到 %2"},
     {Text::ExportFailed, u"无法写入 %1", u"無法寫入 %1"},
+    {Text::ShownFirst, u"只显示前 %1 条，请缩小日期范围或导出CSV",
+     u"只顯示前 %1 筆，請縮小日期範圍或匯出CSV"},
     {Text::ActionCollect, u"采集数据", u"採集數據"},
     {Text::ActionCollectClear, u"采集数据并清除", u"採集數據並清除"},
     {Text::ColTerminal, u"机器号", u"機器號"},

@@ -31,6 +31,7 @@ enum class Text {
     Running,
     ExportDone,    // %1 rows, %2 file
     ExportFailed,  // %1 file
+    ShownFirst,    // %1 rows: more records than the table shows
     ActionCollect, // operation log actions
     ActionCollectClear,
     ColTerminal,

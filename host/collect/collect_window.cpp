@@ -8,12 +8,12 @@
 #include "platform/registry.h"
 #include "store/sql_connection.h"
 
+#include <QAbstractTableModel>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -23,33 +23,45 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QSqlQuery>
-#include <QSqlQueryModel>
-#include <QSqlRecord>
 #include <QTableView>
 #include <QTableWidget>
-#include <QTextStream>
 #include <QThread>
 #include <QVBoxLayout>
 
 namespace bw::host::collect {
 
-namespace {
+// The records shown, held as their texts: the query that read them is finished.
+class RecordTable : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
 
-// A CSV field: quoted when it holds a separator, a quote or a line break.
-QString csvField(const QString& v) {
-    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) &&
-        !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r')))
-        return v;
-    QString q = v;
-    q.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
+    void reset(const QStringList& headings, QVector<QStringList> rows) {
+        beginResetModel();
+        headings_ = headings;
+        rows_ = std::move(rows);
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(rows_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(headings_.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_.size())
+            return QVariant();
+        return rows_[index.row()].value(index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return headings_.value(section);
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
 
-QString dayStart(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
-}
-
-} // namespace
+private:
+    QStringList headings_;
+    QVector<QStringList> rows_;
+};
 
 CollectWindow::CollectWindow(const QString& user, const QString& title, const QString& caption,
                              const QDate& date, QWidget* parent)
@@ -137,7 +149,7 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
     filter->addStretch();
     filter->addWidget(exportButton);
     top->addLayout(filter);
-    model_ = new QSqlQueryModel(this);
+    model_ = new RecordTable(this);
     records_ = new QTableView(this);
     records_->setObjectName(QStringLiteral("Records"));
     records_->setModel(model_);
@@ -321,37 +333,42 @@ void CollectWindow::onFinished() {
     refresh();
 }
 
-QString CollectWindow::recordQuery(int terminal) const {
-    return QStringLiteral(
-               "SELECT MachAddr, RecordNo, CardNo, EmpNo, RecordTime, CASE Flag WHEN 1 THEN ? "
-               "WHEN 2 THEN ? ELSE ? END, CollectedAt, CollectedBy FROM MealRecord WHERE "
-               "RecordTime >= ? AND RecordTime < ?") +
-           (terminal > 0 ? QStringLiteral(" AND MachAddr = ?") : QString()) +
-           QStringLiteral(" ORDER BY RecordTime, MachAddr, RecordNo");
+QAbstractItemModel* CollectWindow::recordModel() const {
+    return model_;
 }
 
 void CollectWindow::showRecords(const QDate& from, const QDate& to, int terminal) {
-    shownFrom_ = from;
-    shownTo_ = to;
-    shownTerminal_ = terminal;
-    auto cn = sharedConnection();
-    if (!cn) {
-        model_->clear();
-        return;
+    shown_.from = from;
+    shown_.to = to;
+    shown_.terminals = terminal > 0 ? QList<int>{terminal} : QList<int>{};
+    const QStringList headings = recordHeadings();
+    QVector<QStringList> rows;
+    bool more = false;
+    if (auto cn = sharedConnection()) {
+        try {
+            QSqlQuery q = selectRecords(*cn, shown_);
+            while (q.next()) {
+                if (rows.size() == ShownRows) {
+                    more = true;
+                    break;
+                }
+                QStringList row;
+                for (int c = 0; c < headings.size(); ++c)
+                    row << recordText(q.value(c));
+                rows << row;
+            }
+            // Finished here and now: an open query would keep the database from being written.
+            q.finish();
+        } catch (const Error& e) {
+            status_->setText(e.description());
+        }
     }
-    QSqlQuery q(cn->database());
-    q.prepare(recordQuery(terminal));
-    const QVariantList values{text(Text::FlagIn), text(Text::FlagOut),     text(Text::FlagMeal),
-                              dayStart(from),     dayStart(to.addDays(1)), terminal};
-    for (int i = 0; i < (terminal > 0 ? 6 : 5); ++i)
-        q.bindValue(i, values[i]);
-    q.exec();
-    model_->setQuery(std::move(q));
-    const Text headers[] = {Text::ColTerminal,    Text::ColRecordNo,   Text::ColCard,
-                            Text::ColEmployee,    Text::ColTime,       Text::ColFlag,
-                            Text::ColCollectedAt, Text::ColCollectedBy};
-    for (int c = 0; c < 8; ++c)
-        model_->setHeaderData(c, Qt::Horizontal, text(headers[c]));
+    model_->reset(headings, std::move(rows));
+    const QString cut = text(Text::ShownFirst).arg(ShownRows);
+    if (more)
+        status_->setText(cut);
+    else if (status_->text() == cut)
+        status_->clear();
     records_->resizeColumnsToContents();
 }
 
@@ -361,45 +378,11 @@ void CollectWindow::refresh() {
 
 qint64 CollectWindow::exportCsv(const QString& path) {
     auto cn = sharedConnection();
-    QFile file(path);
-    if (!cn || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return -1;
-    // A query of its own, read forward: the file grows, memory does not.
-    QSqlQuery q(cn->database());
-    q.setForwardOnly(true);
-    q.prepare(recordQuery(shownTerminal_));
-    const QVariantList values{
-        text(Text::FlagIn),   text(Text::FlagOut),           text(Text::FlagMeal),
-        dayStart(shownFrom_), dayStart(shownTo_.addDays(1)), shownTerminal_};
-    for (int i = 0; i < (shownTerminal_ > 0 ? 6 : 5); ++i)
-        q.bindValue(i, values[i]);
-    if (!q.exec())
-        return -1;
-    QTextStream out(&file);
-    out.setEncoding(QStringConverter::Utf8);
-    QStringList head;
-    for (int c = 0; c < model_->columnCount(); ++c)
-        head << csvField(model_->headerData(c, Qt::Horizontal).toString());
-    out << head.join(QLatin1Char(',')) << "\r\n";
-    qint64 rows = 0;
-    while (q.next()) {
-        QStringList line;
-        for (int c = 0; c < q.record().count(); ++c) {
-            // Times as the table holds them on every database, not in ISO form.
-            const QVariant v = q.value(c);
-            line << csvField(v.typeId() == QMetaType::QDateTime ? timeText(v.toDateTime())
-                                                                : v.toString());
-        }
-        out << line.join(QLatin1Char(',')) << "\r\n";
-        ++rows;
-    }
-    out.flush();
-    return file.error() == QFileDevice::NoError ? rows : -1;
+    return cn ? exportRecords(*cn, shown_, path) : -1;
 }
 
 void CollectWindow::exportClicked() {
-    const QString path = QFileDialog::getSaveFileName(this, text(Text::ExportCsv),
-                                                      QStringLiteral("meal-records.csv"),
+    const QString path = QFileDialog::getSaveFileName(this, text(Text::ExportCsv), exportName(),
                                                       QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/collect/collect_run.h"
+#include "host/collect/record_export.h"
 #include "platform/interfaces.h"
 
 #include <QDate>
@@ -9,18 +10,20 @@
 #include <atomic>
 #include <memory>
 
+class QAbstractItemModel;
 class QComboBox;
 class QDateEdit;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QSqlQueryModel;
 class QTableView;
 class QTableWidget;
 class QThread;
 
 namespace bw::host::collect {
+
+class RecordTable;
 
 // The data-collection window: the model-6429 terminals of MachineInfo, "collect" and
 // "collect and clear" with a progress bar and a one-line result per terminal, and the
@@ -42,12 +45,17 @@ public:
 
     // Selects the terminals with these numbers in the list.
     void selectTerminals(const QList<int>& addresses);
-    // Shows the records of [from, to] (whole days) of one terminal, or all with 0.
+    // Shows the records of [from, to] (whole days) of one terminal, or all with 0: the first
+    // ShownRows of them, read at once, so that the table holds no query open while
+    // collections write.
     void showRecords(const QDate& from, const QDate& to, int terminal = 0);
-    QSqlQueryModel* recordModel() const { return model_; }
-    // Writes the records shown to a CSV file (UTF-8, a header line); returns the rows written
-    // or -1 when the file cannot be written.
+    QAbstractItemModel* recordModel() const;
+    static constexpr int ShownRows = 20000;
+    // Writes all the records shown to a CSV file (exportRecords); returns the rows written or
+    // -1 when the file cannot be written.
     qint64 exportCsv(const QString& path);
+    // The name the export offers for its file.
+    QString exportName() const { return exportFileName(shown_.from, shown_.to); }
 
     bool mayCollect() const { return mayCollect_; }
     bool mayClear() const { return mayClear_; }
@@ -66,7 +74,6 @@ private:
     void onFinished();
     void refresh();
     void exportClicked();
-    QString recordQuery(int terminal) const;
 
     QString user_;
     bool mayCollect_ = false;
@@ -88,9 +95,8 @@ private:
     QDateEdit* to_ = nullptr;
     QComboBox* terminalFilter_ = nullptr;
     QTableView* records_ = nullptr;
-    QSqlQueryModel* model_ = nullptr;
-    QDate shownFrom_, shownTo_;
-    int shownTerminal_ = 0;
+    RecordTable* model_ = nullptr;
+    RecordFilter shown_;
 };
 
 // The default data-collection component, "Fenlowe.KQ": ShowA opens the collection window with

@@ -61,6 +61,24 @@ BackendSettings sqliteFile(const QString& path) {
     return out;
 }
 
+// A file that several computers share through a file server may be on a local disk of one
+// of them: that one is told to keep the rollback journal with "Journal Mode=Delete".
+BackendSettings sqliteKeyValues(const QHash<QString, QString>& kv) {
+    BackendSettings out = sqliteFile(firstOf(kv, {"data source", "database", "file"}));
+    const QString mode = firstOf(kv, {"journal mode", "journal_mode"}).toLower();
+    static const QStringList known{QStringLiteral("delete"), QStringLiteral("truncate"),
+                                   QStringLiteral("persist"), QStringLiteral("wal")};
+    if (mode.isEmpty() || out.kind == BackendSettings::Kind::Invalid)
+        return out;
+    if (known.contains(mode)) {
+        out.journalMode = mode;
+    } else {
+        out.kind = BackendSettings::Kind::Invalid;
+        out.problem = QStringLiteral("unknown journal mode (Delete, Truncate, Persist or WAL)");
+    }
+    return out;
+}
+
 BackendSettings postgresUrl(const QString& text) {
     BackendSettings out;
     const QUrl url(text, QUrl::StrictMode);
@@ -221,7 +239,7 @@ BackendSettings parseConnectionString(const QString& connectionString) {
             provider == QLatin1String("pgsql"))
             return postgresKeyValues(kv);
         if (provider == QLatin1String("sqlite"))
-            return sqliteFile(firstOf(kv, {"data source", "database", "file"}));
+            return sqliteKeyValues(kv);
         if (provider == QLatin1String("sqloledb") || provider == QLatin1String("sqloledb.1"))
             return sqlServerThroughFreeTds(kv);
         if (provider == QLatin1String("microsoft.jet.oledb.4.0"))

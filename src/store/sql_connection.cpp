@@ -1,9 +1,15 @@
 #include "store/sql_connection.h"
 
 #include <QAtomicInt>
+#include <QFile>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
+
+#ifdef Q_OS_LINUX
+#include <sys/vfs.h>
+#endif
 
 namespace bw::store {
 
@@ -36,6 +42,46 @@ Error databaseError(int number, const QString& what, const QSqlError& error) {
     return Error(number, description);
 }
 
+bool localFileSystem(qint64 type) {
+    switch (quint32(type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2 / SMB3
+    case 0x564C:     // NCP
+    case 0x73757245: // Coda
+    case 0x5346414F: // AFS
+    case 0x6B414653: // kAFS
+    case 0x01021997: // 9P (virtual machines' shared folders)
+    case 0x786F4256: // VirtualBox shared folders
+    case 0x6A656A63: // virtiofs
+    case 0x65735546: // FUSE: sshfs, glusterfs and the like
+    case 0x00C36400: // Ceph
+    case 0x01161970: // GFS2
+    case 0x7461636F: // OCFS2
+    case 0x0BD00BD0: // Lustre
+    case 0x47504653: // GPFS
+    case 0x20030528: // OrangeFS
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool onLocalDisk(const QString& path) {
+#ifdef Q_OS_LINUX
+    const QFileInfo file(path);
+    const QString probe = file.exists() ? file.absoluteFilePath() : file.absolutePath();
+    struct statfs fs {};
+    if (path.isEmpty() || statfs(QFile::encodeName(probe).constData(), &fs) != 0)
+        return false;
+    return localFileSystem(qint64(fs.f_type));
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 SqlConnection::SqlConnection(const QString& connectionString)
     : connectionString_(connectionString), settings_(parseConnectionString(connectionString)),
       name_(nextConnectionName()) {
@@ -66,6 +112,45 @@ SqlConnection::SqlConnection(const QString& connectionString)
                             error);
     }
     engine_ = detectEngine();
+    prepareSession();
+}
+
+// What every session sets up once it is open:
+// - a commit is on the disk when it returns, whatever the database's default: a terminal's
+//   records are deleted on the strength of it, and a power cut must not take them back;
+// - SQLite writes ahead into a log where the file lies on a local disk, so that readers never
+//   hold up a writer (another workstation's save, a collection); on a file server it keeps the
+//   rollback journal, as every computer sharing the file must. A connection string may name
+//   the journal mode instead. A mode that cannot be set (the file is busy or read-only) leaves
+//   the one the file has.
+void SqlConnection::prepareSession() {
+    try {
+        if (engine_ == Engine::Postgres) {
+            Execute(QStringLiteral("SET synchronous_commit TO on"));
+            return;
+        }
+        if (engine_ != Engine::Sqlite)
+            return;
+        Execute(QStringLiteral("PRAGMA synchronous = FULL"));
+        QString file;
+        for (const QVariantList& row : queryBound(QStringLiteral("PRAGMA database_list")))
+            if (row.value(1).toString() == QLatin1String("main"))
+                file = row.value(2).toString();
+        const QString current = queryBound(QStringLiteral("PRAGMA journal_mode"))
+                                    .value(0)
+                                    .value(0)
+                                    .toString()
+                                    .toLower();
+        const bool wal = current == QLatin1String("wal");
+        QString wanted = settings_.journalMode;
+        if (wanted.isEmpty() && !file.isEmpty())
+            wanted = onLocalDisk(file) ? QStringLiteral("wal")
+                                       : (wal ? QStringLiteral("delete") : current);
+        if (!wanted.isEmpty() && wanted != current)
+            queryBound(QStringLiteral("PRAGMA journal_mode = ") + wanted);
+    } catch (const Error& e) {
+        qWarning("Database session set-up incomplete (%s)", qUtf8Printable(e.description()));
+    }
 }
 
 SqlConnection::Engine SqlConnection::detectEngine() {

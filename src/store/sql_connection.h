@@ -31,6 +31,14 @@ Error databaseError(int number, const QString& what, const QSqlError& error);
 // The row to be written was changed or deleted by another user since it was read.
 Error rowChangedError();
 
+// Whether a file system, by its statfs type number, keeps its files on this computer. Network
+// and cluster file systems do not: SQLite's write-ahead log needs memory shared by every
+// program that opens the file, which does not reach other computers.
+bool localFileSystem(qint64 type);
+// Whether the file (or the folder it would be made in) lies on such a local file system;
+// false when that cannot be told.
+bool onLocalDisk(const QString& path);
+
 // A connection to the host's database over Qt SQL. Every instance owns its own, uniquely named
 // QSqlDatabase connection, so two instances on the same database behave as two workstations.
 // All use is on the thread that created it.
@@ -72,6 +80,7 @@ public:
 private:
     void requireOpen() const;
     Engine detectEngine();
+    void prepareSession();
 
     QString connectionString_;
     BackendSettings settings_;

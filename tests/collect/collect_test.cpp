@@ -5,6 +5,7 @@
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
+#include "host/collect/record_export.h"
 #include "host/link/link.h"
 #include "platform/language.h"
 #include "sim/process.h"
@@ -239,6 +240,89 @@ TEST_F(SqliteCollection, WindowCollectsShowsExportsAndReportsRefusal) {
     EXPECT_FALSE(guest.startCollection(true));
 }
 
+// A thousand records in view hold no lock: the window collects, brackwater-collect collects
+// while the window shows them and another workstation saves, with the write-ahead log of a
+// local disk and with the rollback journal of a file server.
+TEST_F(SqliteCollection, CollectsWhileAThousandRecordsAreInView) {
+    startSim({"--no-pacing"});
+    const QString file = backend.connectionString.mid(7);
+    for (const QString mode : {"wal", "delete"}) {
+        SCOPED_TRACE(mode.toStdString());
+        const QString db = mode == "wal"
+                               ? backend.connectionString
+                               : "Provider=SQLite;Data Source=" + file + ";Journal Mode=" + mode;
+        cn.reset(); // the last connection leaves the write-ahead log
+        bw::host::setConnectionString(db);
+        cn = bw::store::SqlConnection::open(db);
+        EXPECT_EQ(cn->queryBound("PRAGMA journal_mode").value(0).value(0).toString(), mode);
+        cn->Execute("DELETE FROM MealRecord");
+        cn->Execute("DELETE FROM CtrlLog");
+        cn->Execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                    "1000) INSERT INTO MealRecord (MachAddr, RecordNo, RecordTime) SELECT 9, i, "
+                    "datetime('now', 'localtime') FROM n");
+        CollectWindow w("admin", "T", "C", QDate::currentDate());
+        EXPECT_EQ(w.recordModel()->rowCount(), 1000);
+        w.selectTerminals({1});
+        ASSERT_TRUE(w.startCollection(false));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 20000));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(w.outcomes().value(0).ok()) << qPrintable(w.outcomes().value(0).reason);
+        EXPECT_EQ(w.recordModel()->rowCount(), 1025);
+        QProcess p;
+        p.start(bw::test::program("brackwater-collect"),
+                {"--db", db, "--terminal", "3", "--tcp-port-map",
+                 QString("1001=%1").arg(sim.tcpPort())});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAll().toStdString();
+        EXPECT_NO_THROW(bw::store::SqlConnection(db).Execute("UPDATE MachineInfo SET Team = 'X'"));
+        EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA LIKE '%' || ? || '%'",
+                        {text(Text::Done).arg(25).arg(25)}),
+                  2); // the window's entry and the tool's
+    }
+}
+
+// The CSV as a spreadsheet should open it: a byte-order mark, cells that would run as formulas
+// neutralised, card numbers kept as text; brackwater-collect --export writes the same bytes.
+TEST_F(SqliteCollection, ExportIsSpreadsheetSafeAndTheToolWritesTheSame) {
+    const char* insert = "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, RecordTime, "
+                         "Flag, CollectedBy) VALUES (?, ?, '00012', ?, ?, 1, ?)";
+    cn->executeBound(insert, {2, 1, "=HYPERLINK(\"x\")", "2026-03-01 08:00:00", "@SUM(1)"});
+    cn->executeBound(insert, {1, 1, "-2+3", "2026-03-02 08:00:00", "\tA"});
+    cn->executeBound(insert, {1, 2, "x", "2026-03-03 08:00:00", "x"});
+    CollectWindow w("admin", "T", "C", QDate::currentDate());
+    for (int terminal : {2, 0}) {
+        w.showRecords(QDate(2026, 3, 1), QDate(2026, 3, 2), terminal);
+        EXPECT_EQ(w.exportName(), "meal-records-2026-03-01_2026-03-02.csv");
+        const QString mine = bw::test::tempDir() + "/w.csv", tool = bw::test::tempDir() + "/t.csv";
+        EXPECT_EQ(w.exportCsv(mine), terminal ? 1 : 2);
+        const QStringList args{"--db",       backend.connectionString,
+                               "--export",   tool,
+                               "--from",     "2026-03-01",
+                               "--to",       "2026-03-02",
+                               "--terminal", "2"};
+        QProcess p;
+        p.start(bw::test::program("brackwater-collect"), args.mid(0, terminal ? 10 : 8));
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        QFile a(mine), b(tool);
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        const QByteArray bytes = a.readAll();
+        EXPECT_EQ(bytes, b.readAll());
+        EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF" + text(Text::ColTerminal).toUtf8() + ","));
+        const QString flag = text(Text::FlagIn);
+        const QStringList lines = QString::fromUtf8(bytes).split("\r\n");
+        EXPECT_EQ(lines.value(1),
+                  "2,1,\"=\"\"00012\"\"\",\"'=HYPERLINK(\"\"x\"\")\",2026-03-01 08:00:00," + flag +
+                      ",,'@SUM(1)");
+        EXPECT_EQ(lines.value(2),
+                  terminal ? QString()
+                           : "1,1,\"=\"\"00012\"\"\",'-2+3,2026-03-02 08:00:00," + flag + ",,'\tA");
+    }
+    EXPECT_EQ(exportFileName(QDate(2026, 3, 1), QDate(2026, 3, 1)), "meal-records-2026-03-01.csv");
+    EXPECT_EQ(csvCell("\r=1"), "\"'\r=1\"");
+    EXPECT_EQ(csvCell("+1", true), "'+1");
+}
+
 // A cancel during a paced collect-and-clear: the window stays responsive, what was read is
 // stored, nothing is cleared.
 TEST_F(SqliteCollection, WindowCancelKeepsWhatWasReadAndClearsNothing) {
@@ -300,6 +384,12 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
          {"terminal 1: ok, 25 read, 25 new, cleared", "terminal 2: ok", "terminal 3: ok"}},
         {{"--db", db, "--all", "--tcp-port-map", "1001=1"}, 1, {"terminal 1: failed"}},
         {{"--version"}, 0, {"brackwater-collect " BW_VERSION}},
+        {{"--db", db, "--export", "x.csv", "--from", "2026-03-02", "--to", "2026-03-01"}, 2, {}},
+        {{"--db", db, "--export", "x.csv", "--from", "2026-03-02", "--all"}, 2, {}},
+        {{"--db", db, "--all", "--from", "2026-03-02", "--to", "2026-03-02"}, 2, {}},
+        {{"--db", db, "--export", "/no/x.csv", "--from", "2026-03-02", "--to", "2026-03-02"},
+         1,
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -3,6 +3,7 @@
 #include "store/sql_recordset.h"
 #include "store/statements.h"
 
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -341,6 +342,25 @@ TYPED_TEST(Connections, TransactionsCommitAndRollBack) {
     EXPECT_EQ(this->count("SELECT COUNT(*) FROM CardMapping"), 0);
     EXPECT_EQ(this->count("SELECT COUNT(*) FROM CardMappingTmp WHERE CardNo = 'c1'"), 1);
     EXPECT_THROW(this->cn->CommitTrans(), Error); // none open
+}
+
+// A commit is on the disk when it returns, whatever the server's default; an SQLite file on a
+// local disk logs ahead, so a reader in the middle of its rows does not hold up a writer.
+TYPED_TEST(Connections, CommitsReachTheDiskAndReadersDoNotBlockWriters) {
+    const QString& name = this->backend.connectionString;
+    if (this->cn->engine() == SqlConnection::Engine::Postgres && name.startsWith("postgres")) {
+        auto off = SqlConnection::open(name + "&options=-csynchronous_commit%3Doff");
+        EXPECT_EQ(off->queryBound("SELECT current_setting('synchronous_commit')").value(0).value(0),
+                  "on");
+    }
+    if (this->cn->engine() != SqlConnection::Engine::Sqlite)
+        return;
+    EXPECT_EQ(this->count("PRAGMA synchronous"), 2); // FULL
+    EXPECT_EQ(this->cn->queryBound("PRAGMA journal_mode").value(0).value(0), "wal");
+    this->cn->Execute("INSERT INTO CardMapping (CardNo) VALUES ('1'), ('2')");
+    QSqlQuery reading(this->cn->database());
+    ASSERT_TRUE(reading.exec("SELECT CardNo FROM CardMapping") && reading.next());
+    EXPECT_NO_THROW(this->other()->Execute("INSERT INTO CardMapping (CardNo) VALUES ('3')"));
 }
 
 TYPED_TEST(Connections, EachConnectionIsItsOwn) {
