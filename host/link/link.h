@@ -4,7 +4,11 @@
 #include "platform/interfaces.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class QIODevice;
@@ -49,7 +53,21 @@ public:
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
-    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost };
+
+    // The terminal's name (card) list: its size and checksum, and a download of a whole new
+    // list (normalised first: eight-digit cards, sorted, each once; at most
+    // protocol::MaxNames). The download stages blocks (each re-sent up to
+    // protocol::BlockRetries times on a lost or bad reply) and commits them in one step;
+    // progress gets the cards sent so far and the total; a set cancel stops between blocks.
+    bool readNameListStatus(int address, protocol::NameListStatus& status);
+    bool writeNameList(int address, const QStringList& cards,
+                       const std::function<void(int done, int total)>& progress = {},
+                       const std::atomic_bool* cancel = nullptr);
+    // The terminal's own clock, as wall-clock time (years 2000..2099).
+    bool setTerminalClock(int address, const QDateTime& time);
+    bool readTerminalClock(int address, QDateTime& time);
+
+    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost, Cancelled };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.
@@ -60,6 +78,9 @@ private:
     bool openTcp();
     bool fail(Failure kind, const QString& why);
     bool exchange(const QByteArray& request);
+    // Sends request until it is acknowledged (up to protocol::BlockRetries repeats); a reply
+    // with data must have a good check byte and is handed back in answer.
+    bool confirmed(const QByteArray& request, QByteArray* answer = nullptr);
     // Sends request and waits for its whole reply (Ack with its data, or Nak).
     bool transact(const QByteArray& request, QByteArray& answer);
     bool sendSerial(const QByteArray& request);

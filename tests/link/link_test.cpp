@@ -139,6 +139,31 @@ TEST(LinkProtocol, RecordRequestsAndBlocks) {
     EXPECT_FALSE(proto::decodeRecords(good, 8, 2, out)); // a late reply to an earlier block
 }
 
+TEST(LinkProtocol, NameListAndClockRequests) {
+    // Blanks trimmed, sorted, each once; what is not eight digits is dropped.
+    const QStringList cards = proto::normalisedCards(
+        {QStringLiteral(" 00010002"), QStringLiteral("00010001"), QStringLiteral("00010002"),
+         QStringLiteral("1234567"), QStringLiteral("0001000x"), QStringLiteral("123456789")});
+    EXPECT_EQ(cards, QStringList({QStringLiteral("00010001"), QStringLiteral("00010002")}));
+    EXPECT_EQ(proto::nameListChecksum(cards), 0x11F9F676u); // CRC-32 of 00 01 00 01 00 01 00 02
+    EXPECT_EQ(proto::nameListChecksum({}), 0u);
+    EXPECT_EQ(proto::nameListBlockRequest(1, 2, {QStringLiteral("12345678")}),
+              bytes({0x01, 0x0C, 0x03, 0x00, 0x02, 0x01, 0x12, 0x34, 0x56, 0x78, 0x05}));
+    EXPECT_EQ(proto::nameListCommitRequest(1, 2, 0x11F9F676u).mid(3, 8),
+              bytes({0, 0, 0, 2, 0x11, 0xF9, 0xF6, 0x76}));
+    const QDateTime when(QDate(2026, 12, 7), QTime(14, 5, 9));
+    EXPECT_EQ(proto::clockSetRequest(1, when).mid(3, 6),
+              bytes({0x26, 0x12, 0x07, 0x14, 0x05, 0x09}));
+    QByteArray clock = bytes({0x01, 0x0D, 0x02, 0x06, 0x26, 0x12, 0x07, 0x14, 0x05, 0x09});
+    clock.append(char(proto::checkByte(clock)));
+    QDateTime read;
+    EXPECT_EQ(proto::replyLength(proto::clockReadRequest(1), clock.left(4)), clock.size());
+    ASSERT_TRUE(proto::decodeClock(clock, read));
+    EXPECT_EQ(read, when);
+    clock[5] = 0x13;
+    EXPECT_FALSE(proto::decodeClock(clock, read));
+}
+
 // ---------------------------------------------------------------------------------------
 // The component
 
