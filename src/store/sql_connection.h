@@ -72,6 +72,7 @@ public:
 private:
     void requireOpen() const;
     Engine detectEngine();
+    void startPostgresSession();
 
     QString connectionString_;
     BackendSettings settings_;

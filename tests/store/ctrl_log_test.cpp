@@ -7,6 +7,7 @@
 #include "store/statements.h"
 
 #include <QDateTime>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -216,6 +217,40 @@ TYPED_TEST(Ledger, WardenRefusesWithoutAGrantsTable) {
     auto warden = CreateObject<IPermission>(progid::Permission);
     ConnectionPtr cn = this->cn;
     EXPECT_FALSE(warden->CheckPermission(cn, "s", "admin", QVariant(), "f", true, true));
+}
+
+// A database whose sessions start with standard_conforming_strings off, where a backslash in
+// a quoted text would escape the quote after it.
+TEST(OperationLogOnPostgres, BackslashStaysOrdinaryWhereTheDatabaseTakesItAsAnEscape) {
+    QUrl url(qEnvironmentVariable("BW_PG_CONN"));
+    if (!url.scheme().startsWith(QStringLiteral("postgres")))
+        GTEST_SKIP() << "needs BW_PG_CONN as a postgresql:// URL";
+    const QString name = QStringLiteral("bw_escapes_%1").arg(QCoreApplication::applicationPid());
+    auto admin = SqlConnection::open(url.toString());
+    admin->Execute("SET client_min_messages TO warning");
+    admin->Execute("DROP DATABASE IF EXISTS " + name);
+    admin->Execute("CREATE DATABASE " + name);
+    admin->Execute("ALTER DATABASE " + name + " SET standard_conforming_strings = off");
+    url.setPath(QLatin1Char('/') + name);
+    const QString odbc = QStringLiteral("odbc:Driver={PostgreSQL Unicode};Server=%1;Port=%2;"
+                                        "Database=%3;UID=%4")
+                             .arg(url.host())
+                             .arg(url.port(5432))
+                             .arg(name, url.userName());
+    for (const QString& connection : {url.toString(), odbc}) {
+        auto cn = SqlConnection::open(connection);
+        host::createHostSchema(*cn, false);
+        host::registerDbComponents();
+        host::setConnectionString(connection);
+        const QString user = "a\\'); DELETE FROM CtrlLog; --";
+        WriteCtrlLog(user, QDateTime::currentDateTime(), "o", "c", "r");
+        const auto rows = cn->queryBound("SELECT UserA FROM CtrlLog");
+        cn->Execute("DELETE FROM CtrlLog");
+        host::setConnectionString(QString());
+        ASSERT_EQ(rows.size(), 1) << connection.toStdString();
+        EXPECT_EQ(rows[0][0].toString(), user);
+    }
+    admin->Execute("DROP DATABASE " + name);
 }
 
 } // namespace
