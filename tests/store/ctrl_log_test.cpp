@@ -7,6 +7,7 @@
 #include "store/statements.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -251,6 +252,43 @@ TEST(OperationLogOnPostgres, BackslashStaysOrdinaryWhereTheDatabaseTakesItAsAnEs
         EXPECT_EQ(rows[0][0].toString(), user);
     }
     admin->Execute("DROP DATABASE " + name);
+}
+
+// A URL without a password signs in with the one the PostgreSQL password file holds.
+TEST(OperationLogOnPostgres, UrlWithoutPasswordSignsInThroughThePasswordFile) {
+    QUrl url(qEnvironmentVariable("BW_PG_CONN"));
+    if (!url.scheme().startsWith(QStringLiteral("postgres")))
+        GTEST_SKIP() << "needs BW_PG_CONN as a postgresql:// URL";
+    auto admin = SqlConnection::open(url.toString());
+    admin->Execute("DO $$BEGIN CREATE ROLE bw_pgpass LOGIN; "
+                   "EXCEPTION WHEN duplicate_object THEN NULL; END$$");
+    admin->Execute("ALTER ROLE bw_pgpass PASSWORD 'pass:word'");
+    url.setUserName(QStringLiteral("bw_pgpass"));
+    const QString dir = test::tempDir();
+    QFile file(dir + QStringLiteral("/pgpass"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("%1:%2:*:bw_pgpass:pass\\:word\n")
+                   .arg(url.host())
+                   .arg(url.port(5432))
+                   .toUtf8());
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = qgetenv("PGPASSFILE");
+    qputenv("PGPASSFILE", QFile::encodeName(dir + QStringLiteral("/none")));
+    bool trusted = true;
+    try {
+        SqlConnection::open(url.toString());
+    } catch (const Error&) {
+        trusted = false;
+    }
+    qputenv("PGPASSFILE", QFile::encodeName(file.fileName()));
+    EXPECT_NO_THROW(SqlConnection::open(url.toString()));
+    if (before.isNull())
+        qunsetenv("PGPASSFILE");
+    else
+        qputenv("PGPASSFILE", before);
+    if (trusted)
+        GTEST_SKIP() << "the server lets bw_pgpass in without a password";
 }
 
 } // namespace
