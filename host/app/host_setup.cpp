@@ -82,7 +82,7 @@ int reportDatabaseProblem(const QString& reason) {
     const QString connection = connectionString();
     const QString settingsFile = settingsFilePath();
     QTextStream(stderr) << "brackwater: cannot open the host database "
-                        << store::maskPassword(connection) << ": " << reason
+                        << store::maskPassword(connection) << ": " << reason.simplified()
                         << " (settings file: " << settingsFile << ")\n";
     MsgBox(databaseProblemText(connection, reason, settingsFile, uiLanguage()), mb::Critical);
     return 1;

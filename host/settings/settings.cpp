@@ -188,9 +188,11 @@ bool makePrivate(const QString& path) {
         return false;
     if (!QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return false;
-    if (!QFileInfo::exists(path))
+    const QFileInfo file(path);
+    if (!file.exists())
         return true;
-    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    // QSettings reads the file before writing it: a FIFO in its place would block.
+    return file.isFile() && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
 }
 
 } // namespace

@@ -101,6 +101,7 @@ TEST(HostProgram, TheExitToolEndsTheProgramWithZero) {
     ASSERT_TRUE(QDir().mkpath(settings) &&
                 ::mkfifo(QFile::encodeName(settings + "/brackwater.conf"), 0600) == 0);
     EXPECT_EQ(runHost({"--help"}, home).code, 0);
+    EXPECT_EQ(runHost({"--save-settings"}, home).code, 1);
 }
 
 // Every program on a database that cannot be opened, given on the command line or only in the
