@@ -7,7 +7,8 @@
 #
 # The server refuses to run as root, so when started by root the cluster belongs to the
 # "postgres" user (DIR and its parents must be reachable by that user; /tmp is a good place).
-# Authentication is "trust": never point this at anything but a scratch directory.
+# Authentication is "trust" (but for the role bw_pgpass, which the tests give a password):
+# never point this at anything but a scratch directory.
 set -eu
 
 usage() {
@@ -66,6 +67,13 @@ start)
             cat "$dir/initdb.log" >&2
             exit 1
         }
+    fi
+    # One role signs in with a password, so the tests can show a password file at work.
+    hba=$dir/data/pg_hba.conf
+    if ! grep -q bw_pgpass "$hba"; then
+        { echo "host all bw_pgpass 127.0.0.1/32 scram-sha-256"; cat "$hba"; } >"$hba.new"
+        cat "$hba.new" >"$hba" && rm -f "$hba.new"
+        as_owner "$bin/pg_ctl" -D "$dir/data" reload >/dev/null 2>&1 || true
     fi
     if ! as_owner "$bin/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
         as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \

@@ -92,7 +92,12 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
         QStringLiteral("save-settings"),
         QStringLiteral("Keep this command line's database, user, language, ports, simulator "
                        "and bell-section choices in the settings file, and exit."));
-    p.addOptions({bellSection, showSettings, saveSettings});
+    QCommandLineOption pressTool(QStringLiteral("press-tool"),
+                                 QStringLiteral("Press the window's toolbar tool KEY once it is "
+                                                "shown (scripted runs)."),
+                                 QStringLiteral("KEY"));
+    pressTool.setFlags(QCommandLineOption::HiddenFromHelp);
+    p.addOptions({bellSection, showSettings, saveSettings, pressTool});
 
     if (!p.parse(arguments)) {
         o.error = p.errorText();
@@ -116,6 +121,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.com = saved.com;
     o.tcpPortMap = saved.tcpPortMap;
     o.screenshotCollect = p.value(shotCollect);
+    o.pressTool = p.value(pressTool);
     o.traceLine = p.isSet(traceLine) ? p.value(traceLine) : saved.traceLine;
     if (p.isSet(lang)) {
         bool ok = false;

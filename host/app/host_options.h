@@ -22,6 +22,7 @@ struct HostOptions {
     QString screenshot;        // write a PNG of the window and exit
     QString screenshotCollect; // write a PNG of the collection window after a collection
     QString traceLine;         // --trace-line FILE: the line trace goes to FILE
+    QString pressTool;         // --press-tool KEY: a scripted run presses this toolbar tool
     QString error;             // set when the command line is wrong
     bool help = false;
     QString helpText;

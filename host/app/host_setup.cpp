@@ -9,10 +9,12 @@
 #include "host/link/link.h"
 #include "platform/error.h"
 #include "platform/language.h"
+#include "platform/ui.h"
 #include "store/connection_string.h"
 #include "store/dialect.h"
 
 #include <QFileInfo>
+#include <QTextStream>
 
 namespace bw::host {
 
@@ -55,7 +57,7 @@ QString prepareDatabase(const HostOptions& options) {
     setConnectionString(connection);
     auto cn = sharedConnection();
     if (!cn || !cn->isOpen())
-        return QStringLiteral("cannot open the host database: ") + connection;
+        return sharedConnectionProblem();
     // A Windows host's SQL Server or Access database already holds its tables, and the host
     // schema's SQL is not theirs.
     if (store::recognise(connection) != store::Dialect::Other)
@@ -66,6 +68,24 @@ QString prepareDatabase(const HostOptions& options) {
         return QStringLiteral("cannot prepare the host database: ") + e.boxText();
     }
     return QString();
+}
+
+QString databaseProblemText(const QString& connection, const QString& reason,
+                            const QString& settingsFile, int lang) {
+    const QString text = lang == LangTraditional
+                             ? QStringLiteral("無法打開數據庫：%1\n原因：%2\n設定檔：%3")
+                             : QStringLiteral("无法打开数据库：%1\n原因：%2\n设置文件：%3");
+    return text.arg(store::maskPassword(connection), reason, settingsFile);
+}
+
+int reportDatabaseProblem(const QString& reason) {
+    const QString connection = connectionString();
+    const QString settingsFile = settingsFilePath();
+    QTextStream(stderr) << "brackwater: cannot open the host database "
+                        << store::maskPassword(connection) << ": " << reason.simplified()
+                        << " (settings file: " << settingsFile << ")\n";
+    MsgBox(databaseProblemText(connection, reason, settingsFile, uiLanguage()), mb::Critical);
+    return 1;
 }
 
 } // namespace bw::host

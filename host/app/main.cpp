@@ -5,6 +5,7 @@
 #include "host/app/host_options.h"
 #include "host/app/host_setup.h"
 #include "host/collect/collect_window.h"
+#include "host/ledger/ledger.h"
 #include "host/link/link.h"
 #include "host/trace/trace_file.h"
 #include "platform/error.h"
@@ -12,6 +13,7 @@
 #include "platform/registry.h"
 #include "sim/process.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDate>
 #include <QTextStream>
@@ -79,9 +81,12 @@ int main(int argc, char** argv) {
     if (!traceProblem.isEmpty())
         err << "brackwater: " << traceProblem << "\n";
 
+    // Without its database the window could show nothing: say so and stop before it is made.
     const QString dbProblem = bw::host::prepareDatabase(options);
-    if (!dbProblem.isEmpty())
-        err << "brackwater: " << dbProblem << "\n"; // the window reports what it cannot list
+    if (!dbProblem.isEmpty()) {
+        err.flush();
+        return bw::host::reportDatabaseProblem(dbProblem);
+    }
 
     // The simulator stands in for demo terminals 1, 2 and 3 of the demo database: on a
     // pseudo-terminal as COM1 and on TCP on loopback in place of port 1001.
@@ -119,6 +124,13 @@ int main(int argc, char** argv) {
     if (!options.screenshotCollect.isEmpty())
         return bw::host::collect::screenshotCollection(options.screenshotCollect, options.user) ? 0
                                                                                                 : 1;
+    if (!options.pressTool.isEmpty()) {
+        QTimer::singleShot(0, [tool = options.pressTool] {
+            QWidget* w = findWindow();
+            if (QAction* a = w ? w->findChild<QAction*>(tool) : nullptr)
+                a->trigger();
+        });
+    }
     if (!options.screenshot.isEmpty()) {
         QWidget* w = findWindow();
         if (!w) {
@@ -132,5 +144,8 @@ int main(int argc, char** argv) {
         return ok ? 0 : 1;
     }
 
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // The database goes while Qt SQL, which the application object holds, is still there.
+    bw::host::closeSharedConnection();
+    return code;
 }

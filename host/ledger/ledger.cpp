@@ -4,6 +4,7 @@
 #include "store/dialect.h"
 #include "store/sql_recordset.h"
 
+#include <QCoreApplication>
 #include <QtGlobal>
 
 namespace bw::host {
@@ -13,6 +14,8 @@ namespace {
 struct Shared {
     QString connectionString;
     std::shared_ptr<store::SqlConnection> connection;
+    QString problem; // why the last open failed
+    bool closesWithApplication = false;
 };
 
 Shared& shared() {
@@ -36,15 +39,26 @@ std::shared_ptr<store::SqlConnection> sharedConnection() {
     if (s.connection && s.connection->isOpen())
         return s.connection;
     s.connection.reset();
+    s.problem.clear();
     if (s.connectionString.trimmed().isEmpty())
         return nullptr;
     try {
         s.connection = store::SqlConnection::open(s.connectionString);
     } catch (const Error& e) {
-        qWarning("Host database not available (%d: %s)", e.number(),
-                 qUtf8Printable(e.description()));
+        s.problem = e.description();
+        return nullptr;
+    }
+    // Qt SQL's own state goes with the application object; a connection still open after
+    // it (this function's static outliving main) would crash the program on its way out.
+    if (!s.closesWithApplication && QCoreApplication::instance()) {
+        qAddPostRoutine(closeSharedConnection);
+        s.closesWithApplication = true;
     }
     return s.connection;
+}
+
+QString sharedConnectionProblem() {
+    return shared().problem;
 }
 
 void closeSharedConnection() {

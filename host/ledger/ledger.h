@@ -14,8 +14,10 @@ void setConnectionString(const QString& connectionString);
 QString connectionString();
 
 // The process's one shared connection, opened on first use; null when no database is set
-// or it cannot be opened (the reason goes to the diagnostic output).
+// or it cannot be opened (sharedConnectionProblem() says why). It is closed when the
+// application object goes.
 std::shared_ptr<store::SqlConnection> sharedConnection();
+QString sharedConnectionProblem();
 
 // Closes the shared connection (the next use opens it again).
 void closeSharedConnection();

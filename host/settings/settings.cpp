@@ -23,10 +23,24 @@ const QString kTraceLine = QStringLiteral("diagnostics/trace-line");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
+// Whether a quoted INI value ends in its closing quote (a backslash escapes the next
+// character).
+bool quoteClosed(const QString& value) {
+    for (qsizetype i = 1; i < value.size(); ++i) {
+        if (value[i] == u'\\')
+            ++i;
+        else if (value[i] == u'"')
+            return true;
+    }
+    return false;
+}
+
 // An unquoted ';' starts a comment in QSettings' INI files, which would cut an ADO or ODBC
 // connection string short. The [database] connection line is therefore taken as written,
-// unless it is quoted (QSettings then reads it whole).
-QString rawConnection(const QString& path) {
+// unless it is quoted (QSettings then reads it whole). A quote left open is reported, as
+// QSettings would run its value on into the lines after it.
+QString rawConnection(const QString& path, bool* openQuote) {
+    *openQuote = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
@@ -42,7 +56,10 @@ QString rawConnection(const QString& path) {
         if (!inDatabase || eq < 0 || line.left(eq).trimmed() != QStringLiteral("connection"))
             continue;
         const QString value = line.mid(eq + 1).trimmed();
-        return value.startsWith(u'"') ? QString() : value;
+        if (!value.startsWith(u'"'))
+            return value;
+        *openQuote = !quoteClosed(value);
+        return QString();
     }
     return QString();
 }
@@ -104,17 +121,35 @@ Settings readSettings(QStringList* problems) {
 
 Settings readSettings(const QString& path, QStringList* problems) {
     Settings out;
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (!info.exists())
         return out;
+    // A FIFO or a device would block the reader (and so every program, --help too).
+    if (!info.isFile()) {
+        if (problems)
+            problems->append(QStringLiteral("%1 is not a regular file; not read").arg(path));
+        return out;
+    }
     QSettings s(path, QSettings::IniFormat);
     if (s.status() != QSettings::NoError) {
         if (problems)
             problems->append(QStringLiteral("%1 cannot be read").arg(path));
         return out;
     }
-    out.db = rawConnection(path);
-    if (out.db.isEmpty())
+    bool openQuote = false;
+    out.db = rawConnection(path, &openQuote);
+    if (out.db.isEmpty() && !openQuote)
         out.db = s.value(kDatabase).toString().trimmed();
+    // The value itself is not repeated: it may hold a password.
+    static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
+    if (openQuote || out.db.contains(control)) {
+        if (problems)
+            problems->append(QStringLiteral("%1 is malformed (%2); not used")
+                                 .arg(kDatabase, openQuote
+                                                     ? QStringLiteral("its quote is not closed")
+                                                     : QStringLiteral("a control character")));
+        out.db.clear();
+    }
     out.user = s.value(kUser).toString().trimmed();
     if (s.contains(kLanguage)) {
         const int lang = s.value(kLanguage).toString().toInt();
@@ -143,8 +178,28 @@ Settings readSettings(const QString& path, QStringList* problems) {
     return out;
 }
 
+namespace {
+
+// The file holds the database password: only its owner may reach it, in a folder only the
+// owner may enter. A file or folder left looser before is tightened.
+bool makePrivate(const QString& path) {
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(dir))
+        return false;
+    if (!QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return false;
+    const QFileInfo file(path);
+    if (!file.exists())
+        return true;
+    // QSettings reads the file before writing it: a FIFO in its place would block.
+    return file.isFile() && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+} // namespace
+
 bool writeSettings(const Settings& settings, const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!makePrivate(path))
+        return false;
     QSettings s(path, QSettings::IniFormat);
     s.clear();
     if (!settings.db.isEmpty())
@@ -162,7 +217,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
     for (const auto& [from, to] : settings.tcpPortMap)
         s.setValue(kTcpPortMap + u'/' + QString::number(from), to);
     s.sync();
-    return s.status() == QSettings::NoError;
+    // A new file was made with the process's default permissions.
+    return s.status() == QSettings::NoError && makePrivate(path);
 }
 
 void putPort(QList<QPair<int, QString>>& map, int port, const QString& device) {

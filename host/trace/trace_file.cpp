@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bw::host {
 
@@ -51,6 +54,17 @@ private:
     qint64 flushedMs_ = 0;
 };
 
+// Takes group and other users' access away from a regular file (a device such as /dev/null
+// is left as it is).
+bool ownerOnly(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode) || (st.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+        return true;
+    return ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+}
+
 } // namespace
 
 QString startLineTrace(const QString& path) {
@@ -58,10 +72,17 @@ QString startLineTrace(const QString& path) {
         stopLineTrace();
         return QString();
     }
-    FILE* file = std::fopen(QFile::encodeName(path).constData(), "a");
-    if (!file)
+    // Card numbers and times: for the owner's eyes only, also in a file made looser before.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    FILE* file = fd < 0 || !ownerOnly(fd) ? nullptr : ::fdopen(fd, "a");
+    if (!file) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
         return QStringLiteral("cannot write the line trace %1: %2")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            .arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    }
     trace::setSink(std::make_shared<TraceFile>(file));
     return QString();
 }

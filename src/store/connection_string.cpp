@@ -79,11 +79,23 @@ BackendSettings sqliteKeyValues(const QHash<QString, QString>& kv) {
     return out;
 }
 
+// Why Qt refused a URL, without the URL itself: Qt's own text quotes the whole source and its
+// user information, password included, and names the character it refused.
+QString urlProblem(const QString& text, const QUrl& url) {
+    static const QRegularExpression character(QStringLiteral("\\(character '.*' not permitted\\)"));
+    QString why = url.errorString().section(QStringLiteral("; source was"), 0, 0);
+    why.replace(character, QStringLiteral("(a character that must be written as %XX)"));
+    const QString authority = text.section(QStringLiteral("://"), 1).section(u'/', 0, 0);
+    if (authority.count(u'@') > 1)
+        why += QStringLiteral("; an @ in the user name or password is written %40");
+    return why;
+}
+
 BackendSettings postgresUrl(const QString& text) {
     BackendSettings out;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid()) {
-        out.problem = QStringLiteral("not a valid PostgreSQL address: ") + url.errorString();
+        out.problem = QStringLiteral("not a valid PostgreSQL address: ") + urlProblem(text, url);
         return out;
     }
     out.kind = BackendSettings::Kind::Postgres;
@@ -259,12 +271,15 @@ BackendSettings parseConnectionString(const QString& connectionString) {
 }
 
 QString maskPassword(const QString& connection) {
-    // URL form: the part between "user:" and "@"; key form: the value of Password or PWD,
-    // braced ({...}, which may hold ';' and "}}" for a brace) or up to the next ';'.
-    static const QRegularExpression url(QStringLiteral("^([a-z]+://[^:/@]*:)[^@]*@"),
+    // URL form: the part between "user:" and the last "@", as a password may hold an "@" or
+    // "/" that was not written %XX; key form and a URL's query: the value of Password or PWD,
+    // braced ({...}, which may hold ';' and "}}" for a brace) or up to the next ';' (a query's
+    // later items go with it).
+    static const QRegularExpression url(QStringLiteral("^(\\s*[a-z][a-z0-9+.-]*://[^:/@?#]*:).*@"),
                                         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression key(
-        QStringLiteral("(^|;|:)(\\s*(?:password|pwd)\\s*=\\s*)(\\{(?:[^}]|\\}\\})*\\}?|[^;]*)"),
+        QStringLiteral(
+            "(^|;|:|\\?|&)(\\s*(?:password|pwd)\\s*=\\s*)(\\{(?:[^}]|\\}\\})*\\}?|[^;]*)"),
         QRegularExpression::CaseInsensitiveOption);
     QString out = connection;
     out.replace(url, QStringLiteral("\\1***@"));

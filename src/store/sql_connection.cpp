@@ -108,10 +108,17 @@ SqlConnection::SqlConnection(const QString& connectionString)
     if (!db_.open()) {
         const QSqlError error = db_.lastError();
         close();
-        throw databaseError(dberr::ProviderFailure, QStringLiteral("Cannot open the database"),
-                            error);
+        Error e = databaseError(dberr::ProviderFailure, QStringLiteral("Cannot open the database"),
+                                error);
+        // A driver may repeat what it was given; the password never goes further.
+        QString description = e.description();
+        if (settings_.password.size() >= 3)
+            description.replace(settings_.password, QStringLiteral("***"));
+        throw Error(e.number(), description);
     }
     engine_ = detectEngine();
+    if (engine_ == Engine::Postgres)
+        startPostgresSession();
     prepareSession();
 }
 
@@ -150,6 +157,19 @@ void SqlConnection::prepareSession() {
             queryBound(QStringLiteral("PRAGMA journal_mode = ") + wanted);
     } catch (const Error& e) {
         qWarning("Database session set-up incomplete (%s)", qUtf8Printable(e.description()));
+    }
+}
+
+// Statements join quoted values with their quotes doubled; a backslash must stay an ordinary
+// character in them whatever the server or database was set to.
+void SqlConnection::startPostgresSession() {
+    QSqlQuery set(db_);
+    if (!set.exec(QStringLiteral("SET standard_conforming_strings = on"))) {
+        const QSqlError error = set.lastError();
+        set.finish();
+        close();
+        throw databaseError(dberr::ProviderFailure,
+                            QStringLiteral("Cannot set up the database session"), error);
     }
 }
 

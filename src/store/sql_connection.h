@@ -81,6 +81,7 @@ private:
     void requireOpen() const;
     Engine detectEngine();
     void prepareSession();
+    void startPostgresSession();
 
     QString connectionString_;
     BackendSettings settings_;

@@ -1,10 +1,13 @@
 #include "common/test_support.h"
+#include "host/settings/settings.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -14,14 +17,18 @@ struct HostRun {
     QString out;
 };
 
-HostRun runHost(const QStringList& args, const QString& home) {
-    QProcess p;
+QProcessEnvironment environment(const QString& home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.remove(QStringLiteral("XDG_DATA_HOME"));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
-    p.setProcessEnvironment(env);
+    return env;
+}
+
+HostRun runHost(const QStringList& args, const QString& home) {
+    QProcess p;
+    p.setProcessEnvironment(environment(home));
     p.start(bw::test::program(QStringLiteral("brackwater")), args);
     HostRun r;
     if (!p.waitForFinished(60000)) {
@@ -85,6 +92,49 @@ TEST(HostProgram, CollectionScreenshotAndTheCollectorOnTheSameDatabase) {
     ASSERT_TRUE(p.waitForFinished(20000));
     EXPECT_EQ(p.exitCode(), 1); // terminal 4 is no model-6429 terminal; the database was found
     EXPECT_TRUE(p.readAllStandardOutput().startsWith("terminal 4: failed"));
+}
+
+TEST(HostProgram, TheExitToolEndsTheProgramWithZero) {
+    const QString home = bw::test::tempDir(), settings = home + "/.config/Brackwater";
+    EXPECT_EQ(runHost({"--press-tool", "exit"}, home).code, 0);
+    // A FIFO in place of the settings file is not waited on.
+    ASSERT_TRUE(QDir().mkpath(settings) &&
+                ::mkfifo(QFile::encodeName(settings + "/brackwater.conf"), 0600) == 0);
+    EXPECT_EQ(runHost({"--help"}, home).code, 0);
+    EXPECT_EQ(runHost({"--save-settings"}, home).code, 1);
+}
+
+// Every program on a database that cannot be opened, given on the command line or only in the
+// settings file: the reason is printed, the password never (the host program, waiting in its
+// box, is stopped then).
+TEST(HostProgram, NoProgramPrintsTheDatabasePassword) {
+    for (const char* db :
+         {"postgresql://bw:s3cr 3t@127.0.0.1:1/kq", "postgresql://bw:s3cr@3t@127.0.0.1:1/kq",
+          "postgresql://bw@127.0.0.1:1/kq?password=s3cr3t", "odbc:DSN=none;PWD=s3cr3t",
+          "Provider=PostgreSQL;Host=127.0.0.1;Port=1;Password=s3cr3t",
+          "Provider=SQLOLEDB.1;Data Source=127.0.0.1,1;Password=s3cr3t"}) {
+        const QString home = bw::test::tempDir();
+        bw::host::Settings settings;
+        settings.db = QString::fromUtf8(db);
+        ASSERT_TRUE(
+            bw::host::writeSettings(settings, home + "/.config/Brackwater/brackwater.conf"));
+        for (QStringList args : {QStringList{"brackwater"},
+                                 {"brackwater-collect", "--all"},
+                                 {"brackwater-bell", "sync-clocks"},
+                                 {"brackwater", "--db", db}}) {
+            QProcess p;
+            p.setProcessEnvironment(environment(home));
+            p.setReadChannel(QProcess::StandardError);
+            p.start(bw::test::program(args.takeFirst()), args);
+            QByteArray out;
+            while (!out.contains("database") && p.waitForReadyRead(20000))
+                out += p.readAllStandardError();
+            p.kill();
+            p.waitForFinished();
+            out += p.readAll();
+            EXPECT_TRUE(out.contains("database") && !out.contains("s3cr")) << db << out.data();
+        }
+    }
 }
 
 TEST(HostProgram, BadCommandLineExitsTwoWithoutADisplay) {

@@ -7,6 +7,8 @@
 #include "store/statements.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace bw;
@@ -216,6 +218,57 @@ TYPED_TEST(Ledger, WardenRefusesWithoutAGrantsTable) {
     auto warden = CreateObject<IPermission>(progid::Permission);
     ConnectionPtr cn = this->cn;
     EXPECT_FALSE(warden->CheckPermission(cn, "s", "admin", QVariant(), "f", true, true));
+}
+
+// A URL without a password signs in with the PostgreSQL password file's. On a database whose
+// sessions start with standard_conforming_strings off, every session (native and ODBC) keeps
+// a backslash in a quoted value ordinary.
+TEST(OperationLogOnPostgres, PasswordFileAndABackslashWhereTheDatabaseTakesItAsAnEscape) {
+    QUrl url(qEnvironmentVariable("BW_PG_CONN"));
+    if (!url.scheme().startsWith(QStringLiteral("postgres")))
+        GTEST_SKIP() << "needs BW_PG_CONN as a postgresql:// URL";
+    const QString name = QStringLiteral("bw_escapes_%1").arg(QCoreApplication::applicationPid());
+    auto admin = SqlConnection::open(url.toString());
+    for (const char* sql :
+         {"SET client_min_messages TO warning", "DROP DATABASE IF EXISTS %1",
+          "DO $$BEGIN CREATE ROLE bw_pgpass LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; "
+          "END$$",
+          "ALTER ROLE bw_pgpass PASSWORD 'pass:word'", "CREATE DATABASE %1 OWNER bw_pgpass",
+          "ALTER DATABASE %1 SET standard_conforming_strings = off"})
+        admin->Execute(QString::fromUtf8(sql).arg(name));
+    url.setUserName(QStringLiteral("bw_pgpass"));
+    url.setPath(QLatin1Char('/') + name);
+    QFile pgpass(test::tempDir() + QStringLiteral("/pgpass"));
+    ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly) &&
+                pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    pgpass.write(QStringLiteral("%1:%2:*:bw_pgpass:pass\\:word\n")
+                     .arg(url.host())
+                     .arg(url.port(5432))
+                     .toUtf8());
+    pgpass.close();
+    qputenv("PGPASSFILE", "/nonexistent");
+    EXPECT_ANY_THROW(SqlConnection::open(url.toString()));
+    qputenv("PGPASSFILE", QFile::encodeName(pgpass.fileName()));
+    const QString odbc =
+        QStringLiteral(
+            "odbc:Driver={PostgreSQL Unicode};Server=%1;Port=%2;Database=%3;UID=bw_pgpass")
+            .arg(url.host())
+            .arg(url.port(5432))
+            .arg(name);
+    for (const QString& connection : {url.toString(), odbc}) {
+        auto cn = SqlConnection::open(connection);
+        host::createHostSchema(*cn, false);
+        host::registerDbComponents();
+        host::setConnectionString(connection);
+        const QString user = "a\\'); DELETE FROM CtrlLog; --";
+        WriteCtrlLog(user, QDateTime::currentDateTime(), "o", "c", "r");
+        EXPECT_EQ(cn->queryBound("SELECT UserA FROM CtrlLog"), QVector<QVariantList>{{user}})
+            << connection.toStdString();
+        cn->Execute("DELETE FROM CtrlLog");
+        host::setConnectionString(QString());
+    }
+    qunsetenv("PGPASSFILE");
+    admin->Execute("DROP DATABASE " + name);
 }
 
 } // namespace
