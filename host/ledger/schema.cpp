@@ -28,6 +28,11 @@ const char* const kTables[] = {
     "CardNo VARCHAR(50), EmpNo VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, "
     "CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), UNIQUE (MachAddr, RecordNo))",
     "CREATE INDEX IF NOT EXISTS MealRecordTime ON MealRecord (RecordTime)",
+    // The outcome of every routine step (collect, clock, names) on every terminal, newest last:
+    // StepAt is when it ended, StepBy who ran it, Ok 1 when it succeeded.
+    "CREATE TABLE IF NOT EXISTS SiteStep (MachAddr INTEGER NOT NULL, Step VARCHAR(20) NOT NULL, "
+    "StepAt TIMESTAMP NOT NULL, StepBy VARCHAR(255), Result VARCHAR(255), Ok INTEGER NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS SiteStepLatest ON SiteStep (MachAddr, Step, StepAt)",
 };
 
 const char* const kDemoRows[] = {
