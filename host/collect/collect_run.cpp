@@ -19,7 +19,9 @@ bool LinkSource::open() {
         short port = choice.port;
         if (link_.SetPort(port))
             return true;
-        openError_ = QStringLiteral("cannot open %1").arg(port_);
+        openError_ = link_.lastFailure() == Link::Failure::LineBusy
+                         ? link_.lastError()
+                         : QStringLiteral("cannot open %1").arg(port_);
     } catch (const Error&) {
         openError_ = QStringLiteral("bad port %1").arg(port_);
     }

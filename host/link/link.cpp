@@ -307,12 +307,20 @@ bool Link::openSerial(int port) {
         return false;
     endpoint_ = bell::devicePath(port);
     traceName_ = QStringLiteral("COM%1").arg(port);
+    failure_ = Failure::None;
+    line_ = std::make_unique<LineLock>(endpoint_);
+    if (!line_->acquire()) {
+        fail(Failure::LineBusy, line_->busyText());
+        line_.reset();
+        return false;
+    }
     serial_ = std::make_unique<QSerialPort>();
     serial_->setPortName(endpoint_);
     if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
         !serial_->setDataBits(QSerialPort::Data8) ||
         !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
         serial_.reset();
+        line_.reset();
         return false;
     }
     return true;
@@ -344,6 +352,7 @@ void Link::DestoryPort() {
         if (serial_ && serial_->isOpen())
             serial_->close();
         serial_.reset();
+        line_.reset();
         if (socket_) {
             socket_->abort();
             socket_.reset();

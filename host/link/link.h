@@ -2,6 +2,7 @@
 
 #include "host/link/terminal_protocol.h"
 #include "platform/interfaces.h"
+#include "platform/line_lock.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -67,7 +68,18 @@ public:
     bool setTerminalClock(int address, const QDateTime& time);
     bool readTerminalClock(int address, QDateTime& time);
 
-    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost, Cancelled };
+    // LineBusy: SetPort found the serial line held by another program for the whole wait
+    // (bw::LineLock); lastError() names the holder.
+    enum class Failure {
+        None,
+        BadRequest,
+        NoAnswer,
+        Refused,
+        BadReply,
+        ConnectionLost,
+        Cancelled,
+        LineBusy
+    };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.
@@ -97,7 +109,8 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
-    QString traceName_; // "COM<n>" or "host:port"
+    QString traceName_;              // "COM<n>" or "host:port"
+    std::unique_ptr<LineLock> line_; // the serial line's lock, from SetPort to DestoryPort
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };
