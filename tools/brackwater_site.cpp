@@ -2,6 +2,7 @@
 // nightly collection of every model-6429 terminal of the register.
 //
 //   brackwater-site [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO] [--json]
+//                   [--line-wait SECONDS]
 //     sync-names [N ...] [--dry-run] [--force]
 //     sync-clocks [N ...]
 //     nightly [--clear]
@@ -15,6 +16,7 @@
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "host/site/site_run.h"
+#include "platform/line_lock.h"
 #include "store/connection_string.h"
 
 #include <QCommandLineParser>
@@ -52,9 +54,10 @@ QList<Step> stepsOf(const QString& command) {
     return {};
 }
 
-const char* const Usage = "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
-                          "[--tcp-port-map FROM=TO] [--json] (sync-names [N ...] [--dry-run] "
-                          "[--force] | sync-clocks [N ...] | nightly [--clear])";
+const char* const Usage =
+    "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
+    "[--tcp-port-map FROM=TO] [--json] [--line-wait SECONDS] (sync-names [N ...] [--dry-run] "
+    "[--force] | sync-clocks [N ...] | nightly [--clear])";
 
 } // namespace
 
@@ -93,7 +96,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption clear(
         QStringLiteral("clear"),
         QStringLiteral("nightly: delete on each terminal the records that were stored."));
-    p.addOptions({db, com, tcpMap, json, dryRun, force, clear});
+    const QCommandLineOption lineWait(
+        QStringLiteral("line-wait"),
+        QStringLiteral("Wait this long for a serial line another program holds (default 30)."),
+        QStringLiteral("SECONDS"));
+    p.addOptions({db, com, tcpMap, json, dryRun, force, clear, lineWait});
     p.addPositionalArgument(QStringLiteral("command"),
                             QStringLiteral("sync-names, sync-clocks or nightly."));
     p.addPositionalArgument(QStringLiteral("N"),
@@ -132,6 +139,11 @@ int main(int argc, char** argv) {
         if (!rq.terminals.contains(n))
             rq.terminals << n;
     }
+    int waitMs = 0;
+    if (p.isSet(lineWait) && !bw::host::parseLineWaitOption(p.value(lineWait), waitMs))
+        return fail(BadArguments, QStringLiteral("--line-wait takes 0 to 3600 seconds"));
+    if (p.isSet(lineWait))
+        bw::setLineLockWaitMs(waitMs);
     rq.dryRun = p.isSet(dryRun);
     rq.force = p.isSet(force);
     rq.clear = p.isSet(clear);

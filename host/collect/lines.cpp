@@ -80,7 +80,9 @@ bool openLink(Link& link, const QString& port, QString& error) {
         short number = choice.port;
         if (link.SetPort(number))
             return true;
-        error = QStringLiteral("cannot open %1").arg(port);
+        error = link.lastFailure() == Link::Failure::LineBusy
+                    ? link.lastError()
+                    : QStringLiteral("cannot open %1").arg(port);
     } catch (const Error&) {
         error = QStringLiteral("bad port %1").arg(port);
     }

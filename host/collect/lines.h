@@ -29,7 +29,7 @@ void workLines(const QList<TerminalLine>& lines,
                const std::function<void(const TerminalLine&)>& work);
 
 // Opens link to the terminal behind a port text ("COM<n>" or an IP address); false with the
-// reason in error.
+// reason in error (a serial line another program held throughout the wait names that program).
 bool openLink(Link& link, const QString& port, QString& error);
 
 } // namespace bw::host::collect

@@ -27,8 +27,7 @@ const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 // A failure text that says another program holds the line.
 bool saysBusy(const QString& text) {
-    return text.contains(QLatin1String("busy"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("lock"), Qt::CaseInsensitive);
+    return text.contains(QLatin1String(" busy: held by "));
 }
 
 // One line's run: its own database connection and links, its terminals one after the other.
