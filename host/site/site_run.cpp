@@ -30,6 +30,16 @@ bool saysBusy(const QString& text) {
     return text.contains(QLatin1String(" busy: held by "));
 }
 
+// From a fault text that wraps it, "line DEVICE busy: held by PROGRAM (pid N)".
+QString busyPart(const QString& text) {
+    const int from =
+        text.lastIndexOf(QLatin1String("line "), text.indexOf(QLatin1String(" busy: held by ")));
+    QString part = text.mid(qMax(0, from));
+    if (from > 0 && text.at(from - 1) == QLatin1Char('(') && part.endsWith(QLatin1Char(')')))
+        part.chop(1);
+    return part;
+}
+
 // One line's run: its own database connection and links, its terminals one after the other.
 class LineRun {
 public:
@@ -118,9 +128,10 @@ private:
         QString fault;
         if (!link.OpenBellPort(port)) {
             const QString why = link.openFault().section(QLatin1Char(':'), 1);
-            fault = QStringLiteral("cannot open %1 (%2)")
-                        .arg(bell::devicePath(port),
-                             why.isEmpty() ? QStringLiteral("no such port") : why);
+            fault = saysBusy(why) ? busyPart(why)
+                                  : QStringLiteral("cannot open %1 (%2)")
+                                        .arg(bell::devicePath(port),
+                                             why.isEmpty() ? QStringLiteral("no such port") : why);
         }
         for (const TerminalEntry& t : terminals_) {
             if (cancelled()) {
