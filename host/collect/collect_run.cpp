@@ -2,6 +2,7 @@
 
 #include "connect/connection_choice.h"
 #include "host/collect/collect_texts.h"
+#include "host/names/name_lists.h"
 #include "platform/error.h"
 
 namespace bw::host::collect {
@@ -91,6 +92,75 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
     }
 }
 
+namespace {
+
+Outcome downloadNames(store::SqlConnection& cn, const TerminalEntry& t,
+                      const std::function<void(int, int)>& progress,
+                      const std::atomic_bool* cancel) {
+    Outcome out;
+    out.address = t.address;
+    out.state = Outcome::State::Failed;
+    QStringList cards;
+    try {
+        cards = names::cardsOf(cn, t.address);
+    } catch (const Error& e) {
+        out.failure = Failure::Database;
+        out.reason = e.description();
+        return out;
+    }
+    out.total = cards.size();
+    if (cards.size() > protocol::MaxNames) {
+        out.reason = text(Text::ReasonTooManyCards).arg(cards.size()).arg(protocol::MaxNames);
+        return out;
+    }
+    LinkSource source(t.address, t.port);
+    if (!source.open()) {
+        out.failure = Failure::CannotOpen;
+        out.reason = source.error();
+        return out;
+    }
+    if (source.link().writeNameList(
+            t.address, cards,
+            [&](int done, int) {
+                out.read = done;
+                if (progress)
+                    progress(done, int(cards.size()));
+            },
+            cancel)) {
+        out.state = Outcome::State::Done;
+    } else if (source.link().lastFailure() == Link::Failure::Cancelled) {
+        out.state = Outcome::State::Cancelled;
+    } else {
+        out.failure = source.failure();
+        out.reason = source.error();
+    }
+    return out;
+}
+
+} // namespace
+
+void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
+                     const QString& user, const RunHandlers& handlers,
+                     const std::atomic_bool* cancel) {
+    for (int i = 0; i < terminals.size(); ++i) {
+        Outcome out;
+        out.address = terminals[i].address;
+        if (cancel && cancel->load())
+            out.state = Outcome::State::Cancelled;
+        else
+            out = downloadNames(
+                cn, terminals[i],
+                [&](int done, int total) {
+                    if (handlers.progress)
+                        handlers.progress(i, done, total);
+                },
+                cancel);
+        logTerminalAction(cn, user, out.address, text(Text::DownloadNames), namesResultText(out));
+        if (handlers.done)
+            handlers.done(i, out);
+    }
+}
+
 QString failureText(const Outcome& o) {
     switch (o.failure) {
     case Failure::CannotOpen:
@@ -120,6 +190,18 @@ QString resultText(const Outcome& o) {
         return text(Text::Failed).arg(failureText(o)).arg(o.read);
     case Outcome::State::Cancelled:
         return text(Text::Cancelled).arg(o.read);
+    }
+    return QString();
+}
+
+QString namesResultText(const Outcome& o) {
+    switch (o.state) {
+    case Outcome::State::Done:
+        return text(Text::NamesDone).arg(o.total);
+    case Outcome::State::Failed:
+        return text(Text::NamesFailed).arg(failureText(o));
+    case Outcome::State::Cancelled:
+        return text(Text::NamesCancelled);
     }
     return QString();
 }

@@ -59,6 +59,13 @@ constexpr Entry kTexts[] = {
     {Text::ReasonBadBlock, u"数据块多次校验错误", u"數據塊多次校驗錯誤"},
     {Text::ReasonConnectionLost, u"连接中断", u"連接中斷"},
     {Text::ReasonDatabase, u"数据库拒绝写入：", u"數據庫拒絕寫入："},
+    {Text::DownloadNames, u"下载名单", u"下載名單"},
+    {Text::RunningNames, u"正在下载名单…", u"正在下載名單…"},
+    {Text::NamesDone, u"完成：名单共 %1 张卡", u"完成：名單共 %1 張卡"},
+    {Text::NamesFailed, u"失败：%1（原名单未改变）", u"失敗：%1（原名單未改變）"},
+    {Text::NamesCancelled, u"已取消（原名单未改变）", u"已取消（原名單未改變）"},
+    {Text::ReasonTooManyCards, u"名单有 %1 张卡，就餐机最多 %2 张",
+     u"名單有 %1 張卡，就餐機最多 %2 張"},
 };
 
 } // namespace

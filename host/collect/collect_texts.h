@@ -51,6 +51,12 @@ enum class Text {
     ReasonBadBlock,
     ReasonConnectionLost,
     ReasonDatabase, // followed by the database's own text
+    DownloadNames,  // the button, its permission's function and its operation-log action
+    RunningNames,
+    NamesDone,   // %1 cards
+    NamesFailed, // %1 reason
+    NamesCancelled,
+    ReasonTooManyCards, // %1 cards, %2 the most a terminal holds
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

@@ -63,6 +63,10 @@ private:
 void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText);
 
+// The same for any action on a terminal.
+void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                       const QString& action, const QString& resultText);
+
 // The time as MealRecord and CtrlLog hold it: "yyyy-MM-dd HH:mm:ss".
 QString timeText(const QDateTime& time);
 
