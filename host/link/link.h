@@ -49,7 +49,7 @@ public:
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
-    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost };
+    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, BadStatus, ConnectionLost };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.
