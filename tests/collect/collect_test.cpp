@@ -36,8 +36,11 @@ protected:
         sim.stop();
         bw::test::OnBackend<B>::TearDown();
     }
-    void startSim(const QStringList& extra) {
-        const QStringList args{"--addr", "1,2,3", "--tcp", "127.0.0.1:0"};
+    // reset: a terminal whose memory was wiped; else a power cycle keeps what it held.
+    void startSim(const QStringList& extra, bool reset = true) {
+        QStringList args{"--addr", "1,2,3", "--tcp", "127.0.0.1:0"};
+        if (reset)
+            args << "--reset";
         ASSERT_TRUE(sim.start(bw::test::program("brackwater-sim"), args + extra, stateFile))
             << qPrintable(sim.error());
         bw::bell::setDevicePath(1, sim.ptyPath());
@@ -150,7 +153,7 @@ TEST_F(SqliteCollection, KilledMidTransferKeepsCommittedAndFetchesTheRestLater) 
         EXPECT_EQ(count("SELECT MAX(RecordNo) FROM MealRecord"), cut.committedUpTo);
         EXPECT_EQ(onTerminal(address), 3000); // its last state: nothing deleted
 
-        startSim({"--records", "3000", "--no-pacing"}); // the same terminal, powered up again
+        startSim({"--records", "3000", "--no-pacing"}, false); // powered up again
         const Outcome rest = collect(address, o);
         ASSERT_TRUE(rest.ok()) << qPrintable(rest.reason);
         EXPECT_EQ(rest.added, 3000 - cut.read);
