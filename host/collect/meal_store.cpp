@@ -157,9 +157,9 @@ int MealStore::sortOutStored() {
         QStringLiteral("SELECT MAX(Series) FROM MealRecord WHERE MachAddr = ?"), {address_});
     int series = top.isEmpty() ? 0 : top.first().value(0).toInt();
     // The stored card and time of each number of the batch in the latest series. Times are
-    // compared as the text they were stored as: no time zone comes in between.
+    // compared as text, whatever the server's date style: no time zone comes in between.
     const QString time = cn_.backend() == store::BackendSettings::Kind::Postgres
-                             ? QStringLiteral("CAST(RecordTime AS VARCHAR)")
+                             ? QStringLiteral("to_char(RecordTime, 'YYYY-MM-DD HH24:MI:SS')")
                              : QStringLiteral("RecordTime");
     const auto rows = cn_.queryBound(
         QStringLiteral("SELECT RecordNo, CardNo, %1 FROM MealRecord WHERE MachAddr = ? AND "
