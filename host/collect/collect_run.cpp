@@ -137,7 +137,7 @@ QString notesText(const Outcome& o) {
         notes += text(Text::NoteRaw).arg(o.raw);
     if (o.restarts > 0)
         notes += text(Text::NoteRestart);
-    if (o.gap && o.clearUpTo > 0)
+    if (o.gap && o.ok())
         notes += text(Text::NoteGap);
     return notes;
 }
@@ -165,7 +165,7 @@ QString notesLine(const Outcome& o) {
         notes += QStringLiteral(", %1 unreadable kept raw").arg(o.raw);
     if (o.restarts > 0)
         notes += QStringLiteral(", numbering started again (new series)");
-    if (o.gap && o.clearUpTo > 0)
+    if (o.gap && o.ok())
         notes += QStringLiteral(", a gap in the numbers kept the rest on the terminal");
     return notes;
 }

@@ -62,6 +62,7 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
     // The next number of the unbroken run from the first one asked for: only that run may be
     // deleted on the terminal.
     quint64 next = from;
+    bool gap = false;
     quint32 lastAdded = 0;
     qint64 readPending = 0;
     QVector<MealRecord> block;
@@ -85,10 +86,10 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
                 break;
             sink.add(r);
             lastAdded = r.number;
-            if (r.number == next && !out.gap)
+            if (r.number == next && !gap)
                 ++next;
             else
-                out.gap = true;
+                gap = true;
             ++readPending;
         }
         from = block.constLast().number + 1;
@@ -108,6 +109,7 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
         return out;
     if (progress)
         progress(out.read, out.total);
+    out.gap = gap && options.clear;
     if (out.ok() && options.clear && next > status.first) {
         out.clearUpTo = quint32(next - 1);
         if (options.beforeClear)

@@ -80,7 +80,7 @@ struct Outcome {
     qint64 raw = 0;            // of the new ones, records kept raw (they could not be read)
     int restarts = 0;          // the terminal's numbering started again (stored as a new series)
     quint32 committedUpTo = 0; // the highest record number committed
-    bool gap = false;          // numbers were missing: the records after them stay on the terminal
+    bool gap = false;          // clearing, numbers were missing: the records after them stay
     quint32 clearUpTo = 0;     // the number the delete named (0: none sent)
     bool cleared = false;      // the terminal deleted its records up to clearUpTo
     bool clearUnconfirmed = false; // the delete was sent, its reply never came

@@ -175,6 +175,7 @@ TYPED_TEST(CollectionTest, HostileTerminalLosesNothing) {
         const char* note;
     } cases[] = {
         {{"--hide-records", "129-199"}, true, 229, 0, 172, "a gap in the numbers"},
+        {{"--hide-records", "1-10"}, true, 290, 0, 300, "a gap in the numbers"},
         {{"--record-bytes", "20=0001000126120725300000"}, true, 299, 1, 0, "1 unreadable"},
         {{"--record-bytes", "1=00010A0126120711300000", "--record-bytes",
           "300=0001000126120711300003"},
