@@ -72,6 +72,9 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
     line_.setFaults(options.faults);
     line_.setTrace(options.trace);
     fillDemo(line_, options.records, options.names);
+    QFile saved(options.stateFile);
+    if (!options.reset && !options.stateFile.isEmpty() && saved.open(QIODevice::ReadOnly))
+        line_.loadState(saved.readAll());
     line_.setChangeHandler([this] { writeState(); });
 }
 

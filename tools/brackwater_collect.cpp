@@ -155,10 +155,11 @@ int main(int argc, char** argv) {
         return fail(NoDatabase, QStringLiteral("no database at ") + settings.databaseName);
     std::shared_ptr<bw::store::SqlConnection> cn;
     QList<bw::host::collect::TerminalEntry> terminals;
+    QStringList skipped;
     try {
         cn = bw::store::SqlConnection::open(connection);
         bw::host::createHostSchema(*cn, false); // MealRecord, when the database predates it
-        terminals = bw::host::collect::listTerminals(*cn);
+        terminals = bw::host::collect::listTerminals(*cn, &skipped);
     } catch (const bw::Error& e) {
         return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
     }
@@ -173,10 +174,14 @@ int main(int argc, char** argv) {
         return Ok;
     }
 
+    for (const QString& line : std::as_const(skipped))
+        std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
     int rc = Ok;
     QList<bw::host::collect::TerminalEntry> chosen;
     if (p.isSet(all)) {
         chosen = terminals;
+        if (chosen.isEmpty())
+            say(QStringLiteral("no model-6429 terminal in MachineInfo"));
     } else {
         for (int n : wanted) {
             auto it = std::find_if(terminals.begin(), terminals.end(),

@@ -52,6 +52,8 @@ Failure LinkSource::failure() const {
         return Failure::Refused;
     case Link::Failure::BadReply:
         return Failure::BadBlock;
+    case Link::Failure::BadStatus:
+        return Failure::BadStatus;
     case Link::Failure::ConnectionLost:
         return Failure::ConnectionLost;
     default:
@@ -65,15 +67,27 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
     MealStore sink(cn, user);
     for (int i = 0; i < terminals.size(); ++i) {
         const TerminalEntry& t = terminals[i];
+        QString pending; // the log entry's result while the delete is on its way
         Outcome out;
         out.address = t.address;
         if (cancel && cancel->load()) {
             out.state = Outcome::State::Cancelled;
         } else {
             LinkSource source(t.address, t.port);
+            // The entry is written before the delete goes out, so a collector that dies
+            // after it still leaves one; it is completed with the result afterwards.
+            Options o = options;
+            o.beforeClear = [&](quint32 upTo) {
+                Outcome sent;
+                sent.address = t.address;
+                pending = text(Text::ClearPending).arg(upTo);
+                logCollection(cn, user, sent, options.clear, pending);
+                if (options.beforeClear)
+                    options.beforeClear(upTo);
+            };
             if (source.open()) {
                 out = collectTerminal(
-                    t.address, source, sink, options,
+                    t.address, source, sink, o,
                     [&](qint64 done, qint64 total) {
                         if (handlers.progress)
                             handlers.progress(i, done, total);
@@ -85,7 +99,10 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
                 out.reason = source.error();
             }
         }
-        logCollection(cn, user, out, options.clear, resultText(out));
+        if (pending.isEmpty())
+            logCollection(cn, user, out, options.clear, resultText(out));
+        else
+            completeLogEntry(cn, user, out, options.clear, pending, resultText(out));
         if (handlers.done)
             handlers.done(i, out);
     }
@@ -101,6 +118,8 @@ QString failureText(const Outcome& o) {
         return text(Text::ReasonRefused);
     case Failure::BadBlock:
         return text(Text::ReasonBadBlock);
+    case Failure::BadStatus:
+        return text(Text::ReasonBadStatus);
     case Failure::ConnectionLost:
         return text(Text::ReasonConnectionLost);
     case Failure::Database:
@@ -111,17 +130,44 @@ QString failureText(const Outcome& o) {
     return o.reason;
 }
 
+// Records kept raw, a restarted numbering, a gap that kept records on the terminal.
+QString notesText(const Outcome& o) {
+    QString notes;
+    if (o.raw > 0)
+        notes += text(Text::NoteRaw).arg(o.raw);
+    if (o.restarts > 0)
+        notes += text(Text::NoteRestart);
+    if (o.gap && o.ok())
+        notes += text(Text::NoteGap);
+    return notes;
+}
+
 QString resultText(const Outcome& o) {
     switch (o.state) {
     case Outcome::State::Done:
-        return o.cleared ? text(Text::DoneCleared).arg(o.read).arg(o.added).arg(o.committedUpTo)
-                         : text(Text::Done).arg(o.read).arg(o.added);
+        return (o.cleared ? text(Text::DoneCleared).arg(o.read).arg(o.added).arg(o.clearUpTo)
+                          : text(Text::Done).arg(o.read).arg(o.added)) +
+               notesText(o);
     case Outcome::State::Failed:
-        return text(Text::Failed).arg(failureText(o)).arg(o.read);
+        return text(o.clearUnconfirmed ? Text::FailedUnconfirmed : Text::Failed)
+                   .arg(failureText(o))
+                   .arg(o.read) +
+               notesText(o);
     case Outcome::State::Cancelled:
-        return text(Text::Cancelled).arg(o.read);
+        return text(Text::Cancelled).arg(o.read) + notesText(o);
     }
     return QString();
+}
+
+QString notesLine(const Outcome& o) {
+    QString notes;
+    if (o.raw > 0)
+        notes += QStringLiteral(", %1 unreadable kept raw").arg(o.raw);
+    if (o.restarts > 0)
+        notes += QStringLiteral(", numbering started again (new series)");
+    if (o.gap && o.ok())
+        notes += QStringLiteral(", a gap in the numbers kept the rest on the terminal");
+    return notes;
 }
 
 QString resultLine(const Outcome& o) {
@@ -129,13 +175,20 @@ QString resultLine(const Outcome& o) {
     switch (o.state) {
     case Outcome::State::Done:
         return head + QStringLiteral("ok, %1 read, %2 new").arg(o.read).arg(o.added) +
-               (o.cleared ? QStringLiteral(", cleared up to record %1").arg(o.committedUpTo)
-                          : QString());
+               (o.cleared ? QStringLiteral(", cleared up to record %1").arg(o.clearUpTo)
+                          : QString()) +
+               notesLine(o);
     case Outcome::State::Failed:
         return head +
-               QStringLiteral("failed: %1 (%2 stored, nothing cleared)").arg(o.reason).arg(o.read);
+               QStringLiteral("failed: %1 (%2 stored, %3)")
+                   .arg(o.reason)
+                   .arg(o.read)
+                   .arg(o.clearUnconfirmed ? QStringLiteral("clearing not confirmed")
+                                           : QStringLiteral("nothing cleared")) +
+               notesLine(o);
     case Outcome::State::Cancelled:
-        return head + QStringLiteral("cancelled (%1 stored, nothing cleared)").arg(o.read);
+        return head + QStringLiteral("cancelled (%1 stored, nothing cleared)").arg(o.read) +
+               notesLine(o);
     }
     return head;
 }

@@ -59,6 +59,15 @@ constexpr Entry kTexts[] = {
     {Text::ReasonBadBlock, u"数据块多次校验错误", u"數據塊多次校驗錯誤"},
     {Text::ReasonConnectionLost, u"连接中断", u"連接中斷"},
     {Text::ReasonDatabase, u"数据库拒绝写入：", u"數據庫拒絕寫入："},
+    {Text::ReasonBadStatus, u"就餐机报告的记录数不可能", u"就餐機報告的記錄數不可能"},
+    {Text::FailedUnconfirmed, u"失败：%1（已保存 %2 条，清除未确认）",
+     u"失敗：%1（已保存 %2 筆，清除未確認）"},
+    {Text::NoteRaw, u"；%1 条记录无法解读，已原样保存", u"；%1 筆記錄無法解讀，已原樣保存"},
+    {Text::NoteRestart, u"；就餐机记录号重新开始，已另存为新序列",
+     u"；就餐機記錄號重新開始，已另存為新序列"},
+    {Text::NoteGap, u"；记录号有缺口，缺口后的记录留在就餐机上",
+     u"；記錄號有缺口，缺口後的記錄留在就餐機上"},
+    {Text::ClearPending, u"已发送清除至第 %1 条，等待确认", u"已發送清除至第 %1 筆，等待確認"},
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QSerialPort>
 #include <QTcpSocket>
+#include <algorithm>
 #include <termios.h>
 
 namespace bw::host {
@@ -67,23 +68,27 @@ bool isRequest(const QByteArray& request, quint8 code, quint8 second) {
     return request.size() >= 3 && quint8(request[1]) == code && quint8(request[2]) == second;
 }
 
-// A record of a block reply, at pos: number, card (4 BCD bytes), yy mm dd hh mi ss, flag.
-bool decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
+// A record of a block reply, at pos: number, card (4 BCD bytes), yy mm dd hh mi ss, flag. One
+// that cannot be read keeps its bytes in raw.
+void decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
+    r = MealRecord();
     r.number = numberAt(b, pos);
-    r.card.clear();
-    for (int i = 0; i < 4; ++i) {
-        const int v = bell::frame::fromBcd(quint8(b[pos + 4 + i]));
-        if (v < 0)
-            return false;
-        r.card += QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
-    }
-    int f[6];
-    for (int i = 0; i < 6; ++i)
-        if ((f[i] = bell::frame::fromBcd(quint8(b[pos + 8 + i]))) < 0)
-            return false;
-    r.time = QDateTime(QDate(2000 + f[0], f[1], f[2]), QTime(f[3], f[4], f[5]));
+    int f[10];
+    for (int i = 0; i < 10; ++i)
+        f[i] = bell::frame::fromBcd(quint8(b[pos + 4 + i]));
+    const bool bcd = std::none_of(f, f + 10, [](int v) { return v < 0; });
     r.flag = quint8(b[pos + 14]);
-    return r.time.isValid() && r.flag <= int(MealFlag::Out);
+    // QDateTime would take an impossible time for midnight: both halves are checked first.
+    // The time is the terminal's wall clock; as UTC it is never moved by a time zone.
+    if (r.number == 0 || !bcd || r.flag > int(MealFlag::Out) ||
+        !QDate::isValid(2000 + f[4], f[5], f[6]) || !QTime::isValid(f[7], f[8], f[9])) {
+        r.flag = 0;
+        r.raw = b.mid(pos, RecordBytes);
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+        r.card += QStringLiteral("%1").arg(f[i], 2, 10, QLatin1Char('0'));
+    r.time = QDateTime(QDate(2000 + f[4], f[5], f[6]), QTime(f[7], f[8], f[9]), Qt::UTC);
 }
 
 } // namespace
@@ -128,6 +133,13 @@ bool decodeStatus(const QByteArray& reply, RecordStatus& status) {
     return true;
 }
 
+bool plausible(const RecordStatus& s) {
+    if (s.count == 0)
+        return true;
+    return s.count <= MaxRecordCount && s.first <= s.last &&
+           quint64(s.count) <= quint64(s.last) - s.first + 1;
+}
+
 bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<MealRecord>& out) {
     out.clear();
     if (reply.size() < 6 || quint8(reply[3]) != Ack)
@@ -139,7 +151,8 @@ bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<Mea
     quint32 next = from;
     for (int i = 0; i < k; ++i) {
         MealRecord r;
-        if (!decodeRecord(reply, 5 + RecordBytes * i, r) || r.number < next) {
+        decodeRecord(reply, 5 + RecordBytes * i, r);
+        if (r.number < next) {
             out.clear();
             return false;
         }
@@ -331,8 +344,13 @@ bool Link::readRecordStatus(int address, protocol::RecordStatus& status) {
         return fail(Failure::NoAnswer, QStringLiteral("no answer"));
     if (quint8(reply[3]) != protocol::Ack)
         return fail(Failure::Refused, QStringLiteral("refused"));
-    return protocol::decodeStatus(reply, status) ||
-           fail(Failure::BadReply, QStringLiteral("bad check byte"));
+    if (!protocol::decodeStatus(reply, status))
+        return fail(Failure::BadReply, QStringLiteral("bad check byte"));
+    return protocol::plausible(status) ||
+           fail(Failure::BadStatus, QStringLiteral("impossible status: %1 records, %2 to %3")
+                                        .arg(status.count)
+                                        .arg(status.first)
+                                        .arg(status.last));
 }
 
 bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out) {
@@ -341,7 +359,9 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
         return fail(Failure::BadRequest, QStringLiteral("bad block request"));
     const QByteArray request = protocol::readRecordsRequest(quint8(address), from, count);
     // A short, corrupted or stale block is asked for again; the terminal keeps its records
-    // until it is told to delete them, so asking again loses nothing.
+    // until it is told to delete them, so asking again loses nothing. A block with a record
+    // that cannot be read is believed once it came twice the same (not a line fault).
+    QByteArray unreadable;
     for (int attempt = 0; attempt <= protocol::BlockRetries; ++attempt) {
         ++blockRequests_;
         QByteArray reply;
@@ -352,8 +372,13 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
         }
         if (quint8(reply[3]) != protocol::Ack)
             return fail(Failure::Refused, QStringLiteral("refused"));
-        if (protocol::decodeRecords(reply, from, count, out))
+        if (!protocol::decodeRecords(reply, from, count, out))
+            continue;
+        if (std::all_of(out.cbegin(), out.cend(), [](const auto& r) { return r.readable(); }) ||
+            reply == unreadable)
             return true;
+        unreadable = reply;
+        out.clear();
     }
     return fail(Failure::BadReply,
                 QStringLiteral("no good block after %1 tries").arg(protocol::BlockRetries + 1));
@@ -362,8 +387,12 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
 bool Link::deleteRecordsUpTo(int address, quint32 upTo) {
     if (address < 1 || address > 255)
         return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
-    return exchange(protocol::deleteRecordsRequest(quint8(address), upTo)) ||
-           fail(Failure::NoAnswer, QStringLiteral("delete not acknowledged"));
+    // Without a reply the records may be gone or not; a refusal leaves them all.
+    const QByteArray request = protocol::deleteRecordsRequest(quint8(address), upTo);
+    QByteArray reply;
+    if (!transact(request, reply))
+        return fail(Failure::NoAnswer, QStringLiteral("delete not acknowledged"));
+    return protocol::isAck(reply, request) || fail(Failure::Refused, QStringLiteral("refused"));
 }
 
 bool Link::fail(Failure kind, const QString& why) {

@@ -45,11 +45,12 @@ public:
     // answers false with the reason in lastError() on failure.
     bool readRecordStatus(int address, protocol::RecordStatus& status);
     // Up to count records numbered from `from` on; a bad block is asked for again up to
-    // protocol::BlockRetries times.
+    // protocol::BlockRetries times. A record that cannot be read comes with its raw bytes,
+    // once the same block came twice.
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
-    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost };
+    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, BadStatus, ConnectionLost };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.

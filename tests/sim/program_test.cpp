@@ -170,6 +170,15 @@ TEST(SimProgram, StateFileHoldsEveryTerminal) {
         return sim.terminal(1)[QStringLiteral("clock")].toString().startsWith(
             QLatin1String("2011-12-31T23:5"));
     }));
+
+    // A restart is a power cycle: the terminals keep what they held; --reset wipes it.
+    const QStringList again{QStringLiteral("--addr"), QStringLiteral("1,5"),
+                            QStringLiteral("--records"), QStringLiteral("3")};
+    ASSERT_TRUE(sim.start(simProgram(), again, state));
+    EXPECT_EQ(sim.terminal(5)[QStringLiteral("records")].toInt(), 7);
+    EXPECT_EQ(sim.terminal(5)[QStringLiteral("bellTimes")].toArray()[1].toString(), "11:30");
+    ASSERT_TRUE(sim.start(simProgram(), again + QStringList{QStringLiteral("--reset")}, state));
+    EXPECT_EQ(sim.terminal(5)[QStringLiteral("records")].toInt(), 3);
 }
 
 TEST(SimProgram, LinkMadeAndRemovedAndTraceWritten) {
@@ -243,7 +252,10 @@ TEST(SimProgram, BadArgumentsEndWithCode2) {
           QStringList{QStringLiteral("--partial"), QStringLiteral("-3")},
           QStringList{QStringLiteral("--delay"), QStringLiteral("soon")},
           QStringList{QStringLiteral("--record-every"), QStringLiteral("0")},
-          QStringList{QStringLiteral("--corrupt-every"), QStringLiteral("x")}}) {
+          QStringList{QStringLiteral("--corrupt-every"), QStringLiteral("x")},
+          QStringList{QStringLiteral("--record-bytes"), QStringLiteral("5=00112233")},
+          QStringList{QStringLiteral("--hide-records"), QStringLiteral("3")},
+          QStringList{QStringLiteral("--status-count"), QStringLiteral("-1")}}) {
         QProcess p;
         p.start(simProgram(), args);
         ASSERT_TRUE(p.waitForFinished(5000)) << qPrintable(args.join(QLatin1Char(' ')));
