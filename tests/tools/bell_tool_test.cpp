@@ -2,6 +2,8 @@
 
 #include "bell/pty_terminal.h"
 #include "common/test_support.h"
+#include "host/app/printable.h"
+#include "host/link/link.h"
 #include "tools/bell/bell_reading.h"
 
 #include <QFileInfo>
@@ -118,6 +120,10 @@ TEST(BellTool, BadArgumentsExitTwo) {
           QStringList{QStringLiteral("set-bell-count"), QStringLiteral("1"), QStringLiteral("31")},
           QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("2011-13-01"),
                       QStringLiteral("00:00:00")},
+          QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("1999-12-31"),
+                      QStringLiteral("23:59:59")},
+          QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("2100-01-01"),
+                      QStringLiteral("00:00:00")},
           QStringList{QStringLiteral("--port"), QStringLiteral("COM17"), QStringLiteral("test"),
                       QStringLiteral("1")},
           QStringList{QStringLiteral("fly")}}) {
@@ -137,6 +143,16 @@ TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
         EXPECT_EQ(r.err, QStringLiteral("brackwater-bell: port fault: cannot open %1 (%2)\n")
                              .arg(QLatin1String(device), QLatin1String(reason)));
     }
+}
+
+// What the tools print of a register's or the system's text.
+TEST(BellTool, ControlCharactersEscapedAndPermissionExplained) {
+    EXPECT_EQ(bw::host::printable(QStringLiteral("A\x1b[2J%1\n\u0085\u2028")),
+              QStringLiteral("A\\x1b[2J%1\\x0a\\x85\\u2028"));
+    EXPECT_EQ(bw::host::withPermissionAdvice(QStringLiteral("Permission denied")),
+              QStringLiteral("Permission denied; add the user to the dialout group"));
+    EXPECT_EQ(bw::host::withPermissionAdvice(QStringLiteral("Device or resource busy")),
+              QStringLiteral("Device or resource busy"));
 }
 
 // A read reply from `address`: the count and the BCD hour and minute of bell time 1.
