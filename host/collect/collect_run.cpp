@@ -19,10 +19,11 @@ bool LinkSource::open() {
         short port = choice.port;
         if (link_.SetPort(port))
             return true;
-        openError_ = QStringLiteral("cannot open %1").arg(port_);
+        openError_ = link_.lastError();
     } catch (const Error&) {
-        openError_ = QStringLiteral("bad port %1").arg(port_);
     }
+    if (openError_.isEmpty())
+        openError_ = QStringLiteral("the port \"%1\" names no serial port or address").arg(port_);
     return false;
 }
 
@@ -91,10 +92,44 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
     }
 }
 
+namespace {
+
+// A reason on one line: a database's message may run over several, and a native error code
+// that the driver left empty shows as "()".
+QString oneLine(QString text) {
+    text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text = text.simplified();
+    text.replace(QLatin1String(" ()"), QString());
+    return text == QLatin1String("()") ? QString() : text;
+}
+
+// What failed, in plain English: the port, the line, the terminal or the database.
+QString failureLine(const Outcome& o) {
+    const QString reason = oneLine(o.reason);
+    switch (o.failure) {
+    case Failure::CannotOpen:
+        return reason;
+    case Failure::NoAnswer:
+    case Failure::Refused:
+        return QStringLiteral("terminal: ") + reason;
+    case Failure::BadBlock:
+    case Failure::ConnectionLost:
+        return QStringLiteral("line: ") + reason;
+    case Failure::Database:
+        return QStringLiteral("database: ") +
+               (reason.isEmpty() ? QStringLiteral("failed") : reason);
+    case Failure::None:
+        break;
+    }
+    return reason;
+}
+
+} // namespace
+
 QString failureText(const Outcome& o) {
     switch (o.failure) {
     case Failure::CannotOpen:
-        return text(Text::ReasonCannotOpen);
+        return text(Text::ReasonCannotOpen) + QStringLiteral("：") + oneLine(o.reason);
     case Failure::NoAnswer:
         return text(Text::ReasonNoAnswer);
     case Failure::Refused:
@@ -104,22 +139,24 @@ QString failureText(const Outcome& o) {
     case Failure::ConnectionLost:
         return text(Text::ReasonConnectionLost);
     case Failure::Database:
-        return text(Text::ReasonDatabase) + o.reason;
+        return text(Text::ReasonDatabase) + oneLine(o.reason);
     case Failure::None:
         break;
     }
-    return o.reason;
+    return oneLine(o.reason);
 }
 
 QString resultText(const Outcome& o) {
     switch (o.state) {
     case Outcome::State::Done:
-        return o.cleared ? text(Text::DoneCleared).arg(o.read).arg(o.added).arg(o.committedUpTo)
-                         : text(Text::Done).arg(o.read).arg(o.added);
+        return o.cleared ? text(Text::DoneCleared)
+                               .arg(QString::number(o.read), QString::number(o.added),
+                                    QString::number(o.committedUpTo))
+                         : text(Text::Done).arg(QString::number(o.read), QString::number(o.added));
     case Outcome::State::Failed:
-        return text(Text::Failed).arg(failureText(o)).arg(o.read);
+        return text(Text::Failed).arg(failureText(o), QString::number(o.read));
     case Outcome::State::Cancelled:
-        return text(Text::Cancelled).arg(o.read);
+        return text(Text::Cancelled).arg(QString::number(o.read));
     }
     return QString();
 }
@@ -128,12 +165,14 @@ QString resultLine(const Outcome& o) {
     const QString head = QStringLiteral("terminal %1: ").arg(o.address);
     switch (o.state) {
     case Outcome::State::Done:
-        return head + QStringLiteral("ok, %1 read, %2 new").arg(o.read).arg(o.added) +
+        return head +
+               QStringLiteral("ok, %1 read, %2 new")
+                   .arg(QString::number(o.read), QString::number(o.added)) +
                (o.cleared ? QStringLiteral(", cleared up to record %1").arg(o.committedUpTo)
                           : QString());
     case Outcome::State::Failed:
-        return head +
-               QStringLiteral("failed: %1 (%2 stored, nothing cleared)").arg(o.reason).arg(o.read);
+        return head + QStringLiteral("failed: %1 (%2 stored, nothing cleared)")
+                          .arg(failureLine(o), QString::number(o.read));
     case Outcome::State::Cancelled:
         return head + QStringLiteral("cancelled (%1 stored, nothing cleared)").arg(o.read);
     }

@@ -56,7 +56,7 @@ constexpr Entry kTexts[] = {
     {Text::ReasonRefused, u"就餐机拒绝请求", u"就餐機拒絕請求"},
     {Text::ReasonBadBlock, u"数据块多次校验错误", u"數據塊多次校驗錯誤"},
     {Text::ReasonConnectionLost, u"连接中断", u"連接中斷"},
-    {Text::ReasonDatabase, u"数据库拒绝写入：", u"數據庫拒絕寫入："},
+    {Text::ReasonDatabase, u"数据库出错：", u"數據庫出錯："},
 };
 
 } // namespace
