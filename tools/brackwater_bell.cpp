@@ -90,6 +90,15 @@ struct Tool {
     bw::bell::BellLink link;
 
     QString device(int port) const { return bw::bell::devicePath(port); }
+    // A COMn that the settings file names without a device: no default device is guessed.
+    bool withoutDevice(int port) const {
+        return o.saved.comWithoutDevice.contains(port) && !o.com.contains(port);
+    }
+    QString noDevice(int port) const {
+        return QStringLiteral("cannot open COM%1: the settings file names no device for it "
+                              "([com] %1=)")
+            .arg(port);
+    }
     // "cannot open DEVICE (the system's reason)"
     QString cannotOpen(int port) const {
         const QString fault = link.openFault();
@@ -107,6 +116,8 @@ struct Tool {
     }
     // The command's port opened: Ok, or the failure's exit status.
     int openPort() {
+        if (withoutDevice(o.port))
+            return report.fail(PortFault, QStringLiteral("port fault: ") + noDevice(o.port));
         if (link.OpenBellPort(o.port))
             return Ok;
         return report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
@@ -268,7 +279,9 @@ int syncPort(Tool& t, int port, const QList<RegisteredTerminal>& terminals) {
         return int(terminals.size());
     }
     QString fault;
-    if (!t.link.OpenBellPort(static_cast<short>(port)))
+    if (t.withoutDevice(port))
+        fault = t.noDevice(port);
+    else if (!t.link.OpenBellPort(static_cast<short>(port)))
         fault = t.cannotOpen(port);
     int answered = 0;
     for (const RegisteredTerminal& term : terminals) {

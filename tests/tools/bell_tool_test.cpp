@@ -6,6 +6,7 @@
 #include "host/link/link.h"
 #include "tools/bell/bell_reading.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -18,11 +19,17 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun runTool(const QStringList& args) {
+ToolRun runTool(const QStringList& args, const QByteArray& settings = {}) {
     QProcess p;
-    // No settings file: the operator's own must not change what is tested.
+    // Only the given settings file: the operator's own must not change what is tested.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), bw::test::tempDir());
+    const QString config = bw::test::tempDir();
+    QDir().mkpath(config + QStringLiteral("/Brackwater"));
+    QFile file(config + QStringLiteral("/Brackwater/brackwater.conf"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(settings);
+    file.close();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     p.setProcessEnvironment(env);
     p.start(bw::test::program(QStringLiteral("brackwater-bell")), args);
     ToolRun r;
@@ -143,6 +150,12 @@ TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
         EXPECT_EQ(r.err, QStringLiteral("brackwater-bell: port fault: cannot open %1 (%2)\n")
                              .arg(QLatin1String(device), QLatin1String(reason)));
     }
+    // A COMn named without a device is not opened on a default one.
+    const ToolRun r = runTool({QStringLiteral("test"), QStringLiteral("1")}, "[com]\n1=\n");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("settings: [com] 1= is not a valid entry\n")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("the settings file names no device")))
+        << r.err.toStdString();
 }
 
 // What the tools print of a register's or the system's text.
