@@ -19,10 +19,11 @@ bool LinkSource::open() {
         short port = choice.port;
         if (link_.SetPort(port))
             return true;
-        openError_ = QStringLiteral("cannot open %1").arg(port_);
+        openError_ = link_.lastError();
     } catch (const Error&) {
-        openError_ = QStringLiteral("bad port %1").arg(port_);
     }
+    if (openError_.isEmpty())
+        openError_ = QStringLiteral("the port \"%1\" names no serial port or address").arg(port_);
     return false;
 }
 
@@ -108,10 +109,44 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
     }
 }
 
+namespace {
+
+// A reason on one line: a database's message may run over several, and a native error code
+// that the driver left empty shows as "()".
+QString oneLine(QString text) {
+    text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text = text.simplified();
+    text.replace(QLatin1String(" ()"), QString());
+    return text == QLatin1String("()") ? QString() : text;
+}
+
+// What failed, in plain English: the port, the line, the terminal or the database.
+QString failureLine(const Outcome& o) {
+    const QString reason = oneLine(o.reason);
+    switch (o.failure) {
+    case Failure::CannotOpen:
+        return reason;
+    case Failure::NoAnswer:
+    case Failure::Refused:
+        return QStringLiteral("terminal: ") + reason;
+    case Failure::BadBlock:
+    case Failure::ConnectionLost:
+        return QStringLiteral("line: ") + reason;
+    case Failure::Database:
+        return QStringLiteral("database: ") +
+               (reason.isEmpty() ? QStringLiteral("failed") : reason);
+    case Failure::None:
+        break;
+    }
+    return reason;
+}
+
+} // namespace
+
 QString failureText(const Outcome& o) {
     switch (o.failure) {
     case Failure::CannotOpen:
-        return text(Text::ReasonCannotOpen);
+        return text(Text::ReasonCannotOpen) + QStringLiteral("：") + oneLine(o.reason);
     case Failure::NoAnswer:
         return text(Text::ReasonNoAnswer);
     case Failure::Refused:
@@ -123,11 +158,11 @@ QString failureText(const Outcome& o) {
     case Failure::ConnectionLost:
         return text(Text::ReasonConnectionLost);
     case Failure::Database:
-        return text(Text::ReasonDatabase) + o.reason;
+        return text(Text::ReasonDatabase) + oneLine(o.reason);
     case Failure::None:
         break;
     }
-    return o.reason;
+    return oneLine(o.reason);
 }
 
 // Records kept raw, a restarted numbering, a gap that kept records on the terminal.
@@ -145,16 +180,18 @@ QString notesText(const Outcome& o) {
 QString resultText(const Outcome& o) {
     switch (o.state) {
     case Outcome::State::Done:
-        return (o.cleared ? text(Text::DoneCleared).arg(o.read).arg(o.added).arg(o.clearUpTo)
-                          : text(Text::Done).arg(o.read).arg(o.added)) +
+        return (o.cleared
+                    ? text(Text::DoneCleared)
+                          .arg(QString::number(o.read), QString::number(o.added),
+                               QString::number(o.clearUpTo))
+                    : text(Text::Done).arg(QString::number(o.read), QString::number(o.added))) +
                notesText(o);
     case Outcome::State::Failed:
         return text(o.clearUnconfirmed ? Text::FailedUnconfirmed : Text::Failed)
-                   .arg(failureText(o))
-                   .arg(o.read) +
+                   .arg(failureText(o), QString::number(o.read)) +
                notesText(o);
     case Outcome::State::Cancelled:
-        return text(Text::Cancelled).arg(o.read) + notesText(o);
+        return text(Text::Cancelled).arg(QString::number(o.read)) + notesText(o);
     }
     return QString();
 }
@@ -174,16 +211,17 @@ QString resultLine(const Outcome& o) {
     const QString head = QStringLiteral("terminal %1: ").arg(o.address);
     switch (o.state) {
     case Outcome::State::Done:
-        return head + QStringLiteral("ok, %1 read, %2 new").arg(o.read).arg(o.added) +
+        return head +
+               QStringLiteral("ok, %1 read, %2 new")
+                   .arg(QString::number(o.read), QString::number(o.added)) +
                (o.cleared ? QStringLiteral(", cleared up to record %1").arg(o.clearUpTo)
                           : QString()) +
                notesLine(o);
     case Outcome::State::Failed:
         return head +
                QStringLiteral("failed: %1 (%2 stored, %3)")
-                   .arg(o.reason)
-                   .arg(o.read)
-                   .arg(o.clearUnconfirmed ? QStringLiteral("clearing not confirmed")
+                   .arg(failureLine(o), QString::number(o.read),
+                        o.clearUnconfirmed ? QStringLiteral("clearing not confirmed")
                                            : QStringLiteral("nothing cleared")) +
                notesLine(o);
     case Outcome::State::Cancelled:

@@ -58,7 +58,7 @@ constexpr Entry kTexts[] = {
     {Text::ReasonRefused, u"就餐机拒绝请求", u"就餐機拒絕請求"},
     {Text::ReasonBadBlock, u"数据块多次校验错误", u"數據塊多次校驗錯誤"},
     {Text::ReasonConnectionLost, u"连接中断", u"連接中斷"},
-    {Text::ReasonDatabase, u"数据库拒绝写入：", u"數據庫拒絕寫入："},
+    {Text::ReasonDatabase, u"数据库出错：", u"數據庫出錯："},
     {Text::ReasonBadStatus, u"就餐机报告的记录数不可能", u"就餐機報告的記錄數不可能"},
     {Text::FailedUnconfirmed, u"失败：%1（已保存 %2 条，清除未确认）",
      u"失敗：%1（已保存 %2 筆，清除未確認）"},

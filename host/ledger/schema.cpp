@@ -112,14 +112,37 @@ void addMealRecordSeries(Connection& cn) {
     }
 }
 
+// PostgreSQL answers every CREATE ... IF NOT EXISTS of a table that is there with a NOTICE,
+// which its client library prints on stderr (and a nightly job mails); the schema is made with
+// notices held back, and the session's level restored afterwards.
+void createTables(Connection& cn) {
+    auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
+    const bool postgres = sql && sql->engine() == store::SqlConnection::Engine::Postgres;
+    if (postgres)
+        cn.Execute(QStringLiteral("SET client_min_messages TO WARNING"), -1);
+    try {
+        for (const char* text : kTables)
+            cn.Execute(QString::fromUtf8(text), -1);
+        addMealRecordSeries(cn);
+        for (const char* text : kAfterTables)
+            cn.Execute(QString::fromUtf8(text), -1);
+    } catch (...) {
+        if (postgres) {
+            try {
+                cn.Execute(QStringLiteral("RESET client_min_messages"), -1);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    if (postgres)
+        cn.Execute(QStringLiteral("RESET client_min_messages"), -1);
+}
+
 } // namespace
 
 void createHostSchema(Connection& cn, bool withDemoData) {
-    for (const char* sql : kTables)
-        cn.Execute(QString::fromUtf8(sql), -1);
-    addMealRecordSeries(cn);
-    for (const char* sql : kAfterTables)
-        cn.Execute(QString::fromUtf8(sql), -1);
+    createTables(cn);
     if (!withDemoData || !machineInfoEmpty(cn))
         return;
     cn.BeginTrans();

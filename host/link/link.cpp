@@ -220,7 +220,7 @@ bool Link::SetPort(short& port) {
 
 bool Link::openSerial(int port) {
     if (port < 1)
-        return false;
+        return fail(Failure::BadRequest, QStringLiteral("no port COM%1").arg(port));
     endpoint_ = bell::devicePath(port);
     traceName_ = QStringLiteral("COM%1").arg(port);
     serial_ = std::make_unique<QSerialPort>();
@@ -228,8 +228,11 @@ bool Link::openSerial(int port) {
     if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
         !serial_->setDataBits(QSerialPort::Data8) ||
         !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
+        const QString reason = serial_->errorString();
         serial_.reset();
-        return false;
+        return fail(Failure::NoAnswer,
+                    QStringLiteral("cannot open %1 = %2 (%3)")
+                        .arg(traceName_, endpoint_, withPermissionAdvice(reason)));
     }
     return true;
 }
@@ -242,15 +245,21 @@ bool Link::openTcp() {
     const int port = mappedTcpPort(tcpPort_);
     // Only numeric addresses: a name lookup could wait far longer than the time-out.
     if (host.isNull() || port < 1 || port > 65535)
-        return false;
-    endpoint_ = QStringLiteral("%1:%2").arg(host.toString()).arg(port);
+        return fail(Failure::BadRequest,
+                    QStringLiteral("\"%1\" port %2 is no address to connect to")
+                        .arg(text, QString::number(port)));
+    endpoint_ = QStringLiteral("%1:%2").arg(host.toString(), QString::number(port));
     traceName_ = endpoint_;
     socket_ = std::make_unique<QTcpSocket>();
     socket_->connectToHost(host, quint16(port));
     if (!socket_->waitForConnected(timeoutMs_)) {
+        const QString reason = socket_->error() == QAbstractSocket::SocketTimeoutError
+                                   ? QStringLiteral("no connection within %1 ms").arg(timeoutMs_)
+                                   : socket_->errorString();
         socket_->abort();
         socket_.reset();
-        return false;
+        return fail(Failure::NoAnswer,
+                    QStringLiteral("cannot connect to %1 (%2)").arg(endpoint_, reason));
     }
     return true;
 }
@@ -362,10 +371,13 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
     // until it is told to delete them, so asking again loses nothing. A block with a record
     // that cannot be read is believed once it came twice the same (not a line fault).
     QByteArray unreadable;
+    bool heard = false; // a terminal that sends nothing at all is gone, not garbled
     for (int attempt = 0; attempt <= protocol::BlockRetries; ++attempt) {
         ++blockRequests_;
         QByteArray reply;
-        if (!transact(request, reply)) {
+        const bool answered = transact(request, reply);
+        heard = heard || heardReply_;
+        if (!answered) {
             if (!isOpen())
                 return fail(Failure::ConnectionLost, QStringLiteral("connection lost"));
             continue;
@@ -380,6 +392,9 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
         unreadable = reply;
         out.clear();
     }
+    if (!heard)
+        return fail(Failure::NoAnswer,
+                    QStringLiteral("the terminal no longer answers on %1").arg(traceName_));
     return fail(Failure::BadReply,
                 QStringLiteral("no good block after %1 tries").arg(protocol::BlockRetries + 1));
 }
@@ -395,6 +410,12 @@ bool Link::deleteRecordsUpTo(int address, quint32 upTo) {
     return protocol::isAck(reply, request) || fail(Failure::Refused, QStringLiteral("refused"));
 }
 
+QString withPermissionAdvice(const QString& reason) {
+    if (!reason.contains(QLatin1String("ermission")))
+        return reason;
+    return reason + QStringLiteral("; add the user to the dialout group");
+}
+
 bool Link::fail(Failure kind, const QString& why) {
     failure_ = kind;
     lastError_ = why;
@@ -407,6 +428,7 @@ bool Link::exchange(const QByteArray& request) {
 }
 
 bool Link::transact(const QByteArray& request, QByteArray& answer) {
+    heardReply_ = false;
     try {
         QIODevice* dev = device();
         if (!dev || !isOpen())
@@ -434,6 +456,7 @@ bool Link::transact(const QByteArray& request, QByteArray& answer) {
                                 qint64(protocol::maxReplyLength(request) * protocol::CharacterMs));
         QByteArray reply = traceIn(dev->readAll());
         for (;;) {
+            heardReply_ = heardReply_ || !reply.isEmpty();
             while (reply.size() >= protocol::ReplyLength) {
                 if (reply.left(3) == request.left(3)) {
                     const int length = protocol::replyLength(request, reply);

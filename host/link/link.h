@@ -77,7 +77,8 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
-    QString traceName_; // "COM<n>" or "host:port"
+    bool heardReply_ = false; // the last transact received any byte after its request
+    QString traceName_;       // "COM<n>" or "host:port"
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };
@@ -86,6 +87,10 @@ private:
 void setTcpPortMap(int from, int to);
 void clearTcpPortMap();
 int mappedTcpPort(int port);
+
+// The system's reason for a serial device that cannot be opened, with the remedy when it is a
+// permission: on Debian only members of the dialout group may open serial adapters.
+QString withPermissionAdvice(const QString& reason);
 
 // Registers "Pellworth.Link" with the ProgID registry.
 void registerLink();

@@ -11,6 +11,7 @@
 #include "sim/process.h"
 #include "store/backends.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -153,6 +154,7 @@ TEST_F(SqliteCollection, KilledMidTransferKeepsCommittedAndFetchesTheRestLater) 
         EXPECT_EQ(stored(address), cut.read);
         EXPECT_EQ(count("SELECT MAX(RecordNo) FROM MealRecord"), cut.committedUpTo);
         EXPECT_EQ(onTerminal(address), 3000); // its last state: nothing deleted
+        EXPECT_NE(cut.failure, Failure::BadBlock) << qPrintable(cut.reason); // gone, not garbled
 
         startSim({"--records", "3000", "--no-pacing"}, false); // powered up again
         const Outcome rest = collect(address, o);
@@ -485,6 +487,39 @@ TEST(CollectTexts, EveryTextInBothLanguages) {
     }
 }
 
+// PostgreSQL's notices on the schema that is there already stay out of the nightly mail.
+TEST_F(PostgresCollection, ToolIsQuietOnTheExistingSchema) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", bw::test::tempDir());
+    p.setProcessEnvironment(env);
+    p.start(bw::test::program("brackwater-collect"),
+            {"--db", backend.connectionString, "--terminal", "9"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.readAllStandardError(), QByteArray());
+}
+
+// A result is one line naming what failed, whatever the reason holds.
+TEST(CollectTexts, ResultIsOneLineNamingWhatFailed) {
+    const struct {
+        Failure failure;
+        const char* reason;
+        const char* line;
+    } cases[] = {
+        {Failure::Database, "server closed the connection\n\tunexpectedly\n()",
+         "terminal 5: failed: database: server closed the connection unexpectedly (7 stored"},
+        {Failure::CannotOpen, "cannot open COM1 = /dev/%1\x1b[2J",
+         "terminal 5: failed: cannot open COM1 = /dev/%1\x1b[2J (7 stored"},
+        {Failure::BadBlock, "no good block", "terminal 5: failed: line: no good block (7"},
+        {Failure::NoAnswer, "no answer", "terminal 5: failed: terminal: no answer (7"},
+    };
+    for (const auto& c : cases) {
+        Outcome o{5, Outcome::State::Failed, c.failure, c.reason, 9, 7};
+        EXPECT_TRUE(resultLine(o).startsWith(c.line)) << resultLine(o).toStdString();
+        EXPECT_FALSE(resultText(o).contains('\n') || resultText(o).contains("%2"));
+    }
+}
+
 // brackwater-collect: one line per terminal and its exit codes.
 TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
     startSim({"--no-pacing"});
@@ -496,7 +531,9 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
     const struct {
         QStringList args;
         int code;
-        QStringList lines; // each output line starts so
+        QStringList lines;     // each output line starts so
+        QString settings = {}; // the settings file
+        QString err = {};      // standard error holds this
     } cases[] = {
         {{}, 2, {}},
         {{"--all", "--terminal", "1"}, 2, {}},
@@ -512,6 +549,17 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
          0,
          {"terminal 1: ok, 25 read, 25 new, cleared", "terminal 2: ok", "terminal 3: ok"}},
         {{"--db", db, "--all", "--tcp-port-map", "1001=1"}, 1, {"terminal 1: failed"}},
+        {{"--db", db, "--terminal", "3", "--tcp-port-map", "1001=1"},
+         1,
+         {"terminal 3: failed: cannot connect to 127.0.0.1:1 (Connection refused) (0 stored"}},
+        {{"--db", db, "--terminal", "1", "--com", "1=/dev/no-such-port"},
+         1,
+         {"terminal 1: failed: cannot open COM1 = /dev/no-such-port (No such file or directory)"}},
+        {{"--db", db, "--terminal", "1"},
+         1,
+         {"terminal 1: failed: cannot open COM1: the settings file names no device"},
+         "[com]\n1=\n",
+         "settings: [com] 1= is not a valid entry"},
         {{"--version"}, 0, {"brackwater-collect " BW_VERSION}},
         {{"--db", db, "--export", "x.csv", "--from", "2026-03-02", "--to", "2026-03-01"}, 2, {}},
         {{"--db", db, "--export", "x.csv", "--from", "2026-03-02", "--all"}, 2, {}},
@@ -521,12 +569,22 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
          {}},
         {{"--db", "sqlite:" + empty, "--all"}, 0, {"no model-6429 terminal"}},
     };
+    const QString config = bw::test::tempDir();
+    QDir().mkpath(config + "/Brackwater");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config);
+        QFile file(config + "/Brackwater/brackwater.conf");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.settings.toUtf8()) >= 0);
+        file.close();
+        p.setProcessEnvironment(env);
         p.start(bw::test::program("brackwater-collect"), c.args);
         ASSERT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), c.code) << p.readAllStandardError().toStdString();
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
+        EXPECT_TRUE(err.contains(c.err)) << err.toStdString();
         const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split('\n');
         for (int i = 0; i < c.lines.size(); ++i)
             EXPECT_TRUE(out.value(i).startsWith(c.lines[i])) << out.value(i).toStdString();

@@ -183,6 +183,7 @@ TEST(SimProgram, StateFileHoldsEveryTerminal) {
 
 TEST(SimProgram, LinkMadeAndRemovedAndTraceWritten) {
     const QString link = bw::test::tempDir() + QStringLiteral("/ttySIM");
+    QFile::link(QStringLiteral("/dev/pts/999"), link); // an earlier simulator's, replaced
     SimProcess sim;
     ASSERT_TRUE(sim.start(simProgram(),
                           {QStringLiteral("--addr"), QStringLiteral("1"), QStringLiteral("--link"),
@@ -199,6 +200,11 @@ TEST(SimProgram, LinkMadeAndRemovedAndTraceWritten) {
     EXPECT_EQ(out[1], QStringLiteral("pty tx 01 55"));
     EXPECT_EQ(sim.stop(), 0);
     EXPECT_FALSE(QFileInfo::exists(link) || QFileInfo(link).isSymLink());
+    QFile foreign(link); // anything else at the path is left alone
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly) && foreign.write("mine") == 4);
+    foreign.close();
+    EXPECT_FALSE(sim.start(simProgram(), {QStringLiteral("--link"), link}));
+    EXPECT_EQ(QFileInfo(link).size(), 4);
 }
 
 TEST(SimProgram, FaultModesFromTheCommandLine) {
