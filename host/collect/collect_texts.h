@@ -51,7 +51,13 @@ enum class Text {
     ReasonBadBlock,
     ReasonConnectionLost,
     ReasonDatabase, // followed by the database's own text
-    DownloadNames,  // the button, its permission's function and its operation-log action
+    ReasonBadStatus,
+    FailedUnconfirmed, // %1 reason, %2 records stored; the delete's reply never came
+    NoteRaw,           // %1 records kept as they came
+    NoteRestart,       // the terminal's numbering started again
+    NoteGap,           // records after a gap stay on the terminal
+    ClearPending,      // %1 the number the delete names; log entry until the reply
+    DownloadNames,     // the button, its permission's function and its operation-log action
     RunningNames,
     NamesDone,   // %1 cards
     NamesFailed, // %1 reason

@@ -202,7 +202,10 @@ void CollectWindow::loadTerminals() {
         return;
     }
     try {
-        entries_ = listTerminals(*cn);
+        QStringList skipped;
+        entries_ = listTerminals(*cn, &skipped);
+        for (const QString& line : std::as_const(skipped))
+            qWarning("Data collection: %s", qUtf8Printable(line));
     } catch (const Error& e) {
         status_->setText(text(Text::NoDatabase) + QStringLiteral(": ") + e.description());
     }
@@ -255,8 +258,10 @@ bool CollectWindow::start(Job job) {
     running_.clear();
     for (const TerminalEntry& t : entries_)
         for (QListWidgetItem* item : terminals_->selectedItems())
-            if (item->data(Qt::UserRole).toInt() == t.address)
+            if (item->data(Qt::UserRole).toInt() == t.address) {
                 running_ << t;
+                break;
+            }
     if (running_.isEmpty()) {
         status_->setText(text(Text::NoTerminal));
         return false;

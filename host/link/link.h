@@ -49,7 +49,8 @@ public:
     // answers false with the reason in lastError() on failure.
     bool readRecordStatus(int address, protocol::RecordStatus& status);
     // Up to count records numbered from `from` on; a bad block is asked for again up to
-    // protocol::BlockRetries times.
+    // protocol::BlockRetries times. A record that cannot be read comes with its raw bytes,
+    // once the same block came twice.
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
@@ -67,7 +68,16 @@ public:
     bool setTerminalClock(int address, const QDateTime& time);
     bool readTerminalClock(int address, QDateTime& time);
 
-    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, ConnectionLost, Cancelled };
+    enum class Failure {
+        None,
+        BadRequest,
+        NoAnswer,
+        Refused,
+        BadReply,
+        BadStatus,
+        ConnectionLost,
+        Cancelled
+    };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.
@@ -97,7 +107,8 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
-    QString traceName_; // "COM<n>" or "host:port"
+    bool heardReply_ = false; // the last transact received any byte after its request
+    QString traceName_;       // "COM<n>" or "host:port"
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };
@@ -106,6 +117,10 @@ private:
 void setTcpPortMap(int from, int to);
 void clearTcpPortMap();
 int mappedTcpPort(int port);
+
+// The system's reason for a serial device that cannot be opened, with the remedy when it is a
+// permission: on Debian only members of the dialout group may open serial adapters.
+QString withPermissionAdvice(const QString& reason);
 
 // Registers "Pellworth.Link" with the ProgID registry.
 void registerLink();
