@@ -128,6 +128,7 @@ QString failureLine(const Outcome& o) {
         return reason;
     case Failure::NoAnswer:
     case Failure::Refused:
+    case Failure::BadStatus:
         return QStringLiteral("terminal: ") + reason;
     case Failure::BadBlock:
     case Failure::ConnectionLost:
