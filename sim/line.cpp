@@ -266,7 +266,8 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
     case Command::RecordStatus: {
         // Ack, the number of records, the first and the last stored record number.
         QByteArray r = status(true);
-        appendNumber(r, quint32(t.records.size()));
+        appendNumber(r, faults.statusCount >= 0 ? quint32(faults.statusCount)
+                                                : quint32(t.records.size()));
         appendNumber(r, t.records.empty() ? 0 : t.records.front().number);
         appendNumber(r, t.records.empty() ? 0 : t.records.back().number);
         r.append(char(xorOf(r, int(r.size()))));
@@ -284,8 +285,15 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
         QByteArray r = status(true);
         r.append(char(0));
         int k = 0;
-        for (; it != t.records.end() && k < n; ++it, ++k)
+        for (; it != t.records.end() && k < n; ++it) {
+            if (it->number >= faults.hideFrom && it->number <= faults.hideTo)
+                continue;
             appendRecord(r, *it);
+            const auto odd = faults.recordBytes.find(it->number);
+            if (odd != faults.recordBytes.end())
+                r.replace(r.size() - (RecordBytes - 4), RecordBytes - 4, odd->second);
+            ++k;
+        }
         r[4] = char(k);
         quint8 check = xorOf(r, int(r.size()));
         if (faults.corruptEvery > 0 && ++blocksSent % faults.corruptEvery == 0)
@@ -488,6 +496,14 @@ QByteArray Line::stateJson() const {
         o[QStringLiteral("firstRecord")] = double(t.records.empty() ? 0 : t.records.front().number);
         o[QStringLiteral("lastRecord")] = double(t.records.empty() ? 0 : t.records.back().number);
         o[QStringLiteral("nameListSize")] = int(t.nameList.size());
+        o[QStringLiteral("nameList")] = QJsonArray::fromStringList(t.nameList);
+        o[QStringLiteral("lastNumber")] = double(t.lastRecordNumber);
+        QJsonArray list;
+        for (const MealRecord& r : t.records)
+            list.append(QJsonArray{double(r.number), double(r.card),
+                                   r.time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")),
+                                   int(r.flag)});
+        o[QStringLiteral("recordList")] = list;
         QJsonArray groups;
         for (const auto& g : t.bellGroups) {
             QJsonArray times;
@@ -501,6 +517,43 @@ QByteArray Line::stateJson() const {
     QJsonObject root;
     root[QStringLiteral("terminals")] = all;
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+bool Line::loadState(const QByteArray& json) {
+    const QJsonObject all =
+        QJsonDocument::fromJson(json).object().value(QStringLiteral("terminals")).toObject();
+    if (all.isEmpty())
+        return false;
+    for (auto& [a, t] : d->terminals) {
+        const QJsonObject o = all.value(QString::number(a)).toObject();
+        if (o.isEmpty())
+            continue;
+        t.clockOffsetSecs = qint64(o.value(QStringLiteral("clockOffsetSecs")).toDouble());
+        t.bellCount = o.value(QStringLiteral("bellCount")).toInt();
+        const QJsonArray bells = o.value(QStringLiteral("bellTimes")).toArray();
+        for (int k = 0; k < 30 && k < bells.size(); ++k) {
+            const QString hm = bells[k].toString(); // BCD digits as they were sent, "HH:MM"
+            t.bellBcd[2 * k] = quint8(hm.left(2).toUInt(nullptr, 16));
+            t.bellBcd[2 * k + 1] = quint8(hm.mid(3, 2).toUInt(nullptr, 16));
+        }
+        const QJsonArray groups = o.value(QStringLiteral("groups")).toArray();
+        for (int g = 0; g < 3 && g < groups.size(); ++g)
+            for (int i = 0; i < 10; ++i)
+                t.bellGroups[g][i] = QTime::fromString(groups[g].toArray().at(i).toString(),
+                                                       QStringLiteral("HH:mm"));
+        t.nameList.clear();
+        for (const auto& v : o.value(QStringLiteral("nameList")).toArray())
+            t.nameList << v.toString();
+        t.lastRecordNumber = quint32(o.value(QStringLiteral("lastNumber")).toDouble());
+        t.records.clear();
+        for (const auto& v : o.value(QStringLiteral("recordList")).toArray()) {
+            const QJsonArray r = v.toArray();
+            t.records.push_back({quint32(r.at(0).toDouble()), quint32(r.at(1).toDouble()),
+                                 QDateTime::fromString(r.at(2).toString(), Qt::ISODate),
+                                 quint8(r.at(3).toInt())});
+        }
+    }
+    return true;
 }
 
 Terminal* Line::terminal(int address) {

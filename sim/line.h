@@ -22,6 +22,12 @@ struct Faults {
     int delayMs = 0;           // each reply is held back this long (the transport applies it)
     bool garbage = false;      // replies are random bytes of the right length
     int corruptEvery = 0;      // > 0: every Nth record block goes out with a wrong check byte
+    // Records that go out with other bytes after their number (card, date and time, flag:
+    // 11 bytes), by record number: a record the host cannot read.
+    std::map<quint32, QByteArray> recordBytes;
+    // Records numbered hideFrom to hideTo are kept but left out of record blocks (a gap).
+    quint32 hideFrom = 1, hideTo = 0;
+    qint64 statusCount = -1; // >= 0: the record status claims this many records
 };
 
 // One meal record as a terminal keeps it.
@@ -79,6 +85,10 @@ public:
     void setChangeHandler(std::function<void()> handler);
     // Every terminal's state as JSON text: {"terminals": {"<address>": {...}}}.
     QByteArray stateJson() const;
+    // Takes back what stateJson() wrote for the terminals of this line (a power cycle): records,
+    // numbering, name list, clock offset and bell times. False when the text is not such a
+    // state; a terminal it does not name keeps what it has.
+    bool loadState(const QByteArray& json);
 
     Terminal* terminal(int address); // nullptr when no such terminal
     QList<int> addresses() const;

@@ -83,8 +83,25 @@ int main(int argc, char** argv) {
         QStringLiteral("corrupt-every"),
         QStringLiteral("Every Nth record block goes out with a wrong check byte."),
         QStringLiteral("N"));
+    const QCommandLineOption reset(
+        QStringLiteral("reset"),
+        QStringLiteral("Start with wiped terminals (the demo contents, records numbered from 1) "
+                       "instead of the state file's."));
+    const QCommandLineOption recordBytes(
+        QStringLiteral("record-bytes"),
+        QStringLiteral("Record N goes out with these 11 bytes after its number (card, date and "
+                       "time, flag), in hex (repeatable)."),
+        QStringLiteral("N=HEX"));
+    const QCommandLineOption hideRecords(
+        QStringLiteral("hide-records"),
+        QStringLiteral("Records FROM to TO are kept but left out of record blocks."),
+        QStringLiteral("FROM-TO"));
+    const QCommandLineOption statusCount(QStringLiteral("status-count"),
+                                         QStringLiteral("The record status claims N records."),
+                                         QStringLiteral("N"));
     p.addOptions({addr, link, tcp, noPacing, silent, partial, wrongAddress, delay, garbage, trace,
-                  records, names, stateFile, recordEvery, corruptEvery});
+                  records, names, stateFile, recordEvery, corruptEvery, reset, recordBytes,
+                  hideRecords, statusCount});
     p.process(app);
 
     bw::sim::SimOptions o;
@@ -124,6 +141,33 @@ int main(int argc, char** argv) {
         o.recordEveryMs = number(recordEvery, 1, 86400000);
     if (p.isSet(corruptEvery))
         o.faults.corruptEvery = number(corruptEvery, 1, 1000000);
+    o.reset = p.isSet(reset);
+    auto recordNumber = [&](const QString& text, const QCommandLineOption& opt) {
+        bool ok = false;
+        const qulonglong n = text.trimmed().toULongLong(&ok);
+        if (!ok || n > 0xFFFFFFFFull)
+            badArguments(
+                QStringLiteral("bad value \"%1\" for --%2").arg(text, opt.names().constFirst()));
+        return quint32(n);
+    };
+    for (const QString& v : p.values(recordBytes)) {
+        const int eq = int(v.indexOf(QLatin1Char('=')));
+        const QByteArray bytes = QByteArray::fromHex(v.mid(eq + 1).toLatin1());
+        if (eq < 1 || bytes.size() != 11 || bytes.toHex() != v.mid(eq + 1).toLower().toLatin1())
+            badArguments(
+                QStringLiteral("bad value \"%1\" for --record-bytes (N=22 hex digits)").arg(v));
+        o.faults.recordBytes[recordNumber(v.left(eq), recordBytes)] = bytes;
+    }
+    if (p.isSet(hideRecords)) {
+        const QStringList range = p.value(hideRecords).split(QLatin1Char('-'));
+        if (range.size() != 2)
+            badArguments(QStringLiteral("bad value \"%1\" for --hide-records (FROM-TO)")
+                             .arg(p.value(hideRecords)));
+        o.faults.hideFrom = recordNumber(range[0], hideRecords);
+        o.faults.hideTo = recordNumber(range[1], hideRecords);
+    }
+    if (p.isSet(statusCount))
+        o.faults.statusCount = recordNumber(p.value(statusCount), statusCount);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return 3;

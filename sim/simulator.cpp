@@ -1,6 +1,7 @@
 #include "sim/simulator.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QSaveFile>
 #include <QSocketNotifier>
@@ -72,6 +73,9 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
     line_.setFaults(options.faults);
     line_.setTrace(options.trace);
     fillDemo(line_, options.records, options.names);
+    QFile saved(options.stateFile);
+    if (!options.reset && !options.stateFile.isEmpty() && saved.open(QIODevice::ReadOnly))
+        line_.loadState(saved.readAll());
     line_.setChangeHandler([this] { writeState(); });
 }
 
@@ -141,7 +145,14 @@ bool Simulator::start(QString* error) {
     connect(ptyNotifier_, &QSocketNotifier::activated, this, [this] { onPtyReadable(); });
 
     if (!options_.link.isEmpty()) {
-        QFile::remove(options_.link);
+        // Only a link to a pseudo-terminal, as an earlier simulator left it, is replaced.
+        const QFileInfo there(options_.link);
+        if (there.isSymLink() && there.symLinkTarget().startsWith(QLatin1String("/dev/pts/")))
+            QFile::remove(options_.link);
+        else if (there.exists() || there.isSymLink())
+            return fail(QStringLiteral("%1 is there and is not a link to a pseudo-terminal; "
+                                       "it is left alone")
+                            .arg(options_.link));
         if (!QFile::link(ptyPath_, options_.link))
             return fail(QStringLiteral("cannot create the link %1").arg(options_.link));
         linkMade_ = true;
@@ -197,7 +208,7 @@ void Simulator::stop() {
     if (master_ >= 0)
         ::close(master_);
     slave_ = master_ = -1;
-    if (linkMade_)
+    if (linkMade_ && QFileInfo(options_.link).symLinkTarget() == ptyPath_)
         QFile::remove(options_.link);
     linkMade_ = false;
 }

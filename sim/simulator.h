@@ -55,6 +55,9 @@ struct SimOptions {
     int names = 10;        // names on each demo terminal's name list
     int recordEveryMs = 0; // > 0: every terminal makes a record this often while running
     QString stateFile;     // rewritten after every change, when not empty
+    // The state file is read back when it exists (a restart is a power cycle) unless reset
+    // (a terminal whose memory was wiped starts with the demo contents, numbered from 1).
+    bool reset = false;
 };
 
 // The simulator program's engine: one Line, its pseudo-terminal and its TCP listener.

@@ -17,6 +17,8 @@
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
+#include "host/app/printable.h"
+#include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "host/site/clock_step.h"
 #include "platform/error.h"
@@ -30,12 +32,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMap>
 #include <QRegularExpression>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 using namespace bw::tool;
 
@@ -87,12 +93,22 @@ struct Tool {
     bw::bell::BellLink link;
 
     QString device(int port) const { return bw::bell::devicePath(port); }
+    // A COMn that the settings file names without a device: no default device is guessed.
+    bool withoutDevice(int port) const {
+        return o.saved.comWithoutDevice.contains(port) && !o.com.contains(port);
+    }
+    QString noDevice(int port) const {
+        return QStringLiteral("cannot open COM%1: the settings file names no device for it "
+                              "([com] %1=)")
+            .arg(port);
+    }
     // "cannot open DEVICE (the system's reason)"
     QString cannotOpen(int port) const {
         const QString fault = link.openFault();
         const QString description = fault.mid(fault.indexOf(QLatin1Char(':')) + 1);
         return QStringLiteral("cannot open %1 (%2)")
-            .arg(device(port), openReason(description, device(port)));
+            .arg(device(port),
+                 bw::host::withPermissionAdvice(openReason(description, device(port))));
     }
     // The address argument checked and the port opened: Ok, or the failure's exit status.
     int begin(int low, bool argsFit, const QString& usage, int& addr) {
@@ -103,6 +119,8 @@ struct Tool {
     }
     // The command's port opened: Ok, or the failure's exit status.
     int openPort() {
+        if (withoutDevice(o.port))
+            return report.fail(PortFault, QStringLiteral("port fault: ") + noDevice(o.port));
         if (link.OpenBellPort(o.port))
             return Ok;
         return report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
@@ -137,6 +155,12 @@ int runSetTime(Tool& t) {
                 BadArguments,
                 QStringLiteral("bad arguments: \"%1\" is not YYYY-MM-DD HH:MM:SS").arg(text));
     }
+    // The terminal keeps two digits of the year and reads them as 20yy.
+    if (when.date().year() < 2000 || when.date().year() > 2099)
+        return t.report.fail(BadArguments,
+                             QStringLiteral("bad arguments: the terminal holds the years 2000 to "
+                                            "2099 only, not %1")
+                                 .arg(when.date().year()));
     int addr = 0;
     if (const int rc =
             t.begin(0, true, QStringLiteral("set-time ADDR [YYYY-MM-DD HH:MM:SS]"), addr))
@@ -258,7 +282,9 @@ int syncPort(Tool& t, int port, const QList<RegisteredTerminal>& terminals) {
         return int(terminals.size());
     }
     QString fault;
-    if (!t.link.OpenBellPort(static_cast<short>(port)))
+    if (t.withoutDevice(port))
+        fault = t.noDevice(port);
+    else if (!t.link.OpenBellPort(static_cast<short>(port)))
         fault = t.cannotOpen(port);
     int answered = 0;
     for (const RegisteredTerminal& term : terminals) {
@@ -404,6 +430,11 @@ int runPorts(Tool& t) {
                 parts << QStringLiteral("%1 %2").arg(label, value);
         if (!d.listed)
             parts << QStringLiteral("not in the system's serial device list");
+        // Only members of the device's group (dialout on Debian) may open it.
+        const bool mayOpen = ::access(QFile::encodeName(d.device).constData(), R_OK | W_OK) == 0;
+        o[QStringLiteral("may_open")] = mayOpen;
+        if (!mayOpen && errno == EACCES)
+            parts << bw::host::withPermissionAdvice(QStringLiteral("Permission denied"));
         if (!coms.isEmpty())
             parts << coms.join(QLatin1Char(' '));
         if (t.o.probe) {
@@ -417,7 +448,8 @@ int runPorts(Tool& t) {
             else if (p.result == ParityProbe::Ignored)
                 parts << QStringLiteral("IGNORES mark/space parity");
             else
-                parts << QStringLiteral("cannot open (%1)").arg(p.reason);
+                parts << QStringLiteral("cannot open (%1)")
+                             .arg(bw::host::withPermissionAdvice(p.reason));
             ignored += p.result == ParityProbe::Ignored;
             unopened += p.result == ParityProbe::CannotOpen;
         }
@@ -567,6 +599,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-bell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
+    // The failure line names the device and the system's reason already.
+    QLoggingCategory::setFilterRules(QStringLiteral("brackwater.port.open.warning=false"));
     FailureBox box;
     bw::setUi(&box);
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE
@@ -577,7 +611,7 @@ int main(int argc, char** argv) {
     for (const auto& [n, device] : o.saved.com)
         bw::bell::setDevicePath(n, device);
     for (const QString& problem : settingsProblems)
-        std::fprintf(stderr, "settings: %s\n", qPrintable(problem));
+        std::fprintf(stderr, "settings: %s\n", qPrintable(bw::host::printable(problem)));
 
     QCommandLineParser p;
     p.setApplicationDescription(Description);

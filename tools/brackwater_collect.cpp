@@ -10,7 +10,9 @@
 // written), 2 bad arguments, 3 the database cannot be opened.
 
 #include "bell/serial_port.h"
+#include "connect/connection_choice.h"
 #include "host/app/host_options.h"
+#include "host/app/printable.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/record_export.h"
 #include "host/ledger/schema.h"
@@ -25,6 +27,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QFileInfo>
+#include <QSet>
 #include <cstdio>
 
 namespace {
@@ -32,13 +35,24 @@ namespace {
 enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3 };
 
 int fail(int code, const QString& message) {
-    std::fprintf(stderr, "brackwater-collect: %s\n", message.toUtf8().constData());
+    std::fprintf(stderr, "brackwater-collect: %s\n",
+                 bw::host::printable(message).toUtf8().constData());
     return code;
 }
 
 void say(const QString& line) {
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fprintf(stdout, "%s\n", bw::host::printable(line).toUtf8().constData());
     std::fflush(stdout);
+}
+
+// The COMn of a serial terminal's port text; 0 for a TCP/IP terminal or a text that names none.
+int serialPortOf(const QString& portText) {
+    try {
+        const bw::connect::ConnectionChoice choice = bw::connect::chooseConnection(portText);
+        return choice.tcp ? 0 : choice.port;
+    } catch (const bw::Error&) {
+        return 0;
+    }
 }
 
 } // namespace
@@ -138,9 +152,15 @@ int main(int argc, char** argv) {
     }
     // The operator's settings file first (database, COMn devices, TCP port map), as every
     // Brackwater program reads it; the command line overrides it for this run.
-    const bw::host::Settings saved = bw::host::readSettings();
+    QStringList settingsProblems;
+    const bw::host::Settings saved = bw::host::readSettings(&settingsProblems);
+    for (const QString& problem : settingsProblems)
+        std::fprintf(stderr, "settings: %s\n", bw::host::printable(problem).toUtf8().constData());
     for (const auto& [n, device] : saved.com)
         bw::bell::setDevicePath(n, device);
+    // A COMn the file names without a device is not guessed (the requests would go to whatever
+    // the default device is); --com can still give it one.
+    QSet<int> withoutDevice(saved.comWithoutDevice.cbegin(), saved.comWithoutDevice.cend());
     for (const auto& [from, to] : saved.tcpPortMap)
         bw::host::setTcpPortMap(from, to);
     for (const QString& v : p.values(com)) {
@@ -149,6 +169,7 @@ int main(int argc, char** argv) {
         if (!bw::host::parseComOption(v, n, device))
             return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
         bw::bell::setDevicePath(n, device);
+        withoutDevice.remove(n);
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0, to = 0;
@@ -165,10 +186,11 @@ int main(int argc, char** argv) {
         return fail(NoDatabase, QStringLiteral("no database at ") + settings.databaseName);
     std::shared_ptr<bw::store::SqlConnection> cn;
     QList<bw::host::collect::TerminalEntry> terminals;
+    QStringList skipped;
     try {
         cn = bw::store::SqlConnection::open(connection);
         bw::host::createHostSchema(*cn, false); // MealRecord, when the database predates it
-        terminals = bw::host::collect::listTerminals(*cn);
+        terminals = bw::host::collect::listTerminals(*cn, &skipped);
     } catch (const bw::Error& e) {
         return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
     }
@@ -183,10 +205,14 @@ int main(int argc, char** argv) {
         return Ok;
     }
 
+    for (const QString& line : std::as_const(skipped))
+        std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
     int rc = Ok;
     QList<bw::host::collect::TerminalEntry> chosen;
     if (p.isSet(all)) {
         chosen = terminals;
+        if (chosen.isEmpty())
+            say(QStringLiteral("no model-6429 terminal in MachineInfo"));
     } else {
         for (int n : wanted) {
             auto it = std::find_if(terminals.begin(), terminals.end(),
@@ -200,6 +226,19 @@ int main(int argc, char** argv) {
                 chosen << *it;
             }
         }
+    }
+
+    for (auto it = chosen.begin(); it != chosen.end();) {
+        const int n = serialPortOf(it->port);
+        if (n == 0 || !withoutDevice.contains(n)) {
+            ++it;
+            continue;
+        }
+        say(QStringLiteral("terminal %1: failed: cannot open COM%2: the settings file names no "
+                           "device for it ([com] %2=)")
+                .arg(QString::number(it->address), QString::number(n)));
+        rc = TerminalFailed;
+        it = chosen.erase(it);
     }
 
     bw::host::collect::Options options;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks what an installation of Brackwater is made of, from a configured and built tree
-# (default build-test): builds the Debian package and lists it, validates the desktop entry,
-# installs into a temporary prefix, and has every installed program answer --help and
-# --version. Exits non-zero at the first fault.
+# (default build-test): builds the Debian package and lists it, has lintian check it (an error
+# or a warning fails), validates the desktop entry, installs into a temporary prefix, and has
+# every installed program answer --help and --version. Exits non-zero at the first fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-test}"
@@ -18,6 +18,7 @@ dpkg-deb --field "$deb"
 contents="$(dpkg-deb --contents "$deb" | awk '{print $NF}')"
 depends="$(dpkg-deb --field "$deb" Depends)"
 [[ "$depends" == *libqt6widgets6* ]] || fail "Depends lacks the Qt libraries: $depends"
+lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings in $deb"
 
 prefix="$(mktemp -d /tmp/bw-install.XXXXXX)"
 trap 'rm -rf "$prefix"' EXIT
@@ -30,7 +31,8 @@ for p in brackwater brackwater-sim brackwater-bell; do
 done
 for p in "${programs[@]}"; do
   grep -qx "./usr/bin/$p" <<<"$contents" || fail "the package lacks /usr/bin/$p"
-  grep -qx "./usr/share/man/man1/$p.1" <<<"$contents" || fail "the package lacks the manual page of $p"
+  grep -qx "./usr/share/man/man1/$p.1.gz" <<<"$contents" ||
+    fail "the package lacks the manual page of $p"
   # Without a display: the answers must not need one.
   out="$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$p" --help 2>&1)" ||
     fail "$p --help failed"

@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Brackwater needs (Debian 12, as root).
-# Does nothing when everything is already there.
+# "tools/install-deps.sh build" installs only what building the programs and the Debian
+# package needs. Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(
+build=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev
+  # the Debian package: dpkg-shlibdeps finds its dependencies, file tells it the programs
+  dpkg-dev file
+)
+run_and_test=(
   libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei xvfb xauth
   postgresql
   qt6-translations-l10n
-  # the Debian package: dpkg-shlibdeps finds its dependencies, file tells it the programs
-  dpkg-dev file desktop-file-utils
+  # checking the package: its desktop entry and lintian
+  desktop-file-utils lintian
   # ODBC back ends: unixODBC with the PostgreSQL, SQLite and FreeTDS drivers
   unixodbc odbc-postgresql libsqliteodbc tdsodbc
 )
+case "${1:-all}" in
+  build) packages=("${build[@]}") ;;
+  all) packages=("${build[@]}" "${run_and_test[@]}") ;;
+  *) echo "usage: $0 [build|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -23,6 +23,7 @@ public:
     bool erase(quint32 upTo) override;
     QString error() const override;
     Failure failure() const override;
+    Link& link() { return link_; }
 
 private:
     int address_;
@@ -41,6 +42,14 @@ struct RunHandlers {
 void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
                    const QString& user, const Options& options, const RunHandlers& handlers,
                    const std::atomic_bool* cancel = nullptr);
+
+// Downloads to every terminal in turn its list from CardMapping (names::cardsOf) with
+// Link::writeNameList: the outcome's total is the list's cards, read those sent; the terminal
+// keeps its previous list unless the outcome is Done. Each is logged as "下载名单".
+void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
+                     const QString& user, const RunHandlers& handlers,
+                     const std::atomic_bool* cancel = nullptr);
+QString namesResultText(const Outcome& outcome);
 
 // The one-line result of a terminal in the user-interface language.
 QString resultText(const Outcome& outcome);

@@ -51,6 +51,18 @@ enum class Text {
     ReasonBadBlock,
     ReasonConnectionLost,
     ReasonDatabase, // followed by the database's own text
+    ReasonBadStatus,
+    FailedUnconfirmed, // %1 reason, %2 records stored; the delete's reply never came
+    NoteRaw,           // %1 records kept as they came
+    NoteRestart,       // the terminal's numbering started again
+    NoteGap,           // records after a gap stay on the terminal
+    ClearPending,      // %1 the number the delete names; log entry until the reply
+    DownloadNames,     // the button, its permission's function and its operation-log action
+    RunningNames,
+    NamesDone,   // %1 cards
+    NamesFailed, // %1 reason
+    NamesCancelled,
+    ReasonTooManyCards, // %1 cards, %2 the most a terminal holds
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

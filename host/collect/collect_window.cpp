@@ -109,10 +109,13 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
     collect_->setObjectName(QStringLiteral("Collect"));
     collectClear_ = new QPushButton(text(Text::CollectAndClear), this);
     collectClear_->setObjectName(QStringLiteral("CollectAndClear"));
+    downloadNames_ = new QPushButton(text(Text::DownloadNames), this);
+    downloadNames_->setObjectName(QStringLiteral("DownloadNames"));
     cancelButton_ = new QPushButton(text(Text::Cancel), this);
     cancelButton_->setObjectName(QStringLiteral("Cancel"));
     buttons->addWidget(collect_);
     buttons->addWidget(collectClear_);
+    buttons->addWidget(downloadNames_);
     buttons->addWidget(cancelButton_);
     left->addLayout(buttons);
     upper->addLayout(left, 1);
@@ -163,6 +166,7 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
 
     connect(collect_, &QPushButton::clicked, this, [this] { startCollection(false); });
     connect(collectClear_, &QPushButton::clicked, this, [this] { startCollection(true); });
+    connect(downloadNames_, &QPushButton::clicked, this, [this] { startNameDownload(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancel(); });
     connect(show, &QPushButton::clicked, this, [this] { refresh(); });
     connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
@@ -180,9 +184,10 @@ void CollectWindow::checkPermissions(const QString& caption) {
         };
         mayCollect_ = may(kCollectFunction);
         mayClear_ = mayCollect_ && may(kClearFunction);
+        mayNames_ = may(kNamesFunction);
     } catch (const Error& e) {
         qWarning("Data collection: permission check failed (%s)", qUtf8Printable(e.description()));
-        mayCollect_ = mayClear_ = false;
+        mayCollect_ = mayClear_ = mayNames_ = false;
     }
 }
 
@@ -197,7 +202,10 @@ void CollectWindow::loadTerminals() {
         return;
     }
     try {
-        entries_ = listTerminals(*cn);
+        QStringList skipped;
+        entries_ = listTerminals(*cn, &skipped);
+        for (const QString& line : std::as_const(skipped))
+            qWarning("Data collection: %s", qUtf8Printable(line));
     } catch (const Error& e) {
         status_->setText(text(Text::NoDatabase) + QStringLiteral(": ") + e.description());
     }
@@ -224,22 +232,36 @@ bool CollectWindow::running() const {
 void CollectWindow::setBusy(bool busy) {
     collect_->setEnabled(!busy && mayCollect_);
     collectClear_->setEnabled(!busy && mayClear_);
+    downloadNames_->setEnabled(!busy && mayNames_);
     cancelButton_->setEnabled(busy);
     terminals_->setEnabled(!busy);
 }
 
 bool CollectWindow::startCollection(bool clear) {
+    return start(clear ? Job::CollectAndClear : Job::Collect);
+}
+
+bool CollectWindow::startNameDownload() {
+    return start(Job::Names);
+}
+
+bool CollectWindow::start(Job job) {
     if (running())
         return false;
-    if (!mayCollect_ || (clear && !mayClear_)) {
+    const bool allowed = job == Job::Names             ? mayNames_
+                         : job == Job::CollectAndClear ? mayClear_
+                                                       : mayCollect_;
+    if (!allowed) {
         status_->setText(text(Text::Refused));
         return false;
     }
     running_.clear();
     for (const TerminalEntry& t : entries_)
         for (QListWidgetItem* item : terminals_->selectedItems())
-            if (item->data(Qt::UserRole).toInt() == t.address)
+            if (item->data(Qt::UserRole).toInt() == t.address) {
                 running_ << t;
+                break;
+            }
     if (running_.isEmpty()) {
         status_->setText(text(Text::NoTerminal));
         return false;
@@ -263,7 +285,8 @@ bool CollectWindow::startCollection(bool clear) {
         bars_ << bar;
         progress_->setItem(row, 2, new QTableWidgetItem(text(Text::Waiting)));
     }
-    status_->setText(text(Text::Running));
+    status_->setText(text(job == Job::Names ? Text::RunningNames : Text::Running));
+    job_ = job;
     cancel_ = false;
     setBusy(true);
 
@@ -272,9 +295,9 @@ bool CollectWindow::startCollection(bool clear) {
     const QList<TerminalEntry> terminals = running_;
     const QString user = user_;
     Options options;
-    options.clear = clear;
+    options.clear = job == Job::CollectAndClear;
     delete worker_;
-    worker_ = QThread::create([this, terminals, user, options, connection] {
+    worker_ = QThread::create([this, job, terminals, user, options, connection] {
         RunHandlers h;
         h.progress = [this](int row, qint64 done, qint64 total) {
             QMetaObject::invokeMethod(
@@ -287,7 +310,10 @@ bool CollectWindow::startCollection(bool clear) {
         };
         try {
             store::SqlConnection cn(connection);
-            runCollection(cn, terminals, user, options, h, &cancel_);
+            if (job == Job::Names)
+                runNameDownload(cn, terminals, user, h, &cancel_);
+            else
+                runCollection(cn, terminals, user, options, h, &cancel_);
         } catch (const Error& e) {
             for (int row = 0; row < terminals.size(); ++row) {
                 Outcome o;
@@ -322,7 +348,9 @@ void CollectWindow::onDone(int row, const Outcome& outcome) {
     outcomes_[row] = outcome;
     if (outcome.ok())
         onProgress(row, outcome.read, qMax(outcome.total, outcome.read));
-    progress_->setItem(row, 2, new QTableWidgetItem(resultText(outcome)));
+    progress_->setItem(
+        row, 2,
+        new QTableWidgetItem(job_ == Job::Names ? namesResultText(outcome) : resultText(outcome)));
     if (!outcome.ok())
         progress_->item(row, 2)->setForeground(Qt::red);
 }

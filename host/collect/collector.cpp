@@ -14,7 +14,10 @@ bool commitBatch(RecordSink& sink, Outcome& out, quint32 lastAdded, qint64& read
     if (sink.pending() == 0)
         return true;
     try {
-        out.added += sink.commit();
+        const Stored stored = sink.commit();
+        out.added += stored.added;
+        out.raw += stored.raw;
+        out.restarts += stored.restarts;
         out.read += readPending;
         out.committedUpTo = lastAdded;
         readPending = 0;
@@ -56,6 +59,10 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
     // number than status.last and stays for the next one.
     const quint32 last = status.last;
     quint32 from = status.first;
+    // The next number of the unbroken run from the first one asked for: only that run may be
+    // deleted on the terminal.
+    quint64 next = from;
+    bool gap = false;
     quint32 lastAdded = 0;
     qint64 readPending = 0;
     QVector<MealRecord> block;
@@ -79,6 +86,10 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
                 break;
             sink.add(r);
             lastAdded = r.number;
+            if (r.number == next && !gap)
+                ++next;
+            else
+                gap = true;
             ++readPending;
         }
         from = block.constLast().number + 1;
@@ -98,9 +109,16 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
         return out;
     if (progress)
         progress(out.read, out.total);
-    if (out.ok() && options.clear && out.committedUpTo > 0) {
-        if (!source.erase(out.committedUpTo))
+    out.gap = gap && options.clear;
+    if (out.ok() && options.clear && next > status.first) {
+        out.clearUpTo = quint32(next - 1);
+        if (options.beforeClear)
+            options.beforeClear(out.clearUpTo);
+        if (!source.erase(out.clearUpTo)) {
+            // A refusal deleted nothing; without a reply the records may be gone or not.
+            out.clearUnconfirmed = source.failure() != Failure::Refused;
             return failed(source.failure(), source.error());
+        }
         out.cleared = true;
     }
     return out;

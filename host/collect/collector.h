@@ -13,7 +13,16 @@ using protocol::MealRecord;
 using protocol::RecordStatus;
 
 // Why a collection failed.
-enum class Failure { None, CannotOpen, NoAnswer, Refused, BadBlock, ConnectionLost, Database };
+enum class Failure {
+    None,
+    CannotOpen,
+    NoAnswer,
+    Refused,
+    BadBlock,
+    BadStatus,
+    ConnectionLost,
+    Database
+};
 
 // The terminal's side of a collection. Each member answers false with the reason in
 // error() when the terminal does not answer as it should.
@@ -29,6 +38,13 @@ public:
     virtual Failure failure() const = 0;
 };
 
+// What one commit stored.
+struct Stored {
+    qint64 added = 0; // records new to the database, the raw ones included
+    qint64 raw = 0;   // of them, records kept as they came (they could not be read)
+    int restarts = 0; // times the terminal's numbering was found started again
+};
+
 // The database's side: records are added, then committed together. A commit either stores
 // every added record (one already stored is left as it is) or none, raising bw::Error.
 class RecordSink {
@@ -37,8 +53,7 @@ public:
     virtual void begin(int address) = 0;
     virtual void add(const MealRecord& record) = 0;
     virtual int pending() const = 0;
-    // Returns how many of the added records were new.
-    virtual qint64 commit() = 0;
+    virtual Stored commit() = 0;
     // Forgets records added since the last commit.
     virtual void discard() = 0;
 };
@@ -48,6 +63,8 @@ struct Options {
     int blockSize = 128;      // records per block request
     int batchSize = 5000;     // records per database commit at most
     int commitEveryMs = 2000; // a batch waits no longer than this (a slow serial line)
+    // Called with the number the delete will name, just before it is sent.
+    std::function<void(quint32)> beforeClear;
 };
 
 // What became of one terminal's collection.
@@ -60,8 +77,13 @@ struct Outcome {
     qint64 total = 0;          // records the terminal held at the start
     qint64 read = 0;           // records read and committed
     qint64 added = 0;          // of them, new to the database
-    quint32 committedUpTo = 0; // every record up to this number is stored
-    bool cleared = false;      // the terminal deleted its records up to committedUpTo
+    qint64 raw = 0;            // of the new ones, records kept raw (they could not be read)
+    int restarts = 0;          // the terminal's numbering started again (stored as a new series)
+    quint32 committedUpTo = 0; // the highest record number committed
+    bool gap = false;          // clearing, numbers were missing: the records after them stay
+    quint32 clearUpTo = 0;     // the number the delete named (0: none sent)
+    bool cleared = false;      // the terminal deleted its records up to clearUpTo
+    bool clearUnconfirmed = false; // the delete was sent, its reply never came
     bool ok() const { return state == State::Done; }
 };
 
@@ -70,7 +92,8 @@ using Progress = std::function<void(qint64, qint64)>;
 
 // Collects one terminal: reads the records it held at the start block by block, commits them
 // in batches and, when asked to and only when every one of them is committed, deletes them on
-// the terminal (up to the last committed record number, so records made meanwhile stay).
+// the terminal up to the highest number N such that every record from the first one asked for
+// up to N was committed (records made meanwhile, and any after a gap, stay).
 // A database error, a failed block or a cancel ends the collection without deleting anything.
 Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, const Options& options,
                         const Progress& progress = {}, const std::atomic_bool* cancel = nullptr);

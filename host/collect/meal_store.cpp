@@ -8,19 +8,21 @@
 
 #include <QSqlQuery>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 
 namespace bw::host::collect {
 
 namespace {
 
 constexpr const char* kColumns =
-    "MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag, CollectedAt, CollectedBy";
-constexpr int kColumnCount = 8;
+    "MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag, CollectedAt, CollectedBy, Series";
+constexpr int kColumnCount = 9;
 
 // The insert-or-ignore statement of `rows` records (SQLite; PostgreSQL: insertArrays).
 QString insertStatement(store::BackendSettings::Kind kind, int rows) {
     QStringList values;
-    const QString one = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
+    const QString one = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     for (int i = 0; i < rows; ++i)
         values << one;
     const QString columns = QString::fromLatin1(kColumns);
@@ -42,21 +44,45 @@ QString timeText(const QDateTime& time) {
     return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-QList<TerminalEntry> listTerminals(store::SqlConnection& cn) {
+namespace {
+
+// A MachAddr value as a terminal number: a whole number from 1 to 255, else 0.
+int terminalNumber(const QVariant& value) {
+    bool ok = false;
+    const double n = value.toString().trimmed().toDouble(&ok);
+    return ok && n >= 1 && n <= 255 && n == std::floor(n) ? int(n) : 0;
+}
+
+} // namespace
+
+QList<TerminalEntry> listTerminals(store::SqlConnection& cn, QStringList* skipped) {
     QList<TerminalEntry> out;
     const auto rows = cn.queryBound(QStringLiteral(
         "SELECT MachAddr, ComX, IP, Ver, Team FROM MachineInfo WHERE MachVer = '6429' "
         "ORDER BY MachAddr"));
+    auto skip = [&](const QString& why) {
+        if (skipped)
+            *skipped << QStringLiteral("MachineInfo row skipped: ") + why;
+    };
     for (const QVariantList& row : rows) {
         TerminalEntry t;
-        t.address = row.value(0).toInt();
+        t.address = terminalNumber(row.value(0));
+        if (t.address == 0) {
+            skip(QStringLiteral("MachAddr \"%1\" is not a whole number from 1 to 255")
+                     .arg(row.value(0).toString()));
+            continue;
+        }
+        if (std::any_of(out.cbegin(), out.cend(),
+                        [&](const auto& e) { return e.address == t.address; })) {
+            skip(QStringLiteral("terminal %1 is listed more than once").arg(t.address));
+            continue;
+        }
         const QString ip = row.value(2).toString().trimmed();
         t.port =
             isIpAddressText(ip) ? ip : QStringLiteral("COM") + row.value(1).toString().trimmed();
         t.place = row.value(3).toString();
         t.team = row.value(4).toString();
-        if (t.address >= 1 && t.address <= 255)
-            out.append(t);
+        out.append(t);
     }
     return out;
 }
@@ -81,25 +107,33 @@ void MealStore::begin(int address) {
 }
 
 void MealStore::add(const MealRecord& record) {
-    batch_.append(record);
+    (record.readable() ? batch_ : raw_).append(record);
+}
+
+void MealStore::discard() {
+    batch_.clear();
+    raw_.clear();
 }
 
 bool MealStore::multiRow() const {
     return cn_.backend() == store::BackendSettings::Kind::Sqlite;
 }
 
-qint64 MealStore::commit() {
-    if (batch_.isEmpty())
-        return 0;
+Stored MealStore::commit() {
+    Stored out;
+    if (batch_.isEmpty() && raw_.isEmpty())
+        return out;
     const int step = multiRow() ? RowsPerStatement : 1;
-    qint64 added = 0;
     cn_.BeginTrans();
     try {
+        out.restarts = sortOutStored();
         if (cn_.backend() == store::BackendSettings::Kind::Postgres)
-            added = insertArrays();
+            out.added = batch_.isEmpty() ? 0 : insertArrays();
         else
             for (int first = 0; first < batch_.size(); first += step)
-                added += insert(first, std::min<int>(step, int(batch_.size()) - first));
+                out.added += insert(first, std::min<int>(step, int(batch_.size()) - first));
+        out.raw = insertRaw();
+        out.added += out.raw;
         cn_.CommitTrans();
     } catch (...) {
         if (cn_.inTransaction()) {
@@ -108,10 +142,90 @@ qint64 MealStore::commit() {
             } catch (...) {
             }
         }
-        batch_.clear();
+        discard();
         throw;
     }
-    batch_.clear();
+    discard();
+    return out;
+}
+
+int MealStore::sortOutStored() {
+    series_.clear();
+    if (batch_.isEmpty())
+        return 0;
+    const auto top = cn_.queryBound(
+        QStringLiteral("SELECT MAX(Series) FROM MealRecord WHERE MachAddr = ?"), {address_});
+    int series = top.isEmpty() ? 0 : top.first().value(0).toInt();
+    // The stored card and time of each number of the batch in the latest series. Times are
+    // compared as text, whatever the server's date style: no time zone comes in between.
+    const QString time = cn_.backend() == store::BackendSettings::Kind::Postgres
+                             ? QStringLiteral("to_char(RecordTime, 'YYYY-MM-DD HH24:MI:SS')")
+                             : QStringLiteral("RecordTime");
+    const auto rows = cn_.queryBound(
+        QStringLiteral("SELECT RecordNo, CardNo, %1 FROM MealRecord WHERE MachAddr = ? AND "
+                       "Series = ? AND RecordNo BETWEEN ? AND ?")
+            .arg(time),
+        {address_, series, qlonglong(batch_.constFirst().number),
+         qlonglong(batch_.constLast().number)});
+    QHash<quint32, QString> stored;
+    for (const QVariantList& row : rows) {
+        const QVariant t = row.value(2);
+        const QString text =
+            t.metaType().id() == QMetaType::QDateTime
+                ? timeText(t.toDateTime())
+                : t.toString().left(19).replace(QLatin1Char('T'), QLatin1Char(' '));
+        stored.insert(quint32(row.value(0).toLongLong()), row.value(1).toString().trimmed() + text);
+    }
+    int restarts = 0;
+    QVector<MealRecord> fresh;
+    for (const MealRecord& r : std::as_const(batch_)) {
+        const auto it = stored.constFind(r.number);
+        if (it != stored.constEnd()) {
+            if (*it == r.card + timeText(r.time))
+                continue; // the same record, stored before
+            // Another record under a stored number: the terminal numbers again from the
+            // start. It and the records after it are a new series.
+            ++series;
+            ++restarts;
+            stored.clear();
+        }
+        fresh.append(r);
+        series_.append(series);
+    }
+    batch_ = fresh;
+    return restarts;
+}
+
+qint64 MealStore::insertRaw() {
+    const bool sqlite = cn_.backend() == store::BackendSettings::Kind::Sqlite;
+    const bool postgres = cn_.backend() == store::BackendSettings::Kind::Postgres;
+    const QString sql =
+        QStringLiteral("INSERT %1 INTO MealRecordRaw (MachAddr, RecordNo, RawBytes, CollectedAt, "
+                       "CollectedBy) VALUES (?, ?, ?, ?, ?) %2")
+            .arg(sqlite ? QStringLiteral("OR IGNORE") : QString(),
+                 postgres ? QStringLiteral("ON CONFLICT DO NOTHING") : QString());
+    const QString collectedAt = timeText(QDateTime::currentDateTime());
+    qint64 added = 0;
+    for (const MealRecord& r : std::as_const(raw_)) {
+        const QString hex = QString::fromLatin1(r.raw.toHex().toUpper());
+        if (!sqlite && !postgres) {
+            const auto found = cn_.queryBound(
+                QStringLiteral("SELECT COUNT(*) FROM MealRecordRaw WHERE MachAddr = ? AND "
+                               "RecordNo = ? AND RawBytes = ?"),
+                {address_, qlonglong(r.number), hex});
+            if (!found.isEmpty() && found.first().value(0).toLongLong() > 0)
+                continue;
+        }
+        QSqlQuery q(cn_.database());
+        if (!q.prepare(sql))
+            throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+        for (const QVariant& v :
+             QVariantList{address_, qlonglong(r.number), hex, collectedAt, collectedBy_})
+            q.addBindValue(v);
+        if (!q.exec())
+            throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+        added += std::max(0, q.numRowsAffected());
+    }
     return added;
 }
 
@@ -127,7 +241,8 @@ qint64 MealStore::insertArrays() {
     const QString collectedAt = quoted(timeText(QDateTime::currentDateTime()));
     const QString by = quoted(collectedBy_);
     QStringList cols[kColumnCount];
-    for (const MealRecord& r : std::as_const(batch_)) {
+    for (int i = 0; i < batch_.size(); ++i) {
+        const MealRecord& r = batch_[i];
         const QString employee = employees_.value(r.card);
         cols[0] << QString::number(address_);
         cols[1] << QString::number(r.number);
@@ -137,14 +252,15 @@ qint64 MealStore::insertArrays() {
         cols[5] << QString::number(r.flag);
         cols[6] << collectedAt;
         cols[7] << by;
+        cols[8] << QString::number(series_[i]);
     }
     QSqlQuery q(cn_.database());
     if (!q.prepare(
             QStringLiteral(
                 "INSERT INTO MealRecord (%1) SELECT * FROM unnest(CAST(? AS INTEGER[]), CAST(? AS "
                 "BIGINT[]), CAST(? AS VARCHAR[]), CAST(? AS VARCHAR[]), CAST(? AS TIMESTAMP[]), "
-                "CAST(? AS INTEGER[]), CAST(? AS TIMESTAMP[]), CAST(? AS VARCHAR[])) ON CONFLICT "
-                "(MachAddr, RecordNo) DO NOTHING")
+                "CAST(? AS INTEGER[]), CAST(? AS TIMESTAMP[]), CAST(? AS VARCHAR[]), CAST(? AS "
+                "INTEGER[])) ON CONFLICT (MachAddr, Series, RecordNo) DO NOTHING")
                 .arg(QString::fromLatin1(kColumns))))
         throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
     for (int c = 0; c < kColumnCount; ++c)
@@ -174,16 +290,19 @@ qint64 MealStore::insert(int first, int rows) {
     int pos = 0;
     for (int i = first; i < first + rows; ++i) {
         const MealRecord& r = batch_[i];
-        const QVariantList values{
-            address_, qlonglong(r.number), r.card,      employees_.value(r.card), timeText(r.time),
-            r.flag,   collectedAt,         collectedBy_};
+        const QVariantList values{address_,         qlonglong(r.number),
+                                  r.card,           employees_.value(r.card),
+                                  timeText(r.time), r.flag,
+                                  collectedAt,      collectedBy_,
+                                  series_[i]};
         for (const QVariant& v : values)
             q->bindValue(pos++, v);
     }
     if (!multiRow()) {
         const auto found = cn_.queryBound(
-            QStringLiteral("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = ? AND RecordNo = ?"),
-            {address_, qlonglong(batch_[first].number)});
+            QStringLiteral("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = ? AND Series = ? AND "
+                           "RecordNo = ?"),
+            {address_, series_[first], qlonglong(batch_[first].number)});
         if (!found.isEmpty() && found.first().value(0).toLongLong() > 0)
             return 0;
     }
@@ -196,16 +315,36 @@ qint64 MealStore::insert(int first, int rows) {
 
 void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText) {
-    const QString action = text(clear ? Text::ActionCollectClear : Text::ActionCollect);
+    logTerminalAction(cn, user, outcome.address,
+                      text(clear ? Text::ActionCollectClear : Text::ActionCollect), resultText);
+}
+
+void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                       const QString& action, const QString& resultText) {
     const QString sql =
         store::ctrlLogStatement(cn.ConnectionString(), user, QDateTime::currentDateTime(),
-                                QString::number(outcome.address), action, resultText.left(255));
+                                QString::number(address), action, resultText.left(255));
     try {
         cn.Execute(sql, -1);
     } catch (const Error& e) {
         qWarning("Operation log entry dropped (%d: %s)", e.number(),
                  qUtf8Printable(e.description()));
     }
+}
+
+void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
+                      bool clear, const QString& pending, const QString& resultText) {
+    QSqlQuery q(cn.database());
+    if (q.prepare(QStringLiteral("UPDATE CtrlLog SET ResultA = ? WHERE UserA = ? AND ObjectA = ? "
+                                 "AND ActionA = ? AND ResultA = ?"))) {
+        const QString action = text(clear ? Text::ActionCollectClear : Text::ActionCollect);
+        for (const QString& v : {resultText.left(255), user, QString::number(outcome.address),
+                                 action, pending.left(255)})
+            q.addBindValue(v);
+        if (q.exec())
+            return;
+    }
+    qWarning("Operation log entry not completed (%s)", qUtf8Printable(q.lastError().text()));
 }
 
 } // namespace bw::host::collect

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QSqlQuery;
@@ -24,13 +25,18 @@ struct TerminalEntry {
     QString team;
 };
 
-// The model-6429 terminals of MachineInfo, by terminal number.
-QList<TerminalEntry> listTerminals(store::SqlConnection& cn);
+// The model-6429 terminals of MachineInfo, by terminal number, each once. A row whose MachAddr
+// is not a whole number from 1 to 255, or names a terminal listed already, is left out with a
+// line in skipped.
+QList<TerminalEntry> listTerminals(store::SqlConnection& cn, QStringList* skipped = nullptr);
 
 // Stores collected records in MealRecord, a batch per transaction, with the employee number
 // of the card from CardMapping (the terminal's own mapping first). A record whose terminal and
-// record number are stored already is left as it is (INSERT OR IGNORE on SQLite, ON CONFLICT
-// DO NOTHING on PostgreSQL).
+// record number are stored already in the terminal's latest series with the same card and
+// time is left as it is (INSERT OR IGNORE on SQLite, ON CONFLICT DO NOTHING on PostgreSQL);
+// with another card or time the terminal's numbering started again, and that record and the
+// ones after it go into a new series. A record that could not be read goes into MealRecordRaw
+// as it came.
 class MealStore : public RecordSink {
 public:
     MealStore(store::SqlConnection& cn, const QString& collectedBy);
@@ -38,9 +44,9 @@ public:
 
     void begin(int address) override;
     void add(const MealRecord& record) override;
-    int pending() const override { return int(batch_.size()); }
-    qint64 commit() override;
-    void discard() override { batch_.clear(); }
+    int pending() const override { return int(batch_.size() + raw_.size()); }
+    Stored commit() override;
+    void discard() override;
 
     // Rows one INSERT statement carries.
     static constexpr int RowsPerStatement = 250;
@@ -48,6 +54,10 @@ public:
 private:
     qint64 insert(int first, int rows);
     qint64 insertArrays();
+    qint64 insertRaw();
+    // Leaves in batch_ only the records not stored yet, each with its series; returns how
+    // often the numbering was found started again.
+    int sortOutStored();
     bool multiRow() const;
 
     store::SqlConnection& cn_;
@@ -55,6 +65,8 @@ private:
     int address_ = 0;
     QHash<QString, QString> employees_; // card number -> employee number
     QVector<MealRecord> batch_;
+    QVector<int> series_; // the series of each record of batch_, once sorted out
+    QVector<MealRecord> raw_;
     std::unique_ptr<QSqlQuery> full_; // the prepared statement for RowsPerStatement rows
 };
 
@@ -62,6 +74,15 @@ private:
 // the database refuses is dropped with a warning.
 void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText);
+
+// The same for any action on a terminal.
+void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                       const QString& action, const QString& resultText);
+
+// Completes the entry written with result `pending` (before a delete was sent) with the result
+// it has now; dropped with a warning when the database refuses.
+void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
+                      bool clear, const QString& pending, const QString& resultText);
 
 // The time as MealRecord and CtrlLog hold it: "yyyy-MM-dd HH:mm:ss".
 QString timeText(const QDateTime& time);

@@ -22,17 +22,27 @@ const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS CtrlLog (UserA VARCHAR(255), TimeA TIMESTAMP, "
     "ObjectA VARCHAR(255), ActionA VARCHAR(255), ResultA VARCHAR(255))",
     "CREATE TABLE IF NOT EXISTS UserGrants (UserName VARCHAR(255), FunctionName VARCHAR(255))",
-    // Collected meal records: a terminal's record number is stored once, however often the
-    // terminal is collected and from how many workstations.
+    // Collected meal records: a terminal's record number is stored once per series, however
+    // often the terminal is collected and from how many workstations. A terminal whose
+    // numbering started again (a reset or replaced unit) gets a new series.
     "CREATE TABLE IF NOT EXISTS MealRecord (MachAddr INTEGER NOT NULL, RecordNo BIGINT NOT NULL, "
     "CardNo VARCHAR(50), EmpNo VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, "
-    "CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), UNIQUE (MachAddr, RecordNo))",
-    "CREATE INDEX IF NOT EXISTS MealRecordTime ON MealRecord (RecordTime)",
+    "CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), Series INTEGER NOT NULL DEFAULT 0)",
+    // Records the host could not read, as they came (their 15 bytes in hex).
+    "CREATE TABLE IF NOT EXISTS MealRecordRaw (MachAddr INTEGER NOT NULL, RecordNo BIGINT NOT "
+    "NULL, RawBytes VARCHAR(30) NOT NULL, CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), "
+    "UNIQUE (MachAddr, RecordNo, RawBytes))",
     // The outcome of every routine step (collect, clock, names) on every terminal, newest last:
     // StepAt is when it ended, StepBy who ran it, Ok 1 when it succeeded.
     "CREATE TABLE IF NOT EXISTS SiteStep (MachAddr INTEGER NOT NULL, Step VARCHAR(20) NOT NULL, "
     "StepAt TIMESTAMP NOT NULL, StepBy VARCHAR(255), Result VARCHAR(255), Ok INTEGER NOT NULL)",
     "CREATE INDEX IF NOT EXISTS SiteStepLatest ON SiteStep (MachAddr, Step, StepAt)",
+};
+
+// After an older MealRecord got its series.
+const char* const kAfterTables[] = {
+    "CREATE INDEX IF NOT EXISTS MealRecordTime ON MealRecord (RecordTime)",
+    "CREATE UNIQUE INDEX IF NOT EXISTS MealRecordKey ON MealRecord (MachAddr, Series, RecordNo)",
 };
 
 const char* const kDemoRows[] = {
@@ -65,11 +75,79 @@ bool machineInfoEmpty(Connection& cn) {
     return false;
 }
 
+// A MealRecord of before the series: its key (MachAddr, RecordNo) becomes (MachAddr, Series,
+// RecordNo). SQLite cannot drop a table's key, so the table is copied into a new one.
+void addMealRecordSeries(Connection& cn) {
+    auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
+    const bool postgres = sql && sql->backend() == store::BackendSettings::Kind::Postgres;
+    if (!sql || (!postgres && sql->backend() != store::BackendSettings::Kind::Sqlite))
+        return;
+    const auto has = sql->queryBound(
+        postgres ? QStringLiteral("SELECT COUNT(*) FROM information_schema.columns WHERE "
+                                  "table_schema = current_schema() AND table_name = 'mealrecord' "
+                                  "AND column_name = 'series'")
+                 : QStringLiteral("SELECT COUNT(*) FROM pragma_table_info('MealRecord') WHERE "
+                                  "name = 'Series'"));
+    if (has.isEmpty() || has.first().value(0).toInt() > 0)
+        return;
+    if (postgres) {
+        cn.Execute(QStringLiteral("ALTER TABLE MealRecord ADD COLUMN Series INTEGER NOT NULL "
+                                  "DEFAULT 0"),
+                   -1);
+        cn.Execute(QStringLiteral("ALTER TABLE MealRecord DROP CONSTRAINT IF EXISTS "
+                                  "mealrecord_machaddr_recordno_key"),
+                   -1);
+        return;
+    }
+    const QString columns = QStringLiteral(
+        "MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag, CollectedAt, CollectedBy");
+    cn.BeginTrans();
+    try {
+        cn.Execute(QStringLiteral("ALTER TABLE MealRecord RENAME TO MealRecordOld"), -1);
+        cn.Execute(QStringLiteral("DROP INDEX IF EXISTS MealRecordTime"), -1);
+        cn.Execute(QString::fromUtf8(kTables[5]), -1); // MealRecord as it is now
+        cn.Execute(
+            QStringLiteral("INSERT INTO MealRecord (%1) SELECT %1 FROM MealRecordOld").arg(columns),
+            -1);
+        cn.Execute(QStringLiteral("DROP TABLE MealRecordOld"), -1);
+        cn.CommitTrans();
+    } catch (...) {
+        cn.RollbackTrans();
+        throw;
+    }
+}
+
+// PostgreSQL answers every CREATE ... IF NOT EXISTS of a table that is there with a NOTICE,
+// which its client library prints on stderr (and a nightly job mails); the schema is made with
+// notices held back, and the session's level restored afterwards.
+void createTables(Connection& cn) {
+    auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
+    const bool postgres = sql && sql->engine() == store::SqlConnection::Engine::Postgres;
+    if (postgres)
+        cn.Execute(QStringLiteral("SET client_min_messages TO WARNING"), -1);
+    try {
+        for (const char* text : kTables)
+            cn.Execute(QString::fromUtf8(text), -1);
+        addMealRecordSeries(cn);
+        for (const char* text : kAfterTables)
+            cn.Execute(QString::fromUtf8(text), -1);
+    } catch (...) {
+        if (postgres) {
+            try {
+                cn.Execute(QStringLiteral("RESET client_min_messages"), -1);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    if (postgres)
+        cn.Execute(QStringLiteral("RESET client_min_messages"), -1);
+}
+
 } // namespace
 
 void createHostSchema(Connection& cn, bool withDemoData) {
-    for (const char* sql : kTables)
-        cn.Execute(QString::fromUtf8(sql), -1);
+    createTables(cn);
     if (!withDemoData || !machineInfoEmpty(cn))
         return;
     cn.BeginTrans();

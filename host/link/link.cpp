@@ -68,23 +68,27 @@ bool isRequest(const QByteArray& request, quint8 code, quint8 second) {
     return request.size() >= 3 && quint8(request[1]) == code && quint8(request[2]) == second;
 }
 
-// A record of a block reply, at pos: number, card (4 BCD bytes), yy mm dd hh mi ss, flag.
-bool decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
+// A record of a block reply, at pos: number, card (4 BCD bytes), yy mm dd hh mi ss, flag. One
+// that cannot be read keeps its bytes in raw.
+void decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
+    r = MealRecord();
     r.number = numberAt(b, pos);
-    r.card.clear();
-    for (int i = 0; i < 4; ++i) {
-        const int v = bell::frame::fromBcd(quint8(b[pos + 4 + i]));
-        if (v < 0)
-            return false;
-        r.card += QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
-    }
-    int f[6];
-    for (int i = 0; i < 6; ++i)
-        if ((f[i] = bell::frame::fromBcd(quint8(b[pos + 8 + i]))) < 0)
-            return false;
-    r.time = QDateTime(QDate(2000 + f[0], f[1], f[2]), QTime(f[3], f[4], f[5]));
+    int f[10];
+    for (int i = 0; i < 10; ++i)
+        f[i] = bell::frame::fromBcd(quint8(b[pos + 4 + i]));
+    const bool bcd = std::none_of(f, f + 10, [](int v) { return v < 0; });
     r.flag = quint8(b[pos + 14]);
-    return r.time.isValid() && r.flag <= int(MealFlag::Out);
+    // QDateTime would take an impossible time for midnight: both halves are checked first.
+    // The time is the terminal's wall clock; as UTC it is never moved by a time zone.
+    if (r.number == 0 || !bcd || r.flag > int(MealFlag::Out) ||
+        !QDate::isValid(2000 + f[4], f[5], f[6]) || !QTime::isValid(f[7], f[8], f[9])) {
+        r.flag = 0;
+        r.raw = b.mid(pos, RecordBytes);
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+        r.card += QStringLiteral("%1").arg(f[i], 2, 10, QLatin1Char('0'));
+    r.time = QDateTime(QDate(2000 + f[4], f[5], f[6]), QTime(f[7], f[8], f[9]), Qt::UTC);
 }
 
 } // namespace
@@ -225,6 +229,13 @@ bool decodeStatus(const QByteArray& reply, RecordStatus& status) {
     return true;
 }
 
+bool plausible(const RecordStatus& s) {
+    if (s.count == 0)
+        return true;
+    return s.count <= MaxRecordCount && s.first <= s.last &&
+           quint64(s.count) <= quint64(s.last) - s.first + 1;
+}
+
 bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<MealRecord>& out) {
     out.clear();
     if (reply.size() < 6 || quint8(reply[3]) != Ack)
@@ -236,7 +247,8 @@ bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<Mea
     quint32 next = from;
     for (int i = 0; i < k; ++i) {
         MealRecord r;
-        if (!decodeRecord(reply, 5 + RecordBytes * i, r) || r.number < next) {
+        decodeRecord(reply, 5 + RecordBytes * i, r);
+        if (r.number < next) {
             out.clear();
             return false;
         }
@@ -304,7 +316,7 @@ bool Link::SetPort(short& port) {
 
 bool Link::openSerial(int port) {
     if (port < 1)
-        return false;
+        return fail(Failure::BadRequest, QStringLiteral("no port COM%1").arg(port));
     endpoint_ = bell::devicePath(port);
     traceName_ = QStringLiteral("COM%1").arg(port);
     failure_ = Failure::None;
@@ -319,9 +331,12 @@ bool Link::openSerial(int port) {
     if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
         !serial_->setDataBits(QSerialPort::Data8) ||
         !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
+        const QString reason = serial_->errorString();
         serial_.reset();
         line_.reset();
-        return false;
+        return fail(Failure::NoAnswer,
+                    QStringLiteral("cannot open %1 = %2 (%3)")
+                        .arg(traceName_, endpoint_, withPermissionAdvice(reason)));
     }
     return true;
 }
@@ -334,15 +349,21 @@ bool Link::openTcp() {
     const int port = mappedTcpPort(tcpPort_);
     // Only numeric addresses: a name lookup could wait far longer than the time-out.
     if (host.isNull() || port < 1 || port > 65535)
-        return false;
-    endpoint_ = QStringLiteral("%1:%2").arg(host.toString()).arg(port);
+        return fail(Failure::BadRequest,
+                    QStringLiteral("\"%1\" port %2 is no address to connect to")
+                        .arg(text, QString::number(port)));
+    endpoint_ = QStringLiteral("%1:%2").arg(host.toString(), QString::number(port));
     traceName_ = endpoint_;
     socket_ = std::make_unique<QTcpSocket>();
     socket_->connectToHost(host, quint16(port));
     if (!socket_->waitForConnected(timeoutMs_)) {
+        const QString reason = socket_->error() == QAbstractSocket::SocketTimeoutError
+                                   ? QStringLiteral("no connection within %1 ms").arg(timeoutMs_)
+                                   : socket_->errorString();
         socket_->abort();
         socket_.reset();
-        return false;
+        return fail(Failure::NoAnswer,
+                    QStringLiteral("cannot connect to %1 (%2)").arg(endpoint_, reason));
     }
     return true;
 }
@@ -437,8 +458,13 @@ bool Link::readRecordStatus(int address, protocol::RecordStatus& status) {
         return fail(Failure::NoAnswer, QStringLiteral("no answer"));
     if (quint8(reply[3]) != protocol::Ack)
         return fail(Failure::Refused, QStringLiteral("refused"));
-    return protocol::decodeStatus(reply, status) ||
-           fail(Failure::BadReply, QStringLiteral("bad check byte"));
+    if (!protocol::decodeStatus(reply, status))
+        return fail(Failure::BadReply, QStringLiteral("bad check byte"));
+    return protocol::plausible(status) ||
+           fail(Failure::BadStatus, QStringLiteral("impossible status: %1 records, %2 to %3")
+                                        .arg(status.count)
+                                        .arg(status.first)
+                                        .arg(status.last));
 }
 
 bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out) {
@@ -447,20 +473,33 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
         return fail(Failure::BadRequest, QStringLiteral("bad block request"));
     const QByteArray request = protocol::readRecordsRequest(quint8(address), from, count);
     // A short, corrupted or stale block is asked for again; the terminal keeps its records
-    // until it is told to delete them, so asking again loses nothing.
+    // until it is told to delete them, so asking again loses nothing. A block with a record
+    // that cannot be read is believed once it came twice the same (not a line fault).
+    QByteArray unreadable;
+    bool heard = false; // a terminal that sends nothing at all is gone, not garbled
     for (int attempt = 0; attempt <= protocol::BlockRetries; ++attempt) {
         ++blockRequests_;
         QByteArray reply;
-        if (!transact(request, reply)) {
+        const bool answered = transact(request, reply);
+        heard = heard || heardReply_;
+        if (!answered) {
             if (!isOpen())
                 return fail(Failure::ConnectionLost, QStringLiteral("connection lost"));
             continue;
         }
         if (quint8(reply[3]) != protocol::Ack)
             return fail(Failure::Refused, QStringLiteral("refused"));
-        if (protocol::decodeRecords(reply, from, count, out))
+        if (!protocol::decodeRecords(reply, from, count, out))
+            continue;
+        if (std::all_of(out.cbegin(), out.cend(), [](const auto& r) { return r.readable(); }) ||
+            reply == unreadable)
             return true;
+        unreadable = reply;
+        out.clear();
     }
+    if (!heard)
+        return fail(Failure::NoAnswer,
+                    QStringLiteral("the terminal no longer answers on %1").arg(traceName_));
     return fail(Failure::BadReply,
                 QStringLiteral("no good block after %1 tries").arg(protocol::BlockRetries + 1));
 }
@@ -468,8 +507,18 @@ bool Link::readRecords(int address, quint32 from, int count, QVector<protocol::M
 bool Link::deleteRecordsUpTo(int address, quint32 upTo) {
     if (address < 1 || address > 255)
         return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
-    return exchange(protocol::deleteRecordsRequest(quint8(address), upTo)) ||
-           fail(Failure::NoAnswer, QStringLiteral("delete not acknowledged"));
+    // Without a reply the records may be gone or not; a refusal leaves them all.
+    const QByteArray request = protocol::deleteRecordsRequest(quint8(address), upTo);
+    QByteArray reply;
+    if (!transact(request, reply))
+        return fail(Failure::NoAnswer, QStringLiteral("delete not acknowledged"));
+    return protocol::isAck(reply, request) || fail(Failure::Refused, QStringLiteral("refused"));
+}
+
+QString withPermissionAdvice(const QString& reason) {
+    if (!reason.contains(QLatin1String("ermission")))
+        return reason;
+    return reason + QStringLiteral("; add the user to the dialout group");
 }
 
 bool Link::confirmed(const QByteArray& request, QByteArray* answer) {
@@ -570,6 +619,7 @@ bool Link::exchange(const QByteArray& request) {
 }
 
 bool Link::transact(const QByteArray& request, QByteArray& answer) {
+    heardReply_ = false;
     try {
         QIODevice* dev = device();
         if (!dev || !isOpen())
@@ -597,6 +647,7 @@ bool Link::transact(const QByteArray& request, QByteArray& answer) {
                                 qint64(protocol::maxReplyLength(request) * protocol::CharacterMs));
         QByteArray reply = traceIn(dev->readAll());
         for (;;) {
+            heardReply_ = heardReply_ || !reply.isEmpty();
             while (reply.size() >= protocol::ReplyLength) {
                 if (reply.left(3) == request.left(3)) {
                     const int length = protocol::replyLength(request, reply);

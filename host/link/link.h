@@ -50,7 +50,8 @@ public:
     // answers false with the reason in lastError() on failure.
     bool readRecordStatus(int address, protocol::RecordStatus& status);
     // Up to count records numbered from `from` on; a bad block is asked for again up to
-    // protocol::BlockRetries times.
+    // protocol::BlockRetries times. A record that cannot be read comes with its raw bytes,
+    // once the same block came twice.
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
@@ -76,6 +77,7 @@ public:
         NoAnswer,
         Refused,
         BadReply,
+        BadStatus,
         ConnectionLost,
         Cancelled,
         LineBusy
@@ -109,6 +111,7 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
+    bool heardReply_ = false;        // the last transact received any byte after its request
     QString traceName_;              // "COM<n>" or "host:port"
     std::unique_ptr<LineLock> line_; // the serial line's lock, from SetPort to DestoryPort
     std::unique_ptr<QSerialPort> serial_;
@@ -119,6 +122,10 @@ private:
 void setTcpPortMap(int from, int to);
 void clearTcpPortMap();
 int mappedTcpPort(int port);
+
+// The system's reason for a serial device that cannot be opened, with the remedy when it is a
+// permission: on Debian only members of the dialout group may open serial adapters.
+QString withPermissionAdvice(const QString& reason);
 
 // Registers "Pellworth.Link" with the ProgID registry.
 void registerLink();

@@ -45,6 +45,9 @@ constexpr int ClockReplyLength = 11;
 constexpr int CardBytes = 4;      // a card number: eight digits in four BCD bytes
 constexpr int MaxNamesBlock = 64; // cards one block request may carry
 constexpr int MaxNames = 20000;   // cards a terminal's list may hold
+// The most records a status may claim: no terminal holds more. A status claiming more, or
+// more than its first and last numbers leave room for, is a corrupted one.
+constexpr quint32 MaxRecordCount = 1000000;
 constexpr double CharacterMs = 11.0 * 1000.0 / 19200.0; // one character on the serial line
 
 // What the record-status request answers. Numbers are 0 when no record is stored.
@@ -67,8 +70,12 @@ enum class MealFlag { Meal = 0, In = 1, Out = 2 };
 struct MealRecord {
     quint32 number = 0; // the terminal's record number; a terminal never gives one twice
     QString card;       // eight decimal digits
-    QDateTime time;
-    int flag = 0; // MealFlag
+    QDateTime time;     // the terminal's wall-clock time, held as UTC: never converted
+    int flag = 0;       // MealFlag
+    // The record's 15 bytes as they came when they cannot be read (a field that is not BCD,
+    // an impossible date or time, a flag above 2, number 0); empty for a readable record.
+    QByteArray raw;
+    bool readable() const { return raw.isEmpty(); }
 };
 
 // Exclusive OR of every byte.
@@ -116,9 +123,12 @@ int maxReplyLength(const QByteArray& request);
 
 // Reads a complete record-status reply; false when its check byte is wrong.
 bool decodeStatus(const QByteArray& reply, RecordStatus& status);
+// False for a status no terminal can give: more than MaxRecordCount records, more than the
+// numbers from first to last, or a first number above the last.
+bool plausible(const RecordStatus& status);
 // Reads a complete block reply to readRecordsRequest(.., from, count): false when the check
-// byte is wrong, it holds more than count records, a date or card is not valid BCD, or the
-// numbers do not rise from `from` on (a late reply to another block).
+// byte is wrong, it holds more than count records, or the numbers do not rise from `from` on
+// (a late reply to another block). A record that cannot be read is kept with its raw bytes.
 bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<MealRecord>& out);
 
 // Reads a complete name-list status reply; false when its check byte is wrong.

@@ -162,6 +162,8 @@ Settings readSettings(const QString& path, QStringList* problems) {
     out.bellSection = readBool(s, kBellSection, problems);
     out.traceLine = s.value(kTraceLine).toString().trimmed();
     readMap(s, kCom, problems, [&](int n, const QString& device) {
+        if (isComPort(n) && device.isEmpty())
+            out.comWithoutDevice << n;
         if (!isComPort(n) || device.isEmpty())
             return false;
         putPort(out.com, n, device);

@@ -15,6 +15,7 @@ struct Settings {
     QString user;                      // [operator] user
     int lang = 0;                      // [operator] language: 2052, 1028 or 0
     QList<QPair<int, QString>> com;    // [com] n=DEVICE
+    QList<int> comWithoutDevice;       // [com] n= naming no device: none may be guessed for COMn
     QList<QPair<int, int>> tcpPortMap; // [tcp-port-map] FROM=TO
     bool sim = false;                  // [window] simulator
     bool bellSection = false;          // [window] bell-section

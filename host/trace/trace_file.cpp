@@ -39,7 +39,16 @@ public:
     void write(const trace::Frame& frame) override {
         QMutexLocker lock(&mutex_);
         const qint64 ns = clock_.nsecsElapsed();
-        const QByteArray line = trace::formatLine(double(ns) / 1e6, frame);
+        put(ns, trace::formatLine(double(ns) / 1e6, frame));
+    }
+    void note(const QString& where, const QString& text) override {
+        QMutexLocker lock(&mutex_);
+        const qint64 ns = clock_.nsecsElapsed();
+        put(ns, trace::formatNote(double(ns) / 1e6, where, text));
+    }
+
+private:
+    void put(qint64 ns, const QByteArray& line) {
         std::fwrite(line.constData(), 1, size_t(line.size()), file_);
         if (ns / 1000000 - flushedMs_ >= FlushEveryMs) {
             std::fflush(file_);
@@ -47,7 +56,6 @@ public:
         }
     }
 
-private:
     QMutex mutex_;
     FILE* file_;
     QElapsedTimer clock_;

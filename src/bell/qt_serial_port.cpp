@@ -1,7 +1,10 @@
 #include "bell/qt_serial_port.h"
 
+#include "platform/line_trace.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <cerrno>
@@ -15,6 +18,18 @@
 namespace bw::bell {
 
 namespace {
+
+// The system's reason for a port that cannot be opened goes to the program's diagnostics:
+// the window's own message names only the port number. Programs that report the reason
+// themselves turn this category off.
+Q_LOGGING_CATEGORY(lcPortOpen, "brackwater.port.open")
+
+Error openFault(short port, int number, const QString& detail) {
+    const QString where = QStringLiteral("COM%1").arg(port);
+    qCWarning(lcPortOpen, "cannot open %s: %s", qUtf8Printable(where), qUtf8Printable(detail));
+    trace::note(where, QStringLiteral("cannot open ") + detail);
+    return serialFault(number, detail);
+}
 
 // Pseudo-terminal slaves (/dev/pts/N) and the multiplexer carry bytes without any line
 // framing, so they keep CMSPAR but report PARENB cleared.
@@ -225,15 +240,16 @@ void QtSerialPort::setPortOpen(bool open) {
         throw serialFault(serr::PortAlreadyOpen);
     const QString path = devicePath(commPort_);
     if (!QFileInfo::exists(path))
-        throw serialFault(serr::InvalidPort, path + QStringLiteral(" (") +
-                                                 QString::fromLocal8Bit(strerror(ENOENT)) +
-                                                 QStringLiteral(")"));
+        throw openFault(commPort_, serr::InvalidPort,
+                        path + QStringLiteral(" (") + QString::fromLocal8Bit(strerror(ENOENT)) +
+                            QStringLiteral(")"));
     line_ = std::make_unique<LineLock>(path);
     lineBusy_ = !line_->acquire();
     if (lineBusy_) {
         const QString busy = line_->busyText();
         line_.reset();
-        throw serialFault(serr::PortAlreadyOpen, path + QStringLiteral(" (") + busy + u')');
+        throw openFault(commPort_, serr::PortAlreadyOpen,
+                        path + QStringLiteral(" (") + busy + u')');
     }
     port_.setPortName(path);
     path_ = path;
@@ -245,10 +261,10 @@ void QtSerialPort::setPortOpen(bool open) {
             path + QStringLiteral(" (") + port_.errorString() + QStringLiteral(")");
         port_.clearError();
         if (e == QSerialPort::DeviceNotFoundError)
-            throw serialFault(serr::InvalidPort, detail);
+            throw openFault(commPort_, serr::InvalidPort, detail);
         if (e == QSerialPort::PermissionError)
-            throw serialFault(serr::PortAlreadyOpen, detail);
-        throw serialFault(serr::HardwareNotAvailable, detail);
+            throw openFault(commPort_, serr::PortAlreadyOpen, detail);
+        throw openFault(commPort_, serr::HardwareNotAvailable, detail);
     }
     try {
         port_.setFlowControl(QSerialPort::NoFlowControl);

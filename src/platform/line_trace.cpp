@@ -40,6 +40,25 @@ void record(const Frame& frame) {
         sink->write(frame);
 }
 
+void note(const QString& where, const QString& text) {
+    std::shared_ptr<Sink> sink;
+    {
+        QMutexLocker lock(&installed().mutex);
+        sink = installed().sink;
+    }
+    if (sink)
+        sink->note(where, text);
+}
+
+QByteArray formatNote(double ms, const QString& where, const QString& text) {
+    QString clean = text;
+    for (QChar& c : clean)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char(' ');
+    return QByteArray::number(ms, 'f', 3).rightJustified(12, ' ') + ' ' + where.toUtf8() +
+           " note " + clean.toUtf8() + '\n';
+}
+
 QByteArray formatLine(double ms, const Frame& frame) {
     static const char hex[] = "0123456789ABCDEF";
     QByteArray line = QByteArray::number(ms, 'f', 3).rightJustified(12, ' ');

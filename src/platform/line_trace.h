@@ -25,15 +25,24 @@ class Sink {
 public:
     virtual ~Sink() = default;
     virtual void write(const Frame& frame) = 0;
+    // A line's event that carries no bytes, such as a port that could not be opened.
+    virtual void note(const QString& where, const QString& text) {
+        Q_UNUSED(where);
+        Q_UNUSED(text);
+    }
 };
 
 void setSink(std::shared_ptr<Sink> sink);
 bool enabled();
 // Hands the frame to the installed sink, if any; empty frames are not recorded.
 void record(const Frame& frame);
+// Hands an event of the line `where` to the installed sink, if any.
+void note(const QString& where, const QString& text);
 
 // One trace line: the time in milliseconds (three decimals), where, "out" or "in", and the
 // bytes in hex, each byte whose ninth bit is 1 followed by '*'. Ends with a newline.
 QByteArray formatLine(double ms, const Frame& frame);
+// A note's line: the time, where, "note" and the text with control characters as spaces.
+QByteArray formatNote(double ms, const QString& where, const QString& text);
 
 } // namespace bw::trace

@@ -5,6 +5,7 @@
 #include "bell/memory_line.h"
 #include "bell/qt_serial_port.h"
 #include "bell_test_support.h"
+#include "common/fakes.h"
 #include "pty_terminal.h"
 
 #include <QElapsedTimer>
@@ -157,7 +158,11 @@ TEST_F(RealPortTest, MissingDeviceIsAFault) {
     setDevicePath(9, QStringLiteral("/dev/does-not-exist-bw"));
     QtSerialPort port;
     port.setCommPort(9);
+    auto trace = bw::test::RecordingTraceSink::install(); // the system's reason is noted
     EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), serr::InvalidPort);
+    bw::trace::setSink(nullptr);
+    EXPECT_EQ(trace->lines, QStringList{"COM9 note cannot open /dev/does-not-exist-bw (No such "
+                                        "file or directory)"});
     EXPECT_FALSE(port.portOpen());
     EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
 }

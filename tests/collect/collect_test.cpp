@@ -11,6 +11,7 @@
 #include "sim/process.h"
 #include "store/backends.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -37,8 +38,11 @@ protected:
         sim.stop();
         bw::test::OnBackend<B>::TearDown();
     }
-    void startSim(const QStringList& extra) {
-        const QStringList args{"--addr", "1,2,3", "--tcp", "127.0.0.1:0"};
+    // reset: a terminal whose memory was wiped; else a power cycle keeps what it held.
+    void startSim(const QStringList& extra, bool reset = true) {
+        QStringList args{"--addr", "1,2,3", "--tcp", "127.0.0.1:0"};
+        if (reset)
+            args << "--reset";
         ASSERT_TRUE(sim.start(bw::test::program("brackwater-sim"), args + extra, stateFile))
             << qPrintable(sim.error());
         bw::bell::setDevicePath(1, sim.ptyPath());
@@ -150,13 +154,125 @@ TEST_F(SqliteCollection, KilledMidTransferKeepsCommittedAndFetchesTheRestLater) 
         EXPECT_EQ(stored(address), cut.read);
         EXPECT_EQ(count("SELECT MAX(RecordNo) FROM MealRecord"), cut.committedUpTo);
         EXPECT_EQ(onTerminal(address), 3000); // its last state: nothing deleted
+        EXPECT_NE(cut.failure, Failure::BadBlock) << qPrintable(cut.reason); // gone, not garbled
 
-        startSim({"--records", "3000", "--no-pacing"}); // the same terminal, powered up again
+        startSim({"--records", "3000", "--no-pacing"}, false); // powered up again
         const Outcome rest = collect(address, o);
         ASSERT_TRUE(rest.ok()) << qPrintable(rest.reason);
         EXPECT_EQ(rest.added, 3000 - cut.read);
         EXPECT_EQ(count("SELECT COUNT(*) FROM MealRecord"), 3000);
     }
+}
+
+// Hostile terminals: a gap in the numbers, records that cannot be read (an impossible hour, a
+// digit that is not BCD, a time in the local daylight-saving gap, a flag above 2), a status
+// claiming more records than a terminal holds. Every record is afterwards stored, kept raw or
+// still on the terminal.
+TYPED_TEST(CollectionTest, HostileTerminalLosesNothing) {
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin"); // 2026-03-29 02:30 does not exist there
+    const struct {
+        QStringList args;
+        bool ok;
+        int stored, raw, left;
+        const char* note;
+    } cases[] = {
+        {{"--hide-records", "129-199"}, true, 229, 0, 172, "a gap in the numbers"},
+        {{"--hide-records", "1-10"}, true, 290, 0, 300, "a gap in the numbers"},
+        {{"--record-bytes", "20=0001000126120725300000"}, true, 299, 1, 0, "1 unreadable"},
+        {{"--record-bytes", "1=00010A0126120711300000", "--record-bytes",
+          "300=0001000126120711300003"},
+         true,
+         298,
+         2,
+         0,
+         "2 unreadable"},
+        {{"--status-count", "4000000000"}, false, 0, 0, 300, "nothing cleared"},
+        {{"--record-bytes", "7=0001000126032902300000"}, true, 300, 0, 0, "up to record 300"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        this->cn->Execute("DELETE FROM MealRecord");
+        this->cn->Execute("DELETE FROM MealRecordRaw");
+        this->startSim(QStringList{"--records", "300", "--no-pacing"} + c.args);
+        Options o;
+        o.clear = true;
+        const Outcome out = this->collect(1, o);
+        EXPECT_EQ(out.ok(), c.ok) << qPrintable(out.reason);
+        EXPECT_EQ(this->stored(1), c.stored);
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecordRaw WHERE MachAddr = 1"), c.raw);
+        EXPECT_EQ(out.raw, c.raw);
+        EXPECT_EQ(this->onTerminal(1), c.left);
+        EXPECT_TRUE(resultLine(out).contains(c.note)) << qPrintable(resultLine(out));
+    }
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE RecordTime = '2026-03-29 "
+                          "02:30:00' AND RecordNo = 7"),
+              1);
+    qputenv("TZ", zone);
+}
+
+// A terminal that numbers its records again from 1 with other cards and times: its records
+// are a new series, counted as new, reported, and only then cleared.
+TYPED_TEST(CollectionTest, RestartedNumberingIsANewSeries) {
+    this->startSim({"--records", "25", "--no-pacing"});
+    const QString db = this->backend.connectionString;
+    auto tool = [&] {
+        const QString map = QString("1001=%1").arg(this->sim.tcpPort());
+        QProcess p;
+        p.start(bw::test::program("brackwater-collect"),
+                {"--db", db, "--terminal", "3", "--tcp-port-map", map, "--clear"});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    EXPECT_TRUE(tool().startsWith("terminal 3: ok, 25 read, 25 new, cleared up to record 25\n"));
+    this->startSim({"--records", "30", "--no-pacing"}); // the unit was replaced
+    const QString second = tool();
+    EXPECT_TRUE(second.startsWith("terminal 3: ok, 30 read, 30 new, cleared up to record 30, "
+                                  "numbering started again"))
+        << qPrintable(second);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 3"), 55);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA LIKE ?",
+                          {"%" + text(Text::NoteRestart).mid(1) + "%"}),
+              1);
+}
+
+// A MealRecord made before the series keeps its rows and takes a restarted numbering.
+TYPED_TEST(CollectionTest, OlderMealRecordGetsTheSeries) {
+    if (this->cn->backend() == bw::store::BackendSettings::Kind::Odbc)
+        GTEST_SKIP() << "tables on ODBC are left as they are";
+    this->cn->Execute("DROP TABLE MealRecord");
+    this->cn->Execute("CREATE TABLE MealRecord (MachAddr INTEGER NOT NULL, RecordNo BIGINT NOT "
+                      "NULL, CardNo VARCHAR(50), EmpNo VARCHAR(50), RecordTime TIMESTAMP, Flag "
+                      "INTEGER, CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), UNIQUE "
+                      "(MachAddr, RecordNo))");
+    this->cn->Execute("INSERT INTO MealRecord (MachAddr, RecordNo) VALUES (3, 1)");
+    bw::host::createHostSchema(*this->cn, false);
+    this->cn->Execute("INSERT INTO MealRecord (MachAddr, RecordNo, Series) VALUES (3, 1, 1)");
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE RecordNo = 1"), 2);
+}
+
+// The delete's reply never comes (the simulator ends once the log entry is written): the
+// entry is there before the delete is sent, and says afterwards that the clearing is not
+// confirmed.
+TEST_F(SqliteCollection, LostDeleteReplyIsNotConfirmedAndLoggedBeforehand) {
+    startSim({"--records", "40", "--no-pacing"});
+    Options o;
+    o.clear = true;
+    qlonglong before = -1;
+    o.beforeClear = [&](quint32 upTo) {
+        before = count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA = ?",
+                       {text(Text::ClearPending).arg(upTo)});
+        sim.stop();
+    };
+    QList<Outcome> outs;
+    runCollection(*cn, listTerminals(*cn).mid(2, 1), "admin", o,
+                  {{}, [&](int, const Outcome& out) { outs << out; }});
+    ASSERT_EQ(outs.size(), 1);
+    EXPECT_EQ(before, 1);
+    EXPECT_TRUE(outs[0].clearUnconfirmed);
+    EXPECT_TRUE(resultLine(outs[0]).endsWith("(40 stored, clearing not confirmed)"));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA = ?", {resultText(outs[0])}), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA LIKE '%40%'"), 1);
 }
 
 // Records made while a collect-and-clear runs are newer than the last one committed and stay.
@@ -203,6 +319,9 @@ TEST_F(PostgresCollection, TwoWorkstationsAtOnceStoreEachRecordOnce) {
 TEST_F(SqliteCollection, WindowCollectsShowsExportsAndReportsRefusal) {
     startSim({"--no-pacing"});
     bw::host::collect::registerDataCollection();
+    // A register that lists terminal 2 twice: it is collected once.
+    cn->Execute("INSERT INTO MachineInfo (MachAddr, ComX, IP, MachVer) VALUES (2, '1', '*', "
+                "'6429')");
     CollectWindow w("admin", "T", "C", QDate::currentDate());
     ASSERT_TRUE(w.mayClear());
     w.selectTerminals({1, 2});
@@ -348,13 +467,56 @@ TEST_F(SqliteCollection, WindowCancelKeepsWhatWasReadAndClearsNothing) {
 TEST_F(SqliteCollection, SevenCharacterIpIsATcpTerminal) {
     cn->Execute("UPDATE MachineInfo SET IP = '1.2.3.4' WHERE MachAddr = 3");
     EXPECT_EQ(listTerminals(*cn).constLast().port, "1.2.3.4");
+    // Rows whose MachAddr is no terminal number, or a number listed already, are left out.
+    for (const char* a : {"3.7", "99999999999", "0", "'x'", "2"})
+        cn->Execute(
+            QString("INSERT INTO MachineInfo (MachAddr, MachVer) VALUES (%1, '6429')").arg(a));
+    QStringList skipped;
+    QList<int> addresses;
+    for (const TerminalEntry& t : listTerminals(*cn, &skipped))
+        addresses << t.address;
+    EXPECT_EQ(addresses, QList<int>({1, 2, 3}));
+    EXPECT_EQ(skipped.size(), 5);
 }
 
 TEST(CollectTexts, EveryTextInBothLanguages) {
-    for (int id = 0; id <= int(Text::ReasonDatabase); ++id) {
+    for (int id = 0; id <= int(Text::ClearPending); ++id) {
         const QString simplified = text(Text(id), 2052), traditional = text(Text(id), 1028);
         EXPECT_FALSE(simplified.isEmpty() || traditional.isEmpty()) << id;
         EXPECT_EQ(simplified.count('%'), traditional.count('%')) << id;
+    }
+}
+
+// PostgreSQL's notices on the schema that is there already stay out of the nightly mail.
+TEST_F(PostgresCollection, ToolIsQuietOnTheExistingSchema) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", bw::test::tempDir());
+    p.setProcessEnvironment(env);
+    p.start(bw::test::program("brackwater-collect"),
+            {"--db", backend.connectionString, "--terminal", "9"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.readAllStandardError(), QByteArray());
+}
+
+// A result is one line naming what failed, whatever the reason holds.
+TEST(CollectTexts, ResultIsOneLineNamingWhatFailed) {
+    const struct {
+        Failure failure;
+        const char* reason;
+        const char* line;
+    } cases[] = {
+        {Failure::Database, "server closed the connection\n\tunexpectedly\n()",
+         "terminal 5: failed: database: server closed the connection unexpectedly (7 stored"},
+        {Failure::CannotOpen, "cannot open COM1 = /dev/%1\x1b[2J",
+         "terminal 5: failed: cannot open COM1 = /dev/%1\x1b[2J (7 stored"},
+        {Failure::BadBlock, "no good block", "terminal 5: failed: line: no good block (7"},
+        {Failure::NoAnswer, "no answer", "terminal 5: failed: terminal: no answer (7"},
+    };
+    for (const auto& c : cases) {
+        Outcome o{5, Outcome::State::Failed, c.failure, c.reason, 9, 7};
+        EXPECT_TRUE(resultLine(o).startsWith(c.line)) << resultLine(o).toStdString();
+        EXPECT_FALSE(resultText(o).contains('\n') || resultText(o).contains("%2"));
     }
 }
 
@@ -364,10 +526,14 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
     const QString db = backend.connectionString;
     const QString com = "1=" + sim.ptyPath();
     const QString map = QString("1001=%1").arg(sim.tcpPort());
+    const QString empty = bw::test::tempDir() + "/empty.db";
+    QFile(empty).open(QIODevice::WriteOnly);
     const struct {
         QStringList args;
         int code;
-        QStringList lines; // each output line starts so
+        QStringList lines;     // each output line starts so
+        QString settings = {}; // the settings file
+        QString err = {};      // standard error holds this
     } cases[] = {
         {{}, 2, {}},
         {{"--all", "--terminal", "1"}, 2, {}},
@@ -383,6 +549,17 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
          0,
          {"terminal 1: ok, 25 read, 25 new, cleared", "terminal 2: ok", "terminal 3: ok"}},
         {{"--db", db, "--all", "--tcp-port-map", "1001=1"}, 1, {"terminal 1: failed"}},
+        {{"--db", db, "--terminal", "3", "--tcp-port-map", "1001=1"},
+         1,
+         {"terminal 3: failed: cannot connect to 127.0.0.1:1 (Connection refused) (0 stored"}},
+        {{"--db", db, "--terminal", "1", "--com", "1=/dev/no-such-port"},
+         1,
+         {"terminal 1: failed: cannot open COM1 = /dev/no-such-port (No such file or directory)"}},
+        {{"--db", db, "--terminal", "1"},
+         1,
+         {"terminal 1: failed: cannot open COM1: the settings file names no device"},
+         "[com]\n1=\n",
+         "settings: [com] 1= is not a valid entry"},
         {{"--version"}, 0, {"brackwater-collect " BW_VERSION}},
         {{"--db", db, "--export", "x.csv", "--from", "2026-03-02", "--to", "2026-03-01"}, 2, {}},
         {{"--db", db, "--export", "x.csv", "--from", "2026-03-02", "--all"}, 2, {}},
@@ -390,13 +567,24 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
         {{"--db", db, "--export", "/no/x.csv", "--from", "2026-03-02", "--to", "2026-03-02"},
          1,
          {}},
+        {{"--db", "sqlite:" + empty, "--all"}, 0, {"no model-6429 terminal"}},
     };
+    const QString config = bw::test::tempDir();
+    QDir().mkpath(config + "/Brackwater");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config);
+        QFile file(config + "/Brackwater/brackwater.conf");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.settings.toUtf8()) >= 0);
+        file.close();
+        p.setProcessEnvironment(env);
         p.start(bw::test::program("brackwater-collect"), c.args);
         ASSERT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), c.code) << p.readAllStandardError().toStdString();
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
+        EXPECT_TRUE(err.contains(c.err)) << err.toStdString();
         const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split('\n');
         for (int i = 0; i < c.lines.size(); ++i)
             EXPECT_TRUE(out.value(i).startsWith(c.lines[i])) << out.value(i).toStdString();

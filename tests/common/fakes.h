@@ -60,6 +60,9 @@ public:
     void write(const trace::Frame& frame) override {
         lines << QString::fromUtf8(trace::formatLine(0, frame)).mid(13).trimmed();
     }
+    void note(const QString& where, const QString& text) override {
+        lines << where + QStringLiteral(" note ") + text;
+    }
     QStringList lines;
 };
 

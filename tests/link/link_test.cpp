@@ -127,16 +127,30 @@ TEST(LinkProtocol, RecordRequestsAndBlocks) {
     ASSERT_TRUE(proto::decodeRecords(good, 7, 2, out));
     ASSERT_EQ(out.size(), 2);
     EXPECT_EQ(out[0].card, QStringLiteral("00010002"));
-    EXPECT_EQ(out[0].time, QDateTime(QDate(2026, 12, 7), QTime(11, 30, 5)));
+    EXPECT_EQ(out[0].time, QDateTime(QDate(2026, 12, 7), QTime(11, 30, 5), Qt::UTC));
     EXPECT_EQ(out[0].flag, 1);
     EXPECT_EQ(out[1].number, 9u);
     QByteArray corrupt = good;
     corrupt[20] = char(corrupt[20] ^ 0x01);
-    QByteArray badDate = rec7;
-    badDate[9] = 0x13; // month 13
-    for (const QByteArray& bad : {corrupt, good.left(good.size() - 1), block(rec9 + rec7),
-                                  block(badDate), block(rec7 + rec9 + rec9)})
+    for (const QByteArray& bad :
+         {corrupt, good.left(good.size() - 1), block(rec9 + rec7), block(rec7 + rec9 + rec9)})
         EXPECT_FALSE(proto::decodeRecords(bad, 7, 2, out)) << bad.toHex().toStdString();
+    // Records that cannot be read come with their bytes: month 13, hour 24, second 60, a card
+    // digit above 9, flag 3, number 0. The one around them is read.
+    for (const auto& [at, value] :
+         {std::pair{9, 0x13}, {11, 0x24}, {13, 0x60}, {5, 0x0A}, {14, 0x03}, {3, 0x00}}) {
+        QByteArray odd = rec7;
+        odd[at] = char(value);
+        ASSERT_TRUE(proto::decodeRecords(block(odd + rec9), 0, 2, out)) << at;
+        EXPECT_EQ(out[0].raw, odd);
+        EXPECT_TRUE(out[1].readable());
+    }
+    proto::RecordStatus st{4000000000u, 1, 4000000000u};
+    EXPECT_FALSE(proto::plausible(st));
+    st = {5, 10, 12};
+    EXPECT_FALSE(proto::plausible(st));
+    st = {3, 10, 12};
+    EXPECT_TRUE(proto::plausible(st));
     EXPECT_FALSE(proto::decodeRecords(good, 8, 2, out)); // a late reply to an earlier block
 }
 

@@ -170,10 +170,20 @@ TEST(SimProgram, StateFileHoldsEveryTerminal) {
         return sim.terminal(1)[QStringLiteral("clock")].toString().startsWith(
             QLatin1String("2011-12-31T23:5"));
     }));
+
+    // A restart is a power cycle: the terminals keep what they held; --reset wipes it.
+    const QStringList again{QStringLiteral("--addr"), QStringLiteral("1,5"),
+                            QStringLiteral("--records"), QStringLiteral("3")};
+    ASSERT_TRUE(sim.start(simProgram(), again, state));
+    EXPECT_EQ(sim.terminal(5)[QStringLiteral("records")].toInt(), 7);
+    EXPECT_EQ(sim.terminal(5)[QStringLiteral("bellTimes")].toArray()[1].toString(), "11:30");
+    ASSERT_TRUE(sim.start(simProgram(), again + QStringList{QStringLiteral("--reset")}, state));
+    EXPECT_EQ(sim.terminal(5)[QStringLiteral("records")].toInt(), 3);
 }
 
 TEST(SimProgram, LinkMadeAndRemovedAndTraceWritten) {
     const QString link = bw::test::tempDir() + QStringLiteral("/ttySIM");
+    QFile::link(QStringLiteral("/dev/pts/999"), link); // an earlier simulator's, replaced
     SimProcess sim;
     ASSERT_TRUE(sim.start(simProgram(),
                           {QStringLiteral("--addr"), QStringLiteral("1"), QStringLiteral("--link"),
@@ -190,6 +200,11 @@ TEST(SimProgram, LinkMadeAndRemovedAndTraceWritten) {
     EXPECT_EQ(out[1], QStringLiteral("pty tx 01 55"));
     EXPECT_EQ(sim.stop(), 0);
     EXPECT_FALSE(QFileInfo::exists(link) || QFileInfo(link).isSymLink());
+    QFile foreign(link); // anything else at the path is left alone
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly) && foreign.write("mine") == 4);
+    foreign.close();
+    EXPECT_FALSE(sim.start(simProgram(), {QStringLiteral("--link"), link}));
+    EXPECT_EQ(QFileInfo(link).size(), 4);
 }
 
 TEST(SimProgram, FaultModesFromTheCommandLine) {
@@ -243,7 +258,10 @@ TEST(SimProgram, BadArgumentsEndWithCode2) {
           QStringList{QStringLiteral("--partial"), QStringLiteral("-3")},
           QStringList{QStringLiteral("--delay"), QStringLiteral("soon")},
           QStringList{QStringLiteral("--record-every"), QStringLiteral("0")},
-          QStringList{QStringLiteral("--corrupt-every"), QStringLiteral("x")}}) {
+          QStringList{QStringLiteral("--corrupt-every"), QStringLiteral("x")},
+          QStringList{QStringLiteral("--record-bytes"), QStringLiteral("5=00112233")},
+          QStringList{QStringLiteral("--hide-records"), QStringLiteral("3")},
+          QStringList{QStringLiteral("--status-count"), QStringLiteral("-1")}}) {
         QProcess p;
         p.start(simProgram(), args);
         ASSERT_TRUE(p.waitForFinished(5000)) << qPrintable(args.join(QLatin1Char(' ')));

@@ -2,8 +2,11 @@
 
 #include "bell/pty_terminal.h"
 #include "common/test_support.h"
+#include "host/app/printable.h"
+#include "host/link/link.h"
 #include "tools/bell/bell_reading.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -16,11 +19,17 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun runTool(const QStringList& args) {
+ToolRun runTool(const QStringList& args, const QByteArray& settings = {}) {
     QProcess p;
-    // No settings file: the operator's own must not change what is tested.
+    // Only the given settings file: the operator's own must not change what is tested.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), bw::test::tempDir());
+    const QString config = bw::test::tempDir();
+    QDir().mkpath(config + QStringLiteral("/Brackwater"));
+    QFile file(config + QStringLiteral("/Brackwater/brackwater.conf"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(settings);
+    file.close();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     p.setProcessEnvironment(env);
     p.start(bw::test::program(QStringLiteral("brackwater-bell")), args);
     ToolRun r;
@@ -118,6 +127,10 @@ TEST(BellTool, BadArgumentsExitTwo) {
           QStringList{QStringLiteral("set-bell-count"), QStringLiteral("1"), QStringLiteral("31")},
           QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("2011-13-01"),
                       QStringLiteral("00:00:00")},
+          QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("1999-12-31"),
+                      QStringLiteral("23:59:59")},
+          QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("2100-01-01"),
+                      QStringLiteral("00:00:00")},
           QStringList{QStringLiteral("--port"), QStringLiteral("COM17"), QStringLiteral("test"),
                       QStringLiteral("1")},
           QStringList{QStringLiteral("fly")}}) {
@@ -137,6 +150,22 @@ TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
         EXPECT_EQ(r.err, QStringLiteral("brackwater-bell: port fault: cannot open %1 (%2)\n")
                              .arg(QLatin1String(device), QLatin1String(reason)));
     }
+    // A COMn named without a device is not opened on a default one.
+    const ToolRun r = runTool({QStringLiteral("test"), QStringLiteral("1")}, "[com]\n1=\n");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("settings: [com] 1= is not a valid entry\n")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("the settings file names no device")))
+        << r.err.toStdString();
+}
+
+// What the tools print of a register's or the system's text.
+TEST(BellTool, ControlCharactersEscapedAndPermissionExplained) {
+    EXPECT_EQ(bw::host::printable(QStringLiteral("A\x1b[2J%1\n\u0085\u2028")),
+              QStringLiteral("A\\x1b[2J%1\\x0a\\x85\\u2028"));
+    EXPECT_EQ(bw::host::withPermissionAdvice(QStringLiteral("Permission denied")),
+              QStringLiteral("Permission denied; add the user to the dialout group"));
+    EXPECT_EQ(bw::host::withPermissionAdvice(QStringLiteral("Device or resource busy")),
+              QStringLiteral("Device or resource busy"));
 }
 
 // A read reply from `address`: the count and the BCD hour and minute of bell time 1.

@@ -1,5 +1,7 @@
 #include "tools/bell/report.h"
 
+#include "host/app/printable.h"
+
 #include <QJsonDocument>
 #include <cstdio>
 #include <unistd.h>
@@ -35,13 +37,13 @@ void Report::line(const QString& text) {
     if (json_)
         return;
     clearProgress();
-    write(stdout, text + QLatin1Char('\n'));
+    write(stdout, host::printable(text) + QLatin1Char('\n'));
 }
 
 void Report::progress(const QString& text) {
     if (json_ || !::isatty(STDOUT_FILENO))
         return;
-    write(stdout, QStringLiteral("\r") + text + QStringLiteral("\033[K"));
+    write(stdout, QStringLiteral("\r") + host::printable(text) + QStringLiteral("\033[K"));
     progressShown_ = true;
 }
 
@@ -55,7 +57,7 @@ int Report::fail(int code, const QString& message) {
     clearProgress();
     const QString text = oneLine(message);
     doc_[QStringLiteral("error")] = text;
-    write(stderr, QStringLiteral("brackwater-bell: ") + text + QLatin1Char('\n'));
+    write(stderr, QStringLiteral("brackwater-bell: ") + host::printable(text) + QLatin1Char('\n'));
     return code;
 }
 
