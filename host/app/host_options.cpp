@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 namespace bw::host {
@@ -179,7 +180,9 @@ QString defaultDatabasePath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     dir = dir.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share/brackwater")
                         : dir + QStringLiteral("/Brackwater");
+    // The database holds card numbers and meal records: the folder is its owner's alone.
     QDir().mkpath(dir);
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return dir + QStringLiteral("/brackwater.db");
 }
 

@@ -427,6 +427,7 @@ TEST_F(SqliteCollection, ExportIsSpreadsheetSafeAndTheToolWritesTheSame) {
         ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         const QByteArray bytes = a.readAll();
         EXPECT_EQ(bytes, b.readAll());
+        EXPECT_EQ(QFile::permissions(tool) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
         EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF" + text(Text::ColTerminal).toUtf8() + ","));
         const QString flag = text(Text::FlagIn);
         const QStringList lines = QString::fromUtf8(bytes).split("\r\n");
