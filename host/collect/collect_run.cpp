@@ -1,9 +1,11 @@
 #include "host/collect/collect_run.h"
 
-#include "connect/connection_choice.h"
 #include "host/collect/collect_texts.h"
+#include "host/collect/lines.h"
 #include "host/names/name_lists.h"
 #include "platform/error.h"
+
+#include <mutex>
 
 namespace bw::host::collect {
 
@@ -14,18 +16,8 @@ LinkSource::~LinkSource() {
 }
 
 bool LinkSource::open() {
-    try {
-        const connect::ConnectionChoice choice = connect::chooseConnection(port_);
-        connect::applyChoice(link_, choice);
-        short port = choice.port;
-        if (link_.SetPort(port))
-            return true;
-        openError_ = link_.lastError();
-    } catch (const Error&) {
-    }
-    if (openError_.isEmpty())
-        openError_ = QStringLiteral("the port \"%1\" names no serial port or address").arg(port_);
-    return false;
+    openError_.clear();
+    return openLink(link_, port_, openError_);
 }
 
 bool LinkSource::status(RecordStatus& status) {
@@ -208,6 +200,44 @@ void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& termi
         if (handlers.done)
             handlers.done(i, out);
     }
+}
+
+void runOnLines(const QString& connection, const QList<TerminalEntry>& terminals,
+                const RunHandlers& handlers, const LineJob& job) {
+    std::mutex mutex;
+    workLines(linesOf(terminals), [&](const TerminalLine& line) {
+        QList<TerminalEntry> mine;
+        for (int i : line.members)
+            mine << terminals[i];
+        QList<bool> told(mine.size(), false);
+        RunHandlers h;
+        h.progress = [&](int i, qint64 done, qint64 total) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (handlers.progress)
+                handlers.progress(line.members[i], done, total);
+        };
+        h.done = [&](int i, const Outcome& o) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            told[i] = true;
+            if (handlers.done)
+                handlers.done(line.members[i], o);
+        };
+        try {
+            store::SqlConnection cn(connection);
+            job(cn, mine, h);
+        } catch (const Error& e) {
+            for (int i = 0; i < mine.size(); ++i) {
+                if (told[i])
+                    continue;
+                Outcome o;
+                o.address = mine[i].address;
+                o.state = Outcome::State::Failed;
+                o.failure = Failure::Database;
+                o.reason = e.description();
+                h.done(i, o);
+            }
+        }
+    });
 }
 
 QString failureText(const Outcome& o) {

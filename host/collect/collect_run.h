@@ -51,6 +51,16 @@ void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& termi
                      const std::atomic_bool* cancel = nullptr);
 QString namesResultText(const Outcome& outcome);
 
+// A run over terminals on one connection: runCollection or runNameDownload.
+using LineJob =
+    std::function<void(store::SqlConnection&, const QList<TerminalEntry>&, const RunHandlers&)>;
+// Runs job on every line of the terminals at the same time (workLines), each line on a
+// connection of its own to the database `connection` and the terminals of a line in turn.
+// The handlers name the terminal by its index in terminals and are called one at a time,
+// from the lines' threads. A line whose connection fails ends with its terminals failed.
+void runOnLines(const QString& connection, const QList<TerminalEntry>& terminals,
+                const RunHandlers& handlers, const LineJob& job);
+
 // The one-line result of a terminal in the user-interface language.
 QString resultText(const Outcome& outcome);
 // The same in plain English, for the command line.

@@ -290,8 +290,8 @@ bool CollectWindow::start(Job job) {
     cancel_ = false;
     setBusy(true);
 
-    // The worker opens a connection of its own: a connection belongs to one thread. Reports
-    // come back as queued calls, dropped when the window is gone.
+    // Each line's worker opens a connection of its own: a connection belongs to one thread.
+    // Reports come back as queued calls, dropped when the window is gone.
     const QList<TerminalEntry> terminals = running_;
     const QString user = user_;
     Options options;
@@ -308,21 +308,15 @@ bool CollectWindow::start(Job job) {
             QMetaObject::invokeMethod(
                 this, [this, row, o] { onDone(row, o); }, Qt::QueuedConnection);
         };
-        try {
-            store::SqlConnection cn(connection);
-            if (job == Job::Names)
-                runNameDownload(cn, terminals, user, h, &cancel_);
-            else
-                runCollection(cn, terminals, user, options, h, &cancel_);
-        } catch (const Error& e) {
-            for (int row = 0; row < terminals.size(); ++row) {
-                Outcome o;
-                o.address = terminals[row].address;
-                o.state = Outcome::State::Failed;
-                o.reason = e.description();
-                h.done(row, o);
-            }
-        }
+        // The lines at the same time, each with a connection of its own.
+        runOnLines(
+            connection, terminals, h,
+            [&](store::SqlConnection& cn, const QList<TerminalEntry>& line, const RunHandlers& lh) {
+                if (job == Job::Names)
+                    runNameDownload(cn, line, user, lh, &cancel_);
+                else
+                    runCollection(cn, line, user, options, lh, &cancel_);
+            });
     });
     connect(worker_, &QThread::finished, this, [this] { onFinished(); });
     worker_->start();

@@ -80,12 +80,11 @@ bool openLink(Link& link, const QString& port, QString& error) {
         short number = choice.port;
         if (link.SetPort(number))
             return true;
-        error = link.lastFailure() == Link::Failure::LineBusy
-                    ? link.lastError()
-                    : QStringLiteral("cannot open %1").arg(port);
+        error = link.lastError();
     } catch (const Error&) {
-        error = QStringLiteral("bad port %1").arg(port);
     }
+    if (error.isEmpty())
+        error = QStringLiteral("the port \"%1\" names no serial port or address").arg(port);
     return false;
 }
 

@@ -29,7 +29,8 @@ void workLines(const QList<TerminalLine>& lines,
                const std::function<void(const TerminalLine&)>& work);
 
 // Opens link to the terminal behind a port text ("COM<n>" or an IP address); false with the
-// reason in error (a serial line another program held throughout the wait names that program).
+// reason in error: the device or address and the system's reason, or the program that held
+// the serial line throughout the wait.
 bool openLink(Link& link, const QString& port, QString& error);
 
 } // namespace bw::host::collect
