@@ -7,6 +7,7 @@
 #include "host/collect/collect_window.h"
 #include "host/collect/record_export.h"
 #include "host/link/link.h"
+#include "host/names/name_lists.h"
 #include "platform/language.h"
 #include "sim/process.h"
 #include "store/backends.h"
@@ -461,6 +462,36 @@ TEST_F(SqliteCollection, WindowCancelKeepsWhatWasReadAndClearsNothing) {
     EXPECT_LT(out.read, 2000);
     EXPECT_EQ(stored(3), out.read);
     EXPECT_EQ(onTerminal(3), 2000);
+}
+
+// After an initialisation cleared terminal 1's list, "下载名单" puts CardMapping's list back
+// (terminal 3, without cards in CardMapping, gets an empty one); the guest may not.
+TEST_F(SqliteCollection, WindowDownloadsTheNameListsOfCardMapping) {
+    startSim({"--no-pacing"});
+    bw::host::Link link;
+    short port = 1;
+    QString one = "1";
+    ASSERT_TRUE(link.SetPort(port) && link.ClearNameList(one));
+    link.DestoryPort();
+    CollectWindow w("admin", "T", "C", QDate::currentDate());
+    w.selectTerminals({1, 3});
+    w.findChild<QPushButton*>("DownloadNames")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 20000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.outcomes().size(), 2);
+    EXPECT_TRUE(w.outcomes()[0].ok() && w.outcomes()[1].ok()) << qPrintable(w.outcomes()[0].reason);
+    EXPECT_EQ(w.findChild<QTableWidget*>("Progress")->item(0, 2)->text(),
+              namesResultText(w.outcomes()[0]));
+    const QStringList cards = bw::host::names::cardsOf(*cn, 1);
+    EXPECT_EQ(cards, QStringList({"00010001", "00010002"}));
+    bw::host::protocol::NameListStatus st;
+    ASSERT_TRUE(link.SetPort(port) && link.readNameListStatus(1, st));
+    EXPECT_EQ(st,
+              (bw::host::protocol::NameListStatus{2, bw::host::protocol::nameListChecksum(cards)}));
+    EXPECT_EQ(onTerminal(3, "nameListSize"), 0);
+    CollectWindow guest("guest", "T", "C", QDate::currentDate());
+    guest.selectTerminals({1});
+    EXPECT_FALSE(guest.startNameDownload());
 }
 
 // Every text of the collection window in both languages, with the same placeholders.
