@@ -204,6 +204,11 @@ private:
             return tell(t, Step::Names, false,
                         QStringLiteral("failed: database: ") + e.description());
         }
+        if (cards.size() > protocol::MaxNames)
+            return tell(t, Step::Names, false,
+                        QStringLiteral("failed: %1 cards, more than a terminal holds (%2)")
+                            .arg(cards.size())
+                            .arg(protocol::MaxNames));
         protocol::NameListStatus held;
         if (!link.readNameListStatus(t.address, held))
             return tell(t, Step::Names, false, QStringLiteral("failed: ") + link.lastError());
