@@ -321,7 +321,7 @@ bool Link::openSerial(int port) {
     traceName_ = QStringLiteral("COM%1").arg(port);
     failure_ = Failure::None;
     line_ = std::make_unique<LineLock>(endpoint_);
-    if (!line_->acquire()) {
+    if (!line_->acquire(lineWaitMs_)) {
         fail(Failure::LineBusy, line_->busyText());
         line_.reset();
         return false;

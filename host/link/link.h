@@ -45,6 +45,8 @@ public:
     QString endpoint() const { return endpoint_; }
     // Connection and reply time-out in milliseconds.
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
+    // How long SetPort waits for a serial line another program holds (-1: lineLockWaitMs()).
+    void setLineWaitMs(int ms) { lineWaitMs_ = ms; }
 
     // Meal records (the host's collection; not part of the component's interface). Each
     // answers false with the reason in lastError() on failure.
@@ -107,6 +109,7 @@ private:
     QString ip_;
     short tcpPort_ = 1001;
     int timeoutMs_;
+    int lineWaitMs_ = -1;
     QString endpoint_;
     QString lastError_;
     Failure failure_ = Failure::None;
