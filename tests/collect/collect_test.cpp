@@ -5,6 +5,7 @@
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
+#include "host/collect/lines.h"
 #include "host/collect/record_export.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
@@ -687,4 +688,23 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
               QStringList({"00010001", "00010002"}));
     EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
+}
+
+// Lines: two COM numbers of one device are one line, each TCP/IP terminal is one of its own.
+TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
+    bw::bell::setDevicePath(14, "/dev/null");
+    bw::bell::setDevicePath(15, "/dev/null");
+    bw::bell::setDevicePath(16, "/dev/zero");
+    QStringList lines;
+    QList<TerminalEntry> terminals;
+    for (const char* port : {"COM14", "10.0.0.1", "COM15", "COM16", "10.0.0.1", "COMx"})
+        terminals << TerminalEntry{int(terminals.size()) + 1, port, {}, {}};
+    for (const TerminalLine& l : linesOf(terminals)) {
+        QStringList members;
+        for (int i : l.members)
+            members << QString::number(i);
+        lines << l.name + (l.serial ? " serial " : " ") + members.join(',');
+    }
+    EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
+                                  "10.0.0.1 4", "COMx 5"}));
 }
