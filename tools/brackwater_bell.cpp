@@ -30,6 +30,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMap>
 #include <QRegularExpression>
 #include <QStringList>
@@ -565,6 +566,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
     FailureBox box;
     bw::setUi(&box);
+    QLoggingCategory::setFilterRules(QStringLiteral("bw.line=false")); // a failure's own line
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE
     // still names a device for this run.
     QStringList settingsProblems;

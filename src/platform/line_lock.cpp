@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <atomic>
@@ -20,6 +21,8 @@
 namespace bw {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lineLog, "bw.line")
 
 constexpr int PollMs = 50;
 constexpr int NameChars = 64;
@@ -151,6 +154,7 @@ bool LineLock::acquire(int waitMs) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0) {
             release();
+            qCWarning(lineLog).noquote() << busyText();
             return false;
         }
         QThread::msleep(static_cast<unsigned long>(qMin<qint64>(PollMs, left)));
