@@ -162,6 +162,10 @@ bool LineLock::acquire(int waitMs) {
 }
 
 bool LineLock::tryOnce() {
+    // No device, no line to share: the open that follows fails on its own, and no lock file
+    // is left behind for a path that names nothing.
+    if (!QFileInfo::exists(real_))
+        return true;
     if (fd_ < 0) {
         const QByteArray file = QFile::encodeName(path_);
         fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
