@@ -603,6 +603,7 @@ int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("brackwater.port.open.warning=false"));
     FailureBox box;
     bw::setUi(&box);
+    QLoggingCategory::setFilterRules(QStringLiteral("bw.line=false")); // a failure's own line
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE
     // still names a device for this run.
     QStringList settingsProblems;
