@@ -33,6 +33,15 @@ bool parsePortMapOption(const QString& text, int& from, int& to) {
     return ok && isTcpPort(from) && isTcpPort(to);
 }
 
+bool parseLineWaitOption(const QString& text, int& ms) {
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || !(seconds >= 0 && seconds <= 3600))
+        return false;
+    ms = int(seconds * 1000 + 0.5);
+    return true;
+}
+
 HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved) {
     HostOptions o;
     QCommandLineParser p;

@@ -223,6 +223,13 @@ bool Link::openSerial(int port) {
         return fail(Failure::BadRequest, QStringLiteral("no port COM%1").arg(port));
     endpoint_ = bell::devicePath(port);
     traceName_ = QStringLiteral("COM%1").arg(port);
+    failure_ = Failure::None;
+    line_ = std::make_unique<LineLock>(endpoint_);
+    if (!line_->acquire()) {
+        fail(Failure::LineBusy, line_->busyText());
+        line_.reset();
+        return false;
+    }
     serial_ = std::make_unique<QSerialPort>();
     serial_->setPortName(endpoint_);
     if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
@@ -230,6 +237,7 @@ bool Link::openSerial(int port) {
         !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
         const QString reason = serial_->errorString();
         serial_.reset();
+        line_.reset();
         return fail(Failure::NoAnswer,
                     QStringLiteral("cannot open %1 = %2 (%3)")
                         .arg(traceName_, endpoint_, withPermissionAdvice(reason)));
@@ -269,6 +277,7 @@ void Link::DestoryPort() {
         if (serial_ && serial_->isOpen())
             serial_->close();
         serial_.reset();
+        line_.reset();
         if (socket_) {
             socket_->abort();
             socket_.reset();

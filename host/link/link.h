@@ -2,6 +2,7 @@
 
 #include "host/link/terminal_protocol.h"
 #include "platform/interfaces.h"
+#include "platform/line_lock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,7 +51,18 @@ public:
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
-    enum class Failure { None, BadRequest, NoAnswer, Refused, BadReply, BadStatus, ConnectionLost };
+    // LineBusy: SetPort found the serial line held by another program for the whole wait
+    // (bw::LineLock); lastError() names the holder.
+    enum class Failure {
+        None,
+        BadRequest,
+        NoAnswer,
+        Refused,
+        BadReply,
+        BadStatus,
+        ConnectionLost,
+        LineBusy
+    };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
     // Block requests sent so far, repeats included.
@@ -77,8 +89,9 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
-    bool heardReply_ = false; // the last transact received any byte after its request
-    QString traceName_;       // "COM<n>" or "host:port"
+    bool heardReply_ = false;        // the last transact received any byte after its request
+    QString traceName_;              // "COM<n>" or "host:port"
+    std::unique_ptr<LineLock> line_; // the serial line's lock, from SetPort to DestoryPort
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };
