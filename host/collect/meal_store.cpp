@@ -41,7 +41,25 @@ QString insertStatement(store::BackendSettings::Kind kind, int rows) {
 } // namespace
 
 QString timeText(const QDateTime& time) {
-    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // Written digit by digit: every record collected passes here, and the locale's formatter
+    // costs as much as storing the record. Years outside 1..9999 take the formatter's way.
+    const QDate d = time.date();
+    if (!time.isValid() || d.year() < 1 || d.year() > 9999)
+        return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QTime t = time.time();
+    char16_t text[19] = {u'0', u'0', u'0', u'0', u'-', u'0', u'0', u'-', u'0', u'0',
+                         u' ', u'0', u'0', u':', u'0', u'0', u':', u'0', u'0'};
+    auto put = [&](int at, int digits, int value) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = char16_t(u'0' + value % 10);
+    };
+    put(0, 4, d.year());
+    put(5, 2, d.month());
+    put(8, 2, d.day());
+    put(11, 2, t.hour());
+    put(14, 2, t.minute());
+    put(17, 2, t.second());
+    return QString(reinterpret_cast<const QChar*>(text), 19);
 }
 
 namespace {
