@@ -157,7 +157,7 @@ bool bareInsert(const QList<QVariantList>& rows, int batch) {
 
 void BM_CollectTcpVsBare(benchmark::State& state) {
     const int n = int(state.range(0));
-    constexpr int Rounds = 3;
+    constexpr int Rounds = 5;
     sim::SimProcess s;
     if (!startSim(s, n, false)) {
         state.SkipWithError(qPrintable(s.error()));

@@ -289,32 +289,31 @@ qint64 MealStore::insertArrays() {
 }
 
 qint64 MealStore::insert(int first, int rows) {
-    const QString collectedAt = timeText(QDateTime::currentDateTime());
-    QSqlQuery one(cn_.database());
-    QSqlQuery* q = &one;
-    if (rows == RowsPerStatement) {
-        if (!full_) {
-            full_ = std::make_unique<QSqlQuery>(cn_.database());
-            if (!full_->prepare(insertStatement(cn_.backend(), rows))) {
-                const QSqlError e = full_->lastError();
-                full_.reset();
-                throw store::databaseError(store::dberr::CommandFailed, QString(), e);
-            }
-        }
-        q = full_.get();
-    } else if (!one.prepare(insertStatement(cn_.backend(), rows))) {
-        throw store::databaseError(store::dberr::CommandFailed, QString(), one.lastError());
+    const QVariant collectedAt = timeText(QDateTime::currentDateTime());
+    const QVariant address = address_;
+    const QVariant by = collectedBy_;
+    std::unique_ptr<QSqlQuery> one;
+    QSqlQuery* q = full_.get();
+    if (rows != RowsPerStatement || !full_) {
+        one = std::make_unique<QSqlQuery>(cn_.database());
+        if (!one->prepare(insertStatement(cn_.backend(), rows)))
+            throw store::databaseError(store::dberr::CommandFailed, QString(), one->lastError());
+        q = one.get();
+        if (rows == RowsPerStatement)
+            full_ = std::move(one);
     }
     int pos = 0;
     for (int i = first; i < first + rows; ++i) {
         const MealRecord& r = batch_[i];
-        const QVariantList values{address_,         qlonglong(r.number),
-                                  r.card,           employees_.value(r.card),
-                                  timeText(r.time), r.flag,
-                                  collectedAt,      collectedBy_,
-                                  series_[i]};
-        for (const QVariant& v : values)
-            q->bindValue(pos++, v);
+        q->bindValue(pos++, address);
+        q->bindValue(pos++, qlonglong(r.number));
+        q->bindValue(pos++, r.card);
+        q->bindValue(pos++, employees_.value(r.card));
+        q->bindValue(pos++, timeText(r.time));
+        q->bindValue(pos++, r.flag);
+        q->bindValue(pos++, collectedAt);
+        q->bindValue(pos++, by);
+        q->bindValue(pos++, series_[i]);
     }
     if (!multiRow()) {
         const auto found = cn_.queryBound(

@@ -48,8 +48,10 @@ public:
     Stored commit() override;
     void discard() override;
 
-    // Rows one INSERT statement carries.
-    static constexpr int RowsPerStatement = 250;
+    // Rows one INSERT statement carries. Qt hands SQLite each "?" as a named placeholder, and
+    // SQLite looks each name up among those before it while preparing: the time to prepare
+    // grows with the square of the rows (at 250 rows, a sixth of a 50,000-record collection).
+    static constexpr int RowsPerStatement = 50;
 
 private:
     qint64 insert(int first, int rows);
