@@ -145,11 +145,14 @@ Stored MealStore::commit() {
     cn_.BeginTrans();
     try {
         out.restarts = sortOutStored();
+        // One clock reading per batch: the local time costs a time-zone lookup.
+        const QVariant collectedAt = timeText(QDateTime::currentDateTime());
         if (cn_.backend() == store::BackendSettings::Kind::Postgres)
             out.added = batch_.isEmpty() ? 0 : insertArrays();
         else
             for (int first = 0; first < batch_.size(); first += step)
-                out.added += insert(first, std::min<int>(step, int(batch_.size()) - first));
+                out.added +=
+                    insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
         out.raw = insertRaw();
         out.added += out.raw;
         cn_.CommitTrans();
@@ -288,8 +291,7 @@ qint64 MealStore::insertArrays() {
     return std::max(0, q.numRowsAffected());
 }
 
-qint64 MealStore::insert(int first, int rows) {
-    const QVariant collectedAt = timeText(QDateTime::currentDateTime());
+qint64 MealStore::insert(int first, int rows, const QVariant& collectedAt) {
     const QVariant address = address_;
     const QVariant by = collectedBy_;
     std::unique_ptr<QSqlQuery> one;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <memory>
 
 class QSqlQuery;
@@ -54,7 +55,7 @@ public:
     static constexpr int RowsPerStatement = 50;
 
 private:
-    qint64 insert(int first, int rows);
+    qint64 insert(int first, int rows, const QVariant& collectedAt);
     qint64 insertArrays();
     qint64 insertRaw();
     // Leaves in batch_ only the records not stored yet, each with its series; returns how
