@@ -599,11 +599,12 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-bell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
-    // The failure line names the device and the system's reason already.
-    QLoggingCategory::setFilterRules(QStringLiteral("brackwater.port.open.warning=false"));
+    // The failure line names the device and the system's reason, or the line's holder,
+    // already.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
     FailureBox box;
     bw::setUi(&box);
-    QLoggingCategory::setFilterRules(QStringLiteral("bw.line=false")); // a failure's own line
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE
     // still names a device for this run.
     QStringList settingsProblems;

@@ -521,6 +521,16 @@ TEST(CollectTexts, EveryTextInBothLanguages) {
     }
 }
 
+// The stored time text is the formatter's "yyyy-MM-dd HH:mm:ss", whatever the time's kind.
+TEST(CollectTexts, TimeTextIsTheFormattersText) {
+    const QDate day(2026, 1, 9);
+    for (const QDateTime& t :
+         {QDateTime(day, QTime(0, 0), Qt::UTC), QDateTime(day, QTime(23, 59, 59, 999)),
+          QDateTime(QDate(999, 12, 31), QTime(7, 5, 3), Qt::UTC),
+          QDateTime(QDate(-5, 1, 1), QTime()), QDateTime()})
+        EXPECT_EQ(timeText(t), t.toString("yyyy-MM-dd HH:mm:ss")) << qPrintable(t.toString());
+}
+
 // PostgreSQL's notices on the schema that is there already stay out of the nightly mail.
 TEST_F(PostgresCollection, ToolIsQuietOnTheExistingSchema) {
     QProcess p;
