@@ -599,8 +599,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-bell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
-    // The failure line names the device and the system's reason already.
-    QLoggingCategory::setFilterRules(QStringLiteral("brackwater.port.open.warning=false"));
+    // The failure line names the device and the system's reason, or the line's holder,
+    // already.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
     FailureBox box;
     bw::setUi(&box);
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE

@@ -86,8 +86,13 @@ void decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
         r.raw = b.mid(pos, RecordBytes);
         return;
     }
-    for (int i = 0; i < 4; ++i)
-        r.card += QStringLiteral("%1").arg(f[i], 2, 10, QLatin1Char('0'));
+    // Eight digits, two of each BCD byte, written directly: this runs for every record read.
+    char16_t card[8];
+    for (int i = 0; i < 4; ++i) {
+        card[2 * i] = char16_t(u'0' + f[i] / 10);
+        card[2 * i + 1] = char16_t(u'0' + f[i] % 10);
+    }
+    r.card = QString(reinterpret_cast<const QChar*>(card), 8);
     r.time = QDateTime(QDate(2000 + f[4], f[5], f[6]), QTime(f[7], f[8], f[9]), Qt::UTC);
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <atomic>
@@ -20,6 +21,8 @@
 namespace bw {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lineLog, "bw.line")
 
 constexpr int PollMs = 50;
 constexpr int NameChars = 64;
@@ -151,6 +154,7 @@ bool LineLock::acquire(int waitMs) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0) {
             release();
+            qCWarning(lineLog).noquote() << busyText();
             return false;
         }
         QThread::msleep(static_cast<unsigned long>(qMin<qint64>(PollMs, left)));
@@ -158,6 +162,10 @@ bool LineLock::acquire(int waitMs) {
 }
 
 bool LineLock::tryOnce() {
+    // No device, no line to share: the open that follows fails on its own, and no lock file
+    // is left behind for a path that names nothing.
+    if (!QFileInfo::exists(real_))
+        return true;
     if (fd_ < 0) {
         const QByteArray file = QFile::encodeName(path_);
         fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -22,7 +22,9 @@ public:
     LineLock& operator=(const LineLock&) = delete;
 
     // Waits up to waitMs (default from lineLockWaitMs()) for the line; false when it stayed
-    // busy. Taking a line held already by this object answers true at once.
+    // busy, with busyText() on the diagnostic output (logging category "bw.line", which a
+    // program that reports the text itself turns off). Taking a line held already by this
+    // object answers true at once.
     bool acquire(int waitMs = -1);
     void release();
     bool held() const { return held_; }

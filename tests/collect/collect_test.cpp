@@ -5,6 +5,7 @@
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
+#include "host/collect/lines.h"
 #include "host/collect/record_export.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
@@ -524,6 +525,16 @@ TEST(CollectTexts, EveryTextInBothLanguages) {
     }
 }
 
+// The stored time text is the formatter's "yyyy-MM-dd HH:mm:ss", whatever the time's kind.
+TEST(CollectTexts, TimeTextIsTheFormattersText) {
+    const QDate day(2026, 1, 9);
+    for (const QDateTime& t :
+         {QDateTime(day, QTime(0, 0), Qt::UTC), QDateTime(day, QTime(23, 59, 59, 999)),
+          QDateTime(QDate(999, 12, 31), QTime(7, 5, 3), Qt::UTC),
+          QDateTime(QDate(-5, 1, 1), QTime()), QDateTime()})
+        EXPECT_EQ(timeText(t), t.toString("yyyy-MM-dd HH:mm:ss")) << qPrintable(t.toString());
+}
+
 // PostgreSQL's notices on the schema that is there already stay out of the nightly mail.
 TEST_F(PostgresCollection, ToolIsQuietOnTheExistingSchema) {
     QProcess p;
@@ -773,4 +784,23 @@ TEST_F(SqliteCollection, SiteStatus) {
         EXPECT_EQ(terminals[0].toObject()["lastCollection"].toObject().keys(),
                   QStringList({"at", "by", "ok", "result"}));
     }
+}
+
+// Lines: two COM numbers of one device are one line, each TCP/IP terminal is one of its own.
+TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
+    bw::bell::setDevicePath(14, "/dev/null");
+    bw::bell::setDevicePath(15, "/dev/null");
+    bw::bell::setDevicePath(16, "/dev/zero");
+    QStringList lines;
+    QList<TerminalEntry> terminals;
+    for (const char* port : {"COM14", "10.0.0.1", "COM15", "COM16", "10.0.0.1", "COMx"})
+        terminals << TerminalEntry{int(terminals.size()) + 1, port, {}, {}};
+    for (const TerminalLine& l : linesOf(terminals)) {
+        QStringList members;
+        for (int i : l.members)
+            members << QString::number(i);
+        lines << l.name + (l.serial ? " serial " : " ") + members.join(',');
+    }
+    EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
+                                  "10.0.0.1 4", "COMx 5"}));
 }
