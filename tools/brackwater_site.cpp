@@ -13,6 +13,7 @@
 
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
+#include "host/app/printable.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "host/site/site_run.h"
@@ -25,6 +26,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <cstdio>
 
 using bw::host::site::Step;
@@ -34,12 +36,13 @@ namespace {
 enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3, LineBusy = 5 };
 
 int fail(int code, const QString& message) {
-    std::fprintf(stderr, "brackwater-site: %s\n", message.toUtf8().constData());
+    std::fprintf(stderr, "brackwater-site: %s\n",
+                 bw::host::printable(message).toUtf8().constData());
     return code;
 }
 
 void say(const QString& line) {
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fprintf(stdout, "%s\n", bw::host::printable(line).toUtf8().constData());
     std::fflush(stdout);
 }
 
@@ -65,6 +68,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-site"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
+    // Each result line names the device and the system's reason, or the line's holder, already.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
 
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -153,9 +159,10 @@ int main(int argc, char** argv) {
     QStringList problems;
     const bw::host::Settings saved = bw::host::readSettings(&problems);
     for (const QString& problem : problems)
-        std::fprintf(stderr, "settings: %s\n", problem.toUtf8().constData());
+        std::fprintf(stderr, "settings: %s\n", bw::host::printable(problem).toUtf8().constData());
     for (const auto& [n, device] : saved.com)
         bw::bell::setDevicePath(n, device);
+    rq.comWithoutDevice = saved.comWithoutDevice;
     for (const auto& [from, to] : saved.tcpPortMap)
         bw::host::setTcpPortMap(from, to);
     for (const QString& v : p.values(com)) {
@@ -164,6 +171,7 @@ int main(int argc, char** argv) {
         if (!bw::host::parseComOption(v, n, device))
             return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
         bw::bell::setDevicePath(n, device);
+        rq.comWithoutDevice.removeAll(n);
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0, to = 0;
