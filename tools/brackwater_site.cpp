@@ -29,6 +29,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <cstdio>
 
 using bw::host::site::Step;
@@ -93,6 +94,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-site"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
+    // Each result line names the device and the system's reason, or the line's holder, already.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
 
     QCommandLineParser p;
     p.setApplicationDescription(
@@ -183,9 +187,10 @@ int main(int argc, char** argv) {
     QStringList problems;
     const bw::host::Settings saved = bw::host::readSettings(&problems);
     for (const QString& problem : problems)
-        std::fprintf(stderr, "settings: %s\n", problem.toUtf8().constData());
+        std::fprintf(stderr, "settings: %s\n", bw::host::printable(problem).toUtf8().constData());
     for (const auto& [n, device] : saved.com)
         bw::bell::setDevicePath(n, device);
+    rq.comWithoutDevice = saved.comWithoutDevice;
     for (const auto& [from, to] : saved.tcpPortMap)
         bw::host::setTcpPortMap(from, to);
     for (const QString& v : p.values(com)) {
@@ -194,6 +199,7 @@ int main(int argc, char** argv) {
         if (!bw::host::parseComOption(v, n, device))
             return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
         bw::bell::setDevicePath(n, device);
+        rq.comWithoutDevice.removeAll(n);
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0, to = 0;
