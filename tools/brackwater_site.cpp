@@ -220,6 +220,7 @@ int main(int argc, char** argv) {
         bw::host::site::StatusRequest srq;
         srq.connection = rq.connection;
         srq.terminals = rq.terminals;
+        srq.comWithoutDevice = rq.comWithoutDevice;
         if (p.isSet(lineWait))
             srq.lineWaitMs = waitMs;
         return printStatus(srq, asJson);

@@ -728,8 +728,13 @@ TEST_F(SqliteCollection, SiteStatus) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.terminal);
+        Request rq;
+        rq.connection = backend.connectionString;
+        rq.terminals = {1, 3};
+        rq.steps = c.before;
+        rq.clear = true;
         if (!c.before.isEmpty())
-            runSite({backend.connectionString, {1, 3}, c.before, true}, {});
+            runSite(rq, {});
         const QList<TerminalStatus> all = readStatus({backend.connectionString, {c.terminal}});
         ASSERT_EQ(all.size(), 1);
         const TerminalStatus& s = all.first();
