@@ -1,5 +1,5 @@
 // brackwater-site: a site's routine without anyone watching: name lists, clocks and the
-// nightly collection of every model-6429 terminal of the register.
+// nightly collection of every model-6429 terminal of the register, and their status.
 //
 //   brackwater-site [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO] [--json]
 //                   [--line-wait SECONDS]
