@@ -718,3 +718,20 @@ TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
     EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
                                   "10.0.0.1 4", "COMx 5"}));
 }
+
+// The window works the lines at the same time: the TCP/IP terminal is collected while another
+// program holds the serial line, whose terminal follows once the line is free.
+TEST_F(SqliteCollection, WindowCollectsLinesAtTheSameTime) {
+    startSim({"--no-pacing"});
+    bw::LineLock held(sim.ptyPath());
+    ASSERT_TRUE(held.acquire(0));
+    CollectWindow w("admin", "T", "C", QDate::currentDate());
+    w.selectTerminals({1, 3});
+    ASSERT_TRUE(w.startCollection(false));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.outcomes().value(1).read == 25; }, 20000));
+    EXPECT_TRUE(w.running());
+    held.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 40000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.outcomes().value(0).read, 25) << qPrintable(w.outcomes().value(0).reason);
+}
