@@ -675,10 +675,15 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
          {"terminal 1 names: in step, 2", "terminal 3 names: in step, 0"},
          13},
         {at + QStringList{"sync-clocks", "3"}, 0, {"terminal 3 clock: clock set to"}, 14},
+        {at + QStringList{"sync-names", "1", "--force"}, 0, {"terminal 1 names: downloaded 2"}, 15},
+        {at + QStringList{"--json", "sync-names", "3"},
+         0,
+         {R"({"command":"sync-names","dryRun":false,"exit":0,"results":[{"busy":false,"ok":true)"},
+         16},
         {at + QStringList{"--line-wait", "0", "sync-clocks", "1", "3"},
          5,
          {"terminal 1 clock: failed: line ", "terminal 3 clock: clock set"},
-         16},
+         18},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
