@@ -211,10 +211,6 @@ int main(int argc, char** argv) {
     // The host program's database; a missing SQLite file is not made here.
     rq.connection = bw::host::hostConnection(p.value(db), saved);
     const auto settings = bw::store::parseConnectionString(rq.connection);
-    if (settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
-        !QFileInfo::exists(settings.databaseName))
-        return fail(NoDatabase, QStringLiteral("no database at ") + settings.databaseName);
-
     const bool asJson = p.isSet(json);
     if (status) {
         bw::host::site::StatusRequest srq;
@@ -226,8 +222,13 @@ int main(int argc, char** argv) {
         return printStatus(srq, asJson);
     }
     QJsonArray results;
-    const bw::host::site::RunSummary summary =
-        bw::host::site::runSite(rq, [&](const bw::host::site::StepResult& r) {
+    QString error;
+    bw::host::site::RunSummary summary;
+    if (settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
+        !QFileInfo::exists(settings.databaseName)) {
+        error = QStringLiteral("no database at ") + settings.databaseName;
+    } else {
+        summary = bw::host::site::runSite(rq, [&](const bw::host::site::StepResult& r) {
             if (!asJson) {
                 say(bw::host::site::resultLine(r));
                 return;
@@ -238,15 +239,21 @@ int main(int argc, char** argv) {
                                        {QStringLiteral("busy"), r.busy},
                                        {QStringLiteral("result"), r.text}});
         });
-    if (!summary.databaseOpened)
-        return fail(NoDatabase,
-                    QStringLiteral("cannot open the database: ") + summary.databaseError);
-    const int rc = summary.busy > 0 ? LineBusy : summary.failed > 0 ? TerminalFailed : Ok;
-    if (asJson)
-        say(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("command"), command},
-                                                        {QStringLiteral("dryRun"), rq.dryRun},
-                                                        {QStringLiteral("results"), results},
-                                                        {QStringLiteral("exit"), rc}})
-                                  .toJson(QJsonDocument::Compact)));
+        if (!summary.databaseOpened)
+            error = QStringLiteral("cannot open the database: ") + summary.databaseError;
+    }
+    const int rc = !error.isEmpty()     ? fail(NoDatabase, error)
+                   : summary.busy > 0   ? LineBusy
+                   : summary.failed > 0 ? TerminalFailed
+                                        : Ok;
+    if (asJson) {
+        QJsonObject doc{{QStringLiteral("command"), command},
+                        {QStringLiteral("dryRun"), rq.dryRun},
+                        {QStringLiteral("results"), results},
+                        {QStringLiteral("exit"), rc}};
+        if (!error.isEmpty())
+            doc[QStringLiteral("error")] = error;
+        say(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
+    }
     return rc;
 }

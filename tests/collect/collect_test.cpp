@@ -668,20 +668,26 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
          1,
          {"terminal 9 names: failed: not a model", "terminal 2 names: downloaded 1 cards"},
          1},
-        {at + QStringList{"sync-names"},
-         0,
-         {"terminal 1 names: downloaded 2", "terminal 2 names: in step", "terminal 3 names: do"},
-         4},
-        {at + QStringList{"sync-clocks", "3"}, 0, {"terminal 3 clock: clock set to"}, 5},
         {at + QStringList{"nightly", "--clear"},
          0,
          {"terminal 1 collect: ok, 25 read, 25 new, cleared", "terminal 3 collect: ok",
-          "terminal 2 clock: clock set", "terminal 3 clock: clock set", "terminal 1 names: in"},
-         14},
+          "terminal 2 clock: clock set", "terminal 3 clock: clock set",
+          "terminal 1 names: downloaded 2", "terminal 2 names: in step"},
+         10},
+        {at + QStringList{"sync-names"},
+         0,
+         {"terminal 1 names: in step, 2", "terminal 3 names: in step, 0"},
+         13},
+        {at + QStringList{"sync-clocks", "3"}, 0, {"terminal 3 clock: clock set to"}, 14},
+        {at + QStringList{"sync-names", "1", "--force"}, 0, {"terminal 1 names: downloaded 2"}, 15},
+        {at + QStringList{"--json", "sync-names", "3"},
+         0,
+         {R"({"command":"sync-names","dryRun":false,"exit":0,"results":[{"busy":false,"ok":true)"},
+         16},
         {at + QStringList{"--line-wait", "0", "sync-clocks", "1", "3"},
          5,
          {"terminal 1 clock: failed: line ", "terminal 3 clock: clock set"},
-         16},
+         18},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -808,4 +814,21 @@ TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
     }
     EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
                                   "10.0.0.1 4", "COMx 5"}));
+}
+
+// The window works the lines at the same time: the TCP/IP terminal is collected while another
+// program holds the serial line, whose terminal follows once the line is free.
+TEST_F(SqliteCollection, WindowCollectsLinesAtTheSameTime) {
+    startSim({"--no-pacing"});
+    bw::LineLock held(sim.ptyPath());
+    ASSERT_TRUE(held.acquire(0));
+    CollectWindow w("admin", "T", "C", QDate::currentDate());
+    w.selectTerminals({1, 3});
+    ASSERT_TRUE(w.startCollection(false));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.outcomes().value(1).read == 25; }, 20000));
+    EXPECT_TRUE(w.running());
+    held.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 40000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.outcomes().value(0).read, 25) << qPrintable(w.outcomes().value(0).reason);
 }
