@@ -66,25 +66,28 @@ const char* const Usage =
     "[--force] | sync-clocks [N ...] | nightly [--clear] | status [N ...])";
 
 // Every requested terminal's status, one line each (or one document); the exit status says
-// whether any needs a hand.
-int printStatus(bw::host::site::StatusRequest rq, bool asJson) {
+// whether any needs a hand. error: why the database is not opened (then no terminal is asked).
+int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString error) {
     QList<bw::host::site::TerminalStatus> all;
-    try {
-        all = bw::host::site::readStatus(rq, [asJson](const bw::host::site::TerminalStatus& s) {
-            if (!asJson)
-                say(bw::host::site::statusLine(s));
-        });
-    } catch (const bw::Error& e) {
-        return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
+    if (error.isEmpty()) {
+        try {
+            all = bw::host::site::readStatus(rq, [asJson](const auto& s) {
+                if (!asJson)
+                    say(bw::host::site::statusLine(s));
+            });
+        } catch (const bw::Error& e) {
+            error = QStringLiteral("cannot open the database: ") + e.description();
+        }
     }
     const bool hand =
         std::any_of(all.cbegin(), all.cend(), [](const auto& s) { return s.needsHand(); });
-    const int rc = hand ? TerminalFailed : Ok;
-    if (asJson)
-        std::fprintf(stdout, "%s\n",
-                     QJsonDocument(bw::host::site::statusJson(all, rc))
-                         .toJson(QJsonDocument::Compact)
-                         .constData());
+    const int rc = !error.isEmpty() ? fail(NoDatabase, error) : hand ? TerminalFailed : Ok;
+    if (asJson) {
+        QJsonObject doc = bw::host::site::statusJson(all, rc);
+        if (!error.isEmpty())
+            doc[QStringLiteral("error")] = error;
+        say(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
+    }
     return rc;
 }
 
@@ -219,7 +222,11 @@ int main(int argc, char** argv) {
         srq.comWithoutDevice = rq.comWithoutDevice;
         if (p.isSet(lineWait))
             srq.lineWaitMs = waitMs;
-        return printStatus(srq, asJson);
+        return printStatus(srq, asJson,
+                           settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
+                                   !QFileInfo::exists(settings.databaseName)
+                               ? QStringLiteral("no database at ") + settings.databaseName
+                               : QString());
     }
     QJsonArray results;
     QString error;

@@ -769,6 +769,7 @@ TEST_F(SqliteCollection, SiteStatus) {
          R"("lastCollection":null,"lastNightly":null,"namesInStep":null,"needsHand":true)"},
         {at + QStringList{"status", "1", "3"}, 0, "terminal 3 (127.0.0.1, C): answers in "},
         {at + QStringList{"status", "x"}, 2, ""},
+        {{"--db", "sqlite:/nonexistent/x.db", "status", "--json"}, 3, R"("exit":3,"terminals":[])"},
         {at + QStringList{"--line-wait", "0", "status", "1"}, 1, " busy: held by "},
     };
     for (const auto& r : runs) {
@@ -782,7 +783,7 @@ TEST_F(SqliteCollection, SiteStatus) {
         EXPECT_EQ(p.exitCode(), r.code) << p.readAllStandardError().toStdString();
         const QByteArray out = p.readAllStandardOutput();
         EXPECT_TRUE(out.contains(r.out.toUtf8())) << out.toStdString();
-        if (!r.args.contains("--json"))
+        if (!r.args.contains("--json") || r.code != 1)
             continue;
         const QJsonObject doc = QJsonDocument::fromJson(out).object();
         EXPECT_EQ(doc["exit"].toInt(), 1);
