@@ -57,7 +57,7 @@ struct History {
     QHash<int, std::optional<StepRecord>> nightly;
 };
 
-// The newest SiteStep row of each terminal and step. A database without the table has none.
+// The newest SiteStep row of each terminal and step.
 void readSiteSteps(store::SqlConnection& cn, History& history) {
     QVector<QVariantList> rows;
     try {
@@ -66,9 +66,8 @@ void readSiteSteps(store::SqlConnection& cn, History& history) {
             "JOIN (SELECT MachAddr, Step, MAX(StepAt) AS Latest FROM SiteStep "
             "GROUP BY MachAddr, Step) m "
             "ON s.MachAddr = m.MachAddr AND s.Step = m.Step AND s.StepAt = m.Latest"));
-    } catch (const Error& e) {
-        qWarning("Site steps not read (%s)", qUtf8Printable(e.description()));
-        return;
+    } catch (const Error&) {
+        return; // a database older than the site routine has no SiteStep yet
     }
     for (const QVariantList& row : rows) {
         const int terminal = terminalOf(row.value(0));
