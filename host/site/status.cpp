@@ -1,5 +1,7 @@
 #include "host/site/status.h"
 
+#include "host/site/site_run.h"
+
 #include "connect/connection_choice.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/lines.h"
@@ -57,7 +59,9 @@ struct History {
     QHash<int, std::optional<StepRecord>> nightly;
 };
 
-// The newest SiteStep row of each terminal and step.
+// The newest SiteStep row of each terminal and step. Only the nightly run collects, so a
+// terminal's last nightly run is its newest collect step with the clock and names steps that
+// followed it: when the last of them ended, who ran it, each step's result, ok when all were.
 void readSiteSteps(store::SqlConnection& cn, History& history) {
     QVector<QVariantList> rows;
     try {
@@ -69,17 +73,37 @@ void readSiteSteps(store::SqlConnection& cn, History& history) {
     } catch (const Error&) {
         return; // a database older than the site routine has no SiteStep yet
     }
+    const QStringList steps{stepName(Step::Collect), stepName(Step::Clock), stepName(Step::Names)};
+    QHash<int, QList<std::optional<StepRecord>>> newest; // by terminal, in the order of steps
     for (const QVariantList& row : rows) {
         const int terminal = terminalOf(row.value(0));
-        if (terminal == 0)
+        const qsizetype step = steps.indexOf(row.value(1).toString());
+        if (terminal == 0 || step < 0)
             continue;
-        const QString step = row.value(1).toString();
-        StepRecord r{timeOf(row.value(2)), row.value(3).toString(), row.value(4).toString(),
-                     row.value(5).toInt() == 1};
-        if (step == QLatin1String("collect"))
-            keepNewest(history.collection[terminal], r, true);
-        r.result = step + QStringLiteral(": ") + r.result;
-        keepNewest(history.nightly[terminal], r, false);
+        auto& mine = newest[terminal];
+        mine.resize(steps.size());
+        keepNewest(mine[step],
+                   {timeOf(row.value(2)), row.value(3).toString(), row.value(4).toString(),
+                    row.value(5).toInt() == 1},
+                   true);
+    }
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+        const std::optional<StepRecord>& collected = it->first();
+        if (!collected)
+            continue;
+        history.collection[it.key()] = collected;
+        StepRecord run = *collected;
+        QStringList results;
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            const std::optional<StepRecord>& r = it->at(i);
+            if (!r || r->at < collected->at)
+                continue;
+            results << steps[i] + QStringLiteral(": ") + r->result;
+            run.ok = run.ok && r->ok;
+            run.at = std::max(run.at, r->at);
+        }
+        run.result = results.join(QStringLiteral("; "));
+        history.nightly[it.key()] = run;
     }
 }
 
@@ -329,7 +353,7 @@ QString statusLine(const TerminalStatus& s) {
                                    : QStringLiteral("names out of step"));
     }
     parts << stepText(QStringLiteral("last collection"), s.lastCollection);
-    parts << stepText(QStringLiteral("last routine step"), s.lastNightly);
+    parts << stepText(QStringLiteral("last nightly run"), s.lastNightly);
     if (s.needsHand())
         parts << QStringLiteral("NEEDS A HAND");
     const QString where =

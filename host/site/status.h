@@ -37,7 +37,7 @@ struct TerminalStatus {
     std::optional<qint64> recordsWaiting;     // meal records stored on the terminal
     std::optional<bool> namesInStep;          // list size and checksum equal CardMapping's
     std::optional<StepRecord> lastCollection; // from CtrlLog or SiteStep, the newest
-    std::optional<StepRecord> lastNightly;    // the newest SiteStep row
+    std::optional<StepRecord> lastNightly;    // the last nightly run's steps, from SiteStep
     // Needs a hand: silent, clock off by more than clockToleranceS, name list out of step,
     // last collection failed, or more than recordsLimit records waiting.
     bool needsHand(qint64 clockToleranceS = ClockToleranceS,
@@ -73,7 +73,7 @@ QList<TerminalStatus> readStatus(const StatusRequest& request,
 QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode);
 
 // One line of plain English for a terminal: "terminal 3 (COM1, A): answers in 12 ms, clock
-// +120 s, 40 records waiting, names in step, last collection ...".
+// +120 s, 40 records waiting, names in step, last collection ..., last nightly run ...".
 QString statusLine(const TerminalStatus& status);
 
 } // namespace bw::host::site

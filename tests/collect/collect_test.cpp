@@ -753,6 +753,7 @@ TEST_F(SqliteCollection, SiteStatus) {
         EXPECT_EQ(s.needsHand(), c.hand);
         EXPECT_EQ(s.lastCollection.has_value(), c.records == 0);
         EXPECT_EQ(s.lastCollection && s.lastCollection->ok, c.records == 0);
+        EXPECT_EQ(s.lastNightly && s.lastNightly->result.startsWith("collect: ok"), c.records == 0);
     }
     // The same through the program: a document with null where nothing was read; a line
     // another program holds; terminals in step.
