@@ -6,6 +6,10 @@
 // BM_CollectTcp: over TCP without pacing into SQLite and into PostgreSQL, with the growth of
 // the process's peak resident size over the collection ("peak_growth_kb"), for three record
 // counts: memory must not grow with the count.
+// BM_CollectTcpVsBare: the same collection over TCP into a fresh SQLite database, side by side
+// with a plain batched insert of the very rows it stored into a fresh one (one statement
+// prepared once, one transaction per batch); the medians of a few rounds of each, and their
+// quotient as "ratio".
 
 #include "bell/serial_port.h"
 #include "bench_support.h"
@@ -14,7 +18,10 @@
 #include "sim/process.h"
 
 #include <QApplication>
+#include <QSqlQuery>
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <vector>
 
 using namespace bw;
 using namespace bw::host::collect;
@@ -116,6 +123,78 @@ void BM_CollectTcp(benchmark::State& state) {
     state.counters["peak_growth_kb"] = double(growth);
 }
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+constexpr const char* kMealColumns =
+    "MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag, CollectedAt, CollectedBy, Series";
+
+// Inserts the rows into MealRecord the most direct way Qt offers: one statement prepared
+// once, its values bound by position, one transaction per batch.
+bool bareInsert(const QList<QVariantList>& rows, int batch) {
+    QSqlDatabase db = host::sharedConnection()->database();
+    QSqlQuery q(db);
+    if (!q.prepare(QStringLiteral("INSERT INTO MealRecord (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                       .arg(QLatin1String(kMealColumns))))
+        return false;
+    for (qsizetype first = 0; first < rows.size(); first += batch) {
+        if (!db.transaction())
+            return false;
+        for (qsizetype i = first; i < std::min<qsizetype>(first + batch, rows.size()); ++i) {
+            const QVariantList& row = rows[i];
+            for (int c = 0; c < row.size(); ++c)
+                q.bindValue(c, row[c]);
+            if (!q.exec())
+                return false;
+        }
+        if (!db.commit())
+            return false;
+    }
+    return true;
+}
+
+void BM_CollectTcpVsBare(benchmark::State& state) {
+    const int n = int(state.range(0));
+    constexpr int Rounds = 5;
+    sim::SimProcess s;
+    if (!startSim(s, n, false)) {
+        state.SkipWithError(qPrintable(s.error()));
+        return;
+    }
+    std::vector<double> engine, bare;
+    for (auto _ : state) {
+        for (int round = 0; round < Rounds; ++round) {
+            QList<QVariantList> rows;
+            {
+                bench::HostDb db(bench::Backend::Sqlite);
+                Outcome out;
+                engine.push_back(
+                    bench::secondsOf([&] { out = collectOnce(QStringLiteral("127.0.0.1")); }));
+                if (!out.ok() || out.added != n) {
+                    state.SkipWithError(
+                        qPrintable(QStringLiteral("collection failed: ") + out.reason));
+                    return;
+                }
+                rows = host::sharedConnection()->queryBound(
+                    QStringLiteral("SELECT %1 FROM MealRecord ORDER BY RecordNo")
+                        .arg(QLatin1String(kMealColumns)));
+            }
+            bench::HostDb db(bench::Backend::Sqlite);
+            bool ok = false;
+            bare.push_back(bench::secondsOf([&] { ok = bareInsert(rows, Options{}.batchSize); }));
+            if (!ok || rows.size() != n) {
+                state.SkipWithError("bare insert failed");
+                return;
+            }
+        }
+    }
+    state.counters["engine_secs"] = median(engine);
+    state.counters["bare_secs"] = median(bare);
+    state.counters["ratio"] = median(engine) / median(bare);
+}
+
 } // namespace
 
 BENCHMARK(BM_CollectSerialPaced)->Arg(5000)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
@@ -130,6 +209,13 @@ BENCHMARK(BM_CollectTcp)
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_CollectTcpVsBare)
+    ->ArgName("records")
+    ->Arg(50000)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

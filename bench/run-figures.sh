@@ -29,6 +29,7 @@ done
     --benchmark_out="$out/bell.json" --benchmark_out_format=json
 # brackwater-bell against the simulator program (the scan alone takes about half a minute)
 "$bench/tool_bench" --benchmark_out="$out/tool.json" --benchmark_out_format=json
+# serial paced, TCP into SQLite and PostgreSQL, and TCP into SQLite against a bare insert
 "$bench/collect_bench" --benchmark_repetitions=3 \
     --benchmark_out="$out/collect.json" --benchmark_out_format=json
 

@@ -283,6 +283,8 @@ void Simulator::writeState() {
     QSaveFile f(options_.stateFile);
     if (!f.open(QIODevice::WriteOnly))
         return;
+    // The state holds card numbers and meal times: for its owner's eyes only.
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     f.write(line_.stateJson());
     f.commit();
 }

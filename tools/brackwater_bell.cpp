@@ -1,6 +1,6 @@
 // brackwater-bell: the bell-link commands from the command line, for field work and scripts.
 //
-//   brackwater-bell [--port COM3|DEVICE] [--com n=DEVICE] [--json] COMMAND
+//   brackwater-bell [--port COM3|DEVICE] [--com n=DEVICE] [--line-wait SECONDS] [--json] COMMAND
 //     test ADDR
 //     set-time ADDR [YYYY-MM-DD HH:MM:SS]
 //     read-bells ADDR
@@ -10,8 +10,9 @@
 //     ports [--probe]
 //
 // Exit status: 0 success, 1 a terminal gave no or a wrong answer, 2 bad arguments, 3 a fault
-// of a serial port, 4 the register could not be read. Every failure is one line on stderr;
-// with --json standard output holds exactly one JSON document.
+// of a serial port (also a line another program held for the whole wait, 30 s unless
+// --line-wait says otherwise), 4 the register could not be read. Every failure is one line on
+// stderr; with --json standard output holds exactly one JSON document.
 
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
@@ -20,6 +21,7 @@
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "platform/error.h"
+#include "platform/line_lock.h"
 #include "platform/ui.h"
 #include "tools/bell/bell_reading.h"
 #include "tools/bell/report.h"
@@ -526,7 +528,11 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
                                     QStringLiteral("sync-clocks: say what would be done."));
     const QCommandLineOption probe(QStringLiteral("probe"),
                                    QStringLiteral("ports: open each device to test its parity."));
-    p.addOptions({port, com, json, timeout, db, dryRun, probe});
+    const QCommandLineOption lineWait(
+        QStringLiteral("line-wait"),
+        QStringLiteral("Wait this long for a line another program holds (default 30)."),
+        QStringLiteral("SECONDS"));
+    p.addOptions({port, com, json, timeout, db, dryRun, probe, lineWait});
     p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                             QStringLiteral("COMMAND [ARGS]"));
     if (!p.parse(arguments))
@@ -572,6 +578,11 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
     }
     if (p.isSet(timeout) && !toInt(p.value(timeout), 1, 60000, o.timeoutMs))
         return QStringLiteral("--timeout takes 1 to 60000 ms");
+    int waitMs = 0;
+    if (p.isSet(lineWait) && !bw::host::parseLineWaitOption(p.value(lineWait), waitMs))
+        return QStringLiteral("--line-wait takes 0 to 3600 seconds");
+    if (p.isSet(lineWait))
+        bw::setLineLockWaitMs(waitMs);
     o.db = p.value(db);
     o.dryRun = p.isSet(dryRun);
     o.probe = p.isSet(probe);
@@ -584,8 +595,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-bell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
-    // The failure line names the device and the system's reason already.
-    QLoggingCategory::setFilterRules(QStringLiteral("brackwater.port.open.warning=false"));
+    // The failure line names the device and the system's reason, or the line's holder,
+    // already.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
     FailureBox box;
     bw::setUi(&box);
     // COMn devices as the operator set them for every Brackwater program; --port DEVICE

@@ -2,7 +2,7 @@
 // database, for a nightly job, or exports the collected ones as the collection window does.
 //
 //   brackwater-collect [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO]
-//                      (--all | --terminal N ...) [--clear] [--user NAME]
+//                      (--all | --terminal N ...) [--clear] [--user NAME] [--line-wait SECONDS]
 //   brackwater-collect [--db CONNECTION] --export FILE --from DATE --to DATE [--terminal N ...]
 //
 // One line per terminal on stdout (an export: one line with the records written). Exit
@@ -19,6 +19,7 @@
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "platform/error.h"
+#include "platform/line_lock.h"
 #include "store/connection_string.h"
 #include "store/sql_connection.h"
 
@@ -99,7 +100,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("Last day of the export (yyyy-MM-dd)."),
                                 QStringLiteral("DATE"));
-    p.addOptions({db, com, tcpMap, all, terminal, clear, user, exportTo, from, to});
+    const QCommandLineOption lineWait(
+        QStringLiteral("line-wait"),
+        QStringLiteral("Wait this long for a serial line another program holds (default 30)."),
+        QStringLiteral("SECONDS"));
+    p.addOptions({db, com, tcpMap, all, terminal, clear, user, exportTo, from, to, lineWait});
     if (!p.parse(app.arguments()))
         return fail(BadArguments, p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -131,6 +136,11 @@ int main(int argc, char** argv) {
     } else if (p.isSet(all) == p.isSet(terminal)) {
         return fail(BadArguments, QStringLiteral("give either --all or --terminal N"));
     }
+    int waitMs = 0;
+    if (p.isSet(lineWait) && !bw::host::parseLineWaitOption(p.value(lineWait), waitMs))
+        return fail(BadArguments, QStringLiteral("--line-wait takes 0 to 3600 seconds"));
+    if (p.isSet(lineWait))
+        bw::setLineLockWaitMs(waitMs);
     QList<int> wanted;
     for (const QString& v : p.values(terminal)) {
         bool ok = false;

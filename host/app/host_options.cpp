@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 namespace bw::host {
@@ -30,6 +31,15 @@ bool parsePortMapOption(const QString& text, int& from, int& to) {
     if (parsePair(text, from, toText))
         to = toText.toInt(&ok);
     return ok && isTcpPort(from) && isTcpPort(to);
+}
+
+bool parseLineWaitOption(const QString& text, int& ms) {
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || !(seconds >= 0 && seconds <= 3600))
+        return false;
+    ms = int(seconds * 1000 + 0.5);
+    return true;
 }
 
 HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved) {
@@ -170,7 +180,9 @@ QString defaultDatabasePath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     dir = dir.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share/brackwater")
                         : dir + QStringLiteral("/Brackwater");
+    // The database holds card numbers and meal records: the folder is its owner's alone.
     QDir().mkpath(dir);
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return dir + QStringLiteral("/brackwater.db");
 }
 

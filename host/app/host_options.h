@@ -43,6 +43,9 @@ Settings settingsOf(const HostOptions& options);
 bool parseComOption(const QString& text, int& port, QString& device);
 // One value of --tcp-port-map, "FROM=TO" port numbers.
 bool parsePortMapOption(const QString& text, int& from, int& to);
+// One value of --line-wait, seconds (fractions allowed) from 0 to 3600, as milliseconds: how
+// long a program waits for a serial line another program holds (bw::setLineLockWaitMs).
+bool parseLineWaitOption(const QString& text, int& ms);
 
 // The embedded default database: an SQLite file in the host program's data folder.
 QString defaultDatabasePath();

@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QTimer>
 #include <QWidget>
@@ -98,7 +100,12 @@ int main(int argc, char** argv) {
         const QStringList args{QStringLiteral("--addr"),         QStringLiteral("1,2,3"),
                                QStringLiteral("--tcp"),          QStringLiteral("127.0.0.1:0"),
                                QStringLiteral("--record-every"), QStringLiteral("60000")};
-        if (sim.start(program, args)) {
+        // The demo terminals keep their records and lists from one start to the next, as real
+        // terminals do over a power cycle: their state lives beside the default database.
+        const QString state = QFileInfo(bw::host::defaultDatabasePath())
+                                  .dir()
+                                  .filePath(QStringLiteral("demo-terminals.json"));
+        if (sim.start(program, args, state)) {
             bw::bell::setDevicePath(1, sim.ptyPath());
             bw::host::setTcpPortMap(1001, sim.tcpPort());
             err << "brackwater: simulator on " << sim.ptyPath()

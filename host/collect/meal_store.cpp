@@ -41,7 +41,25 @@ QString insertStatement(store::BackendSettings::Kind kind, int rows) {
 } // namespace
 
 QString timeText(const QDateTime& time) {
-    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // Written digit by digit: every record collected passes here, and the locale's formatter
+    // costs as much as storing the record. Years outside 1..9999 take the formatter's way.
+    const QDate d = time.date();
+    if (!time.isValid() || d.year() < 1 || d.year() > 9999)
+        return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QTime t = time.time();
+    char16_t text[19] = {u'0', u'0', u'0', u'0', u'-', u'0', u'0', u'-', u'0', u'0',
+                         u' ', u'0', u'0', u':', u'0', u'0', u':', u'0', u'0'};
+    auto put = [&](int at, int digits, int value) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+            text[i] = char16_t(u'0' + value % 10);
+    };
+    put(0, 4, d.year());
+    put(5, 2, d.month());
+    put(8, 2, d.day());
+    put(11, 2, t.hour());
+    put(14, 2, t.minute());
+    put(17, 2, t.second());
+    return QString(reinterpret_cast<const QChar*>(text), 19);
 }
 
 namespace {
@@ -127,11 +145,14 @@ Stored MealStore::commit() {
     cn_.BeginTrans();
     try {
         out.restarts = sortOutStored();
+        // One clock reading per batch: the local time costs a time-zone lookup.
+        const QVariant collectedAt = timeText(QDateTime::currentDateTime());
         if (cn_.backend() == store::BackendSettings::Kind::Postgres)
             out.added = batch_.isEmpty() ? 0 : insertArrays();
         else
             for (int first = 0; first < batch_.size(); first += step)
-                out.added += insert(first, std::min<int>(step, int(batch_.size()) - first));
+                out.added +=
+                    insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
         out.raw = insertRaw();
         out.added += out.raw;
         cn_.CommitTrans();
@@ -270,33 +291,31 @@ qint64 MealStore::insertArrays() {
     return std::max(0, q.numRowsAffected());
 }
 
-qint64 MealStore::insert(int first, int rows) {
-    const QString collectedAt = timeText(QDateTime::currentDateTime());
-    QSqlQuery one(cn_.database());
-    QSqlQuery* q = &one;
-    if (rows == RowsPerStatement) {
-        if (!full_) {
-            full_ = std::make_unique<QSqlQuery>(cn_.database());
-            if (!full_->prepare(insertStatement(cn_.backend(), rows))) {
-                const QSqlError e = full_->lastError();
-                full_.reset();
-                throw store::databaseError(store::dberr::CommandFailed, QString(), e);
-            }
-        }
-        q = full_.get();
-    } else if (!one.prepare(insertStatement(cn_.backend(), rows))) {
-        throw store::databaseError(store::dberr::CommandFailed, QString(), one.lastError());
+qint64 MealStore::insert(int first, int rows, const QVariant& collectedAt) {
+    const QVariant address = address_;
+    const QVariant by = collectedBy_;
+    std::unique_ptr<QSqlQuery> one;
+    QSqlQuery* q = full_.get();
+    if (rows != RowsPerStatement || !full_) {
+        one = std::make_unique<QSqlQuery>(cn_.database());
+        if (!one->prepare(insertStatement(cn_.backend(), rows)))
+            throw store::databaseError(store::dberr::CommandFailed, QString(), one->lastError());
+        q = one.get();
+        if (rows == RowsPerStatement)
+            full_ = std::move(one);
     }
     int pos = 0;
     for (int i = first; i < first + rows; ++i) {
         const MealRecord& r = batch_[i];
-        const QVariantList values{address_,         qlonglong(r.number),
-                                  r.card,           employees_.value(r.card),
-                                  timeText(r.time), r.flag,
-                                  collectedAt,      collectedBy_,
-                                  series_[i]};
-        for (const QVariant& v : values)
-            q->bindValue(pos++, v);
+        q->bindValue(pos++, address);
+        q->bindValue(pos++, qlonglong(r.number));
+        q->bindValue(pos++, r.card);
+        q->bindValue(pos++, employees_.value(r.card));
+        q->bindValue(pos++, timeText(r.time));
+        q->bindValue(pos++, r.flag);
+        q->bindValue(pos++, collectedAt);
+        q->bindValue(pos++, by);
+        q->bindValue(pos++, series_[i]);
     }
     if (!multiRow()) {
         const auto found = cn_.queryBound(

@@ -85,6 +85,8 @@ qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return -1;
+    // Card numbers and meal times: the owner shares the file, if at all, by choice.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::WriteBom);
     QStringList head;
     for (const QString& h : recordHeadings())

@@ -86,8 +86,13 @@ void decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
         r.raw = b.mid(pos, RecordBytes);
         return;
     }
-    for (int i = 0; i < 4; ++i)
-        r.card += QStringLiteral("%1").arg(f[i], 2, 10, QLatin1Char('0'));
+    // Eight digits, two of each BCD byte, written directly: this runs for every record read.
+    char16_t card[8];
+    for (int i = 0; i < 4; ++i) {
+        card[2 * i] = char16_t(u'0' + f[i] / 10);
+        card[2 * i + 1] = char16_t(u'0' + f[i] % 10);
+    }
+    r.card = QString(reinterpret_cast<const QChar*>(card), 8);
     r.time = QDateTime(QDate(2000 + f[4], f[5], f[6]), QTime(f[7], f[8], f[9]), Qt::UTC);
 }
 
@@ -319,6 +324,13 @@ bool Link::openSerial(int port) {
         return fail(Failure::BadRequest, QStringLiteral("no port COM%1").arg(port));
     endpoint_ = bell::devicePath(port);
     traceName_ = QStringLiteral("COM%1").arg(port);
+    failure_ = Failure::None;
+    line_ = std::make_unique<LineLock>(endpoint_);
+    if (!line_->acquire()) {
+        fail(Failure::LineBusy, line_->busyText());
+        line_.reset();
+        return false;
+    }
     serial_ = std::make_unique<QSerialPort>();
     serial_->setPortName(endpoint_);
     if (!serial_->open(QIODevice::ReadWrite) || !serial_->setBaudRate(QSerialPort::Baud19200) ||
@@ -326,6 +338,7 @@ bool Link::openSerial(int port) {
         !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
         const QString reason = serial_->errorString();
         serial_.reset();
+        line_.reset();
         return fail(Failure::NoAnswer,
                     QStringLiteral("cannot open %1 = %2 (%3)")
                         .arg(traceName_, endpoint_, withPermissionAdvice(reason)));
@@ -365,6 +378,7 @@ void Link::DestoryPort() {
         if (serial_ && serial_->isOpen())
             serial_->close();
         serial_.reset();
+        line_.reset();
         if (socket_) {
             socket_->abort();
             socket_.reset();

@@ -2,6 +2,7 @@
 
 #include "host/link/terminal_protocol.h"
 #include "platform/interfaces.h"
+#include "platform/line_lock.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -68,6 +69,8 @@ public:
     bool setTerminalClock(int address, const QDateTime& time);
     bool readTerminalClock(int address, QDateTime& time);
 
+    // LineBusy: SetPort found the serial line held by another program for the whole wait
+    // (bw::LineLock); lastError() names the holder.
     enum class Failure {
         None,
         BadRequest,
@@ -76,6 +79,7 @@ public:
         BadReply,
         BadStatus,
         ConnectionLost,
+        LineBusy,
         Cancelled
     };
     QString lastError() const { return lastError_; }
@@ -109,8 +113,9 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
-    bool heardReply_ = false; // the last transact received any byte after its request
-    QString traceName_;       // "COM<n>" or "host:port"
+    bool heardReply_ = false;        // the last transact received any byte after its request
+    QString traceName_;              // "COM<n>" or "host:port"
+    std::unique_ptr<LineLock> line_; // the serial line's lock, from SetPort to DestoryPort
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };

@@ -232,8 +232,10 @@ void QtSerialPort::setPortOpen(bool open) {
         if (port_.isOpen())
             port_.close();
         port_.clearError();
+        line_.reset();
         return;
     }
+    lineBusy_ = false;
     if (port_.isOpen())
         throw serialFault(serr::PortAlreadyOpen);
     const QString path = devicePath(commPort_);
@@ -241,10 +243,19 @@ void QtSerialPort::setPortOpen(bool open) {
         throw openFault(commPort_, serr::InvalidPort,
                         path + QStringLiteral(" (") + QString::fromLocal8Bit(strerror(ENOENT)) +
                             QStringLiteral(")"));
+    line_ = std::make_unique<LineLock>(path);
+    lineBusy_ = !line_->acquire();
+    if (lineBusy_) {
+        const QString busy = line_->busyText();
+        line_.reset();
+        throw openFault(commPort_, serr::PortAlreadyOpen,
+                        path + QStringLiteral(" (") + busy + u')');
+    }
     port_.setPortName(path);
     path_ = path;
     port_.setReadBufferSize(0);
     if (!port_.open(QIODevice::ReadWrite)) {
+        line_.reset();
         const auto e = port_.error();
         const QString detail =
             path + QStringLiteral(" (") + port_.errorString() + QStringLiteral(")");
@@ -260,6 +271,7 @@ void QtSerialPort::setPortOpen(bool open) {
         apply(settings_);
     } catch (...) {
         port_.close();
+        line_.reset();
         throw;
     }
     port_.clear(QSerialPort::AllDirections);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bell/serial_port.h"
+#include "platform/line_lock.h"
 
 #include <QSerialPort>
 
@@ -10,7 +11,8 @@ namespace bw::bell {
 // (devicePath). A change of line settings waits until every byte already written has left
 // the port; mark and space parity are read back from the device and refused (fault 8015)
 // when the device did not take them. A pseudo-terminal, which carries no parity at all, is
-// accepted.
+// accepted. From open to close the port holds the device's line lock (bw::LineLock); an open
+// waits for a line another program holds.
 class QtSerialPort : public SerialPort {
 public:
     QtSerialPort();
@@ -37,6 +39,7 @@ public:
 
     void setPortOpen(bool open) override;
     bool portOpen() const override { return port_.isOpen(); }
+    bool lineBusy() const override { return lineBusy_; }
 
     void output(const QByteArray& bytes) override;
     QByteArray input() override;
@@ -55,6 +58,8 @@ private:
     void verifyParity(const LineSettings& s);
 
     QSerialPort port_;
+    std::unique_ptr<LineLock> line_; // held from open to close
+    bool lineBusy_ = false;
     QString path_;
     LineSettings settings_;
     int inputMode_ = 0;

@@ -18,7 +18,8 @@ namespace bw::bell {
 //                                                 device behind the number
 //   8005 "Port already open"                      opening an open port, changing the port
 //                                                 number of an open port, or the device is
-//                                                 held by another program
+//                                                 held by another program (the line stayed
+//                                                 busy: lineBusy())
 //   8010 "The hardware is not available"          the device exists but cannot be opened
 //                                                 (access refused)
 //   8012 "The device is not open"                 count, read or write on a closed port
@@ -86,6 +87,9 @@ public:
 
     virtual void setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
+    // The last open failed because another program held the line for the whole wait
+    // (bw::LineLock); the fault's description then reads "line DEVICE busy: held by ...".
+    virtual bool lineBusy() const { return false; }
 
     // Output: the bytes go out in array order.
     virtual void output(const QByteArray& bytes) = 0;

@@ -31,6 +31,7 @@ public:
     short commPort() const override { return port_->commPort(); }
     void setPortOpen(bool open) override { port_->setPortOpen(open); }
     bool portOpen() const override { return port_->portOpen(); }
+    bool lineBusy() const override { return port_->lineBusy(); }
     void output(const QByteArray& bytes) override;
     QByteArray input() override;
     bool waitForInput(int ms) override { return port_->waitForInput(ms); }

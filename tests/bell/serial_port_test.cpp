@@ -9,6 +9,7 @@
 #include "pty_terminal.h"
 
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -164,6 +165,26 @@ TEST_F(RealPortTest, MissingDeviceIsAFault) {
                                         "file or directory)"});
     EXPECT_FALSE(port.portOpen());
     EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
+}
+
+// A line another port of ours holds, or a program outside ours holds through Qt's lock file,
+// is busy; it is free again once closed.
+TEST_F(RealPortTest, AHeldLineIsBusy) {
+    QtSerialPort first, second;
+    first.setCommPort(7);
+    second.setCommPort(7);
+    first.setPortOpen(true);
+    bw::setLineLockWaitMs(0);
+    EXPECT_EQ(faultOf([&] { second.setPortOpen(true); }), serr::PortAlreadyOpen);
+    EXPECT_TRUE(second.lineBusy());
+    first.setPortOpen(false);
+    QLockFile outside(bw::qtSerialLockPath(term.path()));
+    ASSERT_TRUE(outside.tryLock(0));
+    EXPECT_EQ(faultOf([&] { second.setPortOpen(true); }), serr::PortAlreadyOpen);
+    outside.unlock();
+    second.setPortOpen(true);
+    EXPECT_FALSE(second.lineBusy());
+    bw::setLineLockWaitMs(30000);
 }
 
 TEST_F(RealPortTest, AllFourCommands) {

@@ -430,6 +430,7 @@ TEST_F(SqliteCollection, ExportIsSpreadsheetSafeAndTheToolWritesTheSame) {
         ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         const QByteArray bytes = a.readAll();
         EXPECT_EQ(bytes, b.readAll());
+        EXPECT_EQ(QFile::permissions(tool) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
         EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF" + text(Text::ColTerminal).toUtf8() + ","));
         const QString flag = text(Text::FlagIn);
         const QStringList lines = QString::fromUtf8(bytes).split("\r\n");
@@ -518,6 +519,16 @@ TEST(CollectTexts, EveryTextInBothLanguages) {
         EXPECT_FALSE(simplified.isEmpty() || traditional.isEmpty()) << id;
         EXPECT_EQ(simplified.count('%'), traditional.count('%')) << id;
     }
+}
+
+// The stored time text is the formatter's "yyyy-MM-dd HH:mm:ss", whatever the time's kind.
+TEST(CollectTexts, TimeTextIsTheFormattersText) {
+    const QDate day(2026, 1, 9);
+    for (const QDateTime& t :
+         {QDateTime(day, QTime(0, 0), Qt::UTC), QDateTime(day, QTime(23, 59, 59, 999)),
+          QDateTime(QDate(999, 12, 31), QTime(7, 5, 3), Qt::UTC),
+          QDateTime(QDate(-5, 1, 1), QTime()), QDateTime()})
+        EXPECT_EQ(timeText(t), t.toString("yyyy-MM-dd HH:mm:ss")) << qPrintable(t.toString());
 }
 
 // PostgreSQL's notices on the schema that is there already stay out of the nightly mail.

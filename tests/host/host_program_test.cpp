@@ -52,8 +52,13 @@ TEST(HostProgram, ScreenshotOfTheWindowOnTheEmbeddedDefaultWithTheSimulator) {
     ASSERT_FALSE(img.isNull());
     EXPECT_GE(img.width(), 600);
     EXPECT_GE(img.height(), 400);
-    // The embedded default database was made in the user's data folder.
-    EXPECT_TRUE(QFileInfo::exists(home + QStringLiteral("/.local/share/Brackwater/brackwater.db")));
+    // The embedded default database was made in the user's data folder, which is the user's
+    // alone (it holds card numbers), beside the demo terminals' state.
+    const QString data = home + QStringLiteral("/.local/share/Brackwater");
+    EXPECT_TRUE(QFileInfo::exists(data + QStringLiteral("/brackwater.db")));
+    EXPECT_TRUE(QFileInfo::exists(data + QStringLiteral("/demo-terminals.json")));
+    EXPECT_EQ(QFile::permissions(data) & 0x7077,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST(HostProgram, SavedSettingsSurviveARestartWithoutShowingThePassword) {

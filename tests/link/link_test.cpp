@@ -5,6 +5,7 @@
 #include "host/link/terminal_protocol.h"
 #include "sim/process.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRandomGenerator>
@@ -555,6 +556,26 @@ TEST(LinkSetPort, MissingDeviceAndClosedPortAnswerFalse) {
     EXPECT_FALSE(link.SetPort(zero));
     EXPECT_FALSE(link.isOpen());
     bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSetPort, ALineHeldByAnotherIsBusy) {
+    Sim sim;
+    ASSERT_TRUE(sim.start({QStringLiteral("--no-pacing")}));
+    bw::bell::setDevicePath(3, sim.proc.ptyPath());
+    bw::LineLock other(sim.proc.ptyPath());
+    ASSERT_TRUE(other.acquire(0));
+    bw::setLineLockWaitMs(0);
+    Link link;
+    short three = 3;
+    EXPECT_FALSE(link.SetPort(three));
+    EXPECT_EQ(link.lastFailure(), Link::Failure::LineBusy);
+    EXPECT_EQ(link.lastError(), QStringLiteral("line %1 busy: held by test_link (pid %2)")
+                                    .arg(sim.proc.ptyPath())
+                                    .arg(QCoreApplication::applicationPid()));
+    other.release();
+    EXPECT_TRUE(link.SetPort(three));
+    bw::setLineLockWaitMs(30000);
+    bw::bell::setDevicePath(3, QString());
 }
 
 TEST(LinkSetPort, SecondSetPortReplacesTheFirst) {

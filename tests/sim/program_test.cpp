@@ -162,6 +162,8 @@ TEST(SimProgram, StateFileHoldsEveryTerminal) {
     EXPECT_EQ(t5[QStringLiteral("groups")].toArray().size(), 3);
     EXPECT_FALSE(sim.terminal(1).isEmpty());
     EXPECT_TRUE(sim.terminal(2).isEmpty());
+    // Card numbers and meal times are the owner's alone.
+    EXPECT_EQ(QFile::permissions(state) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
 
     RawPty pty(sim.ptyPath());
     EXPECT_EQ(pty.exchange(bytes({0x01, 0x08, 0x15, 0x11, 0x12, 0x31, 0x23, 0x59, 0x58, 0x0C}), 2),

@@ -3,6 +3,7 @@
 
 #include "common/test_support.h"
 #include "host/ledger/schema.h"
+#include "platform/line_lock.h"
 #include "sim/process.h"
 #include "store/sql_connection.h"
 
@@ -13,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -251,6 +253,46 @@ TEST_F(BellToolOnSimulator, JsonOnEveryCommand) {
         if (!d.toObject()["com"].toArray().isEmpty())
             parity << d.toObject()["mark_space_parity"].toString();
     EXPECT_EQ(parity, (QStringList{QStringLiteral("kept"), QStringLiteral("cannot open")}));
+}
+
+// Two programs on one line: the second waits for the first, or, with a short wait, names it;
+// each gets its own answers. A killed holder leaves the line free at once.
+TEST_F(BellToolOnSimulator, OneLineOneTalker) {
+    const QString lockFile = bw::LineLock(sim.ptyPath()).path();
+    auto holding = [&](QProcess& p) {
+        p.start(bw::test::program(QStringLiteral("brackwater-bell")),
+                {QStringLiteral("--port"), sim.ptyPath(), QStringLiteral("scan"),
+                 QStringLiteral("1"), QStringLiteral("20")});
+        const QByteArray mine = "brackwater-bell " + QByteArray::number(p.processId()) + "\n";
+        for (int i = 0; i < 500 && p.waitForStarted(); ++i) {
+            QFile f(lockFile);
+            if (f.open(QIODevice::ReadOnly) && f.readAll() == mine)
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    };
+    QProcess scan;
+    ASSERT_TRUE(holding(scan));
+    Result r = tool({QStringLiteral("--line-wait"), QStringLiteral("0.2"), QStringLiteral("test"),
+                     QStringLiteral("9")});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("line %1 busy: held by brackwater-bell (pid %2)")
+                                   .arg(sim.ptyPath())
+                                   .arg(scan.processId())))
+        << r.err.toStdString();
+    EXPECT_EQ(tool({QStringLiteral("test"), QStringLiteral("2")}).exitCode, 0);
+    ASSERT_TRUE(scan.waitForFinished(30000));
+    EXPECT_EQ(QString::fromUtf8(scan.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("2"), QStringLiteral("9")}));
+
+    QProcess killed;
+    ASSERT_TRUE(holding(killed));
+    killed.kill();
+    killed.waitForFinished(5000);
+    r = tool({QStringLiteral("--line-wait"), QStringLiteral("0"), QStringLiteral("test"),
+              QStringLiteral("9")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
 TEST(BellToolPrograms, ReportTheirVersion) {

@@ -1,6 +1,7 @@
 #include "tools/bell/serial_devices.h"
 
 #include "bell/qt_serial_port.h"
+#include "platform/line_lock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,10 +67,15 @@ ParityProbe probeMarkSpace(const QString& device) {
     ParityProbe probe;
     bell::setDevicePath(ProbePort, device);
     bell::QtSerialPort port;
+    // A line another program holds is reported busy at once, not waited for.
+    const int waitMs = lineLockWaitMs();
+    setLineLockWaitMs(0);
     try {
         port.setCommPort(ProbePort);
         port.setPortOpen(true);
+        setLineLockWaitMs(waitMs);
     } catch (const Error& e) {
+        setLineLockWaitMs(waitMs);
         bell::setDevicePath(ProbePort, QString());
         probe.reason = openReason(e.description(), device);
         return probe;
