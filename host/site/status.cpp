@@ -107,7 +107,8 @@ void readSiteSteps(store::SqlConnection& cn, History& history) {
     }
 }
 
-// The newest collection entry of each terminal in the operation log, in either language.
+// The newest collection entry of each terminal in the operation log, in either language. A
+// terminal whose latest time is no time (a row written by hand) has its entries read one by one.
 void readCollectionLog(store::SqlConnection& cn, History& history) {
     using collect::Text;
     QVariantList actions;
@@ -116,28 +117,36 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
             actions << collect::text(t, lang);
     const QString done = collect::text(Text::Done, 2052).section(QLatin1Char('%'), 0, 0);
     const QString in = QStringLiteral("ActionA IN (?, ?, ?, ?)");
-    QVector<QVariantList> rows;
-    try {
-        rows = cn.queryBound(
-            QStringLiteral("SELECT c.ObjectA, c.TimeA, c.UserA, c.ResultA FROM CtrlLog c "
-                           "JOIN (SELECT ObjectA, MAX(TimeA) AS Latest FROM CtrlLog WHERE %1 "
-                           "GROUP BY ObjectA) m ON c.ObjectA = m.ObjectA AND c.TimeA = m.Latest "
-                           "WHERE c.%1")
-                .arg(in),
-            actions + actions);
-    } catch (const Error& e) {
-        qWarning("Operation log not read (%s)", qUtf8Printable(e.description()));
-        return;
-    }
-    for (const QVariantList& row : rows) {
-        const int terminal = terminalOf(row.value(0));
-        if (terminal == 0)
-            continue;
+    const auto keep = [&](int terminal, const QVariantList& row) {
         const QString result = row.value(3).toString();
         keepNewest(history.collection[terminal],
                    {timeOf(row.value(1)), row.value(2).toString(), result,
                     !done.isEmpty() && result.startsWith(done)},
                    false);
+    };
+    try {
+        const QString select = QStringLiteral("SELECT c.ObjectA, c.TimeA, c.UserA, c.ResultA ");
+        const auto rows = cn.queryBound(
+            select + QStringLiteral("FROM CtrlLog c JOIN (SELECT ObjectA, MAX(TimeA) AS Latest "
+                                    "FROM CtrlLog WHERE %1 GROUP BY ObjectA) m ON c.ObjectA = "
+                                    "m.ObjectA AND c.TimeA = m.Latest WHERE c.%1")
+                         .arg(in),
+            actions + actions);
+        for (const QVariantList& row : rows) {
+            const int terminal = terminalOf(row.value(0));
+            if (terminal == 0)
+                continue;
+            if (timeOf(row.value(1)).isValid()) {
+                keep(terminal, row);
+                continue;
+            }
+            for (const QVariantList& each : cn.queryBound(
+                     select + QStringLiteral("FROM CtrlLog c WHERE c.ObjectA = ? AND c.%1").arg(in),
+                     QVariantList{row.value(0)} + actions))
+                keep(terminal, each);
+        }
+    } catch (const Error& e) {
+        qWarning("Operation log not read (%s)", qUtf8Printable(e.description()));
     }
 }
 

@@ -757,6 +757,11 @@ TEST_F(SqliteCollection, SiteStatus) {
         EXPECT_EQ(s.lastCollection && s.lastCollection->ok, c.records == 0);
         EXPECT_EQ(s.lastNightly && s.lastNightly->result.startsWith("collect: ok"), c.records == 0);
     }
+    // An operation-log entry whose time is none hides no collection.
+    cn->Execute("DELETE FROM SiteStep", -1);
+    cn->Execute("INSERT INTO CtrlLog (TimeA, ObjectA, ActionA) VALUES ('x', '1', '采集数据')", -1);
+    const auto last = readStatus({backend.connectionString, {1}}).first().lastCollection;
+    EXPECT_TRUE(last && last->ok);
     // The same through the program: a document with null where nothing was read; a line
     // another program holds; terminals in step.
     bw::LineLock held(sim.ptyPath());
