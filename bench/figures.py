@@ -69,6 +69,5 @@ for title, file in (("meal-record collection (median of 3 repetitions)", "collec
     for b in rows:
         groups.setdefault(b["run_name"], []).append(b)
     for name, bs in groups.items():
-        keys = [k for k in ("secs", "engine_secs", "bare_secs", "wire_secs", "ratio", "records_per_sec",
-                            "peak_growth_kb") if k in bs[0]]
+        keys = [k for k in ("secs", "engine_secs", "bare_secs", "wire_secs", "ratio", "records_per_sec", "peak_growth_kb") if k in bs[0]]
         print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))

@@ -526,14 +526,17 @@ QString withPermissionAdvice(const QString& reason) {
     return reason + QStringLiteral("; add the user to the dialout group");
 }
 
-bool Link::confirmed(const QByteArray& request, QByteArray* answer) {
-    // A lost or garbled reply is asked for again: each request here may be sent twice without
-    // harm (the terminal acknowledges a repeated block or commit without doing it twice).
+bool Link::confirmed(const QByteArray& request, QByteArray* answer, bool persist) {
+    // A garbled reply, and with persist a lost one, is asked for again: each request here may
+    // be sent twice without harm (the terminal acknowledges a repeated block or commit without
+    // doing it twice).
     for (int attempt = 0; attempt <= protocol::BlockRetries; ++attempt) {
         QByteArray reply;
         if (!transact(request, reply)) {
             if (!isOpen())
                 return fail(Failure::ConnectionLost, QStringLiteral("connection lost"));
+            if (!persist && !heardReply_)
+                return fail(Failure::NoAnswer, QStringLiteral("no answer"));
             continue;
         }
         if (quint8(reply[3]) != protocol::Ack)
@@ -584,7 +587,7 @@ bool Link::writeNameList(int address, const QStringList& cards,
         if (cancelled())
             return false;
         const QStringList block = list.mid(first, protocol::MaxNamesBlock);
-        if (!confirmed(protocol::nameListBlockRequest(a, quint16(seq), block)))
+        if (!confirmed(protocol::nameListBlockRequest(a, quint16(seq), block), nullptr, true))
             return false;
         if (progress)
             progress(first + int(block.size()), total);
@@ -592,7 +595,8 @@ bool Link::writeNameList(int address, const QStringList& cards,
     if (cancelled())
         return false;
     return confirmed(
-        protocol::nameListCommitRequest(a, quint32(total), protocol::nameListChecksum(list)));
+        protocol::nameListCommitRequest(a, quint32(total), protocol::nameListChecksum(list)),
+        nullptr, true);
 }
 
 bool Link::setTerminalClock(int address, const QDateTime& time) {

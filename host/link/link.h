@@ -79,8 +79,8 @@ public:
         BadReply,
         BadStatus,
         ConnectionLost,
-        Cancelled,
-        LineBusy
+        LineBusy,
+        Cancelled
     };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
@@ -92,9 +92,11 @@ private:
     bool openTcp();
     bool fail(Failure kind, const QString& why);
     bool exchange(const QByteArray& request);
-    // Sends request until it is acknowledged (up to protocol::BlockRetries repeats); a reply
-    // with data must have a good check byte and is handed back in answer.
-    bool confirmed(const QByteArray& request, QByteArray* answer = nullptr);
+    // Sends request until it is acknowledged: up to protocol::BlockRetries repeats when the
+    // reply is garbled, and with persist also when none came (a terminal that is silent from
+    // the start costs one time-out otherwise). A reply with data must have a good check byte
+    // and is handed back in answer.
+    bool confirmed(const QByteArray& request, QByteArray* answer = nullptr, bool persist = false);
     // Sends request and waits for its whole reply (Ack with its data, or Nak).
     bool transact(const QByteArray& request, QByteArray& answer);
     bool sendSerial(const QByteArray& request);

@@ -81,6 +81,8 @@ using PostgresCollection = Collection<bw::test::PostgresBackend>;
 // terminal; a second collection finds nothing new.
 TYPED_TEST(CollectionTest, StoresOnceAndClearsWhatIsStored) {
     this->startSim({"--records", "300", "--no-pacing"});
+    // The name list a terminal should hold, on every database.
+    EXPECT_EQ(bw::host::names::cardsOf(*this->cn, 1), QStringList({"00010001", "00010002"}));
     for (int address : {1, 3}) { // pseudo-terminal and TCP
         Options o;
         o.batchSize = 100;

@@ -372,6 +372,8 @@ TEST(LinkSim, FaultyTerminalsAnswerFalseInBoundedTime) {
         EXPECT_FALSE(link.ClearRecord(a)) << qPrintable(mode.join(QLatin1Char(' ')));
         EXPECT_FALSE(link.ClearNameList(a)) << qPrintable(mode.join(QLatin1Char(' ')));
         EXPECT_FALSE(link.SetClock(5, g, 1)) << qPrintable(mode.join(QLatin1Char(' ')));
+        proto::NameListStatus st;
+        EXPECT_FALSE(link.readNameListStatus(5, st));
         EXPECT_LT(timer.elapsed(), 10000);
         link.DestoryPort();
     }
