@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonArray>
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -115,13 +116,19 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
     for (int lang : {2052, 1028})
         for (Text t : {Text::ActionCollect, Text::ActionCollectClear})
             actions << collect::text(t, lang);
-    const QString done = collect::text(Text::Done, 2052).section(QLatin1Char('%'), 0, 0);
+    // A collection that ended well begins with the "done" text of the language it was logged in.
+    QStringList done;
+    for (int lang : {2052, 1028})
+        done << collect::text(Text::Done, lang).section(QLatin1Char('%'), 0, 0);
+    const auto succeeded = [&](const QString& result) {
+        return std::any_of(done.cbegin(), done.cend(),
+                           [&](const QString& d) { return !d.isEmpty() && result.startsWith(d); });
+    };
     const QString in = QStringLiteral("ActionA IN (?, ?, ?, ?)");
     const auto keep = [&](int terminal, const QVariantList& row) {
         const QString result = row.value(3).toString();
         keepNewest(history.collection[terminal],
-                   {timeOf(row.value(1)), row.value(2).toString(), result,
-                    !done.isEmpty() && result.startsWith(done)},
+                   {timeOf(row.value(1)), row.value(2).toString(), result, succeeded(result)},
                    false);
     };
     try {

@@ -762,6 +762,12 @@ TEST_F(SqliteCollection, SiteStatus) {
     cn->Execute("INSERT INTO CtrlLog (TimeA, ObjectA, ActionA) VALUES ('x', '1', '采集数据')", -1);
     const auto last = readStatus({backend.connectionString, {1}}).first().lastCollection;
     EXPECT_TRUE(last && last->ok);
+    // A collection logged in the other language ended well too.
+    cn->executeBound("INSERT INTO CtrlLog (TimeA, ObjectA, ActionA, ResultA, UserA) VALUES "
+                     "('2099-01-01 00:00:00', '1', ?, ?, 'u')",
+                     {text(Text::ActionCollect, 1028), text(Text::Done, 1028).arg("1", "1")});
+    const auto traditional = readStatus({backend.connectionString, {1}}).first().lastCollection;
+    EXPECT_TRUE(traditional && traditional->by == "u" && traditional->ok);
     // The same through the program: a document with null where nothing was read; a line
     // another program holds; terminals in step.
     bw::LineLock held(sim.ptyPath());
