@@ -13,7 +13,8 @@ namespace {
 
 // The requests a terminal understands. `second` < 0: any second code byte (the set-clock
 // request carries its bell group there). `length` counts every byte of the frame, the
-// address byte included; `pad`: a 0x00 follows the check byte.
+// address byte included (0: told by the count byte of a name-list block); `pad`: a 0x00
+// follows the check byte.
 enum class Command {
     ReadBells,
     SetBellCount,
@@ -24,7 +25,13 @@ enum class Command {
     SetClock,
     RecordStatus,
     ReadRecords,
-    DeleteRecords
+    DeleteRecords,
+    NamesStatus,
+    NamesBegin,
+    NamesBlock,
+    NamesCommit,
+    ClockSet,
+    ClockRead
 };
 
 struct Kind {
@@ -41,6 +48,9 @@ constexpr Kind kinds[] = {
     {Command::ClearRecord, 0x0A, 0x01, 4, false}, {Command::ClearNameList, 0x0A, 0x02, 4, false},
     {Command::SetClock, 0x09, -1, 24, false},     {Command::RecordStatus, 0x0B, 0x01, 4, false},
     {Command::ReadRecords, 0x0B, 0x02, 9, false}, {Command::DeleteRecords, 0x0B, 0x03, 8, false},
+    {Command::NamesStatus, 0x0C, 0x01, 4, false}, {Command::NamesBegin, 0x0C, 0x02, 4, false},
+    {Command::NamesBlock, 0x0C, 0x03, 0, false},  {Command::NamesCommit, 0x0C, 0x04, 12, false},
+    {Command::ClockSet, 0x0D, 0x01, 10, false},   {Command::ClockRead, 0x0D, 0x02, 4, false},
 };
 
 constexpr quint8 Ack = 0x06;
@@ -48,6 +58,8 @@ constexpr quint8 Nak = 0x15;
 constexpr int ReadReplyLength = 131;
 constexpr int RawBufferLimit = 4096;
 constexpr int RecordBytes = 15;
+constexpr int MaxNamesBlock = 64; // cards in one name-list block
+constexpr int MaxNames = 20000;   // cards a name list holds at most
 
 bool knownCode(quint8 code) {
     for (const Kind& k : kinds)
@@ -63,8 +75,15 @@ const Kind* findKind(quint8 code, quint8 second) {
     return nullptr;
 }
 
-int checkPosition(const Kind& k) {
-    return k.pad ? k.length - 2 : k.length - 1;
+// The whole length of a request of kind k starting at `at` in bytes: 0 while too few bytes
+// have come to tell, -1 when they cannot start one.
+int lengthAt(const Kind& k, const QByteArray& bytes, int at) {
+    if (k.length > 0)
+        return k.length;
+    if (bytes.size() <= at + 5)
+        return 0;
+    const int n = quint8(bytes[at + 5]);
+    return n >= 1 && n <= MaxNamesBlock ? 7 + 4 * n : -1;
 }
 
 quint8 xorOf(const QByteArray& bytes, int count) {
@@ -75,12 +94,25 @@ quint8 xorOf(const QByteArray& bytes, int count) {
 }
 
 bool frameIntact(const QByteArray& frame, const Kind& k) {
-    if (frame.size() != k.length)
+    const int length = lengthAt(k, frame, 0);
+    if (length <= 0 || frame.size() != length)
         return false;
-    const int pos = checkPosition(k);
+    const int pos = k.pad ? length - 2 : length - 1;
     if (quint8(frame[pos]) != xorOf(frame, pos))
         return false;
-    return !k.pad || frame[k.length - 1] == '\0';
+    return !k.pad || frame[length - 1] == '\0';
+}
+
+// CRC-32 (zip's) over the cards in their order, four BCD bytes each; 0 for none.
+quint32 listChecksum(const QStringList& cards) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const QString& card : cards)
+        for (int i = 0; i + 1 < card.size(); i += 2) {
+            crc ^= quint32(card[i].digitValue() << 4 | card[i + 1].digitValue()) & 0xFF;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    return ~crc;
 }
 
 std::optional<int> fromBcd(quint8 b, int max) {
@@ -117,6 +149,60 @@ void appendRecord(QByteArray& out, const MealRecord& r) {
     for (int v : {d.year() % 100, d.month(), d.day(), t.hour(), t.minute(), t.second()})
         out.append(char(toBcd(v)));
     out.append(char(r.flag));
+}
+
+// yy mm dd hh mi ss in BCD at pos (20yy); invalid when it is no date and time.
+QDateTime dateTimeAt(const QByteArray& frame, int pos) {
+    const auto y = fromBcd(quint8(frame[pos]), 99), mo = fromBcd(quint8(frame[pos + 1]), 12),
+               d = fromBcd(quint8(frame[pos + 2]), 31), h = fromBcd(quint8(frame[pos + 3]), 23),
+               mi = fromBcd(quint8(frame[pos + 4]), 59), s = fromBcd(quint8(frame[pos + 5]), 59);
+    if (!(y && mo && d && h && mi && s))
+        return {};
+    return QDateTime(QDate(2000 + *y, *mo, *d), QTime(*h, *mi, *s));
+}
+
+// A block of a name-list download: appended to the staging area when it is the next one;
+// the block just appended, sent again because its reply was lost, is acknowledged again
+// without being appended twice. Anything else is refused.
+bool stageBlock(Terminal& t, const QByteArray& frame) {
+    const int seq = quint8(frame[3]) << 8 | quint8(frame[4]);
+    const int n = quint8(frame[5]);
+    if (seq + 1 == t.stagedBlocks)
+        return true;
+    if (seq != t.stagedBlocks || t.staged.size() + n > MaxNames)
+        return false;
+    QStringList cards;
+    for (int i = 0; i < n; ++i) {
+        QString card;
+        for (int b = 0; b < 4; ++b) {
+            const auto v = fromBcd(quint8(frame[6 + 4 * i + b]), 99);
+            if (!v)
+                return false;
+            card += QStringLiteral("%1").arg(*v, 2, 10, QLatin1Char('0'));
+        }
+        cards << card;
+    }
+    t.staged += cards;
+    ++t.stagedBlocks;
+    return true;
+}
+
+// The staged cards become the list in one step when they are `count` cards with that
+// checksum (sorted, each once). A commit naming the list the terminal holds already (sent
+// again after its reply was lost) is acknowledged without a change.
+bool commitNames(Terminal& t, quint32 count, quint32 checksum, bool& changed) {
+    QStringList list = t.staged;
+    list.sort();
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    if (list.size() <= MaxNames && quint32(list.size()) == count &&
+        listChecksum(list) == checksum) {
+        t.nameList = list;
+        t.staged.clear();
+        t.stagedBlocks = 0;
+        changed = true;
+        return true;
+    }
+    return quint32(t.nameList.size()) == count && listChecksum(t.nameList) == checksum;
 }
 
 QString hex(const QByteArray& bytes) {
@@ -194,16 +280,17 @@ int Line::Impl::dropUnframed(const QByteArray& buf, int end, bool final) {
     while (n < end) {
         const int have = int(buf.size()) - n;
         const Kind* k = have >= 3 ? findKind(quint8(buf[n + 1]), quint8(buf[n + 2])) : nullptr;
+        const int klength = k ? lengthAt(*k, buf, n) : 0;
         int length = 0;
         QString reason;
-        if ((have >= 2 && !knownCode(quint8(buf[n + 1]))) || (have >= 3 && !k)) {
+        if ((have >= 2 && !knownCode(quint8(buf[n + 1]))) || (have >= 3 && !k) || klength < 0) {
             length = 1;
             while (n + length < end && !mayStart(n + length))
                 ++length;
             reason = QStringLiteral("unknown code");
-        } else if (k && have >= k->length) {
-            length = k->length;
-            reason = frameIntact(buf.mid(n, k->length), *k)
+        } else if (klength > 0 && have >= klength) {
+            length = klength;
+            reason = frameIntact(buf.mid(n, klength), *k)
                          ? QStringLiteral("address not on this line")
                          : QStringLiteral("bad check byte");
         } else if (final) {
@@ -247,12 +334,7 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
     case Command::Test:
         return QByteArray().append(addr).append(char(0x55));
     case Command::SetDateTime: {
-        const auto y = fromBcd(quint8(frame[3]), 99), mo = fromBcd(quint8(frame[4]), 12),
-                   d = fromBcd(quint8(frame[5]), 31), h = fromBcd(quint8(frame[6]), 23),
-                   mi = fromBcd(quint8(frame[7]), 59), s = fromBcd(quint8(frame[8]), 59);
-        QDateTime when;
-        if (y && mo && d && h && mi && s)
-            when = QDateTime(QDate(2000 + *y, *mo, *d), QTime(*h, *mi, *s));
+        const QDateTime when = dateTimeAt(frame, 3);
         if (!when.isValid())
             return QByteArray().append(addr).append(char(0x80));
         t.clockOffsetSecs = QDateTime::currentDateTime().secsTo(when);
@@ -313,6 +395,40 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
         t.nameList.clear();
         changed = true;
         return status(true);
+    case Command::NamesStatus: {
+        QByteArray r = status(true);
+        appendNumber(r, quint32(t.nameList.size()));
+        appendNumber(r, listChecksum(t.nameList));
+        r.append(char(xorOf(r, int(r.size()))));
+        return r;
+    }
+    case Command::NamesBegin:
+        t.staged.clear();
+        t.stagedBlocks = 0;
+        return status(true);
+    case Command::NamesBlock:
+        return status(stageBlock(t, frame));
+    case Command::NamesCommit: {
+        const bool ok = commitNames(t, numberAt(frame, 3), numberAt(frame, 7), changed);
+        return status(ok);
+    }
+    case Command::ClockSet: {
+        const QDateTime when = dateTimeAt(frame, 3);
+        if (!when.isValid())
+            return status(false);
+        t.clockOffsetSecs = QDateTime::currentDateTime().secsTo(when);
+        changed = true;
+        return status(true);
+    }
+    case Command::ClockRead: {
+        QByteArray r = status(true);
+        const QDateTime now = t.clock();
+        for (int v : {now.date().year() % 100, now.date().month(), now.date().day(),
+                      now.time().hour(), now.time().minute(), now.time().second()})
+            r.append(char(toBcd(v)));
+        r.append(char(xorOf(r, int(r.size()))));
+        return r;
+    }
     case Command::SetClock: {
         const int group = quint8(frame[2]);
         if (group < 1 || group > 3)
@@ -361,12 +477,20 @@ void Terminal::addRecord(quint32 card, const QDateTime& time, quint8 flag) {
     records.push_back({++lastRecordNumber, card, time, flag});
 }
 
+quint32 Terminal::listedCard(int i) const {
+    const QString card = nameList.value(i);
+    bool ok = false;
+    const uint v = card.toUInt(&ok);
+    return card.size() == 8 && ok ? quint32(v) : 0;
+}
+
 void Terminal::makeRecords(int n) {
+    if (nameList.isEmpty())
+        return;
     const QDateTime now = QDateTime::currentDateTime();
     for (int k = 0; k < n; ++k) {
-        const int name = nameList.isEmpty() ? 0 : k % int(nameList.size());
         const quint8 flag = k % 10 == 4 ? 1 : k % 10 == 9 ? 2 : 0;
-        addRecord(cardOfName(name), now.addSecs(-20 * qint64(n - 1 - k)), flag);
+        addRecord(listedCard(k % int(nameList.size())), now.addSecs(-20 * qint64(n - 1 - k)), flag);
     }
 }
 
@@ -410,7 +534,13 @@ QByteArray Line::receive9(quint16 ch) {
         d->collecting = false;
         return {};
     }
-    if (d->frame9.size() < k->length)
+    const int length = lengthAt(*k, d->frame9, 0);
+    if (length < 0) {
+        d->ignore(d->frame9, QStringLiteral("bad block length"));
+        d->collecting = false;
+        return {};
+    }
+    if (length == 0 || d->frame9.size() < length)
         return {};
     d->collecting = false;
     return d->handle(d->frame9, *k);
@@ -445,18 +575,19 @@ QByteArray Line::receiveRaw(const QByteArray& bytes, int channel) {
                 continue;
             }
             const Kind* k = findKind(quint8(buf[i + 1]), quint8(buf[i + 2]));
-            if (!k)
+            const int length = k ? lengthAt(*k, buf, i) : -1;
+            if (length < 0)
                 continue;
-            if (i + k->length > buf.size()) {
+            if (length == 0 || i + length > buf.size()) {
                 if (pending < 0)
                     pending = i;
                 continue;
             }
-            const QByteArray frame = buf.mid(i, k->length);
+            const QByteArray frame = buf.mid(i, length);
             if (!frameIntact(frame, *k))
                 continue;
             d->dropUnframed(buf, i, true);
-            buf.remove(0, i + k->length);
+            buf.remove(0, i + length);
             out.append(d->handle(frame, *k));
             found = true;
         }

@@ -41,20 +41,25 @@ struct MealRecord {
 // What one simulated model-6429 terminal keeps.
 struct Terminal {
     int address = 1;
-    qint64 clockOffsetSecs = 0;                        // terminal clock = host clock + offset
-    std::array<quint8, 60> bellBcd{};                  // hour, minute of bell times 0..29, BCD
-    int bellCount = 0;                                 // 0..30
-    std::deque<MealRecord> records;                    // stored meal records, oldest first
-    quint32 lastRecordNumber = 0;                      // the last number given (kept by a clear)
-    QStringList nameList;                              // the name (card) list
+    qint64 clockOffsetSecs = 0;       // terminal clock = host clock + offset
+    std::array<quint8, 60> bellBcd{}; // hour, minute of bell times 0..29, BCD
+    int bellCount = 0;                // 0..30
+    std::deque<MealRecord> records;   // stored meal records, oldest first
+    quint32 lastRecordNumber = 0;     // the last number given (kept by a clear)
+    QStringList nameList;             // the name (card) list: eight-digit cards, sorted, each once
+    QStringList staged;               // cards of a name-list download not yet committed
+    int stagedBlocks = 0;             // blocks appended to staged since the download began
     std::array<std::array<QTime, 10>, 3> bellGroups{}; // groups 1..3 written by the connect link
     QDateTime clock() const { return QDateTime::currentDateTime().addSecs(clockOffsetSecs); }
 
-    // Card number of name-list entry i (0-based): 00010001 for the first.
+    // Card number of the demo name list's entry i (0-based): 00010001 for the first.
     static quint32 cardOfName(int i) { return quint32(10001 + i); }
+    // The card of name-list entry i, as a number; 0 when it is not eight digits.
+    quint32 listedCard(int i) const;
     // Stores a new record under the next record number.
     void addRecord(quint32 card, const QDateTime& time, quint8 flag);
-    // Adds n records of the name list's cards, one every 20 s up to now.
+    // Adds n records of the name list's cards in turn, one every 20 s up to now; none
+    // without a list (the terminal takes no meal of a card it does not know).
     void makeRecords(int n);
 };
 

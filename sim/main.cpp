@@ -83,6 +83,10 @@ int main(int argc, char** argv) {
         QStringLiteral("corrupt-every"),
         QStringLiteral("Every Nth record block goes out with a wrong check byte."),
         QStringLiteral("N"));
+    const QCommandLineOption clockOffset(
+        QStringLiteral("clock-offset"),
+        QStringLiteral("Every terminal's clock runs SECONDS from the computer's."),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption reset(
         QStringLiteral("reset"),
         QStringLiteral("Start with wiped terminals (the demo contents, records numbered from 1) "
@@ -99,9 +103,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption statusCount(QStringLiteral("status-count"),
                                          QStringLiteral("The record status claims N records."),
                                          QStringLiteral("N"));
-    p.addOptions({addr, link, tcp, noPacing, silent, partial, wrongAddress, delay, garbage, trace,
-                  records, names, stateFile, recordEvery, corruptEvery, reset, recordBytes,
-                  hideRecords, statusCount});
+    p.addOptions({addr,    link,         tcp,         noPacing,    silent,
+                  partial, wrongAddress, delay,       garbage,     trace,
+                  records, names,        stateFile,   recordEvery, corruptEvery,
+                  reset,   clockOffset,  recordBytes, hideRecords, statusCount});
     p.process(app);
 
     bw::sim::SimOptions o;
@@ -142,6 +147,8 @@ int main(int argc, char** argv) {
     if (p.isSet(corruptEvery))
         o.faults.corruptEvery = number(corruptEvery, 1, 1000000);
     o.reset = p.isSet(reset);
+    if (p.isSet(clockOffset))
+        o.clockOffsetSecs = number(clockOffset, -2000000000, 2000000000);
     auto recordNumber = [&](const QString& text, const QCommandLineOption& opt) {
         bool ok = false;
         const qulonglong n = text.trimmed().toULongLong(&ok);

@@ -23,6 +23,8 @@ public:
                int timeoutMs = 10000);
     // SIGTERM, then waits (kills after timeoutMs). Returns the exit code, -1 when killed.
     int stop(int timeoutMs = 5000);
+    // The program's process id (0 when not running), e.g. to kill it without warning.
+    qint64 pid() const { return proc_.processId(); }
 
     QString ptyPath() const { return ptyPath_; }
     int tcpPort() const { return tcpPort_; }

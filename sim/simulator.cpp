@@ -76,6 +76,9 @@ Simulator::Simulator(const SimOptions& options, QObject* parent)
     QFile saved(options.stateFile);
     if (!options.reset && !options.stateFile.isEmpty() && saved.open(QIODevice::ReadOnly))
         line_.loadState(saved.readAll());
+    if (options.clockOffsetSecs)
+        for (int a : line_.addresses())
+            line_.terminal(a)->clockOffsetSecs = *options.clockOffsetSecs;
     line_.setChangeHandler([this] { writeState(); });
 }
 
@@ -88,8 +91,9 @@ void Simulator::fillDemo(Line& line, int records, int names) {
     for (int a : line.addresses()) {
         Terminal* t = line.terminal(a);
         t->nameList.clear();
-        for (int i = 1; i <= names; ++i)
-            t->nameList << QStringLiteral("Name %1").arg(i);
+        for (int i = 0; i < names; ++i)
+            t->nameList << QStringLiteral("%1").arg(Terminal::cardOfName(i), 8, 10,
+                                                    QLatin1Char('0'));
         t->records.clear();
         t->makeRecords(records);
         for (int k = 0; k < 3; ++k) {
@@ -185,8 +189,9 @@ void Simulator::addLiveRecords() {
     for (int a : line_.addresses()) {
         Terminal* t = line_.terminal(a);
         const int names = int(t->nameList.size());
-        const int name = names > 0 ? int(t->lastRecordNumber % quint32(names)) : 0;
-        t->addRecord(Terminal::cardOfName(name), QDateTime::currentDateTime(), 0);
+        if (names > 0)
+            t->addRecord(t->listedCard(int(t->lastRecordNumber % quint32(names))),
+                         QDateTime::currentDateTime(), 0);
     }
     writeState();
 }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 class QTcpServer;
@@ -58,6 +59,8 @@ struct SimOptions {
     // The state file is read back when it exists (a restart is a power cycle) unless reset
     // (a terminal whose memory was wiped starts with the demo contents, numbered from 1).
     bool reset = false;
+    // When set, every terminal's clock runs this many seconds from the computer's.
+    std::optional<qint64> clockOffsetSecs;
 };
 
 // The simulator program's engine: one Line, its pseudo-terminal and its TCP listener.

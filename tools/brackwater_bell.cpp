@@ -20,6 +20,7 @@
 #include "host/app/printable.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
+#include "host/site/clock_step.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
 #include "platform/ui.h"
@@ -291,18 +292,21 @@ int syncPort(Tool& t, int port, const QList<RegisteredTerminal>& terminals) {
             tell(t, term, QStringLiteral("port fault"), fault);
             continue;
         }
-        try {
-            const QDateTime now = QDateTime::currentDateTime();
-            if (t.link.SetMachDateTime(static_cast<short>(term.address), now)) {
-                ++answered;
-                tell(t, term, QStringLiteral("answered"),
-                     QStringLiteral("clock set to ") + now.toString(TimeFormat));
-            } else {
-                tell(t, term, QStringLiteral("no answer"), QString());
-            }
-        } catch (const bw::Error& e) {
-            fault = e.description();
+        const QDateTime now = QDateTime::currentDateTime();
+        const auto r = bw::host::site::setClockOverBell(t.link, term.address, now);
+        switch (r.state) {
+        case bw::host::site::BellClockResult::State::Set:
+            ++answered;
+            tell(t, term, QStringLiteral("answered"),
+                 QStringLiteral("clock set to ") + now.toString(TimeFormat));
+            break;
+        case bw::host::site::BellClockResult::State::NoAnswer:
+            tell(t, term, QStringLiteral("no answer"), QString());
+            break;
+        case bw::host::site::BellClockResult::State::PortFault:
+            fault = r.fault;
             tell(t, term, QStringLiteral("port fault"), fault);
+            break;
         }
     }
     try {

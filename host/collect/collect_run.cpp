@@ -1,8 +1,11 @@
 #include "host/collect/collect_run.h"
 
-#include "connect/connection_choice.h"
 #include "host/collect/collect_texts.h"
+#include "host/collect/lines.h"
+#include "host/names/name_lists.h"
 #include "platform/error.h"
+
+#include <mutex>
 
 namespace bw::host::collect {
 
@@ -13,18 +16,8 @@ LinkSource::~LinkSource() {
 }
 
 bool LinkSource::open() {
-    try {
-        const connect::ConnectionChoice choice = connect::chooseConnection(port_);
-        connect::applyChoice(link_, choice);
-        short port = choice.port;
-        if (link_.SetPort(port))
-            return true;
-        openError_ = link_.lastError();
-    } catch (const Error&) {
-    }
-    if (openError_.isEmpty())
-        openError_ = QStringLiteral("the port \"%1\" names no serial port or address").arg(port_);
-    return false;
+    openError_.clear();
+    return openLink(link_, port_, openError_);
 }
 
 bool LinkSource::status(RecordStatus& status) {
@@ -111,6 +104,49 @@ void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& termina
 
 namespace {
 
+Outcome downloadNames(store::SqlConnection& cn, const TerminalEntry& t,
+                      const std::function<void(int, int)>& progress,
+                      const std::atomic_bool* cancel) {
+    Outcome out;
+    out.address = t.address;
+    out.state = Outcome::State::Failed;
+    QStringList cards;
+    try {
+        cards = names::cardsOf(cn, t.address);
+    } catch (const Error& e) {
+        out.failure = Failure::Database;
+        out.reason = e.description();
+        return out;
+    }
+    out.total = cards.size();
+    if (cards.size() > protocol::MaxNames) {
+        out.reason = text(Text::ReasonTooManyCards).arg(cards.size()).arg(protocol::MaxNames);
+        return out;
+    }
+    LinkSource source(t.address, t.port);
+    if (!source.open()) {
+        out.failure = Failure::CannotOpen;
+        out.reason = source.error();
+        return out;
+    }
+    if (source.link().writeNameList(
+            t.address, cards,
+            [&](int done, int) {
+                out.read = done;
+                if (progress)
+                    progress(done, int(cards.size()));
+            },
+            cancel)) {
+        out.state = Outcome::State::Done;
+    } else if (source.link().lastFailure() == Link::Failure::Cancelled) {
+        out.state = Outcome::State::Cancelled;
+    } else {
+        out.failure = source.failure();
+        out.reason = source.error();
+    }
+    return out;
+}
+
 // A reason on one line: a database's message may run over several, and a native error code
 // that the driver left empty shows as "()".
 QString oneLine(QString text) {
@@ -143,6 +179,66 @@ QString failureLine(const Outcome& o) {
 }
 
 } // namespace
+
+void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
+                     const QString& user, const RunHandlers& handlers,
+                     const std::atomic_bool* cancel) {
+    for (int i = 0; i < terminals.size(); ++i) {
+        Outcome out;
+        out.address = terminals[i].address;
+        if (cancel && cancel->load())
+            out.state = Outcome::State::Cancelled;
+        else
+            out = downloadNames(
+                cn, terminals[i],
+                [&](int done, int total) {
+                    if (handlers.progress)
+                        handlers.progress(i, done, total);
+                },
+                cancel);
+        logTerminalAction(cn, user, out.address, text(Text::DownloadNames), namesResultText(out));
+        if (handlers.done)
+            handlers.done(i, out);
+    }
+}
+
+void runOnLines(const QString& connection, const QList<TerminalEntry>& terminals,
+                const RunHandlers& handlers, const LineJob& job) {
+    std::mutex mutex;
+    workLines(linesOf(terminals), [&](const TerminalLine& line) {
+        QList<TerminalEntry> mine;
+        for (int i : line.members)
+            mine << terminals[i];
+        QList<bool> told(mine.size(), false);
+        RunHandlers h;
+        h.progress = [&](int i, qint64 done, qint64 total) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (handlers.progress)
+                handlers.progress(line.members[i], done, total);
+        };
+        h.done = [&](int i, const Outcome& o) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            told[i] = true;
+            if (handlers.done)
+                handlers.done(line.members[i], o);
+        };
+        try {
+            store::SqlConnection cn(connection);
+            job(cn, mine, h);
+        } catch (const Error& e) {
+            for (int i = 0; i < mine.size(); ++i) {
+                if (told[i])
+                    continue;
+                Outcome o;
+                o.address = mine[i].address;
+                o.state = Outcome::State::Failed;
+                o.failure = Failure::Database;
+                o.reason = e.description();
+                h.done(i, o);
+            }
+        }
+    });
+}
 
 QString failureText(const Outcome& o) {
     switch (o.failure) {
@@ -193,6 +289,18 @@ QString resultText(const Outcome& o) {
                notesText(o);
     case Outcome::State::Cancelled:
         return text(Text::Cancelled).arg(QString::number(o.read)) + notesText(o);
+    }
+    return QString();
+}
+
+QString namesResultText(const Outcome& o) {
+    switch (o.state) {
+    case Outcome::State::Done:
+        return text(Text::NamesDone).arg(o.total);
+    case Outcome::State::Failed:
+        return text(Text::NamesFailed).arg(failureText(o));
+    case Outcome::State::Cancelled:
+        return text(Text::NamesCancelled);
     }
     return QString();
 }

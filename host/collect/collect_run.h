@@ -23,6 +23,7 @@ public:
     bool erase(quint32 upTo) override;
     QString error() const override;
     Failure failure() const override;
+    Link& link() { return link_; }
 
 private:
     int address_;
@@ -41,6 +42,24 @@ struct RunHandlers {
 void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
                    const QString& user, const Options& options, const RunHandlers& handlers,
                    const std::atomic_bool* cancel = nullptr);
+
+// Downloads to every terminal in turn its list from CardMapping (names::cardsOf) with
+// Link::writeNameList: the outcome's total is the list's cards, read those sent; the terminal
+// keeps its previous list unless the outcome is Done. Each is logged as "下载名单".
+void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
+                     const QString& user, const RunHandlers& handlers,
+                     const std::atomic_bool* cancel = nullptr);
+QString namesResultText(const Outcome& outcome);
+
+// A run over terminals on one connection: runCollection or runNameDownload.
+using LineJob =
+    std::function<void(store::SqlConnection&, const QList<TerminalEntry>&, const RunHandlers&)>;
+// Runs job on every line of the terminals at the same time (workLines), each line on a
+// connection of its own to the database `connection` and the terminals of a line in turn.
+// The handlers name the terminal by its index in terminals and are called one at a time,
+// from the lines' threads. A line whose connection fails ends with its terminals failed.
+void runOnLines(const QString& connection, const QList<TerminalEntry>& terminals,
+                const RunHandlers& handlers, const LineJob& job);
 
 // The one-line result of a terminal in the user-interface language.
 QString resultText(const Outcome& outcome);

@@ -68,6 +68,13 @@ constexpr Entry kTexts[] = {
     {Text::NoteGap, u"；记录号有缺口，缺口后的记录留在就餐机上",
      u"；記錄號有缺口，缺口後的記錄留在就餐機上"},
     {Text::ClearPending, u"已发送清除至第 %1 条，等待确认", u"已發送清除至第 %1 筆，等待確認"},
+    {Text::DownloadNames, u"下载名单", u"下載名單"},
+    {Text::RunningNames, u"正在下载名单…", u"正在下載名單…"},
+    {Text::NamesDone, u"完成：名单共 %1 张卡", u"完成：名單共 %1 張卡"},
+    {Text::NamesFailed, u"失败：%1（原名单未改变）", u"失敗：%1（原名單未改變）"},
+    {Text::NamesCancelled, u"已取消（原名单未改变）", u"已取消（原名單未改變）"},
+    {Text::ReasonTooManyCards, u"名单有 %1 张卡，就餐机最多 %2 张",
+     u"名單有 %1 張卡，就餐機最多 %2 張"},
 };
 
 } // namespace

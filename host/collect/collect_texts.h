@@ -57,6 +57,12 @@ enum class Text {
     NoteRestart,       // the terminal's numbering started again
     NoteGap,           // records after a gap stay on the terminal
     ClearPending,      // %1 the number the delete names; log entry until the reply
+    DownloadNames,     // the button, its permission's function and its operation-log action
+    RunningNames,
+    NamesDone,   // %1 cards
+    NamesFailed, // %1 reason
+    NamesCancelled,
+    ReasonTooManyCards, // %1 cards, %2 the most a terminal holds
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

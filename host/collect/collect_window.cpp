@@ -109,10 +109,13 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
     collect_->setObjectName(QStringLiteral("Collect"));
     collectClear_ = new QPushButton(text(Text::CollectAndClear), this);
     collectClear_->setObjectName(QStringLiteral("CollectAndClear"));
+    downloadNames_ = new QPushButton(text(Text::DownloadNames), this);
+    downloadNames_->setObjectName(QStringLiteral("DownloadNames"));
     cancelButton_ = new QPushButton(text(Text::Cancel), this);
     cancelButton_->setObjectName(QStringLiteral("Cancel"));
     buttons->addWidget(collect_);
     buttons->addWidget(collectClear_);
+    buttons->addWidget(downloadNames_);
     buttons->addWidget(cancelButton_);
     left->addLayout(buttons);
     upper->addLayout(left, 1);
@@ -163,6 +166,7 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
 
     connect(collect_, &QPushButton::clicked, this, [this] { startCollection(false); });
     connect(collectClear_, &QPushButton::clicked, this, [this] { startCollection(true); });
+    connect(downloadNames_, &QPushButton::clicked, this, [this] { startNameDownload(); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancel(); });
     connect(show, &QPushButton::clicked, this, [this] { refresh(); });
     connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
@@ -180,9 +184,10 @@ void CollectWindow::checkPermissions(const QString& caption) {
         };
         mayCollect_ = may(kCollectFunction);
         mayClear_ = mayCollect_ && may(kClearFunction);
+        mayNames_ = may(kNamesFunction);
     } catch (const Error& e) {
         qWarning("Data collection: permission check failed (%s)", qUtf8Printable(e.description()));
-        mayCollect_ = mayClear_ = false;
+        mayCollect_ = mayClear_ = mayNames_ = false;
     }
 }
 
@@ -227,14 +232,26 @@ bool CollectWindow::running() const {
 void CollectWindow::setBusy(bool busy) {
     collect_->setEnabled(!busy && mayCollect_);
     collectClear_->setEnabled(!busy && mayClear_);
+    downloadNames_->setEnabled(!busy && mayNames_);
     cancelButton_->setEnabled(busy);
     terminals_->setEnabled(!busy);
 }
 
 bool CollectWindow::startCollection(bool clear) {
+    return start(clear ? Job::CollectAndClear : Job::Collect);
+}
+
+bool CollectWindow::startNameDownload() {
+    return start(Job::Names);
+}
+
+bool CollectWindow::start(Job job) {
     if (running())
         return false;
-    if (!mayCollect_ || (clear && !mayClear_)) {
+    const bool allowed = job == Job::Names             ? mayNames_
+                         : job == Job::CollectAndClear ? mayClear_
+                                                       : mayCollect_;
+    if (!allowed) {
         status_->setText(text(Text::Refused));
         return false;
     }
@@ -268,18 +285,19 @@ bool CollectWindow::startCollection(bool clear) {
         bars_ << bar;
         progress_->setItem(row, 2, new QTableWidgetItem(text(Text::Waiting)));
     }
-    status_->setText(text(Text::Running));
+    status_->setText(text(job == Job::Names ? Text::RunningNames : Text::Running));
+    job_ = job;
     cancel_ = false;
     setBusy(true);
 
-    // The worker opens a connection of its own: a connection belongs to one thread. Reports
-    // come back as queued calls, dropped when the window is gone.
+    // Each line's worker opens a connection of its own: a connection belongs to one thread.
+    // Reports come back as queued calls, dropped when the window is gone.
     const QList<TerminalEntry> terminals = running_;
     const QString user = user_;
     Options options;
-    options.clear = clear;
+    options.clear = job == Job::CollectAndClear;
     delete worker_;
-    worker_ = QThread::create([this, terminals, user, options, connection] {
+    worker_ = QThread::create([this, job, terminals, user, options, connection] {
         RunHandlers h;
         h.progress = [this](int row, qint64 done, qint64 total) {
             QMetaObject::invokeMethod(
@@ -290,18 +308,15 @@ bool CollectWindow::startCollection(bool clear) {
             QMetaObject::invokeMethod(
                 this, [this, row, o] { onDone(row, o); }, Qt::QueuedConnection);
         };
-        try {
-            store::SqlConnection cn(connection);
-            runCollection(cn, terminals, user, options, h, &cancel_);
-        } catch (const Error& e) {
-            for (int row = 0; row < terminals.size(); ++row) {
-                Outcome o;
-                o.address = terminals[row].address;
-                o.state = Outcome::State::Failed;
-                o.reason = e.description();
-                h.done(row, o);
-            }
-        }
+        // The lines at the same time, each with a connection of its own.
+        runOnLines(
+            connection, terminals, h,
+            [&](store::SqlConnection& cn, const QList<TerminalEntry>& line, const RunHandlers& lh) {
+                if (job == Job::Names)
+                    runNameDownload(cn, line, user, lh, &cancel_);
+                else
+                    runCollection(cn, line, user, options, lh, &cancel_);
+            });
     });
     connect(worker_, &QThread::finished, this, [this] { onFinished(); });
     worker_->start();
@@ -327,7 +342,9 @@ void CollectWindow::onDone(int row, const Outcome& outcome) {
     outcomes_[row] = outcome;
     if (outcome.ok())
         onProgress(row, outcome.read, qMax(outcome.total, outcome.read));
-    progress_->setItem(row, 2, new QTableWidgetItem(resultText(outcome)));
+    progress_->setItem(
+        row, 2,
+        new QTableWidgetItem(job_ == Job::Names ? namesResultText(outcome) : resultText(outcome)));
     if (!outcome.ok())
         progress_->item(row, 2)->setForeground(Qt::red);
 }

@@ -25,10 +25,10 @@ namespace bw::host::collect {
 
 class RecordTable;
 
-// The data-collection window: the model-6429 terminals of MachineInfo, "collect" and
-// "collect and clear" with a progress bar and a one-line result per terminal, and the
+// The data-collection window: the model-6429 terminals of MachineInfo, "collect", "collect and
+// clear" and "download name list" with a progress bar and a one-line result per terminal, and the
 // collected records of the host database filtered by date and terminal, with CSV export.
-// A collection runs on a worker thread with its own database connection.
+// A collection or download runs on a worker thread with its own database connection.
 class CollectWindow : public QWidget {
 public:
     CollectWindow(const QString& user, const QString& title, const QString& caption,
@@ -38,9 +38,11 @@ public:
     // Starts collecting the terminals selected in the list; false when nothing is selected,
     // a collection is running, or the user may not do it.
     bool startCollection(bool clear);
+    // Starts downloading CardMapping's list to each selected terminal; false as above.
+    bool startNameDownload();
     void cancel();
     bool running() const;
-    // Outcomes of the last collection, in the order of its terminals.
+    // Outcomes of the last collection or download, in the order of its terminals.
     QList<Outcome> outcomes() const { return outcomes_; }
 
     // Selects the terminals with these numbers in the list.
@@ -59,6 +61,7 @@ public:
 
     bool mayCollect() const { return mayCollect_; }
     bool mayClear() const { return mayClear_; }
+    bool mayDownloadNames() const { return mayNames_; }
 
 protected:
     friend bool screenshotCollection(const QString& file, const QString& user);
@@ -68,6 +71,8 @@ private:
     void build(const QString& caption, const QDate& date);
     void loadTerminals();
     void checkPermissions(const QString& caption);
+    enum class Job { Collect, CollectAndClear, Names };
+    bool start(Job job);
     void setBusy(bool busy);
     void onProgress(int row, qint64 done, qint64 total);
     void onDone(int row, const Outcome& outcome);
@@ -78,6 +83,8 @@ private:
     QString user_;
     bool mayCollect_ = false;
     bool mayClear_ = false;
+    bool mayNames_ = false;
+    Job job_ = Job::Collect;
     QList<TerminalEntry> entries_;
     QList<TerminalEntry> running_;
     QList<Outcome> outcomes_;
@@ -88,6 +95,7 @@ private:
     QListWidget* terminals_ = nullptr;
     QPushButton* collect_ = nullptr;
     QPushButton* collectClear_ = nullptr;
+    QPushButton* downloadNames_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QTableWidget* progress_ = nullptr;
     QList<QProgressBar*> bars_;
@@ -116,5 +124,6 @@ bool screenshotCollection(const QString& file, const QString& user);
 // Function names checked with the permission component.
 inline constexpr const char* kCollectFunction = "采集数据";
 inline constexpr const char* kClearFunction = "采集数据并清除";
+inline constexpr const char* kNamesFunction = "下载名单";
 
 } // namespace bw::host::collect

@@ -334,10 +334,15 @@ qint64 MealStore::insert(int first, int rows, const QVariant& collectedAt) {
 
 void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText) {
-    const QString action = text(clear ? Text::ActionCollectClear : Text::ActionCollect);
+    logTerminalAction(cn, user, outcome.address,
+                      text(clear ? Text::ActionCollectClear : Text::ActionCollect), resultText);
+}
+
+void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                       const QString& action, const QString& resultText) {
     const QString sql =
         store::ctrlLogStatement(cn.ConnectionString(), user, QDateTime::currentDateTime(),
-                                QString::number(outcome.address), action, resultText.left(255));
+                                QString::number(address), action, resultText.left(255));
     try {
         cn.Execute(sql, -1);
     } catch (const Error& e) {

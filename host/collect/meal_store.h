@@ -78,6 +78,10 @@ private:
 void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText);
 
+// The same for any action on a terminal.
+void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                       const QString& action, const QString& resultText);
+
 // Completes the entry written with result `pending` (before a delete was sent) with the result
 // it has now; dropped with a warning when the database refuses.
 void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,

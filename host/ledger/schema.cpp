@@ -32,6 +32,11 @@ const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS MealRecordRaw (MachAddr INTEGER NOT NULL, RecordNo BIGINT NOT "
     "NULL, RawBytes VARCHAR(30) NOT NULL, CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), "
     "UNIQUE (MachAddr, RecordNo, RawBytes))",
+    // The outcome of every routine step (collect, clock, names) on every terminal, newest last:
+    // StepAt is when it ended, StepBy who ran it, Ok 1 when it succeeded.
+    "CREATE TABLE IF NOT EXISTS SiteStep (MachAddr INTEGER NOT NULL, Step VARCHAR(20) NOT NULL, "
+    "StepAt TIMESTAMP NOT NULL, StepBy VARCHAR(255), Result VARCHAR(255), Ok INTEGER NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS SiteStepLatest ON SiteStep (MachAddr, Step, StepAt)",
 };
 
 // After an older MealRecord got its series.

@@ -98,6 +98,94 @@ void decodeRecord(const QByteArray& b, int pos, MealRecord& r) {
 
 } // namespace
 
+QStringList normalisedCards(const QStringList& cards) {
+    QStringList out;
+    out.reserve(cards.size());
+    for (const QString& c : cards) {
+        const QString t = c.trimmed();
+        if (t.size() == 8 && std::all_of(t.begin(), t.end(), [](QChar ch) {
+                return ch >= QLatin1Char('0') && ch <= QLatin1Char('9');
+            }))
+            out.append(t);
+    }
+    out.sort();
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+QByteArray cardBcd(const QString& card) {
+    if (card.size() != 8)
+        return {};
+    QByteArray b;
+    for (int i = 0; i < 8; i += 2) {
+        const int hi = card[i].digitValue(), lo = card[i + 1].digitValue();
+        if (hi < 0 || hi > 9 || lo < 0 || lo > 9)
+            return {};
+        b.append(char(hi << 4 | lo));
+    }
+    return b;
+}
+
+quint32 nameListChecksum(const QStringList& cards) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const QString& card : normalisedCards(cards))
+        for (char byte : cardBcd(card)) {
+            crc ^= quint8(byte);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    return ~crc;
+}
+
+QByteArray nameListStatusRequest(quint8 address) {
+    return frame(address, NamesCode, NamesStatus);
+}
+QByteArray nameListBeginRequest(quint8 address) {
+    return frame(address, NamesCode, NamesBegin);
+}
+QByteArray nameListBlockRequest(quint8 address, quint16 seq, const QStringList& cards) {
+    QByteArray params;
+    params.append(char(seq >> 8)).append(char(seq)).append(char(cards.size()));
+    for (const QString& c : cards)
+        params.append(cardBcd(c));
+    return frame(address, NamesCode, NamesBlock, params);
+}
+QByteArray nameListCommitRequest(quint8 address, quint32 count, quint32 checksum) {
+    return frame(address, NamesCode, NamesCommit, number32(count).append(number32(checksum)));
+}
+
+QByteArray clockSetRequest(quint8 address, const QDateTime& time) {
+    const QDate d = time.date();
+    const QTime t = time.time();
+    QByteArray params;
+    for (int v : {d.year() - 2000, d.month(), d.day(), t.hour(), t.minute(), t.second()})
+        params.append(char(bell::frame::toBcd(v)));
+    return frame(address, ClockCode, ClockSet, params);
+}
+QByteArray clockReadRequest(quint8 address) {
+    return frame(address, ClockCode, ClockRead);
+}
+
+bool decodeNameListStatus(const QByteArray& reply, NameListStatus& status) {
+    if (reply.size() != NamesStatusReplyLength || quint8(reply[3]) != Ack ||
+        checkByte(reply.left(reply.size() - 1)) != quint8(reply[reply.size() - 1]))
+        return false;
+    status = {numberAt(reply, 4), numberAt(reply, 8)};
+    return true;
+}
+
+bool decodeClock(const QByteArray& reply, QDateTime& time) {
+    if (reply.size() != ClockReplyLength || quint8(reply[3]) != Ack ||
+        checkByte(reply.left(reply.size() - 1)) != quint8(reply[reply.size() - 1]))
+        return false;
+    int f[6];
+    for (int i = 0; i < 6; ++i)
+        if ((f[i] = bell::frame::fromBcd(quint8(reply[4 + i]))) < 0)
+            return false;
+    time = QDateTime(QDate(2000 + f[0], f[1], f[2]), QTime(f[3], f[4], f[5]));
+    return time.isValid();
+}
+
 QByteArray recordStatusRequest(quint8 address) {
     return frame(address, RecordCode, RecordsStatus);
 }
@@ -119,6 +207,10 @@ int replyLength(const QByteArray& request, const QByteArray& reply) {
         return StatusReplyLength;
     if (isRequest(request, RecordCode, RecordsRead))
         return reply.size() < 5 ? 0 : 6 + RecordBytes * quint8(reply[4]);
+    if (isRequest(request, NamesCode, NamesStatus))
+        return NamesStatusReplyLength;
+    if (isRequest(request, ClockCode, ClockRead))
+        return ClockReplyLength;
     return ReplyLength;
 }
 
@@ -127,6 +219,10 @@ int maxReplyLength(const QByteArray& request) {
         return StatusReplyLength;
     if (isRequest(request, RecordCode, RecordsRead) && request.size() > 7)
         return 6 + RecordBytes * quint8(request[7]);
+    if (isRequest(request, NamesCode, NamesStatus))
+        return NamesStatusReplyLength;
+    if (isRequest(request, ClockCode, ClockRead))
+        return ClockReplyLength;
     return ReplyLength;
 }
 
@@ -230,7 +326,7 @@ bool Link::openSerial(int port) {
     traceName_ = QStringLiteral("COM%1").arg(port);
     failure_ = Failure::None;
     line_ = std::make_unique<LineLock>(endpoint_);
-    if (!line_->acquire()) {
+    if (!line_->acquire(lineWaitMs_)) {
         fail(Failure::LineBusy, line_->busyText());
         line_.reset();
         return false;
@@ -428,6 +524,92 @@ QString withPermissionAdvice(const QString& reason) {
     if (!reason.contains(QLatin1String("ermission")))
         return reason;
     return reason + QStringLiteral("; add the user to the dialout group");
+}
+
+bool Link::confirmed(const QByteArray& request, QByteArray* answer) {
+    // A lost or garbled reply is asked for again: each request here may be sent twice without
+    // harm (the terminal acknowledges a repeated block or commit without doing it twice).
+    for (int attempt = 0; attempt <= protocol::BlockRetries; ++attempt) {
+        QByteArray reply;
+        if (!transact(request, reply)) {
+            if (!isOpen())
+                return fail(Failure::ConnectionLost, QStringLiteral("connection lost"));
+            continue;
+        }
+        if (quint8(reply[3]) != protocol::Ack)
+            return fail(Failure::Refused, QStringLiteral("refused"));
+        // A reply with data counts only with a good check byte.
+        if (reply.size() > protocol::ReplyLength &&
+            protocol::checkByte(reply.left(reply.size() - 1)) != quint8(reply.back()))
+            continue;
+        if (answer)
+            *answer = reply;
+        return true;
+    }
+    return fail(Failure::NoAnswer,
+                QStringLiteral("no good answer after %1 tries").arg(protocol::BlockRetries + 1));
+}
+
+bool Link::readNameListStatus(int address, protocol::NameListStatus& status) {
+    QByteArray reply;
+    if (address < 1 || address > 255)
+        return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
+    if (!confirmed(protocol::nameListStatusRequest(quint8(address)), &reply))
+        return false;
+    return protocol::decodeNameListStatus(reply, status) ||
+           fail(Failure::BadReply, QStringLiteral("bad name-list status"));
+}
+
+bool Link::writeNameList(int address, const QStringList& cards,
+                         const std::function<void(int, int)>& progress,
+                         const std::atomic_bool* cancel) {
+    const QStringList list = protocol::normalisedCards(cards);
+    const int total = int(list.size());
+    if (address < 1 || address > 255 || total > protocol::MaxNames)
+        return fail(Failure::BadRequest, QStringLiteral("bad name list"));
+    const quint8 a = quint8(address);
+    auto cancelled = [&] {
+        if (!cancel || !cancel->load())
+            return false;
+        fail(Failure::Cancelled, QStringLiteral("cancelled"));
+        return true;
+    };
+    // The terminal stages the blocks and switches to the new list only on the commit, so a
+    // download broken off anywhere leaves its previous list whole.
+    if (!confirmed(protocol::nameListBeginRequest(a)))
+        return false;
+    if (progress)
+        progress(0, total);
+    for (int first = 0, seq = 0; first < total; first += protocol::MaxNamesBlock, ++seq) {
+        if (cancelled())
+            return false;
+        const QStringList block = list.mid(first, protocol::MaxNamesBlock);
+        if (!confirmed(protocol::nameListBlockRequest(a, quint16(seq), block)))
+            return false;
+        if (progress)
+            progress(first + int(block.size()), total);
+    }
+    if (cancelled())
+        return false;
+    return confirmed(
+        protocol::nameListCommitRequest(a, quint32(total), protocol::nameListChecksum(list)));
+}
+
+bool Link::setTerminalClock(int address, const QDateTime& time) {
+    const int year = time.date().year();
+    if (address < 1 || address > 255 || !time.isValid() || year < 2000 || year > 2099)
+        return fail(Failure::BadRequest, QStringLiteral("bad clock request"));
+    return confirmed(protocol::clockSetRequest(quint8(address), time));
+}
+
+bool Link::readTerminalClock(int address, QDateTime& time) {
+    QByteArray reply;
+    if (address < 1 || address > 255)
+        return fail(Failure::BadRequest, QStringLiteral("bad terminal number"));
+    if (!confirmed(protocol::clockReadRequest(quint8(address)), &reply))
+        return false;
+    return protocol::decodeClock(reply, time) ||
+           fail(Failure::BadReply, QStringLiteral("bad clock reply"));
 }
 
 bool Link::fail(Failure kind, const QString& why) {

@@ -5,7 +5,11 @@
 #include "platform/line_lock.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class QIODevice;
@@ -41,6 +45,8 @@ public:
     QString endpoint() const { return endpoint_; }
     // Connection and reply time-out in milliseconds.
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
+    // How long SetPort waits for a serial line another program holds (-1: lineLockWaitMs()).
+    void setLineWaitMs(int ms) { lineWaitMs_ = ms; }
 
     // Meal records (the host's collection; not part of the component's interface). Each
     // answers false with the reason in lastError() on failure.
@@ -51,6 +57,20 @@ public:
     bool readRecords(int address, quint32 from, int count, QVector<protocol::MealRecord>& out);
     // Deletes the terminal's records numbered up to and including upTo.
     bool deleteRecordsUpTo(int address, quint32 upTo);
+
+    // The terminal's name (card) list: its size and checksum, and a download of a whole new
+    // list (normalised first: eight-digit cards, sorted, each once; at most
+    // protocol::MaxNames). The download stages blocks (each re-sent up to
+    // protocol::BlockRetries times on a lost or bad reply) and commits them in one step;
+    // progress gets the cards sent so far and the total; a set cancel stops between blocks.
+    bool readNameListStatus(int address, protocol::NameListStatus& status);
+    bool writeNameList(int address, const QStringList& cards,
+                       const std::function<void(int done, int total)>& progress = {},
+                       const std::atomic_bool* cancel = nullptr);
+    // The terminal's own clock, as wall-clock time (years 2000..2099).
+    bool setTerminalClock(int address, const QDateTime& time);
+    bool readTerminalClock(int address, QDateTime& time);
+
     // LineBusy: SetPort found the serial line held by another program for the whole wait
     // (bw::LineLock); lastError() names the holder.
     enum class Failure {
@@ -61,6 +81,7 @@ public:
         BadReply,
         BadStatus,
         ConnectionLost,
+        Cancelled,
         LineBusy
     };
     QString lastError() const { return lastError_; }
@@ -73,6 +94,9 @@ private:
     bool openTcp();
     bool fail(Failure kind, const QString& why);
     bool exchange(const QByteArray& request);
+    // Sends request until it is acknowledged (up to protocol::BlockRetries repeats); a reply
+    // with data must have a good check byte and is handed back in answer.
+    bool confirmed(const QByteArray& request, QByteArray* answer = nullptr);
     // Sends request and waits for its whole reply (Ack with its data, or Nak).
     bool transact(const QByteArray& request, QByteArray& answer);
     bool sendSerial(const QByteArray& request);
@@ -85,6 +109,7 @@ private:
     QString ip_;
     short tcpPort_ = 1001;
     int timeoutMs_;
+    int lineWaitMs_ = -1;
     QString endpoint_;
     QString lastError_;
     Failure failure_ = Failure::None;

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 #include <QVector>
 #include <array>
@@ -23,6 +24,14 @@ constexpr quint8 RecordCode = 0x0B;    // meal records
 constexpr quint8 RecordsStatus = 0x01; // second code byte: count, first and last number
 constexpr quint8 RecordsRead = 0x02;   // second code byte: a block of records
 constexpr quint8 RecordsDelete = 0x03; // second code byte: delete up to a record number
+constexpr quint8 NamesCode = 0x0C;     // the name (card) list
+constexpr quint8 NamesStatus = 0x01;   // second code byte: count and checksum of the list
+constexpr quint8 NamesBegin = 0x02;    // second code byte: empty the staging area
+constexpr quint8 NamesBlock = 0x03;    // second code byte: append a block to the staging area
+constexpr quint8 NamesCommit = 0x04;   // second code byte: the staged list becomes the list
+constexpr quint8 ClockCode = 0x0D;     // the terminal's clock
+constexpr quint8 ClockSet = 0x01;      // second code byte: set date and time
+constexpr quint8 ClockRead = 0x02;     // second code byte: read date and time
 constexpr quint8 Ack = 0x06;
 constexpr quint8 Nak = 0x15;
 constexpr int ReplyLength = 4;
@@ -31,6 +40,11 @@ constexpr int StatusReplyLength = 17;
 constexpr int RecordBytes = 15; // one record in a block reply
 constexpr int MaxBlock = 255;   // records one block request may ask for
 constexpr int BlockRetries = 3; // a bad block is asked for again this often, then it fails
+constexpr int NamesStatusReplyLength = 13;
+constexpr int ClockReplyLength = 11;
+constexpr int CardBytes = 4;      // a card number: eight digits in four BCD bytes
+constexpr int MaxNamesBlock = 64; // cards one block request may carry
+constexpr int MaxNames = 20000;   // cards a terminal's list may hold
 // The most records a status may claim: no terminal holds more. A status claiming more, or
 // more than its first and last numbers leave room for, is a corrupted one.
 constexpr quint32 MaxRecordCount = 1000000;
@@ -41,6 +55,13 @@ struct RecordStatus {
     quint32 count = 0;
     quint32 first = 0; // the lowest stored record number
     quint32 last = 0;  // the highest stored record number
+};
+
+// What the name-list status request answers.
+struct NameListStatus {
+    quint32 count = 0;
+    quint32 checksum = 0; // nameListChecksum of the list; 0 for an empty one
+    bool operator==(const NameListStatus&) const = default;
 };
 
 enum class MealFlag { Meal = 0, In = 1, Out = 2 };
@@ -73,6 +94,24 @@ QByteArray readRecordsRequest(quint8 address, quint32 from, int count);
 // Deletes the records numbered up to and including upTo.
 QByteArray deleteRecordsRequest(quint8 address, quint32 upTo);
 
+// Card numbers as a terminal keeps them: eight-digit texts (surrounding blanks removed),
+// sorted, each once; anything else is dropped.
+QStringList normalisedCards(const QStringList& cards);
+// CRC-32 (the IEEE polynomial, reflected, as zip files use it) over the normalised cards
+// in their order, each as its four BCD bytes; 0 for an empty list.
+quint32 nameListChecksum(const QStringList& cards);
+// The four BCD bytes of an eight-digit card; empty when it is not one.
+QByteArray cardBcd(const QString& card);
+
+QByteArray nameListStatusRequest(quint8 address);
+QByteArray nameListBeginRequest(quint8 address);
+// Block number seq (from 0) of 1..MaxNamesBlock eight-digit cards.
+QByteArray nameListBlockRequest(quint8 address, quint16 seq, const QStringList& cards);
+QByteArray nameListCommitRequest(quint8 address, quint32 count, quint32 checksum);
+// Date and time as BCD yy mm dd hh mi ss; the year must be 2000..2099.
+QByteArray clockSetRequest(quint8 address, const QDateTime& time);
+QByteArray clockReadRequest(quint8 address);
+
 // True when the reply is the terminal's acknowledgement of the request.
 bool isAck(const QByteArray& reply, const QByteArray& request);
 
@@ -91,5 +130,10 @@ bool plausible(const RecordStatus& status);
 // byte is wrong, it holds more than count records, or the numbers do not rise from `from` on
 // (a late reply to another block). A record that cannot be read is kept with its raw bytes.
 bool decodeRecords(const QByteArray& reply, quint32 from, int count, QVector<MealRecord>& out);
+
+// Reads a complete name-list status reply; false when its check byte is wrong.
+bool decodeNameListStatus(const QByteArray& reply, NameListStatus& status);
+// Reads a complete clock reply; false when its check byte is wrong or it is no valid time.
+bool decodeClock(const QByteArray& reply, QDateTime& time);
 
 } // namespace bw::host::protocol

@@ -238,7 +238,20 @@ void SqlConnection::BeginTrans() {
     if (inTransaction_)
         throw Error(dberr::CommandFailed,
                     QStringLiteral("A transaction is already open on this connection"));
-    if (!db_.transaction())
+    // SQLite: the write lock is taken at the start, so that two connections that each read and
+    // then write in a transaction wait for one another (the busy time-out) instead of one of
+    // them failing at once with "database is locked".
+    bool begun = false;
+    if (settings_.kind == BackendSettings::Kind::Sqlite) {
+        QSqlQuery begin(db_);
+        begun = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        if (!begun)
+            throw databaseError(dberr::CommandFailed, QStringLiteral("Cannot begin a transaction"),
+                                begin.lastError());
+    } else {
+        begun = db_.transaction();
+    }
+    if (!begun)
         throw databaseError(dberr::CommandFailed, QStringLiteral("Cannot begin a transaction"),
                             db_.lastError());
     inTransaction_ = true;

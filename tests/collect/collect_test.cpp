@@ -7,7 +7,9 @@
 #include "host/collect/collect_window.h"
 #include "host/collect/record_export.h"
 #include "host/link/link.h"
+#include "host/names/name_lists.h"
 #include "platform/language.h"
+#include "platform/line_lock.h"
 #include "sim/process.h"
 #include "store/backends.h"
 
@@ -463,6 +465,36 @@ TEST_F(SqliteCollection, WindowCancelKeepsWhatWasReadAndClearsNothing) {
     EXPECT_EQ(onTerminal(3), 2000);
 }
 
+// After an initialisation cleared terminal 1's list, "下载名单" puts CardMapping's list back
+// (terminal 3, without cards in CardMapping, gets an empty one); the guest may not.
+TEST_F(SqliteCollection, WindowDownloadsTheNameListsOfCardMapping) {
+    startSim({"--no-pacing"});
+    bw::host::Link link;
+    short port = 1;
+    QString one = "1";
+    ASSERT_TRUE(link.SetPort(port) && link.ClearNameList(one));
+    link.DestoryPort();
+    CollectWindow w("admin", "T", "C", QDate::currentDate());
+    w.selectTerminals({1, 3});
+    w.findChild<QPushButton*>("DownloadNames")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 20000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.outcomes().size(), 2);
+    EXPECT_TRUE(w.outcomes()[0].ok() && w.outcomes()[1].ok()) << qPrintable(w.outcomes()[0].reason);
+    EXPECT_EQ(w.findChild<QTableWidget*>("Progress")->item(0, 2)->text(),
+              namesResultText(w.outcomes()[0]));
+    const QStringList cards = bw::host::names::cardsOf(*cn, 1);
+    EXPECT_EQ(cards, QStringList({"00010001", "00010002"}));
+    bw::host::protocol::NameListStatus st;
+    ASSERT_TRUE(link.SetPort(port) && link.readNameListStatus(1, st));
+    EXPECT_EQ(st,
+              (bw::host::protocol::NameListStatus{2, bw::host::protocol::nameListChecksum(cards)}));
+    EXPECT_EQ(onTerminal(3, "nameListSize"), 0);
+    CollectWindow guest("guest", "T", "C", QDate::currentDate());
+    guest.selectTerminals({1});
+    EXPECT_FALSE(guest.startNameDownload());
+}
+
 // Every text of the collection window in both languages, with the same placeholders.
 // Seven characters of IP are an address here as everywhere else in the register.
 TEST_F(SqliteCollection, SevenCharacterIpIsATcpTerminal) {
@@ -600,5 +632,69 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
         for (int i = 0; i < c.lines.size(); ++i)
             EXPECT_TRUE(out.value(i).startsWith(c.lines[i])) << out.value(i).toStdString();
     }
+    EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
+}
+
+// brackwater-site over the demo's two lines (COM1 with terminals 1 and 2, TCP/IP terminal 3):
+// each terminal's list brought in step once, every step kept in SiteStep, and the exit codes.
+TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
+    startSim({"--no-pacing", "--names", "1", "--clock-offset", "3600"});
+    const QStringList at{"--db",           backend.connectionString,
+                         "--com",          "1=" + sim.ptyPath(),
+                         "--tcp-port-map", QString("1001=%1").arg(sim.tcpPort())};
+    bw::LineLock held(sim.ptyPath());
+    const struct {
+        QStringList args;
+        int code;
+        QStringList lines; // each is the start of an output line, in any order
+        qlonglong kept;    // SiteStep rows so far
+    } cases[] = {
+        {{}, 2, {}, 0},
+        {{"nightly", "3"}, 2, {}, 0},
+        {{"sync-clocks", "--force"}, 2, {}, 0},
+        {{"sync-names", "0"}, 2, {}, 0},
+        {{"--db", "sqlite:/nonexistent/x.db", "nightly"}, 3, {}, 0},
+        {{"--db", "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2", "nightly"}, 3, {}, 0},
+        {at + QStringList{"sync-names", "--dry-run"},
+         0,
+         {"terminal 1 names: would download 2 cards", "terminal 3 names: would download 0"},
+         0},
+        {at + QStringList{"sync-names", "2", "9"},
+         1,
+         {"terminal 9 names: failed: not a model", "terminal 2 names: downloaded 1 cards"},
+         1},
+        {at + QStringList{"sync-names"},
+         0,
+         {"terminal 1 names: downloaded 2", "terminal 2 names: in step", "terminal 3 names: do"},
+         4},
+        {at + QStringList{"sync-clocks", "3"}, 0, {"terminal 3 clock: clock set to"}, 5},
+        {at + QStringList{"nightly", "--clear"},
+         0,
+         {"terminal 1 collect: ok, 25 read, 25 new, cleared", "terminal 3 collect: ok",
+          "terminal 2 clock: clock set", "terminal 3 clock: clock set", "terminal 1 names: in"},
+         14},
+        {at + QStringList{"--line-wait", "0", "sync-clocks", "1", "3"},
+         5,
+         {"terminal 1 clock: failed: line ", "terminal 3 clock: clock set"},
+         16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        if (c.code == 5) { // another program on COM1
+            ASSERT_TRUE(held.acquire(0));
+        }
+        QProcess p;
+        p.start(bw::test::program("brackwater-site"), c.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), c.code) << p.readAllStandardError().toStdString();
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        for (const QString& line : c.lines)
+            EXPECT_TRUE(out.startsWith(line) || out.contains('\n' + line)) << out.toStdString();
+        EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep"), c.kept);
+    }
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep WHERE Ok = 0 AND MachAddr = 1"), 1);
+    EXPECT_LT(std::abs(onTerminal(3, "clockOffsetSecs")), 5); // over TCP/IP
+    EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
+              QStringList({"00010001", "00010002"}));
     EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
 }

@@ -8,8 +8,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QRandomGenerator>
 #include <QTcpServer>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 
 using bw::VbDate;
 using bw::host::Link;
@@ -61,6 +64,14 @@ void useTcp(Link& link, int simPort) {
     link.mode(1);
     link.IP(QStringLiteral("127.0.0.1"));
     link.tcpPort(1001);
+}
+
+// n eight-digit cards from first on.
+QStringList cardRange(int first, int n) {
+    QStringList out;
+    for (int i = 0; i < n; ++i)
+        out << QStringLiteral("%1").arg(first + i, 8, 10, QLatin1Char('0'));
+    return out;
 }
 
 int closedPort() {
@@ -152,6 +163,31 @@ TEST(LinkProtocol, RecordRequestsAndBlocks) {
     st = {3, 10, 12};
     EXPECT_TRUE(proto::plausible(st));
     EXPECT_FALSE(proto::decodeRecords(good, 8, 2, out)); // a late reply to an earlier block
+}
+
+TEST(LinkProtocol, NameListAndClockRequests) {
+    // Blanks trimmed, sorted, each once; what is not eight digits is dropped.
+    const QStringList cards = proto::normalisedCards(
+        {QStringLiteral(" 00010002"), QStringLiteral("00010001"), QStringLiteral("00010002"),
+         QStringLiteral("1234567"), QStringLiteral("0001000x"), QStringLiteral("123456789")});
+    EXPECT_EQ(cards, QStringList({QStringLiteral("00010001"), QStringLiteral("00010002")}));
+    EXPECT_EQ(proto::nameListChecksum(cards), 0x11F9F676u); // CRC-32 of 00 01 00 01 00 01 00 02
+    EXPECT_EQ(proto::nameListChecksum({}), 0u);
+    EXPECT_EQ(proto::nameListBlockRequest(1, 2, {QStringLiteral("12345678")}),
+              bytes({0x01, 0x0C, 0x03, 0x00, 0x02, 0x01, 0x12, 0x34, 0x56, 0x78, 0x05}));
+    EXPECT_EQ(proto::nameListCommitRequest(1, 2, 0x11F9F676u).mid(3, 8),
+              bytes({0, 0, 0, 2, 0x11, 0xF9, 0xF6, 0x76}));
+    const QDateTime when(QDate(2026, 12, 7), QTime(14, 5, 9));
+    EXPECT_EQ(proto::clockSetRequest(1, when).mid(3, 6),
+              bytes({0x26, 0x12, 0x07, 0x14, 0x05, 0x09}));
+    QByteArray clock = bytes({0x01, 0x0D, 0x02, 0x06, 0x26, 0x12, 0x07, 0x14, 0x05, 0x09});
+    clock.append(char(proto::checkByte(clock)));
+    QDateTime read;
+    EXPECT_EQ(proto::replyLength(proto::clockReadRequest(1), clock.left(4)), clock.size());
+    ASSERT_TRUE(proto::decodeClock(clock, read));
+    EXPECT_EQ(read, when);
+    clock[5] = 0x13;
+    EXPECT_FALSE(proto::decodeClock(clock, read));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -405,6 +441,93 @@ TEST(LinkSim, SimulatorGoneMidSession) {
     EXPECT_FALSE(link.ClearNameList(a));
     EXPECT_LT(timer.elapsed(), 10000);
     link.DestoryPort();
+    bw::host::clearTcpPortMap();
+}
+
+TEST(LinkSim, NameListAndClockOverTcp) {
+    Sim sim;
+    ASSERT_TRUE(
+        sim.start({QStringLiteral("--no-pacing"), QStringLiteral("--names"), QStringLiteral("3"),
+                   QStringLiteral("--clock-offset"), QStringLiteral("-3600")}));
+    Link link;
+    useTcp(link, sim.proc.tcpPort());
+    short port = 0;
+    ASSERT_TRUE(link.SetPort(port));
+    proto::NameListStatus st;
+    ASSERT_TRUE(link.readNameListStatus(5, st)) << qPrintable(link.lastError());
+    EXPECT_EQ(st, (proto::NameListStatus{3, proto::nameListChecksum(cardRange(10001, 3))}));
+    const QStringList cards = cardRange(30000000, 150); // three blocks
+    int sent = 0;
+    ASSERT_TRUE(link.writeNameList(5, cards, [&](int done, int) { sent = done; }));
+    EXPECT_EQ(sent, 150);
+    ASSERT_TRUE(link.readNameListStatus(5, st));
+    EXPECT_EQ(st, (proto::NameListStatus{150, proto::nameListChecksum(cards)}));
+    ASSERT_TRUE(link.readNameListStatus(1, st));
+    EXPECT_EQ(st.count, 3u);
+    EXPECT_FALSE(link.writeNameList(5, cardRange(40000000, proto::MaxNames + 1)));
+    EXPECT_EQ(link.lastFailure(), Link::Failure::BadRequest);
+
+    QDateTime t;
+    ASSERT_TRUE(link.readTerminalClock(5, t));
+    EXPECT_NEAR(t.secsTo(QDateTime::currentDateTime()), 3600, 5);
+    const QDateTime when(QDate(2027, 1, 2), QTime(3, 4, 5));
+    ASSERT_TRUE(link.setTerminalClock(5, when));
+    ASSERT_TRUE(link.readTerminalClock(5, t));
+    EXPECT_NEAR(when.secsTo(t), 0, 5);
+    EXPECT_FALSE(link.setTerminalClock(5, QDateTime(QDate(1999, 12, 31), QTime(23, 0))));
+    bw::host::clearTcpPortMap();
+}
+
+// A download broken off at a random moment, by killing the simulator or by the program
+// stopping, leaves the old list or the new one whole; the next download gives the new one.
+TEST(LinkSim, InterruptedNameListDownloadLeavesAWholeList) {
+    const QString state = bw::test::tempDir() + QStringLiteral("/state.json");
+    const QStringList args{QStringLiteral("--addr"), QStringLiteral("1"), QStringLiteral("--tcp"),
+                           QStringLiteral("127.0.0.1:0"), QStringLiteral("--no-pacing")};
+    const QStringList cards = cardRange(50000000, 1000);
+    const proto::NameListStatus before{5, proto::nameListChecksum(cardRange(10001, 5))},
+        after{1000, proto::nameListChecksum(cards)};
+    auto* rng = QRandomGenerator::global();
+    for (int round = 0; round < 6; ++round) {
+        SimProcess sim;
+        ASSERT_TRUE(sim.start(simProgram(), args + QStringList{"--reset", "--names", "5"}, state));
+        Link link;
+        useTcp(link, sim.tcpPort());
+        short port = 0;
+        ASSERT_TRUE(link.SetPort(port));
+        const bool killSim = round % 2 == 0;
+        const int atCards = int(rng->bounded(17)) * proto::MaxNamesBlock;
+        std::atomic_bool stop{false};
+        std::thread killer;
+        link.writeNameList(
+            1, cards,
+            [&](int done, int) {
+                if (done < atCards || killer.joinable() || stop)
+                    return;
+                if (!killSim)
+                    stop = true;
+                else
+                    killer = std::thread([pid = sim.pid(), us = rng->bounded(3000)] {
+                        std::this_thread::sleep_for(std::chrono::microseconds(us));
+                        ::kill(pid_t(pid), SIGKILL);
+                    });
+            },
+            &stop);
+        if (killer.joinable())
+            killer.join();
+        link.DestoryPort();
+        SimProcess again;
+        ASSERT_TRUE(again.start(simProgram(), args, state)) << qPrintable(again.error());
+        useTcp(link, again.tcpPort());
+        ASSERT_TRUE(link.SetPort(port));
+        proto::NameListStatus st;
+        ASSERT_TRUE(link.readNameListStatus(1, st));
+        EXPECT_TRUE(st == before || st == after) << round << " " << st.count;
+        ASSERT_TRUE(link.writeNameList(1, cards));
+        ASSERT_TRUE(link.readNameListStatus(1, st));
+        EXPECT_EQ(st, after);
+        sim.stop();
+    }
     bw::host::clearTcpPortMap();
 }
 

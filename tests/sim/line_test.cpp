@@ -179,13 +179,39 @@ TEST(SimLineRaw, ChannelsKeepTheirOwnPartialRequests) {
 TEST(SimLineConnect, ClearRecordAndNameList) {
     Line line({5});
     auto* t = line.terminal(5);
+    t->nameList = QStringList{QStringLiteral("00000007"), QStringLiteral("00000009")};
     t->makeRecords(25);
-    t->nameList = QStringList{QStringLiteral("a"), QStringLiteral("b")};
+    EXPECT_EQ(t->records[1].card, 9u); // meals of the listed cards only
     EXPECT_EQ(send9(line, bytes({0x05, 0x0A, 0x01, 0x0E})), bytes({0x05, 0x0A, 0x01, 0x06}));
     EXPECT_TRUE(t->records.empty());
     EXPECT_EQ(t->nameList.size(), 2);
     EXPECT_EQ(line.receiveRaw(bytes({0x05, 0x0A, 0x02, 0x0D})), bytes({0x05, 0x0A, 0x02, 0x06}));
     EXPECT_TRUE(t->nameList.isEmpty());
+}
+
+// A name list is staged block by block and replaced only by a commit naming the staged list.
+TEST(SimLineConnect, NameListIsCommittedWholeOrNotAtAll) {
+    Line line({1});
+    auto* t = line.terminal(1);
+    t->nameList = QStringList{QStringLiteral("00000005")};
+    const QByteArray ack = bytes({0x01, 0x0C, 0x03, 0x06}), nak = bytes({0x01, 0x0C, 0x03, 0x15});
+    const QByteArray block0 = withCheck(bytes({0x01, 0x0C, 0x03, 0, 0, 2, 0, 1, 0, 2, 0, 1, 0, 1}));
+    EXPECT_EQ(send9(line, withCheck(bytes({0x01, 0x0C, 0x02}))), bytes({0x01, 0x0C, 0x02, 0x06}));
+    EXPECT_EQ(line.receiveRaw(block0.left(5)), QByteArray());
+    EXPECT_EQ(line.receiveRaw(block0.mid(5)), ack);
+    EXPECT_EQ(send9(line, block0), ack); // its reply was lost: not appended twice
+    EXPECT_EQ(send9(line, withCheck(bytes({0x01, 0x0C, 0x03, 0, 2, 1, 0, 1, 0, 3}))), nak);
+    // Three cards or another checksum: refused, the list stays.
+    EXPECT_EQ(send9(line, withCheck(bytes({1, 0x0C, 4, 0, 0, 0, 3, 0x11, 0xF9, 0xF6, 0x76}))),
+              bytes({0x01, 0x0C, 0x04, 0x15}));
+    EXPECT_EQ(send9(line, withCheck(bytes({1, 0x0C, 4, 0, 0, 0, 2, 0x11, 0xF9, 0xF6, 0x77}))),
+              bytes({0x01, 0x0C, 0x04, 0x15}));
+    EXPECT_EQ(t->nameList, QStringList{QStringLiteral("00000005")});
+    EXPECT_EQ(send9(line, withCheck(bytes({1, 0x0C, 4, 0, 0, 0, 2, 0x11, 0xF9, 0xF6, 0x76}))),
+              bytes({0x01, 0x0C, 0x04, 0x06}));
+    EXPECT_EQ(t->nameList, QStringList({QStringLiteral("00010001"), QStringLiteral("00010002")}));
+    EXPECT_EQ(send9(line, bytes({0x01, 0x0C, 0x01, 0x0C})),
+              withCheck(bytes({0x01, 0x0C, 0x01, 0x06, 0, 0, 0, 2, 0x11, 0xF9, 0xF6, 0x76})));
 }
 
 TEST(SimLineConnect, SetClockStoresTheGroupAndTheReadShowsIt) {
@@ -240,6 +266,9 @@ TEST(SimLineFaults, SilentNeitherAnswersNorActs) {
     line.setFaults(f);
     EXPECT_TRUE(line.faults().silent);
     EXPECT_TRUE(send9(line, bytes({0x01, 0x02, 0x55, 0x56})).isEmpty());
+    line.terminal(1)->makeRecords(4);
+    EXPECT_TRUE(line.terminal(1)->records.empty()); // no list, no meals
+    line.terminal(1)->nameList = QStringList{QStringLiteral("00010001")};
     line.terminal(1)->makeRecords(4);
     EXPECT_TRUE(line.receiveRaw(bytes({0x01, 0x0A, 0x01, 0x0A})).isEmpty());
     EXPECT_EQ(line.terminal(1)->records.size(), 4u);
@@ -336,8 +365,8 @@ TEST(SimLineState, ChangeHandlerAndJson) {
     line.setChangeHandler([&] { ++changes; });
     send9(line, bytes({0x01, 0x02, 0x55, 0x56})); // a test changes nothing
     EXPECT_EQ(changes, 0);
+    line.terminal(5)->nameList = QStringList{QStringLiteral("00000001")};
     line.terminal(5)->makeRecords(25);
-    line.terminal(5)->nameList = QStringList{QStringLiteral("x")};
     send9(line, bytes({0x05, 0x0A, 0x01, 0x0E}));
     send9(line, bytes({0x01, 0x04, 0x3E, 0x07, 0x3C, 0x00}));
     EXPECT_EQ(changes, 2);

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <optional>
+
+namespace bw::host::site {
+
+// One step the host database remembers: a collection, or a step of the site routine.
+struct StepRecord {
+    QDateTime at;
+    QString by;
+    QString result;
+    bool ok = false;
+};
+
+// A terminal's clock may differ this much from the computer's before it asks for a hand.
+constexpr qint64 ClockToleranceS = 60;
+// The records a terminal is reckoned to hold; waiting records above 80 % of it ask for a hand.
+constexpr qint64 RecordsHeld = 30000;
+constexpr qint64 RecordsWaitingLimit = RecordsHeld * 8 / 10;
+
+// What is known of one terminal of the register at one moment.
+struct TerminalStatus {
+    int terminal = 0;
+    QString port;  // "COM<n>" or the IP address text
+    QString place; // MachineInfo's place text (Team)
+    bool answers = false;
+    std::optional<int> roundTripMs; // of the record-status exchange
+    QString reason;                 // when it does not answer: "line DEVICE busy: held by ...",
+                                    // the system's reason the port cannot be opened, "no answer"
+    std::optional<qint64> clockOffsetS;       // terminal clock minus computer clock, seconds
+    std::optional<qint64> recordsWaiting;     // meal records stored on the terminal
+    std::optional<bool> namesInStep;          // list size and checksum equal CardMapping's
+    std::optional<StepRecord> lastCollection; // from CtrlLog or SiteStep, the newest
+    std::optional<StepRecord> lastNightly;    // the newest SiteStep row
+    // Needs a hand: silent, clock off by more than clockToleranceS, name list out of step,
+    // last collection failed, or more than recordsLimit records waiting.
+    bool needsHand(qint64 clockToleranceS = ClockToleranceS,
+                   qint64 recordsLimit = RecordsWaitingLimit) const;
+};
+
+struct StatusRequest {
+    QString connection;   // the host database
+    QList<int> terminals; // terminal numbers; empty: every model-6429 terminal of MachineInfo
+    // How long a serial line another program holds is waited for before it is reported busy.
+    int lineWaitMs = 1000;
+    // How long one exchange waits for a terminal's reply.
+    int replyTimeoutMs = 1000;
+};
+
+// Reads every terminal's status: the lines at the same time (each serial device, and each
+// TCP/IP terminal alone; a serial line is taken with its lock for the whole line), the
+// terminals of one line in turn. `each` is called, one call at a time, from the lines' threads
+// as each terminal's status is known. Returns all, in register order; a requested number that
+// is no model-6429 terminal of MachineInfo comes last with its reason. Throws bw::Error when
+// the database cannot be opened or its terminals cannot be read. A set cancel stops before the
+// next terminal; the terminals not read are reported with reason "cancelled".
+QList<TerminalStatus> readStatus(const StatusRequest& request,
+                                 const std::function<void(const TerminalStatus&)>& each = {},
+                                 const std::atomic_bool* cancel = nullptr);
+
+// {"terminals": [{"terminal": 3, "answers": true, "roundTripMs": 12, "reason": "",
+//   "clockOffsetS": 120, "recordsWaiting": 40, "namesInStep": true,
+//   "lastCollection": {"at": "...", "by": "...", "result": "...", "ok": true}, ...}],
+//  "exit": 0}; null where a value could not be read.
+QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode);
+
+// One line of plain English for a terminal: "terminal 3 (COM1, A): answers in 12 ms, clock
+// +120 s, 40 records waiting, names in step, last collection ...".
+QString statusLine(const TerminalStatus& status);
+
+} // namespace bw::host::site
