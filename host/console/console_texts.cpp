@@ -50,6 +50,8 @@ constexpr Entry kTexts[] = {
     {Text::DownloadNames, u"下载名单", u"下載名單"},
     {Text::LineTest, u"线路测试", u"線路測試"},
     {Text::NoTerminal, u"请先选择就餐机", u"請先選擇就餐機"},
+    {Text::NoAnswer, u"无应答", u"無應答"},
+    {Text::Cancelled, u"已取消", u"已取消"},
     {Text::ActionRunning, u"正在%1…", u"正在%1…"},
     {Text::ActionDone, u"%1完成，%2 项失败", u"%1完成，%2 項失敗"},
     {Text::MealsTitle, u"近14天每日就餐人次", u"近14天每日就餐人次"},

@@ -44,6 +44,8 @@ enum class Text {
     DownloadNames,
     LineTest,
     NoTerminal,
+    NoAnswer,
+    Cancelled,
     ActionRunning, // %1 action
     ActionDone,    // %1 action, %2 failed steps
     MealsTitle,    // chart title

@@ -245,6 +245,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals) {
             note_->setText(reading->error);
         } else if (whole) {
             model_->reset(reading->all);
+            table_->resizeColumnsToContents();
             note_->clear();
         } else {
             QStringList lines;

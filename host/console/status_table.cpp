@@ -17,13 +17,22 @@ template <typename T, typename F> QString orUnread(const std::optional<T>& value
     return value ? show(*value) : kUnread;
 }
 
+// When, by whom and whether it went well; the whole result is in the row's tool tip.
 QString stepText(const site::StepRecord& step) {
     QString out = step.at.toString(QStringLiteral("MM-dd HH:mm"));
     if (!step.by.isEmpty())
         out += QLatin1Char(' ') + step.by;
-    if (!step.result.isEmpty())
-        out += QStringLiteral(" · ") + step.result;
-    return out;
+    return out + (step.ok ? QStringLiteral(" ✓") : QStringLiteral(" ✗"));
+}
+
+// The engine's reasons in plain English, in the operator's language where the console knows
+// them; a reason naming a device or program stays as it is.
+QString reasonText(const QString& reason) {
+    if (reason == QLatin1String("no answer"))
+        return text(Text::NoAnswer);
+    if (reason == QLatin1String("cancelled"))
+        return text(Text::Cancelled);
+    return reason;
 }
 
 } // namespace
@@ -54,7 +63,7 @@ QString statusCell(const site::TerminalStatus& s, int column) {
     case StatusTable::LastNightly:
         return orUnread(s.lastNightly, stepText);
     case StatusTable::Reason:
-        return s.reason;
+        return reasonText(s.reason);
     }
     return QString();
 }
