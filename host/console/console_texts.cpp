@@ -26,6 +26,7 @@ constexpr Entry kTexts[] = {
     {Text::Manual, u"使用手册", u"使用手冊"},
     {Text::Exit, u"退出", u"退出"},
     {Text::Operator, u"操作员：%1", u"操作員：%1"},
+    {Text::OperatorField, u"操作员", u"操作員"},
     {Text::NeedHand, u"%1 台需要处理", u"%1 台需要處理"},
     {Text::AllWell, u"全部正常", u"全部正常"},
     {Text::Refreshing, u"正在读取状态…", u"正在讀取狀態…"},

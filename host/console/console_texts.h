@@ -20,6 +20,7 @@ enum class Text {
     Manual,
     Exit,
     Operator, // %1 name
+    OperatorField,
     NeedHand, // %1 terminals
     AllWell,
     Refreshing,

@@ -76,7 +76,7 @@ void SettingsDialog::build() {
     form->addRow(text(Text::Database), dbRow);
     user_ = new QLineEdit(general);
     user_->setObjectName(QStringLiteral("Operator"));
-    form->addRow(text(Text::User), user_);
+    form->addRow(text(Text::OperatorField), user_);
     lang_ = new QComboBox(general);
     lang_->setObjectName(QStringLiteral("Language"));
     lang_->addItem(text(Text::LanguageDefault), 0);
