@@ -61,12 +61,14 @@ for b in runs("tool.json"):
     keys = [k for k in ("secs", "per_terminal_ms", "budget_secs", "ratio") if k in b]
     print(f"{b['name']:<48} " + ", ".join(f"{k}={b[k]:.4g}" for k in keys))
 
-print("\n== meal-record collection (median of 3 repetitions) ==")
-rows = runs("collect.json")
-groups = {}
-for b in rows:
-    groups.setdefault(b["run_name"], []).append(b)
-for name, bs in groups.items():
-    keys = [k for k in ("secs", "engine_secs", "bare_secs", "wire_secs", "ratio", "records_per_sec",
-                        "peak_growth_kb") if k in bs[0]]
-    print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))
+for title, file in (("meal-record collection (median of 3 repetitions)", "collect.json"),
+                    ("name-list download (3 downloads)", "names.json")):
+    print(f"\n== {title} ==")
+    rows = runs(file)
+    groups = {}
+    for b in rows:
+        groups.setdefault(b["run_name"], []).append(b)
+    for name, bs in groups.items():
+        keys = [k for k in ("secs", "engine_secs", "bare_secs", "wire_secs", "ratio", "records_per_sec",
+                            "peak_growth_kb") if k in bs[0]]
+        print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))

@@ -33,4 +33,6 @@ done
 "$bench/collect_bench" --benchmark_repetitions=3 \
     --benchmark_out="$out/collect.json" --benchmark_out_format=json
 
+"$bench/names_bench" --benchmark_out="$out/names.json" --benchmark_out_format=json
+
 python3 "$(dirname "$0")/figures.py" "$out"

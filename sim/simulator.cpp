@@ -26,11 +26,11 @@ PacedOutput::PacedOutput(WriteFn write, bool pacing, QObject* parent)
     QObject::connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
 }
 
-void PacedOutput::send(const QByteArray& bytes, int delayMs) {
+void PacedOutput::send(const QByteArray& bytes, double delayMs) {
     if (bytes.isEmpty())
         return;
     const double now = clock_.nsecsElapsed() / 1e6;
-    items_.push_back({now + std::max(0, delayMs), bytes});
+    items_.push_back({now + std::max(0.0, delayMs), bytes});
     tick();
     if (!items_.empty() && !timer_.isActive())
         timer_.start();
@@ -237,9 +237,19 @@ void Simulator::onPtyReadable() {
     }
     if (in.isEmpty())
         return;
+    // With pacing, the computer's bytes take their line time as well (a pseudo-terminal
+    // passes them at once): a reply leaves once the request would have come in whole.
+    double lineMs = 0;
+    if (options_.pacing) {
+        if (!ptyClock_.isValid())
+            ptyClock_.start();
+        const double now = ptyClock_.nsecsElapsed() / 1e6;
+        ptyInputEndMs_ = std::max(ptyInputEndMs_, now) + double(in.size()) * CharacterMs;
+        lineMs = ptyInputEndMs_ - now;
+    }
     const QByteArray reply = line_.receiveRaw(in, 0);
     flushTrace(QStringLiteral("pty "));
-    ptyOut_->send(reply, line_.faults().delayMs);
+    ptyOut_->send(reply, line_.faults().delayMs + lineMs);
 }
 
 void Simulator::onNewConnection() {

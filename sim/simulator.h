@@ -27,7 +27,7 @@ public:
     using WriteFn = std::function<void(const QByteArray&)>;
     PacedOutput(WriteFn write, bool pacing, QObject* parent = nullptr);
 
-    void send(const QByteArray& bytes, int delayMs);
+    void send(const QByteArray& bytes, double delayMs);
     bool idle() const { return items_.empty(); }
 
 private:
@@ -99,6 +99,8 @@ private:
     bool linkMade_ = false;
     QSocketNotifier* ptyNotifier_ = nullptr;
     PacedOutput* ptyOut_ = nullptr;
+    QElapsedTimer ptyClock_;
+    double ptyInputEndMs_ = 0; // when the computer's bytes read so far are through the line
     QTcpServer* server_ = nullptr;
     QTimer* recordTimer_ = nullptr;
     int nextChannel_ = 1;

@@ -6,16 +6,20 @@
 //     sync-names [N ...] [--dry-run] [--force]
 //     sync-clocks [N ...]
 //     nightly [--clear]
+//     status [N ...]
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
 // 1 some terminal failed, 2 bad arguments, 3 the database cannot be opened, 5 a line stayed
-// busy.
+// busy. status prints one line per terminal; its exit status is 0 when every terminal
+// answers and none needs a hand, 1 when some does, 2 and 3 as above.
 
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
+#include "host/app/printable.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "host/site/site_run.h"
+#include "host/site/status.h"
 #include "platform/line_lock.h"
 #include "store/connection_string.h"
 
@@ -25,6 +29,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <cstdio>
 
 using bw::host::site::Step;
@@ -34,12 +39,13 @@ namespace {
 enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3, LineBusy = 5 };
 
 int fail(int code, const QString& message) {
-    std::fprintf(stderr, "brackwater-site: %s\n", message.toUtf8().constData());
+    std::fprintf(stderr, "brackwater-site: %s\n",
+                 bw::host::printable(message).toUtf8().constData());
     return code;
 }
 
 void say(const QString& line) {
-    std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+    std::fprintf(stdout, "%s\n", bw::host::printable(line).toUtf8().constData());
     std::fflush(stdout);
 }
 
@@ -57,7 +63,30 @@ QList<Step> stepsOf(const QString& command) {
 const char* const Usage =
     "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
     "[--tcp-port-map FROM=TO] [--json] [--line-wait SECONDS] (sync-names [N ...] [--dry-run] "
-    "[--force] | sync-clocks [N ...] | nightly [--clear])";
+    "[--force] | sync-clocks [N ...] | nightly [--clear] | status [N ...])";
+
+// Every requested terminal's status, one line each (or one document); the exit status says
+// whether any needs a hand.
+int printStatus(bw::host::site::StatusRequest rq, bool asJson) {
+    QList<bw::host::site::TerminalStatus> all;
+    try {
+        all = bw::host::site::readStatus(rq, [asJson](const bw::host::site::TerminalStatus& s) {
+            if (!asJson)
+                say(bw::host::site::statusLine(s));
+        });
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
+    }
+    const bool hand =
+        std::any_of(all.cbegin(), all.cend(), [](const auto& s) { return s.needsHand(); });
+    const int rc = hand ? TerminalFailed : Ok;
+    if (asJson)
+        std::fprintf(stdout, "%s\n",
+                     QJsonDocument(bw::host::site::statusJson(all, rc))
+                         .toJson(QJsonDocument::Compact)
+                         .constData());
+    return rc;
+}
 
 } // namespace
 
@@ -65,12 +94,16 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-site"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
+    // Each result line names the device and the system's reason, or the line's holder, already.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
 
     QCommandLineParser p;
     p.setApplicationDescription(
         QStringLiteral(
             "Keep a site's model-6429 terminals in step with the host database: name lists, "
-            "clocks and the nightly collection, the lines at the same time.\n\n") +
+            "clocks, the nightly collection and every terminal's status, the lines at the same "
+            "time.\n\n") +
         QString::fromLatin1(Usage));
     p.addHelpOption();
     p.addVersionOption();
@@ -102,7 +135,7 @@ int main(int argc, char** argv) {
         QStringLiteral("SECONDS"));
     p.addOptions({db, com, tcpMap, json, dryRun, force, clear, lineWait});
     p.addPositionalArgument(QStringLiteral("command"),
-                            QStringLiteral("sync-names, sync-clocks or nightly."));
+                            QStringLiteral("sync-names, sync-clocks, nightly or status."));
     p.addPositionalArgument(QStringLiteral("N"),
                             QStringLiteral("Terminal numbers (default: every terminal)."),
                             QStringLiteral("[N ...]"));
@@ -121,7 +154,8 @@ int main(int argc, char** argv) {
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
     bw::host::site::Request rq;
     rq.steps = stepsOf(command);
-    if (rq.steps.isEmpty())
+    const bool status = command == QLatin1String("status");
+    if (rq.steps.isEmpty() && !status)
         return fail(BadArguments, QStringLiteral("usage: ") + QString::fromLatin1(Usage));
     const bool names = command == QLatin1String("sync-names");
     const bool nightly = command == QLatin1String("nightly");
@@ -142,7 +176,7 @@ int main(int argc, char** argv) {
     int waitMs = 0;
     if (p.isSet(lineWait) && !bw::host::parseLineWaitOption(p.value(lineWait), waitMs))
         return fail(BadArguments, QStringLiteral("--line-wait takes 0 to 3600 seconds"));
-    if (p.isSet(lineWait))
+    if (p.isSet(lineWait) && !status)
         bw::setLineLockWaitMs(waitMs);
     rq.dryRun = p.isSet(dryRun);
     rq.force = p.isSet(force);
@@ -153,9 +187,10 @@ int main(int argc, char** argv) {
     QStringList problems;
     const bw::host::Settings saved = bw::host::readSettings(&problems);
     for (const QString& problem : problems)
-        std::fprintf(stderr, "settings: %s\n", problem.toUtf8().constData());
+        std::fprintf(stderr, "settings: %s\n", bw::host::printable(problem).toUtf8().constData());
     for (const auto& [n, device] : saved.com)
         bw::bell::setDevicePath(n, device);
+    rq.comWithoutDevice = saved.comWithoutDevice;
     for (const auto& [from, to] : saved.tcpPortMap)
         bw::host::setTcpPortMap(from, to);
     for (const QString& v : p.values(com)) {
@@ -164,6 +199,7 @@ int main(int argc, char** argv) {
         if (!bw::host::parseComOption(v, n, device))
             return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
         bw::bell::setDevicePath(n, device);
+        rq.comWithoutDevice.removeAll(n);
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0, to = 0;
@@ -180,6 +216,15 @@ int main(int argc, char** argv) {
         return fail(NoDatabase, QStringLiteral("no database at ") + settings.databaseName);
 
     const bool asJson = p.isSet(json);
+    if (status) {
+        bw::host::site::StatusRequest srq;
+        srq.connection = rq.connection;
+        srq.terminals = rq.terminals;
+        srq.comWithoutDevice = rq.comWithoutDevice;
+        if (p.isSet(lineWait))
+            srq.lineWaitMs = waitMs;
+        return printStatus(srq, asJson);
+    }
     QJsonArray results;
     const bw::host::site::RunSummary summary =
         bw::host::site::runSite(rq, [&](const bw::host::site::StepResult& r) {

@@ -40,6 +40,16 @@ QString busyPart(const QString& text) {
     return part;
 }
 
+// The COM number of a serial terminal's port text; 0 for a TCP/IP terminal or none.
+int comOf(const QString& port) {
+    try {
+        const connect::ConnectionChoice choice = connect::chooseConnection(port);
+        return choice.tcp ? 0 : choice.port;
+    } catch (const Error&) {
+        return 0;
+    }
+}
+
 // One line's run: its own database connection and links, its terminals one after the other.
 class LineRun {
 public:
@@ -108,30 +118,22 @@ private:
                 tcpClock(t);
     }
 
-    bool serial() const {
-        try {
-            return !connect::chooseConnection(terminals_.first().port).tcp;
-        } catch (const Error&) {
-            return false;
-        }
-    }
+    bool serial() const { return comOf(terminals_.first().port) > 0; }
 
     // Serial terminals: through the bell link, the port opened once for the line.
     void serialClocks() {
-        short port = 0;
-        try {
-            port = connect::chooseConnection(terminals_.first().port).port;
-        } catch (const Error&) {
-        }
+        const short port = short(comOf(terminals_.first().port));
         bell::BellLink link;
         link.setKeepPortOpen(true);
         QString fault;
         if (!link.OpenBellPort(port)) {
             const QString why = link.openFault().section(QLatin1Char(':'), 1);
-            fault = saysBusy(why) ? busyPart(why)
-                                  : QStringLiteral("cannot open %1 (%2)")
-                                        .arg(bell::devicePath(port),
-                                             why.isEmpty() ? QStringLiteral("no such port") : why);
+            fault = saysBusy(why)
+                        ? busyPart(why)
+                        : QStringLiteral("cannot open COM%1: %2")
+                              .arg(QString::number(port),
+                                   withPermissionAdvice(
+                                       why.isEmpty() ? QStringLiteral("no such port") : why));
         }
         for (const TerminalEntry& t : terminals_) {
             if (cancelled()) {
@@ -310,6 +312,20 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
                 tell({n, step, false, false,
                       QStringLiteral("failed: not a model-6429 terminal of MachineInfo")});
         }
+    }
+    // A COM number the settings file names without a device is not guessed.
+    for (auto it = chosen.begin(); it != chosen.end();) {
+        const int com = comOf(it->port);
+        if (com == 0 || !rq.comWithoutDevice.contains(com)) {
+            ++it;
+            continue;
+        }
+        for (Step step : rq.steps)
+            tell({it->address, step, false, false,
+                  QStringLiteral("failed: cannot open COM%1: the settings file names no device "
+                                 "for it ([com] %1=)")
+                      .arg(com)});
+        it = chosen.erase(it);
     }
     collect::workLines(collect::linesOf(chosen), [&](const TerminalLine& line) {
         QList<TerminalEntry> mine;

@@ -25,6 +25,7 @@ struct Request {
     bool dryRun = false;  // names: say what would be downloaded, change nothing
     bool force = false;   // names: download also a list that is in step
     QString user = QStringLiteral("brackwater-site");
+    QList<int> comWithoutDevice; // COM numbers the settings name without a device: not opened
 };
 
 // The outcome of one step on one terminal.

@@ -1,5 +1,6 @@
 #include "host/site/status.h"
 
+#include "connect/connection_choice.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/lines.h"
 #include "host/collect/meal_store.h"
@@ -120,6 +121,20 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
 // A date-time's wall-clock reading, without its time zone.
 qint64 wallClockMs(const QDateTime& t) {
     return QDateTime(t.date(), t.time(), Qt::UTC).toMSecsSinceEpoch();
+}
+
+// Why the port of a terminal is not opened: a COM number the settings file names without a
+// device; empty when nothing stands in the way.
+QString unconfigured(const QString& port, const QList<int>& comWithoutDevice) {
+    try {
+        const connect::ConnectionChoice choice = connect::chooseConnection(port);
+        if (!choice.tcp && comWithoutDevice.contains(choice.port))
+            return QStringLiteral("cannot open COM%1: the settings file names no device for it "
+                                  "([com] %1=)")
+                .arg(choice.port);
+    } catch (const Error&) {
+    }
+    return QString();
 }
 
 // Reads the terminals of one line over link, whose port is open.
@@ -244,13 +259,17 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
         Link link;
         link.setTimeoutMs(rq.replyTimeoutMs);
         link.setLineWaitMs(rq.lineWaitMs);
-        QString error;
-        const bool open = collect::openLink(link, chosen[line.members.first()].port, error);
+        const QString& port = chosen[line.members.first()].port;
+        QString error = unconfigured(port, rq.comWithoutDevice);
+        const bool open = error.isEmpty() && collect::openLink(link, port, error);
         LineStatus reader(link, cancel);
         for (int i : line.members) {
             TerminalStatus& s = found[size_t(i)];
+            const QString notOpened = unconfigured(s.port, rq.comWithoutDevice);
             if (reader.cancelled())
                 s.reason = QStringLiteral("cancelled");
+            else if (!notOpened.isEmpty())
+                s.reason = notOpened;
             else if (!open)
                 s.reason = error;
             else

@@ -51,6 +51,8 @@ struct StatusRequest {
     int lineWaitMs = 1000;
     // How long one exchange waits for a terminal's reply.
     int replyTimeoutMs = 1000;
+    // COM numbers the settings file names without a device: not opened.
+    QList<int> comWithoutDevice = {};
 };
 
 // Reads every terminal's status: the lines at the same time (each serial device, and each

@@ -5,9 +5,12 @@
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
+#include "host/collect/lines.h"
 #include "host/collect/record_export.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
+#include "host/site/site_run.h"
+#include "host/site/status.h"
 #include "platform/language.h"
 #include "platform/line_lock.h"
 #include "sim/process.h"
@@ -16,6 +19,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -697,4 +702,110 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
               QStringList({"00010001", "00010002"}));
     EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
+}
+
+// The status of the demo site: terminal 2 silent, clocks two minutes ahead, 40 records waiting,
+// lists out of step; after the routine's steps every answering terminal is in step.
+TEST_F(SqliteCollection, SiteStatus) {
+    using namespace bw::host::site;
+    startSim({"--no-pacing", "--addr", "1,3", "--names", "1", "--clock-offset", "120", "--records",
+              "40"});
+    const struct {
+        QList<Step> before; // routine steps taken first
+        int terminal;
+        bool answers;
+        std::optional<qint64> clock, records;
+        std::optional<bool> inStep;
+        bool hand;
+    } cases[] = {
+        {{}, 2, false, {}, {}, {}, true},
+        {{}, 1, true, 120, 40, false, true},
+        {{}, 3, true, 120, 40, false, true},
+        {{Step::Names}, 1, true, 120, 40, true, true},
+        {{Step::Collect, Step::Clock}, 1, true, 0, 0, true, false},
+        {{}, 3, true, 0, 0, true, false},
+        {{}, 2, false, {}, {}, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.terminal);
+        Request rq;
+        rq.connection = backend.connectionString;
+        rq.terminals = {1, 3};
+        rq.steps = c.before;
+        rq.clear = true;
+        if (!c.before.isEmpty())
+            runSite(rq, {});
+        const QList<TerminalStatus> all = readStatus({backend.connectionString, {c.terminal}});
+        ASSERT_EQ(all.size(), 1);
+        const TerminalStatus& s = all.first();
+        EXPECT_EQ(s.answers, c.answers) << s.reason.toStdString();
+        EXPECT_EQ(s.reason.isEmpty(), c.answers);
+        EXPECT_EQ(s.clockOffsetS.has_value(), c.clock.has_value());
+        EXPECT_LE(std::abs(s.clockOffsetS.value_or(0) - c.clock.value_or(0)), 2);
+        EXPECT_EQ(s.recordsWaiting, c.records);
+        EXPECT_EQ(s.namesInStep, c.inStep);
+        EXPECT_EQ(s.needsHand(), c.hand);
+        EXPECT_EQ(s.lastCollection.has_value(), c.records == 0);
+        EXPECT_EQ(s.lastCollection && s.lastCollection->ok, c.records == 0);
+    }
+    // The same through the program: a document with null where nothing was read; a line
+    // another program holds; terminals in step.
+    bw::LineLock held(sim.ptyPath());
+    const QStringList at{"--db",           backend.connectionString,
+                         "--com",          "1=" + sim.ptyPath(),
+                         "--tcp-port-map", QString("1001=%1").arg(sim.tcpPort())};
+    const struct {
+        QStringList args;
+        int code;
+        QString out;
+    } runs[] = {
+        {at + QStringList{"status", "--json"}, 1,
+         R"("lastCollection":null,"lastNightly":null,"namesInStep":null,"needsHand":true)"},
+        {at + QStringList{"status", "1", "3"}, 0, "terminal 3 (127.0.0.1, C): answers in "},
+        {at + QStringList{"status", "x"}, 2, ""},
+        {at + QStringList{"--line-wait", "0", "status", "1"}, 1, " busy: held by "},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.args.join(' ').toStdString());
+        if (r.out.contains("busy")) {
+            ASSERT_TRUE(held.acquire(0));
+        }
+        QProcess p;
+        p.start(bw::test::program("brackwater-site"), r.args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), r.code) << p.readAllStandardError().toStdString();
+        const QByteArray out = p.readAllStandardOutput();
+        EXPECT_TRUE(out.contains(r.out.toUtf8())) << out.toStdString();
+        if (!r.args.contains("--json"))
+            continue;
+        const QJsonObject doc = QJsonDocument::fromJson(out).object();
+        EXPECT_EQ(doc["exit"].toInt(), 1);
+        const QJsonArray terminals = doc["terminals"].toArray();
+        ASSERT_EQ(terminals.size(), 3);
+        const QJsonObject silent = terminals[1].toObject();
+        for (const char* key : {"roundTripMs", "clockOffsetS", "recordsWaiting", "namesInStep"})
+            EXPECT_TRUE(silent[key].isNull()) << key;
+        EXPECT_EQ(terminals[0].toObject().keys(), silent.keys());
+        EXPECT_EQ(terminals[0].toObject()["lastCollection"].toObject().keys(),
+                  QStringList({"at", "by", "ok", "result"}));
+    }
+}
+
+// Lines: two COM numbers of one device are one line, each TCP/IP terminal is one of its own.
+TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
+    bw::bell::setDevicePath(14, "/dev/null");
+    bw::bell::setDevicePath(15, "/dev/null");
+    bw::bell::setDevicePath(16, "/dev/zero");
+    QStringList lines;
+    QList<TerminalEntry> terminals;
+    for (const char* port : {"COM14", "10.0.0.1", "COM15", "COM16", "10.0.0.1", "COMx"})
+        terminals << TerminalEntry{int(terminals.size()) + 1, port, {}, {}};
+    for (const TerminalLine& l : linesOf(terminals)) {
+        QStringList members;
+        for (int i : l.members)
+            members << QString::number(i);
+        lines << l.name + (l.serial ? " serial " : " ") + members.join(',');
+    }
+    EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
+                                  "10.0.0.1 4", "COMx 5"}));
 }
