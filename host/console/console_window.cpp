@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/interfaces.h"
 #include "platform/registry.h"
+#include "store/sql_connection.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -219,12 +220,25 @@ bool ConsoleWindow::refresh(const QList<int>& terminals) {
     struct Reading {
         QList<site::TerminalStatus> all;
         QString error;
+        MealDays meals;
+        bool mealsRead = false;
     };
     auto reading = std::make_shared<Reading>();
     site::StatusRequest request;
     request.connection = connectionString();
     request.terminals = terminals;
-    auto work = [this, request, reading] {
+    const bool whole = terminals.isEmpty();
+    auto work = [this, request, reading, whole] {
+        if (whole) {
+            // The meals of the chart too are read here, on a connection of this thread.
+            try {
+                store::SqlConnection cn(request.connection);
+                reading->meals = readMealDays(cn, QDate::currentDate());
+                reading->mealsRead = true;
+            } catch (const Error& e) {
+                qWarning("Meals not read (%s)", qUtf8Printable(e.description()));
+            }
+        }
         try {
             reading->all = site::readStatus(
                 request,
@@ -239,7 +253,6 @@ bool ConsoleWindow::refresh(const QList<int>& terminals) {
             reading->error = QString::fromLocal8Bit(e.what());
         }
     };
-    const bool whole = terminals.isEmpty();
     auto done = [this, reading, whole] {
         if (!reading->error.isEmpty()) {
             note_->setText(reading->error);
@@ -258,7 +271,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals) {
         refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         if (whole) {
             ++refreshes_;
-            meals_->reload();
+            meals_->showDays(reading->meals, reading->mealsRead);
         }
     };
     if (!startJob(work, done))

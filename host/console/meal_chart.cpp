@@ -1,7 +1,6 @@
 #include "host/console/meal_chart.h"
 
 #include "host/console/console_texts.h"
-#include "host/ledger/ledger.h"
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
@@ -60,7 +59,7 @@ MealDays readMealDays(store::SqlConnection& cn, const QDate& last, int days) {
 MealChart::MealChart(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Meals"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(9, 0, 9, 9);
     today_ = new QLabel(this);
     today_->setObjectName(QStringLiteral("MealsToday"));
     view_ = new QChartView(this);
@@ -68,22 +67,15 @@ MealChart::MealChart(QWidget* parent) : QWidget(parent) {
     view_->setMinimumHeight(220);
     layout->addWidget(today_);
     layout->addWidget(view_, 1);
-    reload();
-}
-
-void MealChart::reload() {
     const QDate today = QDate::currentDate();
     days_ = MealDays{today.addDays(-13), today, {}};
-    today_->clear();
-    try {
-        auto cn = sharedConnection();
-        if (!cn)
-            throw Error(0, sharedConnectionProblem());
-        days_ = readMealDays(*cn, today);
-        today_->setText(text(Text::MealsToday).arg(days_.lastDay()));
-    } catch (const Error&) {
-        today_->setText(text(Text::MealsUnreadable));
-    }
+    draw();
+}
+
+void MealChart::showDays(const MealDays& days, bool read) {
+    days_ = days;
+    today_->setText(read ? text(Text::MealsToday).arg(days_.lastDay())
+                         : text(Text::MealsUnreadable));
     draw();
 }
 

@@ -29,11 +29,12 @@ struct MealDays {
 MealDays readMealDays(store::SqlConnection& cn, const QDate& last, int days = 14);
 
 // The chart of meals per day over the last 14 days by terminal, with today's count so far.
+// The counts are read elsewhere (the console reads them on its worker thread).
 class MealChart : public QWidget {
 public:
     explicit MealChart(QWidget* parent = nullptr);
-    // Reads the meals again from the host database.
-    void reload();
+    // Shows these counts; read false: they could not be read, and the chart says so.
+    void showDays(const MealDays& days, bool read);
     const MealDays& days() const { return days_; }
 
 private:
