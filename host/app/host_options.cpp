@@ -87,8 +87,13 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
         QStringLiteral("Collect every terminal in the collection window, write a PNG of it "
                        "to FILE and exit."),
         QStringLiteral("FILE"));
-    p.addOptions(
-        {help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect, traceLine});
+    const QCommandLineOption shotStatus(
+        QStringLiteral("screenshot-status"),
+        QStringLiteral("Open the console, write a PNG of it to FILE once the terminals' status "
+                       "is read, and exit."),
+        QStringLiteral("FILE"));
+    p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect,
+                  shotStatus, traceLine});
 
     const QCommandLineOption version = p.addVersionOption();
     const QCommandLineOption bellSection(
@@ -103,8 +108,9 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
         QStringLiteral("Keep this command line's database, user, language, ports, simulator "
                        "and bell-section choices in the settings file, and exit."));
     QCommandLineOption pressTool(QStringLiteral("press-tool"),
-                                 QStringLiteral("Press the window's toolbar tool KEY once it is "
-                                                "shown (scripted runs)."),
+                                 QStringLiteral("Press the tool KEY of the terminal window, "
+                                                "else of the console, once they are shown "
+                                                "(scripted runs; repeatable, in turn)."),
                                  QStringLiteral("KEY"));
     pressTool.setFlags(QCommandLineOption::HiddenFromHelp);
     p.addOptions({bellSection, showSettings, saveSettings, pressTool});
@@ -131,7 +137,8 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.com = saved.com;
     o.tcpPortMap = saved.tcpPortMap;
     o.screenshotCollect = p.value(shotCollect);
-    o.pressTool = p.value(pressTool);
+    o.screenshotStatus = p.value(shotStatus);
+    o.pressTools = p.values(pressTool);
     o.traceLine = p.isSet(traceLine) ? p.value(traceLine) : saved.traceLine;
     if (p.isSet(lang)) {
         bool ok = false;

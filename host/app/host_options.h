@@ -21,8 +21,9 @@ struct HostOptions {
     bool demo = false;         // put the demo terminals and grants into an empty database
     QString screenshot;        // write a PNG of the window and exit
     QString screenshotCollect; // write a PNG of the collection window after a collection
+    QString screenshotStatus;  // write a PNG of the console after its first reading of the site
     QString traceLine;         // --trace-line FILE: the line trace goes to FILE
-    QString pressTool;         // --press-tool KEY: a scripted run presses this toolbar tool
+    QStringList pressTools;    // --press-tool KEY: a scripted run presses these tools in turn
     QString error;             // set when the command line is wrong
     bool help = false;
     QString helpText;

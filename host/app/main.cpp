@@ -1,10 +1,12 @@
 // brackwater: the host program. Registers the default host components, opens the host
-// database, optionally starts the terminal simulator, and opens the component's window.
+// database, optionally starts the terminal simulator, and opens the console with the
+// component's window above it.
 
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
 #include "host/app/host_setup.h"
 #include "host/collect/collect_window.h"
+#include "host/console/console_window.h"
 #include "host/ledger/ledger.h"
 #include "host/link/link.h"
 #include "host/trace/trace_file.h"
@@ -25,10 +27,18 @@
 
 namespace {
 
-QWidget* findWindow() {
+QWidget* findWindow(const QString& name = QStringLiteral("F_Machine")) {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QStringLiteral("F_Machine") && w->isVisible())
+        if (w->objectName() == name && w->isVisible())
             return w;
+    return nullptr;
+}
+
+// A scripted run's tool: the terminal window's, else the console's.
+QAction* findTool(const QString& key) {
+    for (QWidget* w : {findWindow(), findWindow(QStringLiteral("Console"))})
+        if (QAction* a = w ? w->findChild<QAction*>(key) : nullptr)
+            return a;
     return nullptr;
 }
 
@@ -116,6 +126,16 @@ int main(int argc, char** argv) {
     }
     err.flush();
 
+    // The console first, the terminal-management window above it.
+    bw::host::console::ConsoleWindow console(
+        {options.user, options.caption, bw::host::settingsFilePath()});
+    console.show();
+    if (!options.screenshotStatus.isEmpty()) {
+        const bool ok = bw::host::console::screenshotStatus(console, options.screenshotStatus);
+        if (!ok)
+            err << "brackwater: cannot write " << options.screenshotStatus << "\n";
+        return ok ? 0 : 1;
+    }
     try {
         auto kq = bw::CreateObject<bw::IShowA>(bw::progid::Component);
         QVariant user(options.user);
@@ -131,13 +151,11 @@ int main(int argc, char** argv) {
     if (!options.screenshotCollect.isEmpty())
         return bw::host::collect::screenshotCollection(options.screenshotCollect, options.user) ? 0
                                                                                                 : 1;
-    if (!options.pressTool.isEmpty()) {
-        QTimer::singleShot(0, [tool = options.pressTool] {
-            QWidget* w = findWindow();
-            if (QAction* a = w ? w->findChild<QAction*>(tool) : nullptr)
+    for (const QString& tool : options.pressTools)
+        QTimer::singleShot(0, [tool] {
+            if (QAction* a = findTool(tool))
                 a->trigger();
         });
-    }
     if (!options.screenshot.isEmpty()) {
         QWidget* w = findWindow();
         if (!w) {

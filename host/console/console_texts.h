@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QString>
+
+namespace bw::host::console {
+
+// The console's own texts, in Simplified (2052) and Traditional (1028) Chinese. Placeholders
+// %1, %2 ... are filled by QString::arg.
+enum class Text {
+    Title,
+    MenuFile,
+    MenuView,
+    MenuHelp,
+    TerminalManagement,
+    DataCollection,
+    Refresh,
+    OperationLog,
+    Settings,
+    About,
+    Manual,
+    Exit,
+    Operator, // %1 name
+    OperatorField,
+    NeedHand, // %1 terminals
+    AllWell,
+    Refreshing,
+    RefreshedAt, // %1 time
+    ColTerminal,
+    ColPort,
+    ColPlace,
+    ColAnswers,
+    ColRoundTrip,
+    ColReason,
+    ColClock,
+    ColWaiting,
+    ColNames,
+    ColLastCollection,
+    ColLastNightly,
+    Yes,
+    No,
+    InStep,
+    OutOfStep,
+    Collect,
+    SetClock,
+    DownloadNames,
+    LineTest,
+    NoTerminal,
+    NoAnswer,
+    Cancelled,
+    ActionRunning, // %1 action
+    ActionDone,    // %1 action, %2 failed steps
+    MealsTitle,    // chart title
+    MealsToday,    // %1 meals today so far
+    MealsUnreadable,
+    Terminal, // %1 number
+    From,
+    To,
+    User,
+    Action,
+    All,
+    Show,
+    ExportCsv,
+    ExportDone, // %1 rows, %2 file
+    ExportFailed,
+    ColTime,
+    ColUser,
+    ColObject,
+    ColAction,
+    ColResult,
+    Database,
+    TestDatabase,
+    DatabaseOk,
+    DatabaseFailed, // %1 reason
+    Language,
+    LanguageDefault,
+    SerialDevices,
+    ComPort,
+    Device,
+    Description,
+    ById,
+    TcpPortMap,
+    FromPort,
+    ToPort,
+    Add,
+    Remove,
+    BellSection,
+    TraceLine,
+    Simulator,
+    SettingsKept, // %1 file
+    SettingsNotKept,
+    NextStart,
+    Version,       // %1
+    DatabaseInUse, // %1
+    SettingsFile,  // %1
+};
+
+// The text in the user-interface language (1028 for Traditional, else Simplified).
+QString text(Text id);
+QString text(Text id, int lang);
+
+} // namespace bw::host::console

@@ -1,0 +1,418 @@
+#include "host/console/console_window.h"
+
+#include "host/collect/collect_window.h"
+#include "host/console/console_texts.h"
+#include "host/console/help.h"
+#include "host/console/meal_chart.h"
+#include "host/console/operation_log.h"
+#include "host/console/settings_dialog.h"
+#include "host/console/status_table.h"
+#include "host/ledger/ledger.h"
+#include "messages/catalogue.h"
+#include "platform/error.h"
+#include "platform/interfaces.h"
+#include "platform/registry.h"
+#include "store/sql_connection.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <memory>
+
+namespace bw::host::console {
+
+namespace {
+
+// Opens a host component's window through its ShowA, as the component itself opens them.
+void showComponent(const QString& progId, const QString& user, const QString& title,
+                   const QString& caption, QWidget* parent) {
+    try {
+        auto component = CreateObject<IShowA>(progId);
+        QVariant vUser(user), vTitle(title), vCaption(caption), vDate(QDate::currentDate());
+        component->ShowA(vUser, vTitle, vCaption, vDate);
+    } catch (const Error& e) {
+        QMessageBox::information(parent, text(Text::Title), e.boxText());
+    }
+}
+
+} // namespace
+
+ConsoleWindow::ConsoleWindow(const ConsoleOptions& options, QWidget* parent)
+    : QMainWindow(parent), options_(options) {
+    setObjectName(QStringLiteral("Console"));
+    setWindowTitle(text(Text::Title));
+    build();
+    timer_ = new QTimer(this);
+    timer_->setInterval(std::max(1, options_.refreshSeconds) * 1000);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        if (!busy())
+            refresh();
+    });
+    timer_->start();
+    QTimer::singleShot(0, this, [this] { refresh(); });
+}
+
+ConsoleWindow::~ConsoleWindow() {
+    // The worker reports to this window: it ends first.
+    cancel_ = true;
+    if (worker_) {
+        worker_->wait();
+        delete worker_;
+    }
+}
+
+QAction* ConsoleWindow::makeAction(QMenu* menu, const QString& name, const QString& label,
+                                   const std::function<void()>& run) {
+    auto* action = new QAction(label, this);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, [run] { run(); });
+    menu->addAction(action);
+    return action;
+}
+
+void ConsoleWindow::build() {
+    QStyle* st = style();
+    QMenu* system = menuBar()->addMenu(text(Text::MenuFile));
+    QMenu* site = menuBar()->addMenu(text(Text::MenuView));
+    QMenu* help = menuBar()->addMenu(text(Text::MenuHelp));
+    QAction* terminals =
+        makeAction(system, QStringLiteral("TerminalManagement"), text(Text::TerminalManagement),
+                   [this] { openTerminalManagement(); });
+    QAction* collection = makeAction(system, QStringLiteral("DataCollection"),
+                                     text(Text::DataCollection), [this] { openCollection(); });
+    QAction* settings = makeAction(system, QStringLiteral("Settings"), text(Text::Settings),
+                                   [this] { openSettings(); });
+    system->addSeparator();
+    makeAction(system, QStringLiteral("quit"), text(Text::Exit), [this] { close(); });
+    QAction* refreshAction =
+        makeAction(site, QStringLiteral("Refresh"), text(Text::Refresh), [this] { refresh(); });
+    site->addSeparator();
+    makeAction(site, QStringLiteral("Collect"), text(Text::Collect), [this] { collectSelected(); });
+    makeAction(site, QStringLiteral("SetClock"), text(Text::SetClock),
+               [this] { runOnSelected(site::Step::Clock); });
+    makeAction(site, QStringLiteral("DownloadNames"), text(Text::DownloadNames),
+               [this] { runOnSelected(site::Step::Names); });
+    makeAction(site, QStringLiteral("LineTest"), text(Text::LineTest),
+               [this] { lineTestSelected(); });
+    site->addSeparator();
+    QAction* log = makeAction(site, QStringLiteral("OperationLog"), text(Text::OperationLog),
+                              [this] { openLog(); });
+    makeAction(help, QStringLiteral("Manual"), text(Text::Manual), [this] { showManual(this); });
+    QAction* about =
+        makeAction(help, QStringLiteral("About"), text(Text::About), [this] { openAbout(); });
+
+    terminals->setIcon(st->standardIcon(QStyle::SP_ComputerIcon));
+    collection->setIcon(st->standardIcon(QStyle::SP_ArrowDown));
+    refreshAction->setIcon(st->standardIcon(QStyle::SP_BrowserReload));
+    log->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
+    settings->setIcon(st->standardIcon(QStyle::SP_FileDialogInfoView));
+    about->setIcon(st->standardIcon(QStyle::SP_MessageBoxQuestion));
+    QToolBar* bar = addToolBar(text(Text::Title));
+    bar->setObjectName(QStringLiteral("Tools"));
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setMovable(false);
+    for (QAction* a : {terminals, collection, refreshAction, log, settings, about})
+        bar->addAction(a);
+
+    // The centre: the site's status over the meals chart.
+    auto* centre = new QSplitter(Qt::Vertical, this);
+    auto* upper = new QWidget(centre);
+    auto* layout = new QVBoxLayout(upper);
+    auto* head = new QHBoxLayout;
+    summary_ = new QLabel(upper);
+    summary_->setObjectName(QStringLiteral("Summary"));
+    QFont bold = summary_->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.2);
+    summary_->setFont(bold);
+    head->addWidget(summary_);
+    head->addStretch();
+    for (const char* name : {"Collect", "SetClock", "DownloadNames", "LineTest", "Refresh"}) {
+        QAction* a = findChild<QAction*>(QString::fromLatin1(name));
+        auto* button = new QPushButton(a->text(), upper);
+        button->setObjectName(QStringLiteral("Button") + a->objectName());
+        connect(button, &QPushButton::clicked, a, &QAction::trigger);
+        head->addWidget(button);
+    }
+    layout->addLayout(head);
+    model_ = new StatusTable(this);
+    table_ = new QTableView(upper);
+    table_->setObjectName(QStringLiteral("SiteStatus"));
+    table_->setModel(model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setIconSize(QSize(16, 16));
+    layout->addWidget(table_, 1);
+    note_ = new QLabel(upper);
+    note_->setObjectName(QStringLiteral("Note"));
+    layout->addWidget(note_);
+    meals_ = new MealChart(centre);
+    centre->addWidget(upper);
+    centre->addWidget(meals_);
+    centre->setStretchFactor(0, 3);
+    centre->setStretchFactor(1, 2);
+    setCentralWidget(centre);
+
+    auto* user = new QLabel(text(Text::Operator).arg(options_.user), this);
+    user->setObjectName(QStringLiteral("OperatorName"));
+    statusBar()->addPermanentWidget(user);
+    resize(1180, 760);
+    showSummary();
+}
+
+QString ConsoleWindow::summary() const {
+    const int n = model_->needingHand();
+    return n > 0 ? text(Text::NeedHand).arg(n) : text(Text::AllWell);
+}
+
+void ConsoleWindow::showSummary() {
+    if (busy() && refreshes_ == 0) {
+        summary_->setText(text(Text::Refreshing));
+        return;
+    }
+    summary_->setText(summary());
+    summary_->setStyleSheet(model_->needingHand() > 0 ? QStringLiteral("color: #b42318")
+                                                      : QStringLiteral("color: #1a7f37"));
+    statusBar()->showMessage(refreshedAt_.isEmpty() ? QString()
+                                                    : text(Text::RefreshedAt).arg(refreshedAt_));
+}
+
+bool ConsoleWindow::startJob(const std::function<void()>& work, const std::function<void()>& done) {
+    if (worker_)
+        return false;
+    cancel_ = false;
+    done_ = done;
+    worker_ = QThread::create(work);
+    connect(worker_, &QThread::finished, this, [this] { finishJob(); });
+    worker_->start();
+    return true;
+}
+
+void ConsoleWindow::finishJob() {
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+    const std::function<void()> done = std::move(done_);
+    done_ = nullptr;
+    if (done)
+        done();
+    showSummary();
+}
+
+bool ConsoleWindow::refresh(const QList<int>& terminals) {
+    struct Reading {
+        QList<site::TerminalStatus> all;
+        QString error;
+        MealDays meals;
+        bool mealsRead = false;
+    };
+    auto reading = std::make_shared<Reading>();
+    site::StatusRequest request;
+    request.connection = connectionString();
+    request.terminals = terminals;
+    const bool whole = terminals.isEmpty();
+    auto work = [this, request, reading, whole] {
+        if (whole) {
+            // The meals of the chart too are read here, on a connection of this thread.
+            try {
+                store::SqlConnection cn(request.connection);
+                reading->meals = readMealDays(cn, QDate::currentDate());
+                reading->mealsRead = true;
+            } catch (const Error& e) {
+                qWarning("Meals not read (%s)", qUtf8Printable(e.description()));
+            }
+        }
+        try {
+            reading->all = site::readStatus(
+                request,
+                [this](const site::TerminalStatus& s) {
+                    QMetaObject::invokeMethod(
+                        this, [this, s] { model_->update(s); }, Qt::QueuedConnection);
+                },
+                &cancel_);
+        } catch (const Error& e) {
+            reading->error = e.description();
+        } catch (const std::exception& e) {
+            reading->error = QString::fromLocal8Bit(e.what());
+        }
+    };
+    auto done = [this, reading, whole] {
+        if (!reading->error.isEmpty()) {
+            note_->setText(reading->error);
+        } else if (whole) {
+            model_->reset(reading->all);
+            table_->resizeColumnsToContents();
+            note_->clear();
+        } else {
+            QStringList lines;
+            for (const site::TerminalStatus& s : reading->all) {
+                model_->update(s);
+                lines << site::statusLine(s);
+            }
+            note_->setText(lines.join(QLatin1Char('\n')));
+        }
+        refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+        if (whole) {
+            ++refreshes_;
+            meals_->showDays(reading->meals, reading->mealsRead);
+        }
+    };
+    if (!startJob(work, done))
+        return false;
+    if (whole)
+        statusBar()->showMessage(text(Text::Refreshing));
+    showSummary();
+    return true;
+}
+
+QList<int> ConsoleWindow::selectedTerminals() const {
+    QList<int> out;
+    for (const QModelIndex& row : table_->selectionModel()->selectedRows())
+        out << model_->data(row, Qt::UserRole).toInt();
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void ConsoleWindow::selectTerminals(const QList<int>& terminals) {
+    table_->clearSelection();
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (terminals.contains(model_->all()[r].terminal))
+            table_->selectionModel()->select(model_->index(r, 0), QItemSelectionModel::Select |
+                                                                      QItemSelectionModel::Rows);
+}
+
+bool ConsoleWindow::collectSelected() {
+    const QList<int> terminals = selectedTerminals();
+    if (terminals.isEmpty()) {
+        note_->setText(text(Text::NoTerminal));
+        return false;
+    }
+    showComponent(progid::DataCollection, options_.user, messages::text(1119), messages::text(1118),
+                  this);
+    // The window ShowA opened last gets the terminals chosen here.
+    collect::CollectWindow* newest = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = dynamic_cast<collect::CollectWindow*>(w); c && c->isVisible())
+            newest = c;
+    if (newest)
+        newest->selectTerminals(terminals);
+    return newest != nullptr;
+}
+
+bool ConsoleWindow::runOnSelected(site::Step step) {
+    const QList<int> terminals = selectedTerminals();
+    if (terminals.isEmpty()) {
+        note_->setText(text(Text::NoTerminal));
+        return false;
+    }
+    const QString action = text(step == site::Step::Clock ? Text::SetClock : Text::DownloadNames);
+    site::Request request;
+    request.connection = connectionString();
+    request.terminals = terminals;
+    request.steps = {step};
+    request.force = true; // the operator chose these terminals' lists
+    request.user = options_.user;
+    auto lines = std::make_shared<QStringList>();
+    auto failed = std::make_shared<int>(0);
+    auto work = [this, request, lines, failed] {
+        try {
+            const site::RunSummary summary = site::runSite(
+                request, [lines](const site::StepResult& r) { *lines << site::resultLine(r); },
+                &cancel_);
+            *failed = summary.failed;
+            if (!summary.databaseOpened)
+                *lines << summary.databaseError;
+        } catch (const Error& e) {
+            *lines << e.description();
+            *failed = 1;
+        }
+    };
+    auto done = [this, action, lines, failed, terminals] {
+        note_->setText(text(Text::ActionDone).arg(action).arg(*failed) + QLatin1Char('\n') +
+                       lines->join(QLatin1Char('\n')));
+        // What the step changed shows in the rows at once.
+        QTimer::singleShot(0, this, [this, terminals] { refresh(terminals); });
+    };
+    if (!startJob(work, done))
+        return false;
+    note_->setText(text(Text::ActionRunning).arg(action));
+    return true;
+}
+
+bool ConsoleWindow::lineTestSelected() {
+    const QList<int> terminals = selectedTerminals();
+    if (terminals.isEmpty()) {
+        note_->setText(text(Text::NoTerminal));
+        return false;
+    }
+    if (!refresh(terminals))
+        return false;
+    note_->setText(text(Text::ActionRunning).arg(text(Text::LineTest)));
+    return true;
+}
+
+void ConsoleWindow::openTerminalManagement() {
+    showComponent(progid::Component, options_.user, QStringLiteral("Brackwater"), options_.caption,
+                  this);
+}
+
+void ConsoleWindow::openCollection() {
+    showComponent(progid::DataCollection, options_.user, messages::text(1119), messages::text(1118),
+                  this);
+}
+
+QWidget* ConsoleWindow::openLog() {
+    auto* viewer = new LogViewer(this);
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->show();
+    return viewer;
+}
+
+void ConsoleWindow::openSettings() {
+    SettingsDialog dialog(options_.settingsFile, this);
+    if (dialog.exec() == QDialog::Accepted)
+        statusBar()->showMessage(text(Text::SettingsKept).arg(options_.settingsFile) +
+                                 QStringLiteral(" · ") + text(Text::NextStart));
+}
+
+void ConsoleWindow::openAbout() {
+    QMessageBox box(QMessageBox::Information, text(Text::About),
+                    aboutText(connectionString(), options_.settingsFile), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("AboutBox"));
+    box.exec();
+}
+
+void ConsoleWindow::closeEvent(QCloseEvent* event) {
+    // The console is the program: closing it ends the program, its other windows with it.
+    cancel_ = true;
+    event->accept();
+    QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+}
+
+bool screenshotStatus(ConsoleWindow& console, const QString& file) {
+    console.show();
+    const QDeadlineTimer deadline(60000);
+    while (console.refreshes() == 0 && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    QApplication::processEvents();
+    return console.grab().save(file, "PNG");
+}
+
+} // namespace bw::host::console

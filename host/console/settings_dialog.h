@@ -1,0 +1,66 @@
+#pragma once
+
+#include "host/settings/settings.h"
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+
+namespace bw::host::console {
+
+// A serial device the system sees, as the operator recognises it.
+struct SerialDevice {
+    QString path;        // /dev/ttyUSB0
+    QString description; // the maker's text for the adapter
+    QString byId;        // /dev/serial/by-id/… that stays with the adapter, empty when none
+};
+QList<SerialDevice> serialDevices();
+
+// The settings file in a dialog: the database connection (opened before it is kept, its
+// password masked), the operator, the language, COMn → device beside the serial devices the
+// system sees, the TCP port map, the bell section and the line trace. What is kept is written
+// by writeSettings, as --save-settings writes it.
+class SettingsDialog : public QDialog {
+public:
+    explicit SettingsDialog(const QString& path, QWidget* parent = nullptr);
+
+    // The settings as the fields give them now.
+    Settings settings() const;
+    // Opens the database connection of the field; empty when it opens, else why not.
+    QString testDatabase();
+    // Tests a changed database and writes the file; false (and the reason shown) when the
+    // database cannot be opened or the file cannot be written.
+    bool keep();
+    // The connection string the field stands for (the field shows it masked).
+    QString connection() const { return connection_; }
+
+    void accept() override;
+
+private:
+    void build();
+    void fill();
+    void connectionEdited();
+    void addPortRow(int from, int to);
+
+    QString path_;
+    Settings saved_;
+    QString connection_;
+    QLineEdit* db_ = nullptr;
+    QLineEdit* user_ = nullptr;
+    QComboBox* lang_ = nullptr;
+    QTableWidget* com_ = nullptr;
+    QTableWidget* devices_ = nullptr;
+    QTableWidget* ports_ = nullptr;
+    QCheckBox* bell_ = nullptr;
+    QCheckBox* sim_ = nullptr;
+    QLineEdit* trace_ = nullptr;
+    QLabel* status_ = nullptr;
+};
+
+} // namespace bw::host::console

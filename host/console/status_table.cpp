@@ -1,0 +1,135 @@
+#include "host/console/status_table.h"
+
+#include "host/console/console_texts.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QColor>
+#include <QStyle>
+
+namespace bw::host::console {
+
+namespace {
+
+const QString kUnread = QStringLiteral("—");
+
+template <typename T, typename F> QString orUnread(const std::optional<T>& value, F show) {
+    return value ? show(*value) : kUnread;
+}
+
+// When, by whom and whether it went well; the whole result is in the row's tool tip.
+QString stepText(const site::StepRecord& step) {
+    QString out = step.at.toString(QStringLiteral("MM-dd HH:mm"));
+    if (!step.by.isEmpty())
+        out += QLatin1Char(' ') + step.by;
+    return out + (step.ok ? QStringLiteral(" ✓") : QStringLiteral(" ✗"));
+}
+
+// The engine's reasons in plain English, in the operator's language where the console knows
+// them; a reason naming a device or program stays as it is.
+QString reasonText(const QString& reason) {
+    if (reason == QLatin1String("no answer"))
+        return text(Text::NoAnswer);
+    if (reason == QLatin1String("cancelled"))
+        return text(Text::Cancelled);
+    return reason;
+}
+
+} // namespace
+
+QString statusCell(const site::TerminalStatus& s, int column) {
+    switch (column) {
+    case StatusTable::Terminal:
+        return QString::number(s.terminal);
+    case StatusTable::Port:
+        return s.port;
+    case StatusTable::Place:
+        return s.place;
+    case StatusTable::Answers:
+        return text(s.answers ? Text::Yes : Text::No);
+    case StatusTable::RoundTrip:
+        return orUnread(s.roundTripMs, [](int ms) { return QString::number(ms); });
+    case StatusTable::Clock:
+        return orUnread(s.clockOffsetS, [](qint64 offset) {
+            return (offset > 0 ? QStringLiteral("+") : QString()) + QString::number(offset);
+        });
+    case StatusTable::Waiting:
+        return orUnread(s.recordsWaiting, [](qint64 n) { return QString::number(n); });
+    case StatusTable::Names:
+        return orUnread(s.namesInStep,
+                        [](bool in) { return text(in ? Text::InStep : Text::OutOfStep); });
+    case StatusTable::LastCollection:
+        return orUnread(s.lastCollection, stepText);
+    case StatusTable::LastNightly:
+        return orUnread(s.lastNightly, stepText);
+    case StatusTable::Reason:
+        return reasonText(s.reason);
+    }
+    return QString();
+}
+
+void StatusTable::reset(const QList<site::TerminalStatus>& all) {
+    beginResetModel();
+    rows_ = all;
+    endResetModel();
+}
+
+void StatusTable::update(const site::TerminalStatus& status) {
+    for (int r = 0; r < rows_.size(); ++r)
+        if (rows_[r].terminal == status.terminal) {
+            rows_[r] = status;
+            emit dataChanged(index(r, 0), index(r, Columns - 1));
+            return;
+        }
+    beginInsertRows(QModelIndex(), int(rows_.size()), int(rows_.size()));
+    rows_ << status;
+    endInsertRows();
+}
+
+int StatusTable::needingHand() const {
+    return int(std::count_if(rows_.cbegin(), rows_.cend(),
+                             [](const site::TerminalStatus& s) { return s.needsHand(); }));
+}
+
+int StatusTable::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int StatusTable::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Columns;
+}
+
+QVariant StatusTable::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_.size())
+        return QVariant();
+    const site::TerminalStatus& s = rows_[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        return statusCell(s, index.column());
+    case Qt::ToolTipRole:
+        return site::statusLine(s);
+    case Qt::BackgroundRole:
+        return s.needsHand() ? QVariant(QBrush(QColor(255, 224, 216))) : QVariant();
+    case Qt::DecorationRole:
+        if (index.column() == Terminal)
+            return QApplication::style()->standardIcon(
+                s.needsHand() ? QStyle::SP_MessageBoxWarning : QStyle::SP_DialogApplyButton);
+        return QVariant();
+    case Qt::UserRole:
+        return s.terminal;
+    }
+    return QVariant();
+}
+
+QVariant StatusTable::headerData(int section, Qt::Orientation orientation, int role) const {
+    static constexpr Text kHeadings[Columns] = {
+        Text::ColTerminal,       Text::ColPort,        Text::ColPlace,   Text::ColAnswers,
+        Text::ColRoundTrip,      Text::ColClock,       Text::ColWaiting, Text::ColNames,
+        Text::ColLastCollection, Text::ColLastNightly, Text::ColReason};
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < Columns)
+        return text(kHeadings[section]);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+} // namespace bw::host::console
