@@ -2,7 +2,10 @@
 # Checks what an installation of Brackwater is made of, from a configured and built tree
 # (default build-test): builds the Debian package and lists it, has lintian check it (an error
 # or a warning fails), validates the desktop entry, installs into a temporary prefix, and has
-# every installed program answer --help and --version. Exits non-zero at the first fault.
+# every installed program answer --help and --version, and checks the nightly routine: its
+# units pass systemd-analyze verify, nothing enables them, and the service's program answers
+# as an unprivileged member of dialout (the system user brackwater when it exists). Exits
+# non-zero at the first fault. Leaves the machine as it was.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-test}"
@@ -21,7 +24,8 @@ depends="$(dpkg-deb --field "$deb" Depends)"
 lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings in $deb"
 
 prefix="$(mktemp -d /tmp/bw-install.XXXXXX)"
-trap 'rm -rf "$prefix"' EXIT
+root="$(mktemp -d /tmp/bw-deb.XXXXXX)"
+trap 'rm -rf "$prefix" "$root"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 programs=()
@@ -50,4 +54,52 @@ for f in ./usr/share/applications/brackwater.desktop \
 done
 desktop-file-validate "$prefix/share/applications/brackwater.desktop" ||
   fail "the installed desktop entry is not valid"
+
+# The nightly routine, from the package's own files.
+dpkg-deb -x "$deb" "$root"
+dpkg-deb -e "$deb" "$root/DEBIAN"
+chmod 0755 "$root" # the unprivileged run below must reach the program
+units="$root/usr/lib/systemd/system"
+service="$units/brackwater-nightly.service"
+timer="$units/brackwater-nightly.timer"
+for f in "$service" "$timer" "$root/usr/share/brackwater/brackwater.conf"; do
+  [ "$(stat -c %a "$f" 2>/dev/null)" = 644 ] || fail "the package lacks ${f#"$root"} (mode 0644)"
+done
+for s in postinst prerm postrm; do
+  [ "$(stat -c %a "$root/DEBIAN/$s" 2>/dev/null)" = 755 ] || fail "the package lacks its $s"
+done
+if grep -Eq '^[^;#]*(password|pwd)[[:space:]]*=' -i "$root/usr/share/brackwater/brackwater.conf"; then
+  fail "the settings template holds a password"
+fi
+if grep -rEq 'systemctl[^#]*(enable|start)|deb-systemd-(helper enable|invoke start)' \
+  "$root/DEBIAN"; then
+  fail "a maintainer script enables or starts the nightly routine"
+fi
+if grep -q '^\./etc/systemd' <<<"$contents"; then fail "the package enables a unit"; fi
+exec_start="$(sed -n 's/^ExecStart=//p' "$service")"
+program="${exec_start%% *}"
+[ -x "$root$program" ] || fail "the service runs $program, which the package lacks"
+# verify wants the program where the unit names it: a copy of the units names the unpacked one.
+mkdir "$root/verify"
+sed "s#^ExecStart=$program#ExecStart=$root$program#" "$service" >"$root/verify/${service##*/}"
+cp "$timer" "$root/verify/"
+systemd-analyze verify --man=no "$root/verify/"* || fail "systemd-analyze verify finds faults"
+echo "nightly units: verified"
+if [ "$(id -u)" -eq 0 ]; then
+  home="$(mktemp -d "$root/home.XXXXXX")"
+  if getent passwd brackwater >/dev/null; then
+    who=brackwater
+    chown brackwater: "$home"
+    run=(runuser -u brackwater --)
+  else
+    who="nobody with dialout (no user brackwater here)"
+    chown nobody "$home"
+    run=(setpriv --reuid=nobody --regid=nogroup --groups="$(getent group dialout | cut -d: -f3)"
+         --inh-caps=-all)
+  fi
+  out="$(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" "${run[@]}" "$root$program" --help 2>&1)" ||
+    fail "the service's program does not run as $who: $out"
+  [[ "$out" == *"nightly"* ]] || fail "$program --help run as $who does not know nightly"
+  echo "nightly program: runs as $who"
+fi
 echo "check-package: ok"

@@ -18,8 +18,8 @@ run_and_test=(
   fonts-wqy-zenhei xvfb xauth
   postgresql
   qt6-translations-l10n
-  # checking the package: its desktop entry and lintian
-  desktop-file-utils lintian
+  # checking the package: its desktop entry, lintian, and systemd-analyze for its units
+  desktop-file-utils lintian systemd
   # ODBC back ends: unixODBC with the PostgreSQL, SQLite and FreeTDS drivers
   unixodbc odbc-postgresql libsqliteodbc tdsodbc
 )

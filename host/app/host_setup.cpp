@@ -80,7 +80,7 @@ QString databaseProblemText(const QString& connection, const QString& reason,
 
 int reportDatabaseProblem(const QString& reason) {
     const QString connection = connectionString();
-    const QString settingsFile = settingsFilePath();
+    const QString settingsFile = settingsFileInUse();
     QTextStream(stderr) << "brackwater: cannot open the host database "
                         << store::maskPassword(connection) << ": " << reason.simplified()
                         << " (settings file: " << settingsFile << ")\n";

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         QTextStream(stderr) << "brackwater: settings: " << problem << "\n";
     if (options.showSettings) {
         QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),
-                                                          bw::host::settingsFilePath());
+                                                          bw::host::settingsFileInUse());
         return 0;
     }
     if (options.saveSettings) {

@@ -115,8 +115,22 @@ QString settingsFilePath() {
     return dir + QStringLiteral("/Brackwater/brackwater.conf");
 }
 
+QString systemSettingsFilePath() {
+    const QString given = qEnvironmentVariable("BW_SYSTEM_SETTINGS");
+    return given.isEmpty() ? QStringLiteral("/etc/brackwater/brackwater.conf") : given;
+}
+
+QString settingsFileInUse() {
+    // Anything in the user's place, even a FIFO, is the user's: it is reported, not passed over.
+    const QString own = settingsFilePath();
+    if (QFileInfo::exists(own) || QFileInfo(own).isSymLink())
+        return own;
+    const QString site = systemSettingsFilePath();
+    return QFileInfo::exists(site) ? site : own;
+}
+
 Settings readSettings(QStringList* problems) {
-    return readSettings(settingsFilePath(), problems);
+    return readSettings(settingsFileInUse(), problems);
 }
 
 Settings readSettings(const QString& path, QStringList* problems) {

@@ -22,8 +22,18 @@ struct Settings {
     QString traceLine;                 // [diagnostics] trace-line: file of the line trace
 };
 
-// $XDG_CONFIG_HOME/Brackwater/brackwater.conf (~/.config/Brackwater/brackwater.conf).
+// $XDG_CONFIG_HOME/Brackwater/brackwater.conf (~/.config/Brackwater/brackwater.conf): the
+// user's own file, the one --save-settings writes.
 QString settingsFilePath();
+
+// /etc/brackwater/brackwater.conf, the site's settings for users who keep none of their own
+// (the system user of the nightly job); the environment variable BW_SYSTEM_SETTINGS names
+// another file in its place.
+QString systemSettingsFilePath();
+
+// The file the programs read: the user's own when there is one, else the system-wide one.
+// The two are never mixed.
+QString settingsFileInUse();
 
 // Reads the file at path (missing: nothing set). Entries that make no sense are left out
 // and described in problems, one line each.

@@ -4,6 +4,8 @@
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The machine's site-wide settings (an installed package's) must not reach the tests.
+    qputenv("BW_SYSTEM_SETTINGS", "/nonexistent/brackwater.conf");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -126,6 +126,23 @@ TEST(HostSettings, FileIsTheOwnersAloneAndOnlyAWellFormedRegularFileIsRead) {
     EXPECT_EQ(problems.size(), 2);
 }
 
+TEST(HostSettings, SiteFileServesUsersWithoutTheirOwnAndNeverMixes) {
+    const QString home = bw::test::tempDir(), site = home + QStringLiteral("/site.conf");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME"), system = qgetenv("BW_SYSTEM_SETTINGS");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
+    qputenv("BW_SYSTEM_SETTINGS", QFile::encodeName(site));
+    EXPECT_EQ(bw::host::settingsFileInUse(), bw::host::settingsFilePath());
+    bw::host::Settings s;
+    s.user = QStringLiteral("night");
+    s.lang = 1028;
+    ASSERT_TRUE(bw::host::writeSettings(s, site));
+    EXPECT_EQ(bw::host::readSettings().user, QStringLiteral("night"));
+    ASSERT_TRUE(bw::host::writeSettings({}, bw::host::settingsFilePath()));
+    EXPECT_EQ(bw::host::readSettings().lang, 0);
+    qputenv("XDG_CONFIG_HOME", config);
+    qputenv("BW_SYSTEM_SETTINGS", system);
+}
+
 TEST(HostOptions, DefaultsNameTheDemoOperatorAndCaption) {
     const HostOptions o = parse({});
     EXPECT_TRUE(o.error.isEmpty());
