@@ -17,16 +17,13 @@
 #include "host/collect/record_export.h"
 #include "host/ledger/schema.h"
 #include "host/link/link.h"
-#include "host/settings/settings.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
-#include "store/connection_string.h"
 #include "store/sql_connection.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
-#include <QFileInfo>
 #include <QSet>
 #include <cstdio>
 
@@ -67,16 +64,7 @@ int main(int argc, char** argv) {
         QStringLiteral("Collect the meal records of model-6429 terminals into the host database."));
     p.addHelpOption();
     p.addVersionOption();
-    const QCommandLineOption db(QStringLiteral("db"),
-                                QStringLiteral("Host database connection string (default: the "
-                                               "host program's SQLite file)."),
-                                QStringLiteral("CONNECTION"));
-    const QCommandLineOption com(QStringLiteral("com"),
-                                 QStringLiteral("Serial device of port n (repeatable)."),
-                                 QStringLiteral("n=DEVICE"));
-    const QCommandLineOption tcpMap(QStringLiteral("tcp-port-map"),
-                                    QStringLiteral("Reach terminals' TCP port FROM on port TO."),
-                                    QStringLiteral("FROM=TO"));
+    const bw::host::LineOptions lines;
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("Every model-6429 terminal of MachineInfo."));
     const QCommandLineOption terminal(QStringLiteral("terminal"),
@@ -100,11 +88,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("Last day of the export (yyyy-MM-dd)."),
                                 QStringLiteral("DATE"));
-    const QCommandLineOption lineWait(
-        QStringLiteral("line-wait"),
-        QStringLiteral("Wait this long for a serial line another program holds (default 30)."),
-        QStringLiteral("SECONDS"));
-    p.addOptions({db, com, tcpMap, all, terminal, clear, user, exportTo, from, to, lineWait});
+    p.addOptions(lines.list());
+    p.addOptions({all, terminal, clear, user, exportTo, from, to});
     if (!p.parse(app.arguments()))
         return fail(BadArguments, p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -136,11 +121,6 @@ int main(int argc, char** argv) {
     } else if (p.isSet(all) == p.isSet(terminal)) {
         return fail(BadArguments, QStringLiteral("give either --all or --terminal N"));
     }
-    int waitMs = 0;
-    if (p.isSet(lineWait) && !bw::host::parseLineWaitOption(p.value(lineWait), waitMs))
-        return fail(BadArguments, QStringLiteral("--line-wait takes 0 to 3600 seconds"));
-    if (p.isSet(lineWait))
-        bw::setLineLockWaitMs(waitMs);
     QList<int> wanted;
     for (const QString& v : p.values(terminal)) {
         bool ok = false;
@@ -150,40 +130,16 @@ int main(int argc, char** argv) {
         if (!wanted.contains(n))
             wanted << n;
     }
-    // The operator's settings file first (database, COMn devices, TCP port map), as every
-    // Brackwater program reads it; the command line overrides it for this run.
-    QStringList settingsProblems;
-    const bw::host::Settings saved = bw::host::readSettings(&settingsProblems);
-    for (const QString& problem : settingsProblems)
-        std::fprintf(stderr, "settings: %s\n", bw::host::printable(problem).toUtf8().constData());
-    for (const auto& [n, device] : saved.com)
-        bw::bell::setDevicePath(n, device);
-    // A COMn the file names without a device is not guessed (the requests would go to whatever
-    // the default device is); --com can still give it one.
-    QSet<int> withoutDevice(saved.comWithoutDevice.cbegin(), saved.comWithoutDevice.cend());
-    for (const auto& [from, to] : saved.tcpPortMap)
-        bw::host::setTcpPortMap(from, to);
-    for (const QString& v : p.values(com)) {
-        int n = 0;
-        QString device;
-        if (!bw::host::parseComOption(v, n, device))
-            return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
-        bw::bell::setDevicePath(n, device);
-        withoutDevice.remove(n);
-    }
-    for (const QString& v : p.values(tcpMap)) {
-        int from = 0, to = 0;
-        if (!bw::host::parsePortMapOption(v, from, to))
-            return fail(BadArguments, QStringLiteral("--tcp-port-map takes FROM=TO: ") + v);
-        bw::host::setTcpPortMap(from, to);
-    }
-
-    // The host program's database; a missing SQLite file is not made here.
-    const QString connection = bw::host::hostConnection(p.value(db), saved);
-    const auto settings = bw::store::parseConnectionString(connection);
-    if (settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
-        !QFileInfo::exists(settings.databaseName))
-        return fail(NoDatabase, QStringLiteral("no database at ") + settings.databaseName);
+    bw::host::LineSetup setup;
+    QString wrong;
+    if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+        return fail(BadArguments, wrong);
+    if (setup.lineWaitGiven)
+        bw::setLineLockWaitMs(setup.lineWaitMs);
+    if (!setup.missingDatabase.isEmpty())
+        return fail(NoDatabase, setup.missingDatabase);
+    const QString& connection = setup.connection;
+    const QSet<int> withoutDevice(setup.comWithoutDevice.cbegin(), setup.comWithoutDevice.cend());
     std::shared_ptr<bw::store::SqlConnection> cn;
     QList<bw::host::collect::TerminalEntry> terminals;
     QStringList skipped;

@@ -13,19 +13,15 @@
 // busy. status prints one line per terminal; its exit status is 0 when every terminal
 // answers and none needs a hand, 1 when some does, 2 and 3 as above.
 
-#include "bell/serial_port.h"
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
-#include "host/link/link.h"
-#include "host/settings/settings.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
+#include "platform/error.h"
 #include "platform/line_lock.h"
-#include "store/connection_string.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -110,17 +106,7 @@ int main(int argc, char** argv) {
         QString::fromLatin1(Usage));
     p.addHelpOption();
     p.addVersionOption();
-    const QCommandLineOption db(QStringLiteral("db"),
-                                QStringLiteral("Host database connection string (default: the "
-                                               "settings file's, else the host program's "
-                                               "SQLite file)."),
-                                QStringLiteral("CONNECTION"));
-    const QCommandLineOption com(QStringLiteral("com"),
-                                 QStringLiteral("Serial device of port n (repeatable)."),
-                                 QStringLiteral("n=DEVICE"));
-    const QCommandLineOption tcpMap(QStringLiteral("tcp-port-map"),
-                                    QStringLiteral("Reach terminals' TCP port FROM on port TO."),
-                                    QStringLiteral("FROM=TO"));
+    const bw::host::LineOptions lines;
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("One JSON document on standard output."));
     const QCommandLineOption dryRun(
@@ -132,11 +118,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption clear(
         QStringLiteral("clear"),
         QStringLiteral("nightly: delete on each terminal the records that were stored."));
-    const QCommandLineOption lineWait(
-        QStringLiteral("line-wait"),
-        QStringLiteral("Wait this long for a serial line another program holds (default 30)."),
-        QStringLiteral("SECONDS"));
-    p.addOptions({db, com, tcpMap, json, dryRun, force, clear, lineWait});
+    p.addOptions(lines.list());
+    p.addOptions({json, dryRun, force, clear});
     p.addPositionalArgument(QStringLiteral("command"),
                             QStringLiteral("sync-names, sync-clocks, nightly or status."));
     p.addPositionalArgument(QStringLiteral("N"),
@@ -176,65 +159,33 @@ int main(int argc, char** argv) {
         if (!rq.terminals.contains(n))
             rq.terminals << n;
     }
-    int waitMs = 0;
-    if (p.isSet(lineWait) && !bw::host::parseLineWaitOption(p.value(lineWait), waitMs))
-        return fail(BadArguments, QStringLiteral("--line-wait takes 0 to 3600 seconds"));
-    if (p.isSet(lineWait) && !status)
-        bw::setLineLockWaitMs(waitMs);
     rq.dryRun = p.isSet(dryRun);
     rq.force = p.isSet(force);
     rq.clear = p.isSet(clear);
 
-    // The settings file first (database, COMn devices, TCP port map), as every Brackwater
-    // program reads it; the command line overrides it for this run.
-    QStringList problems;
-    const bw::host::Settings saved = bw::host::readSettings(&problems);
-    for (const QString& problem : problems)
-        std::fprintf(stderr, "settings: %s\n", bw::host::printable(problem).toUtf8().constData());
-    for (const auto& [n, device] : saved.com)
-        bw::bell::setDevicePath(n, device);
-    rq.comWithoutDevice = saved.comWithoutDevice;
-    for (const auto& [from, to] : saved.tcpPortMap)
-        bw::host::setTcpPortMap(from, to);
-    for (const QString& v : p.values(com)) {
-        int n = 0;
-        QString device;
-        if (!bw::host::parseComOption(v, n, device))
-            return fail(BadArguments, QStringLiteral("--com takes n=DEVICE: ") + v);
-        bw::bell::setDevicePath(n, device);
-        rq.comWithoutDevice.removeAll(n);
-    }
-    for (const QString& v : p.values(tcpMap)) {
-        int from = 0, to = 0;
-        if (!bw::host::parsePortMapOption(v, from, to))
-            return fail(BadArguments, QStringLiteral("--tcp-port-map takes FROM=TO: ") + v);
-        bw::host::setTcpPortMap(from, to);
-    }
-
-    // The host program's database; a missing SQLite file is not made here.
-    rq.connection = bw::host::hostConnection(p.value(db), saved);
-    const auto settings = bw::store::parseConnectionString(rq.connection);
+    bw::host::LineSetup setup;
+    QString wrong;
+    if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+        return fail(BadArguments, wrong);
+    // The status has a short wait of its own; the other commands wait as long as asked.
+    if (setup.lineWaitGiven && !status)
+        bw::setLineLockWaitMs(setup.lineWaitMs);
+    rq.connection = setup.connection;
+    rq.comWithoutDevice = setup.comWithoutDevice;
     const bool asJson = p.isSet(json);
     if (status) {
         bw::host::site::StatusRequest srq;
         srq.connection = rq.connection;
         srq.terminals = rq.terminals;
         srq.comWithoutDevice = rq.comWithoutDevice;
-        if (p.isSet(lineWait))
-            srq.lineWaitMs = waitMs;
-        return printStatus(srq, asJson,
-                           settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
-                                   !QFileInfo::exists(settings.databaseName)
-                               ? QStringLiteral("no database at ") + settings.databaseName
-                               : QString());
+        if (setup.lineWaitGiven)
+            srq.lineWaitMs = setup.lineWaitMs;
+        return printStatus(srq, asJson, setup.missingDatabase);
     }
     QJsonArray results;
-    QString error;
+    QString error = setup.missingDatabase;
     bw::host::site::RunSummary summary;
-    if (settings.kind == bw::store::BackendSettings::Kind::Sqlite &&
-        !QFileInfo::exists(settings.databaseName)) {
-        error = QStringLiteral("no database at ") + settings.databaseName;
-    } else {
+    if (error.isEmpty()) {
         summary = bw::host::site::runSite(rq, [&](const bw::host::site::StepResult& r) {
             if (!asJson) {
                 say(bw::host::site::resultLine(r));

@@ -1,9 +1,16 @@
 #include "host/app/host_options.h"
 
+#include "bell/serial_port.h"
+#include "host/app/printable.h"
+#include "host/link/link.h"
+#include "store/connection_string.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdio>
 
 namespace bw::host {
 
@@ -199,6 +206,68 @@ QString hostConnection(const QString& given, const Settings& saved) {
     if (!saved.db.isEmpty())
         return saved.db;
     return QStringLiteral("sqlite:") + defaultDatabasePath();
+}
+
+LineOptions::LineOptions()
+    : db(QStringLiteral("db"),
+         QStringLiteral("Host database connection string (default: the settings file's, else "
+                        "the host program's SQLite file)."),
+         QStringLiteral("CONNECTION")),
+      com(QStringLiteral("com"), QStringLiteral("Serial device of port n (repeatable)."),
+          QStringLiteral("n=DEVICE")),
+      tcpMap(QStringLiteral("tcp-port-map"),
+             QStringLiteral("Reach terminals' TCP port FROM on port TO."),
+             QStringLiteral("FROM=TO")),
+      lineWait(QStringLiteral("line-wait"),
+               QStringLiteral("Wait this long for a serial line another program holds "
+                              "(default 30)."),
+               QStringLiteral("SECONDS")) {}
+
+bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSetup& setup,
+                      QString& error) {
+    setup.lineWaitGiven = p.isSet(o.lineWait);
+    if (setup.lineWaitGiven && !parseLineWaitOption(p.value(o.lineWait), setup.lineWaitMs)) {
+        error = QStringLiteral("--line-wait takes 0 to 3600 seconds");
+        return false;
+    }
+    // The operator's settings file first, as every Brackwater program reads it; the command
+    // line overrides it for this run.
+    QStringList problems;
+    const Settings saved = readSettings(&problems);
+    for (const QString& problem : problems)
+        std::fprintf(stderr, "settings: %s\n", printable(problem).toUtf8().constData());
+    for (const auto& [n, device] : saved.com)
+        bell::setDevicePath(n, device);
+    // A COMn the file names without a device is not guessed (the requests would go to whatever
+    // the default device is); --com can still give it one.
+    setup.comWithoutDevice = saved.comWithoutDevice;
+    for (const auto& [from, to] : saved.tcpPortMap)
+        setTcpPortMap(from, to);
+    for (const QString& v : p.values(o.com)) {
+        int n = 0;
+        QString device;
+        if (!parseComOption(v, n, device)) {
+            error = QStringLiteral("--com takes n=DEVICE: ") + v;
+            return false;
+        }
+        bell::setDevicePath(n, device);
+        setup.comWithoutDevice.removeAll(n);
+    }
+    for (const QString& v : p.values(o.tcpMap)) {
+        int from = 0, to = 0;
+        if (!parsePortMapOption(v, from, to)) {
+            error = QStringLiteral("--tcp-port-map takes FROM=TO: ") + v;
+            return false;
+        }
+        setTcpPortMap(from, to);
+    }
+    // The host program's database; a missing SQLite file is not made by a tool.
+    setup.connection = hostConnection(p.value(o.db), saved);
+    const auto settings = store::parseConnectionString(setup.connection);
+    if (settings.kind == store::BackendSettings::Kind::Sqlite &&
+        !QFileInfo::exists(settings.databaseName))
+        setup.missingDatabase = QStringLiteral("no database at ") + settings.databaseName;
+    return true;
 }
 
 } // namespace bw::host

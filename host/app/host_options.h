@@ -2,6 +2,8 @@
 
 #include "host/settings/settings.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -54,5 +56,28 @@ QString defaultDatabasePath();
 // The host database a Brackwater program works on: the one it was given (--db), else the
 // settings file's, else the embedded default.
 QString hostConnection(const QString& given, const Settings& saved);
+
+// The options by which a command-line program reaches the host database and the terminals'
+// lines: --db CONNECTION, --com n=DEVICE, --tcp-port-map FROM=TO and --line-wait SECONDS.
+struct LineOptions {
+    LineOptions();
+    QList<QCommandLineOption> list() const { return {db, com, tcpMap, lineWait}; }
+    QCommandLineOption db, com, tcpMap, lineWait;
+};
+
+// What those options and the settings file come to for a run.
+struct LineSetup {
+    QString connection;          // the host database
+    QString missingDatabase;     // "no database at FILE": an SQLite file that is not there
+    QList<int> comWithoutDevice; // COMn the settings file names without a device: not opened
+    bool lineWaitGiven = false;
+    int lineWaitMs = 0; // --line-wait, when given
+};
+
+// Reads the settings file (its problems printed on standard error as "settings: ..."), puts
+// its COMn devices and TCP port map in force and the command line's over them. False with the
+// reason when a value on the command line is wrong.
+bool applyLineOptions(const QCommandLineParser& parser, const LineOptions& options,
+                      LineSetup& setup, QString& error);
 
 } // namespace bw::host
