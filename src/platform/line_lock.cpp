@@ -1,5 +1,6 @@
 #include "platform/line_lock.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -157,6 +158,10 @@ bool LineLock::acquire(int waitMs) {
             qCWarning(lineLog).noquote() << busyText();
             return false;
         }
+        // A window waiting for its line keeps painting; the operator's clicks wait with it.
+        const QCoreApplication* app = QCoreApplication::instance();
+        if (app && QThread::currentThread() == app->thread())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(static_cast<unsigned long>(qMin<qint64>(PollMs, left)));
     }
 }
