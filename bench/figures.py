@@ -71,3 +71,9 @@ for title, file in (("meal-record collection (median of 3 repetitions)", "collec
     for name, bs in groups.items():
         keys = [k for k in ("secs", "engine_secs", "bare_secs", "wire_secs", "ratio", "records_per_sec", "peak_growth_kb") if k in bs[0]]
         print(f"{name:<48} " + ", ".join(f"{k}={statistics.median(b[k] for b in bs):.4g}" for k in keys))
+
+print("\n== the console (mean of the iterations of one run) ==")
+for b in runs("console.json"):
+    keys = [k for k in ("max_ms", "p99_ms", "timers", "refresh_secs", "window_ms", "bare_ms",
+                        "ratio") if k in b]
+    print(f"{b['name']:<48} " + ", ".join(f"{k}={b[k]:.4g}" for k in keys))

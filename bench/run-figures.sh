@@ -34,5 +34,7 @@ done
     --benchmark_out="$out/collect.json" --benchmark_out_format=json
 
 "$bench/names_bench" --benchmark_out="$out/names.json" --benchmark_out_format=json
+# the console: the event loop during a status reading, and its start against a bare one
+"$bench/console_bench" --benchmark_out="$out/console.json" --benchmark_out_format=json
 
 python3 "$(dirname "$0")/figures.py" "$out"

@@ -1,0 +1,327 @@
+// The console (the host program's main window) over an SQLite host database of 255 terminals.
+//
+// BM_LoopDuringRefresh: the console open over 255 terminals while it reads their status, 240 on
+// one paced simulator line and 15 on TCP/IP (another simulator program, each terminal a line
+// of its own), with 100,000 meal records of the last 14 days (the chart is drawn when the
+// reading ends). All the while a zero timer is armed again each time it fires, and the wait
+// between arming and firing is taken. Counters: max_ms and p99_ms of those waits, timers (how
+// many fired) and refresh_secs (the reading, from its start until the table is filled).
+//
+// BM_StartVsBare: the console's start with 255 terminals and 100,000 meal records of the last
+// 14 days, side by side with a bare start, alternately in one run. Timed on the console's side:
+// the window made and shown, until its first reading of the site is in (status table filled and
+// meals chart drawn) and the pending events (paint) are processed. The terminals sit on serial
+// ports whose devices do not exist, so every line fails at once to open and no terminal is
+// talked to: what is left is the database reads (register, name lists, history, meals) and the
+// window. Timed on the bare side: the same reads (readStatus over the same terminals and
+// readMealDays, on the GUI thread) into a plain QTableWidget and a plain QChart with the same
+// series, shown, and the pending events processed. Counters window_ms, bare_ms and ratio.
+
+#include "bench_support.h"
+
+#include "bell/serial_port.h"
+#include "host/console/console_window.h"
+#include "host/console/meal_chart.h"
+#include "host/console/status_table.h"
+#include "host/link/link.h"
+#include "sim/process.h"
+
+#include <QApplication>
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSplitter>
+#include <QStackedBarSeries>
+#include <QTableWidget>
+#include <QTimer>
+#include <QValueAxis>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <vector>
+
+using namespace bw;
+using namespace bw::bench;
+using host::console::ConsoleWindow;
+
+namespace {
+
+constexpr int kTerminals = 255;
+
+QString simProgram() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../brackwater-sim");
+}
+
+// Terminals first..last of model 6429 on serial port com, or spread over COM1..COM4 when com
+// is 0, all in one transaction.
+void addSerialTerminals(store::SqlConnection& cn, int first, int last, int com) {
+    cn.BeginTrans();
+    for (int a = first; a <= last; ++a)
+        cn.executeBound(
+            QStringLiteral("INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, "
+                           "MachVer) VALUES (?, ?, '*', ?, '6429')"),
+            {a, QString::number(com ? com : a % 4 + 1), QStringLiteral("班组%1").arg(a % 7 + 1)});
+    cn.CommitTrans();
+}
+
+// n meal records spread over the terminals and the last 14 days, today's up to now.
+void addMeals(store::SqlConnection& cn, int n) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate today = now.date();
+    const int secondsToday = std::max(1, now.time().msecsSinceStartOfDay() / 1000);
+    cn.BeginTrans();
+    for (int i = 0; i < n; ++i) {
+        const int day = i % 14;
+        const int second = day == 0 ? i % secondsToday : (i * 7) % 86400;
+        const QDateTime at(today.addDays(-day), QTime(0, 0).addSecs(second));
+        cn.executeBound(QStringLiteral("INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, "
+                                       "RecordTime, Flag) VALUES (?, ?, ?, ?, 0)"),
+                        {i % kTerminals + 1, i / kTerminals + 1,
+                         QStringLiteral("%1").arg(i % 5000, 8, 10, QLatin1Char('0')),
+                         at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+    }
+    cn.CommitTrans();
+}
+
+// The console as the host program opens it, with no timed refresh during the run.
+std::unique_ptr<ConsoleWindow> openConsole() {
+    host::console::ConsoleOptions options;
+    options.refreshSeconds = 3600;
+    auto w = std::make_unique<ConsoleWindow>(options);
+    w->show();
+    return w;
+}
+
+// Runs the event loop until the console has finished n readings of the whole site, or
+// timeoutMs passed; false on the timeout. The loop sleeps in between, as the program's does, so
+// that the waiting takes no processor from the reading.
+bool waitForRefreshes(const ConsoleWindow& w, int n, int timeoutMs) {
+    QEventLoop loop;
+    QElapsedTimer t;
+    t.start();
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (w.refreshes() >= n && !w.busy())
+            loop.exit(0);
+        else if (t.elapsed() > timeoutMs)
+            loop.exit(1);
+    });
+    poll.start();
+    return loop.exec() == 0;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+void BM_LoopDuringRefresh(benchmark::State& state) {
+    SilentMessageBox boxes;
+    HostDb db(Backend::Sqlite);
+    const int serial = kTerminals - 15;
+    addSerialTerminals(db.cn(), 1, serial, 1);
+    QStringList onLine, onTcp;
+    for (int a = 1; a <= kTerminals; ++a) {
+        (a <= serial ? onLine : onTcp) << QString::number(a);
+        if (a > serial)
+            db.cn().executeBound(QStringLiteral("INSERT INTO MachineInfo (MachAddr, ComX, IP, "
+                                                "Team, MachVer) VALUES (?, '1', '127.0.0.1', "
+                                                "'TCP', '6429')"),
+                                 {a});
+    }
+    sim::SimProcess line, tcp;
+    const QStringList records{QStringLiteral("--records"), QStringLiteral("10")};
+    if (!line.start(simProgram(),
+                    QStringList{QStringLiteral("--addr"), onLine.join(u',')} + records) ||
+        !tcp.start(simProgram(),
+                   QStringList{QStringLiteral("--addr"), onTcp.join(u','), QStringLiteral("--tcp"),
+                               QStringLiteral("127.0.0.1:0")} +
+                       records)) {
+        state.SkipWithError(qPrintable(line.error() + tcp.error()));
+        return;
+    }
+    bell::setDevicePath(1, line.ptyPath());
+    host::setTcpPortMap(1001, tcp.tcpPort());
+    addMeals(db.cn(), 100000);
+
+    std::vector<double> waits;
+    double refreshSecs = 0;
+    bool filled = true;
+    for (auto _ : state) {
+        auto w = openConsole(); // its first reading starts from the event loop
+        QEventLoop loop;
+        QElapsedTimer reading;
+        reading.start();
+        std::function<void()> arm = [&] {
+            QElapsedTimer armed;
+            armed.start();
+            QTimer::singleShot(0, &loop, [&, armed] {
+                waits.push_back(double(armed.nsecsElapsed()) / 1e6);
+                if (w->refreshes() >= 1 && !w->busy())
+                    loop.quit();
+                else if (reading.elapsed() > 120000)
+                    loop.exit(1);
+                else
+                    arm();
+            });
+        };
+        arm();
+        filled = loop.exec() == 0 && filled;
+        refreshSecs += double(reading.nsecsElapsed()) / 1e9;
+        int answering = 0;
+        for (const auto& s : w->statusModel()->all())
+            answering += s.answers ? 1 : 0;
+        filled = filled && answering == kTerminals;
+    }
+    bell::setDevicePath(1, QString());
+    host::clearTcpPortMap();
+    if (!filled)
+        state.SkipWithError("the reading did not end with every terminal answering");
+    state.counters["max_ms"] = waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
+    state.counters["p99_ms"] = percentile(waits, 0.99);
+    state.counters["timers"] = double(waits.size());
+    state.counters["refresh_secs"] = refreshSecs / double(state.iterations());
+}
+
+// The bare start: the console's reads into a plain table and chart.
+class BareConsole {
+public:
+    explicit BareConsole(const QString& connection, const QSize& size)
+        : connection_(connection), size_(size) {}
+
+    // Seconds of one start; the window stays open until the next start or close().
+    double start() {
+        close();
+        return secondsOf([&] {
+            host::site::StatusRequest request;
+            request.connection = connection_;
+            const QList<host::site::TerminalStatus> all = host::site::readStatus(request);
+            store::SqlConnection cn(connection_);
+            const host::console::MealDays days =
+                host::console::readMealDays(cn, QDate::currentDate());
+
+            window_ = std::make_unique<QSplitter>(Qt::Vertical);
+            auto* table = new QTableWidget(int(all.size()), host::console::StatusTable::Columns,
+                                           window_.get());
+            for (int r = 0; r < all.size(); ++r)
+                for (int c = 0; c < host::console::StatusTable::Columns; ++c)
+                    table->setItem(r, c,
+                                   new QTableWidgetItem(host::console::statusCell(all[r], c)));
+            table->resizeColumnsToContents();
+            rows_ = table->rowCount();
+
+            auto* series = new QStackedBarSeries;
+            for (auto it = days.perTerminal.cbegin(); it != days.perTerminal.cend(); ++it) {
+                auto* set = new QBarSet(QString::number(it.key()));
+                for (int n : it.value())
+                    *set << n;
+                series->append(set);
+            }
+            QStringList labels;
+            for (QDate d = days.first; d <= days.last; d = d.addDays(1))
+                labels << d.toString(QStringLiteral("MM-dd"));
+            auto* chart = new QChart;
+            chart->addSeries(series);
+            auto* x = new QBarCategoryAxis;
+            x->append(labels);
+            auto* y = new QValueAxis;
+            chart->addAxis(x, Qt::AlignBottom);
+            chart->addAxis(y, Qt::AlignLeft);
+            series->attachAxis(x);
+            series->attachAxis(y);
+            auto* view = new QChartView(chart, window_.get());
+            view->setMinimumHeight(220);
+            sets_ = int(series->count());
+            window_->resize(size_);
+            window_->show();
+            QCoreApplication::processEvents();
+        });
+    }
+    void close() {
+        window_.reset();
+        QCoreApplication::processEvents();
+    }
+    int rows() const { return rows_; }
+    int sets() const { return sets_; }
+
+private:
+    QString connection_;
+    QSize size_;
+    std::unique_ptr<QSplitter> window_;
+    int rows_ = 0;
+    int sets_ = 0;
+};
+
+void BM_StartVsBare(benchmark::State& state) {
+    SilentMessageBox boxes;
+    HostDb db(Backend::Sqlite);
+    addSerialTerminals(db.cn(), 1, kTerminals, 0);
+    addMeals(db.cn(), int(state.range(0)));
+    const QString nowhere = QStringLiteral("/nonexistent/bw-bench-tty");
+    for (int com = 1; com <= 4; ++com)
+        bell::setDevicePath(com, nowhere);
+
+    // Both pay their first-use costs (fonts, styles, charts) before timing.
+    QSize size;
+    {
+        auto w = openConsole();
+        waitForRefreshes(*w, 1, 60000);
+        size = w->size();
+    }
+    BareConsole bare(db.connection(), size);
+    bare.start();
+
+    double windowSecs = 0, bareSecs = 0;
+    bool filled = true;
+    for (auto _ : state) {
+        bare.close();
+        std::unique_ptr<ConsoleWindow> w;
+        const double secs = secondsOf([&] {
+            w = openConsole();
+            filled = waitForRefreshes(*w, 1, 60000) && filled;
+            QCoreApplication::processEvents();
+        });
+        windowSecs += secs;
+        state.SetIterationTime(secs);
+        filled = filled && w->statusModel()->rowCount() == kTerminals;
+        w.reset();
+        QCoreApplication::processEvents();
+        bareSecs += bare.start();
+        filled = filled && bare.rows() == kTerminals && bare.sets() == kTerminals;
+    }
+    bare.close();
+    for (int com = 1; com <= 4; ++com)
+        bell::setDevicePath(com, QString());
+    if (!filled || boxes.count > 0)
+        state.SkipWithError("console or bare window not filled");
+    const double n = double(state.iterations());
+    state.counters["window_ms"] = windowSecs / n * 1000;
+    state.counters["bare_ms"] = bareSecs / n * 1000;
+    state.counters["ratio"] = bareSecs > 0 ? windowSecs / bareSecs : 0;
+}
+
+} // namespace
+
+BENCHMARK(BM_LoopDuringRefresh)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_StartVsBare)
+    ->Arg(100000)
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    quietOffscreenNotes();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
