@@ -46,6 +46,10 @@ enum class Text {
     LineTest,
     NoTerminal,
     NoAnswer,
+    HandClock,
+    HandNames,
+    HandCollection,
+    HandRecords,
     Cancelled,
     ActionRunning, // %1 action
     ActionDone,    // %1 action, %2 failed steps

@@ -102,7 +102,9 @@ void MealChart::draw() {
     auto* x = new QBarCategoryAxis;
     x->append(days);
     auto* y = new QValueAxis;
-    y->setRange(0, std::max(most, 5));
+    // Five ticks on whole numbers: the top is the next multiple of four.
+    y->setRange(0, (std::max(most, 4) + 3) / 4 * 4);
+    y->setTickCount(5);
     y->setLabelFormat(QStringLiteral("%d"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);

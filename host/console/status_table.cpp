@@ -27,12 +27,39 @@ QString stepText(const site::StepRecord& step) {
 
 // The engine's reasons in plain English, in the operator's language where the console knows
 // them; a reason naming a device or program stays as it is.
-QString reasonText(const QString& reason) {
+QString silenceText(const QString& reason) {
     if (reason == QLatin1String("no answer"))
         return text(Text::NoAnswer);
     if (reason == QLatin1String("cancelled"))
         return text(Text::Cancelled);
     return reason;
+}
+
+// Why a row is marked: the engine's reason for a silent terminal, else what needs a hand.
+QString reasonText(const site::TerminalStatus& s) {
+    using Hand = site::TerminalStatus::Hand;
+    if (!s.answers)
+        return silenceText(s.reason);
+    QStringList why;
+    for (Hand h : s.handsNeeded()) {
+        switch (h) {
+        case Hand::Silent:
+            break;
+        case Hand::Clock:
+            why << text(Text::HandClock);
+            break;
+        case Hand::Names:
+            why << text(Text::HandNames);
+            break;
+        case Hand::Collection:
+            why << text(Text::HandCollection);
+            break;
+        case Hand::Records:
+            why << text(Text::HandRecords);
+            break;
+        }
+    }
+    return why.join(QStringLiteral("；"));
 }
 
 } // namespace
@@ -63,7 +90,7 @@ QString statusCell(const site::TerminalStatus& s, int column) {
     case StatusTable::LastNightly:
         return orUnread(s.lastNightly, stepText);
     case StatusTable::Reason:
-        return reasonText(s.reason);
+        return reasonText(s);
     }
     return QString();
 }

@@ -238,10 +238,20 @@ QString stepText(const QString& what, const std::optional<StepRecord>& r) {
 
 } // namespace
 
-bool TerminalStatus::needsHand(qint64 clockToleranceS, qint64 recordsLimit) const {
-    return !answers || (clockOffsetS && std::llabs(*clockOffsetS) > clockToleranceS) ||
-           (namesInStep && !*namesInStep) || (lastCollection && !lastCollection->ok) ||
-           (recordsWaiting && *recordsWaiting > recordsLimit);
+QList<TerminalStatus::Hand> TerminalStatus::handsNeeded(qint64 clockToleranceS,
+                                                        qint64 recordsLimit) const {
+    QList<Hand> hands;
+    if (!answers)
+        hands << Hand::Silent;
+    if (clockOffsetS && std::llabs(*clockOffsetS) > clockToleranceS)
+        hands << Hand::Clock;
+    if (namesInStep && !*namesInStep)
+        hands << Hand::Names;
+    if (lastCollection && !lastCollection->ok)
+        hands << Hand::Collection;
+    if (recordsWaiting && *recordsWaiting > recordsLimit)
+        hands << Hand::Records;
+    return hands;
 }
 
 QList<TerminalStatus> readStatus(const StatusRequest& rq,

@@ -38,10 +38,15 @@ struct TerminalStatus {
     std::optional<bool> namesInStep;          // list size and checksum equal CardMapping's
     std::optional<StepRecord> lastCollection; // from CtrlLog or SiteStep, the newest
     std::optional<StepRecord> lastNightly;    // the last nightly run's steps, from SiteStep
-    // Needs a hand: silent, clock off by more than clockToleranceS, name list out of step,
-    // last collection failed, or more than recordsLimit records waiting.
+    // What needs a hand: silent, clock off by more than clockToleranceS, name list out of
+    // step, last collection failed, or more than recordsLimit records waiting.
+    enum class Hand { Silent, Clock, Names, Collection, Records };
+    QList<Hand> handsNeeded(qint64 clockToleranceS = ClockToleranceS,
+                            qint64 recordsLimit = RecordsWaitingLimit) const;
     bool needsHand(qint64 clockToleranceS = ClockToleranceS,
-                   qint64 recordsLimit = RecordsWaitingLimit) const;
+                   qint64 recordsLimit = RecordsWaitingLimit) const {
+        return !handsNeeded(clockToleranceS, recordsLimit).isEmpty();
+    }
 };
 
 struct StatusRequest {

@@ -200,6 +200,13 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     EXPECT_FALSE(w.collectSelected()); // nothing selected
     w.selectTerminals({3});
     EXPECT_EQ(w.selectedTerminals(), QList<int>{3});
+    // A terminal that answers says why it is marked.
+    bw::host::site::TerminalStatus drifted;
+    drifted.answers = true;
+    drifted.clockOffsetS = 300;
+    drifted.namesInStep = false;
+    EXPECT_EQ(bw::host::console::statusCell(drifted, bw::host::console::StatusTable::Reason),
+              QStringLiteral("时钟偏差过大；名单与卡号对照不一致"));
 }
 
 TEST_F(Console, SettingsDialogKeepsASettingAndShowsNoPassword) {
