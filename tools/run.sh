@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Brackwater and starts the window on the embedded default: an SQLite host database
-# in the user's data folder and the terminal simulator. Extra arguments go to the program.
+# Builds Brackwater and starts the console with the terminal-management window above it, on
+# the embedded default: an SQLite host database in the user's data folder and the terminal
+# simulator. Extra arguments go to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
