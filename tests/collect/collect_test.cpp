@@ -24,6 +24,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSqlQueryModel>
 #include <QTableWidget>
 #include <QTest>
@@ -500,6 +501,56 @@ TEST_F(SqliteCollection, WindowDownloadsTheNameListsOfCardMapping) {
     CollectWindow guest("guest", "T", "C", QDate::currentDate());
     guest.selectTerminals({1});
     EXPECT_FALSE(guest.startNameDownload());
+}
+
+// brackwater-site killed (SIGKILL) at random moments while it downloads a list over TCP: the
+// terminal holds the whole list it had or the whole new one, and the next run brings it in step.
+TEST_F(SqliteCollection, SiteKilledMidDownloadLeavesAWholeList) {
+    using bw::host::protocol::NameListStatus;
+    startSim({"--no-pacing"});
+    const auto onTerminal3 = [] {
+        bw::host::Link link;
+        link.mode(1);
+        link.IP("127.0.0.1");
+        short port = 0;
+        NameListStatus st;
+        EXPECT_TRUE(link.SetPort(port) && link.readNameListStatus(3, st));
+        return st;
+    };
+    const QStringList run{"--db",           backend.connectionString,
+                          "--tcp-port-map", QString("1001=%1").arg(sim.tcpPort()),
+                          "sync-names",     "3"};
+    NameListStatus had = onTerminal3(), wanted;
+    qint64 whole = 0; // how long a whole run takes: the first and the last are not killed
+    for (int round = 0; round <= 6; ++round) {
+        QStringList cards; // another list of CardMapping each round
+        for (int i = 0; i < 3000; ++i)
+            cards << QString::number(30000000 + round * 5000 + i);
+        cn->Execute("DELETE FROM CardMapping WHERE MachAddr = 3", -1);
+        cn->BeginTrans();
+        for (const QString& c : cards)
+            cn->executeBound("INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES (?, 'E', 3)",
+                             {c});
+        cn->CommitTrans();
+        wanted = {quint32(cards.size()), bw::host::protocol::nameListChecksum(cards)};
+        QElapsedTimer took;
+        took.start();
+        QProcess p;
+        p.start(bw::test::program("brackwater-site"), run);
+        ASSERT_TRUE(p.waitForStarted());
+        if (round > 0 && round < 6) {
+            QTest::qWait(int(QRandomGenerator::global()->bounded(quint32(whole) + 1)));
+            p.kill();
+        }
+        p.waitForFinished(60000);
+        ASSERT_EQ(p.state(), QProcess::NotRunning);
+        if (round == 0)
+            whole = took.elapsed();
+        const NameListStatus now = onTerminal3();
+        EXPECT_TRUE(now == had || now == wanted) << round << " " << now.count;
+        had = now;
+    }
+    EXPECT_EQ(had, wanted);
 }
 
 // Every text of the collection window in both languages, with the same placeholders.
