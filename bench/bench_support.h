@@ -15,7 +15,9 @@
 #include "platform/ui.h"
 #include "store/sql_connection.h"
 #include "window/f_machine.h"
+#include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
@@ -26,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QVariant>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -61,6 +64,19 @@ inline void quietOffscreenNotes() {
             if (previous)
                 previous(type, context, message);
         });
+}
+
+// The main of a benchmark program of windows: offscreen unless a platform is named, the
+// offscreen plug-in's notes kept quiet, then every benchmark.
+inline int runWindowBenchmarks(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    quietOffscreenNotes();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 // ---- memory ----

@@ -32,15 +32,10 @@ namespace {
 enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3 };
 
 int fail(int code, const QString& message) {
-    std::fprintf(stderr, "brackwater-collect: %s\n",
-                 bw::host::printable(message).toUtf8().constData());
-    return code;
+    return bw::host::failWith("brackwater-collect", code, message);
 }
 
-void say(const QString& line) {
-    std::fprintf(stdout, "%s\n", bw::host::printable(line).toUtf8().constData());
-    std::fflush(stdout);
-}
+using bw::host::sayLine;
 
 // The COMn of a serial terminal's port text; 0 for a TCP/IP terminal or a text that names none.
 int serialPortOf(const QString& portText) {
@@ -97,7 +92,7 @@ int main(int argc, char** argv) {
         return Ok;
     }
     if (p.isSet(QStringLiteral("version"))) {
-        say(QStringLiteral("brackwater-collect ") + QCoreApplication::applicationVersion());
+        sayLine(QStringLiteral("brackwater-collect ") + QCoreApplication::applicationVersion());
         return Ok;
     }
     if (!p.positionalArguments().isEmpty())
@@ -157,7 +152,7 @@ int main(int argc, char** argv) {
         const qint64 rows = bw::host::collect::exportRecords(*cn, period, p.value(exportTo));
         if (rows < 0)
             return fail(TerminalFailed, QStringLiteral("cannot write ") + p.value(exportTo));
-        say(QStringLiteral("%1 records written to %2").arg(rows).arg(p.value(exportTo)));
+        sayLine(QStringLiteral("%1 records written to %2").arg(rows).arg(p.value(exportTo)));
         return Ok;
     }
 
@@ -168,15 +163,15 @@ int main(int argc, char** argv) {
     if (p.isSet(all)) {
         chosen = terminals;
         if (chosen.isEmpty())
-            say(QStringLiteral("no model-6429 terminal in MachineInfo"));
+            sayLine(QStringLiteral("no model-6429 terminal in MachineInfo"));
     } else {
         for (int n : wanted) {
             auto it = std::find_if(terminals.begin(), terminals.end(),
                                    [n](const auto& t) { return t.address == n; });
             if (it == terminals.end()) {
-                say(QStringLiteral("terminal %1: failed: not a model-6429 terminal of "
-                                   "MachineInfo")
-                        .arg(n));
+                sayLine(QStringLiteral("terminal %1: failed: not a model-6429 terminal of "
+                                       "MachineInfo")
+                            .arg(n));
                 rc = TerminalFailed;
             } else {
                 chosen << *it;
@@ -190,9 +185,9 @@ int main(int argc, char** argv) {
             ++it;
             continue;
         }
-        say(QStringLiteral("terminal %1: failed: cannot open COM%2: the settings file names no "
-                           "device for it ([com] %2=)")
-                .arg(QString::number(it->address), QString::number(n)));
+        sayLine(QStringLiteral("terminal %1: failed: cannot open COM%2: the settings file names no "
+                               "device for it ([com] %2=)")
+                    .arg(QString::number(it->address), QString::number(n)));
         rc = TerminalFailed;
         it = chosen.erase(it);
     }
@@ -201,7 +196,7 @@ int main(int argc, char** argv) {
     options.clear = p.isSet(clear);
     bw::host::collect::RunHandlers handlers;
     handlers.done = [&](int, const bw::host::collect::Outcome& o) {
-        say(bw::host::collect::resultLine(o));
+        sayLine(bw::host::collect::resultLine(o));
         if (!o.ok())
             rc = TerminalFailed;
     };

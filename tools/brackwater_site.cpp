@@ -35,15 +35,10 @@ namespace {
 enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3, LineBusy = 5 };
 
 int fail(int code, const QString& message) {
-    std::fprintf(stderr, "brackwater-site: %s\n",
-                 bw::host::printable(message).toUtf8().constData());
-    return code;
+    return bw::host::failWith("brackwater-site", code, message);
 }
 
-void say(const QString& line) {
-    std::fprintf(stdout, "%s\n", bw::host::printable(line).toUtf8().constData());
-    std::fflush(stdout);
-}
+using bw::host::sayLine;
 
 // The steps of a command; empty for an unknown one.
 QList<Step> stepsOf(const QString& command) {
@@ -69,7 +64,7 @@ int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString er
         try {
             all = bw::host::site::readStatus(rq, [asJson](const auto& s) {
                 if (!asJson)
-                    say(bw::host::site::statusLine(s));
+                    sayLine(bw::host::site::statusLine(s));
             });
         } catch (const bw::Error& e) {
             error = QStringLiteral("cannot open the database: ") + e.description();
@@ -82,7 +77,7 @@ int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString er
         QJsonObject doc = bw::host::site::statusJson(all, rc);
         if (!error.isEmpty())
             doc[QStringLiteral("error")] = error;
-        say(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
+        sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
     return rc;
 }
@@ -132,7 +127,7 @@ int main(int argc, char** argv) {
         return Ok;
     }
     if (p.isSet(QStringLiteral("version"))) {
-        say(QStringLiteral("brackwater-site ") + QCoreApplication::applicationVersion());
+        sayLine(QStringLiteral("brackwater-site ") + QCoreApplication::applicationVersion());
         return Ok;
     }
 
@@ -188,7 +183,7 @@ int main(int argc, char** argv) {
     if (error.isEmpty()) {
         summary = bw::host::site::runSite(rq, [&](const bw::host::site::StepResult& r) {
             if (!asJson) {
-                say(bw::host::site::resultLine(r));
+                sayLine(bw::host::site::resultLine(r));
                 return;
             }
             results.append(QJsonObject{{QStringLiteral("terminal"), r.terminal},
@@ -211,7 +206,7 @@ int main(int argc, char** argv) {
                         {QStringLiteral("exit"), rc}};
         if (!error.isEmpty())
             doc[QStringLiteral("error")] = error;
-        say(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
+        sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
     return rc;
 }

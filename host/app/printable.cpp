@@ -1,5 +1,7 @@
 #include "host/app/printable.h"
 
+#include <cstdio>
+
 namespace bw::host {
 
 QString printable(const QString& text) {
@@ -15,6 +17,16 @@ QString printable(const QString& text) {
             out += c;
     }
     return out;
+}
+
+void sayLine(const QString& line) {
+    std::fprintf(stdout, "%s\n", printable(line).toUtf8().constData());
+    std::fflush(stdout);
+}
+
+int failWith(const char* program, int code, const QString& message) {
+    std::fprintf(stderr, "%s: %s\n", program, printable(message).toUtf8().constData());
+    return code;
 }
 
 } // namespace bw::host

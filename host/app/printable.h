@@ -9,4 +9,9 @@ namespace bw::host {
 // a backslash stays as it is.
 QString printable(const QString& text);
 
+// A line on standard output, made printable, written out at once.
+void sayLine(const QString& line);
+// "PROGRAM: message" on standard error, made printable; returns code, the exit status.
+int failWith(const char* program, int code, const QString& message);
+
 } // namespace bw::host

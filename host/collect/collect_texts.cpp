@@ -6,13 +6,7 @@ namespace bw::host::collect {
 
 namespace {
 
-struct Entry {
-    Text id;
-    const char16_t* simplified;
-    const char16_t* traditional;
-};
-
-constexpr Entry kTexts[] = {
+constexpr TextEntry<Text> kTexts[] = {
     {Text::Terminals, u"就餐机", u"就餐機"},
     {Text::Collect, u"采集", u"採集"},
     {Text::CollectAndClear, u"采集并清除", u"採集並清除"},
@@ -80,10 +74,7 @@ constexpr Entry kTexts[] = {
 } // namespace
 
 QString text(Text id, int lang) {
-    for (const Entry& e : kTexts)
-        if (e.id == id)
-            return QString::fromUtf16(lang == LangTraditional ? e.traditional : e.simplified);
-    return QString();
+    return tableText(kTexts, id, lang);
 }
 
 QString text(Text id) {

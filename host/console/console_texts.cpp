@@ -6,13 +6,7 @@ namespace bw::host::console {
 
 namespace {
 
-struct Entry {
-    Text id;
-    const char16_t* simplified;
-    const char16_t* traditional;
-};
-
-constexpr Entry kTexts[] = {
+constexpr TextEntry<Text> kTexts[] = {
     {Text::Title, u"就餐机管理系统", u"就餐機管理系統"},
     {Text::MenuFile, u"系统", u"系統"},
     {Text::MenuView, u"就餐机", u"就餐機"},
@@ -107,10 +101,7 @@ constexpr Entry kTexts[] = {
 } // namespace
 
 QString text(Text id, int lang) {
-    for (const Entry& e : kTexts)
-        if (e.id == id)
-            return QString::fromUtf16(lang == LangTraditional ? e.traditional : e.simplified);
-    return QString();
+    return tableText(kTexts, id, lang);
 }
 
 QString text(Text id) {
