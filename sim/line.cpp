@@ -1,5 +1,7 @@
 #include "sim/line.h"
 
+#include "platform/bytes.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -105,14 +107,12 @@ bool frameIntact(const QByteArray& frame, const Kind& k) {
 
 // CRC-32 (zip's) over the cards in their order, four BCD bytes each; 0 for none.
 quint32 listChecksum(const QStringList& cards) {
-    quint32 crc = 0xFFFFFFFFu;
+    quint32 crc = bw::bytes::Crc32Start;
     for (const QString& card : cards)
-        for (int i = 0; i + 1 < card.size(); i += 2) {
-            crc ^= quint32(card[i].digitValue() << 4 | card[i + 1].digitValue()) & 0xFF;
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-    return ~crc;
+        for (int i = 0; i + 1 < card.size(); i += 2)
+            crc = bw::bytes::crc32Add(crc,
+                                      quint8(card[i].digitValue() << 4 | card[i + 1].digitValue()));
+    return bw::bytes::crc32End(crc);
 }
 
 std::optional<int> fromBcd(quint8 b, int max) {
@@ -129,18 +129,9 @@ quint8 toBcd(int v) {
     return quint8((v / 10) * 16 + v % 10);
 }
 
-void appendNumber(QByteArray& out, quint32 v) {
-    out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
-}
-
-quint32 numberAt(const QByteArray& bytes, int pos) {
-    return quint32(quint8(bytes[pos])) << 24 | quint32(quint8(bytes[pos + 1])) << 16 |
-           quint32(quint8(bytes[pos + 2])) << 8 | quint32(quint8(bytes[pos + 3]));
-}
-
 // Record number (4 bytes), card number (8 BCD digits), yy mm dd hh mi ss (BCD), flag.
 void appendRecord(QByteArray& out, const MealRecord& r) {
-    appendNumber(out, r.number);
+    bw::bytes::appendBig32(out, r.number);
     const quint32 card = r.card % 100000000u;
     for (quint32 div = 1000000; div >= 1; div /= 100)
         out.append(char(toBcd(int(card / div % 100))));
@@ -243,6 +234,7 @@ struct Line::Impl {
     QByteArray handle(const QByteArray& frame, const Kind& k);
     QByteArray answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed);
     QByteArray applyFaults(const QByteArray& reply, int address) const;
+    QByteArray commitFault(const QByteArray& reply, int address) const;
 };
 
 QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
@@ -263,6 +255,8 @@ QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
     }
     bool changed = false;
     QByteArray reply = applyFaults(answer(it->second, frame, k, changed), address);
+    if (k.command == Command::NamesCommit)
+        reply = commitFault(reply, address);
     if (!reply.isEmpty())
         note(QStringLiteral("tx ") + hex(reply));
     if (changed && onChange)
@@ -348,16 +342,16 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
     case Command::RecordStatus: {
         // Ack, the number of records, the first and the last stored record number.
         QByteArray r = status(true);
-        appendNumber(r, faults.statusCount >= 0 ? quint32(faults.statusCount)
-                                                : quint32(t.records.size()));
-        appendNumber(r, t.records.empty() ? 0 : t.records.front().number);
-        appendNumber(r, t.records.empty() ? 0 : t.records.back().number);
+        bw::bytes::appendBig32(r, faults.statusCount >= 0 ? quint32(faults.statusCount)
+                                                          : quint32(t.records.size()));
+        bw::bytes::appendBig32(r, t.records.empty() ? 0 : t.records.front().number);
+        bw::bytes::appendBig32(r, t.records.empty() ? 0 : t.records.back().number);
         r.append(char(xorOf(r, int(r.size()))));
         return r;
     }
     case Command::ReadRecords: {
         // Up to n records numbered from `from` on, oldest first, behind a count byte.
-        const quint32 from = numberAt(frame, 3);
+        const quint32 from = bw::bytes::big32At(frame, 3);
         const int n = quint8(frame[7]);
         if (n == 0)
             return status(false);
@@ -385,7 +379,7 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
     }
     case Command::DeleteRecords: {
         // Only records up to the given number go; any made since stay.
-        const quint32 upTo = numberAt(frame, 3);
+        const quint32 upTo = bw::bytes::big32At(frame, 3);
         while (!t.records.empty() && t.records.front().number <= upTo)
             t.records.pop_front();
         changed = true;
@@ -397,8 +391,8 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
         return status(true);
     case Command::NamesStatus: {
         QByteArray r = status(true);
-        appendNumber(r, quint32(t.nameList.size()));
-        appendNumber(r, listChecksum(t.nameList));
+        bw::bytes::appendBig32(r, quint32(t.nameList.size()));
+        bw::bytes::appendBig32(r, listChecksum(t.nameList));
         r.append(char(xorOf(r, int(r.size()))));
         return r;
     }
@@ -409,7 +403,8 @@ QByteArray Line::Impl::answer(Terminal& t, const QByteArray& frame, const Kind& 
     case Command::NamesBlock:
         return status(stageBlock(t, frame));
     case Command::NamesCommit: {
-        const bool ok = commitNames(t, numberAt(frame, 3), numberAt(frame, 7), changed);
+        const bool ok =
+            commitNames(t, bw::bytes::big32At(frame, 3), bw::bytes::big32At(frame, 7), changed);
         return status(ok);
     }
     case Command::ClockSet: {
@@ -471,6 +466,29 @@ QByteArray Line::Impl::applyFaults(const QByteArray& reply, int address) const {
     if (faults.partial >= 0)
         r = r.left(faults.partial);
     return r;
+}
+
+QByteArray Line::Impl::commitFault(const QByteArray& reply, int address) const {
+    using R = Faults::CommitReply;
+    switch (faults.commitReply) {
+    case R::Whole:
+        break;
+    case R::Lost:
+        return {};
+    case R::Short:
+        return reply.left(3);
+    case R::WrongAddress:
+        return char(address == 255 ? 1 : address + 1) + reply.mid(1);
+    case R::Garbled: {
+        QByteArray r(reply.size(), '\0');
+        for (auto& b : r)
+            b = char(QRandomGenerator::global()->bounded(256));
+        if (!r.isEmpty() && quint8(r[0]) == address)
+            r[0] = char(address ^ 0x5A);
+        return r;
+    }
+    }
+    return reply;
 }
 
 void Terminal::addRecord(quint32 card, const QDateTime& time, quint8 flag) {

@@ -28,6 +28,10 @@ struct Faults {
     // Records numbered hideFrom to hideTo are kept but left out of record blocks (a gap).
     quint32 hideFrom = 1, hideTo = 0;
     qint64 statusCount = -1; // >= 0: the record status claims this many records
+    // The name-list commit is done, but its reply is lost, cut to three bytes, sent with
+    // another address or as random bytes: the host cannot know whether the list was taken.
+    enum class CommitReply { Whole, Lost, Short, WrongAddress, Garbled };
+    CommitReply commitReply = CommitReply::Whole;
 };
 
 // One meal record as a terminal keeps it.

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QMap>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -103,6 +104,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption statusCount(QStringLiteral("status-count"),
                                          QStringLiteral("The record status claims N records."),
                                          QStringLiteral("N"));
+    const QCommandLineOption commitReply(
+        QStringLiteral("commit-reply"),
+        QStringLiteral("The name-list commit is done but its reply is lost, short, from "
+                       "another address or garbled."),
+        QStringLiteral("lost|short|wrong-address|garbled"));
+    p.addOption(commitReply);
     p.addOptions({addr,    link,         tcp,         noPacing,    silent,
                   partial, wrongAddress, delay,       garbage,     trace,
                   records, names,        stateFile,   recordEvery, corruptEvery,
@@ -175,6 +182,17 @@ int main(int argc, char** argv) {
     }
     if (p.isSet(statusCount))
         o.faults.statusCount = recordNumber(p.value(statusCount), statusCount);
+    if (p.isSet(commitReply)) {
+        using R = bw::sim::Faults::CommitReply;
+        const QMap<QString, R> kinds{{QStringLiteral("lost"), R::Lost},
+                                     {QStringLiteral("short"), R::Short},
+                                     {QStringLiteral("wrong-address"), R::WrongAddress},
+                                     {QStringLiteral("garbled"), R::Garbled}};
+        if (!kinds.contains(p.value(commitReply)))
+            badArguments(
+                QStringLiteral("bad value \"%1\" for --commit-reply").arg(p.value(commitReply)));
+        o.faults.commitReply = kinds.value(p.value(commitReply));
+    }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return 3;

@@ -93,22 +93,17 @@ struct Tool {
     bw::bell::BellLink link;
 
     QString device(int port) const { return bw::bell::devicePath(port); }
-    // A COMn that the settings file names without a device: no default device is guessed.
-    bool withoutDevice(int port) const {
-        return o.saved.comWithoutDevice.contains(port) && !o.com.contains(port);
-    }
-    QString noDevice(int port) const {
-        return QStringLiteral("cannot open COM%1: the settings file names no device for it "
-                              "([com] %1=)")
-            .arg(port);
-    }
-    // "cannot open DEVICE (the system's reason)"
+    // Why the port did not open: "cannot open DEVICE (the system's reason)", the line's
+    // holder, or no device for a COMn the settings file names without one.
     QString cannotOpen(int port) const {
-        const QString fault = link.openFault();
-        const QString description = fault.mid(fault.indexOf(QLatin1Char(':')) + 1);
+        const bw::bell::OpenFailure why = link.openFailure();
+        if (why.kind == bw::bell::OpenFailure::Kind::NoDevice)
+            return QStringLiteral("cannot open COM%1: the settings file names no device for it "
+                                  "([com] %1=)")
+                .arg(port);
         return QStringLiteral("cannot open %1 (%2)")
-            .arg(device(port),
-                 bw::host::withPermissionAdvice(openReason(description, device(port))));
+            .arg(why.device.isEmpty() ? device(port) : why.device,
+                 bw::host::withPermissionAdvice(why.reason));
     }
     // The address argument checked and the port opened: Ok, or the failure's exit status.
     int begin(int low, bool argsFit, const QString& usage, int& addr) {
@@ -119,8 +114,6 @@ struct Tool {
     }
     // The command's port opened: Ok, or the failure's exit status.
     int openPort() {
-        if (withoutDevice(o.port))
-            return report.fail(PortFault, QStringLiteral("port fault: ") + noDevice(o.port));
         if (link.OpenBellPort(o.port))
             return Ok;
         return report.fail(PortFault, QStringLiteral("port fault: ") + cannotOpen(o.port));
@@ -282,9 +275,7 @@ int syncPort(Tool& t, int port, const QList<RegisteredTerminal>& terminals) {
         return int(terminals.size());
     }
     QString fault;
-    if (t.withoutDevice(port))
-        fault = t.noDevice(port);
-    else if (!t.link.OpenBellPort(static_cast<short>(port)))
+    if (!t.link.OpenBellPort(static_cast<short>(port)))
         fault = t.cannotOpen(port);
     int answered = 0;
     for (const RegisteredTerminal& term : terminals) {
@@ -612,6 +603,9 @@ int main(int argc, char** argv) {
     o.saved = bw::host::readSettings(&settingsProblems);
     for (const auto& [n, device] : o.saved.com)
         bw::bell::setDevicePath(n, device);
+    // A COMn the file names without a device opens nothing, unless --com gives it one.
+    for (int n : o.saved.comWithoutDevice)
+        bw::bell::setNoDevice(n);
     for (const QString& problem : settingsProblems)
         std::fprintf(stderr, "settings: %s\n", qPrintable(bw::host::printable(problem)));
 

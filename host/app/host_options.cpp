@@ -142,6 +142,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.saveSettings = p.isSet(saveSettings);
     o.lang = saved.lang;
     o.com = saved.com;
+    o.comWithoutDevice = saved.comWithoutDevice;
     o.tcpPortMap = saved.tcpPortMap;
     o.screenshotCollect = p.value(shotCollect);
     o.screenshotStatus = p.value(shotStatus);
@@ -161,6 +162,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
             continue;
         }
         putPort(o.com, n, dev);
+        o.comWithoutDevice.removeAll(n);
     }
     for (const QString& v : p.values(tcpMap)) {
         int from = 0;
@@ -239,8 +241,10 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     for (const auto& [n, device] : saved.com)
         bell::setDevicePath(n, device);
     // A COMn the file names without a device is not guessed (the requests would go to whatever
-    // the default device is); --com can still give it one.
+    // the default device is): opening it fails as "no device"; --com can still give it one.
     setup.comWithoutDevice = saved.comWithoutDevice;
+    for (int n : saved.comWithoutDevice)
+        bell::setNoDevice(n);
     for (const auto& [from, to] : saved.tcpPortMap)
         setTcpPortMap(from, to);
     for (const QString& v : p.values(o.com)) {

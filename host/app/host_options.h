@@ -18,6 +18,7 @@ struct HostOptions {
     QString caption = QStringLiteral("就餐机管理");
     int lang = 0;                      // 2052, 1028, or 0 for the locale's choice
     QList<QPair<int, QString>> com;    // --com n=DEVICE
+    QList<int> comWithoutDevice;       // COMn the settings file names without a device
     QList<QPair<int, int>> tcpPortMap; // --tcp-port-map FROM=TO
     bool sim = false;
     bool demo = false;         // put the demo terminals and grants into an empty database

@@ -31,6 +31,9 @@ void applyLineOptions(const HostOptions& options) {
         setUiLanguage(options.lang);
     loadQtTexts(uiLanguage());
     setBellSectionShown(options.bellSection);
+    // A COMn the settings name without a device opens nothing (no device is guessed for it).
+    for (int port : options.comWithoutDevice)
+        bell::setNoDevice(port);
     for (const auto& [port, device] : options.com)
         bell::setDevicePath(port, device);
     for (const auto& [from, to] : options.tcpPortMap)

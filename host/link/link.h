@@ -1,8 +1,8 @@
 #pragma once
 
 #include "host/link/terminal_protocol.h"
+#include "host/link/transport.h"
 #include "platform/interfaces.h"
-#include "platform/line_lock.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -11,10 +11,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-
-class QIODevice;
-class QSerialPort;
-class QTcpSocket;
 
 namespace bw::host {
 
@@ -72,7 +68,10 @@ public:
     bool readTerminalClock(int address, QDateTime& time);
 
     // LineBusy: SetPort found the serial line held by another program for the whole wait
-    // (bw::LineLock); lastError() names the holder.
+    // (bw::LineLock); lastHolder() names the holder. NoDevice: SetPort was asked for a COM
+    // number the settings name without a device (bell::setNoDevice); nothing was opened.
+    // Unconfirmed: a name-list commit went out and no good reply came: the terminal may
+    // have taken the new list or kept its old one; its name-list status tells.
     enum class Failure {
         None,
         BadRequest,
@@ -82,10 +81,14 @@ public:
         BadStatus,
         ConnectionLost,
         LineBusy,
-        Cancelled
+        Cancelled,
+        NoDevice,
+        Unconfirmed
     };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
+    // LineBusy: who holds the line, "PROGRAM (pid N)" (or "another program").
+    QString lastHolder() const { return holder_; }
     // Block requests sent so far, repeats included.
     int blockRequests() const { return blockRequests_; }
 
@@ -101,8 +104,6 @@ private:
     bool confirmed(const QByteArray& request, QByteArray* answer = nullptr, bool persist = false);
     // Sends request and waits for its whole reply (Ack with its data, or Nak).
     bool transact(const QByteArray& request, QByteArray& answer);
-    bool sendSerial(const QByteArray& request);
-    QIODevice* device() const;
     // Line-trace frames of the exchange (see platform/line_trace.h).
     void traceOut(const QByteArray& request) const;
     QByteArray traceIn(const QByteArray& bytes) const;
@@ -116,11 +117,12 @@ private:
     QString lastError_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
-    bool heardReply_ = false;        // the last transact received any byte after its request
-    QString traceName_;              // "COM<n>" or "host:port"
-    std::unique_ptr<LineLock> line_; // the serial line's lock, from SetPort to DestoryPort
-    std::unique_ptr<QSerialPort> serial_;
-    std::unique_ptr<QTcpSocket> socket_;
+    bool heardReply_ = false; // the last transact received any byte after its request
+    bool sent_ = false;       // the last transact's request left
+    bool sentAny_ = false;    // the last confirmed's request left at least once
+    QString holder_;
+    QString traceName_;                    // "COM<n>" or "host:port"
+    std::unique_ptr<Transport> transport_; // from SetPort to DestoryPort
 };
 
 // TCP port remapping of the host program (e.g. 1001 -> 15001 for a local simulator).

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bell/ninth_bit.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -8,10 +10,9 @@
 // Requests and replies of the bell link, as pure functions.
 namespace bw::bell::frame {
 
-// Line settings of the two parts of a request: the address byte goes out with its ninth
-// bit set (first stop bit), the data bytes with it clear (space parity).
-inline const QString AddressSetting = QStringLiteral("19200,n,8,2");
-inline const QString DataSetting = QStringLiteral("19200,s,8,1");
+// Line settings of the two parts of a request (see bell/ninth_bit.h).
+using ninth::AddressSetting;
+using ninth::DataSetting;
 
 // Reply lengths awaited.
 constexpr int ReadReplyLength = 131;

@@ -1,6 +1,7 @@
 #include "bell/bell_link.h"
 
 #include "bell/bell_frame.h"
+#include "bell/ninth_bit.h"
 #include "messages/catalogue.h"
 #include "platform/timing.h"
 #include "platform/ui.h"
@@ -69,10 +70,7 @@ void BellLink::block(double remainingSecs) {
 }
 
 void BellLink::writeRequest(quint8 address, const QByteArray& data) {
-    port_->output(QByteArray(1, static_cast<char>(address)));
-    Sleep(1);
-    port_->setSettings(frame::DataSetting);
-    port_->output(data);
+    ninth::send(*port_, static_cast<char>(address) + data, 1);
 }
 
 bool BellLink::isSettingsText(const QString& result) {
@@ -86,6 +84,7 @@ void BellLink::closeAfterExchange() {
 
 bool BellLink::OpenBellPort(short port) {
     openFault_.clear();
+    openFailure_ = {};
     if (port < 1 || port > 16)
         return false;
     try {
@@ -100,6 +99,9 @@ bool BellLink::OpenBellPort(short port) {
         return true;
     } catch (const Error& e) {
         openFault_ = QString::number(e.number()) + QLatin1Char(':') + e.description();
+        openFailure_ = port_->openFailure();
+        if (openFailure_.kind == OpenFailure::Kind::None)
+            openFailure_ = {OpenFailure::Kind::CannotOpen, devicePath(port), {}, e.description()};
         return false;
     }
 }
@@ -121,10 +123,7 @@ QString BellLink::ReadBellSettings(short address) {
         port_->setInputMode(1);
         if (!port_->portOpen())
             port_->setPortOpen(true);
-        port_->output(QByteArray(1, static_cast<char>(addr)));
-        Sleep(1);
-        port_->setSettings(frame::DataSetting);
-        port_->output(frame::readRequest(addr));
+        writeRequest(addr, frame::readRequest(addr));
 
         if (!awaitReply(frame::ReadReplyLength, 3.0f))
             return WaitTimeOut;
@@ -168,11 +167,7 @@ bool BellLink::TestBellLink(short address) {
     port_->discardReceived();
     port_->setSettings(frame::AddressSetting);
     const quint8 addr = addressByte(address);
-    port_->output(QByteArray(1, static_cast<char>(addr)));
-    Sleep(1);
-    port_->discardUnsent();
-    port_->setSettings(frame::DataSetting);
-    port_->output(frame::testRequest(addr));
+    writeRequest(addr, frame::testRequest(addr));
 
     {
         WaitingFlag w(waiting_);

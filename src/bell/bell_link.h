@@ -31,6 +31,9 @@ public:
     // (port untouched) or on a fault, whose "number:description" openFault() then gives.
     bool OpenBellPort(short port);
     QString openFault() const { return openFault_; }
+    // The same as data: busy (with the holder), no device for the number, or cannot open
+    // (with the system's reason).
+    OpenFailure openFailure() const { return openFailure_; }
     // Closes the port if it is open; faults go to the caller.
     void CloseBellPort();
 
@@ -64,6 +67,7 @@ public:
     bool waiting() const { return waiting_; }
 
 private:
+    // The address byte and the data bytes, framed as ninth::send frames them.
     void writeRequest(quint8 address, const QByteArray& data);
     void block(double remainingSecs);
     // The wait of the read and set-count exchanges: the time is tested before the receive
@@ -78,6 +82,7 @@ private:
     float testWaitSecs_ = 0.5f;
     bool keepPortOpen_ = false;
     QString openFault_;
+    OpenFailure openFailure_;
     QByteArray lastReadReply_;
 };
 

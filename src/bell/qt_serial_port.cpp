@@ -24,13 +24,6 @@ namespace {
 // themselves turn this category off.
 Q_LOGGING_CATEGORY(lcPortOpen, "brackwater.port.open")
 
-Error openFault(short port, int number, const QString& detail) {
-    const QString where = QStringLiteral("COM%1").arg(port);
-    qCWarning(lcPortOpen, "cannot open %s: %s", qUtf8Printable(where), qUtf8Printable(detail));
-    trace::note(where, QStringLiteral("cannot open ") + detail);
-    return serialFault(number, detail);
-}
-
 // Pseudo-terminal slaves (/dev/pts/N) and the multiplexer carry bytes without any line
 // framing, so they keep CMSPAR but report PARENB cleared.
 bool isPseudoTerminal(int fd) {
@@ -42,6 +35,16 @@ bool isPseudoTerminal(int fd) {
 }
 
 } // namespace
+
+Error QtSerialPort::refuseOpen(OpenFailure failure, int number, const QString& detail) {
+    openFailure_ = std::move(failure);
+    lineBusy_ = openFailure_.kind == OpenFailure::Kind::Busy;
+    const QString where = QStringLiteral("COM%1").arg(commPort_);
+    if (openWarnings_)
+        qCWarning(lcPortOpen, "cannot open %s: %s", qUtf8Printable(where), qUtf8Printable(detail));
+    trace::note(where, QStringLiteral("cannot open ") + detail);
+    return serialFault(number, detail);
+}
 
 QtSerialPort::QtSerialPort() {
     settings_ = *LineSettings::parse(QStringLiteral("9600,n,8,1"));
@@ -236,20 +239,25 @@ void QtSerialPort::setPortOpen(bool open) {
         return;
     }
     lineBusy_ = false;
+    openFailure_ = {};
     if (port_.isOpen())
         throw serialFault(serr::PortAlreadyOpen);
+    using Kind = OpenFailure::Kind;
     const QString path = devicePath(commPort_);
-    if (!QFileInfo::exists(path))
-        throw openFault(commPort_, serr::InvalidPort,
-                        path + QStringLiteral(" (") + QString::fromLocal8Bit(strerror(ENOENT)) +
-                            QStringLiteral(")"));
+    if (path.isEmpty())
+        throw refuseOpen({Kind::NoDevice, {}, {}, {}}, serr::InvalidPort,
+                         QStringLiteral("no device for COM%1").arg(commPort_));
+    if (!QFileInfo::exists(path)) {
+        const QString reason = QString::fromLocal8Bit(strerror(ENOENT));
+        throw refuseOpen({Kind::CannotOpen, path, {}, reason}, serr::InvalidPort,
+                         path + QStringLiteral(" (") + reason + QStringLiteral(")"));
+    }
     line_ = std::make_unique<LineLock>(path);
-    lineBusy_ = !line_->acquire();
-    if (lineBusy_) {
-        const QString busy = line_->busyText();
+    if (!line_->acquire(lineWaitMs_)) {
+        const QString busy = line_->busyText(), holder = line_->holder();
         line_.reset();
-        throw openFault(commPort_, serr::PortAlreadyOpen,
-                        path + QStringLiteral(" (") + busy + u')');
+        throw refuseOpen({Kind::Busy, path, holder, busy}, serr::PortAlreadyOpen,
+                         path + QStringLiteral(" (") + busy + u')');
     }
     port_.setPortName(path);
     path_ = path;
@@ -257,21 +265,23 @@ void QtSerialPort::setPortOpen(bool open) {
     if (!port_.open(QIODevice::ReadWrite)) {
         line_.reset();
         const auto e = port_.error();
-        const QString detail =
-            path + QStringLiteral(" (") + port_.errorString() + QStringLiteral(")");
+        const QString reason = port_.errorString();
+        const QString detail = path + QStringLiteral(" (") + reason + QStringLiteral(")");
         port_.clearError();
+        const OpenFailure failure{Kind::CannotOpen, path, {}, reason};
         if (e == QSerialPort::DeviceNotFoundError)
-            throw openFault(commPort_, serr::InvalidPort, detail);
+            throw refuseOpen(failure, serr::InvalidPort, detail);
         if (e == QSerialPort::PermissionError)
-            throw openFault(commPort_, serr::PortAlreadyOpen, detail);
-        throw openFault(commPort_, serr::HardwareNotAvailable, detail);
+            throw refuseOpen(failure, serr::PortAlreadyOpen, detail);
+        throw refuseOpen(failure, serr::HardwareNotAvailable, detail);
     }
     try {
         port_.setFlowControl(QSerialPort::NoFlowControl);
         apply(settings_);
-    } catch (...) {
+    } catch (const Error& e) {
         port_.close();
         line_.reset();
+        openFailure_ = {Kind::CannotOpen, path, {}, e.description()};
         throw;
     }
     port_.clear(QSerialPort::AllDirections);

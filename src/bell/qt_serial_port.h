@@ -40,6 +40,12 @@ public:
     void setPortOpen(bool open) override;
     bool portOpen() const override { return port_.isOpen(); }
     bool lineBusy() const override { return lineBusy_; }
+    OpenFailure openFailure() const override { return openFailure_; }
+    // How long an open waits for a line another program holds (-1: lineLockWaitMs()).
+    void setLineWaitMs(int ms) { lineWaitMs_ = ms; }
+    // Whether a failed open is told on the diagnostic output (category
+    // "brackwater.port.open"); a program that words openFailure() itself turns it off.
+    void setOpenWarnings(bool on) { openWarnings_ = on; }
 
     void output(const QByteArray& bytes) override;
     QByteArray input() override;
@@ -56,10 +62,15 @@ private:
     void apply(const LineSettings& s);
     bool setParity(char parity);
     void verifyParity(const LineSettings& s);
+    // Records why the open failed and gives the fault to throw.
+    Error refuseOpen(OpenFailure failure, int number, const QString& detail);
 
     QSerialPort port_;
     std::unique_ptr<LineLock> line_; // held from open to close
     bool lineBusy_ = false;
+    OpenFailure openFailure_;
+    int lineWaitMs_ = -1;
+    bool openWarnings_ = true;
     QString path_;
     LineSettings settings_;
     int inputMode_ = 0;

@@ -5,6 +5,7 @@
 #include "platform/line_trace.h"
 
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 
 namespace bw::bell {
@@ -97,6 +98,11 @@ QMap<int, QString>& devicePaths() {
     return paths;
 }
 
+QSet<int>& noDevicePorts() {
+    static QSet<int> ports;
+    return ports;
+}
+
 PortFactory& factory() {
     static PortFactory f;
     return f;
@@ -105,6 +111,8 @@ PortFactory& factory() {
 } // namespace
 
 QString devicePath(int port) {
+    if (noDevicePorts().contains(port))
+        return QString();
     const auto it = devicePaths().constFind(port);
     if (it != devicePaths().constEnd())
         return it.value();
@@ -117,12 +125,24 @@ QString devicePath(int port) {
 void setDevicePath(int port, const QString& path) {
     if (path.isEmpty())
         devicePaths().remove(port);
-    else
+    else {
         devicePaths().insert(port, path);
+        noDevicePorts().remove(port);
+    }
+}
+
+void setNoDevice(int port) {
+    devicePaths().remove(port);
+    noDevicePorts().insert(port);
+}
+
+bool hasNoDevice(int port) {
+    return noDevicePorts().contains(port);
 }
 
 void clearDevicePaths() {
     devicePaths().clear();
+    noDevicePorts().clear();
 }
 
 void setPortFactory(PortFactory f) {

@@ -56,6 +56,21 @@ struct LineSettings {
     bool ninthBit(quint8 byte) const;
 };
 
+// Why a port could not be opened, as data for the program that words it.
+struct OpenFailure {
+    enum class Kind {
+        None,
+        Busy,       // another program held the line for the whole wait (bw::LineLock)
+        NoDevice,   // the port number is mapped to no device (setNoDevice)
+        CannotOpen, // the device is missing, refused, or did not take the line settings
+    };
+    Kind kind = Kind::None;
+    QString device; // the device path (empty for NoDevice)
+    QString holder; // Busy: "PROGRAM (pid N)", or "another program"
+    // Busy: "line DEVICE busy: held by ..."; CannotOpen: the system's reason.
+    QString reason;
+};
+
 // The window's serial port, offering the operations of the MSComm control that the bell
 // link drives. Every fault is raised as bw::Error (numbers above).
 class SerialPort {
@@ -90,6 +105,8 @@ public:
     // The last open failed because another program held the line for the whole wait
     // (bw::LineLock); the fault's description then reads "line DEVICE busy: held by ...".
     virtual bool lineBusy() const { return false; }
+    // Why the last open failed (Kind::None after a good one).
+    virtual OpenFailure openFailure() const { return {}; }
 
     // Output: the bytes go out in array order.
     virtual void output(const QByteArray& bytes) = 0;
@@ -102,10 +119,15 @@ public:
 };
 
 // Device of a port number: set by setDevicePath, else the environment variable BW_COM<n>,
-// else /dev/ttyS<n-1>.
+// else /dev/ttyS<n-1>; empty for a port marked by setNoDevice, which no program opens (the
+// settings file names it without a device: whatever device a guess gives may be another
+// line's). setDevicePath with a path takes the mark away; with an empty path it forgets the
+// port's path and leaves the mark.
 QString devicePath(int port);
 void setDevicePath(int port, const QString& path);
-void clearDevicePaths();
+void setNoDevice(int port);
+bool hasNoDevice(int port);
+void clearDevicePaths(); // every path and every mark
 
 // Where the window gets its one port from.
 using PortFactory = std::function<std::unique_ptr<SerialPort>()>;

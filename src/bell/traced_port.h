@@ -32,6 +32,7 @@ public:
     void setPortOpen(bool open) override { port_->setPortOpen(open); }
     bool portOpen() const override { return port_->portOpen(); }
     bool lineBusy() const override { return port_->lineBusy(); }
+    OpenFailure openFailure() const override { return port_->openFailure(); }
     void output(const QByteArray& bytes) override;
     QByteArray input() override;
     bool waitForInput(int ms) override { return port_->waitForInput(ms); }

@@ -3,11 +3,13 @@
 #include "bell/bell_frame.h"
 #include "bell/bell_link.h"
 #include "bell/memory_line.h"
+#include "bell/ninth_bit.h"
 #include "bell/qt_serial_port.h"
 #include "bell_test_support.h"
 #include "common/fakes.h"
 #include "pty_terminal.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLockFile>
 #include <gtest/gtest.h>
@@ -75,8 +77,25 @@ TEST(DevicePath, DefaultEnvironmentAndOverride) {
     EXPECT_EQ(devicePath(3), QStringLiteral("/dev/ttyUSB0"));
     setDevicePath(3, QString());
     EXPECT_EQ(devicePath(3), QStringLiteral("/dev/pts/5"));
+    setNoDevice(3); // no guess, not even the environment's
+    EXPECT_EQ(devicePath(3), QString());
+    setDevicePath(3, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(devicePath(3), QStringLiteral("/dev/ttyUSB0"));
     qunsetenv("BW_COM3");
     clearDevicePaths();
+}
+
+// The one framing of a request: the address byte with the ninth bit set, the rest clear.
+TEST(NinthBit, TheAddressByteAloneCarriesIt) {
+    auto line = MemoryLine::create();
+    auto port = line->makePort();
+    port->setPortOpen(true);
+    ninth::send(*port, hex("05 0A 02 0D"));
+    EXPECT_EQ(bw::test::wire(line->written()), QStringLiteral("05' 0A 02 0D"));
+    const QBitArray bits = ninth::bits(hex("05 0A 02 0D"));
+    EXPECT_EQ(bits.size(), 4);
+    EXPECT_TRUE(bits.testBit(0));
+    EXPECT_EQ(bits.count(true), 1);
 }
 
 TEST(PortFactory, DefaultIsTheRealPortAndCanBeReplaced) {
@@ -164,7 +183,19 @@ TEST_F(RealPortTest, MissingDeviceIsAFault) {
     EXPECT_EQ(trace->lines, QStringList{"COM9 note cannot open /dev/does-not-exist-bw (No such "
                                         "file or directory)"});
     EXPECT_FALSE(port.portOpen());
+    EXPECT_EQ(port.openFailure().kind, OpenFailure::Kind::CannotOpen);
+    EXPECT_EQ(port.openFailure().reason, QStringLiteral("No such file or directory"));
     EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
+}
+
+// A COM number the settings name without a device opens nothing, on the bell link as on any.
+TEST_F(RealPortTest, NoDeviceForTheNumberOpensNothing) {
+    setNoDevice(7);
+    BellLink link(std::make_unique<QtSerialPort>());
+    EXPECT_FALSE(link.OpenBellPort(7));
+    EXPECT_FALSE(link.port().portOpen());
+    EXPECT_EQ(link.openFailure().kind, OpenFailure::Kind::NoDevice);
+    EXPECT_TRUE(link.openFault().startsWith(QStringLiteral("8002:")));
 }
 
 // A line another port of ours holds, or a program outside ours holds through Qt's lock file,
@@ -177,6 +208,9 @@ TEST_F(RealPortTest, AHeldLineIsBusy) {
     bw::setLineLockWaitMs(0);
     EXPECT_EQ(faultOf([&] { second.setPortOpen(true); }), serr::PortAlreadyOpen);
     EXPECT_TRUE(second.lineBusy());
+    EXPECT_EQ(second.openFailure().kind, OpenFailure::Kind::Busy);
+    EXPECT_EQ(second.openFailure().holder,
+              QStringLiteral("test_bell (pid %1)").arg(QCoreApplication::applicationPid()));
     first.setPortOpen(false);
     QLockFile outside(bw::qtSerialLockPath(term.path()));
     ASSERT_TRUE(outside.tryLock(0));

@@ -572,10 +572,44 @@ TEST(LinkSetPort, ALineHeldByAnotherIsBusy) {
     EXPECT_EQ(link.lastError(), QStringLiteral("line %1 busy: held by test_link (pid %2)")
                                     .arg(sim.proc.ptyPath())
                                     .arg(QCoreApplication::applicationPid()));
+    EXPECT_EQ(link.lastHolder(),
+              QStringLiteral("test_link (pid %1)").arg(QCoreApplication::applicationPid()));
     other.release();
     EXPECT_TRUE(link.SetPort(three));
     bw::setLineLockWaitMs(30000);
     bw::bell::setDevicePath(3, QString());
+}
+
+// A COM number the settings name without a device: SetPort opens nothing and says so.
+TEST(LinkSetPort, NoDeviceForTheNumberOpensNothing) {
+    bw::bell::setNoDevice(6);
+    Link link;
+    short six = 6;
+    EXPECT_FALSE(link.SetPort(six));
+    EXPECT_EQ(link.lastFailure(), Link::Failure::NoDevice);
+    EXPECT_FALSE(link.isOpen());
+    bw::bell::clearDevicePaths();
+}
+
+// The commit is taken but its reply is lost or spoilt: never a success, never a refusal, but
+// "not confirmed"; the terminal's status then shows the new list.
+TEST(LinkSim, ACommitWithoutAGoodReplyIsUnconfirmed) {
+    const QStringList cards = cardRange(30000000, 70);
+    for (const char* reply : {"lost", "short", "wrong-address", "garbled"}) {
+        Sim sim;
+        ASSERT_TRUE(sim.start({"--no-pacing", "--commit-reply", reply}));
+        Link link;
+        useTcp(link, sim.proc.tcpPort());
+        link.setTimeoutMs(300);
+        short port = 0;
+        ASSERT_TRUE(link.SetPort(port));
+        EXPECT_FALSE(link.writeNameList(1, cards)) << reply;
+        EXPECT_EQ(link.lastFailure(), Link::Failure::Unconfirmed) << reply;
+        proto::NameListStatus st;
+        ASSERT_TRUE(link.readNameListStatus(1, st)) << reply;
+        EXPECT_EQ(st, (proto::NameListStatus{70, proto::nameListChecksum(cards)})) << reply;
+    }
+    bw::host::clearTcpPortMap();
 }
 
 TEST(LinkSetPort, SecondSetPortReplacesTheFirst) {

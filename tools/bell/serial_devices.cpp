@@ -55,14 +55,6 @@ QList<SerialDevice> serialDevices(const QStringList& mapped) {
     return devices;
 }
 
-QString openReason(const QString& description, const QString& device) {
-    const QString marker = device + QStringLiteral(" (");
-    const int at = description.indexOf(marker);
-    if (at < 0 || !description.endsWith(QLatin1Char(')')))
-        return description;
-    return description.mid(at + marker.size()).chopped(1);
-}
-
 ParityProbe probeMarkSpace(const QString& device) {
     ParityProbe probe;
     bell::setDevicePath(ProbePort, device);
@@ -77,7 +69,8 @@ ParityProbe probeMarkSpace(const QString& device) {
     } catch (const Error& e) {
         setLineLockWaitMs(waitMs);
         bell::setDevicePath(ProbePort, QString());
-        probe.reason = openReason(e.description(), device);
+        const QString reason = port.openFailure().reason;
+        probe.reason = reason.isEmpty() ? e.description() : reason;
         return probe;
     }
     try {

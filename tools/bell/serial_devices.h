@@ -31,8 +31,4 @@ struct ParityProbe {
 };
 ParityProbe probeMarkSpace(const QString& device);
 
-// The operating system's reason in a fault of opening `device` ("... device (reason)"), or
-// the whole description when it has no such part.
-QString openReason(const QString& description, const QString& device);
-
 } // namespace bw::tool
