@@ -2,6 +2,21 @@
 
 namespace bw::bell::frame {
 
+int requestDataLength(quint8 commandCode) {
+    switch (commandCode) {
+    case 0x02: // test
+        return 3;
+    case 0x03: // read the bell settings
+        return 4;
+    case 0x04: // set the bell count
+        return 5;
+    case 0x08: // date and time
+        return 9;
+    default:
+        return 0;
+    }
+}
+
 quint8 checkByte(quint8 address, const QByteArray& data) {
     quint8 x = address;
     for (char b : data)

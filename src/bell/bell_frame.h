@@ -20,6 +20,10 @@ constexpr int SetCountReplyLength = 5;
 constexpr int TestReplyLength = 2;
 constexpr int DateTimeReplyLength = 2;
 
+// Data bytes that follow the address byte in a request with this command code (the first
+// data byte); 0 for a code the bell link does not send.
+int requestDataLength(quint8 commandCode);
+
 // Exclusive OR of the address and every given data byte.
 quint8 checkByte(quint8 address, const QByteArray& data);
 // Two BCD digits of 0..99: (v div 10) * 16 + v mod 10.

@@ -1,5 +1,7 @@
 #include "bell/memory_line.h"
 
+#include "bell/bell_frame.h"
+
 #include <QThread>
 
 namespace bw::bell {
@@ -209,21 +211,6 @@ bool MemoryPort::waitForInput(int ms) {
 
 // ---- ScriptedPeer ----
 
-int requestDataLength(quint8 commandCode) {
-    switch (commandCode) {
-    case 0x02:
-        return 3;
-    case 0x03:
-        return 4;
-    case 0x04:
-        return 5;
-    case 0x08:
-        return 9;
-    default:
-        return 0;
-    }
-}
-
 struct ScriptedPeer::State {
     std::deque<QByteArray> script;
     bool autoAnswer = false;
@@ -301,7 +288,7 @@ QByteArray ScriptedPeer::operator()(quint16 ch) {
     if (!d->inFrame)
         return QByteArray();
     d->frame.append(byte);
-    const int need = requestDataLength(static_cast<quint8>(d->frame.at(1)));
+    const int need = frame::requestDataLength(static_cast<quint8>(d->frame.at(1)));
     if (need == 0 || d->frame.size() - 1 < need)
         return QByteArray();
     d->inFrame = false;

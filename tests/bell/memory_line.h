@@ -153,7 +153,4 @@ private:
     std::shared_ptr<State> d;
 };
 
-// Data bytes that follow the address for a command code; 0 for an unknown code.
-int requestDataLength(quint8 commandCode);
-
 } // namespace bw::bell

@@ -6,7 +6,6 @@
 // at the line speed (11-bit characters at 19200 baud), delayed, cut short or withheld.
 
 #include "bell/bell_frame.h"
-#include "bell/memory_line.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -116,7 +115,7 @@ private:
             bool incomplete = false;
             for (qsizetype i = 0; i + 1 < buf.size(); ++i) {
                 const auto code = static_cast<quint8>(buf.at(i + 1));
-                const int need = bell::requestDataLength(code);
+                const int need = bell::frame::requestDataLength(code);
                 if (need == 0)
                     continue;
                 if (i + 1 + need > buf.size()) {
