@@ -47,9 +47,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Symbolic link to the pseudo-terminal."),
                                   QStringLiteral("PATH"));
-    const QCommandLineOption tcp(QStringLiteral("tcp"),
-                                 QStringLiteral("Also listen on HOST:PORT (port 0: any)."),
-                                 QStringLiteral("HOST:PORT"));
+    const QCommandLineOption tcp(
+        QStringLiteral("tcp"),
+        QStringLiteral("Also listen on HOST:PORT (port 0: any); given again, "
+                       "one more listener."),
+        QStringLiteral("HOST:PORT"));
     const QCommandLineOption noPacing(QStringLiteral("no-pacing"),
                                       QStringLiteral("Send replies at once, not at 19200 baud."));
     const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Never answer."));
@@ -136,7 +138,7 @@ int main(int argc, char** argv) {
         return v;
     };
     o.link = p.value(link);
-    o.tcp = p.value(tcp);
+    o.tcp = p.values(tcp);
     o.pacing = !p.isSet(noPacing);
     o.faults.silent = p.isSet(silent);
     if (p.isSet(partial))

@@ -162,18 +162,20 @@ bool Simulator::start(QString* error) {
         linkMade_ = true;
     }
 
-    if (!options_.tcp.isEmpty()) {
-        const int colon = options_.tcp.lastIndexOf(QLatin1Char(':'));
+    for (const QString& address : options_.tcp) {
+        const int colon = address.lastIndexOf(QLatin1Char(':'));
         bool ok = false;
-        const QHostAddress host(colon > 0 ? options_.tcp.left(colon) : QString());
-        const int port = colon > 0 ? options_.tcp.mid(colon + 1).toInt(&ok) : -1;
+        const QHostAddress host(colon > 0 ? address.left(colon) : QString());
+        const int port = colon > 0 ? address.mid(colon + 1).toInt(&ok) : -1;
         if (host.isNull() || !ok || port < 0 || port > 65535)
-            return fail(QStringLiteral("bad TCP address %1 (HOST:PORT)").arg(options_.tcp));
-        server_ = new QTcpServer(this);
-        if (!server_->listen(host, quint16(port)))
-            return fail(QStringLiteral("cannot listen on %1: %2")
-                            .arg(options_.tcp, server_->errorString()));
-        connect(server_, &QTcpServer::newConnection, this, [this] { onNewConnection(); });
+            return fail(QStringLiteral("bad TCP address %1 (HOST:PORT)").arg(address));
+        auto* server = new QTcpServer(this);
+        servers_.append(server);
+        if (!server->listen(host, quint16(port)))
+            return fail(
+                QStringLiteral("cannot listen on %1: %2").arg(address, server->errorString()));
+        connect(server, &QTcpServer::newConnection, this,
+                [this, server] { onNewConnection(server); });
     }
     if (options_.recordEveryMs > 0) {
         recordTimer_ = new QTimer(this);
@@ -199,11 +201,8 @@ void Simulator::addLiveRecords() {
 void Simulator::stop() {
     delete recordTimer_;
     recordTimer_ = nullptr;
-    if (server_) {
-        server_->close();
-        delete server_;
-        server_ = nullptr;
-    }
+    qDeleteAll(servers_);
+    servers_.clear();
     delete ptyNotifier_;
     ptyNotifier_ = nullptr;
     delete ptyOut_;
@@ -219,11 +218,11 @@ void Simulator::stop() {
 }
 
 QString Simulator::tcpAddress() const {
-    if (!server_ || !server_->isListening())
+    if (servers_.isEmpty() || !servers_.first()->isListening())
         return {};
     return QStringLiteral("%1:%2")
-        .arg(server_->serverAddress().toString())
-        .arg(server_->serverPort());
+        .arg(servers_.first()->serverAddress().toString())
+        .arg(servers_.first()->serverPort());
 }
 
 void Simulator::onPtyReadable() {
@@ -252,8 +251,8 @@ void Simulator::onPtyReadable() {
     ptyOut_->send(reply, line_.faults().delayMs + lineMs);
 }
 
-void Simulator::onNewConnection() {
-    while (QTcpSocket* sock = server_->nextPendingConnection()) {
+void Simulator::onNewConnection(QTcpServer* server) {
+    while (QTcpSocket* sock = server->nextPendingConnection()) {
         const int channel = nextChannel_++;
         auto* out = new PacedOutput([sock](const QByteArray& bytes) { sock->write(bytes); },
                                     options_.pacing, sock);

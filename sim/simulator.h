@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -48,7 +49,9 @@ private:
 struct SimOptions {
     QList<int> addresses{1};
     QString link; // symlink to the pseudo-terminal's slave, when not empty
-    QString tcp;  // "HOST:PORT" to listen on, when not empty
+    // "HOST:PORT" to listen on, each a listener of its own (as every TCP/IP terminal has its
+    // own), all answered by the line's terminals.
+    QStringList tcp;
     bool pacing = true;
     Faults faults;
     bool trace = false;
@@ -75,7 +78,8 @@ public:
     void stop();
 
     QString ptyPath() const { return ptyPath_; }
-    QString tcpAddress() const; // "HOST:PORT" with the real port, empty without a listener
+    // "HOST:PORT" of the first listener with its real port, empty without one.
+    QString tcpAddress() const;
     Line& line() { return line_; }
 
     // Lines of hex trace are handed here (the program prints them).
@@ -86,7 +90,7 @@ public:
 
 private:
     void onPtyReadable();
-    void onNewConnection();
+    void onNewConnection(QTcpServer* server);
     void flushTrace(const QString& prefix);
     void writeState();
     void addLiveRecords();
@@ -101,7 +105,7 @@ private:
     PacedOutput* ptyOut_ = nullptr;
     QElapsedTimer ptyClock_;
     double ptyInputEndMs_ = 0; // when the computer's bytes read so far are through the line
-    QTcpServer* server_ = nullptr;
+    QList<QTcpServer*> servers_;
     QTimer* recordTimer_ = nullptr;
     int nextChannel_ = 1;
     std::function<void(const QString&)> traceSink_;
