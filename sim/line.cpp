@@ -243,6 +243,8 @@ struct Line::Impl {
     QByteArray handle(const QByteArray& frame, const Kind& k);
     QByteArray answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed);
     QByteArray applyFaults(const QByteArray& reply, int address) const;
+    bool ignored(Command command) const;
+    QByteArray namesStatusFault(const QByteArray& reply, int address) const;
 };
 
 QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
@@ -261,8 +263,18 @@ QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
         note(QStringLiteral("-- silent"));
         return {};
     }
+    if (ignored(k.command)) {
+        note(QStringLiteral("-- ignored: this request is never answered"));
+        return {};
+    }
     bool changed = false;
     QByteArray reply = applyFaults(answer(it->second, frame, k, changed), address);
+    if (k.command == Command::NamesStatus)
+        reply = namesStatusFault(reply, address);
+    if (k.command == Command::NamesCommit && faults.noCommitAck) {
+        note(QStringLiteral("-- commit done, its acknowledgement held back"));
+        reply.clear();
+    }
     if (!reply.isEmpty())
         note(QStringLiteral("tx ") + hex(reply));
     if (changed && onChange)
@@ -470,6 +482,43 @@ QByteArray Line::Impl::applyFaults(const QByteArray& reply, int address) const {
         r[0] = char(address == 255 ? 1 : address + 1);
     if (faults.partial >= 0)
         r = r.left(faults.partial);
+    return r;
+}
+
+bool Line::Impl::ignored(Command command) const {
+    switch (command) {
+    case Command::ClockSet:
+    case Command::ClockRead:
+        return faults.ignoreClock;
+    case Command::ClearNameList:
+    case Command::NamesStatus:
+    case Command::NamesBegin:
+    case Command::NamesBlock:
+    case Command::NamesCommit:
+        return faults.ignoreNames;
+    default:
+        return false;
+    }
+}
+
+QByteArray Line::Impl::namesStatusFault(const QByteArray& reply, int address) const {
+    QByteArray r = reply;
+    if (r.isEmpty())
+        return r;
+    switch (faults.namesStatus) {
+    case Faults::NamesStatusFault::None:
+        break;
+    case Faults::NamesStatusFault::BadCheck:
+        r.back() = char(r.back() ^ 0xFF);
+        break;
+    case Faults::NamesStatusFault::Short:
+        r.chop(3);
+        break;
+    case Faults::NamesStatusFault::OtherAddress:
+        r[0] = char(address == 255 ? 1 : address + 1);
+        r.back() = char(xorOf(r, int(r.size()) - 1));
+        break;
+    }
     return r;
 }
 

@@ -28,6 +28,14 @@ struct Faults {
     // Records numbered hideFrom to hideTo are kept but left out of record blocks (a gap).
     quint32 hideFrom = 1, hideTo = 0;
     qint64 statusCount = -1; // >= 0: the record status claims this many records
+    // A terminal that answers only some requests: these it never answers.
+    bool ignoreClock = false; // clock read and set (the connect link's)
+    bool ignoreNames = false; // every name-list request
+    // The name-list status reply goes out wrong: its check byte, cut short, or under another
+    // terminal's address.
+    enum class NamesStatusFault { None, BadCheck, Short, OtherAddress };
+    NamesStatusFault namesStatus = NamesStatusFault::None;
+    bool noCommitAck = false; // a name-list commit is done, but its acknowledgement never sent
 };
 
 // One meal record as a terminal keeps it.

@@ -5,7 +5,12 @@
 #include "bell/memory_line.h"
 #include "bell_test_support.h"
 #include "common/fakes.h"
+#include "common/test_support.h"
 #include "messages/catalogue.h"
+#include "messages/clock_texts.h"
+#include "platform/clock_guard.h"
+#include "platform/language.h"
+#include "platform/ui.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -282,6 +287,44 @@ TEST_F(BellButtonsTest, DateTimeSendsTheComputersClock) {
     const QByteArray req = peer.requests().first();
     EXPECT_EQ(static_cast<quint8>(req.at(3)), bw::bell::frame::toBcd(before.date().year() % 100));
     EXPECT_FALSE(line->anyPortOpen());
+}
+
+TEST_F(BellButtonsTest, DateTimeAsksOrRefusesAsTheClockGuardSays) {
+    using bw::ClockRefusal;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime y1970(QDate(1970, 1, 1), QTime(8, 0));
+    struct Row {
+        const char* name;
+        bw::ComputerClock computer;
+        int answer;        // to the question, when one is asked
+        ClockRefusal said; // what the first box is about
+        bool sent;
+    } rows[] = {
+        {"unsynchronised, set anyway",
+         {now, false},
+         bw::mb::Yes,
+         ClockRefusal::Unsynchronised,
+         true},
+        {"unsynchronised, not set", {now, false}, bw::mb::No, ClockRefusal::Unsynchronised, false},
+        {"1970, never sent", {y1970, true}, bw::mb::Yes, ClockRefusal::YearOutOfRange, false},
+    };
+    for (const Row& row : rows) {
+        boxes.clear();
+        boxes.answers = {row.answer};
+        const qsizetype before = peer.requests().size();
+        bw::setComputerClockQuery([&] { return row.computer; });
+        select(QStringLiteral("1"), QStringLiteral("COM1"));
+        peer.replyHex("01 81");
+        buttons->Cmd_DateTime_Click();
+        bw::test::useSynchronisedComputerClock();
+        ASSERT_FALSE(boxes.boxes.isEmpty()) << row.name;
+        const bw::ClockVerdict v{row.said, row.computer.now, std::nullopt};
+        EXPECT_EQ(boxes.boxes[0].text, bw::messages::clockRefusalText(v, "1", bw::uiLanguage()))
+            << row.name;
+        EXPECT_EQ(peer.requests().size() - before, row.sent ? 1 : 0) << row.name;
+        EXPECT_EQ(boxes.boxes.size(), row.sent ? 2 : 1) << row.name;
+        EXPECT_FALSE(line->anyPortOpen()) << row.name;
+    }
 }
 
 TEST_F(BellButtonsTest, DateTimeFailuresAndIp) {

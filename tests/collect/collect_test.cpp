@@ -863,6 +863,111 @@ TEST_F(SqliteCollection, SiteStatus) {
     }
 }
 
+// Every rule of handsNeeded, one row each: what could not be read asks for a hand too.
+TEST(SiteStatusHands, EveryRuleHasARow) {
+    using namespace bw::host::site;
+    using Hand = TerminalStatus::Hand;
+    const auto fine = [] {
+        TerminalStatus s;
+        s.answers = true;
+        s.clockOffsetS = 0;
+        s.recordsWaiting = 0;
+        s.namesInStep = true;
+        s.lastCollection = StepRecord{QDateTime::currentDateTime(), "u", "ok", true};
+        return s;
+    };
+    const struct {
+        const char* name;
+        std::function<void(TerminalStatus&)> change;
+        QList<Hand> hands;
+    } rows[] = {
+        {"all well", [](TerminalStatus&) {}, {}},
+        {"silent", [](TerminalStatus& s) { s = TerminalStatus(); }, {Hand::Silent}},
+        {"impossible record status",
+         [](TerminalStatus& s) {
+             s.impossibleRecords = true;
+             s.recordsWaiting.reset();
+         },
+         {Hand::ImpossibleRecords}},
+        {"clock not read", [](TerminalStatus& s) { s.clockOffsetS.reset(); }, {Hand::ClockUnread}},
+        {"names not read", [](TerminalStatus& s) { s.namesInStep.reset(); }, {Hand::NamesUnread}},
+        {"clock at the tolerance",
+         [](TerminalStatus& s) { s.clockOffsetS = -ClockToleranceS; },
+         {}},
+        {"clock off",
+         [](TerminalStatus& s) { s.clockOffsetS = ClockToleranceS + 1; },
+         {Hand::Clock}},
+        {"names out of step", [](TerminalStatus& s) { s.namesInStep = false; }, {Hand::Names}},
+        {"last collection failed",
+         [](TerminalStatus& s) { s.lastCollection->ok = false; },
+         {Hand::Collection}},
+        {"never collected", [](TerminalStatus& s) { s.lastCollection.reset(); }, {}},
+        {"records at the limit",
+         [](TerminalStatus& s) { s.recordsWaiting = RecordsWaitingLimit; },
+         {}},
+        {"too many records waiting",
+         [](TerminalStatus& s) { s.recordsWaiting = RecordsWaitingLimit + 1; },
+         {Hand::Records}},
+    };
+    for (const auto& row : rows) {
+        TerminalStatus s = fine();
+        row.change(s);
+        EXPECT_EQ(s.handsNeeded(), row.hands) << row.name;
+        EXPECT_EQ(s.needsHand(), !row.hands.isEmpty()) << row.name;
+    }
+}
+
+// A terminal that answers only some requests: the status names exactly what it could not
+// read, and a commit whose acknowledgement was lost is decided by the next status.
+TEST_F(SqliteCollection, SiteStatusOfAHostileTerminal) {
+    using namespace bw::host::site;
+    using Hand = TerminalStatus::Hand;
+    const struct {
+        QStringList sim;
+        QList<Step> before;
+        QList<Hand> hands;
+    } rows[] = {
+        {{}, {}, {}},
+        {{"--ignore", "clock,names"}, {}, {Hand::ClockUnread, Hand::NamesUnread}},
+        {{"--ignore", "clock"}, {}, {Hand::ClockUnread}},
+        {{"--names-status-fault", "bad-check"}, {}, {Hand::NamesUnread}},
+        {{"--names-status-fault", "short"}, {}, {Hand::NamesUnread}},
+        {{"--names-status-fault", "other-address"}, {}, {Hand::NamesUnread}},
+        {{"--status-count", "4294967295"}, {}, {Hand::ImpossibleRecords}},
+        {{"--no-commit-ack", "--names", "1"}, {Step::Names}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sim.join(' ').toStdString());
+        sim.stop();
+        startSim(QStringList{"--no-pacing", "--names", "2"} + row.sim);
+        cn->Execute("DELETE FROM SiteStep", -1);
+        if (!row.before.isEmpty()) {
+            Request rq;
+            rq.connection = backend.connectionString;
+            rq.terminals = {1};
+            rq.steps = row.before;
+            runSite(rq, {});
+        }
+        StatusRequest rq{backend.connectionString, {1}};
+        rq.replyTimeoutMs = 300;
+        const TerminalStatus s = readStatus(rq).first();
+        EXPECT_TRUE(s.answers) << s.reason.toStdString();
+        EXPECT_EQ(s.handsNeeded(), row.hands) << statusLine(s).toStdString();
+    }
+    // The newest step is the one written last: a collection dated in the future by a wrong
+    // computer clock hides no later failure.
+    cn->Execute("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, Result, Ok) VALUES "
+                "(1, 'collect', '2090-01-01 00:00:00', 'u', 'ok', 1)",
+                -1);
+    cn->executeBound("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, Result, Ok) VALUES "
+                     "(1, 'collect', ?, 'u', 'no answer', 0)",
+                     {QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss")});
+    const TerminalStatus s = readStatus({backend.connectionString, {1}}).first();
+    ASSERT_TRUE(s.lastCollection);
+    EXPECT_EQ(s.lastCollection->result, "no answer");
+    EXPECT_TRUE(s.handsNeeded().contains(Hand::Collection));
+}
+
 // Lines: two COM numbers of one device are one line, each TCP/IP terminal is one of its own.
 TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
     bw::bell::setDevicePath(14, "/dev/null");
