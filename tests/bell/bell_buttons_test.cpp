@@ -319,7 +319,7 @@ TEST_F(BellButtonsTest, DateTimeAsksOrRefusesAsTheClockGuardSays) {
         bw::test::useSynchronisedComputerClock();
         ASSERT_FALSE(boxes.boxes.isEmpty()) << row.name;
         const bw::ClockVerdict v{row.said, row.computer.now, std::nullopt};
-        EXPECT_EQ(boxes.boxes[0].text, bw::messages::clockRefusalText(v, "1", bw::uiLanguage()))
+        EXPECT_EQ(boxes.boxes[0].text, bw::messages::clockRefusalText(v, QStringLiteral("1"), bw::uiLanguage()))
             << row.name;
         EXPECT_EQ(peer.requests().size() - before, row.sent ? 1 : 0) << row.name;
         EXPECT_EQ(boxes.boxes.size(), row.sent ? 2 : 1) << row.name;
