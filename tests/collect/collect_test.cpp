@@ -866,54 +866,38 @@ TEST_F(SqliteCollection, SiteStatus) {
 // Every rule of handsNeeded, one row each: what could not be read asks for a hand too.
 TEST(SiteStatusHands, EveryRuleHasARow) {
     using namespace bw::host::site;
-    using Hand = TerminalStatus::Hand;
-    const auto fine = [] {
-        TerminalStatus s;
-        s.answers = true;
-        s.clockOffsetS = 0;
-        s.recordsWaiting = 0;
-        s.namesInStep = true;
-        s.lastCollection = StepRecord{QDateTime::currentDateTime(), "u", "ok", true};
-        return s;
-    };
+    using H = TerminalStatus::Hand;
+    using O = std::optional<qint64>;
+    const qint64 tol = ClockToleranceS, lim = RecordsWaitingLimit;
     const struct {
-        const char* name;
-        std::function<void(TerminalStatus&)> change;
-        QList<Hand> hands;
+        bool answers, impossible;
+        O clock, records;
+        std::optional<bool> names, collected;
+        QList<H> hands;
     } rows[] = {
-        {"all well", [](TerminalStatus&) {}, {}},
-        {"silent", [](TerminalStatus& s) { s = TerminalStatus(); }, {Hand::Silent}},
-        {"impossible record status",
-         [](TerminalStatus& s) {
-             s.impossibleRecords = true;
-             s.recordsWaiting.reset();
-         },
-         {Hand::ImpossibleRecords}},
-        {"clock not read", [](TerminalStatus& s) { s.clockOffsetS.reset(); }, {Hand::ClockUnread}},
-        {"names not read", [](TerminalStatus& s) { s.namesInStep.reset(); }, {Hand::NamesUnread}},
-        {"clock at the tolerance",
-         [](TerminalStatus& s) { s.clockOffsetS = -ClockToleranceS; },
-         {}},
-        {"clock off",
-         [](TerminalStatus& s) { s.clockOffsetS = ClockToleranceS + 1; },
-         {Hand::Clock}},
-        {"names out of step", [](TerminalStatus& s) { s.namesInStep = false; }, {Hand::Names}},
-        {"last collection failed",
-         [](TerminalStatus& s) { s.lastCollection->ok = false; },
-         {Hand::Collection}},
-        {"never collected", [](TerminalStatus& s) { s.lastCollection.reset(); }, {}},
-        {"records at the limit",
-         [](TerminalStatus& s) { s.recordsWaiting = RecordsWaitingLimit; },
-         {}},
-        {"too many records waiting",
-         [](TerminalStatus& s) { s.recordsWaiting = RecordsWaitingLimit + 1; },
-         {Hand::Records}},
+        {true, false, 0, 0, true, true, {}},
+        {false, false, {}, {}, {}, {}, {H::Silent}},
+        {true, true, 0, {}, true, {}, {H::ImpossibleRecords}},
+        {true, false, {}, 0, true, {}, {H::ClockUnread}},
+        {true, false, 0, 0, {}, {}, {H::NamesUnread}},
+        {true, false, -tol, 0, true, {}, {}},
+        {true, false, tol + 1, 0, true, {}, {H::Clock}},
+        {true, false, 0, 0, false, {}, {H::Names}},
+        {true, false, 0, 0, true, false, {H::Collection}},
+        {true, false, 0, lim, true, {}, {}},
+        {true, false, 0, lim + 1, true, {}, {H::Records}},
     };
-    for (const auto& row : rows) {
-        TerminalStatus s = fine();
-        row.change(s);
-        EXPECT_EQ(s.handsNeeded(), row.hands) << row.name;
-        EXPECT_EQ(s.needsHand(), !row.hands.isEmpty()) << row.name;
+    for (const auto& r : rows) {
+        TerminalStatus s;
+        s.answers = r.answers;
+        s.impossibleRecords = r.impossible;
+        s.clockOffsetS = r.clock;
+        s.recordsWaiting = r.records;
+        s.namesInStep = r.names;
+        if (r.collected)
+            s.lastCollection = StepRecord{QDateTime::currentDateTime(), "u", "", *r.collected};
+        EXPECT_EQ(s.handsNeeded(), r.hands) << statusLine(s).toStdString();
+        EXPECT_EQ(s.needsHand(), !r.hands.isEmpty());
     }
 }
 
@@ -921,51 +905,41 @@ TEST(SiteStatusHands, EveryRuleHasARow) {
 // read, and a commit whose acknowledgement was lost is decided by the next status.
 TEST_F(SqliteCollection, SiteStatusOfAHostileTerminal) {
     using namespace bw::host::site;
-    using Hand = TerminalStatus::Hand;
-    const struct {
-        QStringList sim;
-        QList<Step> before;
-        QList<Hand> hands;
-    } rows[] = {
-        {{}, {}, {}},
-        {{"--ignore", "clock,names"}, {}, {Hand::ClockUnread, Hand::NamesUnread}},
-        {{"--ignore", "clock"}, {}, {Hand::ClockUnread}},
-        {{"--names-status-fault", "bad-check"}, {}, {Hand::NamesUnread}},
-        {{"--names-status-fault", "short"}, {}, {Hand::NamesUnread}},
-        {{"--names-status-fault", "other-address"}, {}, {Hand::NamesUnread}},
-        {{"--status-count", "4294967295"}, {}, {Hand::ImpossibleRecords}},
-        {{"--no-commit-ack", "--names", "1"}, {Step::Names}, {}},
+    using H = TerminalStatus::Hand;
+    const std::pair<QStringList, QList<H>> rows[] = {
+        {{}, {}},
+        {{"--ignore", "clock,names"}, {H::ClockUnread, H::NamesUnread}},
+        {{"--ignore", "clock"}, {H::ClockUnread}},
+        {{"--names-status-fault", "bad-check"}, {H::NamesUnread}},
+        {{"--names-status-fault", "short"}, {H::NamesUnread}},
+        {{"--names-status-fault", "other-address"}, {H::NamesUnread}},
+        {{"--status-count", "4294967295"}, {H::ImpossibleRecords}},
+        {{"--no-commit-ack", "--names", "1"}, {}}, // the list goes in; the status says so
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.sim.join(' ').toStdString());
+    for (const auto& [args, hands] : rows) {
+        SCOPED_TRACE(args.join(' ').toStdString());
         sim.stop();
-        startSim(QStringList{"--no-pacing", "--names", "2"} + row.sim);
-        cn->Execute("DELETE FROM SiteStep", -1);
-        if (!row.before.isEmpty()) {
-            Request rq;
-            rq.connection = backend.connectionString;
-            rq.terminals = {1};
-            rq.steps = row.before;
-            runSite(rq, {});
-        }
+        startSim(QStringList{"--no-pacing", "--names", "2"} + args);
+        if (args.contains("--no-commit-ack"))
+            runSite({backend.connectionString, {1}, {Step::Names}, false, false, false, "u", {}},
+                    {});
         StatusRequest rq{backend.connectionString, {1}};
         rq.replyTimeoutMs = 300;
         const TerminalStatus s = readStatus(rq).first();
         EXPECT_TRUE(s.answers) << s.reason.toStdString();
-        EXPECT_EQ(s.handsNeeded(), row.hands) << statusLine(s).toStdString();
+        EXPECT_EQ(s.handsNeeded(), hands) << statusLine(s).toStdString();
     }
     // The newest step is the one written last: a collection dated in the future by a wrong
     // computer clock hides no later failure.
-    cn->Execute("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, Result, Ok) VALUES "
-                "(1, 'collect', '2090-01-01 00:00:00', 'u', 'ok', 1)",
-                -1);
-    cn->executeBound("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, Result, Ok) VALUES "
-                     "(1, 'collect', ?, 'u', 'no answer', 0)",
-                     {QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss")});
+    for (const auto& [at, result] :
+         {std::pair{QString("2090-01-01 00:00:00"), "ok"},
+          {QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss"), "x"}})
+        cn->executeBound("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, Result, Ok) VALUES "
+                         "(1, 'collect', ?, 'u', ?, ?)",
+                         {at, result, int(result == QString("ok"))});
     const TerminalStatus s = readStatus({backend.connectionString, {1}}).first();
-    ASSERT_TRUE(s.lastCollection);
-    EXPECT_EQ(s.lastCollection->result, "no answer");
-    EXPECT_TRUE(s.handsNeeded().contains(Hand::Collection));
+    EXPECT_EQ(s.lastCollection.value_or(StepRecord()).result, "x");
+    EXPECT_TRUE(s.handsNeeded().contains(H::Collection));
 }
 
 // Lines: two COM numbers of one device are one line, each TCP/IP terminal is one of its own.
