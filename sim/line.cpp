@@ -235,6 +235,8 @@ struct Line::Impl {
     QByteArray answer(Terminal& t, const QByteArray& frame, const Kind& k, bool& changed);
     QByteArray applyFaults(const QByteArray& reply, int address) const;
     QByteArray commitFault(const QByteArray& reply, int address) const;
+    bool ignored(Command command) const;
+    QByteArray namesStatusFault(const QByteArray& reply, int address) const;
 };
 
 QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
@@ -253,8 +255,14 @@ QByteArray Line::Impl::handle(const QByteArray& frame, const Kind& k) {
         note(QStringLiteral("-- silent"));
         return {};
     }
+    if (ignored(k.command)) {
+        note(QStringLiteral("-- ignored: this request is never answered"));
+        return {};
+    }
     bool changed = false;
     QByteArray reply = applyFaults(answer(it->second, frame, k, changed), address);
+    if (k.command == Command::NamesStatus)
+        reply = namesStatusFault(reply, address);
     if (k.command == Command::NamesCommit)
         reply = commitFault(reply, address);
     if (!reply.isEmpty())
@@ -489,6 +497,43 @@ QByteArray Line::Impl::commitFault(const QByteArray& reply, int address) const {
     }
     }
     return reply;
+}
+
+bool Line::Impl::ignored(Command command) const {
+    switch (command) {
+    case Command::ClockSet:
+    case Command::ClockRead:
+        return faults.ignoreClock;
+    case Command::ClearNameList:
+    case Command::NamesStatus:
+    case Command::NamesBegin:
+    case Command::NamesBlock:
+    case Command::NamesCommit:
+        return faults.ignoreNames;
+    default:
+        return false;
+    }
+}
+
+QByteArray Line::Impl::namesStatusFault(const QByteArray& reply, int address) const {
+    QByteArray r = reply;
+    if (r.isEmpty())
+        return r;
+    switch (faults.namesStatus) {
+    case Faults::NamesStatusFault::None:
+        break;
+    case Faults::NamesStatusFault::BadCheck:
+        r.back() = char(r.back() ^ 0xFF);
+        break;
+    case Faults::NamesStatusFault::Short:
+        r.chop(3);
+        break;
+    case Faults::NamesStatusFault::OtherAddress:
+        r[0] = char(address == 255 ? 1 : address + 1);
+        r.back() = char(xorOf(r, int(r.size()) - 1));
+        break;
+    }
+    return r;
 }
 
 void Terminal::addRecord(quint32 card, const QDateTime& time, quint8 flag) {

@@ -32,6 +32,13 @@ struct Faults {
     // another address or as random bytes: the host cannot know whether the list was taken.
     enum class CommitReply { Whole, Lost, Short, WrongAddress, Garbled };
     CommitReply commitReply = CommitReply::Whole;
+    // A terminal that answers only some requests: these it never answers.
+    bool ignoreClock = false; // clock read and set (the connect link's)
+    bool ignoreNames = false; // every name-list request
+    // The name-list status reply goes out wrong: its check byte, cut short, or under another
+    // terminal's address.
+    enum class NamesStatusFault { None, BadCheck, Short, OtherAddress };
+    NamesStatusFault namesStatus = NamesStatusFault::None;
 };
 
 // One meal record as a terminal keeps it.

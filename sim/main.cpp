@@ -112,10 +112,26 @@ int main(int argc, char** argv) {
                        "another address or garbled."),
         QStringLiteral("lost|short|wrong-address|garbled"));
     p.addOption(commitReply);
-    p.addOptions({addr,    link,         tcp,         noPacing,    silent,
-                  partial, wrongAddress, delay,       garbage,     trace,
-                  records, names,        stateFile,   recordEvery, corruptEvery,
-                  reset,   clockOffset,  recordBytes, hideRecords, statusCount});
+    const QCommandLineOption ignore(
+        QStringLiteral("ignore"),
+        QStringLiteral("Requests never answered: clock, names (comma-separated)."),
+        QStringLiteral("KINDS"));
+    const QCommandLineOption namesStatusFault(
+        QStringLiteral("names-status-fault"),
+        QStringLiteral("The name-list status goes out with a bad check byte, short, or under "
+                       "another address."),
+        QStringLiteral("bad-check|short|other-address"));
+    p.addOptions({addr,         link,
+                  tcp,          noPacing,
+                  silent,       partial,
+                  wrongAddress, delay,
+                  garbage,      trace,
+                  records,      names,
+                  stateFile,    recordEvery,
+                  corruptEvery, reset,
+                  clockOffset,  recordBytes,
+                  hideRecords,  statusCount,
+                  ignore,       namesStatusFault});
     p.process(app);
 
     bw::sim::SimOptions o;
@@ -194,6 +210,28 @@ int main(int argc, char** argv) {
             badArguments(
                 QStringLiteral("bad value \"%1\" for --commit-reply").arg(p.value(commitReply)));
         o.faults.commitReply = kinds.value(p.value(commitReply));
+    }
+    for (const QString& kind : p.value(ignore).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (kind.trimmed() == QLatin1String("clock"))
+            o.faults.ignoreClock = true;
+        else if (kind.trimmed() == QLatin1String("names"))
+            o.faults.ignoreNames = true;
+        else
+            badArguments(QStringLiteral("bad value \"%1\" for --ignore (clock, names)").arg(kind));
+    }
+    if (p.isSet(namesStatusFault)) {
+        using Fault = bw::sim::Faults::NamesStatusFault;
+        const QString v = p.value(namesStatusFault);
+        if (v == QLatin1String("bad-check"))
+            o.faults.namesStatus = Fault::BadCheck;
+        else if (v == QLatin1String("short"))
+            o.faults.namesStatus = Fault::Short;
+        else if (v == QLatin1String("other-address"))
+            o.faults.namesStatus = Fault::OtherAddress;
+        else
+            badArguments(QStringLiteral("bad value \"%1\" for --names-status-fault "
+                                        "(bad-check, short, other-address)")
+                             .arg(v));
     }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)

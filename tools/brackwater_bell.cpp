@@ -2,7 +2,7 @@
 //
 //   brackwater-bell [--port COM3|DEVICE] [--com n=DEVICE] [--line-wait SECONDS] [--json] COMMAND
 //     test ADDR
-//     set-time ADDR [YYYY-MM-DD HH:MM:SS]
+//     set-time ADDR [YYYY-MM-DD HH:MM:SS] [--force]
 //     read-bells ADDR
 //     set-bell-count ADDR N
 //     scan [FROM TO] [--timeout MS]
@@ -11,7 +11,9 @@
 //
 // Exit status: 0 success, 1 a terminal gave no or a wrong answer, 2 bad arguments, 3 a fault
 // of a serial port (also a line another program held for the whole wait, 30 s unless
-// --line-wait says otherwise), 4 the register could not be read. Every failure is one line on
+// --line-wait says otherwise), 4 the register could not be read, 5 the clock guard refused to
+// set a clock (the computer's clock is not synchronised: --force sets it anyway; a year outside
+// 2000..2099 is never sent). Every failure is one line on
 // stderr; with --json standard output holds exactly one JSON document.
 
 #include "bell/bell_link.h"
@@ -21,6 +23,7 @@
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "host/site/clock_step.h"
+#include "platform/clock_guard.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
 #include "platform/ui.h"
@@ -83,6 +86,7 @@ struct Options {
     bw::host::Settings saved; // the settings file, as read at the start
     bool dryRun = false;
     bool probe = false;
+    bool force = false;
 };
 
 // What every command has to work with.
@@ -138,22 +142,60 @@ int runTest(Tool& t) {
     return Ok;
 }
 
+// Why the clock guard refused a push, in words for the command line.
+QString refusalText(const bw::ClockVerdict& v) {
+    switch (v.refusal) {
+    case bw::ClockRefusal::None:
+        break;
+    case bw::ClockRefusal::Unsynchronised:
+        return QStringLiteral("the computer's clock is not synchronised (the kernel says so); "
+                              "give the time or use --force to set it anyway");
+    case bw::ClockRefusal::TooFar:
+        return QStringLiteral("the change of %1 s is more than allowed ([clock] max-change=); "
+                              "use --force to set it anyway")
+            .arg(v.changeS.value_or(0));
+    case bw::ClockRefusal::YearOutOfRange:
+        return QStringLiteral("the terminal holds the years 2000 to 2099 only, not %1")
+            .arg(v.send.isValid() ? QString::number(v.send.date().year()) : QStringLiteral("?"));
+    }
+    return QString();
+}
+
+QString refusalName(bw::ClockRefusal refusal) {
+    switch (refusal) {
+    case bw::ClockRefusal::None:
+        break;
+    case bw::ClockRefusal::Unsynchronised:
+        return QStringLiteral("unsynchronised");
+    case bw::ClockRefusal::TooFar:
+        return QStringLiteral("too-far");
+    case bw::ClockRefusal::YearOutOfRange:
+        return QStringLiteral("year-out-of-range");
+    }
+    return QString();
+}
+
 int runSetTime(Tool& t) {
-    QDateTime when = QDateTime::currentDateTime();
+    const qint64 maxChangeS = bw::host::clockMaxChangeS(t.o.saved);
+    // The bell link cannot read the terminal's clock: only the time itself is judged.
+    bw::ClockVerdict verdict = bw::clockToSend(std::nullopt, t.o.force, maxChangeS);
     if (t.o.args.size() > 1) {
         const QString text = t.o.args.mid(1).join(QLatin1Char(' '));
-        when = QDateTime::fromString(text, TimeFormat);
-        if (!when.isValid())
+        const QDateTime given = QDateTime::fromString(text, TimeFormat);
+        if (!given.isValid())
             return t.report.fail(
                 BadArguments,
                 QStringLiteral("bad arguments: \"%1\" is not YYYY-MM-DD HH:MM:SS").arg(text));
+        verdict = bw::givenClockToSend(given, std::nullopt, t.o.force, maxChangeS);
     }
-    // The terminal keeps two digits of the year and reads them as 20yy.
-    if (when.date().year() < 2000 || when.date().year() > 2099)
+    const QDateTime when = verdict.send;
+    if (verdict.refusal == bw::ClockRefusal::YearOutOfRange && t.o.args.size() > 1)
         return t.report.fail(BadArguments,
-                             QStringLiteral("bad arguments: the terminal holds the years 2000 to "
-                                            "2099 only, not %1")
-                                 .arg(when.date().year()));
+                             QStringLiteral("bad arguments: ") + refusalText(verdict));
+    if (!verdict.allowed()) {
+        t.report.set(QStringLiteral("refusal"), refusalName(verdict.refusal));
+        return t.report.fail(Refused, QStringLiteral("refused: ") + refusalText(verdict));
+    }
     int addr = 0;
     if (const int rc =
             t.begin(0, true, QStringLiteral("set-time ADDR [YYYY-MM-DD HH:MM:SS]"), addr))
@@ -476,7 +518,7 @@ struct Command {
 const QList<Command>& commands() {
     static const QList<Command> list{
         {"test", runTest, {}},
-        {"set-time", runSetTime, {}},
+        {"set-time", runSetTime, {QStringLiteral("force")}},
         {"read-bells", runReadBells, {}},
         {"set-bell-count", runSetBellCount, {}},
         {"scan", runScan, {QStringLiteral("timeout")}},
@@ -491,7 +533,9 @@ const QString Description = QStringLiteral(
     "\n"
     "Commands:\n"
     "  test ADDR\n"
-    "  set-time ADDR [YYYY-MM-DD HH:MM:SS]   (default: now)\n"
+    "  set-time ADDR [YYYY-MM-DD HH:MM:SS] [--force]\n"
+    "                                         (default: now, when the computer's clock is\n"
+    "                                         synchronised; years 2000..2099 only)\n"
     "  read-bells ADDR\n"
     "  set-bell-count ADDR N                  (N 0..30)\n"
     "  scan [FROM TO] [--timeout MS]          (default 1 255, 100 ms per address)\n"
@@ -499,7 +543,7 @@ const QString Description = QStringLiteral(
     "  ports [--probe]\n"
     "\n"
     "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
-    "4 the register could not be read.");
+    "4 the register could not be read, 5 the clock guard refused.");
 
 // Reads the command line into o; an error text when it is wrong.
 QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
@@ -527,7 +571,10 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
         QStringLiteral("line-wait"),
         QStringLiteral("Wait this long for a line another program holds (default 30)."),
         QStringLiteral("SECONDS"));
-    p.addOptions({port, com, json, timeout, db, dryRun, probe, lineWait});
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        QStringLiteral("set-time: set the computer's clock even when it is not synchronised."));
+    p.addOptions({port, com, json, timeout, db, dryRun, probe, lineWait, force});
     p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                             QStringLiteral("COMMAND [ARGS]"));
     if (!p.parse(arguments))
@@ -544,7 +591,7 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
             cmd = &c;
     if (!cmd)
         return QStringLiteral("unknown command \"%1\"").arg(o.command);
-    for (const QCommandLineOption& own : {timeout, db, dryRun, probe})
+    for (const QCommandLineOption& own : {timeout, db, dryRun, probe, force})
         if (p.isSet(own) && !cmd->options.contains(own.names().constFirst()))
             return QStringLiteral("--%1 does not go with %2")
                 .arg(own.names().constFirst(), o.command);
@@ -581,6 +628,7 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
     o.db = p.value(db);
     o.dryRun = p.isSet(dryRun);
     o.probe = p.isSet(probe);
+    o.force = p.isSet(force);
     return {};
 }
 

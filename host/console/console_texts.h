@@ -50,6 +50,9 @@ enum class Text {
     HandNames,
     HandCollection,
     HandRecords,
+    HandImpossibleRecords,
+    HandClockUnread,
+    HandNamesUnread,
     Cancelled,
     ActionRunning, // %1 action
     ActionDone,    // %1 action, %2 failed steps

@@ -57,6 +57,15 @@ QString reasonText(const site::TerminalStatus& s) {
         case Hand::Records:
             why << text(Text::HandRecords);
             break;
+        case Hand::ImpossibleRecords:
+            why << text(Text::HandImpossibleRecords);
+            break;
+        case Hand::ClockUnread:
+            why << text(Text::HandClockUnread);
+            break;
+        case Hand::NamesUnread:
+            why << text(Text::HandNamesUnread);
+            break;
         }
     }
     return why.join(QStringLiteral("；"));

@@ -117,6 +117,25 @@ void addMealRecordSeries(Connection& cn) {
     }
 }
 
+// The status takes a terminal's newest step and log entry as the one written last, whatever
+// time it carries (a computer clock that was wrong once may have dated a row in the future).
+// SQLite numbers rows in that order already (rowid); PostgreSQL's tables get a serial Seq.
+void addWriteOrder(Connection& cn) {
+    auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
+    if (!sql || sql->engine() != store::SqlConnection::Engine::Postgres)
+        return;
+    for (const char* table : {"ctrllog", "sitestep"}) {
+        const auto has = sql->queryBound(
+            QStringLiteral("SELECT COUNT(*) FROM information_schema.columns WHERE table_schema = "
+                           "current_schema() AND table_name = ? AND column_name = 'seq'"),
+            {QString::fromLatin1(table)});
+        if (!has.isEmpty() && has.first().value(0).toInt() == 0)
+            cn.Execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS Seq BIGSERIAL")
+                           .arg(QString::fromLatin1(table)),
+                       -1);
+    }
+}
+
 // PostgreSQL answers every CREATE ... IF NOT EXISTS of a table that is there with a NOTICE,
 // which its client library prints on stderr (and a nightly job mails); the schema is made with
 // notices held back, and the session's level restored afterwards.
@@ -129,6 +148,7 @@ void createTables(Connection& cn) {
         for (const char* text : kTables)
             cn.Execute(QString::fromUtf8(text), -1);
         addMealRecordSeries(cn);
+        addWriteOrder(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "host/settings/settings.h"
 
+#include "platform/clock_guard.h"
 #include "store/connection_string.h"
 
 #include <QDir>
@@ -20,6 +21,7 @@ const QString kLanguage = QStringLiteral("operator/language");
 const QString kSim = QStringLiteral("window/simulator");
 const QString kBellSection = QStringLiteral("window/bell-section");
 const QString kTraceLine = QStringLiteral("diagnostics/trace-line");
+const QString kClockMaxChange = QStringLiteral("clock/max-change");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -108,6 +110,14 @@ bool isLanguage(int lang) {
     return lang == 2052 || lang == 1028;
 }
 
+bool isClockMaxChange(qint64 seconds) {
+    return seconds >= 1 && seconds <= 10LL * 366 * 24 * 60 * 60;
+}
+
+qint64 clockMaxChangeS(const Settings& settings) {
+    return settings.clockMaxChangeS > 0 ? settings.clockMaxChangeS : DefaultMaxClockChangeS;
+}
+
 QString settingsFilePath() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (dir.isEmpty())
@@ -175,6 +185,16 @@ Settings readSettings(const QString& path, QStringList* problems) {
     out.sim = readBool(s, kSim, problems);
     out.bellSection = readBool(s, kBellSection, problems);
     out.traceLine = s.value(kTraceLine).toString().trimmed();
+    if (s.contains(kClockMaxChange)) {
+        bool ok = false;
+        const qint64 seconds = s.value(kClockMaxChange).toString().trimmed().toLongLong(&ok);
+        if (ok && isClockMaxChange(seconds))
+            out.clockMaxChangeS = seconds;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes 1 to %2 seconds")
+                                 .arg(kClockMaxChange)
+                                 .arg(10LL * 366 * 24 * 60 * 60));
+    }
     readMap(s, kCom, problems, [&](int n, const QString& device) {
         if (isComPort(n) && device.isEmpty())
             out.comWithoutDevice << n;
@@ -228,6 +248,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
     s.setValue(kBellSection, settings.bellSection);
     if (!settings.traceLine.isEmpty())
         s.setValue(kTraceLine, settings.traceLine);
+    if (settings.clockMaxChangeS > 0)
+        s.setValue(kClockMaxChange, settings.clockMaxChangeS);
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)
@@ -281,6 +303,8 @@ QString describeSettings(const Settings& settings, const QString& path) {
     out << "simulator: " << (settings.sim ? "yes" : "no") << "\n";
     out << "bell section: " << (settings.bellSection ? "shown" : "hidden") << "\n";
     out << "line trace: " << orDefault(settings.traceLine, QStringLiteral("(none)")) << "\n";
+    out << "clock max-change: " << clockMaxChangeS(settings) << " s"
+        << (settings.clockMaxChangeS > 0 ? "" : " (the default)") << "\n";
     return text;
 }
 

@@ -20,7 +20,11 @@ struct Settings {
     bool sim = false;                  // [window] simulator
     bool bellSection = false;          // [window] bell-section
     QString traceLine;                 // [diagnostics] trace-line: file of the line trace
+    qint64 clockMaxChangeS = 0;        // [clock] max-change: seconds a push may move a clock
 };
+
+// The most a clock push may move a terminal's clock unless forced: the setting, else a day.
+qint64 clockMaxChangeS(const Settings& settings);
 
 // $XDG_CONFIG_HOME/Brackwater/brackwater.conf (~/.config/Brackwater/brackwater.conf): the
 // user's own file, the one --save-settings writes.
@@ -57,5 +61,6 @@ QString maskPassword(const QString& connection);
 bool isComPort(int n);
 bool isTcpPort(int n);
 bool isLanguage(int lang);
+bool isClockMaxChange(qint64 seconds); // 1 s .. 10 years
 
 } // namespace bw::host

@@ -46,12 +46,50 @@ int terminalOf(const QVariant& value) {
     return ok && n >= 1 && n <= 255 && n == std::floor(n) ? int(n) : 0;
 }
 
-// Keeps record in slot when it is newer than what slot holds (or ties it and wins ties).
-void keepNewest(std::optional<StepRecord>& slot, const StepRecord& record, bool winsTies) {
-    if (!record.at.isValid())
-        return;
-    if (!slot || record.at > slot->at || (winsTies && record.at == slot->at))
-        slot = record;
+// The column that numbers a table's rows in the order they were written: SQLite's rowid, the
+// Seq the schema gives PostgreSQL's tables; empty for another engine.
+QString writeOrder(const store::SqlConnection& cn) {
+    switch (cn.engine()) {
+    case store::SqlConnection::Engine::Sqlite:
+        return QStringLiteral("rowid");
+    case store::SqlConnection::Engine::Postgres:
+        return QStringLiteral("Seq");
+    case store::SqlConnection::Engine::Other:
+        break;
+    }
+    return QString();
+}
+
+// The newest rows of table, one per value of the key columns among the rows where `where`
+// holds (with values bound): the one written last; by the time column only where the engine
+// numbers no rows (or the table has no Seq yet). Columns are named with the alias s., `where`
+// names only columns of table that are no key; the last column of each row is its place in
+// the write order (0 without one).
+QVector<QVariantList> newestRows(store::SqlConnection& cn, const QString& columns,
+                                 const QString& table, const QStringList& key,
+                                 const QString& timeColumn, const QString& where,
+                                 const QVariantList& values) {
+    QStringList on;
+    for (const QString& k : key)
+        on << QStringLiteral("s.%1 = m.%1").arg(k);
+    const QString keys = key.join(QStringLiteral(", "));
+    const QString order = writeOrder(cn);
+    if (!order.isEmpty()) {
+        try {
+            return cn.queryBound(
+                QStringLiteral("SELECT %1, s.%2 FROM %3 s JOIN (SELECT %4, MAX(%2) AS Latest "
+                               "FROM %3 WHERE %5 GROUP BY %4) m ON %6 AND s.%2 = m.Latest")
+                    .arg(columns, order, table, keys, where, on.join(QStringLiteral(" AND "))),
+                values);
+        } catch (const Error&) {
+            // a PostgreSQL database the schema has not given its Seq yet
+        }
+    }
+    return cn.queryBound(
+        QStringLiteral("SELECT %1, 0 FROM %2 s JOIN (SELECT %3, MAX(%4) AS Latest FROM %2 WHERE "
+                       "%5 GROUP BY %3) m ON %6 AND s.%4 = m.Latest WHERE %5")
+            .arg(columns, table, keys, timeColumn, where, on.join(QStringLiteral(" AND "))),
+        values + values);
 }
 
 // What the host database remembers of each terminal's collections and routine steps.
@@ -60,22 +98,36 @@ struct History {
     QHash<int, std::optional<StepRecord>> nightly;
 };
 
+// Of a terminal's newest collection in SiteStep and in the operation log (two tables whose
+// write orders cannot be compared) the later by time, but a time still to come counts as none:
+// a row dated in the future by a wrong computer clock does not hide a later one.
+void keepLater(std::optional<StepRecord>& slot, const StepRecord& record) {
+    const QDateTime now = QDateTime::currentDateTime().addSecs(ClockToleranceS);
+    const auto when = [&](const StepRecord& r) { return r.at <= now ? r.at : QDateTime(); };
+    if (!slot || when(record) > when(*slot))
+        slot = record;
+}
+
 // The newest SiteStep row of each terminal and step. Only the nightly run collects, so a
-// terminal's last nightly run is its newest collect step with the clock and names steps that
-// followed it: when the last of them ended, who ran it, each step's result, ok when all were.
+// terminal's last nightly run is its newest collect step with the clock and names steps
+// written after it: when the last of them ended, who ran it, each step's result, ok when all
+// were.
 void readSiteSteps(store::SqlConnection& cn, History& history) {
     QVector<QVariantList> rows;
     try {
-        rows = cn.queryBound(QStringLiteral(
-            "SELECT s.MachAddr, s.Step, s.StepAt, s.StepBy, s.Result, s.Ok FROM SiteStep s "
-            "JOIN (SELECT MachAddr, Step, MAX(StepAt) AS Latest FROM SiteStep "
-            "GROUP BY MachAddr, Step) m "
-            "ON s.MachAddr = m.MachAddr AND s.Step = m.Step AND s.StepAt = m.Latest"));
+        rows = newestRows(
+            cn, QStringLiteral("s.MachAddr, s.Step, s.StepAt, s.StepBy, s.Result, s.Ok"),
+            QStringLiteral("SiteStep"), {QStringLiteral("MachAddr"), QStringLiteral("Step")},
+            QStringLiteral("StepAt"), QStringLiteral("1 = 1"), {});
     } catch (const Error&) {
         return; // a database older than the site routine has no SiteStep yet
     }
     const QStringList steps{stepName(Step::Collect), stepName(Step::Clock), stepName(Step::Names)};
-    QHash<int, QList<std::optional<StepRecord>>> newest; // by terminal, in the order of steps
+    struct Written {
+        StepRecord record;
+        qint64 order = 0;
+    };
+    QHash<int, QList<std::optional<Written>>> newest; // by terminal, in the order of steps
     for (const QVariantList& row : rows) {
         const int terminal = terminalOf(row.value(0));
         const qsizetype step = steps.indexOf(row.value(1).toString());
@@ -83,33 +135,40 @@ void readSiteSteps(store::SqlConnection& cn, History& history) {
             continue;
         auto& mine = newest[terminal];
         mine.resize(steps.size());
-        keepNewest(mine[step],
-                   {timeOf(row.value(2)), row.value(3).toString(), row.value(4).toString(),
-                    row.value(5).toInt() == 1},
-                   true);
+        const Written w{{timeOf(row.value(2)), row.value(3).toString(), row.value(4).toString(),
+                         row.value(5).toInt() == 1},
+                        row.value(6).toLongLong()};
+        // Only the time fallback can give two rows of one step (written in the same second).
+        if (!mine[step] || w.order >= mine[step]->order)
+            mine[step] = w;
     }
     for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
-        const std::optional<StepRecord>& collected = it->first();
+        const std::optional<Written>& collected = it->first();
         if (!collected)
             continue;
-        history.collection[it.key()] = collected;
-        StepRecord run = *collected;
+        keepLater(history.collection[it.key()], collected->record);
+        StepRecord run = collected->record;
+        qint64 last = collected->order;
         QStringList results;
         for (qsizetype i = 0; i < steps.size(); ++i) {
-            const std::optional<StepRecord>& r = it->at(i);
-            if (!r || r->at < collected->at)
+            const std::optional<Written>& r = it->at(i);
+            // Without a write order the times decide which steps followed the collection.
+            if (!r || (collected->order ? r->order < collected->order
+                                        : r->record.at < collected->record.at))
                 continue;
-            results << steps[i] + QStringLiteral(": ") + r->result;
-            run.ok = run.ok && r->ok;
-            run.at = std::max(run.at, r->at);
+            results << steps[i] + QStringLiteral(": ") + r->record.result;
+            run.ok = run.ok && r->record.ok;
+            if (r->order > last || (!collected->order && r->record.at > run.at)) {
+                last = r->order;
+                run.at = r->record.at;
+            }
         }
         run.result = results.join(QStringLiteral("; "));
         history.nightly[it.key()] = run;
     }
 }
 
-// The newest collection entry of each terminal in the operation log, in either language. A
-// terminal whose latest time is no time (a row written by hand) has its entries read one by one.
+// The newest collection entry of each terminal in the operation log, in either language.
 void readCollectionLog(store::SqlConnection& cn, History& history) {
     using collect::Text;
     QVariantList actions;
@@ -124,33 +183,36 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
         return std::any_of(done.cbegin(), done.cend(),
                            [&](const QString& d) { return !d.isEmpty() && result.startsWith(d); });
     };
-    const QString in = QStringLiteral("ActionA IN (?, ?, ?, ?)");
-    const auto keep = [&](int terminal, const QVariantList& row) {
-        const QString result = row.value(3).toString();
-        keepNewest(history.collection[terminal],
-                   {timeOf(row.value(1)), row.value(2).toString(), result, succeeded(result)},
-                   false);
-    };
     try {
-        const QString select = QStringLiteral("SELECT c.ObjectA, c.TimeA, c.UserA, c.ResultA ");
-        const auto rows = cn.queryBound(
-            select + QStringLiteral("FROM CtrlLog c JOIN (SELECT ObjectA, MAX(TimeA) AS Latest "
-                                    "FROM CtrlLog WHERE %1 GROUP BY ObjectA) m ON c.ObjectA = "
-                                    "m.ObjectA AND c.TimeA = m.Latest WHERE c.%1")
-                         .arg(in),
-            actions + actions);
-        for (const QVariantList& row : rows) {
+        const auto rows =
+            newestRows(cn, QStringLiteral("s.ObjectA, s.TimeA, s.UserA, s.ResultA"),
+                       QStringLiteral("CtrlLog"), {QStringLiteral("ObjectA")},
+                       QStringLiteral("TimeA"), QStringLiteral("ActionA IN (?, ?, ?, ?)"), actions);
+        const QString order = writeOrder(cn);
+        for (QVariantList row : rows) {
             const int terminal = terminalOf(row.value(0));
             if (terminal == 0)
                 continue;
-            if (timeOf(row.value(1)).isValid()) {
-                keep(terminal, row);
-                continue;
+            // An entry whose time is no time was written by hand, not by a collection: the
+            // newest entry before it with a time counts.
+            if (!timeOf(row.value(1)).isValid()) {
+                const auto each = cn.queryBound(
+                    QStringLiteral("SELECT s.ObjectA, s.TimeA, s.UserA, s.ResultA FROM CtrlLog s "
+                                   "WHERE s.ObjectA = ? AND s.ActionA IN (?, ?, ?, ?)%1")
+                        .arg(order.isEmpty() ? QString() : QStringLiteral(" ORDER BY s.") + order),
+                    QVariantList{row.value(0)} + actions);
+                row.clear();
+                for (const QVariantList& e : each)
+                    if (timeOf(e.value(1)).isValid() &&
+                        (row.isEmpty() || !order.isEmpty() ||
+                         timeOf(e.value(1)) >= timeOf(row.value(1))))
+                        row = e;
+                if (row.isEmpty())
+                    continue;
             }
-            for (const QVariantList& each : cn.queryBound(
-                     select + QStringLiteral("FROM CtrlLog c WHERE c.ObjectA = ? AND c.%1").arg(in),
-                     QVariantList{row.value(0)} + actions))
-                keep(terminal, each);
+            const QString result = row.value(3).toString();
+            keepLater(history.collection[terminal],
+                      {timeOf(row.value(1)), row.value(2).toString(), result, succeeded(result)});
         }
     } catch (const Error& e) {
         qWarning("Operation log not read (%s)", qUtf8Printable(e.description()));
@@ -186,13 +248,19 @@ public:
         protocol::RecordStatus records;
         QElapsedTimer took;
         took.start();
-        if (!link_.readRecordStatus(s.terminal, records)) {
+        const bool read = link_.readRecordStatus(s.terminal, records);
+        // A status the link refuses as impossible still came from the terminal: it answers,
+        // and what it said is reported as impossible, not as silence.
+        if (!read && link_.lastFailure() != Link::Failure::BadStatus) {
             s.reason = link_.lastError();
             return;
         }
         s.answers = true;
         s.roundTripMs = int(took.elapsed());
-        s.recordsWaiting = records.count;
+        if (read)
+            s.recordsWaiting = records.count;
+        else
+            s.impossibleRecords = true;
 
         const QDateTime asked = QDateTime::currentDateTime();
         took.restart();
@@ -241,8 +309,16 @@ QString stepText(const QString& what, const std::optional<StepRecord>& r) {
 QList<TerminalStatus::Hand> TerminalStatus::handsNeeded(qint64 clockToleranceS,
                                                         qint64 recordsLimit) const {
     QList<Hand> hands;
-    if (!answers)
+    if (!answers) {
         hands << Hand::Silent;
+    } else {
+        if (impossibleRecords)
+            hands << Hand::ImpossibleRecords;
+        if (!clockOffsetS)
+            hands << Hand::ClockUnread;
+        if (!namesInStep)
+            hands << Hand::NamesUnread;
+    }
     if (clockOffsetS && std::llabs(*clockOffsetS) > clockToleranceS)
         hands << Hand::Clock;
     if (namesInStep && !*namesInStep)
@@ -341,9 +417,35 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
     return all;
 }
 
+QString handName(TerminalStatus::Hand hand) {
+    using Hand = TerminalStatus::Hand;
+    switch (hand) {
+    case Hand::Silent:
+        return QStringLiteral("silent");
+    case Hand::Clock:
+        return QStringLiteral("clock");
+    case Hand::Names:
+        return QStringLiteral("names");
+    case Hand::Collection:
+        return QStringLiteral("collection");
+    case Hand::Records:
+        return QStringLiteral("records");
+    case Hand::ImpossibleRecords:
+        return QStringLiteral("impossible-records");
+    case Hand::ClockUnread:
+        return QStringLiteral("clock-unread");
+    case Hand::NamesUnread:
+        return QStringLiteral("names-unread");
+    }
+    return QString();
+}
+
 QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
     QJsonArray terminals;
-    for (const TerminalStatus& s : all)
+    for (const TerminalStatus& s : all) {
+        QJsonArray hands;
+        for (TerminalStatus::Hand h : s.handsNeeded())
+            hands.append(handName(h));
         terminals.append(QJsonObject{{QStringLiteral("terminal"), s.terminal},
                                      {QStringLiteral("port"), s.port},
                                      {QStringLiteral("place"), s.place},
@@ -357,7 +459,10 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
                                       s.namesInStep ? QJsonValue(*s.namesInStep) : QJsonValue()},
                                      {QStringLiteral("lastCollection"), stepJson(s.lastCollection)},
                                      {QStringLiteral("lastNightly"), stepJson(s.lastNightly)},
-                                     {QStringLiteral("needsHand"), s.needsHand()}});
+                                     {QStringLiteral("impossibleRecords"), s.impossibleRecords},
+                                     {QStringLiteral("hands"), hands},
+                                     {QStringLiteral("needsHand"), !hands.isEmpty()}});
+    }
     return QJsonObject{{QStringLiteral("terminals"), terminals},
                        {QStringLiteral("exit"), exitCode}};
 }
@@ -373,7 +478,9 @@ QString statusLine(const TerminalStatus& s) {
                                        .arg(*s.clockOffsetS >= 0 ? QStringLiteral("+") : QString())
                                        .arg(*s.clockOffsetS)
                                  : QStringLiteral("clock not read"));
-        parts << QStringLiteral("%1 records waiting").arg(s.recordsWaiting.value_or(0));
+        parts << (s.impossibleRecords
+                      ? QStringLiteral("impossible record status")
+                      : QStringLiteral("%1 records waiting").arg(s.recordsWaiting.value_or(0)));
         parts << (!s.namesInStep   ? QStringLiteral("name list not read")
                   : *s.namesInStep ? QStringLiteral("names in step")
                                    : QStringLiteral("names out of step"));

@@ -27,20 +27,32 @@ constexpr qint64 RecordsWaitingLimit = RecordsHeld * 8 / 10;
 // What is known of one terminal of the register at one moment.
 struct TerminalStatus {
     int terminal = 0;
-    QString port;  // "COM<n>" or the IP address text
-    QString place; // MachineInfo's place text (Team)
-    bool answers = false;
+    QString port;                   // "COM<n>" or the IP address text
+    QString place;                  // MachineInfo's place text (Team)
+    bool answers = false;           // answered the record status (a possible one or not)
     std::optional<int> roundTripMs; // of the record-status exchange
     QString reason;                 // when it does not answer: "line DEVICE busy: held by ...",
                                     // the system's reason the port cannot be opened, "no answer"
     std::optional<qint64> clockOffsetS;       // terminal clock minus computer clock, seconds
     std::optional<qint64> recordsWaiting;     // meal records stored on the terminal
+    bool impossibleRecords = false;           // answered a record status that cannot be
     std::optional<bool> namesInStep;          // list size and checksum equal CardMapping's
     std::optional<StepRecord> lastCollection; // from CtrlLog or SiteStep, the newest
     std::optional<StepRecord> lastNightly;    // the last nightly run's steps, from SiteStep
-    // What needs a hand: silent, clock off by more than clockToleranceS, name list out of
-    // step, last collection failed, or more than recordsLimit records waiting.
-    enum class Hand { Silent, Clock, Names, Collection, Records };
+    // What needs a hand: silent; an impossible record status; the clock not read, or off by
+    // more than clockToleranceS; the name list not read (or its expected list unknown), or
+    // out of step; the last collection failed; more than recordsLimit records waiting. What
+    // could not be read of a terminal that answers is never taken as fine.
+    enum class Hand {
+        Silent,
+        Clock,
+        Names,
+        Collection,
+        Records,
+        ImpossibleRecords,
+        ClockUnread,
+        NamesUnread
+    };
     QList<Hand> handsNeeded(qint64 clockToleranceS = ClockToleranceS,
                             qint64 recordsLimit = RecordsWaitingLimit) const;
     bool needsHand(qint64 clockToleranceS = ClockToleranceS,
@@ -72,13 +84,17 @@ QList<TerminalStatus> readStatus(const StatusRequest& request,
                                  const std::atomic_bool* cancel = nullptr);
 
 // {"terminals": [{"terminal": 3, "answers": true, "roundTripMs": 12, "reason": "",
-//   "clockOffsetS": 120, "recordsWaiting": 40, "namesInStep": true,
+//   "clockOffsetS": 120, "recordsWaiting": 40, "impossibleRecords": false, "namesInStep": true,
 //   "lastCollection": {"at": "...", "by": "...", "result": "...", "ok": true}, ...}],
-//  "exit": 0}; null where a value could not be read.
+//   "hands": ["clock-unread", ...]}], "exit": 0}; null where a value could not be read.
 QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode);
 
 // One line of plain English for a terminal: "terminal 3 (COM1, A): answers in 12 ms, clock
 // +120 s, 40 records waiting, names in step, last collection ..., last nightly run ...".
 QString statusLine(const TerminalStatus& status);
+
+// A hand's name in the JSON document and the tools' lines: "silent", "clock", "names",
+// "collection", "records", "impossible-records", "clock-unread", "names-unread".
+QString handName(TerminalStatus::Hand hand);
 
 } // namespace bw::host::site

@@ -2,7 +2,10 @@
 
 #include "bell/bell_link.h"
 #include "messages/catalogue.h"
+#include "messages/clock_texts.h"
+#include "platform/clock_guard.h"
 #include "platform/convert.h"
+#include "platform/language.h"
 #include "platform/port_text.h"
 #include "platform/ui.h"
 
@@ -163,15 +166,39 @@ void BellButtons::Cmd_DateTime_Click() {
             notice(messages::replace(1035, addr));
             return;
         }
+        // The terminal's own clock cannot be read over this link: the guard judges the
+        // computer's clock alone.
+        ClockVerdict verdict = clockToSend(std::nullopt, false);
+        if (!clockPushConfirmed(verdict, addr))
+            return;
         const short number = portNumber(port);
         if (!openPortOrSay(number))
             return;
-        const bool ok = link_->SetMachDateTime(CInt(addr), QDateTime::currentDateTime());
+        const bool ok = link_->SetMachDateTime(CInt(addr), verdict.send);
         if (ok)
             notice(messages::replace(1047, addr));
         else
             notice(messages::replace(1048, CarriageReturn));
     });
+}
+
+bool BellButtons::clockPushConfirmed(ClockVerdict& verdict, const QString& addr) {
+    if (verdict.allowed())
+        return true;
+    const QString words = messages::clockRefusalText(verdict, addr, uiLanguage());
+    if (!messages::clockRefusalAsks(verdict.refusal)) {
+        notice(words);
+        return false;
+    }
+    if (MsgBox(words, mb::YesNo | mb::Question | mb::DefaultButton2, messages::text(100)) !=
+        mb::Yes)
+        return false;
+    // The time is taken again: the question may have stood open a while.
+    verdict = clockToSend(std::nullopt, true);
+    if (verdict.allowed())
+        return true;
+    notice(messages::clockRefusalText(verdict, addr, uiLanguage()));
+    return false;
 }
 
 void BellButtons::Cmd_Test_Click() {

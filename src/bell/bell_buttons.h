@@ -10,7 +10,8 @@ class QLineEdit;
 
 namespace bw {
 class Error;
-}
+struct ClockVerdict;
+} // namespace bw
 
 namespace bw::bell {
 
@@ -30,6 +31,7 @@ struct BellControls {
 // window's one serial port (the bell link). A null link makes one on makePort().
 // Cmd_Test and Cmd_DateTime open the port numbered in the port text as Cmd_Ring_read does,
 // and refuse a TCP/IP terminal (port text of 7 or more characters) with message 1035.
+// Cmd_DateTime sends the computer's clock only as the clock guard allows (platform/clock_guard.h).
 // A press while another exchange waits is ignored.
 class BellButtons {
 public:
@@ -57,6 +59,10 @@ private:
     bool serialTerminalChosen(const QString& addr, int emptyStatusId);
     // Opens the port for the test and date-time buttons; on failure shows 1049 with the number.
     bool openPortOrSay(short number);
+    // A refused clock push: for a refusal the operator may override, asks "set anyway?" and
+    // on Yes judges the computer's clock again, forced; otherwise says why. True when the
+    // push (verdict.send) may go.
+    bool clockPushConfirmed(ClockVerdict& verdict, const QString& addr);
 
     BellControls c_;
     std::unique_ptr<BellLink> link_;

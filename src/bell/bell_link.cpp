@@ -3,6 +3,7 @@
 #include "bell/bell_frame.h"
 #include "bell/ninth_bit.h"
 #include "messages/catalogue.h"
+#include "platform/clock_guard.h"
 #include "platform/timing.h"
 #include "platform/ui.h"
 
@@ -195,6 +196,9 @@ bool BellLink::TestBellLink(short address) {
 }
 
 bool BellLink::SetMachDateTime(short address, const QDateTime& when) {
+    // The request carries the year modulo 100: another century would be taken for this one.
+    if (!when.isValid() || !isTerminalYear(when.date().year()))
+        return false;
     if (!port_->portOpen())
         port_->setPortOpen(true);
     port_->discardUnsent();

@@ -46,7 +46,8 @@ public:
     // True on the reply address, 0x55. Faults (and an address that does not fit in a byte:
     // Error 6) go to the caller.
     bool TestBellLink(short address);
-    // True on the reply address, 0x81. Faults as TestBellLink.
+    // True on the reply address, 0x81. Faults as TestBellLink. A time outside the years
+    // 2000..2099 is not sent: false.
     bool SetMachDateTime(short address, const QDateTime& when);
 
     // True when a ReadBellSettings result is the settings text: 122 characters or more and

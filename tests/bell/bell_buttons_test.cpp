@@ -5,7 +5,12 @@
 #include "bell/memory_line.h"
 #include "bell_test_support.h"
 #include "common/fakes.h"
+#include "common/test_support.h"
 #include "messages/catalogue.h"
+#include "messages/clock_texts.h"
+#include "platform/clock_guard.h"
+#include "platform/language.h"
+#include "platform/ui.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -282,6 +287,35 @@ TEST_F(BellButtonsTest, DateTimeSendsTheComputersClock) {
     const QByteArray req = peer.requests().first();
     EXPECT_EQ(static_cast<quint8>(req.at(3)), bw::bell::frame::toBcd(before.date().year() % 100));
     EXPECT_FALSE(line->anyPortOpen());
+}
+
+// The computer's clock goes out only as the clock guard allows: "set anyway?" when the
+// operator may override it, a notice when not even that.
+TEST_F(BellButtonsTest, DateTimeAsksOrRefusesAsTheClockGuardSays) {
+    using R = bw::ClockRefusal;
+    const QDateTime now = QDateTime::currentDateTime(), y1970(QDate(1970, 1, 1), QTime(8, 0));
+    const struct {
+        bw::ComputerClock computer;
+        int answer;
+        R said; // what the first box is about
+        bool sent;
+    } rows[] = {{{now, false}, bw::mb::Yes, R::Unsynchronised, true},
+                {{now, false}, bw::mb::No, R::Unsynchronised, false},
+                {{y1970, true}, bw::mb::Yes, R::YearOutOfRange, false}};
+    for (const auto& row : rows) {
+        boxes.clear();
+        boxes.answers = {row.answer};
+        const qsizetype before = peer.requests().size();
+        bw::setComputerClockQuery([&] { return row.computer; });
+        select(QStringLiteral("1"), QStringLiteral("COM1"));
+        peer.replyHex("01 81");
+        buttons->Cmd_DateTime_Click();
+        bw::test::useSynchronisedComputerClock();
+        const bw::ClockVerdict v{row.said, row.computer.now, std::nullopt};
+        EXPECT_EQ(boxes.boxes.value(0).text,
+                  bw::messages::clockRefusalText(v, QStringLiteral("1"), bw::uiLanguage()));
+        EXPECT_EQ(peer.requests().size() - before, row.sent ? 1 : 0);
+    }
 }
 
 TEST_F(BellButtonsTest, DateTimeFailuresAndIp) {

@@ -866,6 +866,85 @@ TEST_F(SqliteCollection, SiteStatus) {
     }
 }
 
+// Every rule of handsNeeded, one row each: what could not be read asks for a hand too.
+TEST(SiteStatusHands, EveryRuleHasARow) {
+    using namespace bw::host::site;
+    using H = TerminalStatus::Hand;
+    using O = std::optional<qint64>;
+    const qint64 tol = ClockToleranceS, lim = RecordsWaitingLimit;
+    const struct {
+        bool answers, impossible;
+        O clock, records;
+        std::optional<bool> names, collected;
+        QList<H> hands;
+    } rows[] = {
+        {true, false, 0, 0, true, true, {}},
+        {false, false, {}, {}, {}, {}, {H::Silent}},
+        {true, true, 0, {}, true, {}, {H::ImpossibleRecords}},
+        {true, false, {}, 0, true, {}, {H::ClockUnread}},
+        {true, false, 0, 0, {}, {}, {H::NamesUnread}},
+        {true, false, -tol, 0, true, {}, {}},
+        {true, false, tol + 1, 0, true, {}, {H::Clock}},
+        {true, false, 0, 0, false, {}, {H::Names}},
+        {true, false, 0, 0, true, false, {H::Collection}},
+        {true, false, 0, lim, true, {}, {}},
+        {true, false, 0, lim + 1, true, {}, {H::Records}},
+    };
+    for (const auto& r : rows) {
+        TerminalStatus s;
+        s.answers = r.answers;
+        s.impossibleRecords = r.impossible;
+        s.clockOffsetS = r.clock;
+        s.recordsWaiting = r.records;
+        s.namesInStep = r.names;
+        if (r.collected)
+            s.lastCollection = StepRecord{QDateTime::currentDateTime(), "u", "", *r.collected};
+        EXPECT_EQ(s.handsNeeded(), r.hands) << statusLine(s).toStdString();
+        EXPECT_EQ(s.needsHand(), !r.hands.isEmpty());
+    }
+}
+
+// A terminal that answers only some requests: the status names exactly what it could not
+// read, and a commit whose acknowledgement was lost is decided by the next status.
+TEST_F(SqliteCollection, SiteStatusOfAHostileTerminal) {
+    using namespace bw::host::site;
+    using H = TerminalStatus::Hand;
+    const std::pair<QStringList, QList<H>> rows[] = {
+        {{}, {}},
+        {{"--ignore", "clock,names"}, {H::ClockUnread, H::NamesUnread}},
+        {{"--ignore", "clock"}, {H::ClockUnread}},
+        {{"--names-status-fault", "bad-check"}, {H::NamesUnread}},
+        {{"--names-status-fault", "short"}, {H::NamesUnread}},
+        {{"--names-status-fault", "other-address"}, {H::NamesUnread}},
+        {{"--status-count", "4294967295"}, {H::ImpossibleRecords}},
+        {{"--commit-reply", "lost", "--names", "1"}, {}}, // the list goes in; the status says so
+    };
+    for (const auto& [args, hands] : rows) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        sim.stop();
+        startSim(QStringList{"--no-pacing", "--names", "2"} + args);
+        if (args.contains("--commit-reply"))
+            runSite({backend.connectionString, {1}, {Step::Names}, false, false, false, "u", {}},
+                    {});
+        StatusRequest rq{backend.connectionString, {1}};
+        rq.replyTimeoutMs = 300;
+        const TerminalStatus s = readStatus(rq).first();
+        EXPECT_TRUE(s.answers) << s.reason.toStdString();
+        EXPECT_EQ(s.handsNeeded(), hands) << statusLine(s).toStdString();
+    }
+    // The newest step is the one written last: a collection dated in the future by a wrong
+    // computer clock hides no later failure.
+    for (const auto& [at, result] :
+         {std::pair{QString("2090-01-01 00:00:00"), "ok"},
+          {QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss"), "x"}})
+        cn->executeBound("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, Result, Ok) VALUES "
+                         "(1, 'collect', ?, 'u', ?, ?)",
+                         {at, result, int(result == QString("ok"))});
+    const TerminalStatus s = readStatus({backend.connectionString, {1}}).first();
+    EXPECT_EQ(s.lastCollection.value_or(StepRecord()).result, "x");
+    EXPECT_TRUE(s.handsNeeded().contains(H::Collection));
+}
+
 // Lines: two COM numbers of one device are one line, each TCP/IP terminal is one of its own.
 TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
     bw::bell::setDevicePath(14, "/dev/null");

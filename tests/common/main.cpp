@@ -1,3 +1,5 @@
+#include "common/test_support.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -6,6 +8,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The machine's site-wide settings (an installed package's) must not reach the tests.
     qputenv("BW_SYSTEM_SETTINGS", "/nonexistent/brackwater.conf");
+    bw::test::useSynchronisedComputerClock();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

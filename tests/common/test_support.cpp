@@ -1,5 +1,7 @@
 #include "common/test_support.h"
 
+#include "platform/clock_guard.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -7,6 +9,10 @@
 #include <vector>
 
 namespace bw::test {
+
+void useSynchronisedComputerClock() {
+    setComputerClockQuery([] { return ComputerClock{QDateTime::currentDateTime(), true}; });
+}
 
 QString buildDir() {
     const QString env = qEnvironmentVariable("BW_BUILD_DIR");

@@ -11,5 +11,8 @@ QString sourceDir();
 QString program(const QString& name);
 // A fresh empty folder for one test (removed at exit).
 QString tempDir();
+// The computer's clock as the tests take it unless they say otherwise: the real time, kept in
+// step (the test machine's own time service may be off).
+void useSynchronisedComputerClock();
 
 } // namespace bw::test

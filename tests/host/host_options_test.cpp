@@ -32,11 +32,12 @@ bw::host::Settings savedSettings() {
     f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\n"
             "[operator]\nuser=clerk\nlanguage=1028\n[window]\nbell-section=true\n"
             "[com]\n1=/dev/ttyUSB0\n3=/dev/ttyUSB1\n99=/dev/nothing\n"
-            "[tcp-port-map]\n1001=15001\n");
+            "[tcp-port-map]\n1001=15001\n[clock]\nmax-change=3600\n");
     f.close();
     QStringList problems;
     const bw::host::Settings s = bw::host::readSettings(path, &problems);
     EXPECT_EQ(problems.size(), 1) << problems.join('\n').toStdString(); // COM99
+    EXPECT_EQ(bw::host::clockMaxChangeS(s), 3600);
     return s;
 }
 

@@ -215,7 +215,7 @@ TEST_F(BellToolOnSimulator, JsonOnEveryCommand) {
     const std::pair<QStringList, int> cases[] = {
         {{QStringLiteral("test"), QStringLiteral("9")}, 0},
         {{QStringLiteral("test"), QStringLiteral("4")}, 1},
-        {{QStringLiteral("set-time"), QStringLiteral("9")}, 0},
+        {{QStringLiteral("set-time"), QStringLiteral("9"), QStringLiteral("--force")}, 0},
         {{QStringLiteral("read-bells"), QStringLiteral("9")}, 0},
         {{QStringLiteral("set-bell-count"), QStringLiteral("9"), QStringLiteral("4")}, 0},
         {{QStringLiteral("scan"), QStringLiteral("1"), QStringLiteral("10"),

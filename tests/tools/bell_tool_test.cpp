@@ -4,6 +4,7 @@
 #include "common/test_support.h"
 #include "host/app/printable.h"
 #include "host/link/link.h"
+#include "platform/clock_guard.h"
 #include "tools/bell/bell_reading.h"
 
 #include <QDir>
@@ -82,7 +83,10 @@ TEST_F(BellToolTest, SetTimeSendsTheGivenTime) {
     EXPECT_EQ(term.lastDateTime(), QByteArray::fromHex("11 12 31 23 59 58"));
     EXPECT_EQ(term.requests().last(), QByteArray::fromHex("01 08 15 11 12 31 23 59 58 0C"));
 
-    r = run({QStringLiteral("set-time"), QStringLiteral("1")}); // now
+    // Now: sent when the kernel calls the computer's clock synchronised, else refused (5).
+    r = run({QStringLiteral("set-time"), QStringLiteral("1")});
+    EXPECT_EQ(r.exitCode, bw::kernelClock().synchronised ? 0 : 5) << r.err.toStdString();
+    r = run({QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("--force")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
@@ -130,7 +134,8 @@ TEST(BellTool, BadArgumentsExitTwo) {
           QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("1999-12-31"),
                       QStringLiteral("23:59:59")},
           QStringList{QStringLiteral("set-time"), QStringLiteral("1"), QStringLiteral("2100-01-01"),
-                      QStringLiteral("00:00:00")},
+                      QStringLiteral("00:00:00"), QStringLiteral("--force")},
+          QStringList{QStringLiteral("test"), QStringLiteral("1"), QStringLiteral("--force")},
           QStringList{QStringLiteral("--port"), QStringLiteral("COM17"), QStringLiteral("test"),
                       QStringLiteral("1")},
           QStringList{QStringLiteral("fly")}}) {
