@@ -8,9 +8,15 @@
 #include "common/fakes.h"
 #include "pty_terminal.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLockFile>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 
 using namespace bw::bell;
@@ -167,24 +173,107 @@ TEST_F(RealPortTest, MissingDeviceIsAFault) {
     EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
 }
 
-// A line another port of ours holds, or a program outside ours holds through Qt's lock file,
-// is busy; it is free again once closed.
+// A process named bw-holder holding flock() on path (made when missing) until it is killed.
+struct ForeignHolder {
+    explicit ForeignHolder(const QByteArray& path) {
+        int ready[2];
+        if (::pipe(ready) != 0 || (pid = ::fork()) == 0) {
+            ::prctl(PR_SET_NAME, "bw-holder");
+            const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CREAT, 0600);
+            if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(ready[1], "x", 1) == 1)
+                ::pause();
+            ::_exit(1);
+        }
+        char c;
+        EXPECT_EQ(::read(ready[0], &c, 1), 1);
+        ::close(ready[0]), ::close(ready[1]);
+    }
+    ~ForeignHolder() {
+        if (pid > 0)
+            ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+    }
+    pid_t pid = -1;
+};
+
+// Who holds the line is named by the kernel; whatever is left where the line's lock file used
+// to be (/run/lock), or a lock of it held by another process, keeps no one from the line. The
+// alarm fails a row that would hang.
 TEST_F(RealPortTest, AHeldLineIsBusy) {
-    QtSerialPort first, second;
-    first.setCommPort(7);
-    second.setCommPort(7);
-    first.setPortOpen(true);
-    bw::setLineLockWaitMs(0);
-    EXPECT_EQ(faultOf([&] { second.setPortOpen(true); }), serr::PortAlreadyOpen);
-    EXPECT_TRUE(second.lineBusy());
-    first.setPortOpen(false);
-    QLockFile outside(bw::qtSerialLockPath(term.path()));
-    ASSERT_TRUE(outside.tryLock(0));
-    EXPECT_EQ(faultOf([&] { second.setPortOpen(true); }), serr::PortAlreadyOpen);
-    outside.unlock();
-    second.setPortOpen(true);
-    EXPECT_FALSE(second.lineBusy());
+    const QByteArray old =
+        "/run/lock/brackwater-LCK.." + term.path().mid(5).replace('/', '_').toUtf8();
+    const QString qtFile = bw::qtSerialLockPath(term.path()),
+                  me = QString("test_bell (pid %1)").arg(::getpid());
+    using Hold = std::pair<std::shared_ptr<void>, QString>; // what holds; the holder named
+    const std::function<Hold()> rows[] = {
+        [&] {
+            auto p = std::make_shared<QtSerialPort>();
+            p->setCommPort(7), p->setPortOpen(true);
+            return Hold{p, me};
+        },
+        [&] {
+            auto q = std::make_shared<QLockFile>(qtFile);
+            EXPECT_TRUE(q->tryLock(0));
+            return Hold{q, me};
+        },
+        [&] {
+            auto h = std::make_shared<ForeignHolder>(term.path().toUtf8());
+            return Hold{h, QString("bw-holder (pid %1)").arg(h->pid)};
+        },
+        [&] {
+            ::mkfifo(qtFile.toUtf8(), 0666);
+            return Hold{nullptr, "the file " + qtFile};
+        },
+        [&] {
+            ::mkfifo(old, 0666);
+            return Hold{};
+        },
+        [&] {
+            ::mkdir(old, 0777);
+            return Hold{};
+        },
+        [&] {
+            ::symlink("/dev/null", old);
+            return Hold{};
+        },
+        [&] {
+            return Hold{std::make_shared<ForeignHolder>(old), QString()};
+        },
+    };
+    bw::setLineLockWaitMs(200);
+    for (const auto& row : rows) {
+        ::alarm(20);
+        QtSerialPort port;
+        port.setCommPort(7);
+        auto [hold, holder] = row();
+        try {
+            port.setPortOpen(true);
+            EXPECT_EQ(holder, QString());
+        } catch (const bw::Error& e) {
+            EXPECT_TRUE(e.description().endsWith("held by " + holder + ")"))
+                << e.description().toStdString();
+            EXPECT_EQ(e.number(), serr::PortAlreadyOpen);
+        }
+        port.setPortOpen(false);
+        hold.reset();
+        ::remove(old), ::remove(qtFile.toUtf8());
+        ::alarm(0);
+    }
     bw::setLineLockWaitMs(30000);
+}
+
+// The window program's thread never waits for a line, nor handles events meanwhile.
+TEST_F(RealPortTest, TheGuiThreadReportsABusyLineAtOnce) {
+    ASSERT_TRUE(QCoreApplication::instance()->inherits("QGuiApplication"));
+    bw::LineLock first(term.path()), second(term.path());
+    ASSERT_TRUE(first.acquire(0));
+    bool delivered = false;
+    QTimer::singleShot(0, [&] { delivered = true; });
+    ::alarm(20);
+    EXPECT_FALSE(second.acquire(30000));
+    ::alarm(0);
+    EXPECT_FALSE(delivered);
+    EXPECT_EQ(second.holder(), QString("test_bell (pid %1)").arg(::getpid()));
+    QCoreApplication::processEvents();
 }
 
 TEST_F(RealPortTest, AllFourCommands) {
