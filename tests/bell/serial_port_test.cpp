@@ -11,12 +11,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLockFile>
+#include <QProcess>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 
 using namespace bw::bell;
@@ -173,107 +171,57 @@ TEST_F(RealPortTest, MissingDeviceIsAFault) {
     EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
 }
 
-// A process named bw-holder holding flock() on path (made when missing) until it is killed.
-struct ForeignHolder {
-    explicit ForeignHolder(const QByteArray& path) {
-        int ready[2];
-        if (::pipe(ready) != 0 || (pid = ::fork()) == 0) {
-            ::prctl(PR_SET_NAME, "bw-holder");
-            const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CREAT, 0600);
-            if (fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::write(ready[1], "x", 1) == 1)
-                ::pause();
-            ::_exit(1);
-        }
-        char c;
-        EXPECT_EQ(::read(ready[0], &c, 1), 1);
-        ::close(ready[0]), ::close(ready[1]);
-    }
-    ~ForeignHolder() {
-        if (pid > 0)
-            ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
-    }
-    pid_t pid = -1;
-};
-
-// Who holds the line is named by the kernel; whatever is left where the line's lock file used
-// to be (/run/lock), or a lock of it held by another process, keeps no one from the line. The
-// alarm fails a row that would hang.
+// Who holds the line is named by the kernel. Nothing another user leaves where the lock file
+// used to be (/run/lock) keeps the line; a file that is no lock where Qt's lock file goes is
+// named. The window program's thread neither waits (the alarm fails a row that would) nor
+// handles an event meanwhile.
 TEST_F(RealPortTest, AHeldLineIsBusy) {
-    const QByteArray old =
-        "/run/lock/brackwater-LCK.." + term.path().mid(5).replace('/', '_').toUtf8();
-    const QString qtFile = bw::qtSerialLockPath(term.path()),
-                  me = QString("test_bell (pid %1)").arg(::getpid());
-    using Hold = std::pair<std::shared_ptr<void>, QString>; // what holds; the holder named
-    const std::function<Hold()> rows[] = {
-        [&] {
-            auto p = std::make_shared<QtSerialPort>();
-            p->setCommPort(7), p->setPortOpen(true);
-            return Hold{p, me};
-        },
-        [&] {
-            auto q = std::make_shared<QLockFile>(qtFile);
-            EXPECT_TRUE(q->tryLock(0));
-            return Hold{q, me};
-        },
-        [&] {
-            auto h = std::make_shared<ForeignHolder>(term.path().toUtf8());
-            return Hold{h, QString("bw-holder (pid %1)").arg(h->pid)};
-        },
-        [&] {
-            ::mkfifo(qtFile.toUtf8(), 0666);
-            return Hold{nullptr, "the file " + qtFile};
-        },
-        [&] {
-            ::mkfifo(old, 0666);
-            return Hold{};
-        },
-        [&] {
-            ::mkdir(old, 0777);
-            return Hold{};
-        },
-        [&] {
-            ::symlink("/dev/null", old);
-            return Hold{};
-        },
-        [&] {
-            return Hold{std::make_shared<ForeignHolder>(old), QString()};
-        },
-    };
-    bw::setLineLockWaitMs(200);
-    for (const auto& row : rows) {
+    const QString old = "/run/lock/brackwater-LCK.." + term.path().mid(5).replace('/', '_');
+    const QString qt = bw::qtSerialLockPath(term.path());
+    const struct {
+        QByteArray make;
+        QString at, holder; // holder: its name, "(pid N)" added; none: the line is free
+    } rows[] = {{"port", {}, "test_bell"},
+                {"qt", qt, "test_bell"},
+                {"flock", term.path(), "flock"},
+                {"fifo", qt, "the file " + qt},
+                {"fifo", old, {}},
+                {"dir", old, {}},
+                {"link", old, {}},
+                {"flock", old, {}}};
+    for (const auto& r : rows) {
         ::alarm(20);
-        QtSerialPort port;
-        port.setCommPort(7);
-        auto [hold, holder] = row();
+        QtSerialPort mine, port;
+        mine.setCommPort(7), port.setCommPort(7);
+        QLockFile qtLock(qt);
+        QProcess flock; // holds its lock until killed
+        if (r.make == "flock")
+            flock.start("flock", {"-o", r.at, "-c", "echo; read x"}), flock.waitForReadyRead();
+        if (r.make == "port")
+            mine.setPortOpen(true);
+        EXPECT_TRUE(r.make != "qt" || qtLock.tryLock(0));
+        if (r.make == "fifo" || r.make == "dir" || r.make == "link")
+            r.make == "fifo"  ? ::mkfifo(r.at.toUtf8(), 0666)
+            : r.make == "dir" ? ::mkdir(r.at.toUtf8(), 0777)
+                              : ::symlink("/dev/null", r.at.toUtf8());
+        const qint64 pid = r.make == "flock" ? flock.processId() : ::getpid();
+        const QString named =
+            r.holder.contains(' ') ? r.holder : QString("%1 (pid %2)").arg(r.holder).arg(pid);
+        bool delivered = false;
+        QTimer::singleShot(0, [&] { delivered = true; });
         try {
             port.setPortOpen(true);
-            EXPECT_EQ(holder, QString());
+            EXPECT_TRUE(r.holder.isEmpty()) << r.make.data();
         } catch (const bw::Error& e) {
-            EXPECT_TRUE(e.description().endsWith("held by " + holder + ")"))
+            EXPECT_TRUE(e.description().endsWith("held by " + named + ")"))
                 << e.description().toStdString();
-            EXPECT_EQ(e.number(), serr::PortAlreadyOpen);
         }
-        port.setPortOpen(false);
-        hold.reset();
-        ::remove(old), ::remove(qtFile.toUtf8());
+        EXPECT_FALSE(delivered);
+        QCoreApplication::processEvents();
+        mine.setPortOpen(false), port.setPortOpen(false), qtLock.unlock();
+        ::remove(old.toUtf8()), ::remove(qt.toUtf8());
         ::alarm(0);
     }
-    bw::setLineLockWaitMs(30000);
-}
-
-// The window program's thread never waits for a line, nor handles events meanwhile.
-TEST_F(RealPortTest, TheGuiThreadReportsABusyLineAtOnce) {
-    ASSERT_TRUE(QCoreApplication::instance()->inherits("QGuiApplication"));
-    bw::LineLock first(term.path()), second(term.path());
-    ASSERT_TRUE(first.acquire(0));
-    bool delivered = false;
-    QTimer::singleShot(0, [&] { delivered = true; });
-    ::alarm(20);
-    EXPECT_FALSE(second.acquire(30000));
-    ::alarm(0);
-    EXPECT_FALSE(delivered);
-    EXPECT_EQ(second.holder(), QString("test_bell (pid %1)").arg(::getpid()));
-    QCoreApplication::processEvents();
 }
 
 TEST_F(RealPortTest, AllFourCommands) {
