@@ -181,43 +181,34 @@ bool LineLock::tryOnce() {
     struct stat st {};
     if (::stat(file.constData(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISREG(st.st_mode)))
         return true;
+    // Qt's lock first: a line kept that way is not opened (and closed) again and again.
+    for (const QString& name : {device_, real_}) {
+        holder_ = qtLockHolder(name);
+        if (!holder_.isEmpty())
+            return false;
+    }
     int fd;
     while ((fd = ::open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
            errno == EINTR) {
     }
-    if (fd < 0) {
-        // Another program made the device exclusive (Qt's serial port does); any other
-        // failure is the program's own open's to report.
-        if (errno != EBUSY)
-            return true;
-        holder_ = holderOf(st.st_dev, st.st_ino);
-        if (holder_ == Unknown) {
-            const QString qt = qtLockHolder(device_);
-            holder_ = qt.isEmpty() ? qtLockHolder(real_) : qt;
-        }
-        if (holder_.isEmpty())
-            holder_ = Unknown;
-        return false;
-    }
+    // EBUSY: another program made the device exclusive (Qt's serial port does). Any other
+    // failure is the program's own open's to report.
+    if (fd < 0 && errno != EBUSY)
+        return true;
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0 || !(S_ISCHR(opened.st_mode) || S_ISREG(opened.st_mode))) {
+    if (fd >= 0 &&
+        (::fstat(fd, &opened) != 0 || !(S_ISCHR(opened.st_mode) || S_ISREG(opened.st_mode)))) {
         ::close(fd);
         return true;
     }
-    int rc;
-    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    int rc = -1;
+    while (fd >= 0 && (rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (rc != 0) {
-        ::close(fd);
-        holder_ = holderOf(opened.st_dev, opened.st_ino);
-        return false;
-    }
-    for (const QString& name : {device_, real_}) {
-        holder_ = qtLockHolder(name);
-        if (!holder_.isEmpty()) {
+        if (fd >= 0)
             ::close(fd);
-            return false;
-        }
+        holder_ = holderOf(st.st_dev, st.st_ino);
+        return false;
     }
     fd_ = fd;
     return true;

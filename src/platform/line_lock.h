@@ -10,16 +10,19 @@ namespace bw {
 // device open (O_NONBLOCK, so that opening never waits for a carrier) and locked from
 // acquire() to release(). What it guarantees, and against whom:
 // - Only a user allowed to open the device can take its lock, so no one who may not use the
-//   line can keep it from those who may. There is no lock file: nothing in a folder every
-//   user writes in can make a program wait, hang or fail (the old /run/lock file is ignored).
+//   line can keep it from those who may. There is no lock file of ours: nothing another user
+//   leaves in a folder every user writes in (the old /run/lock file included) is opened,
+//   waited on or obeyed.
 // - Every name of the device (/dev/serial/by-id/..., a link, the device) is one inode and so
 //   one lock. The kernel drops the lock when its holder ends, however it ends.
 // - The holder named in busyText() is the one the kernel lists for the lock (/proc/locks and
 //   /proc/PID/comm), not what a file says, so no one can name another program in its place.
 // - A program outside Brackwater that opened the device through Qt's serial port (which
 //   makes the device exclusive and locks Qt's own "LCK.." file) makes the line busy too.
-//   Qt's file lies in a folder every user may write in: a file there that is no regular file
-//   is reported as the holder at once rather than handed to Qt, which would wait on it.
+//   Qt's file lies in a folder every user may write in, and Qt's serial port obeys it: a lock
+//   another user holds on it, or a file there that is no regular file (on which Qt would wait
+//   forever), keeps every Qt program from the device. The line is then reported busy, held
+//   by the process the kernel names or by that file; the file is never opened here.
 // A path that is neither a character device nor a regular file has no line to share: it is
 // never opened here, and the program's own open of it reports what it is.
 //
