@@ -218,7 +218,7 @@ TEST_F(RealPortTest, AHeldLineIsBusy) {
         }
         EXPECT_FALSE(delivered);
         QCoreApplication::processEvents();
-        mine.setPortOpen(false), port.setPortOpen(false), qtLock.unlock();
+        mine.setPortOpen(false), port.setPortOpen(false), qtLock.unlock(), flock.close();
         ::remove(old.toUtf8()), ::remove(qt.toUtf8());
         ::alarm(0);
     }
