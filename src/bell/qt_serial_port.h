@@ -12,7 +12,7 @@ namespace bw::bell {
 // the port; mark and space parity are read back from the device and refused (fault 8015)
 // when the device did not take them. A pseudo-terminal, which carries no parity at all, is
 // accepted. From open to close the port holds the device's line lock (bw::LineLock); an open
-// waits for a line another program holds.
+// waits for a line another program holds (on a window program's own thread it does not wait).
 class QtSerialPort : public SerialPort {
 public:
     QtSerialPort();

@@ -5,18 +5,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QLoggingCategory>
 #include <QThread>
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace bw {
@@ -31,70 +30,84 @@ std::atomic_int waitMs{30000};
 
 const QString Unknown = QStringLiteral("another program");
 
-// The directory of the lock files: the first one every user may write in, so that programs
-// of different users meet in the same place.
-QString lockDirectory() {
-    for (const char* dir : {"/run/lock", "/var/lock"}) {
-        struct stat st {};
-        if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_IWOTH) &&
-            ::access(dir, W_OK | X_OK) == 0)
-            return QString::fromLatin1(dir);
-    }
-    return QStringLiteral("/tmp");
-}
-
-// A device path as one file name: without /dev/, slashes as underscores.
+// A device path as one file name: without /dev/, slashes as underscores (Qt's lock files).
 QString flatName(const QString& path) {
     QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
     return name.replace(QLatin1Char('/'), QLatin1Char('_')).right(200);
 }
 
-// "<program> (pid N)" of what a lock file says, with only printable characters of a short
-// name: the file is writable by every user.
-QString holderText(const QString& program, qint64 pid) {
+// The whole of a small file of the kernel's (/proc), empty when it cannot be read.
+QByteArray readProc(const QByteArray& path) {
+    QByteArray text;
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buf[4096];
+    while (text.size() < (1 << 22)) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            text.append(buf, int(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    ::close(fd);
+    return text;
+}
+
+// "<program> (pid N)" of a process the kernel names, with only printable characters.
+QString processText(qint64 pid) {
+    if (pid <= 0)
+        return Unknown;
     QString name;
-    for (const QChar c : program.left(NameChars))
+    const QByteArray comm = readProc("/proc/" + QByteArray::number(pid) + "/comm");
+    for (const QChar c : QString::fromUtf8(comm).left(NameChars))
         if (c.isPrint())
             name += c;
     name = name.trimmed();
-    if (pid <= 0)
-        return Unknown;
     return QStringLiteral("%1 (pid %2)").arg(name.isEmpty() ? QStringLiteral("?") : name).arg(pid);
 }
 
-// The holder our lock file names ("PROGRAM PID"), or Unknown.
-QString holderIn(int fd) {
-    char buf[128];
-    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
-    if (n <= 0)
-        return Unknown;
-    const QString line = QString::fromUtf8(buf, int(n)).section(QLatin1Char('\n'), 0, 0).trimmed();
-    const int space = line.lastIndexOf(QLatin1Char(' '));
-    bool ok = false;
-    const qint64 pid = line.mid(space + 1).toLongLong(&ok);
-    return space > 0 && ok ? holderText(line.left(space), pid) : Unknown;
+// The process holding a flock() on the inode (dev, ino) as the kernel lists it: nullopt when
+// none is listed, 0 when its pid is not visible from here.
+std::optional<qint64> flockHolder(dev_t dev, ino_t ino) {
+    // "1: FLOCK  ADVISORY  WRITE 1234 00:19:5 0 EOF"; waiters are "1: -> FLOCK ..." lines.
+    const QByteArray id = QByteArray::number(major(dev), 16).rightJustified(2, '0') + ':' +
+                          QByteArray::number(minor(dev), 16).rightJustified(2, '0') + ':' +
+                          QByteArray::number(quint64(ino));
+    for (const QByteArray& line : readProc("/proc/locks").split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 6 && f[1] == "FLOCK" && f[5] == id) {
+            bool ok = false;
+            const qint64 pid = f[4].toLongLong(&ok);
+            return ok && pid > 0 ? pid : 0;
+        }
+    }
+    return std::nullopt;
 }
 
-bool processAlive(qint64 pid) {
-    return pid > 0 && pid <= INT_MAX && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+QString holderOf(dev_t dev, ino_t ino) {
+    const auto pid = flockHolder(dev, ino);
+    return pid ? processText(*pid) : Unknown;
 }
 
-// Who holds Qt's lock of the device, empty when it is free: a lock of a process that ended
-// is not in the way (Qt takes such a lock over).
+// Who holds Qt's lock file of the device, empty when no one does. The file is never followed
+// nor opened: a live Qt holder keeps a flock() on it, which the kernel lists with its pid. A
+// file there that is not a regular file is no lock of Qt's, but Qt would wait on it forever.
 QString qtLockHolder(const QString& device) {
     const QString path = qtSerialLockPath(device);
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    struct stat st {};
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    QLockFile lock(path);
-    if (lock.tryLock(0)) {
-        lock.unlock();
-        return {};
-    }
-    qint64 pid = 0;
-    QString host, program;
-    if (!lock.getLockInfo(&pid, &host, &program))
-        return lock.error() == QLockFile::LockFailedError ? Unknown : QString();
-    return processAlive(pid) ? holderText(program, pid) : QString();
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("the file %1").arg(path);
+    const auto pid = flockHolder(st.st_dev, st.st_ino);
+    return pid ? processText(*pid) : QString();
+}
+
+// The thread of a window program's event loop: it never waits for a line.
+bool onGuiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread() && app->inherits("QGuiApplication");
 }
 
 } // namespace
@@ -113,7 +126,7 @@ QString qtSerialLockPath(const QString& device) {
                           "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
         const QString dir = QString::fromLatin1(d);
         const QFileInfo info(dir);
-        if (info.isReadable() && (QFile::exists(dir + name) || info.isWritable()))
+        if (info.isReadable() && (QFileInfo(dir + name).exists() || info.isWritable()))
             return dir + name;
     }
     return {};
@@ -123,7 +136,6 @@ LineLock::LineLock(const QString& device) : device_(device) {
     real_ = QFileInfo(device).canonicalFilePath();
     if (real_.isEmpty())
         real_ = QDir::cleanPath(device);
-    path_ = lockDirectory() + QStringLiteral("/brackwater-LCK..") + flatName(real_);
 }
 
 LineLock::~LineLock() {
@@ -145,7 +157,8 @@ QString LineLock::busyText() const {
 bool LineLock::acquire(int waitMs) {
     if (held_)
         return true;
-    QDeadlineTimer deadline(qMax(0, waitMs < 0 ? lineLockWaitMs() : waitMs));
+    const int wait = onGuiThread() ? 0 : waitMs < 0 ? lineLockWaitMs() : waitMs;
+    QDeadlineTimer deadline(qMax(0, wait));
     for (;;) {
         if (tryOnce()) {
             held_ = true;
@@ -154,57 +167,50 @@ bool LineLock::acquire(int waitMs) {
         }
         const qint64 left = deadline.remainingTime();
         if (left <= 0) {
-            release();
             qCWarning(lineLog).noquote() << busyText();
             return false;
         }
-        // A window waiting for its line keeps painting; the operator's clicks wait with it.
-        const QCoreApplication* app = QCoreApplication::instance();
-        if (app && QThread::currentThread() == app->thread())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(static_cast<unsigned long>(qMin<qint64>(PollMs, left)));
     }
 }
 
 bool LineLock::tryOnce() {
-    // No device, no line to share: the open that follows fails on its own, and no lock file
-    // is left behind for a path that names nothing.
-    if (!QFileInfo::exists(real_))
+    // Only a character device (or a regular file) is a line to share; anything else is never
+    // opened here, and the program's own open of it says what it is.
+    const QByteArray file = QFile::encodeName(real_);
+    struct stat st {};
+    if (::stat(file.constData(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISREG(st.st_mode)))
         return true;
-    if (fd_ < 0) {
-        const QByteArray file = QFile::encodeName(path_);
-        fd_ = ::open(file.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno == EACCES) // a file that is not ours to write still locks
-            fd_ = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd_ >= 0)
-            ::fchmod(fd_, 0666); // past the umask; refused harmlessly on another user's file
-        else
-            qWarning("cannot open the line lock %s: %s", file.constData(), strerror(errno));
-    }
-    // Without the file only Qt's lock keeps the line to one program.
-    if (fd_ >= 0) {
-        int rc;
-        while ((rc = ::flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-        }
-        if (rc != 0) {
-            holder_ = holderIn(fd_);
-            return false;
-        }
-    }
+    // Qt's lock first: a line kept that way is not opened (and closed) again and again.
     for (const QString& name : {device_, real_}) {
         holder_ = qtLockHolder(name);
-        if (!holder_.isEmpty()) {
-            if (fd_ >= 0)
-                ::flock(fd_, LOCK_UN);
+        if (!holder_.isEmpty())
             return false;
-        }
     }
-    if (fd_ >= 0) {
-        const QByteArray me = QByteArray(program_invocation_short_name) + ' ' +
-                              QByteArray::number(qint64(::getpid())) + '\n';
-        if (::ftruncate(fd_, 0) == 0 && ::pwrite(fd_, me.constData(), size_t(me.size()), 0) < 0)
-            qWarning("cannot write the line lock %s", qPrintable(path_));
+    int fd;
+    while ((fd = ::open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+           errno == EINTR) {
     }
+    // EBUSY: another program made the device exclusive (Qt's serial port does). Any other
+    // failure is the program's own open's to report.
+    if (fd < 0 && errno != EBUSY)
+        return true;
+    struct stat opened {};
+    if (fd >= 0 &&
+        (::fstat(fd, &opened) != 0 || !(S_ISCHR(opened.st_mode) || S_ISREG(opened.st_mode)))) {
+        ::close(fd);
+        return true;
+    }
+    int rc = -1;
+    while (fd >= 0 && (rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        holder_ = holderOf(st.st_dev, st.st_ino);
+        return false;
+    }
+    fd_ = fd;
     return true;
 }
 

@@ -258,16 +258,16 @@ TEST_F(BellToolOnSimulator, JsonOnEveryCommand) {
 // Two programs on one line: the second waits for the first, or, with a short wait, names it;
 // each gets its own answers. A killed holder leaves the line free at once.
 TEST_F(BellToolOnSimulator, OneLineOneTalker) {
-    const QString lockFile = bw::LineLock(sim.ptyPath()).path();
     auto holding = [&](QProcess& p) {
         p.start(bw::test::program(QStringLiteral("brackwater-bell")),
                 {QStringLiteral("--port"), sim.ptyPath(), QStringLiteral("scan"),
                  QStringLiteral("1"), QStringLiteral("20")});
-        const QByteArray mine = "brackwater-bell " + QByteArray::number(p.processId()) + "\n";
+        const QString mine = QStringLiteral("brackwater-bell (pid %1)").arg(p.processId());
         for (int i = 0; i < 500 && p.waitForStarted(); ++i) {
-            QFile f(lockFile);
-            if (f.open(QIODevice::ReadOnly) && f.readAll() == mine)
+            bw::LineLock probe(sim.ptyPath());
+            if (!probe.acquire(0) && probe.holder() == mine)
                 return true;
+            probe.release();
             QThread::msleep(20);
         }
         return false;
