@@ -167,6 +167,8 @@ int main(int argc, char** argv) {
         bw::setLineLockWaitMs(setup.lineWaitMs);
     rq.connection = setup.connection;
     rq.comWithoutDevice = setup.comWithoutDevice;
+    // Unattended: every right (the tools are to sign in with a user of their own later).
+    rq.rights = bw::host::site::allowEverything();
     const bool asJson = p.isSet(json);
     if (status) {
         bw::host::site::StatusRequest srq;
@@ -189,11 +191,13 @@ int main(int argc, char** argv) {
             results.append(QJsonObject{{QStringLiteral("terminal"), r.terminal},
                                        {QStringLiteral("step"), bw::host::site::stepName(r.step)},
                                        {QStringLiteral("ok"), r.ok},
-                                       {QStringLiteral("busy"), r.busy},
-                                       {QStringLiteral("result"), r.text}});
+                                       {QStringLiteral("busy"), r.busy()},
+                                       {QStringLiteral("result"), bw::host::site::resultWords(r)}});
         });
         if (!summary.databaseOpened)
             error = QStringLiteral("cannot open the database: ") + summary.databaseError;
+        for (const QString& line : summary.skipped)
+            std::fprintf(stderr, "brackwater-site: %s\n", line.toUtf8().constData());
     }
     const int rc = !error.isEmpty()     ? fail(NoDatabase, error)
                    : summary.busy > 0   ? LineBusy

@@ -69,6 +69,20 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::NamesCancelled, u"已取消（原名单未改变）", u"已取消（原名單未改變）"},
     {Text::ReasonTooManyCards, u"名单有 %1 张卡，就餐机最多 %2 张",
      u"名單有 %1 張卡，就餐機最多 %2 張"},
+    {Text::ReasonLineBusy, u"线路 %1 被占用：%2", u"線路 %1 被佔用：%2"},
+    {Text::ReasonNoDevice, u"设置文件没有为 %1 指定设备", u"設置文件沒有為 %1 指定設備"},
+    {Text::ReasonUnconfirmed, u"已发送，未收到确认", u"已發送，未收到確認"},
+    {Text::ReasonNotInRegister, u"不是机器资料中的 6429 型就餐机",
+     u"不是機器資料中的 6429 型就餐機"},
+    {Text::ReasonBadPort, u"端口“%1”不是串口或网络地址", u"端口「%1」不是串口或網絡地址"},
+    {Text::ReasonSystem, u"（%1）", u"（%1）"},
+    {Text::NamesInStep, u"名单一致：共 %1 张卡", u"名單一致：共 %1 張卡"},
+    {Text::NamesWould, u"将下载 %1 张卡（就餐机现有 %2 张）",
+     u"將下載 %1 張卡（就餐機現有 %2 張）"},
+    {Text::ActionClock, u"校时", u"校時"},
+    {Text::ClockSet, u"完成：时钟已设为 %1", u"完成：時鐘已設為 %1"},
+    {Text::ClockFailed, u"失败：%1（时钟未改变）", u"失敗：%1（時鐘未改變）"},
+    {Text::HeldBy, u"另一个程序", u"另一個程序"},
 };
 
 } // namespace

@@ -325,8 +325,11 @@ bool Link::openSerial(int port) {
     endpoint_ = bell::devicePath(port);
     traceName_ = QStringLiteral("COM%1").arg(port);
     failure_ = Failure::None;
+    holder_.clear();
+    openReason_.clear();
     line_ = std::make_unique<LineLock>(endpoint_);
     if (!line_->acquire(lineWaitMs_)) {
+        holder_ = line_->holder();
         fail(Failure::LineBusy, line_->busyText());
         line_.reset();
         return false;
@@ -337,6 +340,7 @@ bool Link::openSerial(int port) {
         !serial_->setDataBits(QSerialPort::Data8) ||
         !serial_->setFlowControl(QSerialPort::NoFlowControl)) {
         const QString reason = serial_->errorString();
+        openReason_ = reason;
         serial_.reset();
         line_.reset();
         return fail(Failure::NoAnswer,
@@ -352,6 +356,8 @@ bool Link::openTcp() {
                                   ? QHostAddress(QHostAddress::LocalHost)
                                   : QHostAddress(text);
     const int port = mappedTcpPort(tcpPort_);
+    holder_.clear();
+    openReason_.clear();
     // Only numeric addresses: a name lookup could wait far longer than the time-out.
     if (host.isNull() || port < 1 || port > 65535)
         return fail(Failure::BadRequest,
@@ -365,6 +371,8 @@ bool Link::openTcp() {
         const QString reason = socket_->error() == QAbstractSocket::SocketTimeoutError
                                    ? QStringLiteral("no connection within %1 ms").arg(timeoutMs_)
                                    : socket_->errorString();
+        if (socket_->error() != QAbstractSocket::SocketTimeoutError)
+            openReason_ = socket_->errorString();
         socket_->abort();
         socket_.reset();
         return fail(Failure::NoAnswer,

@@ -86,6 +86,10 @@ public:
     };
     QString lastError() const { return lastError_; }
     Failure lastFailure() const { return failure_; }
+    // After a SetPort that failed: the program holding the line (LineBusy), or the system's
+    // own reason the device or address could not be opened (empty: none came in time).
+    QString lastHolder() const { return holder_; }
+    QString lastOpenReason() const { return openReason_; }
     // Block requests sent so far, repeats included.
     int blockRequests() const { return blockRequests_; }
 
@@ -114,6 +118,8 @@ private:
     int lineWaitMs_ = -1;
     QString endpoint_;
     QString lastError_;
+    QString holder_;
+    QString openReason_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
     bool heardReply_ = false;        // the last transact received any byte after its request

@@ -58,10 +58,12 @@ protected:
     }
     Outcome collect(int address, Options options, const Progress& progress = {},
                     bw::store::SqlConnection* on = nullptr) {
-        LinkSource source(address, address == 3 ? "127.0.0.1" : "COM1");
-        MealStore sink(on ? *on : *this->cn, kUser);
-        if (!source.open())
+        bw::host::Link link;
+        QString error;
+        if (!bw::host::collect::openLink(link, address == 3 ? "127.0.0.1" : "COM1", error))
             return {};
+        LinkSource source(address, link);
+        MealStore sink(on ? *on : *this->cn, kUser);
         return collectTerminal(address, source, sink, options, progress);
     }
     qlonglong stored(int address) {
@@ -275,8 +277,14 @@ TEST_F(SqliteCollection, LostDeleteReplyIsNotConfirmedAndLoggedBeforehand) {
         sim.stop();
     };
     QList<Outcome> outs;
-    runCollection(*cn, listTerminals(*cn).mid(2, 1), "admin", o,
-                  {{}, [&](int, const Outcome& out) { outs << out; }});
+    bw::host::site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.terminals = {3};
+    rq.steps = {bw::host::site::Step::Collect};
+    rq.clear = true;
+    rq.user = "admin";
+    rq.collectOptions = o;
+    bw::host::site::runSite(rq, [&](const auto& r) { outs << r.collected; });
     ASSERT_EQ(outs.size(), 1);
     EXPECT_EQ(before, 1);
     EXPECT_TRUE(outs[0].clearUnconfirmed);
@@ -487,10 +495,10 @@ TEST_F(SqliteCollection, WindowDownloadsTheNameListsOfCardMapping) {
     w.findChild<QPushButton*>("DownloadNames")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 20000));
     QCoreApplication::processEvents();
-    ASSERT_EQ(w.outcomes().size(), 2);
-    EXPECT_TRUE(w.outcomes()[0].ok() && w.outcomes()[1].ok()) << qPrintable(w.outcomes()[0].reason);
-    EXPECT_EQ(w.findChild<QTableWidget*>("Progress")->item(0, 2)->text(),
-              namesResultText(w.outcomes()[0]));
+    ASSERT_EQ(w.results().size(), 2);
+    EXPECT_TRUE(w.results()[0].ok && w.results()[1].ok)
+        << qPrintable(bw::host::site::resultLine(w.results()[0]));
+    EXPECT_EQ(w.findChild<QTableWidget*>("Progress")->item(0, 2)->text(), stepText(w.results()[0]));
     const QStringList cards = bw::host::names::cardsOf(*cn, 1);
     EXPECT_EQ(cards, QStringList({"00010001", "00010002"}));
     bw::host::protocol::NameListStatus st;
@@ -557,17 +565,17 @@ TEST_F(SqliteCollection, SiteKilledMidDownloadLeavesAWholeList) {
 // Seven characters of IP are an address here as everywhere else in the register.
 TEST_F(SqliteCollection, SevenCharacterIpIsATcpTerminal) {
     cn->Execute("UPDATE MachineInfo SET IP = '1.2.3.4' WHERE MachAddr = 3");
-    EXPECT_EQ(listTerminals(*cn).constLast().port, "1.2.3.4");
+    EXPECT_EQ(bw::host::site::readRegister(*cn).terminals.constLast().port, "1.2.3.4");
     // Rows whose MachAddr is no terminal number, or a number listed already, are left out.
     for (const char* a : {"3.7", "99999999999", "0", "'x'", "2"})
         cn->Execute(
             QString("INSERT INTO MachineInfo (MachAddr, MachVer) VALUES (%1, '6429')").arg(a));
-    QStringList skipped;
+    const bw::host::site::Register reg = bw::host::site::readRegister(*cn);
     QList<int> addresses;
-    for (const TerminalEntry& t : listTerminals(*cn, &skipped))
+    for (const TerminalEntry& t : reg.terminals)
         addresses << t.address;
     EXPECT_EQ(addresses, QList<int>({1, 2, 3}));
-    EXPECT_EQ(skipped.size(), 5);
+    EXPECT_EQ(reg.skipped.size(), 5);
 }
 
 TEST(CollectTexts, EveryTextInBothLanguages) {
@@ -615,7 +623,7 @@ TEST(CollectTexts, ResultIsOneLineNamingWhatFailed) {
         {Failure::NoAnswer, "no answer", "terminal 5: failed: terminal: no answer (7"},
     };
     for (const auto& c : cases) {
-        Outcome o{5, Outcome::State::Failed, c.failure, c.reason, 9, 7};
+        Outcome o{5, Outcome::State::Failed, c.failure, c.reason, {}, {}, 9, 7};
         EXPECT_TRUE(resultLine(o).startsWith(c.line)) << resultLine(o).toStdString();
         EXPECT_FALSE(resultText(o).contains('\n') || resultText(o).contains("%2"));
     }
@@ -797,8 +805,8 @@ TEST_F(SqliteCollection, SiteStatus) {
         const QList<TerminalStatus> all = readStatus({backend.connectionString, {c.terminal}});
         ASSERT_EQ(all.size(), 1);
         const TerminalStatus& s = all.first();
-        EXPECT_EQ(s.answers, c.answers) << s.reason.toStdString();
-        EXPECT_EQ(s.reason.isEmpty(), c.answers);
+        EXPECT_EQ(s.answers, c.answers) << s.fault.words.toStdString();
+        EXPECT_EQ(!s.fault, c.answers);
         EXPECT_EQ(s.clockOffsetS.has_value(), c.clock.has_value());
         EXPECT_LE(std::abs(s.clockOffsetS.value_or(0) - c.clock.value_or(0)), 2);
         EXPECT_EQ(s.recordsWaiting, c.records);
