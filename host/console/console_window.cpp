@@ -259,7 +259,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             reading->error = QString::fromLocal8Bit(e.what());
         }
     };
-    auto done = [this, reading, whole] {
+    auto done = [this, reading, whole, lineTest] {
         if (!reading->error.isEmpty()) {
             note_->setText(text(Text::NoDatabase));
         } else if (whole) {
@@ -267,12 +267,15 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             table_->resizeColumnsToContents();
             note_->clear();
         } else {
+            // A line test shows its rows in the note; after an action the note keeps the
+            // action's results and only the rows change.
             QStringList lines;
             for (const site::TerminalStatus& s : reading->all) {
                 model_->update(s);
                 lines << statusNote(s);
             }
-            note_->setText(lines.join(QLatin1Char('\n')));
+            if (lineTest)
+                note_->setText(lines.join(QLatin1Char('\n')));
         }
         refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         if (whole) {
