@@ -28,6 +28,7 @@
 #include <QSqlQueryModel>
 #include <QTableWidget>
 #include <QTest>
+#include <mutex>
 #include <thread>
 
 using namespace bw::host::collect;
@@ -888,6 +889,36 @@ TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
     }
     EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
                                   "10.0.0.1 4", "COMx 5"}));
+}
+
+// The pool bounds the lines worked at once, and with them the threads and the connections:
+// twenty TCP/IP terminals (twenty lines) with a pool of three never have more than three.
+TEST_F(SqliteCollection, PoolBoundsTheLinesAtOnce) {
+    bw::host::setTcpPortMap(1001, 1); // nothing listens: each line fails at once
+    for (int n = 10; n < 27; ++n)
+        cn->Execute(QString("INSERT INTO MachineInfo (MachAddr, ComX, IP, MachVer) VALUES (%1, "
+                            "'1', '127.0.0.1', '6429')")
+                        .arg(n));
+    std::mutex mutex;
+    int now = 0, most = 0, lines = 0;
+    const auto watch = [&](const TerminalLine& line, bool begins) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        now += begins ? 1 : -1;
+        most = std::max(most, now);
+        lines += begins && !line.serial ? 1 : 0;
+    };
+    bw::host::site::StatusRequest status{backend.connectionString, {}};
+    status.pool = 3;
+    status.lineWatch = watch;
+    EXPECT_EQ(bw::host::site::readStatus(status).size(), 20);
+    bw::host::site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.steps = {bw::host::site::Step::Clock};
+    rq.pool = 3;
+    rq.lineWatch = watch;
+    EXPECT_EQ(bw::host::site::runSite(rq, {}).failed, 20);
+    EXPECT_LE(most, 3);
+    EXPECT_EQ(lines, 2 * 18); // terminal 3 and the seventeen added, in each run
 }
 
 // The window works the lines at the same time: the TCP/IP terminal is collected while another
