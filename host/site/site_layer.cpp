@@ -1,5 +1,7 @@
 #include "host/site/site_layer.h"
 
+#include "bell/bell_link.h"
+#include "bell/serial_port.h"
 #include "connect/connection_choice.h"
 #include "host/ledger/ledger.h"
 #include "host/link/link.h"
@@ -202,11 +204,72 @@ LineContext::LineContext(const QString& port, const QList<int>& comWithoutDevice
 LineContext::~LineContext() {
     if (link_)
         link_->DestoryPort();
+    if (bell_) {
+        try {
+            bell_->CloseBellPort();
+        } catch (const Error&) {
+        }
+    }
+}
+
+int LineContext::com() const {
+    try {
+        const connect::ConnectionChoice choice = connect::chooseConnection(port_);
+        return choice.tcp ? 0 : choice.port;
+    } catch (const Error&) {
+        return 0;
+    }
+}
+
+bell::BellLink* LineContext::bellLink() {
+    if (bell_ || fault_)
+        return fault_ ? nullptr : bell_.get();
+    if (noDeviceFor(port_, comWithoutDevice_, fault_))
+        return nullptr;
+    const int port = com();
+    if (port < 1 || port > 16) {
+        fault_.kind = Failure::BadPort;
+        fault_.where = port_;
+        fault_.words = QStringLiteral("the port \"%1\" names no serial port").arg(port_);
+        return nullptr;
+    }
+    // One of the two holds the line at a time.
+    if (link_)
+        link_->DestoryPort();
+    link_.reset();
+    tried_ = false;
+    auto bell = std::make_unique<bell::BellLink>();
+    bell->setKeepPortOpen(true);
+    if (bell->OpenBellPort(short(port))) {
+        bell_ = std::move(bell);
+        return bell_.get();
+    }
+    const bool busy = bell->openLineBusy();
+    fault_.kind = busy ? Failure::LineBusy : Failure::CannotOpen;
+    fault_.where = bell::devicePath(port);
+    fault_.cause = busy ? bell->openLineHolder() : bell->openFaultDescription();
+    fault_.words =
+        busy ? QStringLiteral("line %1 busy: held by %2").arg(fault_.where, fault_.cause)
+             : QStringLiteral("cannot open COM%1: %2")
+                   .arg(QString::number(port),
+                        withPermissionAdvice(fault_.cause.isEmpty() ? QStringLiteral("no such port")
+                                                                    : fault_.cause));
+    return nullptr;
 }
 
 Link* LineContext::link() {
-    if (tried_)
-        return fault_ ? nullptr : link_.get();
+    if (tried_ || bell_) {
+        if (bell_ && !fault_) { // the bell link gives the line back
+            try {
+                bell_->CloseBellPort();
+            } catch (const Error&) {
+            }
+            bell_.reset();
+            tried_ = false;
+        } else {
+            return fault_ ? nullptr : link_.get();
+        }
+    }
     tried_ = true;
     if (noDeviceFor(port_, comWithoutDevice_, fault_))
         return nullptr;

@@ -20,6 +20,10 @@ namespace bw::host {
 class Link;
 }
 
+namespace bw::bell {
+class BellLink;
+}
+
 // The site layer: every piece of terminal work of every front end goes through here. The
 // register is read once, its terminals grouped into lines, the lines worked by a bounded pool
 // of workers (each with one database connection for its lifetime and the link of the line it
@@ -87,6 +91,11 @@ public:
     LineContext& operator=(const LineContext&) = delete;
     // The link, opened on first use; null with fault() set when it cannot be.
     Link* link();
+    // A serial line's bell link (the terminal's clock is set over it), opened on first use in
+    // the link's place; null with fault() set when it cannot be.
+    bell::BellLink* bellLink();
+    // The serial port number of the line; 0 for TCP/IP.
+    int com() const;
     const Fault& fault() const { return fault_; }
 
 private:
@@ -97,6 +106,7 @@ private:
     bool tried_ = false;
     Fault fault_;
     std::unique_ptr<Link> link_;
+    std::unique_ptr<bell::BellLink> bell_;
 };
 
 // The fault of a link's last failed request.

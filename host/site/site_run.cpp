@@ -1,10 +1,12 @@
 #include "host/site/site_run.h"
 
+#include "bell/bell_link.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/ledger/schema.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
+#include "host/site/clock_step.h"
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
@@ -141,6 +143,26 @@ StepResult namesStep(store::SqlConnection& cn, Link& link, const TerminalEntry& 
 } // namespace
 
 StepResult setClock(LineContext& line, const TerminalEntry& t) {
+    if (line.com() > 0) {
+        // A serial terminal: over the bell link, which sets the clock but cannot read it.
+        bell::BellLink* bell = line.bellLink();
+        if (!bell)
+            return failed(t, Step::Clock, line.fault());
+        const QDateTime now = QDateTime::currentDateTime();
+        const BellClockResult set = setClockOverBell(*bell, t.address, now);
+        StepResult r;
+        r.terminal = t.address;
+        r.step = Step::Clock;
+        r.ok = set.state == BellClockResult::State::Set;
+        if (r.ok)
+            r.clockSetTo = now;
+        else if (set.state == BellClockResult::State::NoAnswer)
+            r.fault = fault(Failure::NoAnswer, {}, QStringLiteral("no answer"));
+        else
+            r.fault = fault(Failure::ConnectionLost, set.fault,
+                            QStringLiteral("port fault: ") + set.fault);
+        return r;
+    }
     Link* link = line.link();
     if (!link)
         return failed(t, Step::Clock, line.fault());
@@ -173,7 +195,7 @@ StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& t, S
                       fault(Failure::Database, worker.dbError,
                             QStringLiteral("database: ") + worker.dbError));
     StepResult r;
-    Link* link = line.link();
+    Link* link = step == Step::Clock ? nullptr : line.link();
     if (step == Step::Clock) {
         r = setClock(line, t);
     } else if (!link) {

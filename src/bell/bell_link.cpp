@@ -86,6 +86,8 @@ void BellLink::closeAfterExchange() {
 
 bool BellLink::OpenBellPort(short port) {
     openFault_.clear();
+    openFaultNumber_ = 0;
+    openFaultDescription_.clear();
     if (port < 1 || port > 16)
         return false;
     try {
@@ -100,6 +102,8 @@ bool BellLink::OpenBellPort(short port) {
         return true;
     } catch (const Error& e) {
         openFault_ = QString::number(e.number()) + QLatin1Char(':') + e.description();
+        openFaultNumber_ = e.number();
+        openFaultDescription_ = e.description();
         return false;
     }
 }

@@ -31,6 +31,12 @@ public:
     // (port untouched) or on a fault, whose "number:description" openFault() then gives.
     bool OpenBellPort(short port);
     QString openFault() const { return openFault_; }
+    // The same as data: the serial fault's number and description, and whether another
+    // program held the line for the whole wait.
+    int openFaultNumber() const { return openFaultNumber_; }
+    QString openFaultDescription() const { return openFaultDescription_; }
+    bool openLineBusy() const { return port_->lineBusy(); }
+    QString openLineHolder() const { return port_->lineHolder(); }
     // Closes the port if it is open; faults go to the caller.
     void CloseBellPort();
 
@@ -78,6 +84,8 @@ private:
     float testWaitSecs_ = 0.5f;
     bool keepPortOpen_ = false;
     QString openFault_;
+    int openFaultNumber_ = 0;
+    QString openFaultDescription_;
     QByteArray lastReadReply_;
 };
 

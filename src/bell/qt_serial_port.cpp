@@ -247,6 +247,7 @@ void QtSerialPort::setPortOpen(bool open) {
     lineBusy_ = !line_->acquire();
     if (lineBusy_) {
         const QString busy = line_->busyText();
+        lineHolder_ = line_->holder();
         line_.reset();
         throw openFault(commPort_, serr::PortAlreadyOpen,
                         path + QStringLiteral(" (") + busy + u')');

@@ -40,6 +40,7 @@ public:
     void setPortOpen(bool open) override;
     bool portOpen() const override { return port_.isOpen(); }
     bool lineBusy() const override { return lineBusy_; }
+    QString lineHolder() const override { return lineHolder_; }
 
     void output(const QByteArray& bytes) override;
     QByteArray input() override;
@@ -60,6 +61,7 @@ private:
     QSerialPort port_;
     std::unique_ptr<LineLock> line_; // held from open to close
     bool lineBusy_ = false;
+    QString lineHolder_;
     QString path_;
     LineSettings settings_;
     int inputMode_ = 0;

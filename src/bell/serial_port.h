@@ -90,6 +90,8 @@ public:
     // The last open failed because another program held the line for the whole wait
     // (bw::LineLock); the fault's description then reads "line DEVICE busy: held by ...".
     virtual bool lineBusy() const { return false; }
+    // Then: the program holding it, "PROGRAM (pid N)".
+    virtual QString lineHolder() const { return QString(); }
 
     // Output: the bytes go out in array order.
     virtual void output(const QByteArray& bytes) = 0;
