@@ -212,13 +212,17 @@ LineContext::~LineContext() {
     }
 }
 
-int LineContext::com() const {
+int comOf(const QString& port) {
     try {
-        const connect::ConnectionChoice choice = connect::chooseConnection(port_);
+        const connect::ConnectionChoice choice = connect::chooseConnection(port);
         return choice.tcp ? 0 : choice.port;
     } catch (const Error&) {
         return 0;
     }
+}
+
+int LineContext::com() const {
+    return comOf(port_);
 }
 
 bell::BellLink* LineContext::bellLink() {

@@ -62,6 +62,9 @@ Rights operatorRights(const QString& user, const QString& caption);
 // The lines worked at once when nothing else is asked for.
 constexpr int DefaultPool = 8;
 
+// The serial port number a register's port text names; 0 for TCP/IP or a text naming none.
+int comOf(const QString& port);
+
 // A COM number the settings file names without a device is not opened: the one check of it.
 // Returns true, with fault filled, when port is such a COM number.
 bool noDeviceFor(const QString& port, const QList<int>& comWithoutDevice, Fault& fault);
