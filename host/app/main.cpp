@@ -9,6 +9,7 @@
 #include "host/console/console_window.h"
 #include "host/ledger/ledger.h"
 #include "host/link/link.h"
+#include "host/site/site_layer.h"
 #include "host/trace/trace_file.h"
 #include "platform/error.h"
 #include "platform/interfaces.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     }
     for (const QString& problem : settingsProblems)
         QTextStream(stderr) << "brackwater: settings: " << problem << "\n";
+    bw::host::site::setPoolSize(bw::host::readSettings().pool); // the windows' site layer
     if (options.showSettings) {
         QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),
                                                           bw::host::settingsFileInUse());

@@ -20,6 +20,7 @@ struct Settings {
     bool sim = false;                  // [window] simulator
     bool bellSection = false;          // [window] bell-section
     QString traceLine;                 // [diagnostics] trace-line: file of the line trace
+    int pool = 0;                      // [site] pool: lines worked at once, 1..64
 };
 
 // $XDG_CONFIG_HOME/Brackwater/brackwater.conf (~/.config/Brackwater/brackwater.conf): the

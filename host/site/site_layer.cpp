@@ -78,6 +78,18 @@ QString functionName(Action action, const QString& caption) {
     return QString();
 }
 
+namespace {
+std::atomic_int pool{DefaultPool};
+}
+
+int poolSize() {
+    return pool;
+}
+
+void setPoolSize(int lines) {
+    pool = lines > 0 ? lines : DefaultPool;
+}
+
 Rights allowEverything() {
     return [](Action) { return true; };
 }
@@ -148,7 +160,7 @@ void workPool(const QList<TerminalLine>& lines, int pool, const QString& connect
                 watch(lines[i], false);
         }
     };
-    const int workers = int(std::min<qsizetype>(std::max(1, pool), lines.size()));
+    const int workers = int(std::min<qsizetype>(pool > 0 ? pool : poolSize(), lines.size()));
     if (workers <= 1) {
         worker();
         return;

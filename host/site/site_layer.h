@@ -59,8 +59,11 @@ Rights allowEverything();
 // action and kept; a component that cannot be reached refuses.
 Rights operatorRights(const QString& user, const QString& caption);
 
-// The lines worked at once when nothing else is asked for.
+// The lines worked at once when nothing else is asked for: 8, or what the program set from
+// the settings file's [site] pool or its --pool option.
 constexpr int DefaultPool = 8;
+int poolSize();
+void setPoolSize(int lines); // 0: DefaultPool
 
 // The serial port number a register's port text names; 0 for TCP/IP or a text naming none.
 int comOf(const QString& port);

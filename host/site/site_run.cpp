@@ -39,6 +39,20 @@ StepResult failed(const TerminalEntry& t, Step step, Fault fault) {
     return r;
 }
 
+// A step that stopped before the terminal was asked; a collection keeps its outcome too.
+StepResult notReached(const TerminalEntry& t, Step step, const Fault& f) {
+    StepResult r = failed(t, step, f);
+    if (step == Step::Collect) {
+        r.collected.address = t.address;
+        r.collected.state = collect::Outcome::State::Failed;
+        r.collected.failure = f.kind;
+        r.collected.where = f.where;
+        r.collected.cause = f.cause;
+        r.collected.reason = f.words;
+    }
+    return r;
+}
+
 Fault fault(Failure kind, const QString& cause = QString(), const QString& words = QString()) {
     Fault f;
     f.kind = kind;
@@ -199,15 +213,7 @@ StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& t, S
     if (step == Step::Clock) {
         r = setClock(line, t);
     } else if (!link) {
-        r = failed(t, step, line.fault());
-        if (step == Step::Collect) {
-            r.collected.address = t.address;
-            r.collected.state = collect::Outcome::State::Failed;
-            r.collected.failure = r.fault.kind;
-            r.collected.where = r.fault.where;
-            r.collected.cause = r.fault.cause;
-            r.collected.reason = r.fault.words;
-        }
+        r = notReached(t, step, line.fault());
     } else if (step == Step::Collect) {
         return collectStep(*cn, *link, t, rq, cancel, progress); // logs itself
     } else {
@@ -358,17 +364,8 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
             ++it;
             continue;
         }
-        for (Step step : rq.steps) {
-            StepResult r = failed(*it, step, none);
-            if (step == Step::Collect) {
-                r.collected.address = it->address;
-                r.collected.state = collect::Outcome::State::Failed;
-                r.collected.failure = none.kind;
-                r.collected.where = none.where;
-                r.collected.reason = none.words;
-            }
-            tell(r);
-        }
+        for (Step step : rq.steps)
+            tell(notReached(*it, step, none));
         it = chosen.erase(it);
     }
     const auto words = rq.stepWords ? rq.stepWords : resultWords;

@@ -45,7 +45,7 @@ struct Request {
     bool force = false;              // names: download also a list that is in step
     QString user = QStringLiteral("brackwater-site"); // the operator the logs name
     QList<int> comWithoutDevice; // COM numbers the settings name without a device: not opened
-    int pool = DefaultPool;      // lines worked at once
+    int pool = 0;                // lines worked at once (0: poolSize())
     Rights rights = allowEverything();
     // The words SiteStep keeps for a result, in the language of the front end (default: the
     // tools' English line).

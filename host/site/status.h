@@ -59,7 +59,7 @@ struct StatusRequest {
     int replyTimeoutMs = 1000;
     // COM numbers the settings file names without a device: not opened.
     QList<int> comWithoutDevice = {};
-    int pool = DefaultPool; // lines read at once
+    int pool = 0; // lines read at once (0: poolSize())
     // A line test asks for the right of the terminal window's communication test (refused:
     // nothing is sent, each terminal's fault is NotAllowed); a status reading needs none.
     bool lineTest = false;
