@@ -23,6 +23,7 @@
 #include "host/site/site_run.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
+#include "platform/port_text.h"
 #include "platform/ui.h"
 #include "store/connection_string.h"
 #include "store/sql_connection.h"
@@ -305,9 +306,14 @@ int runSyncClocks(Tool& t) {
     }
     for (const QString& line : std::as_const(reg.skipped))
         std::fprintf(stderr, "brackwater-bell: %s\n", line.toUtf8().constData());
-    QList<TerminalEntry> serial, tcp;
-    for (const TerminalEntry& term : std::as_const(reg.terminals))
-        (bw::host::site::comOf(term.port) > 0 ? serial : tcp) << term;
+    QList<TerminalEntry> serial, tcp, unusable;
+    for (const TerminalEntry& term : std::as_const(reg.terminals)) {
+        const int port = bw::host::site::comOf(term.port);
+        (bw::isIpAddressText(term.port) ? tcp
+         : port >= 1 && port <= 16      ? serial
+                                        : unusable)
+            << term;
+    }
     std::stable_sort(serial.begin(), serial.end(), [](const auto& a, const auto& b) {
         return bw::host::site::comOf(a.port) < bw::host::site::comOf(b.port);
     });
@@ -346,15 +352,19 @@ int runSyncClocks(Tool& t) {
     }
     for (const TerminalEntry& term : std::as_const(tcp))
         tell(t, term, QStringLiteral("skipped because TCP/IP"), QString());
-    if (serial.isEmpty())
+    for (const TerminalEntry& term : std::as_const(unusable))
+        tell(t, term, QStringLiteral("skipped"),
+             QStringLiteral("port \"%1\" is not 1..16").arg(term.port.mid(3)));
+    const qsizetype total = serial.size() + unusable.size();
+    if (total == 0)
         return t.report.fail(NoAnswer,
                              QStringLiteral("no answer: no model-6429 terminal on a serial port "
                                             "in the register"));
-    if (answered < serial.size())
+    if (answered < total)
         return t.report.fail(NoAnswer, QStringLiteral("no answer: %1 of %2 terminals on serial "
                                                       "ports did not answer")
-                                           .arg(serial.size() - answered)
-                                           .arg(serial.size()));
+                                           .arg(total - answered)
+                                           .arg(total));
     return Ok;
 }
 
