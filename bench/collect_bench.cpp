@@ -14,6 +14,7 @@
 #include "bell/serial_port.h"
 #include "bench_support.h"
 #include "host/collect/collect_run.h"
+#include "host/collect/lines.h"
 #include "host/link/link.h"
 #include "sim/process.h"
 
@@ -48,10 +49,12 @@ bool startSim(sim::SimProcess& s, int records, bool pacing) {
 }
 
 Outcome collectOnce(const QString& port) {
-    LinkSource source(1, port);
-    MealStore sink(*host::sharedConnection(), QStringLiteral("bench"));
-    if (!source.open())
+    host::Link link;
+    QString error;
+    if (!host::collect::openLink(link, port, error))
         return {};
+    LinkSource source(1, link);
+    MealStore sink(*host::sharedConnection(), QStringLiteral("bench"));
     return collectTerminal(1, source, sink, Options{});
 }
 

@@ -121,17 +121,11 @@ int main(int argc, char** argv) {
         QStringLiteral("The name-list status goes out with a bad check byte, short, or under "
                        "another address."),
         QStringLiteral("bad-check|short|other-address"));
-    p.addOptions({addr,         link,
-                  tcp,          noPacing,
-                  silent,       partial,
-                  wrongAddress, delay,
-                  garbage,      trace,
-                  records,      names,
-                  stateFile,    recordEvery,
-                  corruptEvery, reset,
-                  clockOffset,  recordBytes,
-                  hideRecords,  statusCount,
-                  ignore,       namesStatusFault});
+    p.addOptions(
+        {addr,         link,        tcp,          noPacing,        silent,      partial,
+         wrongAddress, delay,       garbage,      trace,           records,     names,
+         stateFile,    recordEvery, corruptEvery, reset,           clockOffset, recordBytes,
+         hideRecords,  statusCount, ignore,       namesStatusFault});
     p.process(app);
 
     bw::sim::SimOptions o;

@@ -6,7 +6,7 @@
 //     read-bells ADDR
 //     set-bell-count ADDR N
 //     scan [FROM TO] [--timeout MS]
-//     sync-clocks [--db CONNECTION] [--dry-run]
+//     sync-clocks [--db CONNECTION] [--dry-run] [--force]
 //     ports [--probe]
 //
 // Exit status: 0 success, 1 a terminal gave no or a wrong answer, 2 bad arguments, 3 a fault
@@ -22,21 +22,25 @@
 #include "host/app/printable.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
-#include "host/site/clock_step.h"
+#include "host/site/site_run.h"
 #include "platform/clock_guard.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
+#include "platform/port_text.h"
 #include "platform/ui.h"
+#include "store/connection_string.h"
+#include "store/sql_connection.h"
+#include "store/statements.h"
 #include "tools/bell/bell_reading.h"
 #include "tools/bell/report.h"
 #include "tools/bell/serial_devices.h"
-#include "tools/bell/site_register.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QMap>
 #include <QRegularExpression>
@@ -47,6 +51,7 @@
 #include <unistd.h>
 
 using namespace bw::tool;
+using bw::host::collect::TerminalEntry;
 
 namespace {
 
@@ -142,25 +147,6 @@ int runTest(Tool& t) {
     return Ok;
 }
 
-// Why the clock guard refused a push, in words for the command line.
-QString refusalText(const bw::ClockVerdict& v) {
-    switch (v.refusal) {
-    case bw::ClockRefusal::None:
-        break;
-    case bw::ClockRefusal::Unsynchronised:
-        return QStringLiteral("the computer's clock is not synchronised (the kernel says so); "
-                              "give the time or use --force to set it anyway");
-    case bw::ClockRefusal::TooFar:
-        return QStringLiteral("the change of %1 s is more than allowed ([clock] max-change=); "
-                              "use --force to set it anyway")
-            .arg(v.changeS.value_or(0));
-    case bw::ClockRefusal::YearOutOfRange:
-        return QStringLiteral("the terminal holds the years 2000 to 2099 only, not %1")
-            .arg(v.send.isValid() ? QString::number(v.send.date().year()) : QStringLiteral("?"));
-    }
-    return QString();
-}
-
 QString refusalName(bw::ClockRefusal refusal) {
     switch (refusal) {
     case bw::ClockRefusal::None:
@@ -190,11 +176,12 @@ int runSetTime(Tool& t) {
     }
     const QDateTime when = verdict.send;
     if (verdict.refusal == bw::ClockRefusal::YearOutOfRange && t.o.args.size() > 1)
-        return t.report.fail(BadArguments,
-                             QStringLiteral("bad arguments: ") + refusalText(verdict));
+        return t.report.fail(BadArguments, QStringLiteral("bad arguments: ") +
+                                               bw::host::site::clockRefusalLine(verdict));
     if (!verdict.allowed()) {
         t.report.set(QStringLiteral("refusal"), refusalName(verdict.refusal));
-        return t.report.fail(Refused, QStringLiteral("refused: ") + refusalText(verdict));
+        return t.report.fail(Refused, QStringLiteral("refused: ") +
+                                          bw::host::site::clockRefusalLine(verdict));
     }
     int addr = 0;
     if (const int rc =
@@ -291,114 +278,111 @@ int runScan(Tool& t) {
 // ---- sync-clocks ----
 
 // One terminal's line: "terminal 1 on COM1: answered, clock set to ..."
-void tell(Tool& t, const RegisteredTerminal& term, const QString& result, const QString& detail) {
-    const bool serial = term.serial();
-    const QString where = serial ? QStringLiteral("COM") + term.comX.trimmed() : term.ip.trimmed();
+void tell(Tool& t, const TerminalEntry& term, const QString& result, const QString& detail) {
+    const int port = bw::host::site::comOf(term.port);
     QJsonObject o{{QStringLiteral("address"), term.address},
-                  {QStringLiteral("port"), where},
+                  {QStringLiteral("port"), term.port},
                   {QStringLiteral("result"), result}};
-    if (serial && term.port() > 0)
-        o[QStringLiteral("device")] = t.device(term.port());
+    if (port > 0)
+        o[QStringLiteral("device")] = t.device(port);
     if (!detail.isEmpty())
         o[QStringLiteral("detail")] = detail;
     t.report.append(QStringLiteral("terminals"), o);
     t.report.line(
         QStringLiteral("terminal %1 on %2: %3%4")
             .arg(term.address)
-            .arg(where, result, detail.isEmpty() ? QString() : QStringLiteral(", ") + detail));
+            .arg(term.port, result, detail.isEmpty() ? QString() : QStringLiteral(", ") + detail));
 }
 
-// Sets the clocks of the terminals of one port, opened once for all of them. Returns how many
-// answered.
-int syncPort(Tool& t, int port, const QList<RegisteredTerminal>& terminals) {
-    if (t.o.dryRun) {
-        for (const RegisteredTerminal& term : terminals)
-            tell(t, term, QStringLiteral("would be set"), QString());
-        return int(terminals.size());
-    }
-    QString fault;
-    if (!t.link.OpenBellPort(static_cast<short>(port)))
-        fault = t.cannotOpen(port);
-    int answered = 0;
-    for (const RegisteredTerminal& term : terminals) {
-        if (!fault.isEmpty()) {
-            tell(t, term, QStringLiteral("port fault"), fault);
-            continue;
-        }
-        const QDateTime now = QDateTime::currentDateTime();
-        const auto r = bw::host::site::setClockOverBell(t.link, term.address, now);
-        switch (r.state) {
-        case bw::host::site::BellClockResult::State::Set:
-            ++answered;
-            tell(t, term, QStringLiteral("answered"),
-                 QStringLiteral("clock set to ") + now.toString(TimeFormat));
-            break;
-        case bw::host::site::BellClockResult::State::NoAnswer:
-            tell(t, term, QStringLiteral("no answer"), QString());
-            break;
-        case bw::host::site::BellClockResult::State::PortFault:
-            fault = r.fault;
-            tell(t, term, QStringLiteral("port fault"), fault);
-            break;
-        }
-    }
-    try {
-        t.link.CloseBellPort();
-    } catch (const bw::Error&) {
-    }
-    return answered;
-}
-
+// The clocks of the register's serial terminals, set through the site layer (each port's
+// terminals in turn, the ports at once); TCP/IP terminals are left to brackwater-site.
 int runSyncClocks(Tool& t) {
+    using bw::host::site::StepResult;
     if (!t.o.args.isEmpty())
-        return t.report.fail(BadArguments,
-                             QStringLiteral("bad arguments: sync-clocks [--db CONNECTION] "
-                                            "[--dry-run]"));
+        return t.report.fail(
+            BadArguments, QStringLiteral("bad arguments: sync-clocks [--db CONNECTION] [--force] "
+                                         "[--dry-run]"));
     const QString db = bw::host::hostConnection(t.o.db, t.o.saved);
     t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
     t.report.set(QStringLiteral("terminals"), QJsonArray());
-    QList<RegisteredTerminal> terminals;
+    bw::host::site::Register reg;
     try {
-        terminals = readRegister(db);
+        // A missing SQLite file is never created.
+        const bw::store::BackendSettings backend = bw::store::parseConnectionString(db);
+        if (backend.kind == bw::store::BackendSettings::Kind::Sqlite &&
+            !QFileInfo::exists(backend.databaseName))
+            throw bw::Error(bw::store::dberr::ProviderFailure,
+                            QStringLiteral("no register at %1 (start brackwater once, or give "
+                                           "--db)")
+                                .arg(backend.databaseName));
+        bw::store::SqlConnection cn(db);
+        reg = bw::host::site::readRegister(cn);
     } catch (const bw::Error& e) {
         return t.report.fail(DatabaseFault,
                              QStringLiteral("database fault: %1").arg(e.description()));
     }
-    QMap<int, QList<RegisteredTerminal>> byPort;
-    QList<RegisteredTerminal> skipped;
-    for (const RegisteredTerminal& term : terminals) {
-        if (term.serial() && term.port() > 0 && term.address >= 1 && term.address <= 255)
-            byPort[term.port()] << term;
-        else
-            skipped << term;
+    for (const QString& line : std::as_const(reg.skipped))
+        std::fprintf(stderr, "brackwater-bell: %s\n", line.toUtf8().constData());
+    QList<TerminalEntry> serial, tcp, unusable;
+    for (const TerminalEntry& term : std::as_const(reg.terminals)) {
+        const int port = bw::host::site::comOf(term.port);
+        (bw::isIpAddressText(term.port) ? tcp
+         : port >= 1 && port <= 16      ? serial
+                                        : unusable)
+            << term;
     }
-    t.link.setKeepPortOpen(true);
-    int serial = 0;
+    std::stable_sort(serial.begin(), serial.end(), [](const auto& a, const auto& b) {
+        return bw::host::site::comOf(a.port) < bw::host::site::comOf(b.port);
+    });
     int answered = 0;
-    for (auto it = byPort.cbegin(); it != byPort.cend(); ++it) {
-        serial += int(it.value().size());
-        answered += syncPort(t, it.key(), it.value());
-    }
-    int unusable = 0;
-    for (const RegisteredTerminal& term : skipped) {
-        if (!term.serial()) {
-            tell(t, term, QStringLiteral("skipped because TCP/IP"), QString());
-            continue;
+    if (t.o.dryRun) {
+        for (const TerminalEntry& term : std::as_const(serial))
+            tell(t, term, QStringLiteral("would be set"), QString());
+        answered = int(serial.size());
+    } else if (!serial.isEmpty()) {
+        bw::host::site::Request rq;
+        rq.connection = db;
+        rq.steps = {bw::host::site::Step::Clock};
+        rq.user = QStringLiteral("brackwater-bell");
+        // Unattended: every right (the tools are to sign in with a user of their own later).
+        rq.rights = bw::host::site::allowEverything();
+        rq.forceClock = t.o.force;
+        bw::host::site::setClockMaxChangeS(bw::host::clockMaxChangeS(t.o.saved));
+        for (const TerminalEntry& term : std::as_const(serial)) {
+            rq.terminals << term.address;
         }
-        ++unusable;
-        tell(t, term, QStringLiteral("skipped"),
-             term.port() == 0 ? QStringLiteral("port \"%1\" is not 1..16").arg(term.comX)
-                              : QStringLiteral("address not 1..255"));
+        QHash<int, StepResult> results;
+        bw::host::site::runSite(rq, [&](const StepResult& r) { results.insert(r.terminal, r); });
+        for (const TerminalEntry& term : std::as_const(serial)) {
+            const StepResult r = results.value(term.address);
+            if (r.ok) {
+                ++answered;
+                tell(t, term, QStringLiteral("answered"),
+                     QStringLiteral("clock set to ") + r.clockSetTo.toString(TimeFormat));
+            } else if (r.fault.kind == bw::host::site::Failure::NoAnswer) {
+                tell(t, term, QStringLiteral("no answer"), QString());
+            } else if (r.fault.kind == bw::host::site::Failure::ClockRefused) {
+                tell(t, term, QStringLiteral("refused"), bw::host::site::faultLine(r.fault));
+            } else {
+                tell(t, term, QStringLiteral("port fault"), bw::host::site::faultLine(r.fault));
+            }
+        }
     }
-    if (serial + unusable == 0)
+    for (const TerminalEntry& term : std::as_const(tcp))
+        tell(t, term, QStringLiteral("skipped because TCP/IP"), QString());
+    for (const TerminalEntry& term : std::as_const(unusable))
+        tell(t, term, QStringLiteral("skipped"),
+             QStringLiteral("port \"%1\" is not 1..16").arg(term.port.mid(3)));
+    const qsizetype total = serial.size() + unusable.size();
+    if (total == 0)
         return t.report.fail(NoAnswer,
                              QStringLiteral("no answer: no model-6429 terminal on a serial port "
                                             "in the register"));
-    if (answered < serial || unusable > 0)
+    if (answered < total)
         return t.report.fail(NoAnswer, QStringLiteral("no answer: %1 of %2 terminals on serial "
                                                       "ports did not answer")
-                                           .arg(serial + unusable - answered)
-                                           .arg(serial + unusable));
+                                           .arg(total - answered)
+                                           .arg(total));
     return Ok;
 }
 
@@ -522,7 +506,9 @@ const QList<Command>& commands() {
         {"read-bells", runReadBells, {}},
         {"set-bell-count", runSetBellCount, {}},
         {"scan", runScan, {QStringLiteral("timeout")}},
-        {"sync-clocks", runSyncClocks, {QStringLiteral("db"), QStringLiteral("dry-run")}},
+        {"sync-clocks",
+         runSyncClocks,
+         {QStringLiteral("db"), QStringLiteral("dry-run"), QStringLiteral("force")}},
         {"ports", runPorts, {QStringLiteral("probe")}},
     };
     return list;
@@ -539,7 +525,7 @@ const QString Description = QStringLiteral(
     "  read-bells ADDR\n"
     "  set-bell-count ADDR N                  (N 0..30)\n"
     "  scan [FROM TO] [--timeout MS]          (default 1 255, 100 ms per address)\n"
-    "  sync-clocks [--db CONNECTION] [--dry-run]\n"
+    "  sync-clocks [--db CONNECTION] [--dry-run] [--force]\n"
     "  ports [--probe]\n"
     "\n"
     "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
@@ -573,7 +559,8 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
         QStringLiteral("SECONDS"));
     const QCommandLineOption force(
         QStringLiteral("force"),
-        QStringLiteral("set-time: set the computer's clock even when it is not synchronised."));
+        QStringLiteral("set-time, sync-clocks: set the computer's clock even when it is not "
+                       "synchronised or the change is more than [clock] max-change allows."));
     p.addOptions({port, com, json, timeout, db, dryRun, probe, lineWait, force});
     p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                             QStringLiteral("COMMAND [ARGS]"));

@@ -9,14 +9,12 @@
 // status: 0 every terminal collected (the file written), 1 any terminal failed (the file not
 // written), 2 bad arguments, 3 the database cannot be opened.
 
-#include "bell/serial_port.h"
-#include "connect/connection_choice.h"
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/record_export.h"
 #include "host/ledger/schema.h"
-#include "host/link/link.h"
+#include "host/site/site_run.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
 #include "store/sql_connection.h"
@@ -24,7 +22,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
-#include <QSet>
 #include <cstdio>
 
 namespace {
@@ -36,16 +33,6 @@ int fail(int code, const QString& message) {
 }
 
 using bw::host::sayLine;
-
-// The COMn of a serial terminal's port text; 0 for a TCP/IP terminal or a text that names none.
-int serialPortOf(const QString& portText) {
-    try {
-        const bw::connect::ConnectionChoice choice = bw::connect::chooseConnection(portText);
-        return choice.tcp ? 0 : choice.port;
-    } catch (const bw::Error&) {
-        return 0;
-    }
-}
 
 } // namespace
 
@@ -134,14 +121,10 @@ int main(int argc, char** argv) {
     if (!setup.missingDatabase.isEmpty())
         return fail(NoDatabase, setup.missingDatabase);
     const QString& connection = setup.connection;
-    const QSet<int> withoutDevice(setup.comWithoutDevice.cbegin(), setup.comWithoutDevice.cend());
     std::shared_ptr<bw::store::SqlConnection> cn;
-    QList<bw::host::collect::TerminalEntry> terminals;
-    QStringList skipped;
     try {
         cn = bw::store::SqlConnection::open(connection);
         bw::host::createHostSchema(*cn, false); // MealRecord, when the database predates it
-        terminals = bw::host::collect::listTerminals(*cn, &skipped);
     } catch (const bw::Error& e) {
         return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
     }
@@ -156,50 +139,41 @@ int main(int argc, char** argv) {
         return Ok;
     }
 
-    for (const QString& line : std::as_const(skipped))
-        std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
+    // The collection runs through the site layer, which reads the register, words nothing and
+    // reports each terminal's typed result; this tool runs unattended with every right.
+    bw::host::site::Request rq;
+    rq.connection = connection;
+    rq.terminals = wanted;
+    rq.steps = {bw::host::site::Step::Collect};
+    rq.clear = p.isSet(clear);
+    rq.user = p.value(user);
+    cn.reset();
     int rc = Ok;
-    QList<bw::host::collect::TerminalEntry> chosen;
-    if (p.isSet(all)) {
-        chosen = terminals;
-        if (chosen.isEmpty())
-            sayLine(QStringLiteral("no model-6429 terminal in MachineInfo"));
-    } else {
-        for (int n : wanted) {
-            auto it = std::find_if(terminals.begin(), terminals.end(),
-                                   [n](const auto& t) { return t.address == n; });
-            if (it == terminals.end()) {
-                sayLine(QStringLiteral("terminal %1: failed: not a model-6429 terminal of "
-                                       "MachineInfo")
-                            .arg(n));
-                rc = TerminalFailed;
-            } else {
-                chosen << *it;
-            }
-        }
-    }
-
-    for (auto it = chosen.begin(); it != chosen.end();) {
-        const int n = serialPortOf(it->port);
-        if (n == 0 || !withoutDevice.contains(n)) {
-            ++it;
-            continue;
-        }
-        sayLine(QStringLiteral("terminal %1: failed: cannot open COM%2: the settings file names no "
-                               "device for it ([com] %2=)")
-                    .arg(QString::number(it->address), QString::number(n)));
-        rc = TerminalFailed;
-        it = chosen.erase(it);
-    }
-
-    bw::host::collect::Options options;
-    options.clear = p.isSet(clear);
-    bw::host::collect::RunHandlers handlers;
-    handlers.done = [&](int, const bw::host::collect::Outcome& o) {
-        sayLine(bw::host::collect::resultLine(o));
-        if (!o.ok())
-            rc = TerminalFailed;
+    // The lines run at once; the lines are printed in the order of the terminals asked for
+    // (the register's with --all) when all are done.
+    QList<bw::host::site::StepResult> results;
+    const bw::host::site::RunSummary summary =
+        bw::host::site::runSite(rq, [&](const bw::host::site::StepResult& r) { results << r; });
+    const auto rank = [&](const bw::host::site::StepResult& r) {
+        return wanted.isEmpty() ? r.terminal : int(wanted.indexOf(r.terminal));
     };
-    bw::host::collect::runCollection(*cn, chosen, p.value(user), options, handlers);
+    std::stable_sort(results.begin(), results.end(),
+                     [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
+    for (const bw::host::site::StepResult& r : std::as_const(results)) {
+        if (r.collected.address != 0)
+            sayLine(bw::host::collect::resultLine(r.collected));
+        else
+            sayLine(QStringLiteral("terminal %1: ").arg(r.terminal) +
+                    bw::host::site::resultWords(r));
+        if (!r.ok)
+            rc = TerminalFailed;
+    }
+    if (!summary.databaseOpened)
+        return fail(NoDatabase,
+                    QStringLiteral("cannot open the database: ") + summary.databaseError);
+    for (const QString& line : summary.skipped)
+        std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
+    if (p.isSet(all) && results.isEmpty())
+        sayLine(QStringLiteral("no model-6429 terminal in MachineInfo"));
     return rc;
 }

@@ -4,6 +4,7 @@
 //   brackwater-site [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO] [--json]
 //                   [--line-wait SECONDS]
 //     sync-names [N ...] [--dry-run] [--force]
+//     sync-clocks [N ...] [--force]
 //     sync-clocks [N ...]
 //     nightly [--clear]
 //     status [N ...]
@@ -54,7 +55,7 @@ QList<Step> stepsOf(const QString& command) {
 const char* const Usage =
     "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
     "[--tcp-port-map FROM=TO] [--json] [--line-wait SECONDS] (sync-names [N ...] [--dry-run] "
-    "[--force] | sync-clocks [N ...] | nightly [--clear] | status [N ...])";
+    "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...])";
 
 // Every requested terminal's status, one line each (or one document); the exit status says
 // whether any needs a hand. error: why the database is not opened (then no terminal is asked).
@@ -109,7 +110,9 @@ int main(int argc, char** argv) {
         QStringLiteral("sync-names: say which lists would be downloaded, change nothing."));
     const QCommandLineOption force(
         QStringLiteral("force"),
-        QStringLiteral("sync-names: download every list, also those in step."));
+        QStringLiteral("sync-names: download every list, also those in step. sync-clocks: set "
+                       "the clocks also when the computer's clock is not synchronised or the "
+                       "change is more than [clock] max-change allows."));
     const QCommandLineOption clear(
         QStringLiteral("clear"),
         QStringLiteral("nightly: delete on each terminal the records that were stored."));
@@ -140,8 +143,11 @@ int main(int argc, char** argv) {
         return fail(BadArguments, QStringLiteral("usage: ") + QString::fromLatin1(Usage));
     const bool names = command == QLatin1String("sync-names");
     const bool nightly = command == QLatin1String("nightly");
-    if ((p.isSet(dryRun) || p.isSet(force)) && !names)
-        return fail(BadArguments, QStringLiteral("--dry-run and --force go with sync-names"));
+    const bool clocks = command == QLatin1String("sync-clocks");
+    if (p.isSet(dryRun) && !names)
+        return fail(BadArguments, QStringLiteral("--dry-run goes with sync-names"));
+    if (p.isSet(force) && !names && !clocks)
+        return fail(BadArguments, QStringLiteral("--force goes with sync-names and sync-clocks"));
     if (p.isSet(clear) && !nightly)
         return fail(BadArguments, QStringLiteral("--clear goes with nightly"));
     if (nightly && !args.isEmpty())
@@ -155,7 +161,8 @@ int main(int argc, char** argv) {
             rq.terminals << n;
     }
     rq.dryRun = p.isSet(dryRun);
-    rq.force = p.isSet(force);
+    rq.force = p.isSet(force) && names;
+    rq.forceClock = p.isSet(force) && clocks;
     rq.clear = p.isSet(clear);
 
     bw::host::LineSetup setup;
@@ -166,13 +173,13 @@ int main(int argc, char** argv) {
     if (setup.lineWaitGiven && !status)
         bw::setLineLockWaitMs(setup.lineWaitMs);
     rq.connection = setup.connection;
-    rq.comWithoutDevice = setup.comWithoutDevice;
+    // Unattended: every right (the tools are to sign in with a user of their own later).
+    rq.rights = bw::host::site::allowEverything();
     const bool asJson = p.isSet(json);
     if (status) {
         bw::host::site::StatusRequest srq;
         srq.connection = rq.connection;
         srq.terminals = rq.terminals;
-        srq.comWithoutDevice = rq.comWithoutDevice;
         if (setup.lineWaitGiven)
             srq.lineWaitMs = setup.lineWaitMs;
         return printStatus(srq, asJson, setup.missingDatabase);
@@ -189,11 +196,13 @@ int main(int argc, char** argv) {
             results.append(QJsonObject{{QStringLiteral("terminal"), r.terminal},
                                        {QStringLiteral("step"), bw::host::site::stepName(r.step)},
                                        {QStringLiteral("ok"), r.ok},
-                                       {QStringLiteral("busy"), r.busy},
-                                       {QStringLiteral("result"), r.text}});
+                                       {QStringLiteral("busy"), r.busy()},
+                                       {QStringLiteral("result"), bw::host::site::resultWords(r)}});
         });
         if (!summary.databaseOpened)
             error = QStringLiteral("cannot open the database: ") + summary.databaseError;
+        for (const QString& line : summary.skipped)
+            std::fprintf(stderr, "brackwater-site: %s\n", line.toUtf8().constData());
     }
     const int rc = !error.isEmpty()     ? fail(NoDatabase, error)
                    : summary.busy > 0   ? LineBusy

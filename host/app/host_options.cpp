@@ -1,8 +1,11 @@
 #include "host/app/host_options.h"
 
+#include "host/site/site_layer.h"
+
 #include "bell/serial_port.h"
 #include "host/app/printable.h"
 #include "host/link/link.h"
+#include "host/site/site_layer.h"
 #include "store/connection_string.h"
 
 #include <QCommandLineParser>
@@ -223,7 +226,10 @@ LineOptions::LineOptions()
       lineWait(QStringLiteral("line-wait"),
                QStringLiteral("Wait this long for a serial line another program holds "
                               "(default 30)."),
-               QStringLiteral("SECONDS")) {}
+               QStringLiteral("SECONDS")),
+      pool(QStringLiteral("pool"),
+           QStringLiteral("Work this many lines at once (default: the settings file's, else 8)."),
+           QStringLiteral("N")) {}
 
 bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSetup& setup,
                       QString& error) {
@@ -247,6 +253,17 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
         bell::setNoDevice(n);
     for (const auto& [from, to] : saved.tcpPortMap)
         setTcpPortMap(from, to);
+    site::setPoolSize(saved.pool);
+    site::setClockMaxChangeS(clockMaxChangeS(saved));
+    if (p.isSet(o.pool)) {
+        bool ok = false;
+        const int pool = p.value(o.pool).trimmed().toInt(&ok);
+        if (!ok || pool < 1 || pool > 64) {
+            error = QStringLiteral("--pool takes 1 to 64");
+            return false;
+        }
+        site::setPoolSize(pool);
+    }
     for (const QString& v : p.values(o.com)) {
         int n = 0;
         QString device;

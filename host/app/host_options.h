@@ -62,8 +62,8 @@ QString hostConnection(const QString& given, const Settings& saved);
 // lines: --db CONNECTION, --com n=DEVICE, --tcp-port-map FROM=TO and --line-wait SECONDS.
 struct LineOptions {
     LineOptions();
-    QList<QCommandLineOption> list() const { return {db, com, tcpMap, lineWait}; }
-    QCommandLineOption db, com, tcpMap, lineWait;
+    QList<QCommandLineOption> list() const { return {db, com, tcpMap, lineWait, pool}; }
+    QCommandLineOption db, com, tcpMap, lineWait, pool;
 };
 
 // What those options and the settings file come to for a run.

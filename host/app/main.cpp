@@ -9,6 +9,7 @@
 #include "host/console/console_window.h"
 #include "host/ledger/ledger.h"
 #include "host/link/link.h"
+#include "host/site/site_layer.h"
 #include "host/trace/trace_file.h"
 #include "platform/error.h"
 #include "platform/interfaces.h"
@@ -67,6 +68,12 @@ int main(int argc, char** argv) {
     }
     for (const QString& problem : settingsProblems)
         QTextStream(stderr) << "brackwater: settings: " << problem << "\n";
+    {
+        // The windows' site layer: lines at once and the clock guard's limit.
+        const bw::host::Settings saved = bw::host::readSettings();
+        bw::host::site::setPoolSize(saved.pool);
+        bw::host::site::setClockMaxChangeS(bw::host::clockMaxChangeS(saved));
+    }
     if (options.showSettings) {
         QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),
                                                           bw::host::settingsFileInUse());

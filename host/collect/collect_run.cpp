@@ -1,24 +1,11 @@
 #include "host/collect/collect_run.h"
 
 #include "host/collect/collect_texts.h"
-#include "host/collect/lines.h"
-#include "host/names/name_lists.h"
+#include "host/link/link.h"
+#include "host/site/site_run.h"
 #include "platform/error.h"
 
-#include <mutex>
-
 namespace bw::host::collect {
-
-LinkSource::LinkSource(int address, const QString& port) : address_(address), port_(port) {}
-
-LinkSource::~LinkSource() {
-    link_.DestoryPort();
-}
-
-bool LinkSource::open() {
-    openError_.clear();
-    return openLink(link_, port_, openError_);
-}
 
 bool LinkSource::status(RecordStatus& status) {
     return link_.isOpen() && link_.readRecordStatus(address_, status);
@@ -33,119 +20,14 @@ bool LinkSource::erase(quint32 upTo) {
 }
 
 QString LinkSource::error() const {
-    if (!openError_.isEmpty())
-        return openError_;
     return link_.isOpen() ? link_.lastError() : QStringLiteral("connection lost");
 }
 
 Failure LinkSource::failure() const {
-    if (!openError_.isEmpty())
-        return Failure::CannotOpen;
-    switch (link_.lastFailure()) {
-    case Link::Failure::Refused:
-        return Failure::Refused;
-    case Link::Failure::BadReply:
-        return Failure::BadBlock;
-    case Link::Failure::BadStatus:
-        return Failure::BadStatus;
-    case Link::Failure::ConnectionLost:
-        return Failure::ConnectionLost;
-    default:
-        return link_.isOpen() ? Failure::NoAnswer : Failure::ConnectionLost;
-    }
-}
-
-void runCollection(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
-                   const QString& user, const Options& options, const RunHandlers& handlers,
-                   const std::atomic_bool* cancel) {
-    MealStore sink(cn, user);
-    for (int i = 0; i < terminals.size(); ++i) {
-        const TerminalEntry& t = terminals[i];
-        QString pending; // the log entry's result while the delete is on its way
-        Outcome out;
-        out.address = t.address;
-        if (cancel && cancel->load()) {
-            out.state = Outcome::State::Cancelled;
-        } else {
-            LinkSource source(t.address, t.port);
-            // The entry is written before the delete goes out, so a collector that dies
-            // after it still leaves one; it is completed with the result afterwards.
-            Options o = options;
-            o.beforeClear = [&](quint32 upTo) {
-                Outcome sent;
-                sent.address = t.address;
-                pending = text(Text::ClearPending).arg(upTo);
-                logCollection(cn, user, sent, options.clear, pending);
-                if (options.beforeClear)
-                    options.beforeClear(upTo);
-            };
-            if (source.open()) {
-                out = collectTerminal(
-                    t.address, source, sink, o,
-                    [&](qint64 done, qint64 total) {
-                        if (handlers.progress)
-                            handlers.progress(i, done, total);
-                    },
-                    cancel);
-            } else {
-                out.state = Outcome::State::Failed;
-                out.failure = Failure::CannotOpen;
-                out.reason = source.error();
-            }
-        }
-        if (pending.isEmpty())
-            logCollection(cn, user, out, options.clear, resultText(out));
-        else
-            completeLogEntry(cn, user, out, options.clear, pending, resultText(out));
-        if (handlers.done)
-            handlers.done(i, out);
-    }
+    return link_.isOpen() ? site::faultOfLink(link_).kind : Failure::ConnectionLost;
 }
 
 namespace {
-
-Outcome downloadNames(store::SqlConnection& cn, const TerminalEntry& t,
-                      const std::function<void(int, int)>& progress,
-                      const std::atomic_bool* cancel) {
-    Outcome out;
-    out.address = t.address;
-    out.state = Outcome::State::Failed;
-    QStringList cards;
-    try {
-        cards = names::cardsOf(cn, t.address);
-    } catch (const Error& e) {
-        out.failure = Failure::Database;
-        out.reason = e.description();
-        return out;
-    }
-    out.total = cards.size();
-    if (cards.size() > protocol::MaxNames) {
-        out.reason = text(Text::ReasonTooManyCards).arg(cards.size()).arg(protocol::MaxNames);
-        return out;
-    }
-    LinkSource source(t.address, t.port);
-    if (!source.open()) {
-        out.failure = Failure::CannotOpen;
-        out.reason = source.error();
-        return out;
-    }
-    if (source.link().writeNameList(
-            t.address, cards,
-            [&](int done, int) {
-                out.read = done;
-                if (progress)
-                    progress(done, int(cards.size()));
-            },
-            cancel)) {
-        out.state = Outcome::State::Done;
-    } else if (source.link().lastFailure() == Link::Failure::Cancelled) {
-        out.state = Outcome::State::Cancelled;
-    } else {
-        out.failure = source.failure();
-        out.reason = source.error();
-    }
-    return out;
-}
 
 // A reason on one line: a database's message may run over several, and a native error code
 // that the driver left empty shows as "()".
@@ -172,7 +54,7 @@ QString failureLine(const Outcome& o) {
     case Failure::Database:
         return QStringLiteral("database: ") +
                (reason.isEmpty() ? QStringLiteral("failed") : reason);
-    case Failure::None:
+    default:
         break;
     }
     return reason;
@@ -180,70 +62,12 @@ QString failureLine(const Outcome& o) {
 
 } // namespace
 
-void runNameDownload(store::SqlConnection& cn, const QList<TerminalEntry>& terminals,
-                     const QString& user, const RunHandlers& handlers,
-                     const std::atomic_bool* cancel) {
-    for (int i = 0; i < terminals.size(); ++i) {
-        Outcome out;
-        out.address = terminals[i].address;
-        if (cancel && cancel->load())
-            out.state = Outcome::State::Cancelled;
-        else
-            out = downloadNames(
-                cn, terminals[i],
-                [&](int done, int total) {
-                    if (handlers.progress)
-                        handlers.progress(i, done, total);
-                },
-                cancel);
-        logTerminalAction(cn, user, out.address, text(Text::DownloadNames), namesResultText(out));
-        if (handlers.done)
-            handlers.done(i, out);
-    }
-}
-
-void runOnLines(const QString& connection, const QList<TerminalEntry>& terminals,
-                const RunHandlers& handlers, const LineJob& job) {
-    std::mutex mutex;
-    workLines(linesOf(terminals), [&](const TerminalLine& line) {
-        QList<TerminalEntry> mine;
-        for (int i : line.members)
-            mine << terminals[i];
-        QList<bool> told(mine.size(), false);
-        RunHandlers h;
-        h.progress = [&](int i, qint64 done, qint64 total) {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (handlers.progress)
-                handlers.progress(line.members[i], done, total);
-        };
-        h.done = [&](int i, const Outcome& o) {
-            const std::lock_guard<std::mutex> lock(mutex);
-            told[i] = true;
-            if (handlers.done)
-                handlers.done(line.members[i], o);
-        };
-        try {
-            store::SqlConnection cn(connection);
-            job(cn, mine, h);
-        } catch (const Error& e) {
-            for (int i = 0; i < mine.size(); ++i) {
-                if (told[i])
-                    continue;
-                Outcome o;
-                o.address = mine[i].address;
-                o.state = Outcome::State::Failed;
-                o.failure = Failure::Database;
-                o.reason = e.description();
-                h.done(i, o);
-            }
-        }
-    });
-}
-
-QString failureText(const Outcome& o) {
-    switch (o.failure) {
+QString faultText(const Fault& f) {
+    const QString cause = oneLine(f.cause);
+    switch (f.kind) {
     case Failure::CannotOpen:
-        return text(Text::ReasonCannotOpen) + QStringLiteral("：") + oneLine(o.reason);
+        return text(Text::ReasonCannotOpen) + QStringLiteral("：") + f.where +
+               (cause.isEmpty() ? QString() : text(Text::ReasonSystem).arg(cause));
     case Failure::NoAnswer:
         return text(Text::ReasonNoAnswer);
     case Failure::Refused:
@@ -255,12 +79,54 @@ QString failureText(const Outcome& o) {
     case Failure::ConnectionLost:
         return text(Text::ReasonConnectionLost);
     case Failure::Database:
-        return text(Text::ReasonDatabase) + oneLine(o.reason);
+        return text(Text::ReasonDatabase) + cause;
+    case Failure::LineBusy:
+        return text(Text::ReasonLineBusy)
+            .arg(f.where, cause.isEmpty() ? text(Text::HeldBy) : cause);
+    case Failure::NoDevice:
+        return text(Text::ReasonNoDevice).arg(f.where);
+    case Failure::NotAllowed:
+        return text(Text::Refused);
+    case Failure::Unconfirmed:
+        return text(Text::ReasonUnconfirmed);
+    case Failure::Cancelled:
+        return text(Text::NamesCancelled).section(QChar(0xFF08), 0, 0);
+    case Failure::NotInRegister:
+        return text(Text::ReasonNotInRegister);
+    case Failure::TooManyCards:
+        return text(Text::ReasonTooManyCards).arg(cause).arg(protocol::MaxNames);
+    case Failure::BadPort:
+        return text(Text::ReasonBadPort).arg(f.where);
+    case Failure::ClockRefused:
+        switch (f.clock) {
+        case ClockRefusal::Unsynchronised:
+            return text(Text::ReasonClockUnsynchronised);
+        case ClockRefusal::TooFar:
+            return text(Text::ReasonClockTooFar).arg(f.clockChangeS.value_or(0));
+        case ClockRefusal::YearOutOfRange:
+            return text(Text::ReasonClockYear).arg(QDate::currentDate().year());
+        case ClockRefusal::None:
+            break;
+        }
+        break;
     case Failure::None:
         break;
     }
-    return oneLine(o.reason);
+    return QString();
 }
+
+namespace {
+
+Fault faultOf(const Outcome& o) {
+    Fault f;
+    f.kind = o.failure;
+    f.where = o.where;
+    f.cause = o.cause;
+    f.words = o.reason;
+    return f;
+}
+
+} // namespace
 
 // Records kept raw, a restarted numbering, a gap that kept records on the terminal.
 QString notesText(const Outcome& o) {
@@ -285,7 +151,7 @@ QString resultText(const Outcome& o) {
                notesText(o);
     case Outcome::State::Failed:
         return text(o.clearUnconfirmed ? Text::FailedUnconfirmed : Text::Failed)
-                   .arg(failureText(o), QString::number(o.read)) +
+                   .arg(faultText(faultOf(o)), QString::number(o.read)) +
                notesText(o);
     case Outcome::State::Cancelled:
         return text(Text::Cancelled).arg(QString::number(o.read)) + notesText(o);
@@ -293,16 +159,23 @@ QString resultText(const Outcome& o) {
     return QString();
 }
 
-QString namesResultText(const Outcome& o) {
-    switch (o.state) {
-    case Outcome::State::Done:
-        return text(Text::NamesDone).arg(o.total);
-    case Outcome::State::Failed:
-        return text(Text::NamesFailed).arg(failureText(o));
-    case Outcome::State::Cancelled:
-        return text(Text::NamesCancelled);
-    }
-    return QString();
+QString stepText(const site::StepResult& r) {
+    using site::Step;
+    if (r.step == Step::Collect && r.fault.kind != Failure::NotAllowed &&
+        r.fault.kind != Failure::NotInRegister && r.fault.kind != Failure::NoDevice &&
+        r.collected.address != 0)
+        return resultText(r.collected);
+    if (r.step == Step::Collect)
+        return text(Text::Failed).arg(faultText(r.fault)).arg(0);
+    if (r.step == Step::Clock)
+        return r.ok ? text(Text::ClockSet).arg(timeText(r.clockSetTo))
+                    : text(Text::ClockFailed).arg(faultText(r.fault));
+    if (!r.ok)
+        return r.fault.kind == Failure::Cancelled ? text(Text::NamesCancelled)
+                                                  : text(Text::NamesFailed).arg(faultText(r.fault));
+    if (r.wouldDownload)
+        return text(Text::NamesWould).arg(r.cards).arg(r.held);
+    return r.downloaded ? text(Text::NamesDone).arg(r.cards) : text(Text::NamesInStep).arg(r.cards);
 }
 
 QString notesLine(const Outcome& o) {

@@ -63,6 +63,21 @@ enum class Text {
     NamesFailed, // %1 reason
     NamesCancelled,
     ReasonTooManyCards, // %1 cards, %2 the most a terminal holds
+    ReasonLineBusy,     // %1 the device, %2 the program holding it
+    ReasonNoDevice,     // %1 "COM<n>"
+    ReasonUnconfirmed,
+    ReasonNotInRegister,
+    ReasonBadPort,             // %1 the register's port text
+    ReasonSystem,              // %1 the system's own reason: appended to a device
+    NamesInStep,               // %1 cards
+    NamesWould,                // %1 cards, %2 cards held
+    ActionClock,               // operation log action of a clock step
+    ClockSet,                  // %1 the time sent
+    ClockFailed,               // %1 reason
+    HeldBy,                    // "another program" when the holder is not known
+    ReasonClockUnsynchronised, // the clock guard's refusals
+    ReasonClockTooFar,         // %1 seconds the push would move the clock
+    ReasonClockYear,           // %1 the year
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

@@ -2,6 +2,7 @@
 
 #include "host/collect/collect_texts.h"
 #include "host/ledger/ledger.h"
+#include "host/site/window_job.h"
 #include "messages/catalogue.h"
 #include "platform/convert.h"
 #include "platform/error.h"
@@ -15,6 +16,7 @@
 #include <QDateEdit>
 #include <QDeadlineTimer>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,8 +27,8 @@
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTableWidget>
-#include <QThread>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 namespace bw::host::collect {
 
@@ -63,9 +65,16 @@ private:
     QVector<QStringList> rows_;
 };
 
+QList<Outcome> CollectWindow::outcomes() const {
+    QList<Outcome> out;
+    for (const site::StepResult& r : results_)
+        out << r.collected;
+    return out;
+}
+
 CollectWindow::CollectWindow(const QString& user, const QString& title, const QString& caption,
                              const QDate& date, QWidget* parent)
-    : QWidget(parent), user_(user) {
+    : QWidget(parent), user_(user), caption_(caption) {
     setObjectName(QStringLiteral("DataCollection"));
     setWindowTitle(title);
     build(caption, date.isValid() ? date : QDate::currentDate());
@@ -76,12 +85,9 @@ CollectWindow::CollectWindow(const QString& user, const QString& title, const QS
 }
 
 CollectWindow::~CollectWindow() {
-    // The worker reports to this window: it has to end first.
-    cancel_ = true;
-    if (worker_) {
-        worker_->wait();
-        delete worker_;
-    }
+    // The job is told to stop and reports nowhere from now on; it is not waited for.
+    if (relay_)
+        relay_->leave();
 }
 
 void CollectWindow::build(const QString& caption, const QDate& date) {
@@ -174,21 +180,10 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
 }
 
 void CollectWindow::checkPermissions(const QString& caption) {
-    try {
-        auto tools = CreateObject<IDbTools>(progid::DbTools);
-        ConnectionPtr cn = tools->ActiveCn();
-        auto permission = CreateObject<IPermission>(progid::Permission);
-        auto may = [&](const char* function) {
-            return permission->CheckPermission(cn, caption, user_, QVariant(),
-                                               QString::fromUtf8(function), true, true);
-        };
-        mayCollect_ = may(kCollectFunction);
-        mayClear_ = mayCollect_ && may(kClearFunction);
-        mayNames_ = may(kNamesFunction);
-    } catch (const Error& e) {
-        qWarning("Data collection: permission check failed (%s)", qUtf8Printable(e.description()));
-        mayCollect_ = mayClear_ = mayNames_ = false;
-    }
+    rights_ = site::operatorRights(user_, caption);
+    mayCollect_ = rights_(site::Action::Collect);
+    mayClear_ = rights_(site::Action::Clear);
+    mayNames_ = rights_(site::Action::Names);
 }
 
 void CollectWindow::loadTerminals() {
@@ -202,9 +197,9 @@ void CollectWindow::loadTerminals() {
         return;
     }
     try {
-        QStringList skipped;
-        entries_ = listTerminals(*cn, &skipped);
-        for (const QString& line : std::as_const(skipped))
+        const site::Register reg = site::readRegister(*cn);
+        entries_ = reg.terminals;
+        for (const QString& line : reg.skipped)
             qWarning("Data collection: %s", qUtf8Printable(line));
     } catch (const Error& e) {
         status_->setText(text(Text::NoDatabase) + QStringLiteral(": ") + e.description());
@@ -226,7 +221,7 @@ void CollectWindow::selectTerminals(const QList<int>& addresses) {
 }
 
 bool CollectWindow::running() const {
-    return worker_ && !worker_->isFinished();
+    return watcher_ && watcher_->isRunning();
 }
 
 void CollectWindow::setBusy(bool busy) {
@@ -272,7 +267,7 @@ bool CollectWindow::start(Job job) {
         return false;
     }
 
-    outcomes_ = QList<Outcome>(running_.size());
+    results_ = QList<site::StepResult>(running_.size());
     progress_->setRowCount(int(running_.size()));
     bars_.clear();
     for (int row = 0; row < running_.size(); ++row) {
@@ -287,47 +282,49 @@ bool CollectWindow::start(Job job) {
     }
     status_->setText(text(job == Job::Names ? Text::RunningNames : Text::Running));
     job_ = job;
-    cancel_ = false;
     setBusy(true);
 
-    // Each line's worker opens a connection of its own: a connection belongs to one thread.
-    // Reports come back as queued calls, dropped when the window is gone.
-    const QList<TerminalEntry> terminals = running_;
-    const QString user = user_;
-    Options options;
-    options.clear = job == Job::CollectAndClear;
-    delete worker_;
-    worker_ = QThread::create([this, job, terminals, user, options, connection] {
-        RunHandlers h;
-        h.progress = [this](int row, qint64 done, qint64 total) {
-            QMetaObject::invokeMethod(
-                this, [this, row, done, total] { onProgress(row, done, total); },
-                Qt::QueuedConnection);
-        };
-        h.done = [this](int row, const Outcome& o) {
-            QMetaObject::invokeMethod(
-                this, [this, row, o] { onDone(row, o); }, Qt::QueuedConnection);
-        };
-        // The lines at the same time, each with a connection of its own.
-        runOnLines(
-            connection, terminals, h,
-            [&](store::SqlConnection& cn, const QList<TerminalEntry>& line, const RunHandlers& lh) {
-                if (job == Job::Names)
-                    runNameDownload(cn, line, user, lh, &cancel_);
-                else
-                    runCollection(cn, line, user, options, lh, &cancel_);
+    // The site layer's run: the lines on its pool, each step through its door with this
+    // operator's rights; the results come back as queued calls while the window lives.
+    site::Request rq;
+    rq.connection = connection;
+    for (const TerminalEntry& t : running_)
+        rq.terminals << t.address;
+    rq.steps = {job == Job::Names ? site::Step::Names : site::Step::Collect};
+    rq.clear = job == Job::CollectAndClear;
+    rq.force = true; // the operator chose these terminals' lists
+    rq.user = user_;
+    rq.rights = rights_;
+    rq.stepWords = [](const site::StepResult& r) { return stepText(r); };
+    if (relay_)
+        relay_->leave(); // a finished job's relay
+    auto state = std::make_shared<site::JobRelay>(this);
+    relay_ = state;
+    if (!watcher_) {
+        watcher_ = new QFutureWatcher<void>(this);
+        connect(watcher_, &QFutureWatcher<void>::finished, this, [this] { onFinished(); });
+    }
+    watcher_->setFuture(QtConcurrent::run([this, state, rq] {
+        site::runSite(
+            rq, [this, state](const site::StepResult& r) { state->post([this, r] { onDone(r); }); },
+            &state->cancel,
+            [this, state](int terminal, qint64 done, qint64 total) {
+                state->post([this, terminal, done, total] { onProgress(terminal, done, total); });
             });
-    });
-    connect(worker_, &QThread::finished, this, [this] { onFinished(); });
-    worker_->start();
+    }));
     return true;
 }
 
 void CollectWindow::cancel() {
-    cancel_ = true;
+    if (relay_)
+        relay_->cancel = true;
 }
 
-void CollectWindow::onProgress(int row, qint64 done, qint64 total) {
+void CollectWindow::onProgress(int terminal, qint64 done, qint64 total) {
+    const auto it =
+        std::find_if(running_.cbegin(), running_.cend(),
+                     [terminal](const TerminalEntry& t) { return t.address == terminal; });
+    const int row = int(it - running_.cbegin());
     if (row < 0 || row >= bars_.size())
         return;
     // A progress bar counts in int: very large totals are shown scaled.
@@ -336,16 +333,19 @@ void CollectWindow::onProgress(int row, qint64 done, qint64 total) {
     bars_[row]->setValue(int(qMin(done, total) / scale));
 }
 
-void CollectWindow::onDone(int row, const Outcome& outcome) {
-    if (row < 0 || row >= outcomes_.size())
+void CollectWindow::onDone(const site::StepResult& result) {
+    const auto it = std::find_if(running_.cbegin(), running_.cend(), [&](const TerminalEntry& t) {
+        return t.address == result.terminal;
+    });
+    const int row = int(it - running_.cbegin());
+    if (row < 0 || row >= results_.size())
         return;
-    outcomes_[row] = outcome;
-    if (outcome.ok())
-        onProgress(row, outcome.read, qMax(outcome.total, outcome.read));
-    progress_->setItem(
-        row, 2,
-        new QTableWidgetItem(job_ == Job::Names ? namesResultText(outcome) : resultText(outcome)));
-    if (!outcome.ok())
+    results_[row] = result;
+    if (result.ok && result.step == site::Step::Collect)
+        onProgress(result.terminal, result.collected.read,
+                   qMax(result.collected.total, result.collected.read));
+    progress_->setItem(row, 2, new QTableWidgetItem(stepText(result)));
+    if (!result.ok)
         progress_->item(row, 2)->setForeground(Qt::red);
 }
 
@@ -414,10 +414,9 @@ void CollectWindow::exportClicked() {
 }
 
 void CollectWindow::closeEvent(QCloseEvent* event) {
-    // Closing cancels a collection: what was committed stays, nothing is cleared.
-    cancel_ = true;
-    if (worker_)
-        worker_->wait();
+    // Closing cancels a collection without waiting for it: what was committed stays, nothing
+    // more is cleared.
+    cancel();
     event->accept();
 }
 

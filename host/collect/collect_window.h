@@ -2,6 +2,7 @@
 
 #include "host/collect/collect_run.h"
 #include "host/collect/record_export.h"
+#include "host/site/site_run.h"
 #include "platform/interfaces.h"
 
 #include <QDate>
@@ -19,7 +20,11 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class QTableWidget;
-class QThread;
+template <typename T> class QFutureWatcher;
+
+namespace bw::host::site {
+class JobRelay;
+}
 
 namespace bw::host::collect {
 
@@ -28,7 +33,8 @@ class RecordTable;
 // The data-collection window: the model-6429 terminals of MachineInfo, "collect", "collect and
 // clear" and "download name list" with a progress bar and a one-line result per terminal, and the
 // collected records of the host database filtered by date and terminal, with CSV export.
-// A collection or download runs on a worker thread with its own database connection.
+// A collection or download is a job of the site layer (Qt Concurrent, watched): closing the
+// window cancels it without waiting, and the job reports to the window only while it lives.
 class CollectWindow : public QWidget {
 public:
     CollectWindow(const QString& user, const QString& title, const QString& caption,
@@ -42,8 +48,10 @@ public:
     bool startNameDownload();
     void cancel();
     bool running() const;
-    // Outcomes of the last collection or download, in the order of its terminals.
-    QList<Outcome> outcomes() const { return outcomes_; }
+    // Results of the last collection or download, in the order of its terminals.
+    QList<site::StepResult> results() const { return results_; }
+    // Of a collection: each terminal's own outcome.
+    QList<Outcome> outcomes() const;
 
     // Selects the terminals with these numbers in the list.
     void selectTerminals(const QList<int>& addresses);
@@ -74,22 +82,24 @@ private:
     enum class Job { Collect, CollectAndClear, Names };
     bool start(Job job);
     void setBusy(bool busy);
-    void onProgress(int row, qint64 done, qint64 total);
-    void onDone(int row, const Outcome& outcome);
+    void onProgress(int terminal, qint64 done, qint64 total);
+    void onDone(const site::StepResult& result);
     void onFinished();
     void refresh();
     void exportClicked();
 
     QString user_;
+    QString caption_;
+    site::Rights rights_;
     bool mayCollect_ = false;
     bool mayClear_ = false;
     bool mayNames_ = false;
     Job job_ = Job::Collect;
     QList<TerminalEntry> entries_;
     QList<TerminalEntry> running_;
-    QList<Outcome> outcomes_;
-    std::atomic_bool cancel_{false};
-    QThread* worker_ = nullptr;
+    QList<site::StepResult> results_;
+    std::shared_ptr<site::JobRelay> relay_;
+    QFutureWatcher<void>* watcher_ = nullptr;
 
     QLabel* status_ = nullptr;
     QListWidget* terminals_ = nullptr;
@@ -120,10 +130,5 @@ void registerDataCollection();
 // Opens the collection window as the terminal window's button does (title 1119, caption 1118),
 // collects every terminal listed (without clearing) and writes a PNG of the window to file.
 bool screenshotCollection(const QString& file, const QString& user);
-
-// Function names checked with the permission component.
-inline constexpr const char* kCollectFunction = "采集数据";
-inline constexpr const char* kClearFunction = "采集数据并清除";
-inline constexpr const char* kNamesFunction = "下载名单";
 
 } // namespace bw::host::collect

@@ -27,6 +27,7 @@ bool commitBatch(RecordSink& sink, Outcome& out, quint32 lastAdded, qint64& read
         out.state = Outcome::State::Failed;
         out.failure = Failure::Database;
         out.reason = e.description();
+        out.cause = e.description();
         return false;
     }
 }
@@ -37,20 +38,21 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
                         const Progress& progress, const std::atomic_bool* cancel) {
     Outcome out;
     out.address = address;
-    auto failed = [&](Failure kind, const QString& why) {
+    auto failed = [&](Failure kind, const QString& why, const QString& cause = QString()) {
         out.state = Outcome::State::Failed;
         out.failure = kind;
         out.reason = why;
+        out.cause = cause;
         return out;
     };
     RecordStatus status;
     if (!source.status(status))
-        return failed(source.failure(), source.error());
+        return failed(source.failure(), source.error(), source.cause());
     out.total = status.count;
     try {
         sink.begin(address);
     } catch (const Error& e) {
-        return failed(Failure::Database, e.description());
+        return failed(Failure::Database, e.description(), e.description());
     }
     if (progress)
         progress(0, out.total);
@@ -76,7 +78,7 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
         const int want =
             int(std::min<quint64>(quint64(options.blockSize), quint64(last) - from + 1));
         if (!source.read(from, want, block)) {
-            failed(source.failure(), source.error());
+            failed(source.failure(), source.error(), source.cause());
             break;
         }
         if (block.isEmpty())
@@ -117,7 +119,7 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
         if (!source.erase(out.clearUpTo)) {
             // A refusal deleted nothing; without a reply the records may be gone or not.
             out.clearUnconfirmed = source.failure() != Failure::Refused;
-            return failed(source.failure(), source.error());
+            return failed(source.failure(), source.error(), source.cause());
         }
         out.cleared = true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/link/terminal_protocol.h"
+#include "platform/clock_guard.h"
 
 #include <QString>
 #include <QVector>
@@ -12,16 +13,39 @@ namespace bw::host::collect {
 using protocol::MealRecord;
 using protocol::RecordStatus;
 
-// Why a collection failed.
+// Why a step on a terminal failed: a collection, a name list, a clock, a status reading. The
+// edges word it (the windows in the operator's language, the tools in English); nothing reads
+// it back out of words.
 enum class Failure {
     None,
-    CannotOpen,
+    CannotOpen, // the device or address could not be opened (the system's reason as data)
     NoAnswer,
     Refused,
-    BadBlock,
-    BadStatus,
+    BadBlock,  // a bad reply
+    BadStatus, // an impossible record status
     ConnectionLost,
-    Database
+    Database,    // the database's own message as data
+    LineBusy,    // another program held the line throughout the wait (its holder as data)
+    NoDevice,    // the settings name no device for that COM number
+    NotAllowed,  // the operator has no right for the step: nothing was sent
+    Unconfirmed, // sent, its acknowledgement never came
+    Cancelled,
+    NotInRegister, // no model-6429 terminal of MachineInfo has that number
+    TooManyCards,  // more cards than a terminal holds
+    BadPort,       // the register's port text names no serial port or address
+    ClockRefused   // the clock guard kept the computer's time from the terminal (why: clock)
+};
+
+// A failure as data: what went wrong and what the system, the line or the database said.
+struct Fault {
+    Failure kind = Failure::None;
+    QString where; // the device path or address:port, or "COM<n>" (NoDevice)
+    QString cause; // the system's reason (CannotOpen), the holder (LineBusy), the database's
+                   // message (Database)
+    QString words; // the link's own English line, for the tools' output only
+    ClockRefusal clock = ClockRefusal::None; // ClockRefused: why
+    std::optional<qint64> clockChangeS;      // ClockRefused: how far the push would move it
+    explicit operator bool() const { return kind != Failure::None; }
 };
 
 // The terminal's side of a collection. Each member answers false with the reason in
@@ -36,6 +60,8 @@ public:
     virtual bool erase(quint32 upTo) = 0;
     virtual QString error() const = 0;
     virtual Failure failure() const = 0;
+    // The system's reason or the database's message behind failure(), when there is one.
+    virtual QString cause() const { return QString(); }
 };
 
 // What one commit stored.
@@ -73,7 +99,9 @@ struct Outcome {
     int address = 0;
     State state = State::Done;
     Failure failure = Failure::None;
-    QString reason;            // why it failed, in detail
+    QString reason;            // why it failed, in detail (English, for the tools)
+    QString where;             // the device or address (CannotOpen, LineBusy)
+    QString cause;             // the system's reason, the holder, the database's message
     qint64 total = 0;          // records the terminal held at the start
     qint64 read = 0;           // records read and committed
     qint64 added = 0;          // of them, new to the database

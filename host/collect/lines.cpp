@@ -6,9 +6,6 @@
 #include "platform/error.h"
 
 #include <QFileInfo>
-#include <QThread>
-#include <memory>
-#include <vector>
 
 namespace bw::host::collect {
 
@@ -48,29 +45,6 @@ QList<TerminalLine> linesOf(const QList<TerminalEntry>& terminals) {
         it->members << i;
     }
     return lines;
-}
-
-void workLines(const QList<TerminalLine>& lines,
-               const std::function<void(const TerminalLine&)>& work) {
-    if (lines.size() == 1) {
-        work(lines.first());
-        return;
-    }
-    // QThreads: the serial ports and sockets of a line want a Qt thread under them.
-    std::vector<std::unique_ptr<QThread>> threads;
-    threads.reserve(size_t(lines.size()));
-    for (const TerminalLine& line : lines) {
-        threads.emplace_back(QThread::create([&work, &line] {
-            try {
-                work(line);
-            } catch (...) {
-                // work reports its own failures; nothing may end the program from a thread.
-            }
-        }));
-        threads.back()->start();
-    }
-    for (auto& t : threads)
-        t->wait();
 }
 
 bool openLink(Link& link, const QString& port, QString& error) {

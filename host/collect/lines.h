@@ -23,11 +23,6 @@ struct TerminalLine {
 // The lines of terminals, in the order of their first terminal.
 QList<TerminalLine> linesOf(const QList<TerminalEntry>& terminals);
 
-// Works every line on a thread of its own, at the same time, and returns when all are done.
-// work gets the line; whatever it uses (a database connection, a Link) it opens itself.
-void workLines(const QList<TerminalLine>& lines,
-               const std::function<void(const TerminalLine&)>& work);
-
 // Opens link to the terminal behind a port text ("COM<n>" or an IP address); false with the
 // reason in error: the device or address and the system's reason, or the program that held
 // the serial line throughout the wait.

@@ -62,49 +62,6 @@ QString timeText(const QDateTime& time) {
     return QString(reinterpret_cast<const QChar*>(text), 19);
 }
 
-namespace {
-
-// A MachAddr value as a terminal number: a whole number from 1 to 255, else 0.
-int terminalNumber(const QVariant& value) {
-    bool ok = false;
-    const double n = value.toString().trimmed().toDouble(&ok);
-    return ok && n >= 1 && n <= 255 && n == std::floor(n) ? int(n) : 0;
-}
-
-} // namespace
-
-QList<TerminalEntry> listTerminals(store::SqlConnection& cn, QStringList* skipped) {
-    QList<TerminalEntry> out;
-    const auto rows = cn.queryBound(QStringLiteral(
-        "SELECT MachAddr, ComX, IP, Ver, Team FROM MachineInfo WHERE MachVer = '6429' "
-        "ORDER BY MachAddr"));
-    auto skip = [&](const QString& why) {
-        if (skipped)
-            *skipped << QStringLiteral("MachineInfo row skipped: ") + why;
-    };
-    for (const QVariantList& row : rows) {
-        TerminalEntry t;
-        t.address = terminalNumber(row.value(0));
-        if (t.address == 0) {
-            skip(QStringLiteral("MachAddr \"%1\" is not a whole number from 1 to 255")
-                     .arg(row.value(0).toString()));
-            continue;
-        }
-        if (std::any_of(out.cbegin(), out.cend(),
-                        [&](const auto& e) { return e.address == t.address; })) {
-            skip(QStringLiteral("terminal %1 is listed more than once").arg(t.address));
-            continue;
-        }
-        const QString ip = row.value(2).toString().trimmed();
-        t.port =
-            isIpAddressText(ip) ? ip : QStringLiteral("COM") + row.value(1).toString().trimmed();
-        t.place = row.value(3).toString();
-        t.team = row.value(4).toString();
-        out.append(t);
-    }
-    return out;
-}
-
 MealStore::MealStore(store::SqlConnection& cn, const QString& collectedBy)
     : cn_(cn), collectedBy_(collectedBy) {}
 

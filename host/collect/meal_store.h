@@ -26,11 +26,6 @@ struct TerminalEntry {
     QString team;
 };
 
-// The model-6429 terminals of MachineInfo, by terminal number, each once. A row whose MachAddr
-// is not a whole number from 1 to 255, or names a terminal listed already, is left out with a
-// line in skipped.
-QList<TerminalEntry> listTerminals(store::SqlConnection& cn, QStringList* skipped = nullptr);
-
 // Stores collected records in MealRecord, a batch per transaction, with the employee number
 // of the card from CardMapping (the terminal's own mapping first). A record whose terminal and
 // record number are stored already in the terminal's latest series with the same card and

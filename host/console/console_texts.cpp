@@ -56,6 +56,7 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::Cancelled, u"已取消", u"已取消"},
     {Text::ActionRunning, u"正在%1…", u"正在%1…"},
     {Text::ActionDone, u"%1完成，%2 项失败", u"%1完成，%2 項失敗"},
+    {Text::NoDatabase, u"无法读取数据库", u"無法讀取數據庫"},
     {Text::MealsTitle, u"近14天每日就餐人次", u"近14天每日就餐人次"},
     {Text::MealsToday, u"今日至今：%1 人次", u"今日至今：%1 人次"},
     {Text::MealsUnreadable, u"无法读取就餐记录", u"無法讀取就餐記錄"},

@@ -56,8 +56,9 @@ enum class Text {
     Cancelled,
     ActionRunning, // %1 action
     ActionDone,    // %1 action, %2 failed steps
-    MealsTitle,    // chart title
-    MealsToday,    // %1 meals today so far
+    NoDatabase,
+    MealsTitle, // chart title
+    MealsToday, // %1 meals today so far
     MealsUnreadable,
     Terminal, // %1 number
     From,

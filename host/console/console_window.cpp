@@ -1,5 +1,6 @@
 #include "host/console/console_window.h"
 
+#include "host/collect/collect_run.h"
 #include "host/collect/collect_window.h"
 #include "host/console/console_texts.h"
 #include "host/console/help.h"
@@ -9,15 +10,20 @@
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
 #include "messages/catalogue.h"
+#include "messages/clock_texts.h"
+#include "platform/clock_guard.h"
 #include "platform/error.h"
 #include "platform/interfaces.h"
+#include "platform/language.h"
 #include "platform/registry.h"
+#include "platform/ui.h"
 #include "store/sql_connection.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
 #include <QDeadlineTimer>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,10 +34,10 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 #include <memory>
 
 namespace bw::host::console {
@@ -56,6 +62,8 @@ ConsoleWindow::ConsoleWindow(const ConsoleOptions& options, QWidget* parent)
     : QMainWindow(parent), options_(options) {
     setObjectName(QStringLiteral("Console"));
     setWindowTitle(text(Text::Title));
+    watcher_ = new QFutureWatcher<void>(this);
+    connect(watcher_, &QFutureWatcher<void>::finished, this, [this] { finishJob(); });
     build();
     timer_ = new QTimer(this);
     timer_->setInterval(std::max(1, options_.refreshSeconds) * 1000);
@@ -68,12 +76,13 @@ ConsoleWindow::ConsoleWindow(const ConsoleOptions& options, QWidget* parent)
 }
 
 ConsoleWindow::~ConsoleWindow() {
-    // The worker reports to this window: it ends first.
-    cancel_ = true;
-    if (worker_) {
-        worker_->wait();
-        delete worker_;
-    }
+    // The job is cancelled and cut off from the window; nobody waits for it.
+    if (relay_)
+        relay_->leave();
+}
+
+bool ConsoleWindow::busy() const {
+    return watcher_->isRunning() || done_ != nullptr;
 }
 
 QAction* ConsoleWindow::makeAction(QMenu* menu, const QString& name, const QString& label,
@@ -194,21 +203,20 @@ void ConsoleWindow::showSummary() {
                                                     : text(Text::RefreshedAt).arg(refreshedAt_));
 }
 
-bool ConsoleWindow::startJob(const std::function<void()>& work, const std::function<void()>& done) {
-    if (worker_)
+bool ConsoleWindow::startJob(const std::function<void(site::JobRelay&)>& work,
+                             const std::function<void()>& done) {
+    if (busy())
         return false;
-    cancel_ = false;
+    if (relay_)
+        relay_->leave();
+    relay_ = std::make_shared<site::JobRelay>(this);
     done_ = done;
-    worker_ = QThread::create(work);
-    connect(worker_, &QThread::finished, this, [this] { finishJob(); });
-    worker_->start();
+    auto relay = relay_;
+    watcher_->setFuture(QtConcurrent::run([relay, work] { work(*relay); }));
     return true;
 }
 
 void ConsoleWindow::finishJob() {
-    worker_->wait();
-    delete worker_;
-    worker_ = nullptr;
     const std::function<void()> done = std::move(done_);
     done_ = nullptr;
     if (done)
@@ -216,7 +224,7 @@ void ConsoleWindow::finishJob() {
     showSummary();
 }
 
-bool ConsoleWindow::refresh(const QList<int>& terminals) {
+bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
     struct Reading {
         QList<site::TerminalStatus> all;
         QString error;
@@ -227,8 +235,11 @@ bool ConsoleWindow::refresh(const QList<int>& terminals) {
     site::StatusRequest request;
     request.connection = connectionString();
     request.terminals = terminals;
+    request.lineTest = lineTest;
+    if (lineTest)
+        request.rights = site::operatorRights(options_.user, options_.caption);
     const bool whole = terminals.isEmpty();
-    auto work = [this, request, reading, whole] {
+    auto work = [this, request, reading, whole](site::JobRelay& relay) {
         if (whole) {
             // The meals of the chart too are read here, on a connection of this thread.
             try {
@@ -242,31 +253,33 @@ bool ConsoleWindow::refresh(const QList<int>& terminals) {
         try {
             reading->all = site::readStatus(
                 request,
-                [this](const site::TerminalStatus& s) {
-                    QMetaObject::invokeMethod(
-                        this, [this, s] { model_->update(s); }, Qt::QueuedConnection);
+                [this, &relay](const site::TerminalStatus& s) {
+                    relay.post([this, s] { model_->update(s); });
                 },
-                &cancel_);
+                &relay.cancel);
         } catch (const Error& e) {
             reading->error = e.description();
         } catch (const std::exception& e) {
             reading->error = QString::fromLocal8Bit(e.what());
         }
     };
-    auto done = [this, reading, whole] {
+    auto done = [this, reading, whole, lineTest] {
         if (!reading->error.isEmpty()) {
-            note_->setText(reading->error);
+            note_->setText(text(Text::NoDatabase));
         } else if (whole) {
             model_->reset(reading->all);
             table_->resizeColumnsToContents();
             note_->clear();
         } else {
+            // A line test shows its rows in the note; after an action the note keeps the
+            // action's results and only the rows change.
             QStringList lines;
             for (const site::TerminalStatus& s : reading->all) {
                 model_->update(s);
-                lines << site::statusLine(s);
+                lines << statusNote(s);
             }
-            note_->setText(lines.join(QLatin1Char('\n')));
+            if (lineTest)
+                note_->setText(lines.join(QLatin1Char('\n')));
         }
         refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         if (whole) {
@@ -322,33 +335,67 @@ bool ConsoleWindow::runOnSelected(site::Step step) {
         note_->setText(text(Text::NoTerminal));
         return false;
     }
+    return runOn(terminals, step, false);
+}
+
+bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool forceClock) {
     const QString action = text(step == site::Step::Clock ? Text::SetClock : Text::DownloadNames);
+    // Through the site layer's door with this operator's rights: a refused step sends nothing
+    // and is shown as refused; each step is in the operation log.
     site::Request request;
     request.connection = connectionString();
     request.terminals = terminals;
     request.steps = {step};
     request.force = true; // the operator chose these terminals' lists
+    request.forceClock = forceClock;
     request.user = options_.user;
-    auto lines = std::make_shared<QStringList>();
-    auto failed = std::make_shared<int>(0);
-    auto work = [this, request, lines, failed] {
-        try {
-            const site::RunSummary summary = site::runSite(
-                request, [lines](const site::StepResult& r) { *lines << site::resultLine(r); },
-                &cancel_);
-            *failed = summary.failed;
-            if (!summary.databaseOpened)
-                *lines << summary.databaseError;
-        } catch (const Error& e) {
-            *lines << e.description();
-            *failed = 1;
-        }
+    request.rights = site::operatorRights(options_.user, options_.caption);
+    request.stepWords = [](const site::StepResult& r) { return collect::stepText(r); };
+    auto results = std::make_shared<QList<site::StepResult>>();
+    auto summary = std::make_shared<site::RunSummary>();
+    auto work = [request, results, summary](site::JobRelay& relay) {
+        *summary = site::runSite(
+            request, [results](const site::StepResult& r) { *results << r; }, &relay.cancel);
     };
-    auto done = [this, action, lines, failed, terminals] {
-        note_->setText(text(Text::ActionDone).arg(action).arg(*failed) + QLatin1Char('\n') +
-                       lines->join(QLatin1Char('\n')));
+    auto done = [this, action, results, summary, terminals] {
+        QStringList lines;
+        if (!summary->databaseOpened)
+            lines << text(Text::NoDatabase);
+        for (const site::StepResult& r : std::as_const(*results))
+            lines << text(Text::Terminal).arg(r.terminal) + QStringLiteral("：") +
+                         collect::stepText(r);
+        note_->setText(text(Text::ActionDone).arg(action).arg(summary->failed) + QLatin1Char('\n') +
+                       lines.join(QLatin1Char('\n')));
+        // The clock guard kept the computer's time from some terminals: the operator may set
+        // them anyway (never to a year the terminals cannot hold).
+        QList<int> ask;
+        site::StepResult first;
+        for (const site::StepResult& r : std::as_const(*results))
+            if (r.fault.kind == collect::Failure::ClockRefused &&
+                messages::clockRefusalAsks(r.fault.clock)) {
+                if (ask.isEmpty())
+                    first = r;
+                ask << r.terminal;
+            }
         // What the step changed shows in the rows at once.
-        QTimer::singleShot(0, this, [this, terminals] { refresh(terminals); });
+        if (ask.isEmpty()) {
+            QTimer::singleShot(0, this, [this, terminals] { refresh(terminals); });
+            return;
+        }
+        QStringList numbers;
+        for (int n : std::as_const(ask))
+            numbers << QString::number(n);
+        ClockVerdict verdict;
+        verdict.refusal = first.fault.clock;
+        verdict.changeS = first.fault.clockChangeS;
+        const QString question =
+            messages::clockRefusalText(verdict, numbers.join(QStringLiteral("、")), uiLanguage());
+        QTimer::singleShot(0, this, [this, ask, question, terminals] {
+            if (MsgBox(question, mb::YesNo | mb::Question | mb::DefaultButton2,
+                       messages::text(101)) != mb::Yes ||
+                !runOn(ask, site::Step::Clock, true))
+                refresh(terminals);
+        });
     };
     if (!startJob(work, done))
         return false;
@@ -362,7 +409,7 @@ bool ConsoleWindow::lineTestSelected() {
         note_->setText(text(Text::NoTerminal));
         return false;
     }
-    if (!refresh(terminals))
+    if (!refresh(terminals, true))
         return false;
     note_->setText(text(Text::ActionRunning).arg(text(Text::LineTest)));
     return true;
@@ -401,7 +448,8 @@ void ConsoleWindow::openAbout() {
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {
     // The console is the program: closing it ends the program, its other windows with it.
-    cancel_ = true;
+    if (relay_)
+        relay_->cancel = true;
     event->accept();
     QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
 }

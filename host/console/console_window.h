@@ -2,16 +2,18 @@
 
 #include "host/site/site_run.h"
 #include "host/site/status.h"
+#include "host/site/window_job.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QTableView;
-class QThread;
+template <typename T> class QFutureWatcher;
 class QTimer;
 
 namespace bw::host::console {
@@ -36,10 +38,11 @@ public:
     explicit ConsoleWindow(const ConsoleOptions& options, QWidget* parent = nullptr);
     ~ConsoleWindow() override;
 
-    // Starts reading the status of these terminals (every one when empty) on a worker thread;
-    // false while another reading or action runs.
-    bool refresh(const QList<int>& terminals = {});
-    bool busy() const { return worker_ != nullptr; }
+    // Starts reading the status of these terminals (every one when empty) as a job of the site
+    // layer; false while another reading or action runs. A line test asks for the operator's
+    // right of the terminal window's communication test.
+    bool refresh(const QList<int>& terminals = {}, bool lineTest = false);
+    bool busy() const;
     // Readings of the whole site finished since the window opened.
     int refreshes() const { return refreshes_; }
     StatusTable* statusModel() const { return model_; }
@@ -50,6 +53,8 @@ public:
     // The actions on the selected terminals; false when none is selected or one runs.
     bool collectSelected();
     bool runOnSelected(site::Step step);
+    // The step on these terminals; forceClock: the operator's "set anyway" to the clock guard.
+    bool runOn(const QList<int>& terminals, site::Step step, bool forceClock);
     bool lineTestSelected();
 
     void openTerminalManagement();
@@ -65,7 +70,8 @@ private:
     void build();
     QAction* makeAction(QMenu* menu, const QString& name, const QString& label,
                         const std::function<void()>& run);
-    bool startJob(const std::function<void()>& work, const std::function<void()>& done);
+    bool startJob(const std::function<void(site::JobRelay&)>& work,
+                  const std::function<void()>& done);
     void finishJob();
     void showSummary();
 
@@ -76,9 +82,9 @@ private:
     QLabel* summary_ = nullptr;
     QLabel* note_ = nullptr;
     QTimer* timer_ = nullptr;
-    QThread* worker_ = nullptr;
+    QFutureWatcher<void>* watcher_ = nullptr;
+    std::shared_ptr<site::JobRelay> relay_;
     std::function<void()> done_;
-    std::atomic_bool cancel_{false};
     int refreshes_ = 0;
     QString refreshedAt_;
 };

@@ -1,5 +1,6 @@
 #include "host/console/status_table.h"
 
+#include "host/collect/collect_run.h"
 #include "host/console/console_texts.h"
 
 #include <QApplication>
@@ -25,21 +26,12 @@ QString stepText(const site::StepRecord& step) {
     return out + (step.ok ? QStringLiteral(" ✓") : QStringLiteral(" ✗"));
 }
 
-// The engine's reasons in plain English, in the operator's language where the console knows
-// them; a reason naming a device or program stays as it is.
-QString silenceText(const QString& reason) {
-    if (reason == QLatin1String("no answer"))
-        return text(Text::NoAnswer);
-    if (reason == QLatin1String("cancelled"))
-        return text(Text::Cancelled);
-    return reason;
-}
-
-// Why a row is marked: the engine's reason for a silent terminal, else what needs a hand.
+// Why a row is marked: the typed fault of a silent terminal in the operator's language, else
+// what needs a hand.
 QString reasonText(const site::TerminalStatus& s) {
     using Hand = site::TerminalStatus::Hand;
     if (!s.answers)
-        return silenceText(s.reason);
+        return s.fault ? collect::faultText(s.fault) : text(Text::NoAnswer);
     QStringList why;
     for (Hand h : s.handsNeeded()) {
         switch (h) {
@@ -131,6 +123,25 @@ int StatusTable::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(rows_.size());
 }
 
+QString headingOf(int column) {
+    static constexpr Text kHeadings[StatusTable::Columns] = {
+        Text::ColTerminal,       Text::ColPort,        Text::ColPlace,   Text::ColAnswers,
+        Text::ColRoundTrip,      Text::ColClock,       Text::ColWaiting, Text::ColNames,
+        Text::ColLastCollection, Text::ColLastNightly, Text::ColReason};
+    return column >= 0 && column < StatusTable::Columns ? text(kHeadings[column]) : QString();
+}
+
+QString statusNote(const site::TerminalStatus& s) {
+    QStringList parts;
+    for (int c = StatusTable::Port; c < StatusTable::Columns; ++c) {
+        const QString cell = statusCell(s, c);
+        if (!cell.isEmpty())
+            parts << headingOf(c) + QStringLiteral("：") + cell;
+    }
+    return text(Text::Terminal).arg(s.terminal) + QStringLiteral("：") +
+           parts.join(QStringLiteral("；"));
+}
+
 int StatusTable::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Columns;
 }
@@ -143,7 +154,7 @@ QVariant StatusTable::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return statusCell(s, index.column());
     case Qt::ToolTipRole:
-        return site::statusLine(s);
+        return statusNote(s);
     case Qt::BackgroundRole:
         return s.needsHand() ? QVariant(QBrush(QColor(255, 224, 216))) : QVariant();
     case Qt::DecorationRole:
@@ -158,13 +169,9 @@ QVariant StatusTable::data(const QModelIndex& index, int role) const {
 }
 
 QVariant StatusTable::headerData(int section, Qt::Orientation orientation, int role) const {
-    static constexpr Text kHeadings[Columns] = {
-        Text::ColTerminal,       Text::ColPort,        Text::ColPlace,   Text::ColAnswers,
-        Text::ColRoundTrip,      Text::ColClock,       Text::ColWaiting, Text::ColNames,
-        Text::ColLastCollection, Text::ColLastNightly, Text::ColReason};
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < Columns)
-        return text(kHeadings[section]);
+        return headingOf(section);
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 

@@ -44,5 +44,9 @@ private:
 
 // A cell's text: "—" for what could not be read.
 QString statusCell(const site::TerminalStatus& status, int column);
+// A column's heading.
+QString headingOf(int column);
+// The whole row on one line, in the operator's language: "3号机：端口：COM1；...".
+QString statusNote(const site::TerminalStatus& status);
 
 } // namespace bw::host::console

@@ -59,6 +59,7 @@ bool Link::SetPort(short& port) {
 
 bool Link::openSerial(int port) {
     holder_.clear();
+    openReason_.clear();
     if (port < 1 || port > 255)
         return fail(Failure::BadRequest, QStringLiteral("no port COM%1").arg(port));
     endpoint_ = bell::devicePath(port);
@@ -80,6 +81,7 @@ bool Link::openSerial(int port) {
                                    "([com] %1=)")
                         .arg(port));
     default:
+        openReason_ = why.reason;
         return fail(Failure::NoAnswer,
                     QStringLiteral("cannot open %1 = %2 (%3)")
                         .arg(traceName_, endpoint_, withPermissionAdvice(why.reason)));
@@ -92,6 +94,8 @@ bool Link::openTcp() {
                                   ? QHostAddress(QHostAddress::LocalHost)
                                   : QHostAddress(text);
     const int port = mappedTcpPort(tcpPort_);
+    holder_.clear();
+    openReason_.clear();
     // Only numeric addresses: a name lookup could wait far longer than the time-out.
     if (host.isNull() || port < 1 || port > 65535)
         return fail(Failure::BadRequest,
@@ -101,7 +105,7 @@ bool Link::openTcp() {
     traceName_ = endpoint_;
     auto tcp = std::make_unique<TcpTransport>();
     QString reason;
-    if (!tcp->open(host, quint16(port), timeoutMs_, reason))
+    if (!tcp->open(host, quint16(port), timeoutMs_, reason, &openReason_))
         return fail(Failure::NoAnswer,
                     QStringLiteral("cannot connect to %1 (%2)").arg(endpoint_, reason));
     transport_ = std::move(tcp);

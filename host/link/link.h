@@ -89,6 +89,9 @@ public:
     Failure lastFailure() const { return failure_; }
     // LineBusy: who holds the line, "PROGRAM (pid N)" (or "another program").
     QString lastHolder() const { return holder_; }
+    // After a SetPort that failed: the system's own reason the device or address could not
+    // be opened (empty: none came in time, or the line was busy).
+    QString lastOpenReason() const { return openReason_; }
     // Block requests sent so far, repeats included.
     int blockRequests() const { return blockRequests_; }
 
@@ -115,6 +118,7 @@ private:
     int lineWaitMs_ = -1;
     QString endpoint_;
     QString lastError_;
+    QString openReason_;
     Failure failure_ = Failure::None;
     int blockRequests_ = 0;
     bool heardReply_ = false; // the last transact received any byte after its request

@@ -76,13 +76,16 @@ TcpTransport::~TcpTransport() {
     socket_->abort();
 }
 
-bool TcpTransport::open(const QHostAddress& host, quint16 port, int timeoutMs, QString& reason) {
+bool TcpTransport::open(const QHostAddress& host, quint16 port, int timeoutMs, QString& reason,
+                        QString* systemReason) {
     socket_->connectToHost(host, port);
     if (socket_->waitForConnected(timeoutMs))
         return true;
-    reason = socket_->error() == QAbstractSocket::SocketTimeoutError
-                 ? QStringLiteral("no connection within %1 ms").arg(timeoutMs)
-                 : socket_->errorString();
+    const bool timedOut = socket_->error() == QAbstractSocket::SocketTimeoutError;
+    reason = timedOut ? QStringLiteral("no connection within %1 ms").arg(timeoutMs)
+                      : socket_->errorString();
+    if (systemReason && !timedOut)
+        *systemReason = reason;
     socket_->abort();
     return false;
 }

@@ -61,8 +61,9 @@ class TcpTransport : public Transport {
 public:
     TcpTransport();
     ~TcpTransport() override;
-    // Connects within timeoutMs; false with the reason in reason.
-    bool open(const QHostAddress& host, quint16 port, int timeoutMs, QString& reason);
+    // reason: why it failed; systemReason, when given: the system's own reason (not a time-out).
+    bool open(const QHostAddress& host, quint16 port, int timeoutMs, QString& reason,
+              QString* systemReason = nullptr);
 
     bool isOpen() const override;
     QByteArray dropStale() override;

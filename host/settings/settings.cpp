@@ -22,6 +22,7 @@ const QString kSim = QStringLiteral("window/simulator");
 const QString kBellSection = QStringLiteral("window/bell-section");
 const QString kTraceLine = QStringLiteral("diagnostics/trace-line");
 const QString kClockMaxChange = QStringLiteral("clock/max-change");
+const QString kPool = QStringLiteral("site/pool");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -195,6 +196,14 @@ Settings readSettings(const QString& path, QStringList* problems) {
                                  .arg(kClockMaxChange)
                                  .arg(10LL * 366 * 24 * 60 * 60));
     }
+    if (s.contains(kPool)) {
+        bool ok = false;
+        const int pool = s.value(kPool).toString().trimmed().toInt(&ok);
+        if (ok && pool >= 1 && pool <= 64)
+            out.pool = pool;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes 1 to 64").arg(kPool));
+    }
     readMap(s, kCom, problems, [&](int n, const QString& device) {
         if (isComPort(n) && device.isEmpty())
             out.comWithoutDevice << n;
@@ -250,6 +259,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
         s.setValue(kTraceLine, settings.traceLine);
     if (settings.clockMaxChangeS > 0)
         s.setValue(kClockMaxChange, settings.clockMaxChangeS);
+    if (settings.pool > 0)
+        s.setValue(kPool, settings.pool);
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)

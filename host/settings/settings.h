@@ -21,6 +21,7 @@ struct Settings {
     bool bellSection = false;          // [window] bell-section
     QString traceLine;                 // [diagnostics] trace-line: file of the line trace
     qint64 clockMaxChangeS = 0;        // [clock] max-change: seconds a push may move a clock
+    int pool = 0;                      // [site] pool: lines worked at once, 1..64
 };
 
 // The most a clock push may move a terminal's clock unless forced: the setting, else a day.

@@ -1,10 +1,8 @@
 #include "host/site/site_run.h"
 
 #include "bell/bell_link.h"
-#include "bell/serial_port.h"
-#include "connect/connection_choice.h"
 #include "host/collect/collect_run.h"
-#include "host/collect/lines.h"
+#include "host/collect/collect_texts.h"
 #include "host/ledger/schema.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
@@ -13,235 +11,231 @@
 #include "store/sql_connection.h"
 
 #include <QDateTime>
-#include <memory>
 #include <mutex>
 
 namespace bw::host::site {
-
-using collect::TerminalEntry;
-using collect::TerminalLine;
 
 namespace {
 
 const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
-// A failure text that says another program holds the line.
-bool saysBusy(const QString& text) {
-    return text.contains(QLatin1String(" busy: held by "));
+Action actionOf(Step step, bool clear) {
+    switch (step) {
+    case Step::Collect:
+        return clear ? Action::Clear : Action::Collect;
+    case Step::Clock:
+        return Action::Clock;
+    case Step::Names:
+        return Action::Names;
+    }
+    return Action::Collect;
 }
 
-// From a fault text that wraps it, "line DEVICE busy: held by PROGRAM (pid N)".
-QString busyPart(const QString& text) {
-    const int from =
-        text.lastIndexOf(QLatin1String("line "), text.indexOf(QLatin1String(" busy: held by ")));
-    QString part = text.mid(qMax(0, from));
-    if (from > 0 && text.at(from - 1) == QLatin1Char('(') && part.endsWith(QLatin1Char(')')))
-        part.chop(1);
-    return part;
+StepResult failed(const TerminalEntry& t, Step step, Fault fault) {
+    StepResult r;
+    r.terminal = t.address;
+    r.step = step;
+    r.fault = std::move(fault);
+    return r;
 }
 
-// The COM number of a serial terminal's port text; 0 for a TCP/IP terminal or none.
-int comOf(const QString& port) {
+// A step that stopped before the terminal was asked; a collection keeps its outcome too.
+StepResult notReached(const TerminalEntry& t, Step step, const Fault& f) {
+    StepResult r = failed(t, step, f);
+    if (step == Step::Collect) {
+        r.collected.address = t.address;
+        r.collected.state = collect::Outcome::State::Failed;
+        r.collected.failure = f.kind;
+        r.collected.where = f.where;
+        r.collected.cause = f.cause;
+        r.collected.reason = f.words;
+    }
+    return r;
+}
+
+Fault fault(Failure kind, const QString& cause = QString(), const QString& words = QString()) {
+    Fault f;
+    f.kind = kind;
+    f.cause = cause;
+    f.words = words;
+    return f;
+}
+
+// A collection on the line's link: records into MealRecord, its log entry written before a
+// delete goes out (a collector that dies after it still leaves one) and completed afterwards.
+StepResult collectStep(store::SqlConnection& cn, Link& link, const TerminalEntry& t,
+                       const Request& rq, const std::atomic_bool* cancel,
+                       const StepProgress& progress) {
+    collect::MealStore sink(cn, rq.user);
+    collect::LinkSource source(t.address, link);
+    QString pending;
+    collect::Options options = rq.collectOptions;
+    options.clear = rq.clear;
+    options.beforeClear = [&](quint32 upTo) {
+        collect::Outcome sent;
+        sent.address = t.address;
+        pending = collect::text(collect::Text::ClearPending).arg(upTo);
+        collect::logCollection(cn, rq.user, sent, rq.clear, pending);
+        if (rq.collectOptions.beforeClear)
+            rq.collectOptions.beforeClear(upTo);
+    };
+    StepResult r;
+    r.terminal = t.address;
+    r.step = Step::Collect;
+    r.collected = collect::collectTerminal(
+        t.address, source, sink, options,
+        [&](qint64 done, qint64 total) {
+            if (progress)
+                progress(t.address, done, total);
+        },
+        cancel);
+    r.ok = r.collected.ok();
+    if (!r.ok) {
+        r.fault.kind = r.collected.state == collect::Outcome::State::Cancelled
+                           ? Failure::Cancelled
+                           : r.collected.failure;
+        r.fault.cause = r.collected.cause;
+        r.fault.words = r.collected.reason;
+    }
+    const QString words = collect::resultText(r.collected);
+    if (pending.isEmpty())
+        collect::logCollection(cn, rq.user, r.collected, rq.clear, words);
+    else
+        collect::completeLogEntry(cn, rq.user, r.collected, rq.clear, pending, words);
+    return r;
+}
+
+// The name list: CardMapping's cards for the terminal, downloaded unless the terminal holds
+// them already (or always, forced); a dry run only says what it would do.
+StepResult namesStep(store::SqlConnection& cn, Link& link, const TerminalEntry& t,
+                     const Request& rq, const std::atomic_bool* cancel,
+                     const StepProgress& progress) {
+    QStringList cards;
     try {
-        const connect::ConnectionChoice choice = connect::chooseConnection(port);
-        return choice.tcp ? 0 : choice.port;
-    } catch (const Error&) {
-        return 0;
+        cards = names::cardsOf(cn, t.address);
+    } catch (const Error& e) {
+        return failed(t, Step::Names, fault(Failure::Database, e.description()));
     }
+    StepResult r;
+    r.terminal = t.address;
+    r.step = Step::Names;
+    r.cards = int(cards.size());
+    if (cards.size() > protocol::MaxNames) {
+        r.fault = fault(Failure::TooManyCards, QString::number(cards.size()));
+        return r;
+    }
+    protocol::NameListStatus held;
+    if (!link.readNameListStatus(t.address, held)) {
+        r.fault = faultOfLink(link);
+        return r;
+    }
+    r.held = held.count;
+    r.inStep =
+        held.count == quint32(cards.size()) && held.checksum == protocol::nameListChecksum(cards);
+    if (r.inStep && !rq.force) {
+        r.ok = true;
+        return r;
+    }
+    if (rq.dryRun) {
+        r.ok = r.wouldDownload = true;
+        return r;
+    }
+    if (link.writeNameList(
+            t.address, cards,
+            [&](int done, int total) {
+                if (progress)
+                    progress(t.address, done, total);
+            },
+            cancel)) {
+        r.ok = r.downloaded = true;
+    } else {
+        r.fault = faultOfLink(link);
+    }
+    return r;
 }
-
-// One line's run: its own database connection and links, its terminals one after the other.
-class LineRun {
-public:
-    LineRun(const Request& rq, QList<TerminalEntry> terminals,
-            std::function<void(const StepResult&)> report, const std::atomic_bool* cancel)
-        : rq_(rq), terminals_(std::move(terminals)), report_(std::move(report)), cancel_(cancel) {}
-
-    void run() {
-        try {
-            cn_ = std::make_unique<store::SqlConnection>(rq_.connection);
-        } catch (const Error& e) {
-            for (Step step : rq_.steps)
-                for (const TerminalEntry& t : terminals_)
-                    tell(t, step, false, QStringLiteral("failed: database: ") + e.description());
-            return;
-        }
-        for (Step step : rq_.steps) {
-            switch (step) {
-            case Step::Collect:
-                collect();
-                break;
-            case Step::Clock:
-                clocks();
-                break;
-            case Step::Names:
-                names();
-                break;
-            }
-        }
-    }
-
-private:
-    bool cancelled() const { return cancel_ && cancel_->load(); }
-
-    void tell(const TerminalEntry& t, Step step, bool ok, const QString& text, bool busy = false) {
-        StepResult r;
-        r.terminal = t.address;
-        r.step = step;
-        r.ok = ok;
-        r.busy = busy || (!ok && saysBusy(text));
-        r.text = text;
-        if (cn_ && !rq_.dryRun)
-            recordStep(*cn_, r, rq_.user);
-        report_(r);
-    }
-
-    void collect() {
-        collect::Options options;
-        options.clear = rq_.clear;
-        collect::RunHandlers handlers;
-        handlers.done = [this](int i, const collect::Outcome& o) {
-            // The collection's own line without its "terminal N: " head.
-            const QString line = collect::resultLine(o);
-            const QString head = QStringLiteral("terminal %1: ").arg(o.address);
-            tell(terminals_[i], Step::Collect, o.ok(),
-                 line.startsWith(head) ? line.mid(head.size()) : line);
-        };
-        collect::runCollection(*cn_, terminals_, rq_.user, options, handlers, cancel_);
-    }
-
-    void clocks() {
-        if (serial())
-            serialClocks();
-        else
-            for (const TerminalEntry& t : terminals_)
-                tcpClock(t);
-    }
-
-    bool serial() const { return comOf(terminals_.first().port) > 0; }
-
-    // Serial terminals: through the bell link, the port opened once for the line.
-    void serialClocks() {
-        const short port = short(comOf(terminals_.first().port));
-        bell::BellLink link;
-        link.setKeepPortOpen(true);
-        QString fault;
-        if (!link.OpenBellPort(port)) {
-            const QString why = link.openFault().section(QLatin1Char(':'), 1);
-            fault = saysBusy(why)
-                        ? busyPart(why)
-                        : QStringLiteral("cannot open COM%1: %2")
-                              .arg(QString::number(port),
-                                   withPermissionAdvice(
-                                       why.isEmpty() ? QStringLiteral("no such port") : why));
-        }
-        for (const TerminalEntry& t : terminals_) {
-            if (cancelled()) {
-                tell(t, Step::Clock, false, QStringLiteral("cancelled"));
-                continue;
-            }
-            if (!fault.isEmpty()) {
-                tell(t, Step::Clock, false, QStringLiteral("failed: ") + fault);
-                continue;
-            }
-            const QDateTime now = QDateTime::currentDateTime();
-            const BellClockResult r = setClockOverBell(link, t.address, now);
-            switch (r.state) {
-            case BellClockResult::State::Set:
-                tell(t, Step::Clock, true,
-                     QStringLiteral("clock set to ") + now.toString(TimeFormat));
-                break;
-            case BellClockResult::State::NoAnswer:
-                tell(t, Step::Clock, false, QStringLiteral("failed: no answer"));
-                break;
-            case BellClockResult::State::PortFault:
-                fault = QStringLiteral("port fault: ") + r.fault;
-                tell(t, Step::Clock, false, QStringLiteral("failed: ") + fault);
-                break;
-            }
-        }
-        try {
-            link.CloseBellPort();
-        } catch (const Error&) {
-        }
-    }
-
-    // A TCP/IP terminal: the clock request of the terminal protocol.
-    void tcpClock(const TerminalEntry& t) {
-        if (cancelled())
-            return tell(t, Step::Clock, false, QStringLiteral("cancelled"));
-        Link link;
-        QString error;
-        if (!collect::openLink(link, t.port, error))
-            return tell(t, Step::Clock, false, QStringLiteral("failed: ") + error);
-        const QDateTime now = QDateTime::currentDateTime();
-        if (link.setTerminalClock(t.address, now))
-            tell(t, Step::Clock, true, QStringLiteral("clock set to ") + now.toString(TimeFormat));
-        else
-            tell(t, Step::Clock, false, QStringLiteral("failed: ") + link.lastError());
-        link.DestoryPort();
-    }
-
-    // Name lists: the link opened once for the line.
-    void names() {
-        Link link;
-        QString error;
-        const bool open = collect::openLink(link, terminals_.first().port, error);
-        for (const TerminalEntry& t : terminals_) {
-            if (cancelled())
-                tell(t, Step::Names, false, QStringLiteral("cancelled"));
-            else if (!open)
-                tell(t, Step::Names, false, QStringLiteral("failed: ") + error);
-            else
-                nameList(link, t);
-        }
-        link.DestoryPort();
-    }
-
-    void nameList(Link& link, const TerminalEntry& t) {
-        QStringList cards;
-        try {
-            cards = names::cardsOf(*cn_, t.address);
-        } catch (const Error& e) {
-            return tell(t, Step::Names, false,
-                        QStringLiteral("failed: database: ") + e.description());
-        }
-        if (cards.size() > protocol::MaxNames)
-            return tell(t, Step::Names, false,
-                        QStringLiteral("failed: %1 cards, more than a terminal holds (%2)")
-                            .arg(cards.size())
-                            .arg(protocol::MaxNames));
-        protocol::NameListStatus held;
-        if (!link.readNameListStatus(t.address, held))
-            return tell(t, Step::Names, false, QStringLiteral("failed: ") + link.lastError());
-        const bool inStep = held.count == quint32(cards.size()) &&
-                            held.checksum == protocol::nameListChecksum(cards);
-        if (inStep && !rq_.force)
-            return tell(t, Step::Names, true,
-                        QStringLiteral("in step, %1 cards").arg(cards.size()));
-        if (rq_.dryRun)
-            return tell(t, Step::Names, true,
-                        QStringLiteral("would download %1 cards (the terminal holds %2%3)")
-                            .arg(cards.size())
-                            .arg(held.count)
-                            .arg(inStep ? QStringLiteral(", in step") : QString()));
-        if (link.writeNameList(t.address, cards, {}, cancel_))
-            tell(t, Step::Names, true, QStringLiteral("downloaded %1 cards").arg(cards.size()));
-        else
-            tell(t, Step::Names, false,
-                 QStringLiteral("failed: %1 (the terminal keeps its list of %2 cards)")
-                     .arg(link.lastError())
-                     .arg(held.count));
-    }
-
-    const Request& rq_;
-    QList<TerminalEntry> terminals_;
-    std::function<void(const StepResult&)> report_;
-    const std::atomic_bool* cancel_;
-    std::unique_ptr<store::SqlConnection> cn_;
-};
 
 } // namespace
+
+StepResult setClock(LineContext& line, const TerminalEntry& t, bool force) {
+    StepResult r;
+    r.terminal = t.address;
+    r.step = Step::Clock;
+    // What the terminal's clock shows now, where the terminal protocol can read it: the guard
+    // refuses a push that would move it too far.
+    Link* link = line.link();
+    if (!link && line.com() == 0)
+        return failed(t, Step::Clock, line.fault());
+    std::optional<QDateTime> before;
+    QDateTime shown;
+    if (link && link->readTerminalClock(t.address, shown))
+        before = shown;
+    const ClockVerdict verdict = clockToSend(before, force, clockMaxChangeS());
+    if (!verdict.allowed()) {
+        r.fault = fault(Failure::ClockRefused, {}, clockRefusalLine(verdict));
+        r.fault.clock = verdict.refusal;
+        r.fault.clockChangeS = verdict.changeS;
+        return r;
+    }
+    if (line.com() > 0) {
+        // A serial terminal: its clock is set over the bell link.
+        bell::BellLink* bell = line.bellLink();
+        if (!bell)
+            return failed(t, Step::Clock, line.fault());
+        const BellClockResult set = setClockOverBell(*bell, t.address, verdict.send);
+        r.ok = set.state == BellClockResult::State::Set;
+        if (r.ok)
+            r.clockSetTo = verdict.send;
+        else if (set.state == BellClockResult::State::NoAnswer)
+            r.fault = fault(Failure::NoAnswer, {}, QStringLiteral("no answer"));
+        else
+            r.fault = fault(Failure::ConnectionLost, set.fault,
+                            QStringLiteral("port fault: ") + set.fault);
+        return r;
+    }
+    if (link->setTerminalClock(t.address, verdict.send)) {
+        r.ok = true;
+        r.clockSetTo = verdict.send;
+    } else {
+        r.fault = faultOfLink(*link);
+    }
+    return r;
+}
+
+StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& t, Step step,
+                    const Request& rq, const std::atomic_bool* cancel,
+                    const StepProgress& progress) {
+    if (rq.rights && !rq.rights(actionOf(step, rq.clear)))
+        return failed(t, step, fault(Failure::NotAllowed));
+    if (cancel && cancel->load())
+        return failed(t, step, fault(Failure::Cancelled, {}, QStringLiteral("cancelled")));
+    store::SqlConnection* cn = worker.database();
+    if (!cn)
+        return failed(t, step,
+                      fault(Failure::Database, worker.dbError,
+                            QStringLiteral("database: ") + worker.dbError));
+    StepResult r;
+    Link* link = step == Step::Clock ? nullptr : line.link();
+    if (step == Step::Clock) {
+        r = setClock(line, t, rq.forceClock);
+    } else if (!link) {
+        r = notReached(t, step, line.fault());
+    } else if (step == Step::Collect) {
+        return collectStep(*cn, *link, t, rq, cancel, progress); // logs itself
+    } else {
+        r = namesStep(*cn, *link, t, rq, cancel, progress);
+    }
+    if (step == Step::Collect && !link) {
+        collect::logCollection(*cn, rq.user, r.collected, rq.clear,
+                               collect::resultText(r.collected));
+    } else if (!(step == Step::Names && (rq.dryRun || (r.ok && !r.downloaded)))) {
+        collect::logTerminalAction(*cn, rq.user, t.address,
+                                   collect::text(step == Step::Clock
+                                                     ? collect::Text::ActionClock
+                                                     : collect::Text::DownloadNames),
+                                   collect::stepText(r));
+    }
+    return r;
+}
 
 QString stepName(Step step) {
     switch (step) {
@@ -255,84 +249,153 @@ QString stepName(Step step) {
     return QString();
 }
 
-QString resultLine(const StepResult& r) {
-    return QStringLiteral("terminal %1 %2: %3")
-        .arg(QString::number(r.terminal), stepName(r.step), r.text);
+// Why the clock guard refused a push, in words for the command line.
+QString clockRefusalLine(const ClockVerdict& v) {
+    switch (v.refusal) {
+    case ClockRefusal::None:
+        break;
+    case ClockRefusal::Unsynchronised:
+        return QStringLiteral("the computer's clock is not synchronised (the kernel says so); "
+                              "use --force to set it anyway");
+    case ClockRefusal::TooFar:
+        return QStringLiteral("the change of %1 s is more than allowed ([clock] max-change=); "
+                              "use --force to set it anyway")
+            .arg(v.changeS.value_or(0));
+    case ClockRefusal::YearOutOfRange:
+        return QStringLiteral("the terminal holds the years 2000 to 2099 only, not %1")
+            .arg(v.send.isValid() ? QString::number(v.send.date().year()) : QStringLiteral("?"));
+    }
+    return QString();
 }
 
-void recordStep(store::SqlConnection& cn, const StepResult& r, const QString& user) {
+QString faultLine(const Fault& f) {
+    switch (f.kind) {
+    case Failure::NotAllowed:
+        return QStringLiteral("not allowed");
+    case Failure::NotInRegister:
+        return QStringLiteral("not a model-6429 terminal of MachineInfo");
+    case Failure::TooManyCards:
+        return QStringLiteral("%1 cards, more than a terminal holds (%2)")
+            .arg(f.cause)
+            .arg(protocol::MaxNames);
+    case Failure::Database:
+        return f.words.isEmpty() ? QStringLiteral("database: ") + f.cause : f.words;
+    case Failure::Cancelled:
+        return QStringLiteral("cancelled");
+    default:
+        return f.words;
+    }
+}
+
+QString resultWords(const StepResult& r) {
+    if (r.step == Step::Collect && r.collected.address != 0) {
+        // The collection's own line without its "terminal N: " head.
+        const QString line = collect::resultLine(r.collected);
+        const QString head = QStringLiteral("terminal %1: ").arg(r.terminal);
+        return line.startsWith(head) ? line.mid(head.size()) : line;
+    }
+    if (!r.ok) {
+        if (r.fault.kind == Failure::Cancelled)
+            return QStringLiteral("cancelled");
+        if (r.step == Step::Names && r.held >= 0)
+            return QStringLiteral("failed: %1 (the terminal keeps its list of %2 cards)")
+                .arg(faultLine(r.fault))
+                .arg(r.held);
+        return QStringLiteral("failed: ") + faultLine(r.fault);
+    }
+    if (r.step == Step::Clock)
+        return QStringLiteral("clock set to ") + r.clockSetTo.toString(TimeFormat);
+    if (r.wouldDownload)
+        return QStringLiteral("would download %1 cards (the terminal holds %2%3)")
+            .arg(r.cards)
+            .arg(r.held)
+            .arg(r.inStep ? QStringLiteral(", in step") : QString());
+    if (r.downloaded)
+        return QStringLiteral("downloaded %1 cards").arg(r.cards);
+    return QStringLiteral("in step, %1 cards").arg(r.cards);
+}
+
+QString resultLine(const StepResult& r) {
+    return QStringLiteral("terminal %1 %2: %3")
+        .arg(QString::number(r.terminal), stepName(r.step), resultWords(r));
+}
+
+void recordStep(store::SqlConnection& cn, const StepResult& r, const QString& user,
+                const QString& words) {
     try {
         cn.executeBound(QStringLiteral("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, "
                                        "Result, Ok) VALUES (?, ?, ?, ?, ?, ?)"),
                         {r.terminal, stepName(r.step),
                          QDateTime::currentDateTime().toString(TimeFormat), user.left(255),
-                         r.text.left(255), r.ok ? 1 : 0});
+                         words.left(255), r.ok ? 1 : 0});
     } catch (const Error& e) {
         qWarning("Site step not kept (%d: %s)", e.number(), qUtf8Printable(e.description()));
     }
 }
 
 RunSummary runSite(const Request& rq, const std::function<void(const StepResult&)>& report,
-                   const std::atomic_bool* cancel) {
+                   const std::atomic_bool* cancel, const StepProgress& progress) {
     RunSummary summary;
     std::mutex mutex;
     const auto tell = [&](const StepResult& r) {
         const std::lock_guard<std::mutex> lock(mutex);
         if (!r.ok) {
             ++summary.failed;
-            if (r.busy)
+            if (r.busy())
                 ++summary.busy;
         }
         if (report)
             report(r);
     };
+    const auto lockedProgress = [&](int terminal, qint64 done, qint64 total) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (progress)
+            progress(terminal, done, total);
+    };
 
-    QList<TerminalEntry> terminals;
+    Register reg;
     try {
         store::SqlConnection cn(rq.connection);
-        createHostSchema(cn, false); // SiteStep, when the database predates it
-        terminals = collect::listTerminals(cn);
+        createHostSchema(cn, false); // SiteStep and MealRecord, when the database predates them
+        reg = readRegister(cn);
     } catch (const Error& e) {
         summary.databaseOpened = false;
         summary.databaseError = e.description();
         return summary;
     }
+    summary.skipped = reg.skipped;
     QList<TerminalEntry> chosen;
     if (rq.terminals.isEmpty()) {
-        chosen = terminals;
+        chosen = reg.terminals;
     } else {
         for (int n : rq.terminals) {
-            auto it = std::find_if(terminals.cbegin(), terminals.cend(),
+            auto it = std::find_if(reg.terminals.cbegin(), reg.terminals.cend(),
                                    [n](const TerminalEntry& t) { return t.address == n; });
-            if (it != terminals.cend()) {
+            if (it != reg.terminals.cend()) {
                 chosen << *it;
                 continue;
             }
+            TerminalEntry unknown;
+            unknown.address = n;
             for (Step step : rq.steps)
-                tell({n, step, false, false,
-                      QStringLiteral("failed: not a model-6429 terminal of MachineInfo")});
+                tell(failed(unknown, step, fault(Failure::NotInRegister)));
         }
     }
-    // A COM number the settings file names without a device is not guessed.
-    for (auto it = chosen.begin(); it != chosen.end();) {
-        const int com = comOf(it->port);
-        if (com == 0 || !rq.comWithoutDevice.contains(com)) {
-            ++it;
-            continue;
-        }
-        for (Step step : rq.steps)
-            tell({it->address, step, false, false,
-                  QStringLiteral("failed: cannot open COM%1: the settings file names no device "
-                                 "for it ([com] %1=)")
-                      .arg(com)});
-        it = chosen.erase(it);
-    }
-    collect::workLines(collect::linesOf(chosen), [&](const TerminalLine& line) {
-        QList<TerminalEntry> mine;
-        for (int i : line.members)
-            mine << chosen[i];
-        LineRun(rq, mine, tell, cancel).run();
-    });
+    const auto words = rq.stepWords ? rq.stepWords : resultWords;
+    workPool(
+        collect::linesOf(chosen), rq.pool, rq.connection,
+        [&](Worker& worker, const TerminalLine& line) {
+            LineContext context(chosen[line.members.first()].port);
+            for (Step step : rq.steps)
+                for (int i : line.members) {
+                    const StepResult r =
+                        takeStep(worker, context, chosen[i], step, rq, cancel, lockedProgress);
+                    if (!rq.dryRun && r.fault.kind != Failure::NotAllowed && worker.database())
+                        recordStep(*worker.database(), r, rq.user, words(r));
+                    tell(r);
+                }
+        },
+        rq.lineWatch);
     return summary;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/site/site_layer.h"
+
 #include <QList>
 #include <QString>
 #include <atomic>
@@ -11,10 +13,26 @@ class SqlConnection;
 
 namespace bw::host::site {
 
-// The routine steps of a site, in the order a nightly run takes them.
+// The steps that change a terminal, in the order a nightly run takes them.
 enum class Step { Collect, Clock, Names };
 // "collect", "clock", "names": the step as the command line and SiteStep name it.
 QString stepName(Step step);
+
+// The typed outcome of one step on one terminal: its data, or the fault that stopped it.
+struct StepResult {
+    int terminal = 0;
+    Step step = Step::Collect;
+    bool ok = false;
+    Fault fault;                // when not ok
+    collect::Outcome collected; // Collect: the collection's own outcome
+    int cards = 0;              // Names: the cards of CardMapping for the terminal
+    qint64 held = -1;           // Names: the cards the terminal held before (-1: not read)
+    bool inStep = false;        // Names: the terminal's list was CardMapping's already
+    bool wouldDownload = false; // Names, dry run: the list would be downloaded
+    bool downloaded = false;    // Names: the list was downloaded and acknowledged
+    QDateTime clockSetTo;       // Clock: the time sent, when set
+    bool busy() const { return fault.kind == Failure::LineBusy; }
+};
 
 // What a run is asked to do.
 struct Request {
@@ -22,40 +40,58 @@ struct Request {
     QList<int> terminals; // terminal numbers; empty: every model-6429 terminal of MachineInfo
     QList<Step> steps;    // taken in this order on every line
     bool clear = false;   // collect: delete on the terminal what was stored
-    bool dryRun = false;  // names: say what would be downloaded, change nothing
-    bool force = false;   // names: download also a list that is in step
-    QString user = QStringLiteral("brackwater-site");
-    QList<int> comWithoutDevice; // COM numbers the settings name without a device: not opened
+    collect::Options collectOptions; // collect: block and batch sizes, a hook before a delete
+    bool dryRun = false;             // names: say what would be downloaded, change nothing
+    bool force = false;              // names: download also a list that is in step
+    // clock: set also when the computer's clock is not synchronised or the change exceeds
+    // clockMaxChangeS() (never a year outside 2000..2099)
+    bool forceClock = false;
+    QString user = QStringLiteral("brackwater-site"); // the operator the logs name
+    int pool = 0;                                     // lines worked at once (0: poolSize())
+    Rights rights = allowEverything();
+    // The words SiteStep keeps for a result, in the language of the front end (default: the
+    // tools' English line).
+    std::function<QString(const StepResult&)> stepWords;
+    // Told when a worker starts (true) and ends (false) a line.
+    std::function<void(const TerminalLine&, bool)> lineWatch;
 };
-
-// The outcome of one step on one terminal.
-struct StepResult {
-    int terminal = 0;
-    Step step = Step::Collect;
-    bool ok = false;
-    bool busy = false; // the line was held by another program throughout
-    QString text;      // one line in plain English
-};
-
-// "terminal 3 names: downloaded 120 cards"
-QString resultLine(const StepResult& result);
 
 struct RunSummary {
     bool databaseOpened = true;
     QString databaseError;
-    int failed = 0; // step results that are not ok
-    int busy = 0;   // of them, on a line that stayed busy
+    QStringList skipped; // the register's rows left out, one line each
+    int failed = 0;      // step results that are not ok
+    int busy = 0;        // of them, on a line that stayed busy
 };
 
-// Takes the steps on the requested terminals: the lines (serial devices, and each TCP/IP
-// terminal alone) at the same time, each with its own database connection and link, the
-// terminals of one line one after the other. report gets every step's result as it is known,
-// one call at a time; each result is also kept in SiteStep. A database that cannot be opened
-// at the start ends the run before any terminal is touched.
+// Progress of a step on a terminal: (terminal, done, total).
+using StepProgress = std::function<void(int, qint64, qint64)>;
+
+// Takes the steps on the requested terminals through the door (takeStep), the lines on the
+// pool. report gets every step's result as it is known, one call at a time. A database that
+// cannot be opened at the start ends the run before any terminal is touched.
 RunSummary runSite(const Request& request, const std::function<void(const StepResult&)>& report,
-                   const std::atomic_bool* cancel = nullptr);
+                   const std::atomic_bool* cancel = nullptr, const StepProgress& progress = {});
+
+// The door: one step on one terminal of the line the worker holds. Checks the right (refused:
+// nothing is sent, a NotAllowed result), uses the line's link, writes the operation log and
+// SiteStep naming the operator, and returns the typed result.
+StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& terminal, Step step,
+                    const Request& request, const std::atomic_bool* cancel = nullptr,
+                    const StepProgress& progress = {});
+
+// The one clock step of a terminal over the line: the time is sent and acknowledged.
+StepResult setClock(LineContext& line, const TerminalEntry& terminal, bool force = false);
+// Why the clock guard refused a push, in words for the command line.
+QString clockRefusalLine(const ClockVerdict& verdict);
 
 // Keeps a step's result in SiteStep; a row the database refuses is dropped with a warning.
-void recordStep(store::SqlConnection& cn, const StepResult& result, const QString& user);
+void recordStep(store::SqlConnection& cn, const StepResult& result, const QString& user,
+                const QString& words);
+
+// The tools' English: "terminal 3 names: downloaded 120 cards", and a fault's words.
+QString resultLine(const StepResult& result);
+QString resultWords(const StepResult& result); // the part after "terminal N step: "
+QString faultLine(const Fault& fault);
 
 } // namespace bw::host::site

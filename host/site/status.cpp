@@ -21,9 +21,6 @@
 
 namespace bw::host::site {
 
-using collect::TerminalEntry;
-using collect::TerminalLine;
-
 namespace {
 
 const QString TimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -224,20 +221,6 @@ qint64 wallClockMs(const QDateTime& t) {
     return QDateTime(t.date(), t.time(), Qt::UTC).toMSecsSinceEpoch();
 }
 
-// Why the port of a terminal is not opened: a COM number the settings file names without a
-// device; empty when nothing stands in the way.
-QString unconfigured(const QString& port, const QList<int>& comWithoutDevice) {
-    try {
-        const connect::ConnectionChoice choice = connect::chooseConnection(port);
-        if (!choice.tcp && comWithoutDevice.contains(choice.port))
-            return QStringLiteral("cannot open COM%1: the settings file names no device for it "
-                                  "([com] %1=)")
-                .arg(choice.port);
-    } catch (const Error&) {
-    }
-    return QString();
-}
-
 // Reads the terminals of one line over link, whose port is open.
 class LineStatus {
 public:
@@ -252,7 +235,7 @@ public:
         // A status the link refuses as impossible still came from the terminal: it answers,
         // and what it said is reported as impossible, not as silence.
         if (!read && link_.lastFailure() != Link::Failure::BadStatus) {
-            s.reason = link_.lastError();
+            s.fault = faultOfLink(link_);
             return;
         }
         s.answers = true;
@@ -341,7 +324,7 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
     QHash<int, protocol::NameListStatus> expected;
     {
         store::SqlConnection cn(rq.connection);
-        const QList<TerminalEntry> all = collect::listTerminals(cn);
+        const QList<TerminalEntry> all = readRegister(cn).terminals;
         for (const TerminalEntry& t : all)
             if (rq.terminals.isEmpty() || rq.terminals.contains(t.address))
                 chosen << t;
@@ -379,38 +362,41 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
         const std::lock_guard<std::mutex> lock(mutex);
         each(s);
     };
+    // The line test is the terminal window's communication test: refused, nothing is sent.
+    const bool allowed = !rq.lineTest || !rq.rights || rq.rights(Action::LineTest);
 
-    collect::workLines(collect::linesOf(chosen), [&](const TerminalLine& line) {
-        Link link;
-        link.setTimeoutMs(rq.replyTimeoutMs);
-        link.setLineWaitMs(rq.lineWaitMs);
-        const QString& port = chosen[line.members.first()].port;
-        QString error = unconfigured(port, rq.comWithoutDevice);
-        const bool open = error.isEmpty() && collect::openLink(link, port, error);
-        LineStatus reader(link, cancel);
-        for (int i : line.members) {
-            TerminalStatus& s = found[size_t(i)];
-            const QString notOpened = unconfigured(s.port, rq.comWithoutDevice);
-            if (reader.cancelled())
-                s.reason = QStringLiteral("cancelled");
-            else if (!notOpened.isEmpty())
-                s.reason = notOpened;
-            else if (!open)
-                s.reason = error;
-            else
-                reader.read(s, expected.contains(s.terminal)
-                                   ? std::optional(expected.value(s.terminal))
-                                   : std::nullopt);
-            tell(s);
-        }
-        link.DestoryPort();
-    });
+    // The readings need no database: the workers open none.
+    workPool(
+        collect::linesOf(chosen), rq.pool, QString(),
+        [&](Worker&, const TerminalLine& line) {
+            LineContext context(chosen[line.members.first()].port, rq.lineWaitMs,
+                                rq.replyTimeoutMs);
+            for (int i : line.members) {
+                TerminalStatus& s = found[size_t(i)];
+                Link* link = allowed ? context.link() : nullptr;
+                if (!allowed) {
+                    s.fault.kind = Failure::NotAllowed;
+                } else if (cancel && cancel->load()) {
+                    s.fault.kind = Failure::Cancelled;
+                    s.fault.words = QStringLiteral("cancelled");
+                } else if (!link) {
+                    s.fault = context.fault();
+                } else {
+                    LineStatus(*link, cancel)
+                        .read(s, expected.contains(s.terminal)
+                                     ? std::optional(expected.value(s.terminal))
+                                     : std::nullopt);
+                }
+                tell(s);
+            }
+        },
+        rq.lineWatch);
 
     QList<TerminalStatus> all(found.begin(), found.end());
     for (int n : unknown) {
         TerminalStatus s;
         s.terminal = n;
-        s.reason = QStringLiteral("not a model-6429 terminal of MachineInfo");
+        s.fault.kind = Failure::NotInRegister;
         tell(s);
         all << s;
     }
@@ -452,7 +438,7 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
                                      {QStringLiteral("answers"), s.answers},
                                      {QStringLiteral("roundTripMs"),
                                       s.roundTripMs ? QJsonValue(*s.roundTripMs) : QJsonValue()},
-                                     {QStringLiteral("reason"), s.reason},
+                                     {QStringLiteral("reason"), faultLine(s.fault)},
                                      {QStringLiteral("clockOffsetS"), orNull(s.clockOffsetS)},
                                      {QStringLiteral("recordsWaiting"), orNull(s.recordsWaiting)},
                                      {QStringLiteral("namesInStep"),
@@ -470,8 +456,9 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
 QString statusLine(const TerminalStatus& s) {
     QStringList parts;
     if (!s.answers) {
+        const QString why = faultLine(s.fault);
         parts << QStringLiteral("does not answer (%1)")
-                     .arg(s.reason.isEmpty() ? QStringLiteral("no answer") : s.reason);
+                     .arg(why.isEmpty() ? QStringLiteral("no answer") : why);
     } else {
         parts << QStringLiteral("answers in %1 ms").arg(s.roundTripMs.value_or(0));
         parts << (s.clockOffsetS ? QStringLiteral("clock %1%2 s")

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/site/site_layer.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -31,8 +33,7 @@ struct TerminalStatus {
     QString place;                  // MachineInfo's place text (Team)
     bool answers = false;           // answered the record status (a possible one or not)
     std::optional<int> roundTripMs; // of the record-status exchange
-    QString reason;                 // when it does not answer: "line DEVICE busy: held by ...",
-                                    // the system's reason the port cannot be opened, "no answer"
+    Fault fault; // why it does not answer: the line busy, the port not opened, no answer, ...
     std::optional<qint64> clockOffsetS;       // terminal clock minus computer clock, seconds
     std::optional<qint64> recordsWaiting;     // meal records stored on the terminal
     bool impossibleRecords = false;           // answered a record status that cannot be
@@ -68,8 +69,13 @@ struct StatusRequest {
     int lineWaitMs = 1000;
     // How long one exchange waits for a terminal's reply.
     int replyTimeoutMs = 1000;
-    // COM numbers the settings file names without a device: not opened.
-    QList<int> comWithoutDevice = {};
+    int pool = 0; // lines read at once (0: poolSize())
+    // A line test asks for the right of the terminal window's communication test (refused:
+    // nothing is sent, each terminal's fault is NotAllowed); a status reading needs none.
+    bool lineTest = false;
+    Rights rights = allowEverything();
+    QString caption = {};
+    std::function<void(const TerminalLine&, bool)> lineWatch = {};
 };
 
 // Reads every terminal's status: the lines at the same time (each serial device, and each

@@ -28,6 +28,7 @@
 #include <QSqlQueryModel>
 #include <QTableWidget>
 #include <QTest>
+#include <mutex>
 #include <thread>
 
 using namespace bw::host::collect;
@@ -58,10 +59,12 @@ protected:
     }
     Outcome collect(int address, Options options, const Progress& progress = {},
                     bw::store::SqlConnection* on = nullptr) {
-        LinkSource source(address, address == 3 ? "127.0.0.1" : "COM1");
-        MealStore sink(on ? *on : *this->cn, kUser);
-        if (!source.open())
+        bw::host::Link link;
+        QString error;
+        if (!bw::host::collect::openLink(link, address == 3 ? "127.0.0.1" : "COM1", error))
             return {};
+        LinkSource source(address, link);
+        MealStore sink(on ? *on : *this->cn, kUser);
         return collectTerminal(address, source, sink, options, progress);
     }
     qlonglong stored(int address) {
@@ -275,8 +278,14 @@ TEST_F(SqliteCollection, LostDeleteReplyIsNotConfirmedAndLoggedBeforehand) {
         sim.stop();
     };
     QList<Outcome> outs;
-    runCollection(*cn, listTerminals(*cn).mid(2, 1), "admin", o,
-                  {{}, [&](int, const Outcome& out) { outs << out; }});
+    bw::host::site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.terminals = {3};
+    rq.steps = {bw::host::site::Step::Collect};
+    rq.clear = true;
+    rq.user = "admin";
+    rq.collectOptions = o;
+    bw::host::site::runSite(rq, [&](const auto& r) { outs << r.collected; });
     ASSERT_EQ(outs.size(), 1);
     EXPECT_EQ(before, 1);
     EXPECT_TRUE(outs[0].clearUnconfirmed);
@@ -487,10 +496,10 @@ TEST_F(SqliteCollection, WindowDownloadsTheNameListsOfCardMapping) {
     w.findChild<QPushButton*>("DownloadNames")->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 20000));
     QCoreApplication::processEvents();
-    ASSERT_EQ(w.outcomes().size(), 2);
-    EXPECT_TRUE(w.outcomes()[0].ok() && w.outcomes()[1].ok()) << qPrintable(w.outcomes()[0].reason);
-    EXPECT_EQ(w.findChild<QTableWidget*>("Progress")->item(0, 2)->text(),
-              namesResultText(w.outcomes()[0]));
+    ASSERT_EQ(w.results().size(), 2);
+    EXPECT_TRUE(w.results()[0].ok && w.results()[1].ok)
+        << qPrintable(bw::host::site::resultLine(w.results()[0]));
+    EXPECT_EQ(w.findChild<QTableWidget*>("Progress")->item(0, 2)->text(), stepText(w.results()[0]));
     const QStringList cards = bw::host::names::cardsOf(*cn, 1);
     EXPECT_EQ(cards, QStringList({"00010001", "00010002"}));
     bw::host::protocol::NameListStatus st;
@@ -557,17 +566,17 @@ TEST_F(SqliteCollection, SiteKilledMidDownloadLeavesAWholeList) {
 // Seven characters of IP are an address here as everywhere else in the register.
 TEST_F(SqliteCollection, SevenCharacterIpIsATcpTerminal) {
     cn->Execute("UPDATE MachineInfo SET IP = '1.2.3.4' WHERE MachAddr = 3");
-    EXPECT_EQ(listTerminals(*cn).constLast().port, "1.2.3.4");
+    EXPECT_EQ(bw::host::site::readRegister(*cn).terminals.constLast().port, "1.2.3.4");
     // Rows whose MachAddr is no terminal number, or a number listed already, are left out.
     for (const char* a : {"3.7", "99999999999", "0", "'x'", "2"})
         cn->Execute(
             QString("INSERT INTO MachineInfo (MachAddr, MachVer) VALUES (%1, '6429')").arg(a));
-    QStringList skipped;
+    const bw::host::site::Register reg = bw::host::site::readRegister(*cn);
     QList<int> addresses;
-    for (const TerminalEntry& t : listTerminals(*cn, &skipped))
+    for (const TerminalEntry& t : reg.terminals)
         addresses << t.address;
     EXPECT_EQ(addresses, QList<int>({1, 2, 3}));
-    EXPECT_EQ(skipped.size(), 5);
+    EXPECT_EQ(reg.skipped.size(), 5);
 }
 
 TEST(CollectTexts, EveryTextInBothLanguages) {
@@ -618,7 +627,7 @@ TEST(CollectTexts, ResultIsOneLineNamingWhatFailed) {
         {Failure::NoAnswer, "no answer", "terminal 5: failed: terminal: no answer (7"},
     };
     for (const auto& c : cases) {
-        Outcome o{5, Outcome::State::Failed, c.failure, c.reason, 9, 7};
+        Outcome o{5, Outcome::State::Failed, c.failure, c.reason, {}, {}, 9, 7};
         EXPECT_TRUE(resultLine(o).startsWith(c.line)) << resultLine(o).toStdString();
         EXPECT_FALSE(resultText(o).contains('\n') || resultText(o).contains("%2"));
     }
@@ -800,8 +809,8 @@ TEST_F(SqliteCollection, SiteStatus) {
         const QList<TerminalStatus> all = readStatus({backend.connectionString, {c.terminal}});
         ASSERT_EQ(all.size(), 1);
         const TerminalStatus& s = all.first();
-        EXPECT_EQ(s.answers, c.answers) << s.reason.toStdString();
-        EXPECT_EQ(s.reason.isEmpty(), c.answers);
+        EXPECT_EQ(s.answers, c.answers) << s.fault.words.toStdString();
+        EXPECT_EQ(!s.fault, c.answers);
         EXPECT_EQ(s.clockOffsetS.has_value(), c.clock.has_value());
         EXPECT_LE(std::abs(s.clockOffsetS.value_or(0) - c.clock.value_or(0)), 2);
         EXPECT_EQ(s.recordsWaiting, c.records);
@@ -923,13 +932,17 @@ TEST_F(SqliteCollection, SiteStatusOfAHostileTerminal) {
         SCOPED_TRACE(args.join(' ').toStdString());
         sim.stop();
         startSim(QStringList{"--no-pacing", "--names", "2"} + args);
-        if (args.contains("--commit-reply"))
-            runSite({backend.connectionString, {1}, {Step::Names}, false, false, false, "u", {}},
-                    {});
+        if (args.contains("--commit-reply")) {
+            Request names;
+            names.connection = backend.connectionString;
+            names.terminals = {1};
+            names.steps = {Step::Names};
+            runSite(names, {});
+        }
         StatusRequest rq{backend.connectionString, {1}};
         rq.replyTimeoutMs = 300;
         const TerminalStatus s = readStatus(rq).first();
-        EXPECT_TRUE(s.answers) << s.reason.toStdString();
+        EXPECT_TRUE(s.answers) << faultLine(s.fault).toStdString();
         EXPECT_EQ(s.handsNeeded(), hands) << statusLine(s).toStdString();
     }
     // The newest step is the one written last: a collection dated in the future by a wrong
@@ -962,6 +975,36 @@ TEST(CollectLines, OneLinePerDeviceAndPerTcpTerminal) {
     }
     EXPECT_EQ(lines, QStringList({"/dev/null serial 0,2", "10.0.0.1 1", "/dev/zero serial 3",
                                   "10.0.0.1 4", "COMx 5"}));
+}
+
+// The pool bounds the lines worked at once, and with them the threads and the connections:
+// twenty TCP/IP terminals (twenty lines) with a pool of three never have more than three.
+TEST_F(SqliteCollection, PoolBoundsTheLinesAtOnce) {
+    bw::host::setTcpPortMap(1001, 1); // nothing listens: each line fails at once
+    for (int n = 10; n < 27; ++n)
+        cn->Execute(QString("INSERT INTO MachineInfo (MachAddr, ComX, IP, MachVer) VALUES (%1, "
+                            "'1', '127.0.0.1', '6429')")
+                        .arg(n));
+    std::mutex mutex;
+    int now = 0, most = 0, lines = 0;
+    const auto watch = [&](const TerminalLine& line, bool begins) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        now += begins ? 1 : -1;
+        most = std::max(most, now);
+        lines += begins && !line.serial ? 1 : 0;
+    };
+    bw::host::site::StatusRequest status{backend.connectionString, {}};
+    status.pool = 3;
+    status.lineWatch = watch;
+    EXPECT_EQ(bw::host::site::readStatus(status).size(), 20);
+    bw::host::site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.steps = {bw::host::site::Step::Clock};
+    rq.pool = 3;
+    rq.lineWatch = watch;
+    EXPECT_EQ(bw::host::site::runSite(rq, {}).failed, 20);
+    EXPECT_LE(most, 3);
+    EXPECT_EQ(lines, 2 * 18); // terminal 3 and the seventeen added, in each run
 }
 
 // The window works the lines at the same time: the TCP/IP terminal is collected while another

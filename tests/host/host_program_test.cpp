@@ -1,6 +1,7 @@
 #include "bell/serial_port.h"
 #include "common/test_support.h"
 #include "host/app/host_setup.h"
+#include "host/collect/collect_texts.h"
 #include "host/console/console_window.h"
 #include "host/console/help.h"
 #include "host/console/operation_log.h"
@@ -9,6 +10,7 @@
 #include "host/ledger/ledger.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
+#include "platform/language.h"
 #include "sim/process.h"
 
 #include <QApplication>
@@ -262,7 +264,7 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
                            "--clock-offset", "300"}));
     bw::bell::setDevicePath(1, sim.ptyPath());
     bw::host::setTcpPortMap(1001, sim.tcpPort());
-    bw::host::console::ConsoleWindow w({QStringLiteral("zhang"), {}, home_ + "/bw.conf"});
+    bw::host::console::ConsoleWindow w({QStringLiteral("admin"), {}, home_ + "/bw.conf"});
     auto row = [&w](int terminal) {
         for (const auto& s : w.statusModel()->all())
             if (s.terminal == terminal)
@@ -292,6 +294,19 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
     EXPECT_TRUE(waitFor([&] { return !w.busy(); }));
     EXPECT_TRUE(row(1).answers);
 
+    // Through the door: the admin's steps are in the operation log in the operator's language.
+    auto cn = bw::host::sharedConnection();
+    const auto logged = [&](const QString& action) {
+        return cn
+            ->queryBound("SELECT COUNT(*) FROM CtrlLog WHERE UserA = 'admin' AND ActionA = ?",
+                         {action})
+            .value(0)
+            .value(0)
+            .toInt();
+    };
+    EXPECT_EQ(logged(QStringLiteral("校时")), 1);
+    EXPECT_EQ(logged(QStringLiteral("下载名单")), 1);
+
     ASSERT_TRUE(w.collectSelected()); // the collection window, terminal 1 chosen
     for (QWidget* top : QApplication::topLevelWidgets())
         if (top->objectName() == "DataCollection" && top->isVisible()) {
@@ -301,3 +316,49 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
 }
 
 } // namespace
+
+// The console's steps pass the door: guest may not download name lists and is refused without
+// a word sent; a silent terminal's clock step and reason are in the operator's language.
+TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
+    for (int lang : {2052, 1028}) {
+        SCOPED_TRACE(lang);
+        bw::setUiLanguage(lang);
+        bw::host::console::ConsoleWindow w(
+            {QStringLiteral("guest"), QStringLiteral("就餐机管理"), home_ + "/bw.conf"});
+        const auto idle = [&w] { // the action and the reading of its rows that follows
+            const QDeadlineTimer deadline(30000);
+            for (int settled = 0; settled < 5 && !deadline.hasExpired();) {
+                QApplication::processEvents(QEventLoop::AllEvents, 20);
+                settled = w.busy() || w.refreshes() == 0 ? 0 : settled + 1;
+            }
+            return !w.busy();
+        };
+        ASSERT_TRUE(idle());
+        const auto note = [&w] { return w.findChild<QLabel*>("Note")->text(); };
+        // Terminal 3 is on TCP/IP, where nothing listens: silent. Its address and the system's
+        // reason are data; every other word is the operator's.
+        const bw::host::site::TerminalStatus silent = w.statusModel()->all().value(2);
+        ASSERT_EQ(silent.terminal, 3);
+        const auto noLetters = [&silent](QString text) {
+            text.remove(silent.fault.where).remove(silent.fault.cause);
+            return std::none_of(text.cbegin(), text.cend(),
+                                [](QChar c) { return c.isLetter() && c.unicode() < 128; });
+        };
+        EXPECT_TRUE(noLetters(
+            bw::host::console::statusCell(silent, bw::host::console::StatusTable::Reason)));
+        w.selectTerminals({3});
+        ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Names));
+        ASSERT_TRUE(idle());
+        EXPECT_TRUE(
+            note().contains(bw::host::collect::text(bw::host::collect::Text::Refused, lang)))
+            << note().toStdString();
+        ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Clock));
+        ASSERT_TRUE(idle());
+        EXPECT_TRUE(noLetters(note())) << note().toStdString();
+    }
+    bw::setUiLanguage(0);
+    auto cn = bw::host::sharedConnection();
+    EXPECT_EQ(
+        cn->queryBound("SELECT COUNT(*) FROM CtrlLog WHERE UserA = 'guest'").value(0).value(0),
+        2); // the two clock steps; the refused downloads sent nothing
+}
