@@ -636,6 +636,7 @@ int main(int argc, char** argv) {
     QStringList settingsProblems;
     Options o;
     o.saved = bw::host::readSettings(&settingsProblems);
+    bw::trustUnsynchronisedClock(!o.saved.clockRequireSynchronised);
     for (const auto& [n, device] : o.saved.com)
         bw::bell::setDevicePath(n, device);
     // A COMn the file names without a device opens nothing, unless --com gives it one.

@@ -1,11 +1,10 @@
 #include "host/app/host_options.h"
 
-#include "host/site/site_layer.h"
-
 #include "bell/serial_port.h"
 #include "host/app/printable.h"
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
+#include "platform/clock_guard.h"
 #include "store/connection_string.h"
 
 #include <QCommandLineParser>
@@ -255,6 +254,7 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
         setTcpPortMap(from, to);
     site::setPoolSize(saved.pool);
     site::setClockMaxChangeS(clockMaxChangeS(saved));
+    trustUnsynchronisedClock(!saved.clockRequireSynchronised);
     if (p.isSet(o.pool)) {
         bool ok = false;
         const int pool = p.value(o.pool).trimmed().toInt(&ok);

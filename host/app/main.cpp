@@ -11,6 +11,7 @@
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
 #include "host/trace/trace_file.h"
+#include "platform/clock_guard.h"
 #include "platform/error.h"
 #include "platform/interfaces.h"
 #include "platform/registry.h"
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
         const bw::host::Settings saved = bw::host::readSettings();
         bw::host::site::setPoolSize(saved.pool);
         bw::host::site::setClockMaxChangeS(bw::host::clockMaxChangeS(saved));
+        bw::trustUnsynchronisedClock(!saved.clockRequireSynchronised);
     }
     if (options.showSettings) {
         QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),

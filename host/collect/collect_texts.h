@@ -79,6 +79,8 @@ enum class Text {
     ReasonClockTooFar,         // %1 seconds the push would move the clock
     ReasonClockYear,           // %1 the year
 };
+// The last of the texts: a text added after it is to be named here.
+inline constexpr Text LastText = Text::ReasonClockYear;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

@@ -22,6 +22,7 @@ const QString kSim = QStringLiteral("window/simulator");
 const QString kBellSection = QStringLiteral("window/bell-section");
 const QString kTraceLine = QStringLiteral("diagnostics/trace-line");
 const QString kClockMaxChange = QStringLiteral("clock/max-change");
+const QString kClockRequireSync = QStringLiteral("clock/require-synchronised");
 const QString kPool = QStringLiteral("site/pool");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
@@ -186,6 +187,8 @@ Settings readSettings(const QString& path, QStringList* problems) {
     out.sim = readBool(s, kSim, problems);
     out.bellSection = readBool(s, kBellSection, problems);
     out.traceLine = s.value(kTraceLine).toString().trimmed();
+    if (s.contains(kClockRequireSync))
+        out.clockRequireSynchronised = readBool(s, kClockRequireSync, problems);
     if (s.contains(kClockMaxChange)) {
         bool ok = false;
         const qint64 seconds = s.value(kClockMaxChange).toString().trimmed().toLongLong(&ok);
@@ -259,6 +262,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
         s.setValue(kTraceLine, settings.traceLine);
     if (settings.clockMaxChangeS > 0)
         s.setValue(kClockMaxChange, settings.clockMaxChangeS);
+    if (!settings.clockRequireSynchronised)
+        s.setValue(kClockRequireSync, false);
     if (settings.pool > 0)
         s.setValue(kPool, settings.pool);
     for (const auto& [n, device] : settings.com)

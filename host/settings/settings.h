@@ -11,17 +11,18 @@ namespace bw::host {
 // the INI file brackwater.conf in the user's configuration folder. An empty text or 0
 // means "not set": the program's own default applies.
 struct Settings {
-    QString db;                        // [database] connection
-    QString user;                      // [operator] user
-    int lang = 0;                      // [operator] language: 2052, 1028 or 0
-    QList<QPair<int, QString>> com;    // [com] n=DEVICE
-    QList<int> comWithoutDevice;       // [com] n= naming no device: none may be guessed for COMn
-    QList<QPair<int, int>> tcpPortMap; // [tcp-port-map] FROM=TO
-    bool sim = false;                  // [window] simulator
-    bool bellSection = false;          // [window] bell-section
-    QString traceLine;                 // [diagnostics] trace-line: file of the line trace
-    qint64 clockMaxChangeS = 0;        // [clock] max-change: seconds a push may move a clock
-    int pool = 0;                      // [site] pool: lines worked at once, 1..64
+    QString db;                           // [database] connection
+    QString user;                         // [operator] user
+    int lang = 0;                         // [operator] language: 2052, 1028 or 0
+    QList<QPair<int, QString>> com;       // [com] n=DEVICE
+    QList<int> comWithoutDevice;          // [com] n= naming no device: none may be guessed for COMn
+    QList<QPair<int, int>> tcpPortMap;    // [tcp-port-map] FROM=TO
+    bool sim = false;                     // [window] simulator
+    bool bellSection = false;             // [window] bell-section
+    QString traceLine;                    // [diagnostics] trace-line: file of the line trace
+    qint64 clockMaxChangeS = 0;           // [clock] max-change: seconds a push may move a clock
+    bool clockRequireSynchronised = true; // [clock] require-synchronised
+    int pool = 0;                         // [site] pool: lines worked at once, 1..64
 };
 
 // The most a clock push may move a terminal's clock unless forced: the setting, else a day.

@@ -27,6 +27,10 @@ ComputerClock kernelClock();
 using ComputerClockQuery = std::function<ComputerClock()>;
 void setComputerClockQuery(ComputerClockQuery query);
 ComputerClock computerClock();
+// A site whose computer keeps its time without a time service (no network) and is set right by
+// hand takes its clock as synchronised: the settings' [clock] require-synchronised=false. The
+// limit on the change and the years still hold.
+void trustUnsynchronisedClock(bool trust);
 
 // Why a clock push is refused.
 enum class ClockRefusal {

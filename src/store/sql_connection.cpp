@@ -1,11 +1,14 @@
 #include "store/sql_connection.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 
 #ifdef Q_OS_LINUX
 #include <sys/vfs.h>
@@ -245,6 +248,17 @@ void SqlConnection::BeginTrans() {
     if (settings_.kind == BackendSettings::Kind::Sqlite) {
         QSqlQuery begin(db_);
         begun = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        // Off the window's thread (the lines' workers of a collection), a database that stays
+        // busy beyond the busy time-out because several lines write at once is waited for
+        // longer: one batch of a line is committed in well under a second, so a writer that
+        // gave up after one time-out would fail a terminal for no fault of its own.
+        const QCoreApplication* app = QCoreApplication::instance();
+        if (!begun && app && QThread::currentThread() != app->thread()) {
+            QDeadlineTimer deadline(60000);
+            while (!begun && begin.lastError().nativeErrorCode() == QLatin1String("5") &&
+                   !deadline.hasExpired())
+                begun = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        }
         if (!begun)
             throw databaseError(dberr::CommandFailed, QStringLiteral("Cannot begin a transaction"),
                                 begin.lastError());

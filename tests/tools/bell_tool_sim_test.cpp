@@ -181,7 +181,22 @@ TEST_F(BellToolOnSimulator, SyncClocksSetsEverySerialTerminalOfTheRegister) {
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(clockOf(9).startsWith(QStringLiteral("2009-06-15")));
 
+    // The computer's clock is taken as synchronised (a site setting): terminal 9's clock,
+    // eleven years behind, is kept from a change of more than a day unless forced.
+    QDir().mkpath(configHome + QStringLiteral("/Brackwater"));
+    QFile conf(configHome + QStringLiteral("/Brackwater/brackwater.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) &&
+                conf.write("[clock]\nrequire-synchronised=false\n") > 0);
+    conf.close();
     r = run(sync);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.lines.value(0).startsWith(QStringLiteral("terminal 2 on COM1: answered")));
+    EXPECT_TRUE(
+        r.lines.value(1).startsWith(QStringLiteral("terminal 9 on COM1: refused, the change of ")))
+        << r.lines.join('\n').toStdString();
+    EXPECT_TRUE(clockOf(9).startsWith(QStringLiteral("2009-06-15")));
+
+    r = run(sync + QStringList{QStringLiteral("--force")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     ASSERT_EQ(r.lines.size(), 3);
     EXPECT_TRUE(r.lines[0].startsWith(QStringLiteral("terminal 2 on COM1: answered")));
@@ -225,7 +240,7 @@ TEST_F(BellToolOnSimulator, JsonOnEveryCommand) {
         {{QStringLiteral("test"), QStringLiteral("9"), QStringLiteral("--timeout"),
           QStringLiteral("5")},
          2},
-        {{QStringLiteral("sync-clocks"), QStringLiteral("--db"), db}, 0},
+        {{QStringLiteral("sync-clocks"), QStringLiteral("--db"), db, QStringLiteral("--force")}, 0},
         {{QStringLiteral("ports")}, 0},
         {{QStringLiteral("--com"), QStringLiteral("2=/dev/null"), QStringLiteral("ports"),
           QStringLiteral("--probe")},
