@@ -1,4 +1,5 @@
 #include "bell/serial_port.h"
+#include "common/fakes.h"
 #include "common/test_support.h"
 #include "host/app/host_setup.h"
 #include "host/collect/collect_texts.h"
@@ -10,6 +11,7 @@
 #include "host/ledger/ledger.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
+#include "platform/clock_guard.h"
 #include "platform/language.h"
 #include "sim/process.h"
 
@@ -282,9 +284,22 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
     EXPECT_GE(row(3).clockOffsetS.value_or(0), 290);
     EXPECT_TRUE(row(3).needsHand());
 
+    // With the computer's clock unsynchronised the operator is asked first: No leaves the
+    // terminal's clock as it was, Yes sets it anyway.
+    bw::test::RecordingMessageBox boxes;
+    boxes.answers = {bw::mb::No, bw::mb::Yes};
+    bw::setComputerClockQuery([] {
+        return bw::ComputerClock{QDateTime::currentDateTime(), false};
+    });
     w.selectTerminals({3});
-    ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Clock));
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(waitFor([&] { return !w.busy(); }));
+        ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Clock));
+        ASSERT_TRUE(waitFor([&] { return boxes.boxes.size() > round && !w.busy(); }));
+        EXPECT_TRUE(boxes.lastText().contains(QStringLiteral("同步"))) << round;
+    }
     EXPECT_TRUE(waitFor([&] { return std::abs(row(3).clockOffsetS.value_or(300)) <= 2; }));
+    bw::test::useSynchronisedComputerClock();
     w.selectTerminals({1});
     ASSERT_TRUE(waitFor([&] { return !w.busy(); }));
     ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Names));
@@ -304,7 +319,7 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
             .value(0)
             .toInt();
     };
-    EXPECT_EQ(logged(QStringLiteral("校时")), 1);
+    EXPECT_EQ(logged(QStringLiteral("校时")), 3); // refused twice, then set anyway
     EXPECT_EQ(logged(QStringLiteral("下载名单")), 1);
 
     ASSERT_TRUE(w.collectSelected()); // the collection window, terminal 1 chosen
