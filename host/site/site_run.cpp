@@ -61,6 +61,9 @@ Fault fault(Failure kind, const QString& cause = QString(), const QString& words
     return f;
 }
 
+// Records per PostgreSQL batch at most.
+constexpr int PostgresBatch = 2000;
+
 // A collection on the line's link: records into MealRecord, its log entry written before a
 // delete goes out (a collector that dies after it still leaves one) and completed afterwards.
 StepResult collectStep(store::SqlConnection& cn, Link& link, const TerminalEntry& t,
@@ -71,6 +74,10 @@ StepResult collectStep(store::SqlConnection& cn, Link& link, const TerminalEntry
     QString pending;
     collect::Options options = rq.collectOptions;
     options.clear = rq.clear;
+    // On PostgreSQL a batch travels as one statement whose array texts the driver copies
+    // again: smaller batches keep each worker of the pool light.
+    if (cn.backend() == store::BackendSettings::Kind::Postgres)
+        options.batchSize = std::min(options.batchSize, PostgresBatch);
     options.beforeClear = [&](quint32 upTo) {
         collect::Outcome sent;
         sent.address = t.address;
