@@ -88,8 +88,9 @@ void BM_SyncClocks(benchmark::State& state) {
     for (auto _ : state) {
         QStringList args{QStringLiteral("--com"), QStringLiteral("1=") + sim.ptyPath(),
                          QStringLiteral("sync-clocks"), QStringLiteral("--db"), db};
-        if (dryRun)
-            args << QStringLiteral("--dry-run");
+        // Set whatever this machine's time service says (--force): the bench measures the
+        // line, not the clock guard.
+        args << (dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--force"));
         const double secs = timedRun(args, 0);
         if (secs < 0)
             state.SkipWithError("sync-clocks failed");
