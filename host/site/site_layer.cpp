@@ -320,4 +320,19 @@ Link* LineContext::link() {
     return nullptr;
 }
 
+void LineContext::readClocks(const QList<int>& addresses) {
+    Link* l = link();
+    for (int address : addresses) {
+        QDateTime shown;
+        if (!l || !l->readTerminalClock(address, shown))
+            shown = QDateTime();
+        clocks_.insert(address, shown);
+    }
+}
+
+std::optional<QDateTime> LineContext::clockRead(int address) const {
+    const auto it = clocks_.constFind(address);
+    return it == clocks_.cend() ? std::nullopt : std::optional<QDateTime>(*it);
+}
+
 } // namespace bw::host::site

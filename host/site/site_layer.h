@@ -5,12 +5,14 @@
 #include "host/collect/meal_store.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace bw::store {
 class SqlConnection;
@@ -101,6 +103,13 @@ public:
     // The serial port number of the line; 0 for TCP/IP.
     int com() const;
     const Fault& fault() const { return fault_; }
+    // Reads the clocks of these terminals over the link in one go, before a serial line's
+    // clocks are set over the bell link (which cannot read them): the line is then opened
+    // twice for all its terminals, not twice for each.
+    void readClocks(const QList<int>& addresses);
+    // What readClocks found of a terminal: nullopt when it was not asked; an invalid time when
+    // the terminal gave none.
+    std::optional<QDateTime> clockRead(int address) const;
 
 private:
     QString port_;
@@ -110,6 +119,7 @@ private:
     Fault fault_;
     std::unique_ptr<Link> link_;
     std::unique_ptr<bell::BellLink> bell_;
+    QHash<int, QDateTime> clocks_;
 };
 
 // The fault of a link's last failed request.

@@ -169,13 +169,19 @@ StepResult setClock(LineContext& line, const TerminalEntry& t, bool force) {
     r.step = Step::Clock;
     // What the terminal's clock shows now, where the terminal protocol can read it: the guard
     // refuses a push that would move it too far.
-    Link* link = line.link();
-    if (!link && line.com() == 0)
-        return failed(t, Step::Clock, line.fault());
     std::optional<QDateTime> before;
-    QDateTime shown;
-    if (link && link->readTerminalClock(t.address, shown))
-        before = shown;
+    Link* link = nullptr;
+    if (const std::optional<QDateTime> read = line.clockRead(t.address)) {
+        if (read->isValid())
+            before = *read;
+    } else {
+        link = line.link();
+        if (!link && line.com() == 0)
+            return failed(t, Step::Clock, line.fault());
+        QDateTime shown;
+        if (link && link->readTerminalClock(t.address, shown))
+            before = shown;
+    }
     const ClockVerdict verdict = clockToSend(before, force, clockMaxChangeS());
     if (!verdict.allowed()) {
         r.fault = fault(Failure::ClockRefused, {}, clockRefusalLine(verdict));
@@ -199,6 +205,8 @@ StepResult setClock(LineContext& line, const TerminalEntry& t, bool force) {
                             QStringLiteral("port fault: ") + set.fault);
         return r;
     }
+    if (!link && !(link = line.link()))
+        return failed(t, Step::Clock, line.fault());
     if (link->setTerminalClock(t.address, verdict.send)) {
         r.ok = true;
         r.clockSetTo = verdict.send;
@@ -393,7 +401,15 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
         collect::linesOf(chosen), rq.pool, rq.connection,
         [&](Worker& worker, const TerminalLine& line) {
             LineContext context(chosen[line.members.first()].port);
-            for (Step step : rq.steps)
+            for (Step step : rq.steps) {
+                // A serial line's clocks are read before any is set (see readClocks).
+                if (step == Step::Clock && context.com() > 0 && !rq.dryRun) {
+                    QList<int> addresses;
+                    for (int i : line.members)
+                        addresses << chosen[i].address;
+                    if (!rq.rights || rq.rights(Action::Clock))
+                        context.readClocks(addresses);
+                }
                 for (int i : line.members) {
                     const StepResult r =
                         takeStep(worker, context, chosen[i], step, rq, cancel, lockedProgress);
@@ -401,6 +417,7 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
                         recordStep(*worker.database(), r, rq.user, words(r));
                     tell(r);
                 }
+            }
         },
         rq.lineWatch);
     return summary;
