@@ -66,6 +66,15 @@ inline void quietOffscreenNotes() {
         });
 }
 
+// The main of a benchmark program without windows: every benchmark under a core application.
+inline int runBenchmarks(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 // The main of a benchmark program of windows: offscreen unless a platform is named, the
 // offscreen plug-in's notes kept quiet, then every benchmark.
 inline int runWindowBenchmarks(int argc, char** argv) {

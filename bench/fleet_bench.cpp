@@ -227,9 +227,5 @@ BENCHMARK(BM_NightlyTcpTerminals)
     ->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bw::bench::runBenchmarks(argc, argv);
 }

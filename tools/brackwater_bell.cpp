@@ -107,9 +107,7 @@ struct Tool {
     QString cannotOpen(int port) const {
         const bw::bell::OpenFailure why = link.openFailure();
         if (why.kind == bw::bell::OpenFailure::Kind::NoDevice)
-            return QStringLiteral("cannot open COM%1: the settings file names no device for it "
-                                  "([com] %1=)")
-                .arg(port);
+            return bw::bell::noDeviceText(port);
         return QStringLiteral("cannot open %1 (%2)")
             .arg(why.device.isEmpty() ? device(port) : why.device,
                  bw::host::withPermissionAdvice(why.reason));

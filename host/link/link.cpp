@@ -76,10 +76,7 @@ bool Link::openSerial(int port) {
         holder_ = why.holder;
         return fail(Failure::LineBusy, why.reason);
     case bell::OpenFailure::Kind::NoDevice:
-        return fail(Failure::NoDevice,
-                    QStringLiteral("cannot open COM%1: the settings file names no device for it "
-                                   "([com] %1=)")
-                        .arg(port));
+        return fail(Failure::NoDevice, bell::noDeviceText(port));
     default:
         openReason_ = why.reason;
         return fail(Failure::NoAnswer,

@@ -263,9 +263,7 @@ bell::BellLink* LineContext::bellLink() {
     if (why.kind == bell::OpenFailure::Kind::NoDevice) {
         fault_.kind = Failure::NoDevice;
         fault_.where = QStringLiteral("COM%1").arg(port);
-        fault_.words = QStringLiteral("cannot open COM%1: the settings file names no device for it "
-                                      "([com] %1=)")
-                           .arg(port);
+        fault_.words = bell::noDeviceText(port);
         return nullptr;
     }
     fault_.kind = busy ? Failure::LineBusy : Failure::CannotOpen;

@@ -8,6 +8,7 @@
 #include "host/collect/meal_store.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
+#include "platform/clock_guard.h"
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
@@ -214,11 +215,6 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
     } catch (const Error& e) {
         qWarning("Operation log not read (%s)", qUtf8Printable(e.description()));
     }
-}
-
-// A date-time's wall-clock reading, without its time zone.
-qint64 wallClockMs(const QDateTime& t) {
-    return QDateTime(t.date(), t.time(), Qt::UTC).toMSecsSinceEpoch();
 }
 
 // Reads the terminals of one line over link, whose port is open.

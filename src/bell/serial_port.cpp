@@ -131,6 +131,11 @@ void setDevicePath(int port, const QString& path) {
     }
 }
 
+QString noDeviceText(int port) {
+    return QStringLiteral("cannot open COM%1: the settings file names no device for it ([com] %1=)")
+        .arg(port);
+}
+
 void setNoDevice(int port) {
     devicePaths().remove(port);
     noDevicePorts().insert(port);

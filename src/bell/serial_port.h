@@ -126,6 +126,9 @@ public:
 QString devicePath(int port);
 void setDevicePath(int port, const QString& path);
 void setNoDevice(int port);
+// The command line's words for such a port: "cannot open COMn: the settings file names no
+// device for it ([com] n=)".
+QString noDeviceText(int port);
 bool hasNoDevice(int port);
 void clearDevicePaths(); // every path and every mark
 

@@ -12,13 +12,11 @@ namespace {
 std::mutex queryMutex;
 ComputerClockQuery installedQuery;
 
-// A date-time's wall-clock reading in milliseconds, whatever its time zone: a terminal's
-// reading is held as UTC and the computer's as local time, both meaning the wall clock.
+} // namespace
+
 qint64 wallClockMs(const QDateTime& t) {
     return QDateTime(t.date(), t.time(), Qt::UTC).toMSecsSinceEpoch();
 }
-
-} // namespace
 
 ComputerClock kernelClock() {
     struct timex tx {};

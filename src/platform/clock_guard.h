@@ -71,5 +71,8 @@ ClockVerdict givenClockToSend(const QDateTime& send, const std::optional<QDateTi
                               bool force, qint64 maxChangeS = DefaultMaxClockChangeS);
 
 bool isTerminalYear(int year);
+// A date-time's wall-clock reading in milliseconds, whatever its time zone: a terminal's
+// reading and the computer's local time compare as the wall clock shows them.
+qint64 wallClockMs(const QDateTime& t);
 
 } // namespace bw
