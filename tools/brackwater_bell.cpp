@@ -304,6 +304,8 @@ int runSyncClocks(Tool& t) {
     t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
     t.report.set(QStringLiteral("terminals"), QJsonArray());
     bw::host::site::Register reg;
+    // Open for the whole run, so that the site layer's connections find the database warm.
+    std::unique_ptr<bw::store::SqlConnection> registerConnection;
     try {
         // A missing SQLite file is never created.
         const bw::store::BackendSettings backend = bw::store::parseConnectionString(db);
@@ -313,8 +315,8 @@ int runSyncClocks(Tool& t) {
                             QStringLiteral("no register at %1 (start brackwater once, or give "
                                            "--db)")
                                 .arg(backend.databaseName));
-        bw::store::SqlConnection cn(db);
-        reg = bw::host::site::readRegister(cn);
+        registerConnection = std::make_unique<bw::store::SqlConnection>(db);
+        reg = bw::host::site::readRegister(*registerConnection);
     } catch (const bw::Error& e) {
         return t.report.fail(DatabaseFault,
                              QStringLiteral("database fault: %1").arg(e.description()));

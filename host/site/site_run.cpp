@@ -369,10 +369,14 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
     };
 
     Register reg;
+    // Held until the run ends: with SQLite, closing the last connection between the register
+    // and the workers would checkpoint and remove the write-ahead log only to create it again.
+    std::unique_ptr<store::SqlConnection> registerConnection;
     try {
-        store::SqlConnection cn(rq.connection);
-        createHostSchema(cn, false); // SiteStep and MealRecord, when the database predates them
-        reg = readRegister(cn);
+        registerConnection = std::make_unique<store::SqlConnection>(rq.connection);
+        createHostSchema(*registerConnection, false); // SiteStep and MealRecord, when the
+                                                      // database predates them
+        reg = readRegister(*registerConnection);
     } catch (const Error& e) {
         summary.databaseOpened = false;
         summary.databaseError = e.description();

@@ -2,10 +2,15 @@
 
 #include "platform/line_trace.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThread>
+
+#include <fcntl.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstring>
@@ -34,6 +39,39 @@ bool isPseudoTerminal(int fd) {
     return (maj >= 136 && maj <= 143) || (maj == 5 && minor(st.st_rdev) == 2);
 }
 
+speed_t speedOf(int baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
+    }
+}
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(strerror(error));
+}
+
+// Bytes waiting to leave the device (the driver's queue).
+int unsent(int fd) {
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
+}
+
 } // namespace
 
 Error QtSerialPort::refuseOpen(OpenFailure failure, int number, const QString& detail) {
@@ -51,59 +89,65 @@ QtSerialPort::QtSerialPort() {
 }
 
 QtSerialPort::~QtSerialPort() {
-    if (port_.isOpen())
-        port_.close();
+    closeDevice();
+}
+
+void QtSerialPort::closeDevice() {
+    if (fd_ >= 0) {
+        // The flag belongs to the device, not to this descriptor: it outlives the close while
+        // any other descriptor (the line lock's) keeps the device open.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
+    fd_ = -1;
+    received_.clear();
 }
 
 void QtSerialPort::requireOpen() const {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         throw serialFault(serr::DeviceNotOpen);
 }
 
-void QtSerialPort::checkReadError() {
-    const auto e = port_.error();
-    if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError) {
-        const QString detail = port_.errorString();
-        port_.clearError();
-        throw serialFault(serr::ReadError, detail);
-    }
-    if (e != QSerialPort::NoError)
-        port_.clearError();
-}
-
 void QtSerialPort::pull() {
-    port_.waitForReadyRead(0);
-    checkReadError();
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+        if (n > 0) {
+            received_.append(chunk, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        throw serialFault(serr::ReadError,
+                          path_ + QStringLiteral(" (") + systemReason(errno) + u')');
+    }
 }
 
 void QtSerialPort::discardReceived() {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         return;
-    port_.clear(QSerialPort::Input);
-    port_.clearError();
+    tcflush(fd_, TCIFLUSH);
+    received_.clear();
 }
 
-// output() returns only when its bytes have left the port, so what can still be unsent is
-// what a failed write left in QSerialPort's buffer. Flushing the device's queue as well would,
-// on a pseudo-terminal, drop bytes that were sent but not yet read by the other side.
-void QtSerialPort::discardUnsent() {
-    if (!port_.isOpen() || port_.bytesToWrite() == 0)
-        return;
-    port_.clear(QSerialPort::Output);
-    port_.clearError();
-}
+// output() returns only when its bytes have left the port, so nothing written stays unsent.
+// Flushing the device's queue would, on a pseudo-terminal, drop bytes that were sent but not
+// yet read by the other side.
+void QtSerialPort::discardUnsent() {}
 
 int QtSerialPort::inBufferCount() {
     requireOpen();
     pull();
-    return static_cast<int>(port_.bytesAvailable());
+    return static_cast<int>(received_.size());
 }
 
 void QtSerialPort::setSettings(const QString& text) {
     const auto s = LineSettings::parse(text);
     if (!s)
         throw serialFault(serr::InvalidValue, text);
-    if (port_.isOpen()) {
+    if (fd_ >= 0) {
         drain();
         apply(*s);
     }
@@ -111,13 +155,35 @@ void QtSerialPort::setSettings(const QString& text) {
 }
 
 void QtSerialPort::apply(const LineSettings& s) {
-    bool ok = port_.setBaudRate(s.baud);
-    ok = ok && port_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits));
-    ok = ok && port_.setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-    ok = ok && setParity(s.parity);
+    const speed_t speed = speedOf(s.baud);
+    termios tio{};
+    bool ok = speed != B0 && tcgetattr(fd_, &tio) == 0;
+    if (ok) {
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~(CSIZE | CSTOPB | CRTSCTS | PARENB | PARODD | CMSPAR);
+        tio.c_cflag |= s.dataBits == 5 ? CS5 : s.dataBits == 6 ? CS6 : s.dataBits == 7 ? CS7 : CS8;
+        if (s.stopBits == 2)
+            tio.c_cflag |= CSTOPB;
+        // The parity bits go to the device as they are; mark and space parity are then read
+        // back by verifyParity, which accepts a pseudo-terminal that drops PARENB.
+        tio.c_cflag |= s.parity == 'e'   ? PARENB
+                       : s.parity == 'o' ? PARENB | PARODD
+                       : s.parity == 'm' ? PARENB | PARODD | CMSPAR
+                       : s.parity == 's' ? PARENB | CMSPAR
+                                         : 0;
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY | PARMRK | INPCK);
+        tio.c_iflag |= IGNPAR;
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        // The C library reads the settings back and calls a parity the device dropped an
+        // invalid argument, although the rest was taken: a pseudo-terminal always drops it.
+        ok = cfsetispeed(&tio, speed) == 0 && cfsetospeed(&tio, speed) == 0 &&
+             (tcsetattr(fd_, TCSANOW, &tio) == 0 ||
+              (errno == EINVAL && (tio.c_cflag & PARENB) && isPseudoTerminal(fd_)));
+    }
     if (!ok) {
-        const QString detail = port_.errorString();
-        port_.clearError();
+        const QString detail = speed == B0 ? QStringLiteral("no such speed") : systemReason(errno);
         throw serialFault(serr::CannotSetSettings,
                           s.text() + QStringLiteral(" (") + detail + QStringLiteral(")"));
     }
@@ -125,46 +191,15 @@ void QtSerialPort::apply(const LineSettings& s) {
         verifyParity(s);
 }
 
-// Parity goes straight to the device: QSerialPort reads the termios back and reports mark
-// and space parity on a pseudo-terminal (which drops PARENB) as an error, while here the
-// read-back is judged by verifyParity.
-bool QtSerialPort::setParity(char parity) {
-    const int fd = static_cast<int>(port_.handle());
-    termios tio{};
-    if (fd < 0 || tcgetattr(fd, &tio) != 0)
-        return false;
-    tio.c_iflag &= ~(PARMRK | INPCK);
-    tio.c_iflag |= IGNPAR;
-    tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-    switch (parity) {
-    case 'e':
-        tio.c_cflag |= PARENB;
-        break;
-    case 'o':
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-    case 'm':
-        tio.c_cflag |= PARENB | PARODD | CMSPAR;
-        break;
-    case 's':
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-    default:
-        break;
-    }
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
 void QtSerialPort::verifyParity(const LineSettings& s) {
-    const int fd = static_cast<int>(port_.handle());
     termios tio{};
-    if (fd < 0 || tcgetattr(fd, &tio) != 0)
+    if (fd_ < 0 || tcgetattr(fd_, &tio) != 0)
         throw serialFault(serr::CannotSetSettings, path_);
     const bool refused = [&] {
         if (!(tio.c_cflag & CMSPAR))
             return true;
         if (!(tio.c_cflag & PARENB))
-            return !isPseudoTerminal(fd);
+            return !isPseudoTerminal(fd_);
         return bool(tio.c_cflag & PARODD) != (s.parity == 'm');
     }();
     if (refused)
@@ -174,27 +209,19 @@ void QtSerialPort::verifyParity(const LineSettings& s) {
                 .arg(path_, s.parity == 'm' ? QStringLiteral("mark") : QStringLiteral("space")));
 }
 
+// Waits until the device's queue is empty, bounded so that a line held by flow control cannot
+// block for ever; tcdrain then waits for the last character's stop bits.
 void QtSerialPort::drain() {
-    if (!port_.isOpen())
+    if (fd_ < 0)
         return;
-    // Everything QSerialPort still holds goes to the device first.
     QElapsedTimer t;
     t.start();
-    while (port_.bytesToWrite() > 0) {
-        if (t.elapsed() > 2000)
-            throw serialFault(serr::WriteError, path_);
-        port_.waitForBytesWritten(100);
-    }
-    const int fd = static_cast<int>(port_.handle());
-    // Then the device's own queue, bounded so that a line held by flow control cannot
-    // block for ever; tcdrain waits for the last character's stop bits.
-    int queued = 0;
-    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    while (unsent(fd_) > 0) {
         if (t.elapsed() > 2000)
             throw serialFault(serr::WriteError, path_);
         QThread::msleep(1);
     }
-    while (tcdrain(fd) != 0 && errno == EINTR) {
+    while (tcdrain(fd_) != 0 && errno == EINTR) {
     }
 }
 
@@ -225,22 +252,20 @@ void QtSerialPort::setInputLen(int n) {
 void QtSerialPort::setCommPort(short port) {
     if (port < 1 || port > 255)
         throw serialFault(serr::InvalidPort);
-    if (port_.isOpen())
+    if (fd_ >= 0)
         throw serialFault(serr::PortAlreadyOpen);
     commPort_ = port;
 }
 
 void QtSerialPort::setPortOpen(bool open) {
     if (!open) {
-        if (port_.isOpen())
-            port_.close();
-        port_.clearError();
+        closeDevice();
         line_.reset();
         return;
     }
     lineBusy_ = false;
     openFailure_ = {};
-    if (port_.isOpen())
+    if (fd_ >= 0)
         throw serialFault(serr::PortAlreadyOpen);
     using Kind = OpenFailure::Kind;
     const QString path = devicePath(commPort_);
@@ -248,7 +273,7 @@ void QtSerialPort::setPortOpen(bool open) {
         throw refuseOpen({Kind::NoDevice, {}, {}, {}}, serr::InvalidPort,
                          QStringLiteral("no device for COM%1").arg(commPort_));
     if (!QFileInfo::exists(path)) {
-        const QString reason = QString::fromLocal8Bit(strerror(ENOENT));
+        const QString reason = systemReason(ENOENT);
         throw refuseOpen({Kind::CannotOpen, path, {}, reason}, serr::InvalidPort,
                          path + QStringLiteral(" (") + reason + QStringLiteral(")"));
     }
@@ -259,77 +284,110 @@ void QtSerialPort::setPortOpen(bool open) {
         throw refuseOpen({Kind::Busy, path, holder, busy}, serr::PortAlreadyOpen,
                          path + QStringLiteral(" (") + busy + u')');
     }
-    port_.setPortName(path);
     path_ = path;
-    port_.setReadBufferSize(0);
-    if (!port_.open(QIODevice::ReadWrite)) {
+    const QByteArray file = QFile::encodeName(path);
+    int fd;
+    while ((fd = ::open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+           errno == EINTR) {
+    }
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd))) {
+        ::close(fd);
+        fd = -1;
+        errno = ENOTTY;
+    }
+    if (fd < 0) {
+        const int error = errno;
         line_.reset();
-        const auto e = port_.error();
-        const QString reason = port_.errorString();
+        const QString reason = systemReason(error);
         const QString detail = path + QStringLiteral(" (") + reason + QStringLiteral(")");
-        port_.clearError();
         const OpenFailure failure{Kind::CannotOpen, path, {}, reason};
-        if (e == QSerialPort::DeviceNotFoundError)
+        if (error == ENOENT || error == ENXIO || error == ENODEV)
             throw refuseOpen(failure, serr::InvalidPort, detail);
-        if (e == QSerialPort::PermissionError)
+        if (error == EACCES || error == EPERM || error == EBUSY)
             throw refuseOpen(failure, serr::PortAlreadyOpen, detail);
         throw refuseOpen(failure, serr::HardwareNotAvailable, detail);
     }
+    fd_ = fd;
     try {
-        port_.setFlowControl(QSerialPort::NoFlowControl);
+        ::ioctl(fd_, TIOCEXCL); // other programs' opens fail while the line is ours
         apply(settings_);
     } catch (const Error& e) {
-        port_.close();
+        closeDevice();
         line_.reset();
         openFailure_ = {Kind::CannotOpen, path, {}, e.description()};
         throw;
     }
-    port_.clear(QSerialPort::AllDirections);
-    port_.clearError();
+    tcflush(fd_, TCIOFLUSH);
 }
 
 void QtSerialPort::output(const QByteArray& bytes) {
     requireOpen();
-    if (port_.write(bytes) != bytes.size()) {
-        const QString detail = port_.errorString();
-        port_.clearError();
-        throw serialFault(serr::WriteError, detail);
+    QElapsedTimer t;
+    t.start();
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && t.elapsed() < 2000) {
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+            continue;
+        }
+        throw serialFault(serr::WriteError,
+                          path_ + QStringLiteral(" (") +
+                              (n < 0 ? systemReason(errno) : QStringLiteral("nothing written")) +
+                              u')');
     }
     drain();
-    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) {
-        const QString detail = port_.errorString();
-        port_.clearError();
-        throw serialFault(serr::WriteError, detail);
-    }
 }
 
 QByteArray QtSerialPort::input() {
     requireOpen();
     pull();
     if (inputLen_ > 0) {
-        if (port_.bytesAvailable() < inputLen_)
+        if (received_.size() < inputLen_)
             return QByteArray();
-        return port_.read(inputLen_);
+        const QByteArray out = received_.left(inputLen_);
+        received_.remove(0, inputLen_);
+        return out;
     }
-    return port_.readAll();
+    return std::exchange(received_, QByteArray());
 }
 
 bool QtSerialPort::waitForInput(int ms) {
-    if (!port_.isOpen()) {
+    if (fd_ < 0) {
         QThread::msleep(static_cast<unsigned long>(qMax(ms, 0)));
         return false;
     }
-    const qint64 before = port_.bytesAvailable();
-    QElapsedTimer t;
-    t.start();
-    bool got = port_.waitForReadyRead(qMax(ms, 0));
-    checkReadError();
-    if (!got && ms > 0 && t.elapsed() < ms / 2) {
-        // Returned early without data (e.g. an interrupted wait): sleep the rest rather
-        // than let the caller spin.
-        QThread::msleep(static_cast<unsigned long>(ms - t.elapsed()));
+    pull();
+    const qsizetype before = received_.size();
+    QDeadlineTimer deadline(qMax(ms, 0));
+    for (;;) {
+        pollfd p{fd_, POLLIN, 0};
+        const int rc = ::poll(&p, 1, int(deadline.remainingTime()));
+        if (rc < 0 && errno != EINTR)
+            throw serialFault(serr::ReadError,
+                              path_ + QStringLiteral(" (") + systemReason(errno) + u')');
+        if (rc > 0 && (p.revents & (POLLERR | POLLNVAL)))
+            throw serialFault(serr::ReadError, path_);
+        pull();
+        if (received_.size() > before)
+            return true;
+        if (rc > 0 && (p.revents & POLLHUP)) {
+            // The other end of a pseudo-terminal is gone: nothing more will come, and poll
+            // would answer at once again. Sleep the rest rather than let the caller spin.
+            QThread::msleep(static_cast<unsigned long>(qMax<qint64>(0, deadline.remainingTime())));
+            return false;
+        }
+        if (deadline.hasExpired())
+            return false;
     }
-    return got || port_.bytesAvailable() > before;
 }
 
 } // namespace bw::bell
