@@ -294,6 +294,54 @@ TEST_F(SqliteCollection, LostDeleteReplyIsNotConfirmedAndLoggedBeforehand) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA LIKE '%40%'"), 1);
 }
 
+// A CtrlLog refusing the entry before a delete: nothing cleared, the run fails. Entries a killed
+// run left are completed next time; two runs on one TCP/IP terminal take turns, neither fails.
+TEST_F(SqliteCollection, NoClearingWithoutItsLogEntryAndOneTalkerPerTcpTerminal) {
+    startSim({"--records", "40"});
+    bw::host::site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.terminals = {3};
+    rq.steps = {bw::host::site::Step::Collect};
+    rq.clear = true;
+    cn->Execute("CREATE TRIGGER no BEFORE INSERT ON CtrlLog BEGIN SELECT RAISE(ABORT, 'no'); END");
+    EXPECT_EQ(
+        bw::host::site::runSite(rq, [](auto& r) { EXPECT_EQ(r.fault.kind, Failure::Database); })
+            .failed,
+        1);
+    EXPECT_EQ(onTerminal(3), 40);
+    cn->Execute("DROP TRIGGER no");
+    bw::host::Link link;
+    QString error;
+    ASSERT_TRUE(openLink(link, "127.0.0.1", error) && link.deleteRecordsUpTo(3, 10));
+    link.DestoryPort();
+    for (const int lang : {bw::LangTraditional, bw::LangSimplified}) // up to 10 cleared, 20 not
+        cn->executeBound(
+            "INSERT INTO CtrlLog (UserA, ObjectA, ActionA, ResultA) VALUES ('x', "
+            "'3', ?, ?)",
+            {text(Text::ActionCollectClear, lang),
+             text(Text::ClearPending, lang).arg(lang == bw::LangSimplified ? 20 : 10)});
+    rq.clear = false;
+    rq.steps << bw::host::site::Step::Names;
+    rq.force = true;
+    QString holder; // another talker, tried while the list goes out
+    bw::host::site::runSite(rq, {}, nullptr, [&](int, qint64, qint64) {
+        bw::LineLock other("127.0.0.1", quint16(sim.tcpPort()));
+        if (holder.isEmpty() && !other.acquire(0))
+            holder = other.holder();
+    });
+    EXPECT_EQ(holder, QString("test_collect (pid %1)").arg(QCoreApplication::applicationPid()));
+    int failed[2] = {-1, -1};
+    auto run = [&](int i) { failed[i] = bw::host::site::runSite(rq, {}).failed; };
+    std::thread ta(run, 0), tb(run, 1);
+    ta.join();
+    tb.join();
+    EXPECT_EQ(failed[0] + failed[1], 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA IN (?, ?)",
+                    {text(Text::ClearConfirmedLater, bw::LangTraditional).arg(10),
+                     text(Text::ClearNotDoneLater, bw::LangSimplified).arg(20)}),
+              2);
+}
+
 // Records made while a collect-and-clear runs are newer than the last one committed and stay.
 TEST_F(SqliteCollection, RecordMadeDuringCollectAndClearStaysOnTheTerminal) {
     startSim({"--records", "150", "--record-every", "100"}); // paced: about 1.3 s of replies
