@@ -65,6 +65,13 @@ timer="$units/brackwater-nightly.timer"
 for f in "$service" "$timer" "$root/usr/share/brackwater/brackwater.conf"; do
   [ "$(stat -c %a "$f" 2>/dev/null)" = 644 ] || fail "the package lacks ${f#"$root"} (mode 0644)"
 done
+tmpfiles="$root/usr/lib/tmpfiles.d/brackwater.conf"
+[ "$(stat -c %a "$tmpfiles" 2>/dev/null)" = 644 ] ||
+  fail "the package lacks /usr/lib/tmpfiles.d/brackwater.conf (mode 0644)"
+grep -Eq '^d /run/brackwater 2770 root dialout' "$tmpfiles" ||
+  fail "the TCP/IP terminals' lock folder is not root:dialout 2770"
+grep -q '^ReadWritePaths=.*/run/brackwater' "$service" ||
+  fail "the nightly routine may not write its TCP/IP terminals' locks"
 for s in postinst prerm postrm; do
   [ "$(stat -c %a "$root/DEBIAN/$s" 2>/dev/null)" = 755 ] || fail "the package lacks its $s"
 done

@@ -89,6 +89,10 @@ constexpr TextEntry<Text> kTexts[] = {
      u"校時將使時鐘變動 %1 秒，超過允許的範圍，不校時"},
     {Text::ReasonClockYear, u"年份 %1 超出就餐机可保存的范围（2000-2099）",
      u"年份 %1 超出就餐機可保存的範圍（2000-2099）"},
+    {Text::ClearConfirmedLater, u"已清除至第 %1 条（采集中断，下次采集时确认）",
+     u"已清除至第 %1 筆（採集中斷，下次採集時確認）"},
+    {Text::ClearNotDoneLater, u"未清除至第 %1 条（采集中断，下次采集时确认）",
+     u"未清除至第 %1 筆（採集中斷，下次採集時確認）"},
 };
 
 } // namespace

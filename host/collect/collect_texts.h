@@ -78,9 +78,11 @@ enum class Text {
     ReasonClockUnsynchronised, // the clock guard's refusals
     ReasonClockTooFar,         // %1 seconds the push would move the clock
     ReasonClockYear,           // %1 the year
+    ClearConfirmedLater,       // %1: a ClearPending entry the next collection found done
+    ClearNotDoneLater,         // %1: ... found not done (the records are still there)
 };
 // The last of the texts: a text added after it is to be named here.
-inline constexpr Text LastText = Text::ReasonClockYear;
+inline constexpr Text LastText = Text::ClearNotDoneLater;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

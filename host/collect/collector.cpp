@@ -113,9 +113,15 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
         progress(out.read, out.total);
     out.gap = gap && options.clear;
     if (out.ok() && options.clear && next > status.first) {
-        out.clearUpTo = quint32(next - 1);
-        if (options.beforeClear)
-            options.beforeClear(out.clearUpTo);
+        const quint32 upTo = quint32(next - 1);
+        if (options.beforeClear) {
+            try {
+                options.beforeClear(upTo);
+            } catch (const Error& e) {
+                return failed(Failure::Database, e.description(), e.description());
+            }
+        }
+        out.clearUpTo = upTo;
         if (!source.erase(out.clearUpTo)) {
             // A refusal deleted nothing; without a reply the records may be gone or not.
             out.clearUnconfirmed = source.failure() != Failure::Refused;

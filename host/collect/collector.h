@@ -89,7 +89,9 @@ struct Options {
     int blockSize = 128;      // records per block request
     int batchSize = 5000;     // records per database commit at most
     int commitEveryMs = 2000; // a batch waits no longer than this (a slow serial line)
-    // Called with the number the delete will name, just before it is sent.
+    // Called with the number the delete will name, just before it is sent. It raises bw::Error
+    // when what must precede the delete (its log entry) could not be done: then nothing is
+    // deleted and the collection fails on the database.
     std::function<void(quint32)> beforeClear;
 };
 
@@ -122,7 +124,8 @@ using Progress = std::function<void(qint64, qint64)>;
 // in batches and, when asked to and only when every one of them is committed, deletes them on
 // the terminal up to the highest number N such that every record from the first one asked for
 // up to N was committed (records made meanwhile, and any after a gap, stay).
-// A database error, a failed block or a cancel ends the collection without deleting anything.
+// A database error (before the delete too), a failed block or a cancel ends the collection
+// without deleting anything.
 Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, const Options& options,
                         const Progress& progress = {}, const std::atomic_bool* cancel = nullptr);
 

@@ -2,10 +2,12 @@
 
 #include "host/collect/collect_texts.h"
 #include "platform/error.h"
+#include "platform/language.h"
 #include "platform/port_text.h"
 #include "store/ctrl_log.h"
 #include "store/sql_connection.h"
 
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QStringList>
 #include <algorithm>
@@ -313,15 +315,60 @@ void logCollection(store::SqlConnection& cn, const QString& user, const Outcome&
                       text(clear ? Text::ActionCollectClear : Text::ActionCollect), resultText);
 }
 
+void writeTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                         const QString& action, const QString& resultText) {
+    cn.Execute(store::ctrlLogStatement(cn.ConnectionString(), user, QDateTime::currentDateTime(),
+                                       QString::number(address), action, resultText.left(255)),
+               -1);
+}
+
 void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                        const QString& action, const QString& resultText) {
-    const QString sql =
-        store::ctrlLogStatement(cn.ConnectionString(), user, QDateTime::currentDateTime(),
-                                QString::number(address), action, resultText.left(255));
     try {
-        cn.Execute(sql, -1);
+        writeTerminalAction(cn, user, address, action, resultText);
     } catch (const Error& e) {
         qWarning("Operation log entry dropped (%d: %s)", e.number(),
+                 qUtf8Printable(e.description()));
+    }
+}
+
+QList<LeftClear> leftClears(store::SqlConnection& cn, int address) {
+    QList<LeftClear> found;
+    for (const int lang : {LangSimplified, LangTraditional}) {
+        const QString action = text(Text::ActionCollectClear, lang);
+        const QString pending = text(Text::ClearPending, lang);
+        const QString head = pending.section(QStringLiteral("%1"), 0, 0);
+        const QString tail = pending.section(QStringLiteral("%1"), 1);
+        // What the database holds is read as data: only the whole text with a number in it.
+        const QRegularExpression entry(QRegularExpression::anchoredPattern(
+            QRegularExpression::escape(head) + QStringLiteral("([0-9]{1,10})") +
+            QRegularExpression::escape(tail)));
+        const auto rows = cn.queryBound(
+            QStringLiteral("SELECT DISTINCT ResultA FROM CtrlLog WHERE ObjectA = ? AND "
+                           "ActionA = ? AND ResultA LIKE ?"),
+            {QString::number(address), action, head + QLatin1Char('%')});
+        for (const QVariantList& row : rows) {
+            const QString result = row.value(0).toString();
+            const QRegularExpressionMatch m = entry.match(result);
+            const qulonglong upTo = m.hasMatch() ? m.captured(1).toULongLong() : 0;
+            if (upTo >= 1 && upTo <= 0xFFFFFFFFu)
+                found << LeftClear{action, result, quint32(upTo), lang};
+        }
+    }
+    return found;
+}
+
+void completeLeftClear(store::SqlConnection& cn, int address, const LeftClear& entry,
+                       bool cleared) {
+    const QString result =
+        text(cleared ? Text::ClearConfirmedLater : Text::ClearNotDoneLater, entry.lang)
+            .arg(entry.upTo);
+    try {
+        cn.executeBound(QStringLiteral("UPDATE CtrlLog SET ResultA = ? WHERE ObjectA = ? AND "
+                                       "ActionA = ? AND ResultA = ?"),
+                        {result, QString::number(address), entry.action, entry.pending});
+    } catch (const Error& e) {
+        qWarning("Operation log entry not completed (%d: %s)", e.number(),
                  qUtf8Printable(e.description()));
     }
 }

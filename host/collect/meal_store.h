@@ -76,6 +76,24 @@ void logCollection(store::SqlConnection& cn, const QString& user, const Outcome&
 // The same for any action on a terminal.
 void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                        const QString& action, const QString& resultText);
+// The same, raising bw::Error when the database refuses the entry: for an entry that is a
+// condition of what follows it (the one written before a delete).
+void writeTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+                         const QString& action, const QString& resultText);
+
+// An entry "clear sent up to N, awaiting confirmation" that a collection left on a terminal
+// when it ended before the delete's reply (killed, or the database gone).
+struct LeftClear {
+    QString action;  // ActionA as written
+    QString pending; // ResultA as written
+    quint32 upTo = 0;
+    int lang = 0; // the language it was written in
+};
+// The terminal's entries left pending, in either language; raises bw::Error.
+QList<LeftClear> leftClears(store::SqlConnection& cn, int address);
+// Completes one: whether the terminal's records up to N are gone, as its record status shows.
+// Dropped with a warning when the database refuses.
+void completeLeftClear(store::SqlConnection& cn, int address, const LeftClear& entry, bool cleared);
 
 // Completes the entry written with result `pending` (before a delete was sent) with the result
 // it has now; dropped with a warning when the database refuses.

@@ -2,6 +2,7 @@
 
 #include "bell/serial_port.h"
 #include "host/link/terminal_protocol.h"
+#include "platform/line_lock.h"
 #include "platform/line_trace.h"
 
 #include <QDeadlineTimer>
@@ -100,12 +101,20 @@ bool Link::openTcp() {
                         .arg(text, QString::number(port)));
     endpoint_ = QStringLiteral("%1:%2").arg(host.toString(), QString::number(port));
     traceName_ = endpoint_;
+    // One talker per terminal on this computer, as per serial line: a terminal answers one
+    // request at a time, and a second program's requests would break into the first's.
+    auto lock = std::make_unique<LineLock>(host.toString(), quint16(port));
+    if (!lock->acquire(lineWaitMs_)) {
+        holder_ = lock->holder();
+        return fail(Failure::LineBusy, lock->busyText());
+    }
     auto tcp = std::make_unique<TcpTransport>();
     QString reason;
     if (!tcp->open(host, quint16(port), timeoutMs_, reason, &openReason_))
         return fail(Failure::NoAnswer,
                     QStringLiteral("cannot connect to %1 (%2)").arg(endpoint_, reason));
     transport_ = std::move(tcp);
+    tcpLock_ = std::move(lock);
     return true;
 }
 
@@ -114,6 +123,7 @@ void Link::DestoryPort() {
         transport_.reset();
     } catch (...) {
     }
+    tcpLock_.reset(); // the connection is closed: the next program may talk
 }
 
 bool Link::ClearRecord(QString& address) {

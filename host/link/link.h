@@ -12,6 +12,10 @@
 #include <functional>
 #include <memory>
 
+namespace bw {
+class LineLock;
+}
+
 namespace bw::host {
 
 // The default connect component, "Pellworth.Link": talks to model-6429 terminals over a
@@ -41,7 +45,8 @@ public:
     QString endpoint() const { return endpoint_; }
     // Connection and reply time-out in milliseconds.
     void setTimeoutMs(int ms) { timeoutMs_ = ms; }
-    // How long SetPort waits for a serial line another program holds (-1: lineLockWaitMs()).
+    // How long SetPort waits for a line (serial, or a TCP/IP terminal's address and port)
+    // another program holds (-1: lineLockWaitMs()).
     void setLineWaitMs(int ms) { lineWaitMs_ = ms; }
 
     // Meal records (the host's collection; not part of the component's interface). Each
@@ -67,8 +72,9 @@ public:
     bool setTerminalClock(int address, const QDateTime& time);
     bool readTerminalClock(int address, QDateTime& time);
 
-    // LineBusy: SetPort found the serial line held by another program for the whole wait
-    // (bw::LineLock); lastHolder() names the holder. NoDevice: SetPort was asked for a COM
+    // LineBusy: SetPort found the serial line, or the TCP/IP terminal's address and port,
+    // held by another program for the whole wait (bw::LineLock); lastHolder() names the
+    // holder. NoDevice: SetPort was asked for a COM
     // number the settings name without a device (bell::setNoDevice); nothing was opened.
     // Unconfirmed: a name-list commit went out and no good reply came: the terminal may
     // have taken the new list or kept its old one; its name-list status tells.
@@ -127,6 +133,7 @@ private:
     QString holder_;
     QString traceName_;                    // "COM<n>" or "host:port"
     std::unique_ptr<Transport> transport_; // from SetPort to DestoryPort
+    std::unique_ptr<LineLock> tcpLock_;    // a TCP/IP terminal's, as long as transport_
 };
 
 // TCP port remapping of the host program (e.g. 1001 -> 15001 for a local simulator).

@@ -61,6 +61,26 @@ Fault fault(Failure kind, const QString& cause = QString(), const QString& words
     return f;
 }
 
+// The entries "clear sent up to N, awaiting confirmation" that a collection which ended before
+// the delete's reply left on this terminal: its record status tells now whether the records up
+// to N are gone. A terminal that cannot be asked leaves them for the next run (the collection
+// says why it failed).
+void completeLeftClears(store::SqlConnection& cn, collect::RecordSource& source, int address) {
+    QList<collect::LeftClear> left;
+    try {
+        left = collect::leftClears(cn, address);
+    } catch (const Error& e) {
+        qWarning("Operation log not read (%d: %s)", e.number(), qUtf8Printable(e.description()));
+        return;
+    }
+    collect::RecordStatus status;
+    if (left.isEmpty() || !source.status(status))
+        return;
+    for (const collect::LeftClear& entry : std::as_const(left))
+        collect::completeLeftClear(cn, address, entry,
+                                   status.count == 0 || status.first > entry.upTo);
+}
+
 // Records per PostgreSQL batch at most.
 constexpr int PostgresBatch = 2000;
 
@@ -79,13 +99,16 @@ StepResult collectStep(store::SqlConnection& cn, Link& link, const TerminalEntry
     if (cn.backend() == store::BackendSettings::Kind::Postgres)
         options.batchSize = std::min(options.batchSize, PostgresBatch);
     options.beforeClear = [&](quint32 upTo) {
-        collect::Outcome sent;
-        sent.address = t.address;
-        pending = collect::text(collect::Text::ClearPending).arg(upTo);
-        collect::logCollection(cn, rq.user, sent, rq.clear, pending);
+        const QString entry = collect::text(collect::Text::ClearPending).arg(upTo);
+        // The entry is the delete's condition: one the database refuses raises, and the
+        // collector then deletes nothing.
+        collect::writeTerminalAction(cn, rq.user, t.address,
+                                     collect::text(collect::Text::ActionCollectClear), entry);
+        pending = entry;
         if (rq.collectOptions.beforeClear)
             rq.collectOptions.beforeClear(upTo);
     };
+    completeLeftClears(cn, source, t.address);
     StepResult r;
     r.terminal = t.address;
     r.step = Step::Collect;

@@ -110,7 +110,52 @@ bool onGuiThread() {
     return app && QThread::currentThread() == app->thread() && app->inherits("QGuiApplication");
 }
 
+QString& sharedLockDir() {
+    static QString dir;
+    return dir;
+}
+
+// A folder fit for lock files: a directory itself (not a link), that not every user may write
+// in and this user may; owned by this user when `own`.
+bool lockDirFits(const QString& dir, bool own) {
+    const QByteArray path = QFile::encodeName(dir);
+    struct stat st {};
+    return !dir.isEmpty() && ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           !(st.st_mode & S_IWOTH) && (!own || st.st_uid == ::geteuid()) &&
+           ::access(path.constData(), W_OK | X_OK) == 0;
+}
+
+// The folder warned about once: no TCP/IP terminal is locked without one.
+std::atomic_bool warnedNoDir{false};
+
 } // namespace
+
+QString endpointLockDir() {
+    const QString shared =
+        sharedLockDir().isEmpty() ? QStringLiteral("/run/brackwater") : sharedLockDir();
+    if (lockDirFits(shared, false))
+        return shared;
+    const QString own = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return lockDirFits(own, true) ? own : QString();
+}
+
+QString endpointLockPath(const QString& address, quint16 port) {
+    const QString dir = endpointLockDir();
+    if (dir.isEmpty())
+        return {};
+    QString name = QStringLiteral("brackwater-tcp-");
+    for (const char c : address.left(NameChars).toUtf8()) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.')
+            name += QLatin1Char(c);
+        else
+            name += QStringLiteral("_%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
+    }
+    return dir + QLatin1Char('/') + name + QStringLiteral("-%1.lock").arg(port);
+}
+
+void setSharedLockDir(const QString& dir) {
+    sharedLockDir() = dir;
+}
 
 int lineLockWaitMs() {
     return waitMs.load();
@@ -136,6 +181,15 @@ LineLock::LineLock(const QString& device) : device_(device) {
     real_ = QFileInfo(device).canonicalFilePath();
     if (real_.isEmpty())
         real_ = QDir::cleanPath(device);
+}
+
+LineLock::LineLock(const QString& address, quint16 port)
+    : device_(QStringLiteral("%1:%2").arg(address).arg(port)),
+      real_(endpointLockPath(address, port)), endpoint_(true) {
+    if (real_.isEmpty() && !warnedNoDir.exchange(true))
+        qCWarning(lineLog).noquote()
+            << QStringLiteral("no folder for the TCP/IP terminals' locks (/run/brackwater, "
+                              "$XDG_RUNTIME_DIR): they are not locked");
 }
 
 LineLock::~LineLock() {
@@ -174,7 +228,45 @@ bool LineLock::acquire(int waitMs) {
     }
 }
 
+bool LineLock::tryFile() {
+    if (real_.isEmpty())
+        return true; // no folder for the lock: nothing to share it through
+    const QByteArray file = QFile::encodeName(real_);
+    const QString notALock = QStringLiteral("the file %1").arg(real_);
+    struct stat st {};
+    if (::lstat(file.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        holder_ = notALock;
+        return false;
+    }
+    int fd;
+    while ((fd = ::open(file.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                        0660)) < 0 &&
+           errno == EINTR) {
+    }
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        holder_ = notALock;
+        return false;
+    }
+    // The group of the shared folder (dialout) may take it too, whatever the umask made of it.
+    if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0660)
+        (void)::fchmod(fd, 0660);
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        ::close(fd);
+        holder_ = holderOf(st.st_dev, st.st_ino);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
 bool LineLock::tryOnce() {
+    if (endpoint_)
+        return tryFile();
     // Only a character device (or a regular file) is a line to share; anything else is never
     // opened here, and the program's own open of it says what it is.
     const QByteArray file = QFile::encodeName(real_);

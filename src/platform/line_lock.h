@@ -28,10 +28,19 @@ namespace bw {
 // QGuiApplication the lock is only tried (a busy line is reported at once with its holder):
 // that thread never waits and never runs a nested event loop. Long jobs of the windows run on
 // workers, where the bounded wait applies.
+//
+// A TCP/IP terminal has no device: its address and port on this computer get a lock file of
+// their own in endpointLockDir(), a folder that only the dialout group (and root) may write
+// in, so that only those who may use the lines can hold one. The file is opened without
+// following a link and without waiting (a FIFO put in its place never blocks), and one that
+// is no regular file is never locked: the terminal is then reported busy, held by that file.
+// The same bounded wait and holder apply.
 class LineLock {
 public:
     explicit LineLock(const QString& device); // device path (e.g. /dev/ttyUSB0, /dev/pts/3)
-    ~LineLock();                              // releases
+    // A TCP/IP terminal's address (as QHostAddress writes it) and port.
+    LineLock(const QString& address, quint16 port);
+    ~LineLock(); // releases
     LineLock(const LineLock&) = delete;
     LineLock& operator=(const LineLock&) = delete;
 
@@ -52,16 +61,28 @@ public:
 
 private:
     bool tryOnce(); // one attempt without waiting; holder_ names who is in the way
+    bool tryFile(); // the same for a TCP/IP terminal's lock file
 
     QString device_;
-    QString real_; // the device's real path
-    int fd_ = -1;  // the device, open and locked while held
+    QString real_;          // the device's real path, or the lock file (empty: no folder for it)
+    bool endpoint_ = false; // a TCP/IP terminal's lock file
+    int fd_ = -1;           // the device or the file, open and locked while held
     bool held_ = false;
     QString holder_;
 };
 
 int lineLockWaitMs();           // 30,000 unless set
 void setLineLockWaitMs(int ms); // tests, --line-wait
+
+// The folder of the TCP/IP terminals' lock files: the shared one (/run/brackwater, made by the
+// package as root:dialout 2770) when it is a directory, not a link, that not every user may
+// write in and this user may; else $XDG_RUNTIME_DIR when it is the user's own (programs of
+// one user then exclude each other only); empty when neither is (nothing is locked).
+QString endpointLockDir();
+// The lock file of a terminal's address and port: every character of the address but letters,
+// digits and dots written as _XX, so that no register value names another file.
+QString endpointLockPath(const QString& address, quint16 port);
+void setSharedLockDir(const QString& dir); // tests; empty: /run/brackwater
 
 // The file Qt's serial port locks when it opens device (empty when it has no place for one).
 QString qtSerialLockPath(const QString& device);

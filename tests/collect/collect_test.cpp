@@ -294,6 +294,50 @@ TEST_F(SqliteCollection, LostDeleteReplyIsNotConfirmedAndLoggedBeforehand) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA LIKE '%40%'"), 1);
 }
 
+// A CtrlLog refusing the entry before a delete: nothing cleared, the run fails. Entries a killed
+// run left are completed next time; two runs on one TCP/IP terminal take turns, neither fails.
+TEST_F(SqliteCollection, NoClearingWithoutItsLogEntryAndOneTalkerPerTcpTerminal) {
+    namespace site = bw::host::site;
+    startSim({"--records", "40"});
+    site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.terminals = {3};
+    rq.steps = {site::Step::Collect, site::Step::Names};
+    rq.clear = rq.force = true;
+    cn->Execute("CREATE TRIGGER no BEFORE INSERT ON CtrlLog BEGIN SELECT RAISE(ABORT, 'no'); END");
+    EXPECT_EQ(site::runSite(rq, [](auto& r) { EXPECT_NE(r.ok, r.fault.kind == Failure::Database); })
+                  .failed,
+              1);
+    EXPECT_EQ(onTerminal(3), 40);
+    cn->Execute("DROP TRIGGER no");
+    bw::host::Link link;
+    QString error;
+    ASSERT_TRUE(openLink(link, "127.0.0.1", error) && link.deleteRecordsUpTo(3, 10));
+    link.DestoryPort();
+    for (const int lang : {bw::LangTraditional, bw::LangSimplified}) // up to 10 cleared, 20 not
+        cn->executeBound(
+            "INSERT INTO CtrlLog (ObjectA, ActionA, ResultA) VALUES ('3', ?, ?)",
+            {text(Text::ActionCollectClear, lang),
+             text(Text::ClearPending, lang).arg(lang == bw::LangSimplified ? 20 : 10)});
+    QString holder; // another talker, tried while the list goes out
+    site::runSite(rq, {}, nullptr, [&](int, qint64, qint64) {
+        bw::LineLock other("127.0.0.1", quint16(sim.tcpPort()));
+        if (holder.isEmpty() && !other.acquire(0))
+            holder = other.holder();
+    });
+    EXPECT_EQ(holder, QString("test_collect (pid %1)").arg(QCoreApplication::applicationPid()));
+    std::atomic_int failed{0}; // off the GUI thread, which never waits for a line
+    const auto run = [&] { failed += site::runSite(rq, {}).failed; };
+    std::thread a(run), b(run);
+    a.join();
+    b.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA IN (?, ?)",
+                    {text(Text::ClearConfirmedLater, bw::LangTraditional).arg(10),
+                     text(Text::ClearNotDoneLater, bw::LangSimplified).arg(20)}),
+              2);
+}
+
 // Records made while a collect-and-clear runs are newer than the last one committed and stay.
 TEST_F(SqliteCollection, RecordMadeDuringCollectAndClearStaysOnTheTerminal) {
     startSim({"--records", "150", "--record-every", "100"}); // paced: about 1.3 s of replies

@@ -1,6 +1,8 @@
 #include "common/test_support.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
@@ -9,6 +11,9 @@ int main(int argc, char** argv) {
     // The machine's site-wide settings (an installed package's) must not reach the tests.
     qputenv("BW_SYSTEM_SETTINGS", "/nonexistent/brackwater.conf");
     bw::test::useSynchronisedComputerClock();
+    QTemporaryDir runtime; // the TCP/IP terminals' locks, also of the programs started
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

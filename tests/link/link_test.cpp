@@ -3,15 +3,18 @@
 #include "common/test_support.h"
 #include "host/link/link.h"
 #include "host/link/terminal_protocol.h"
+#include "platform/line_lock.h"
 #include "sim/process.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
 
 using bw::VbDate;
@@ -578,6 +581,22 @@ TEST(LinkSetPort, ALineHeldByAnotherIsBusy) {
     EXPECT_TRUE(link.SetPort(three));
     bw::setLineLockWaitMs(30000);
     bw::bell::setDevicePath(3, QString());
+}
+
+// A TCP/IP terminal is locked through a file in a folder not everyone may write in (else the
+// user's own), named safely from any address; one that is no regular file is never opened.
+TEST(LinkSetPort, ATcpTerminalsLockFile) {
+    const QString own = qEnvironmentVariable("XDG_RUNTIME_DIR"), dir = bw::test::tempDir();
+    for (const QString& shared : {QString("/tmp"), dir + "/no", QString("/etc/passwd"), dir}) {
+        bw::setSharedLockDir(shared);
+        EXPECT_EQ(bw::endpointLockDir(), shared == dir ? dir : own) << qPrintable(shared);
+    }
+    EXPECT_EQ(bw::endpointLockPath("../x y", 7), dir + "/brackwater-tcp-.._2fx_20y-7.lock");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(bw::endpointLockPath("::1", 9)).constData(), 0600), 0);
+    bw::LineLock fifo("::1", 9);
+    EXPECT_FALSE(fifo.acquire(0));
+    EXPECT_EQ(fifo.holder(), "the file " + bw::endpointLockPath("::1", 9));
+    bw::setSharedLockDir(QString());
 }
 
 // A COM number the settings name without a device: SetPort opens nothing and says so.
