@@ -57,10 +57,19 @@ enum class Text {
     ActionRunning, // %1 action
     ActionDone,    // %1 action, %2 failed steps
     NoDatabase,
-    MealsTitle, // chart title
-    MealsToday, // %1 meals today so far
-    MealsUnreadable,
-    Terminal, // %1 number
+    MealsTitle,       // chart title
+    MealsToday,       // %1 meals today so far
+    MealsUnreadable,  // %1 reason
+    StatusUnreadable, // %1 reason
+    LogUnreadable,    // %1 reason
+    LogReading,
+    AsOf, // %1 time the figures shown were read
+    ReasonCannotOpen,
+    ReasonRefused,
+    ReasonOther,
+    ReasonQuoted,   // %1 our words, %2 the database's description
+    Terminal,       // %1 number
+    OtherTerminals, // %1 how many
     From,
     To,
     User,

@@ -6,6 +6,7 @@
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
+#include "host/console/read_fault.h"
 #include "host/console/settings_dialog.h"
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
@@ -167,6 +168,8 @@ void ConsoleWindow::build() {
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    // Columns are fitted to the rows in view and at most 50 others, not to all 255.
+    table_->horizontalHeader()->setResizeContentsPrecision(50);
     table_->setIconSize(QSize(16, 16));
     layout->addWidget(table_, 1);
     note_ = new QLabel(upper);
@@ -196,11 +199,17 @@ void ConsoleWindow::showSummary() {
         summary_->setText(text(Text::Refreshing));
         return;
     }
-    summary_->setText(summary());
-    summary_->setStyleSheet(model_->needingHand() > 0 ? QStringLiteral("color: #b42318")
-                                                      : QStringLiteral("color: #1a7f37"));
-    statusBar()->showMessage(refreshedAt_.isEmpty() ? QString()
-                                                    : text(Text::RefreshedAt).arg(refreshedAt_));
+    // Figures of an earlier reading say when they were read.
+    const bool old = model_->old();
+    summary_->setText(old && !refreshedAt_.isEmpty()
+                          ? summary() + text(Text::AsOf).arg(refreshedAt_)
+                          : summary());
+    summary_->setStyleSheet(old                         ? QStringLiteral("color: #6b7280")
+                            : model_->needingHand() > 0 ? QStringLiteral("color: #b42318")
+                                                        : QStringLiteral("color: #1a7f37"));
+    statusBar()->showMessage(old                      ? note_->text()
+                             : refreshedAt_.isEmpty() ? QString()
+                                                      : text(Text::RefreshedAt).arg(refreshedAt_));
 }
 
 bool ConsoleWindow::startJob(const std::function<void(site::JobRelay&)>& work,
@@ -225,11 +234,12 @@ void ConsoleWindow::finishJob() {
 }
 
 bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
+    // What the job reads; only these finished values reach the window.
     struct Reading {
-        QList<site::TerminalStatus> all;
-        QString error;
+        QList<StatusRow> rows;
+        ReadFault statusFault;
         MealDays meals;
-        bool mealsRead = false;
+        ReadFault mealsFault;
     };
     auto reading = std::make_shared<Reading>();
     site::StatusRequest request;
@@ -242,49 +252,58 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
     auto work = [this, request, reading, whole](site::JobRelay& relay) {
         if (whole) {
             // The meals of the chart too are read here, on a connection of this thread.
-            try {
+            reading->mealsFault = attempt([&] {
                 store::SqlConnection cn(request.connection);
                 reading->meals = readMealDays(cn, QDate::currentDate());
-                reading->mealsRead = true;
-            } catch (const Error& e) {
-                qWarning("Meals not read (%s)", qUtf8Printable(e.description()));
-            }
+            });
         }
-        try {
-            reading->all = site::readStatus(
+        // Each row's words are made here, as its terminal is read.
+        reading->statusFault = attempt([&] {
+            const QList<site::TerminalStatus> all = site::readStatus(
                 request,
                 [this, &relay](const site::TerminalStatus& s) {
-                    relay.post([this, s] { model_->update(s); });
+                    relay.post([this, row = statusRow(s)] { model_->update(row); });
                 },
                 &relay.cancel);
-        } catch (const Error& e) {
-            reading->error = e.description();
-        } catch (const std::exception& e) {
-            reading->error = QString::fromLocal8Bit(e.what());
-        }
+            for (const site::TerminalStatus& s : all)
+                reading->rows << statusRow(s);
+        });
     };
     auto done = [this, reading, whole, lineTest] {
-        if (!reading->error.isEmpty()) {
-            note_->setText(text(Text::NoDatabase));
+        if (reading->statusFault.failed()) {
+            // The rows shown stay, greyed and marked with the time they were read.
+            model_->setOld(true);
+            note_->setText(text(Text::StatusUnreadable).arg(reasonText(reading->statusFault)));
         } else if (whole) {
-            model_->reset(reading->all);
-            table_->resizeColumnsToContents();
+            const bool sameRows = model_->rowCount() == reading->rows.size();
+            model_->reset(reading->rows);
+            model_->setOld(false);
+            // The columns are fitted when the rows come or go; the texts of a reading seldom
+            // change a column's width, and fitting 255 rows stalls the window.
+            if (!sameRows || !fitted_) {
+                table_->resizeColumnsToContents();
+                fitted_ = true;
+            }
             note_->clear();
+            refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         } else {
             // A line test shows its rows in the note; after an action the note keeps the
             // action's results and only the rows change.
             QStringList lines;
-            for (const site::TerminalStatus& s : reading->all) {
-                model_->update(s);
-                lines << statusNote(s);
+            for (const StatusRow& r : std::as_const(reading->rows)) {
+                model_->update(r);
+                lines << r.note;
             }
             if (lineTest)
                 note_->setText(lines.join(QLatin1Char('\n')));
         }
-        refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         if (whole) {
             ++refreshes_;
-            meals_->showDays(reading->meals, reading->mealsRead);
+            if (reading->mealsFault.failed() ||
+                !meals_->showDays(reading->meals, QDateTime::currentDateTime()))
+                meals_->showUnread(reasonText(reading->mealsFault.failed()
+                                                  ? reading->mealsFault
+                                                  : ReadFault{ReadFault::Kind::Other, {}}));
         }
     };
     if (!startJob(work, done))

@@ -86,7 +86,8 @@ private:
     std::shared_ptr<site::JobRelay> relay_;
     std::function<void()> done_;
     int refreshes_ = 0;
-    QString refreshedAt_;
+    bool fitted_ = false; // the columns fitted to a reading's rows
+    QString refreshedAt_; // the last reading of the whole site that was read
 };
 
 // Opens the console, waits for its first reading of the site and writes a PNG of it to file.

@@ -12,6 +12,7 @@
 #include <QStackedBarSeries>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 
 namespace bw::host::console {
 
@@ -22,7 +23,45 @@ int MealDays::lastDay() const {
     return sum;
 }
 
+QList<MealBar> mealBars(const MealDays& days, int most) {
+    most = std::max(most, 1);
+    QList<MealBar> out;
+    for (auto it = days.perTerminal.cbegin(); it != days.perTerminal.cend(); ++it) {
+        MealBar bar{it.key(), it.value(), 0, 0};
+        for (int n : it.value())
+            bar.total += n;
+        out << bar;
+    }
+    if (out.size() <= most)
+        return out;
+    // The most meals first, the lower number first among equals; the rest summed up.
+    std::stable_sort(out.begin(), out.end(),
+                     [](const MealBar& a, const MealBar& b) { return a.total > b.total; });
+    MealBar rest{0, QVector<int>(MealChartDays), 0, int(out.size()) - (most - 1)};
+    for (auto it = out.cbegin() + (most - 1); it != out.cend(); ++it) {
+        for (int i = 0; i < MealChartDays; ++i)
+            rest.counts[i] += it->counts.value(i);
+        rest.total += it->total;
+    }
+    out.erase(out.begin() + (most - 1), out.end());
+    std::sort(out.begin(), out.end(),
+              [](const MealBar& a, const MealBar& b) { return a.terminal < b.terminal; });
+    out << rest;
+    return out;
+}
+
+bool MealDays::covers(int days) const {
+    if (days < 1 || days > MaxMealDays || !first.isValid() || !last.isValid() ||
+        first.daysTo(last) != days - 1)
+        return false;
+    return std::all_of(perTerminal.cbegin(), perTerminal.cend(),
+                       [days](const QVector<int>& counts) { return counts.size() <= days; });
+}
+
 MealDays readMealDays(store::SqlConnection& cn, const QDate& last, int days) {
+    if (!last.isValid())
+        throw Error(err::InvalidProcedureCall, QStringLiteral("No day to count the meals to"));
+    days = std::clamp(days, 1, MaxMealDays);
     MealDays out;
     out.last = last;
     out.first = last.addDays(1 - days);
@@ -67,53 +106,77 @@ MealChart::MealChart(QWidget* parent) : QWidget(parent) {
     view_->setMinimumHeight(220);
     layout->addWidget(today_);
     layout->addWidget(view_, 1);
+    chart_ = new QChart;
+    x_ = new QBarCategoryAxis(chart_);
+    y_ = new QValueAxis(chart_);
+    y_->setTickCount(5);
+    y_->setLabelFormat(QStringLiteral("%d"));
+    chart_->addAxis(x_, Qt::AlignBottom);
+    chart_->addAxis(y_, Qt::AlignLeft);
+    chart_->legend()->setAlignment(Qt::AlignRight);
+    view_->setChart(chart_);
     const QDate today = QDate::currentDate();
-    days_ = MealDays{today.addDays(-13), today, {}};
+    days_ = MealDays{today.addDays(1 - MealChartDays), today, {}};
     draw();
 }
 
-void MealChart::showDays(const MealDays& days, bool read) {
+bool MealChart::showDays(const MealDays& days, const QDateTime& at) {
+    if (!days.covers(MealChartDays))
+        return false;
     days_ = days;
-    today_->setText(read ? text(Text::MealsToday).arg(days_.lastDay())
-                         : text(Text::MealsUnreadable));
+    readAt_ = at;
+    old_ = false;
+    today_->setText(text(Text::MealsToday).arg(days_.lastDay()));
     draw();
+    return true;
+}
+
+void MealChart::showUnread(const QString& reason) {
+    today_->setText(text(Text::MealsUnreadable).arg(reason));
+    if (old_ || !readAt_.isValid())
+        return; // the chart is marked already, or has shown no counts
+    old_ = true;
+    chart_->setTitle(title());
 }
 
 void MealChart::draw() {
+    // Every loop runs over the chart's days, whatever the counts hold.
+    const QList<MealBar> bars = mealBars(days_, MealChartTerminals);
     auto* series = new QStackedBarSeries;
-    for (auto it = days_.perTerminal.cbegin(); it != days_.perTerminal.cend(); ++it) {
-        auto* set = new QBarSet(text(Text::Terminal).arg(it.key()));
-        for (int n : it.value())
-            *set << n;
+    for (const MealBar& bar : bars) {
+        auto* set = new QBarSet(bar.terminal > 0 ? text(Text::Terminal).arg(bar.terminal)
+                                                 : text(Text::OtherTerminals).arg(bar.others));
+        for (int i = 0; i < MealChartDays; ++i)
+            *set << bar.counts.value(i);
         series->append(set);
     }
     QStringList days;
     int most = 0;
-    for (QDate d = days_.first; d <= days_.last; d = d.addDays(1)) {
-        days << d.toString(QStringLiteral("MM-dd"));
+    for (int i = 0; i < MealChartDays; ++i) {
+        days << days_.last.addDays(i + 1 - MealChartDays).toString(QStringLiteral("MM-dd"));
         int sum = 0;
-        for (const QVector<int>& counts : days_.perTerminal)
-            sum += counts.value(int(days_.first.daysTo(d)));
+        for (const MealBar& bar : bars)
+            sum += bar.counts.value(i);
         most = std::max(most, sum);
     }
-    auto* chart = new QChart;
-    chart->addSeries(series);
-    chart->setTitle(text(Text::MealsTitle));
-    auto* x = new QBarCategoryAxis;
-    x->append(days);
-    auto* y = new QValueAxis;
+    // The chart and its axes stay; only the bars and the days change.
+    chart_->removeAllSeries();
+    chart_->addSeries(series);
+    chart_->setTitle(title());
+    if (x_->categories() != days) {
+        x_->clear();
+        x_->append(days);
+    }
     // Five ticks on whole numbers: the top is the next multiple of four.
-    y->setRange(0, (std::max(most, 4) + 3) / 4 * 4);
-    y->setTickCount(5);
-    y->setLabelFormat(QStringLiteral("%d"));
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-    series->attachAxis(x);
-    series->attachAxis(y);
-    chart->legend()->setAlignment(Qt::AlignRight);
-    QChart* old = view_->chart();
-    view_->setChart(chart);
-    delete old;
+    y_->setRange(0, (std::max(most, 4) + 3) / 4 * 4);
+    series->attachAxis(x_);
+    series->attachAxis(y_);
+}
+
+QString MealChart::title() const {
+    return old_ ? text(Text::MealsTitle) +
+                      text(Text::AsOf).arg(readAt_.toString(QStringLiteral("MM-dd HH:mm")))
+                : text(Text::MealsTitle);
 }
 
 } // namespace bw::host::console

@@ -6,10 +6,13 @@
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
+#include <QAbstractTableModel>
+#include <QBrush>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -17,8 +20,9 @@
 #include <QSaveFile>
 #include <QSqlQuery>
 #include <QStringConverter>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 namespace bw::host::console {
 
@@ -38,6 +42,42 @@ QStringList cells(const LogEntry& e) {
 }
 
 } // namespace
+
+// The entries as the viewer's table shows them; greyed when old.
+class LogModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+    void show(const QList<LogEntry>& entries, bool old) {
+        beginResetModel();
+        entries_ = entries;
+        old_ = old;
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(entries_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : 5;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= entries_.size())
+            return QVariant();
+        if (role == Qt::DisplayRole)
+            return cells(entries_[index.row()]).value(index.column());
+        if (role == Qt::ForegroundRole && old_)
+            return QBrush(QColor(128, 128, 128));
+        return QVariant();
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return headings().value(section);
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+
+private:
+    QList<LogEntry> entries_;
+    bool old_ = false;
+};
 
 QList<LogEntry> readLog(store::SqlConnection& cn, const LogFilter& filter, int limit) {
     QString sql = QStringLiteral("SELECT TimeA, UserA, ObjectA, ActionA, ResultA FROM CtrlLog "
@@ -71,6 +111,19 @@ QStringList logValues(store::SqlConnection& cn, const QString& column) {
              QStringLiteral("SELECT DISTINCT %1 FROM CtrlLog WHERE %1 IS NOT NULL ORDER BY %1")
                  .arg(column)))
         out << row.value(0).toString();
+    return out;
+}
+
+LogReading readLogReading(const QString& connection, const LogFilter& filter) {
+    LogReading out;
+    out.fault = attempt([&] {
+        store::SqlConnection cn(connection);
+        out.users = logValues(cn, QStringLiteral("UserA"));
+        out.actions = logValues(cn, QStringLiteral("ActionA"));
+        out.entries = readLog(cn, filter);
+    });
+    if (out.fault.failed())
+        out = LogReading{{}, {}, {}, out.fault};
     return out;
 }
 
@@ -110,16 +163,6 @@ LogViewer::LogViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     action_->setObjectName(QStringLiteral("Action"));
     user_->addItem(text(Text::All), QString());
     action_->addItem(text(Text::All), QString());
-    if (auto cn = sharedConnection()) {
-        try {
-            for (const QString& u : logValues(*cn, QStringLiteral("UserA")))
-                user_->addItem(u, u);
-            for (const QString& a : logValues(*cn, QStringLiteral("ActionA")))
-                action_->addItem(a, a);
-        } catch (const Error&) {
-            // The table says so when the entries are read.
-        }
-    }
     auto* showButton = new QPushButton(text(Text::Show), this);
     auto* exportButton = new QPushButton(text(Text::ExportCsv), this);
     bar->addWidget(new QLabel(text(Text::From), this));
@@ -133,16 +176,20 @@ LogViewer::LogViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     bar->addWidget(showButton);
     bar->addWidget(exportButton);
     top->addLayout(bar);
-    table_ = new QTableWidget(0, 5, this);
+    model_ = new LogModel(this);
+    table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("Entries"));
-    table_->setHorizontalHeaderLabels(headings());
+    table_->setModel(model_);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     top->addWidget(table_, 1);
     status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("LogStatus"));
     top->addWidget(status_);
+    watcher_ = new QFutureWatcher<LogReading>(this);
+    connect(watcher_, &QFutureWatcher<LogReading>::finished, this, [this] { finishReading(); });
     connect(showButton, &QPushButton::clicked, this, [this] { showChosen(); });
     connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
     resize(900, 520);
@@ -167,24 +214,52 @@ void LogViewer::showChosen() {
                           action_->currentData().toString()});
 }
 
+bool LogViewer::reading() const {
+    return reading_;
+}
+
 void LogViewer::showEntries(const LogFilter& filter) {
-    entries_.clear();
-    status_->clear();
-    try {
-        auto cn = sharedConnection();
-        if (!cn)
-            throw Error(0, sharedConnectionProblem());
-        entries_ = readLog(*cn, filter);
-    } catch (const Error& e) {
-        status_->setText(e.description());
+    if (reading_) {
+        next_ = filter;
+        return;
     }
-    table_->setRowCount(int(entries_.size()));
-    for (int r = 0; r < entries_.size(); ++r) {
-        const QStringList values = cells(entries_[r]);
-        for (int c = 0; c < values.size(); ++c)
-            table_->setItem(r, c, new QTableWidgetItem(values[c]));
+    reading_ = true;
+    status_->setText(text(Text::LogReading));
+    // A viewer closed during the reading leaves it to finish on its own.
+    watcher_->setFuture(QtConcurrent::run(readLogReading, connectionString(), filter));
+}
+
+void LogViewer::addChoices(QComboBox* box, const QStringList& values) {
+    for (const QString& v : values)
+        if (box->findData(v) < 0)
+            box->addItem(v, v);
+}
+
+void LogViewer::finishReading() {
+    reading_ = false;
+    const LogReading got = watcher_->result();
+    if (got.fault.failed()) {
+        old_ = readAt_.isValid(); // the entries of the last good reading stay
+        QString why = text(Text::LogUnreadable).arg(reasonText(got.fault));
+        if (readAt_.isValid())
+            why += text(Text::AsOf).arg(readAt_.toString(QStringLiteral("HH:mm:ss")));
+        status_->setText(why);
+    } else {
+        entries_ = got.entries;
+        readAt_ = QDateTime::currentDateTime();
+        old_ = false;
+        addChoices(user_, got.users);
+        addChoices(action_, got.actions);
+        status_->clear();
     }
-    table_->resizeColumnsToContents();
+    model_->show(entries_, old_);
+    if (!old_)
+        table_->resizeColumnsToContents();
+    if (next_) {
+        const LogFilter filter = *next_;
+        next_.reset();
+        showEntries(filter);
+    }
 }
 
 void LogViewer::exportClicked() {

@@ -96,27 +96,49 @@ QString statusCell(const site::TerminalStatus& s, int column) {
     return QString();
 }
 
-void StatusTable::reset(const QList<site::TerminalStatus>& all) {
+StatusRow statusRow(const site::TerminalStatus& status) {
+    StatusRow row{status, {}, statusNote(status), status.needsHand()};
+    for (int c = 0; c < StatusTable::Columns; ++c)
+        row.cells << statusCell(status, c);
+    return row;
+}
+
+void StatusTable::reset(const QList<StatusRow>& rows) {
     beginResetModel();
-    rows_ = all;
+    rows_ = rows;
+    all_.clear();
+    all_.reserve(rows_.size());
+    for (const StatusRow& r : rows_)
+        all_ << r.status;
     endResetModel();
 }
 
-void StatusTable::update(const site::TerminalStatus& status) {
+void StatusTable::update(const StatusRow& row) {
     for (int r = 0; r < rows_.size(); ++r)
-        if (rows_[r].terminal == status.terminal) {
-            rows_[r] = status;
+        if (all_[r].terminal == row.status.terminal) {
+            rows_[r] = row;
+            all_[r] = row.status;
             emit dataChanged(index(r, 0), index(r, Columns - 1));
             return;
         }
     beginInsertRows(QModelIndex(), int(rows_.size()), int(rows_.size()));
-    rows_ << status;
+    rows_ << row;
+    all_ << row.status;
     endInsertRows();
 }
 
+void StatusTable::setOld(bool old) {
+    if (old == old_)
+        return;
+    old_ = old;
+    if (!rows_.isEmpty())
+        emit dataChanged(index(0, 0), index(int(rows_.size()) - 1, Columns - 1),
+                         {Qt::ForegroundRole});
+}
+
 int StatusTable::needingHand() const {
-    return int(std::count_if(rows_.cbegin(), rows_.cend(),
-                             [](const site::TerminalStatus& s) { return s.needsHand(); }));
+    return int(
+        std::count_if(rows_.cbegin(), rows_.cend(), [](const StatusRow& r) { return r.hand; }));
 }
 
 int StatusTable::rowCount(const QModelIndex& parent) const {
@@ -149,21 +171,27 @@ int StatusTable::columnCount(const QModelIndex& parent) const {
 QVariant StatusTable::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_.size())
         return QVariant();
-    const site::TerminalStatus& s = rows_[index.row()];
+    const StatusRow& r = rows_[index.row()];
     switch (role) {
     case Qt::DisplayRole:
-        return statusCell(s, index.column());
+        return r.cells.value(index.column());
     case Qt::ToolTipRole:
-        return statusNote(s);
+        return r.note;
     case Qt::BackgroundRole:
-        return s.needsHand() ? QVariant(QBrush(QColor(255, 224, 216))) : QVariant();
+        return r.hand ? QVariant(QBrush(QColor(255, 224, 216))) : QVariant();
+    case Qt::ForegroundRole:
+        return old_ ? QVariant(QBrush(QColor(128, 128, 128))) : QVariant();
     case Qt::DecorationRole:
-        if (index.column() == Terminal)
-            return QApplication::style()->standardIcon(
-                s.needsHand() ? QStyle::SP_MessageBoxWarning : QStyle::SP_DialogApplyButton);
-        return QVariant();
+        if (index.column() != Terminal)
+            return QVariant();
+        // The two icons are made once, on the first row shown.
+        if (warning_.isNull()) {
+            warning_ = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+            fine_ = QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
+        }
+        return r.hand ? warning_ : fine_;
     case Qt::UserRole:
-        return s.terminal;
+        return r.status.terminal;
     }
     return QVariant();
 }

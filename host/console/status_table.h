@@ -3,12 +3,25 @@
 #include "host/site/status.h"
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QList>
+#include <QStringList>
 
 namespace bw::host::console {
 
+// A terminal's status with its words: its cells, its tool tip and whether it needs a hand.
+// Made where the status is read (a worker thread), so that the view only shows them.
+struct StatusRow {
+    site::TerminalStatus status;
+    QStringList cells;
+    QString note;
+    bool hand = false;
+};
+StatusRow statusRow(const site::TerminalStatus& status);
+
 // The site status: one row per terminal of the register, in register order. A row that needs
-// a hand is coloured and marked with a warning icon.
+// a hand is coloured and marked with a warning icon; rows that could not be read again are
+// greyed as old.
 class StatusTable : public QAbstractTableModel {
 public:
     enum Column {
@@ -27,11 +40,14 @@ public:
     };
     using QAbstractTableModel::QAbstractTableModel;
 
-    void reset(const QList<site::TerminalStatus>& all);
+    void reset(const QList<StatusRow>& rows);
     // Replaces the row of the same terminal, or adds one.
-    void update(const site::TerminalStatus& status);
-    const QList<site::TerminalStatus>& all() const { return rows_; }
+    void update(const StatusRow& row);
+    const QList<site::TerminalStatus>& all() const { return all_; }
     int needingHand() const;
+    // The rows shown are those of an earlier reading: the last one failed.
+    void setOld(bool old);
+    bool old() const { return old_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -39,7 +55,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    QList<site::TerminalStatus> rows_;
+    QList<site::TerminalStatus> all_; // what all() gives, row for row with rows_
+    QList<StatusRow> rows_;
+    bool old_ = false;
+    mutable QIcon warning_; // made on first use, on the GUI thread
+    mutable QIcon fine_;
 };
 
 // A cell's text: "—" for what could not be read.

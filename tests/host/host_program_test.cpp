@@ -5,6 +5,7 @@
 #include "host/collect/collect_texts.h"
 #include "host/console/console_window.h"
 #include "host/console/help.h"
+#include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
 #include "host/console/settings_dialog.h"
 #include "host/console/status_table.h"
@@ -25,8 +26,10 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -244,10 +247,15 @@ TEST_F(Console, LogViewerFiltersByUserNewestFirst) {
                                    "VALUES (%1, 'ok')")
                         .arg(QString::fromUtf8(row)));
     bw::host::console::LogViewer v;
-    v.setFilter({QDate(2026, 3, 1), QDate(2026, 3, 2), QStringLiteral("a"), QString()});
+    const auto read = [&v](const bw::host::console::LogFilter& filter) {
+        v.setFilter(filter);
+        while (v.reading())
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    read({QDate(2026, 3, 1), QDate(2026, 3, 2), QStringLiteral("a"), QString()});
     ASSERT_EQ(v.shown().size(), 2);
     EXPECT_EQ(v.shown()[0].time, QStringLiteral("2026-03-02 10:00:00"));
-    v.setFilter({QDate(2026, 3, 1), QDate(2026, 3, 1), QString(), QStringLiteral("collect")});
+    read({QDate(2026, 3, 1), QDate(2026, 3, 1), QString(), QStringLiteral("collect")});
     EXPECT_EQ(v.shown().size(), 2);
     const QString csv = home_ + QStringLiteral("/log.csv");
     ASSERT_TRUE(bw::host::console::exportLog(
@@ -376,4 +384,126 @@ TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
     EXPECT_EQ(
         cn->queryBound("SELECT COUNT(*) FROM CtrlLog WHERE UserA = 'guest'").value(0).value(0),
         2); // the two clock steps; the refused downloads sent nothing
+}
+
+namespace {
+qint64 residentBytes() {
+    QFile f(QStringLiteral("/proc/self/statm"));
+    return f.open(QIODevice::ReadOnly)
+               ? f.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
+               : 0;
+}
+} // namespace
+
+// A reading while the database is gone: the console goes on handling events, says what it
+// could not read and keeps the last figures, marked old, within bounded memory.
+TEST_F(Console, AReadingThatCannotReadShowsWhyAndKeepsTheLastFigures) {
+    using namespace bw::host::console;
+    const QString pg = qEnvironmentVariable("BW_PG_CONN");
+    const QString schema = QStringLiteral("bw_console_%1").arg(QCoreApplication::applicationPid());
+    struct Row {
+        const char* name;
+        QString db;
+        std::function<void(bw::store::SqlConnection&, const QString& db)> breakIt;
+        bool statusFails, logFails;
+    };
+    const auto drop = [](bw::store::SqlConnection& cn, const QString&) {
+        cn.Execute(QStringLiteral("DROP TABLE MealRecord"));
+    };
+    QList<Row> rows{{"file deleted", home_ + "/gone.db",
+                     [](bw::store::SqlConnection&, const QString& db) {
+                         for (const char* end : {"", "-wal", "-shm"})
+                             QFile::remove(db + QLatin1String(end));
+                     },
+                     true, true},
+                    {"meal table removed", home_ + "/nomeals.db", drop, false, false},
+                    {"server stopped", home_ + "/stopped.db",
+                     [](bw::store::SqlConnection&, const QString&) {
+                         bw::host::setConnectionString("postgresql://postgres@127.0.0.1:1/bwtest");
+                     },
+                     true, true}};
+    if (pg.startsWith(QStringLiteral("postgres")))
+        rows << Row{"server tables renamed", pg + "?schema=" + schema,
+                    [](bw::store::SqlConnection& cn, const QString&) {
+                        for (const char* t : {"MachineInfo", "MealRecord", "CtrlLog"})
+                            cn.Execute(QStringLiteral("ALTER TABLE %1 RENAME TO %1_gone").arg(t));
+                    },
+                    true, true};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::shared_ptr<bw::store::SqlConnection> admin;
+        if (row.db.startsWith(QStringLiteral("postgres"))) {
+            admin = bw::store::SqlConnection::open(pg);
+            admin->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+            admin->Execute("CREATE SCHEMA " + schema);
+        }
+        bw::host::HostOptions o;
+        o.db = row.db;
+        o.demo = true;
+        ASSERT_EQ(bw::host::prepareDatabase(o), QString());
+        auto cn = bw::store::SqlConnection::open(bw::host::connectionString());
+        cn->Execute("INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, RecordTime, Flag) VALUES "
+                    "(1, 1, '00000001', '" +
+                    QDateTime::currentDateTime().toString("yyyy-MM-dd 00:00:01") + "', 0)");
+        ConsoleWindow w({QStringLiteral("admin"), {}, home_ + "/bw.conf", 3600});
+        auto* chart = dynamic_cast<MealChart*>(w.findChild<QWidget*>("Meals"));
+        int ticks = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(5);
+        const auto settle = [&](const std::function<bool()>& done) {
+            const QDeadlineTimer deadline(30000);
+            while (!done() && !deadline.hasExpired())
+                QApplication::processEvents(QEventLoop::AllEvents, 20);
+            return done();
+        };
+        ASSERT_TRUE(settle([&] { return w.refreshes() == 1 && !w.busy(); }));
+        auto* log = dynamic_cast<LogViewer*>(w.openLog());
+        ASSERT_TRUE(settle([&] { return !log->reading(); }));
+        ASSERT_EQ(chart->days().lastDay(), 1);
+        const qint64 before = residentBytes();
+        const int shown = int(log->shown().size());
+        row.breakIt(*cn, row.db);
+        cn.reset();
+        ticks = 0;
+        ASSERT_TRUE(w.refresh());
+        log->showEntries({QDate::currentDate().addDays(-30), QDate::currentDate(), {}, {}});
+        ASSERT_TRUE(settle([&] { return w.refreshes() == 2 && !w.busy() && !log->reading(); }));
+        EXPECT_GT(ticks, 0);
+        EXPECT_LT(residentBytes() - before, 50 << 20);
+        EXPECT_EQ(w.statusModel()->rowCount(), 3);
+        EXPECT_EQ(w.statusModel()->old(), row.statusFails);
+        EXPECT_EQ(w.findChild<QLabel*>("Note")->text().startsWith("无法读取状态："),
+                  row.statusFails);
+        EXPECT_EQ(w.findChild<QLabel*>("Summary")->text().contains("截至"), row.statusFails);
+        EXPECT_TRUE(w.findChild<QLabel*>("MealsToday")->text().startsWith("无法读取就餐记录："));
+        EXPECT_TRUE(chart->old());
+        EXPECT_EQ(chart->days().lastDay(), 1);
+        EXPECT_EQ(log->old(), row.logFails);
+        EXPECT_EQ(log->findChild<QLabel*>("LogStatus")->text().startsWith("无法读取操作日志："),
+                  row.logFails);
+        EXPECT_EQ(log->shown().size(), shown);
+        bw::host::closeSharedConnection();
+        if (admin)
+            admin->Execute("DROP SCHEMA " + schema + " CASCADE");
+    }
+}
+
+// Counts that cover other days than the chart's are refused, and nothing runs over their
+// dates: the chart keeps what it had.
+TEST(MealChart, RefusesCountsOfOtherDaysWithoutLoopingOverThem) {
+    using bw::host::console::MealDays;
+    const QDate today = QDate::currentDate();
+    bw::host::console::MealChart chart;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const MealDays& wrong : {MealDays{}, MealDays{today, today.addDays(-13), {}},
+                                  MealDays{QDate(), today, {{1, QVector<int>(14)}}},
+                                  MealDays{today.addDays(-13), today, {{1, QVector<int>(15)}}}})
+        EXPECT_FALSE(chart.showDays(wrong, now));
+    chart.showUnread(QStringLiteral("-"));
+    EXPECT_FALSE(chart.old()); // nothing was read yet
+    EXPECT_TRUE(chart.showDays({today.addDays(-13), today, {{1, QVector<int>(14, 2)}}}, now));
+    chart.showUnread(QStringLiteral("-"));
+    EXPECT_TRUE(chart.old());
+    EXPECT_EQ(chart.days().lastDay(), 2);
 }
