@@ -371,7 +371,7 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
     Register reg;
     try {
         store::SqlConnection cn(rq.connection);
-        createHostSchema(cn, false); // SiteStep and MealRecord, when the database predates them
+        completeHostSchema(cn); // the register, and SiteStep and MealRecord of an older database
         reg = readRegister(cn);
     } catch (const Error& e) {
         summary.databaseOpened = false;
