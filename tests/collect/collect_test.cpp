@@ -777,8 +777,7 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         ASSERT_TRUE(p.waitForFinished(60000));
         const QString err = QString::fromUtf8(p.readAllStandardError());
         EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
-        if (c.args.contains("sqlite:" + empty))
-            EXPECT_TRUE(err.contains("no table MachineInfo")) << err.toStdString();
+        EXPECT_EQ(err.contains("no table MachineInfo"), c.args.contains("sqlite:" + empty));
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const QString& line : c.lines)
             EXPECT_TRUE(out.startsWith(line) || out.contains('\n' + line)) << out.toStdString();
