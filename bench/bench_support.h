@@ -234,6 +234,7 @@ public:
             else
                 connection_ = base + (base.endsWith(u';') ? "" : ";") + "Schema=" + schema_;
         }
+        store::SqlConnection(connection_, store::Create::Yes);
         host::setConnectionString(connection_);
         cn_ = host::sharedConnection();
         if (!cn_ || !cn_->isOpen())

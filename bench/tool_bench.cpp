@@ -69,7 +69,7 @@ void BM_SyncClocks(benchmark::State& state) {
     QTemporaryDir dir;
     const QString db = dir.path() + QStringLiteral("/register.db");
     {
-        auto cn = bw::store::SqlConnection::open(db);
+        auto cn = bw::store::SqlConnection::open(db, bw::store::Create::Yes);
         bw::host::createHostSchema(*cn, false);
         cn->BeginTrans();
         for (int a = 1; a <= n; ++a)

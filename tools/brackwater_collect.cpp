@@ -7,7 +7,8 @@
 //
 // One line per terminal on stdout (an export: one line with the records written). Exit
 // status: 0 every terminal collected (the file written), 1 any terminal failed (the file not
-// written), 2 bad arguments, 3 the database cannot be opened.
+// written), 2 bad arguments, 3 the database cannot be used (not there, gone, or without the
+// register's tables).
 
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
@@ -124,9 +125,9 @@ int main(int argc, char** argv) {
     std::shared_ptr<bw::store::SqlConnection> cn;
     try {
         cn = bw::store::SqlConnection::open(connection);
-        bw::host::createHostSchema(*cn, false); // MealRecord, when the database predates it
+        bw::host::completeHostSchema(*cn); // the register, and MealRecord of an older database
     } catch (const bw::Error& e) {
-        return fail(NoDatabase, QStringLiteral("cannot open the database: ") + e.description());
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
     }
 
     if (exporting) {
@@ -170,7 +171,7 @@ int main(int argc, char** argv) {
     }
     if (!summary.databaseOpened)
         return fail(NoDatabase,
-                    QStringLiteral("cannot open the database: ") + summary.databaseError);
+                    QStringLiteral("cannot use the database: ") + summary.databaseError);
     for (const QString& line : summary.skipped)
         std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
     if (p.isSet(all) && results.isEmpty())

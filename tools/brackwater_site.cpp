@@ -10,9 +10,10 @@
 //     status [N ...]
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
-// 1 some terminal failed, 2 bad arguments, 3 the database cannot be opened, 5 a line stayed
-// busy. status prints one line per terminal; its exit status is 0 when every terminal
-// answers and none needs a hand, 1 when some does, 2 and 3 as above.
+// 1 some terminal failed, 2 bad arguments, 3 the database cannot be used (not there, gone, or
+// without the register's tables), 5 a line stayed busy. status prints one line per terminal; its
+// exit status is 0 when every terminal answers and none needs a hand, 1 when some does, 2 and 3 as
+// above.
 
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
@@ -68,7 +69,7 @@ int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString er
                     sayLine(bw::host::site::statusLine(s));
             });
         } catch (const bw::Error& e) {
-            error = QStringLiteral("cannot open the database: ") + e.description();
+            error = QStringLiteral("cannot use the database: ") + e.description();
         }
     }
     const bool hand =
@@ -200,7 +201,7 @@ int main(int argc, char** argv) {
                                        {QStringLiteral("result"), bw::host::site::resultWords(r)}});
         });
         if (!summary.databaseOpened)
-            error = QStringLiteral("cannot open the database: ") + summary.databaseError;
+            error = QStringLiteral("cannot use the database: ") + summary.databaseError;
         for (const QString& line : summary.skipped)
             std::fprintf(stderr, "brackwater-site: %s\n", line.toUtf8().constData());
     }

@@ -12,6 +12,7 @@
 #include "platform/ui.h"
 #include "store/connection_string.h"
 #include "store/dialect.h"
+#include "store/sql_connection.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -52,10 +53,20 @@ QString sqliteFile(const QString& connection) {
 } // namespace
 
 QString prepareDatabase(const HostOptions& options) {
-    // The settings file's database is in options.db already.
+    // The settings file's database is in options.db already: without one, the embedded default.
     const QString connection = hostConnection(options.db, Settings());
     const QString file = sqliteFile(connection);
     const bool fresh = !file.isEmpty() && !QFileInfo::exists(file);
+    // A new database is made where one is meant only: the embedded default's first start, or
+    // --demo. A named file that is not there is not replaced by an empty one.
+    if (fresh && (options.db.isEmpty() || options.demo)) {
+        try {
+            store::SqlConnection made(connection, store::Create::Yes);
+            createHostSchema(made, true);
+        } catch (const Error& e) {
+            return QStringLiteral("cannot make the host database: ") + e.description();
+        }
+    }
 
     setConnectionString(connection);
     auto cn = sharedConnection();
@@ -66,9 +77,15 @@ QString prepareDatabase(const HostOptions& options) {
     if (store::recognise(connection) != store::Dialect::Other)
         return QString();
     try {
-        createHostSchema(*cn, fresh || options.demo);
+        // --demo makes any database without terminals the demo's; any other must be a host
+        // database already, which gets the host's own tables it lacks.
+        if (options.demo)
+            createHostSchema(*cn, true);
+        else
+            completeHostSchema(*cn);
     } catch (const Error& e) {
-        return QStringLiteral("cannot prepare the host database: ") + e.boxText();
+        closeSharedConnection();
+        return QStringLiteral("cannot use the host database: ") + e.description();
     }
     return QString();
 }

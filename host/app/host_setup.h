@@ -13,10 +13,11 @@ void registerDefaultComponents();
 // choices of the command line.
 void applyLineOptions(const HostOptions& options);
 
-// Points the database tools at the chosen database. A new SQLite file (the embedded default
-// or a --db path that does not exist yet) gets the host schema and the demo data; an existing
-// database gets any missing host table, and the demo data too with --demo when it has no
-// terminal yet. Returns why the database cannot be used, empty on success.
+// Points the database tools at the chosen database. A new database is made, with the host
+// schema and the demo data, only where one is meant: the embedded default's first start and
+// --demo (which also puts the demo data into a database without terminals). Any other database
+// must hold the register's tables already, and gets the host's own tables it lacks. Returns
+// why the database cannot be used, empty on success.
 QString prepareDatabase(const HostOptions& options);
 
 // The operator's message, in lang's language, for a host database that cannot be opened:

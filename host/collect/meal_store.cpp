@@ -272,14 +272,19 @@ qint64 MealStore::insert(int first, int rows, const QVariant& collectedAt) {
     const QVariant address = address_;
     const QVariant by = collectedBy_;
     std::unique_ptr<QSqlQuery> one;
+    // A statement prepared on a server connection that was opened again since is of no use.
+    if (full_ && fullOn_ != cn_.qtConnectionName())
+        full_.reset();
     QSqlQuery* q = full_.get();
     if (rows != RowsPerStatement || !full_) {
         one = std::make_unique<QSqlQuery>(cn_.database());
         if (!one->prepare(insertStatement(cn_.backend(), rows)))
             throw store::databaseError(store::dberr::CommandFailed, QString(), one->lastError());
         q = one.get();
-        if (rows == RowsPerStatement)
+        if (rows == RowsPerStatement) {
             full_ = std::move(one);
+            fullOn_ = cn_.qtConnectionName();
+        }
     }
     int pos = 0;
     for (int i = first; i < first + rows; ++i) {

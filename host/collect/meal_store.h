@@ -66,6 +66,7 @@ private:
     QVector<int> series_; // the series of each record of batch_, once sorted out
     QVector<MealRecord> raw_;
     std::unique_ptr<QSqlQuery> full_; // the prepared statement for RowsPerStatement rows
+    QString fullOn_;                  // the driver connection it was prepared on
 };
 
 // Writes one operation-log entry for a terminal's collection on the given connection; an entry

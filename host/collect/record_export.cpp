@@ -40,14 +40,17 @@ QSqlQuery selectRecords(store::SqlConnection& cn, const RecordFilter& filter) {
                QLatin1Char(')');
     }
     sql += QStringLiteral(" ORDER BY RecordTime, MachAddr, RecordNo");
-    QSqlQuery q(cn.database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec())
-        throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+    QSqlQuery q;
+    cn.attempt(store::SqlConnection::Use::Read, [&] {
+        q = QSqlQuery(cn.database());
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        if (!q.exec())
+            throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
+    });
     return q;
 }
 

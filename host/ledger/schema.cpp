@@ -166,6 +166,35 @@ void createTables(Connection& cn) {
 
 } // namespace
 
+QStringList missingRegisterTables(store::SqlConnection& cn) {
+    QStringList missing;
+    for (const char* table : {"MachineInfo", "CardMapping", "CtrlLog"}) {
+        try {
+            cn.queryBound(QStringLiteral("SELECT 1 FROM %1 WHERE 1 = 0").arg(QLatin1String(table)));
+        } catch (const Error& e) {
+            // A file that went or a connection that cannot be had is that failure, not this.
+            if (e.number() != store::dberr::CommandFailed)
+                throw;
+            missing << QString::fromLatin1(table);
+        }
+    }
+    return missing;
+}
+
+void requireRegister(store::SqlConnection& cn) {
+    const QStringList missing = missingRegisterTables(cn);
+    if (!missing.isEmpty())
+        throw Error(store::dberr::NoTable,
+                    QStringLiteral("the database has no table %1: it is not a host database "
+                                   "with a register of terminals")
+                        .arg(missing.join(QStringLiteral(", "))));
+}
+
+void completeHostSchema(store::SqlConnection& cn) {
+    requireRegister(cn);
+    createTables(cn);
+}
+
 void createHostSchema(Connection& cn, bool withDemoData) {
     createTables(cn);
     if (!withDemoData || !machineInfoEmpty(cn))

@@ -4,6 +4,7 @@
 #include "bell/serial_port.h"
 #include "connect/connection_choice.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/schema.h"
 #include "host/link/link.h"
 #include "messages/catalogue.h"
 #include "platform/error.h"
@@ -32,6 +33,7 @@ int terminalNumber(const QVariant& value) {
 } // namespace
 
 Register readRegister(store::SqlConnection& cn) {
+    requireRegister(cn);
     Register out;
     const auto rows = cn.queryBound(QStringLiteral(
         "SELECT MachAddr, ComX, IP, Ver, Team FROM MachineInfo WHERE MachVer = '6429' "

@@ -39,7 +39,9 @@ using collect::TerminalEntry;
 using collect::TerminalLine;
 
 // The model-6429 terminals of MachineInfo by number, each once, and a line for every row left
-// out (a MachAddr that is no whole number from 1 to 255, or a terminal listed already).
+// out (a MachAddr that is no whole number from 1 to 255, or a terminal listed already). A
+// database without the register's tables raises store::dberr::NoTable (requireRegister); one
+// that cannot be read raises its own error.
 struct Register {
     QList<TerminalEntry> terminals;
     QStringList skipped; // "MachineInfo row skipped: ..."

@@ -397,8 +397,8 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
     std::unique_ptr<store::SqlConnection> registerConnection;
     try {
         registerConnection = std::make_unique<store::SqlConnection>(rq.connection);
-        createHostSchema(*registerConnection, false); // SiteStep and MealRecord, when the
-                                                      // database predates them
+        // the register, and SiteStep and MealRecord of an older database
+        completeHostSchema(*registerConnection);
         reg = readRegister(*registerConnection);
     } catch (const Error& e) {
         summary.databaseOpened = false;

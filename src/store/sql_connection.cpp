@@ -10,8 +10,14 @@
 #include <QSqlRecord>
 #include <QThread>
 
+#include <QRegularExpression>
+#include <QUrl>
+
 #ifdef Q_OS_LINUX
 #include <sys/vfs.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #endif
 
 namespace bw::store {
@@ -85,9 +91,8 @@ bool onLocalDisk(const QString& path) {
 #endif
 }
 
-SqlConnection::SqlConnection(const QString& connectionString)
-    : connectionString_(connectionString), settings_(parseConnectionString(connectionString)),
-      name_(nextConnectionName()) {
+SqlConnection::SqlConnection(const QString& connectionString, Create create)
+    : connectionString_(connectionString), settings_(parseConnectionString(connectionString)) {
     if (settings_.kind == BackendSettings::Kind::Invalid)
         throw Error(dberr::ProviderFailure,
                     QStringLiteral("Cannot open the database (%1): %2")
@@ -96,8 +101,28 @@ SqlConnection::SqlConnection(const QString& connectionString)
         throw Error(
             dberr::ProviderFailure,
             QStringLiteral("The database driver %1 is not installed").arg(settings_.driver));
+    openDatabase(create);
+}
+
+// Opens the driver's connection under a name of its own and sets the session up; on failure
+// nothing of it is left and the error is raised.
+void SqlConnection::openDatabase(Create create) {
+    QString databaseName = settings_.databaseName;
+    QString options = settings_.connectOptions;
+    if (settings_.kind == BackendSettings::Kind::Sqlite && create == Create::No) {
+        const QFileInfo file(databaseName);
+        if (!file.exists())
+            throw Error(dberr::FileGone,
+                        QStringLiteral("There is no database at %1").arg(databaseName));
+        // Opened as a URI in read-write mode, SQLite refuses to make the file should it go
+        // between the look and the open.
+        databaseName = QUrl::fromLocalFile(file.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                       QStringLiteral("?mode=rw");
+        options += QStringLiteral(";QSQLITE_OPEN_URI");
+    }
+    name_ = nextConnectionName();
     db_ = QSqlDatabase::addDatabase(settings_.driver, name_);
-    db_.setDatabaseName(settings_.databaseName);
+    db_.setDatabaseName(databaseName);
     if (!settings_.host.isEmpty())
         db_.setHostName(settings_.host);
     if (settings_.port > 0)
@@ -106,11 +131,11 @@ SqlConnection::SqlConnection(const QString& connectionString)
         db_.setUserName(settings_.user);
     if (!settings_.password.isEmpty())
         db_.setPassword(settings_.password);
-    if (!settings_.connectOptions.isEmpty())
-        db_.setConnectOptions(settings_.connectOptions);
+    if (!options.isEmpty())
+        db_.setConnectOptions(options);
     if (!db_.open()) {
         const QSqlError error = db_.lastError();
-        close();
+        dropDatabase();
         Error e = databaseError(dberr::ProviderFailure, QStringLiteral("Cannot open the database"),
                                 error);
         // A driver may repeat what it was given; the password never goes further.
@@ -119,10 +144,71 @@ SqlConnection::SqlConnection(const QString& connectionString)
             description.replace(settings_.password, QStringLiteral("***"));
         throw Error(e.number(), description);
     }
-    engine_ = detectEngine();
-    if (engine_ == Engine::Postgres)
-        startPostgresSession();
-    prepareSession();
+    try {
+        engine_ = detectEngine();
+        if (engine_ == Engine::Postgres)
+            startPostgresSession();
+        prepareSession();
+        noteFile();
+    } catch (...) {
+        dropDatabase();
+        throw;
+    }
+}
+
+void SqlConnection::dropDatabase() {
+    if (name_.isEmpty())
+        return;
+    if (db_.isValid())
+        db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name_);
+    name_.clear();
+}
+
+// The SQLite file as the database names it (the main database), with its identity now.
+void SqlConnection::noteFile() {
+    file_.clear();
+    if (engine_ != Engine::Sqlite)
+        return;
+    QSqlQuery list(db_);
+    list.setForwardOnly(true);
+    if (list.exec(QStringLiteral("PRAGMA database_list")))
+        while (list.next())
+            if (list.value(1).toString() == QLatin1String("main"))
+                file_ = list.value(2).toString();
+    list.finish();
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (file_.isEmpty() || ::stat(QFile::encodeName(file_).constData(), &st) != 0) {
+        file_.clear(); // a database in memory, or one whose file cannot be told
+        return;
+    }
+    fileDevice_ = quint64(st.st_dev);
+    fileInode_ = quint64(st.st_ino);
+#else
+    file_.clear();
+#endif
+}
+
+// A deleted file stays readable and writable through the connection that has it open, but
+// what is written there is lost with it; a file put in its place is another database.
+void SqlConnection::checkFile() const {
+#ifdef Q_OS_UNIX
+    if (file_.isEmpty())
+        return;
+    struct stat st {};
+    if (::stat(QFile::encodeName(file_).constData(), &st) != 0)
+        throw Error(dberr::FileGone,
+                    QStringLiteral("The database file %1 is no longer there: it was deleted or "
+                                   "moved while it was open. Nothing was written.")
+                        .arg(file_));
+    if (quint64(st.st_dev) != fileDevice_ || quint64(st.st_ino) != fileInode_)
+        throw Error(dberr::FileReplaced,
+                    QStringLiteral("The database file %1 was replaced by another file while it "
+                                   "was open. Nothing was written.")
+                        .arg(file_));
+#endif
 }
 
 // What every session sets up once it is open:
@@ -201,23 +287,18 @@ SqlConnection::~SqlConnection() {
     close();
 }
 
-std::shared_ptr<SqlConnection> SqlConnection::open(const QString& connectionString) {
-    return std::make_shared<SqlConnection>(connectionString);
+std::shared_ptr<SqlConnection> SqlConnection::open(const QString& connectionString, Create create) {
+    return std::make_shared<SqlConnection>(connectionString, create);
 }
 
 void SqlConnection::close() {
-    if (name_.isEmpty())
-        return;
-    if (db_.isValid())
-        db_.close();
-    db_ = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name_);
-    name_.clear();
+    closed_ = true;
+    dropDatabase();
     inTransaction_ = false;
 }
 
 bool SqlConnection::isOpen() const {
-    return db_.isValid() && db_.isOpen();
+    return !closed_ && (db_.isValid() || serverConnection());
 }
 
 void SqlConnection::requireOpen() const {
@@ -226,14 +307,81 @@ void SqlConnection::requireOpen() const {
                     QStringLiteral("Operation is not allowed when the object is closed."));
 }
 
-void SqlConnection::Execute(const QString& sql, int /*options*/) {
+// A database behind a server, which may go away and come back; not a file of this computer.
+bool SqlConnection::serverConnection() const {
+    return engine_ != Engine::Sqlite && settings_.kind != BackendSettings::Kind::Sqlite;
+}
+
+// Whether the server connection is lost: the driver closed it when a statement found it
+// broken (Qt's PostgreSQL driver does), or a probe fails with a connection error. Over ODBC the
+// driver's error carries no type: PostgreSQL and SQL Server answer the probe whenever the
+// connection is alive, so there its failure alone says the connection is lost.
+bool SqlConnection::lost() {
+    if (!db_.isValid() || !db_.isOpen())
+        return true;
+    QSqlQuery probe(db_);
+    if (probe.exec(QStringLiteral("SELECT 1"))) {
+        probe.finish();
+        return false;
+    }
+    const QSqlError error = probe.lastError();
+    const auto dbms = db_.driver()->dbmsType();
+    return !db_.isOpen() || error.type() == QSqlError::ConnectionError ||
+           dbms == QSqlDriver::PostgreSQL || dbms == QSqlDriver::MSSqlServer;
+}
+
+void SqlConnection::reopen() {
+    dropDatabase();
+    openDatabase(Create::No);
+}
+
+SqlConnection::Use SqlConnection::useOf(const QString& sql) {
+    static const QRegularExpression head(QStringLiteral("^\\s*([A-Za-z]+)"));
+    const QString word = head.match(sql).captured(1).toLower();
+    for (const char* read : {"select", "pragma", "show", "set", "begin", "start"})
+        if (word == QLatin1String(read))
+            return Use::Read;
+    return Use::Write;
+}
+
+void SqlConnection::ensureUsable(Use use) {
     requireOpen();
-    QSqlQuery query(db_);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
-        throw databaseError(dberr::CommandFailed, QString(), query.lastError());
-    // Whatever the statement returned is released unread.
-    query.finish();
+    checkFile();
+    if (!serverConnection())
+        return;
+    if (inTransaction_) {
+        if (!db_.isValid() || !db_.isOpen())
+            throw Error(dberr::ProviderFailure,
+                        QStringLiteral("The connection to the database was lost during a "
+                                       "transaction; nothing of the transaction was written."));
+        return;
+    }
+    // Nothing is sent yet: a connection found lost is opened again, whatever the use.
+    if (!db_.isValid() || !db_.isOpen() || (use == Use::Write && lost()))
+        reopen();
+}
+
+void SqlConnection::attempt(Use use, const std::function<void()>& step) {
+    ensureUsable(use);
+    try {
+        step();
+    } catch (const Error&) {
+        if (use != Use::Read || inTransaction_ || !serverConnection() || !lost())
+            throw;
+        reopen();
+        step();
+    }
+}
+
+void SqlConnection::Execute(const QString& sql, int /*options*/) {
+    attempt(useOf(sql), [&] {
+        QSqlQuery query(db_);
+        query.setForwardOnly(true);
+        if (!query.exec(sql))
+            throw databaseError(dberr::CommandFailed, QString(), query.lastError());
+        // Whatever the statement returned is released unread.
+        query.finish();
+    });
 }
 
 void SqlConnection::BeginTrans() {
@@ -241,13 +389,21 @@ void SqlConnection::BeginTrans() {
     if (inTransaction_)
         throw Error(dberr::CommandFailed,
                     QStringLiteral("A transaction is already open on this connection"));
+    // A transaction holds writes, and ODBC's beginning sends nothing (it turns auto-commit
+    // off): a server connection is probed as before a write. Beginning itself changes
+    // nothing and is repeated on a connection opened again.
+    ensureUsable(Use::Write);
+    attempt(Use::Read, [this] { begin(); });
+    inTransaction_ = true;
+}
+
+void SqlConnection::begin() {
     // SQLite: the write lock is taken at the start, so that two connections that each read and
     // then write in a transaction wait for one another (the busy time-out) instead of one of
     // them failing at once with "database is locked".
-    bool begun = false;
     if (settings_.kind == BackendSettings::Kind::Sqlite) {
         QSqlQuery begin(db_);
-        begun = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        bool begun = begin.exec(QStringLiteral("BEGIN IMMEDIATE"));
         // Off the window's thread (the lines' workers of a collection), a database that stays
         // busy beyond the busy time-out because several lines write at once is waited for
         // longer: one batch of a line is committed in well under a second, so a writer that
@@ -262,19 +418,24 @@ void SqlConnection::BeginTrans() {
         if (!begun)
             throw databaseError(dberr::CommandFailed, QStringLiteral("Cannot begin a transaction"),
                                 begin.lastError());
-    } else {
-        begun = db_.transaction();
-    }
-    if (!begun)
+    } else if (!db_.transaction()) {
         throw databaseError(dberr::CommandFailed, QStringLiteral("Cannot begin a transaction"),
                             db_.lastError());
-    inTransaction_ = true;
+    }
 }
 
 void SqlConnection::CommitTrans() {
     requireOpen();
     if (!inTransaction_)
         throw Error(dberr::CommandFailed, QStringLiteral("No transaction is open"));
+    // What was written goes nowhere once the file has gone: the transaction is not committed.
+    try {
+        checkFile();
+    } catch (const Error&) {
+        db_.rollback();
+        inTransaction_ = false;
+        throw;
+    }
     if (!db_.commit()) {
         const QSqlError error = db_.lastError();
         db_.rollback();
@@ -289,6 +450,9 @@ void SqlConnection::RollbackTrans() {
     if (!inTransaction_)
         throw Error(dberr::CommandFailed, QStringLiteral("No transaction is open"));
     inTransaction_ = false;
+    // A server connection lost in the transaction took the transaction with it.
+    if (!db_.isValid() || !db_.isOpen())
+        return;
     if (!db_.rollback())
         throw databaseError(dberr::CommandFailed, QStringLiteral("Cannot roll back"),
                             db_.lastError());
@@ -312,25 +476,29 @@ QSqlQuery runBound(QSqlDatabase& db, const QString& sql, const QVariantList& val
 } // namespace
 
 int SqlConnection::executeBound(const QString& sql, const QVariantList& values) {
-    requireOpen();
-    QSqlQuery query = runBound(db_, sql, values);
-    const int affected = query.numRowsAffected();
-    query.finish();
+    int affected = 0;
+    attempt(useOf(sql), [&] {
+        QSqlQuery query = runBound(db_, sql, values);
+        affected = query.numRowsAffected();
+        query.finish();
+    });
     return affected;
 }
 
 QVector<QVariantList> SqlConnection::queryBound(const QString& sql, const QVariantList& values) {
-    requireOpen();
-    QSqlQuery query = runBound(db_, sql, values);
     QVector<QVariantList> rows;
-    while (query.next()) {
-        QVariantList row;
-        const int n = query.record().count();
-        for (int i = 0; i < n; ++i)
-            row.append(query.value(i));
-        rows.append(row);
-    }
-    query.finish();
+    attempt(useOf(sql), [&] {
+        rows.clear();
+        QSqlQuery query = runBound(db_, sql, values);
+        while (query.next()) {
+            QVariantList row;
+            const int n = query.record().count();
+            for (int i = 0; i < n; ++i)
+                row.append(query.value(i));
+            rows.append(row);
+        }
+        query.finish();
+    });
     return rows;
 }
 

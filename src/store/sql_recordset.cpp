@@ -86,32 +86,35 @@ void SqlRecordset::load() {
             rowIdExpr = QStringLiteral("ctid");
     }
 
-    QSqlDatabase db = cn_->database();
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (isPostgres(*cn_))
-        query.setNumericalPrecisionPolicy(QSql::HighPrecision); // numeric as its exact text
-
+    QSqlQuery query;
     bool withRowId = false;
-    if (!rowIdExpr.isEmpty()) {
-        // A refused statement spoils an open PostgreSQL transaction, so the attempt with the
-        // row id stands in a savepoint there.
-        const bool guard = isPostgres(*cn_) && cn_->inTransaction();
-        if (guard)
-            cn_->Execute(QStringLiteral("SAVEPOINT ") + kSavepoint);
-        const QString withId = m.captured(1) + rowIdExpr + QStringLiteral(" as ") + kRowIdAlias +
-                               QStringLiteral(", *") + m.captured(2);
-        withRowId = query.exec(withId);
-        if (guard) {
-            if (!withRowId)
-                cn_->Execute(QStringLiteral("ROLLBACK TO SAVEPOINT ") + kSavepoint);
-            cn_->Execute(QStringLiteral("RELEASE SAVEPOINT ") + kSavepoint);
+    // Reading is repeated on a server connection that was lost and opened again.
+    cn_->attempt(SqlConnection::Use::Read, [&] {
+        query = QSqlQuery(cn_->database());
+        query.setForwardOnly(true);
+        if (isPostgres(*cn_))
+            query.setNumericalPrecisionPolicy(QSql::HighPrecision); // numeric as its exact text
+        withRowId = false;
+        if (!rowIdExpr.isEmpty()) {
+            // A refused statement spoils an open PostgreSQL transaction, so the attempt with
+            // the row id stands in a savepoint there.
+            const bool guard = isPostgres(*cn_) && cn_->inTransaction();
+            if (guard)
+                cn_->Execute(QStringLiteral("SAVEPOINT ") + kSavepoint);
+            const QString withId = m.captured(1) + rowIdExpr + QStringLiteral(" as ") +
+                                   kRowIdAlias + QStringLiteral(", *") + m.captured(2);
+            withRowId = query.exec(withId);
+            if (guard) {
+                if (!withRowId)
+                    cn_->Execute(QStringLiteral("ROLLBACK TO SAVEPOINT ") + kSavepoint);
+                cn_->Execute(QStringLiteral("RELEASE SAVEPOINT ") + kSavepoint);
+            }
         }
-    }
+        if (!withRowId)
+            run(query, sql_);
+    });
     if (withRowId)
         rowIdExpr_ = rowIdExpr;
-    else
-        run(query, sql_);
 
     const QSqlRecord record = query.record();
     const int first = withRowId ? 1 : 0;
@@ -461,6 +464,8 @@ void SqlRecordset::UpdateBatch(int /*affectRecords*/) {
         throw Error(dberr::InvalidConnection,
                     QStringLiteral("The connection cannot be used to perform this operation. It "
                                    "is either closed or invalid in this context."));
+    // A file that has gone takes no rows; a lost server connection is opened again first.
+    cn_->ensureUsable(SqlConnection::Use::Write);
 
     // All pending rows are written in one transaction (a savepoint inside the caller's own).
     enum class Tx { Own, Savepoint, Caller };

@@ -724,7 +724,7 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
         {{"--db", db, "--export", "/no/x.csv", "--from", "2026-03-02", "--to", "2026-03-02"},
          1,
          {}},
-        {{"--db", "sqlite:" + empty, "--all"}, 0, {"no model-6429 terminal"}},
+        {{"--db", "sqlite:" + empty, "--all", "--clear"}, 3, {}, {}, "no table MachineInfo"},
     };
     const QString config = bw::test::tempDir();
     QDir().mkpath(config + "/Brackwater");
@@ -766,6 +766,8 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     conf.close();
     QProcessEnvironment trustedClock = QProcessEnvironment::systemEnvironment();
     trustedClock.insert("XDG_CONFIG_HOME", config);
+    const QString empty = config + "/empty.db";
+    QFile(empty).open(QIODevice::WriteOnly);
     const struct {
         QStringList args;
         int code;
@@ -777,6 +779,7 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         {{"nightly", "--force"}, 2, {}, 0},
         {{"sync-names", "0"}, 2, {}, 0},
         {{"--db", "sqlite:/nonexistent/x.db", "nightly"}, 3, {}, 0},
+        {{"--db", "sqlite:" + empty, "nightly", "--clear"}, 3, {}, 0},
         {{"--db", "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2", "nightly"}, 3, {}, 0},
         {at + QStringList{"sync-names", "--dry-run"},
          0,
@@ -816,7 +819,9 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         p.setProcessEnvironment(trustedClock);
         p.start(bw::test::program("brackwater-site"), c.args);
         ASSERT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), c.code) << p.readAllStandardError().toStdString();
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
+        EXPECT_EQ(err.contains("no table MachineInfo"), c.args.contains("sqlite:" + empty));
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const QString& line : c.lines)
             EXPECT_TRUE(out.startsWith(line) || out.contains('\n' + line)) << out.toStdString();

@@ -29,6 +29,7 @@ Installation::Installation(const QStringList& simArguments) {
 
     host::HostOptions options;
     options.db = QStringLiteral("sqlite:") + dbPath_;
+    options.demo = true;
     error_ = host::prepareDatabase(options);
     if (!error_.isEmpty())
         return;

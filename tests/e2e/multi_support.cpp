@@ -133,7 +133,7 @@ SharedDatabase::SharedDatabase() {
         admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
                         QStringLiteral(" CASCADE"));
         admin_->Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
-        cn_ = store::SqlConnection::open(connectionString_);
+        cn_ = store::SqlConnection::open(connectionString_, store::Create::Yes);
         host::createHostSchema(*cn_, false);
         cn_->Execute(QStringLiteral("INSERT INTO UserGrants (UserName, FunctionName) VALUES ('") +
                      QString::fromLatin1(kUser) + QStringLiteral("', '*')"));

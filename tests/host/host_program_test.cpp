@@ -190,6 +190,7 @@ protected:
         bw::host::registerDefaultComponents();
         bw::host::HostOptions o;
         o.db = home_ + QStringLiteral("/site.db");
+        o.demo = true;
         ASSERT_EQ(bw::host::prepareDatabase(o), QString());
     }
     void TearDown() override { bw::host::closeSharedConnection(); }

@@ -100,7 +100,7 @@ protected:
         if (!why.isEmpty())
             GTEST_SKIP() << qPrintable(why);
         backend.setUp();
-        cn = store::SqlConnection::open(backend.connectionString);
+        cn = store::SqlConnection::open(backend.connectionString, store::Create::Yes);
         host::createHostSchema(*cn, withDemoData());
         host::registerDbComponents();
         host::setConnectionString(backend.connectionString);

@@ -7,9 +7,13 @@
 #include "store/statements.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 #include <QUrl>
+#include <functional>
 #include <gtest/gtest.h>
+#include <type_traits>
 
 using namespace bw;
 using namespace bw::store;
@@ -180,6 +184,75 @@ TYPED_TEST(Ledger, NoDatabaseMeansNoConnection) {
     EXPECT_THROW(tools->RecordSetA(terminalsOfModel()), Error);
     host::setConnectionString(QStringLiteral("sqlite:/nonexistent-dir/x/y.db"));
     EXPECT_FALSE(tools->ActiveCn());
+}
+
+// A missing SQLite file is not made by opening it; one deleted or replaced under the open
+// connection fails its next use (a Save writes nothing into the deleted file).
+TYPED_TEST(Ledger, SqliteFileMissingGoneOrReplaced) {
+    if (this->cn->engine() != SqlConnection::Engine::Sqlite)
+        GTEST_SKIP() << "a server database";
+    const QString none = test::tempDir() + "/none.db";
+    EXPECT_THROW(SqlConnection(QStringLiteral("sqlite:") + none), Error);
+    EXPECT_FALSE(QFile::exists(none));
+    const QString file = this->cn->queryBound("PRAGMA database_list").value(0).value(2).toString();
+    for (const int number : {dberr::FileGone, dberr::FileReplaced}) {
+        auto rs = CreateObject<IDbTools>(progid::DbTools)->RecordSetA("select * from MachineInfo");
+        ASSERT_TRUE(QFile::rename(file, file + ".kept"));
+        if (number == dberr::FileReplaced) {
+            ASSERT_TRUE(QFile::copy(file + ".kept", file));
+        }
+        rs->AddNew();
+        rs->setField("MachAddr", 9);
+        try {
+            rs->UpdateBatch();
+            ADD_FAILURE() << "saved into a file that is not there";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), number) << e.description().toStdString();
+        }
+        QFile::remove(file);
+        ASSERT_TRUE(QFile::rename(file + ".kept", file));
+        EXPECT_EQ(SqlConnection(this->backend.connectionString)
+                      .queryBound("SELECT COUNT(*) FROM MachineInfo WHERE MachAddr = 9")
+                      .value(0)
+                      .value(0),
+                  0);
+        host::setConnectionString(this->backend.connectionString);
+    }
+}
+
+// A server connection ended under the program, as by a restart, is opened again before its
+// next use: a reading, a write and a transaction each work at once.
+TYPED_TEST(Ledger, ServerConnectionEndedComesBack) {
+    if constexpr (!std::is_base_of_v<test::PostgresBackend, TypeParam>) {
+        GTEST_SKIP() << "no server";
+    } else {
+        auto shared = host::sharedConnection();
+        auto& admin = *this->backend.admin;
+        const std::function<void()> uses[] = {
+            [] { CreateObject<IDbTools>(progid::DbTools)->RecordSetA("select * from CtrlLog"); },
+            [&] { shared->Execute("INSERT INTO CtrlLog (UserA) VALUES ('after')"); },
+            [&] {
+                shared->BeginTrans();
+                shared->executeBound("INSERT INTO CtrlLog (UserA) VALUES (?)", {"in one"});
+                shared->CommitTrans();
+            },
+        };
+        for (const auto& use : uses) {
+            const QVariant pid = shared->queryBound("SELECT pg_backend_pid()").value(0).value(0);
+            admin.queryBound("SELECT pg_terminate_backend(CAST(? AS INTEGER))", {pid});
+            QDeadlineTimer gone(10000);
+            while (admin.queryBound("SELECT COUNT(*) FROM pg_stat_activity WHERE pid = "
+                                    "CAST(? AS INTEGER)",
+                                    {pid})
+                           .value(0)
+                           .value(0)
+                           .toInt() > 0 &&
+                   !gone.hasExpired())
+                QThread::msleep(10);
+            EXPECT_NO_THROW(use());
+        }
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM CtrlLog"), 2);
+    }
 }
 
 TYPED_TEST(Ledger, WardenAnswersFromTheGrants) {

@@ -64,7 +64,7 @@ protected:
     static QString registerOf(const QList<std::tuple<int, const char*, const char*>>& rows) {
         static int made = 0;
         const QString path = bw::test::tempDir() + QStringLiteral("/register%1.db").arg(++made);
-        auto cn = bw::store::SqlConnection::open(path);
+        auto cn = bw::store::SqlConnection::open(path, bw::store::Create::Yes);
         bw::host::createHostSchema(*cn, false);
         for (const auto& [addr, com, ip] : rows)
             cn->executeBound(QStringLiteral("INSERT INTO MachineInfo (MachAddr, ComX, IP, MachVer) "

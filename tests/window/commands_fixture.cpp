@@ -69,7 +69,7 @@ void CommandsTest::SetUp() {
             connectionString = base + (base.endsWith(u';') ? "" : ";") + "Schema=" + schema_;
     }
 
-    cn = store::SqlConnection::open(connectionString);
+    cn = store::SqlConnection::open(connectionString, store::Create::Yes);
     host::createHostSchema(*cn, false);
     exec(QStringLiteral("INSERT INTO UserGrants (UserName, FunctionName) VALUES ('tester', '*')"));
 

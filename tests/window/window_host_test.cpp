@@ -28,6 +28,7 @@ protected:
     void SetUp() override {
         resetState();
         const QString file = QDir(test::tempDir()).filePath(QStringLiteral("demo.sqlite"));
+        store::SqlConnection(QStringLiteral("sqlite:") + file, store::Create::Yes);
         host::setConnectionString(QStringLiteral("sqlite:") + file);
         host::registerDbComponents();
         host::registerLexicon();
