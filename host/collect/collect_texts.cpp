@@ -89,6 +89,8 @@ constexpr TextEntry<Text> kTexts[] = {
      u"校時將使時鐘變動 %1 秒，超過允許的範圍，不校時"},
     {Text::ReasonClockYear, u"年份 %1 超出就餐机可保存的范围（2000-2099）",
      u"年份 %1 超出就餐機可保存的範圍（2000-2099）"},
+    {Text::ReasonOtherWorkstation, u"由工作站“%1”处理，本工作站不联系",
+     u"由工作站「%1」處理，本工作站不聯繫"},
 };
 
 } // namespace

@@ -78,9 +78,10 @@ enum class Text {
     ReasonClockUnsynchronised, // the clock guard's refusals
     ReasonClockTooFar,         // %1 seconds the push would move the clock
     ReasonClockYear,           // %1 the year
+    ReasonOtherWorkstation,    // %1 the workstation the register gives the terminal to
 };
 // The last of the texts: a text added after it is to be named here.
-inline constexpr Text LastText = Text::ReasonClockYear;
+inline constexpr Text LastText = Text::ReasonOtherWorkstation;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

@@ -1,6 +1,7 @@
 #include "host/collect/meal_store.h"
 
 #include "host/collect/collect_texts.h"
+#include "host/ledger/stations.h"
 #include "platform/error.h"
 #include "platform/port_text.h"
 #include "store/ctrl_log.h"
@@ -315,9 +316,18 @@ void logCollection(store::SqlConnection& cn, const QString& user, const Outcome&
 
 void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                        const QString& action, const QString& resultText) {
-    const QString sql =
-        store::ctrlLogStatement(cn.ConnectionString(), user, QDateTime::currentDateTime(),
-                                QString::number(address), action, resultText.left(255));
+    const QDateTime now = QDateTime::currentDateTime();
+    // The entry names the workstation that wrote it, where CtrlLog has the column.
+    try {
+        cn.executeBound(QStringLiteral("INSERT INTO CtrlLog (UserA, TimeA, ObjectA, ActionA, "
+                                       "ResultA, Station) VALUES (?, ?, ?, ?, ?, ?)"),
+                        {user, store::logTimeText(now), QString::number(address), action,
+                         resultText.left(255), workstation()});
+        return;
+    } catch (const Error&) {
+    }
+    const QString sql = store::ctrlLogStatement(
+        cn.ConnectionString(), user, now, QString::number(address), action, resultText.left(255));
     try {
         cn.Execute(sql, -1);
     } catch (const Error& e) {

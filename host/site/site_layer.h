@@ -39,10 +39,14 @@ using collect::TerminalEntry;
 using collect::TerminalLine;
 
 // The model-6429 terminals of MachineInfo by number, each once, and a line for every row left
-// out (a MachAddr that is no whole number from 1 to 255, or a terminal listed already).
+// out (a MachAddr that is no whole number from 1 to 255, or a terminal listed already). The
+// terminals this workstation works (its own and those assigned to none) are apart from those
+// the register gives to another workstation: no front end talks to those.
 struct Register {
     QList<TerminalEntry> terminals;
-    QStringList skipped; // "MachineInfo row skipped: ..."
+    QList<TerminalEntry> elsewhere;
+    QHash<int, QString> stations; // the workstation of each terminal of elsewhere
+    QStringList skipped;          // "MachineInfo row skipped: ..."
 };
 Register readRegister(store::SqlConnection& cn);
 
