@@ -20,6 +20,7 @@
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
+#include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "host/site/site_run.h"
@@ -636,6 +637,7 @@ int main(int argc, char** argv) {
     QStringList settingsProblems;
     Options o;
     o.saved = bw::host::readSettings(&settingsProblems);
+    bw::host::setWorkstation(o.saved.workstation); // the register's terminals of this one
     bw::trustUnsynchronisedClock(!o.saved.clockRequireSynchronised);
     for (const auto& [n, device] : o.saved.com)
         bw::bell::setDevicePath(n, device);

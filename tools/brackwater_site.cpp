@@ -8,19 +8,25 @@
 //     sync-clocks [N ...]
 //     nightly [--clear]
 //     status [N ...]
+//     assign N [N ...] [--workstation NAME]    (NAME "": to none)
+//     unassign N [N ...]
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
 // 1 some terminal failed, 2 bad arguments, 3 the database cannot be used (not there, gone, or
 // without the register's tables), 5 a line stayed busy. status prints one line per terminal; its
 // exit status is 0 when every terminal answers and none needs a hand, 1 when some does, 2 and 3 as
-// above.
+// above. assign gives terminals of the register to a workstation (this one unless --workstation
+// names another), unassign to none; they exit 1 when a number is no terminal of the register.
 
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
+#include "host/ledger/schema.h"
+#include "host/ledger/stations.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
 #include "platform/error.h"
 #include "platform/line_lock.h"
+#include "store/sql_connection.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -56,7 +62,8 @@ QList<Step> stepsOf(const QString& command) {
 const char* const Usage =
     "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
     "[--tcp-port-map FROM=TO] [--json] [--line-wait SECONDS] (sync-names [N ...] [--dry-run] "
-    "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...])";
+    "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...] | "
+    "assign N [N ...] [--workstation NAME] | unassign N [N ...])";
 
 // Every requested terminal's status, one line each (or one document); the exit status says
 // whether any needs a hand. error: why the database is not opened (then no terminal is asked).
@@ -81,6 +88,40 @@ int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString er
             doc[QStringLiteral("error")] = error;
         sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
+    return rc;
+}
+
+// Gives the terminals to station ("" for none) in the register, one line each; a number that
+// is no model-6429 terminal of MachineInfo is said and left out.
+int assignTerminals(const QString& connection, const QList<int>& terminals,
+                    const QString& station) {
+    QList<int> known;
+    int rc = Ok;
+    try {
+        bw::store::SqlConnection cn(connection);
+        bw::host::createHostSchema(cn, false); // TerminalStation, when the register predates it
+        const bw::host::site::Register reg = bw::host::site::readRegister(cn);
+        for (int n : terminals) {
+            const auto same = [n](const auto& t) { return t.address == n; };
+            if (std::any_of(reg.terminals.cbegin(), reg.terminals.cend(), same) ||
+                std::any_of(reg.elsewhere.cbegin(), reg.elsewhere.cend(), same)) {
+                known << n;
+            } else {
+                sayLine(
+                    QStringLiteral("terminal %1: not a model-6429 terminal of MachineInfo").arg(n));
+                rc = TerminalFailed;
+            }
+        }
+        bw::host::assignStation(cn, known, station);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase,
+                    QStringLiteral("cannot assign in the database: ") + e.description());
+    }
+    for (int n : std::as_const(known))
+        sayLine(
+            station.isEmpty()
+                ? QStringLiteral("terminal %1: assigned to no workstation").arg(n)
+                : QStringLiteral("terminal %1: assigned to workstation %2").arg(n).arg(station));
     return rc;
 }
 
@@ -119,8 +160,9 @@ int main(int argc, char** argv) {
         QStringLiteral("nightly: delete on each terminal the records that were stored."));
     p.addOptions(lines.list());
     p.addOptions({json, dryRun, force, clear});
-    p.addPositionalArgument(QStringLiteral("command"),
-                            QStringLiteral("sync-names, sync-clocks, nightly or status."));
+    p.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("sync-names, sync-clocks, nightly, status, assign or unassign."));
     p.addPositionalArgument(QStringLiteral("N"),
                             QStringLiteral("Terminal numbers (default: every terminal)."),
                             QStringLiteral("[N ...]"));
@@ -140,7 +182,9 @@ int main(int argc, char** argv) {
     bw::host::site::Request rq;
     rq.steps = stepsOf(command);
     const bool status = command == QLatin1String("status");
-    if (rq.steps.isEmpty() && !status)
+    const bool assign = command == QLatin1String("assign");
+    const bool unassign = command == QLatin1String("unassign");
+    if (rq.steps.isEmpty() && !status && !assign && !unassign)
         return fail(BadArguments, QStringLiteral("usage: ") + QString::fromLatin1(Usage));
     const bool names = command == QLatin1String("sync-names");
     const bool nightly = command == QLatin1String("nightly");
@@ -153,6 +197,8 @@ int main(int argc, char** argv) {
         return fail(BadArguments, QStringLiteral("--clear goes with nightly"));
     if (nightly && !args.isEmpty())
         return fail(BadArguments, QStringLiteral("nightly works every terminal: ") + args.first());
+    if ((assign || unassign) && args.isEmpty())
+        return fail(BadArguments, command + QStringLiteral(" needs terminal numbers"));
     for (const QString& v : args) {
         bool ok = false;
         const int n = v.trimmed().toInt(&ok);
@@ -174,6 +220,18 @@ int main(int argc, char** argv) {
     if (setup.lineWaitGiven && !status)
         bw::setLineLockWaitMs(setup.lineWaitMs);
     rq.connection = setup.connection;
+    if (setup.noWorkstation && !assign)
+        return fail(BadArguments,
+                    QStringLiteral("--workstation \"\" goes with assign (to no workstation)"));
+    if (unassign && p.isSet(lines.workstation))
+        return fail(BadArguments, QStringLiteral("unassign goes without --workstation"));
+    if (assign || unassign) {
+        if (!setup.missingDatabase.isEmpty())
+            return fail(NoDatabase, setup.missingDatabase);
+        return assignTerminals(rq.connection, rq.terminals,
+                               unassign || setup.noWorkstation ? QString()
+                                                               : bw::host::workstation());
+    }
     // Unattended: every right (the tools are to sign in with a user of their own later).
     rq.rights = bw::host::site::allowEverything();
     const bool asJson = p.isSet(json);

@@ -2,6 +2,7 @@
 
 #include "bell/serial_port.h"
 #include "host/app/printable.h"
+#include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
 #include "platform/clock_guard.h"
@@ -101,8 +102,13 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
         QStringLiteral("Open the console, write a PNG of it to FILE once the terminals' status "
                        "is read, and exit."),
         QStringLiteral("FILE"));
+    const QCommandLineOption workstation(
+        QStringLiteral("workstation"),
+        QStringLiteral("This computer's workstation name in the register (default: the "
+                       "settings file's, else the host name)."),
+        QStringLiteral("NAME"));
     p.addOptions({help, db, user, caption, lang, com, tcpMap, sim, demo, shot, shotCollect,
-                  shotStatus, traceLine});
+                  shotStatus, traceLine, workstation});
 
     const QCommandLineOption version = p.addVersionOption();
     const QCommandLineOption bellSection(
@@ -150,6 +156,10 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.screenshotStatus = p.value(shotStatus);
     o.pressTools = p.values(pressTool);
     o.traceLine = p.isSet(traceLine) ? p.value(traceLine) : saved.traceLine;
+    o.workstation = p.isSet(workstation) ? p.value(workstation).trimmed() : saved.workstation;
+    if (p.isSet(workstation) && !isWorkstationName(o.workstation))
+        o.error = QStringLiteral("--workstation takes a name of 1 to %1 printable characters")
+                      .arg(MaxWorkstationName);
     if (p.isSet(lang)) {
         bool ok = false;
         o.lang = p.value(lang).toInt(&ok);
@@ -190,6 +200,7 @@ Settings settingsOf(const HostOptions& options) {
     s.sim = options.sim;
     s.bellSection = options.bellSection;
     s.traceLine = options.traceLine;
+    s.workstation = options.workstation;
     return s;
 }
 
@@ -228,7 +239,12 @@ LineOptions::LineOptions()
                QStringLiteral("SECONDS")),
       pool(QStringLiteral("pool"),
            QStringLiteral("Work this many lines at once (default: the settings file's, else 8)."),
-           QStringLiteral("N")) {}
+           QStringLiteral("N")),
+      workstation(QStringLiteral("workstation"),
+                  QStringLiteral("Work as this workstation of the register: its terminals and "
+                                 "those assigned to none (default: the settings file's name, "
+                                 "else the host name)."),
+                  QStringLiteral("NAME")) {}
 
 bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSetup& setup,
                       QString& error) {
@@ -253,6 +269,18 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     for (const auto& [from, to] : saved.tcpPortMap)
         setTcpPortMap(from, to);
     site::setPoolSize(saved.pool);
+    setWorkstation(saved.workstation);
+    if (p.isSet(o.workstation)) {
+        const QString name = p.value(o.workstation).trimmed();
+        setup.noWorkstation = name.isEmpty();
+        if (!name.isEmpty() && !isWorkstationName(name)) {
+            error = QStringLiteral("--workstation takes a name of 1 to %1 printable characters")
+                        .arg(MaxWorkstationName);
+            return false;
+        }
+        if (!name.isEmpty())
+            setWorkstation(name);
+    }
     site::setClockMaxChangeS(clockMaxChangeS(saved));
     trustUnsynchronisedClock(!saved.clockRequireSynchronised);
     if (p.isSet(o.pool)) {

@@ -26,6 +26,7 @@ struct HostOptions {
     QString screenshotCollect; // write a PNG of the collection window after a collection
     QString screenshotStatus;  // write a PNG of the console after its first reading of the site
     QString traceLine;         // --trace-line FILE: the line trace goes to FILE
+    QString workstation;       // --workstation NAME, else the settings file's
     QStringList pressTools;    // --press-tool KEY: a scripted run presses these tools in turn
     QString error;             // set when the command line is wrong
     bool help = false;
@@ -62,8 +63,10 @@ QString hostConnection(const QString& given, const Settings& saved);
 // lines: --db CONNECTION, --com n=DEVICE, --tcp-port-map FROM=TO and --line-wait SECONDS.
 struct LineOptions {
     LineOptions();
-    QList<QCommandLineOption> list() const { return {db, com, tcpMap, lineWait, pool}; }
-    QCommandLineOption db, com, tcpMap, lineWait, pool;
+    QList<QCommandLineOption> list() const {
+        return {db, com, tcpMap, lineWait, pool, workstation};
+    }
+    QCommandLineOption db, com, tcpMap, lineWait, pool, workstation;
 };
 
 // What those options and the settings file come to for a run.
@@ -72,7 +75,8 @@ struct LineSetup {
     QString missingDatabase;     // "no database at FILE": an SQLite file that is not there
     QList<int> comWithoutDevice; // COMn the settings file names without a device: not opened
     bool lineWaitGiven = false;
-    int lineWaitMs = 0; // --line-wait, when given
+    int lineWaitMs = 0;         // --line-wait, when given
+    bool noWorkstation = false; // --workstation "": the run's workstation left as it was
 };
 
 // Reads the settings file (its problems printed on standard error as "settings: ..."), puts

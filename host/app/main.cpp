@@ -8,6 +8,7 @@
 #include "host/collect/collect_window.h"
 #include "host/console/console_window.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
 #include "host/trace/trace_file.h"
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
         // The windows' site layer: lines at once and the clock guard's limit.
         const bw::host::Settings saved = bw::host::readSettings();
         bw::host::site::setPoolSize(saved.pool);
+        bw::host::setWorkstation(options.workstation); // its terminals in the register
         bw::host::site::setClockMaxChangeS(bw::host::clockMaxChangeS(saved));
         bw::trustUnsynchronisedClock(!saved.clockRequireSynchronised);
     }

@@ -97,6 +97,8 @@ QString faultText(const Fault& f) {
         return text(Text::ReasonTooManyCards).arg(cause).arg(protocol::MaxNames);
     case Failure::BadPort:
         return text(Text::ReasonBadPort).arg(f.where);
+    case Failure::OtherWorkstation:
+        return text(Text::ReasonOtherWorkstation).arg(cause);
     case Failure::ClockRefused:
         switch (f.clock) {
         case ClockRefusal::Unsynchronised:
@@ -163,7 +165,7 @@ QString stepText(const site::StepResult& r) {
     using site::Step;
     if (r.step == Step::Collect && r.fault.kind != Failure::NotAllowed &&
         r.fault.kind != Failure::NotInRegister && r.fault.kind != Failure::NoDevice &&
-        r.collected.address != 0)
+        r.fault.kind != Failure::OtherWorkstation && r.collected.address != 0)
         return resultText(r.collected);
     if (r.step == Step::Collect)
         return text(Text::Failed).arg(faultText(r.fault)).arg(0);

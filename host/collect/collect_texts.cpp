@@ -93,6 +93,8 @@ constexpr TextEntry<Text> kTexts[] = {
      u"已清除至第 %1 筆（採集中斷，下次採集時確認）"},
     {Text::ClearNotDoneLater, u"未清除至第 %1 条（采集中断，下次采集时确认）",
      u"未清除至第 %1 筆（採集中斷，下次採集時確認）"},
+    {Text::ReasonOtherWorkstation, u"由工作站“%1”处理，本工作站不联系",
+     u"由工作站「%1」處理，本工作站不聯繫"},
 };
 
 } // namespace

@@ -80,9 +80,10 @@ enum class Text {
     ReasonClockYear,           // %1 the year
     ClearConfirmedLater,       // %1: a ClearPending entry the next collection found done
     ClearNotDoneLater,         // %1: ... found not done (the records are still there)
+    ReasonOtherWorkstation,    // %1 the workstation the register gives the terminal to
 };
 // The last of the texts: a text added after it is to be named here.
-inline constexpr Text LastText = Text::ClearNotDoneLater;
+inline constexpr Text LastText = Text::ReasonOtherWorkstation;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

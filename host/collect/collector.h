@@ -30,10 +30,11 @@ enum class Failure {
     NotAllowed,  // the operator has no right for the step: nothing was sent
     Unconfirmed, // sent, its acknowledgement never came
     Cancelled,
-    NotInRegister, // no model-6429 terminal of MachineInfo has that number
-    TooManyCards,  // more cards than a terminal holds
-    BadPort,       // the register's port text names no serial port or address
-    ClockRefused   // the clock guard kept the computer's time from the terminal (why: clock)
+    NotInRegister,   // no model-6429 terminal of MachineInfo has that number
+    TooManyCards,    // more cards than a terminal holds
+    BadPort,         // the register's port text names no serial port or address
+    ClockRefused,    // the clock guard kept the computer's time from the terminal (why: clock)
+    OtherWorkstation // the register gives the terminal to another workstation (its name: cause)
 };
 
 // A failure as data: what went wrong and what the system, the line or the database said.

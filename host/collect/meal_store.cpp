@@ -1,6 +1,7 @@
 #include "host/collect/meal_store.h"
 
 #include "host/collect/collect_texts.h"
+#include "host/ledger/stations.h"
 #include "platform/error.h"
 #include "platform/language.h"
 #include "platform/port_text.h"
@@ -322,8 +323,18 @@ void logCollection(store::SqlConnection& cn, const QString& user, const Outcome&
 
 void writeTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                          const QString& action, const QString& resultText) {
-    cn.Execute(store::ctrlLogStatement(cn.ConnectionString(), user, QDateTime::currentDateTime(),
-                                       QString::number(address), action, resultText.left(255)),
+    const QDateTime now = QDateTime::currentDateTime();
+    // The entry names the workstation that wrote it, where CtrlLog has the column.
+    try {
+        cn.executeBound(QStringLiteral("INSERT INTO CtrlLog (UserA, TimeA, ObjectA, ActionA, "
+                                       "ResultA, Station) VALUES (?, ?, ?, ?, ?, ?)"),
+                        {user, store::logTimeText(now), QString::number(address), action,
+                         resultText.left(255), workstation()});
+        return;
+    } catch (const Error&) {
+    }
+    cn.Execute(store::ctrlLogStatement(cn.ConnectionString(), user, now, QString::number(address),
+                                       action, resultText.left(255)),
                -1);
 }
 

@@ -109,6 +109,11 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::Version, u"版本：%1", u"版本：%1"},
     {Text::DatabaseInUse, u"数据库：%1", u"數據庫：%1"},
     {Text::SettingsFile, u"设置文件：%1", u"設定檔案：%1"},
+    {Text::AssignHere, u"由本工作站处理", u"由本工作站處理"},
+    {Text::AssignNone, u"不指定工作站", u"不指定工作站"},
+    {Text::AssignedHere, u"%1 号机已指定由本工作站“%2”处理", u"%1 號機已指定由本工作站「%2」處理"},
+    {Text::AssignedNone, u"%1 号机已不指定工作站", u"%1 號機已不指定工作站"},
+    {Text::AssignFailed, u"无法指定工作站：%1", u"無法指定工作站：%1"},
 };
 
 } // namespace

@@ -109,6 +109,11 @@ enum class Text {
     Version,       // %1
     DatabaseInUse, // %1
     SettingsFile,  // %1
+    AssignHere,    // the selected terminals to this workstation
+    AssignNone,    // the selected terminals to no workstation
+    AssignedHere,  // %1 terminals, %2 this workstation
+    AssignedNone,  // %1 terminals
+    AssignFailed,  // %1 reason
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

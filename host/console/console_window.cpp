@@ -10,6 +10,7 @@
 #include "host/console/settings_dialog.h"
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/stations.h"
 #include "messages/catalogue.h"
 #include "messages/clock_texts.h"
 #include "platform/clock_guard.h"
@@ -119,6 +120,10 @@ void ConsoleWindow::build() {
                [this] { runOnSelected(site::Step::Names); });
     makeAction(site, QStringLiteral("LineTest"), text(Text::LineTest),
                [this] { lineTestSelected(); });
+    makeAction(site, QStringLiteral("AssignHere"), text(Text::AssignHere),
+               [this] { assignSelected(true); });
+    makeAction(site, QStringLiteral("AssignNone"), text(Text::AssignNone),
+               [this] { assignSelected(false); });
     site->addSeparator();
     QAction* log = makeAction(site, QStringLiteral("OperationLog"), text(Text::OperationLog),
                               [this] { openLog(); });
@@ -246,6 +251,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
     request.connection = connectionString();
     request.terminals = terminals;
     request.lineTest = lineTest;
+    request.withOthers = true; // other workstations' terminals, from what they wrote
     if (lineTest)
         request.rights = site::operatorRights(options_.user, options_.caption);
     const bool whole = terminals.isEmpty();
@@ -432,6 +438,36 @@ bool ConsoleWindow::lineTestSelected() {
         return false;
     note_->setText(text(Text::ActionRunning).arg(text(Text::LineTest)));
     return true;
+}
+
+bool ConsoleWindow::assignSelected(bool here) {
+    const QList<int> terminals = selectedTerminals();
+    if (terminals.isEmpty()) {
+        note_->setText(text(Text::NoTerminal));
+        return false;
+    }
+    const QString station = here ? workstation() : QString();
+    const QString connection = connectionString();
+    auto error = std::make_shared<QString>();
+    auto work = [connection, terminals, station, error](site::JobRelay&) {
+        try {
+            store::SqlConnection cn(connection);
+            assignStation(cn, terminals, station);
+        } catch (const Error& e) {
+            *error = e.description().isEmpty() ? QStringLiteral("?") : e.description();
+        }
+    };
+    auto done = [this, terminals, station, error] {
+        QStringList numbers;
+        for (int n : terminals)
+            numbers << QString::number(n);
+        const QString list = numbers.join(QStringLiteral("、"));
+        note_->setText(!error->isEmpty()    ? text(Text::AssignFailed).arg(error->simplified())
+                       : !station.isEmpty() ? text(Text::AssignedHere).arg(list, station)
+                                            : text(Text::AssignedNone).arg(list));
+        QTimer::singleShot(0, this, [this] { refresh(); });
+    };
+    return startJob(work, done);
 }
 
 void ConsoleWindow::openTerminalManagement() {

@@ -56,6 +56,8 @@ public:
     // The step on these terminals; forceClock: the operator's "set anyway" to the clock guard.
     bool runOn(const QList<int>& terminals, site::Step step, bool forceClock);
     bool lineTestSelected();
+    // Gives the selected terminals to this workstation (here) or to none, in the register.
+    bool assignSelected(bool here);
 
     void openTerminalManagement();
     void openCollection();

@@ -73,8 +73,8 @@ QString statusCell(const site::TerminalStatus& s, int column) {
         return s.port;
     case StatusTable::Place:
         return s.place;
-    case StatusTable::Answers:
-        return text(s.answers ? Text::Yes : Text::No);
+    case StatusTable::Answers: // another workstation's terminal is not asked here
+        return s.station.isEmpty() ? text(s.answers ? Text::Yes : Text::No) : kUnread;
     case StatusTable::RoundTrip:
         return orUnread(s.roundTripMs, [](int ms) { return QString::number(ms); });
     case StatusTable::Clock:

@@ -19,8 +19,9 @@ const char* const kTables[] = {
     "MachAddr NUMERIC)",
     "CREATE TABLE IF NOT EXISTS CardMappingTmp (CardNo VARCHAR(50), EmpNo VARCHAR(50), "
     "MachAddr NUMERIC)",
+    // Station: the workstation that wrote the entry (the component's own entries leave it empty).
     "CREATE TABLE IF NOT EXISTS CtrlLog (UserA VARCHAR(255), TimeA TIMESTAMP, "
-    "ObjectA VARCHAR(255), ActionA VARCHAR(255), ResultA VARCHAR(255))",
+    "ObjectA VARCHAR(255), ActionA VARCHAR(255), ResultA VARCHAR(255), Station VARCHAR(255))",
     "CREATE TABLE IF NOT EXISTS UserGrants (UserName VARCHAR(255), FunctionName VARCHAR(255))",
     // Collected meal records: a terminal's record number is stored once per series, however
     // often the terminal is collected and from how many workstations. A terminal whose
@@ -33,10 +34,15 @@ const char* const kTables[] = {
     "NULL, RawBytes VARCHAR(30) NOT NULL, CollectedAt TIMESTAMP, CollectedBy VARCHAR(255), "
     "UNIQUE (MachAddr, RecordNo, RawBytes))",
     // The outcome of every routine step (collect, clock, names) on every terminal, newest last:
-    // StepAt is when it ended, StepBy who ran it, Ok 1 when it succeeded.
+    // StepAt is when it ended, StepBy who ran it, Ok 1 when it succeeded, Station on which
+    // workstation.
     "CREATE TABLE IF NOT EXISTS SiteStep (MachAddr INTEGER NOT NULL, Step VARCHAR(20) NOT NULL, "
-    "StepAt TIMESTAMP NOT NULL, StepBy VARCHAR(255), Result VARCHAR(255), Ok INTEGER NOT NULL)",
+    "StepAt TIMESTAMP NOT NULL, StepBy VARCHAR(255), Result VARCHAR(255), Ok INTEGER NOT NULL, "
+    "Station VARCHAR(255))",
     "CREATE INDEX IF NOT EXISTS SiteStepLatest ON SiteStep (MachAddr, Step, StepAt)",
+    // The workstation that works each terminal; a terminal without a row is worked by any.
+    "CREATE TABLE IF NOT EXISTS TerminalStation (MachAddr INTEGER PRIMARY KEY, "
+    "Station VARCHAR(255) NOT NULL)",
 };
 
 // After an older MealRecord got its series.
@@ -136,6 +142,28 @@ void addWriteOrder(Connection& cn) {
     }
 }
 
+// The workstation column of the log and the routine's steps, added to tables made before it.
+// Tables on other engines are left as they are; the writers do without the column there.
+void addStationColumns(Connection& cn) {
+    auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
+    if (!sql || sql->engine() == store::SqlConnection::Engine::Other)
+        return;
+    const bool postgres = sql->engine() == store::SqlConnection::Engine::Postgres;
+    for (const char* table : {"CtrlLog", "SiteStep"}) {
+        const QString name = QString::fromLatin1(table);
+        const auto has = sql->queryBound(
+            postgres ? QStringLiteral("SELECT COUNT(*) FROM information_schema.columns WHERE "
+                                      "table_schema = current_schema() AND table_name = ? AND "
+                                      "column_name = 'station'")
+                     : QStringLiteral("SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = "
+                                      "'Station'"),
+            {postgres ? name.toLower() : name});
+        if (!has.isEmpty() && has.first().value(0).toInt() == 0)
+            cn.Execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN Station VARCHAR(255)").arg(name),
+                       -1);
+    }
+}
+
 // PostgreSQL answers every CREATE ... IF NOT EXISTS of a table that is there with a NOTICE,
 // which its client library prints on stderr (and a nightly job mails); the schema is made with
 // notices held back, and the session's level restored afterwards.
@@ -149,6 +177,7 @@ void createTables(Connection& cn) {
             cn.Execute(QString::fromUtf8(text), -1);
         addMealRecordSeries(cn);
         addWriteOrder(cn);
+        addStationColumns(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
     } catch (...) {

@@ -22,7 +22,8 @@ void requireRegister(store::SqlConnection& cn);
 void completeHostSchema(store::SqlConnection& cn);
 
 // A new database: creates the host's tables where they are missing (MachineInfo, CardMapping,
-// CardMappingTmp, CtrlLog, UserGrants, MealRecord, SiteStep), in SQL that SQLite and PostgreSQL
+// CardMappingTmp, CtrlLog, UserGrants, MealRecord, SiteStep, TerminalStation), in SQL that SQLite
+// and PostgreSQL
 // both take. With demo data, an empty MachineInfo gets a few terminals, card mappings and the
 // grants of the demo users "admin" (everything) and "guest" (communication test, clock setting and
 // collecting without clearing).

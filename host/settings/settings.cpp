@@ -1,5 +1,6 @@
 #include "host/settings/settings.h"
 
+#include "host/ledger/stations.h"
 #include "platform/clock_guard.h"
 #include "store/connection_string.h"
 
@@ -24,6 +25,7 @@ const QString kTraceLine = QStringLiteral("diagnostics/trace-line");
 const QString kClockMaxChange = QStringLiteral("clock/max-change");
 const QString kClockRequireSync = QStringLiteral("clock/require-synchronised");
 const QString kPool = QStringLiteral("site/pool");
+const QString kWorkstation = QStringLiteral("site/workstation");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -207,6 +209,15 @@ Settings readSettings(const QString& path, QStringList* problems) {
         else if (problems)
             problems->append(QStringLiteral("%1 takes 1 to 64").arg(kPool));
     }
+    if (s.contains(kWorkstation)) {
+        const QString name = s.value(kWorkstation).toString().trimmed();
+        if (isWorkstationName(name))
+            out.workstation = name;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes a name of 1 to %2 printable characters")
+                                 .arg(kWorkstation)
+                                 .arg(MaxWorkstationName));
+    }
     readMap(s, kCom, problems, [&](int n, const QString& device) {
         if (isComPort(n) && device.isEmpty())
             out.comWithoutDevice << n;
@@ -266,6 +277,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
         s.setValue(kClockRequireSync, false);
     if (settings.pool > 0)
         s.setValue(kPool, settings.pool);
+    if (isWorkstationName(settings.workstation))
+        s.setValue(kWorkstation, settings.workstation);
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)
@@ -319,6 +332,9 @@ QString describeSettings(const Settings& settings, const QString& path) {
     out << "simulator: " << (settings.sim ? "yes" : "no") << "\n";
     out << "bell section: " << (settings.bellSection ? "shown" : "hidden") << "\n";
     out << "line trace: " << orDefault(settings.traceLine, QStringLiteral("(none)")) << "\n";
+    out << "workstation: "
+        << orDefault(settings.workstation, workstation() + QStringLiteral(" (the host name)"))
+        << "\n";
     out << "clock max-change: " << clockMaxChangeS(settings) << " s"
         << (settings.clockMaxChangeS > 0 ? "" : " (the default)") << "\n";
     return text;

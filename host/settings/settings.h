@@ -23,6 +23,7 @@ struct Settings {
     qint64 clockMaxChangeS = 0;           // [clock] max-change: seconds a push may move a clock
     bool clockRequireSynchronised = true; // [clock] require-synchronised
     int pool = 0;                         // [site] pool: lines worked at once, 1..64
+    QString workstation; // [site] workstation: this computer's name in the register
 };
 
 // The most a clock push may move a terminal's clock unless forced: the setting, else a day.

@@ -5,6 +5,7 @@
 #include "connect/connection_choice.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
+#include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "messages/catalogue.h"
 #include "platform/error.h"
@@ -38,6 +39,7 @@ Register readRegister(store::SqlConnection& cn) {
     const auto rows = cn.queryBound(QStringLiteral(
         "SELECT MachAddr, ComX, IP, Ver, Team FROM MachineInfo WHERE MachVer = '6429' "
         "ORDER BY MachAddr"));
+    const QHash<int, QString> stations = readStations(cn);
     auto skip = [&](const QString& why) {
         out.skipped << QStringLiteral("MachineInfo row skipped: ") + why;
     };
@@ -49,8 +51,11 @@ Register readRegister(store::SqlConnection& cn) {
                      .arg(row.value(0).toString()));
             continue;
         }
-        if (std::any_of(out.terminals.cbegin(), out.terminals.cend(),
-                        [&](const auto& e) { return e.address == t.address; })) {
+        const auto listed = [&](const QList<TerminalEntry>& list) {
+            return std::any_of(list.cbegin(), list.cend(),
+                               [&](const auto& e) { return e.address == t.address; });
+        };
+        if (listed(out.terminals) || listed(out.elsewhere)) {
             skip(QStringLiteral("terminal %1 is listed more than once").arg(t.address));
             continue;
         }
@@ -59,7 +64,13 @@ Register readRegister(store::SqlConnection& cn) {
             isIpAddressText(ip) ? ip : QStringLiteral("COM") + row.value(1).toString().trimmed();
         t.place = row.value(3).toString();
         t.team = row.value(4).toString();
-        out.terminals.append(t);
+        const QString station = stations.value(t.address);
+        if (worksHere(station)) {
+            out.terminals.append(t);
+        } else {
+            out.elsewhere.append(t);
+            out.stations.insert(t.address, station);
+        }
     }
     return out;
 }

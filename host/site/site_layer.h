@@ -39,12 +39,16 @@ using collect::TerminalEntry;
 using collect::TerminalLine;
 
 // The model-6429 terminals of MachineInfo by number, each once, and a line for every row left
-// out (a MachAddr that is no whole number from 1 to 255, or a terminal listed already). A
-// database without the register's tables raises store::dberr::NoTable (requireRegister); one
-// that cannot be read raises its own error.
+// out (a MachAddr that is no whole number from 1 to 255, or a terminal listed already). The
+// terminals this workstation works (its own and those assigned to none) are apart from those
+// the register gives to another workstation: no front end talks to those. A database without
+// the register's tables raises store::dberr::NoTable (requireRegister); one that cannot be read
+// raises its own error.
 struct Register {
     QList<TerminalEntry> terminals;
-    QStringList skipped; // "MachineInfo row skipped: ..."
+    QList<TerminalEntry> elsewhere;
+    QHash<int, QString> stations; // the workstation of each terminal of elsewhere
+    QStringList skipped;          // "MachineInfo row skipped: ..."
 };
 Register readRegister(store::SqlConnection& cn);
 

@@ -4,6 +4,7 @@
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/ledger/schema.h"
+#include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
 #include "host/site/clock_step.h"
@@ -251,6 +252,10 @@ StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& t, S
         return failed(t, step,
                       fault(Failure::Database, worker.dbError,
                             QStringLiteral("database: ") + worker.dbError));
+    // The register as it is now: a terminal given to another workstation since the run began
+    // is not touched (a unit of that number on this line is another one).
+    if (const QString station = stationOf(*cn, t.address); !worksHere(station))
+        return failed(t, step, fault(Failure::OtherWorkstation, station));
     StepResult r;
     Link* link = step == Step::Clock ? nullptr : line.link();
     if (step == Step::Clock) {
@@ -312,6 +317,9 @@ QString faultLine(const Fault& f) {
         return QStringLiteral("not allowed");
     case Failure::NotInRegister:
         return QStringLiteral("not a model-6429 terminal of MachineInfo");
+    case Failure::OtherWorkstation:
+        return QStringLiteral("worked by workstation %1, not this one (%2)")
+            .arg(f.cause, workstation());
     case Failure::TooManyCards:
         return QStringLiteral("%1 cards, more than a terminal holds (%2)")
             .arg(f.cause)
@@ -360,12 +368,22 @@ QString resultLine(const StepResult& r) {
 
 void recordStep(store::SqlConnection& cn, const StepResult& r, const QString& user,
                 const QString& words) {
+    const QVariantList values{
+        r.terminal,     stepName(r.step), QDateTime::currentDateTime().toString(TimeFormat),
+        user.left(255), words.left(255),  r.ok ? 1 : 0,
+        workstation()};
+    try {
+        cn.executeBound(QStringLiteral("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, "
+                                       "Result, Ok, Station) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                        values);
+        return;
+    } catch (const Error&) {
+        // a SiteStep without the workstation column (a table the schema leaves as it is)
+    }
     try {
         cn.executeBound(QStringLiteral("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, "
                                        "Result, Ok) VALUES (?, ?, ?, ?, ?, ?)"),
-                        {r.terminal, stepName(r.step),
-                         QDateTime::currentDateTime().toString(TimeFormat), user.left(255),
-                         words.left(255), r.ok ? 1 : 0});
+                        values.mid(0, 6));
     } catch (const Error& e) {
         qWarning("Site step not kept (%d: %s)", e.number(), qUtf8Printable(e.description()));
     }
@@ -419,8 +437,12 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
             }
             TerminalEntry unknown;
             unknown.address = n;
+            // Another workstation's terminal is neither asked nor logged here.
+            const Fault why = reg.stations.contains(n)
+                                  ? fault(Failure::OtherWorkstation, reg.stations.value(n))
+                                  : fault(Failure::NotInRegister);
             for (Step step : rq.steps)
-                tell(failed(unknown, step, fault(Failure::NotInRegister)));
+                tell(failed(unknown, step, why));
         }
     }
     const auto words = rq.stepWords ? rq.stepWords : resultWords;
@@ -440,7 +462,8 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
                 for (int i : line.members) {
                     const StepResult r =
                         takeStep(worker, context, chosen[i], step, rq, cancel, lockedProgress);
-                    if (!rq.dryRun && r.fault.kind != Failure::NotAllowed && worker.database())
+                    if (!rq.dryRun && r.fault.kind != Failure::NotAllowed &&
+                        r.fault.kind != Failure::OtherWorkstation && worker.database())
                         recordStep(*worker.database(), r, rq.user, words(r));
                     tell(r);
                 }

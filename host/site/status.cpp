@@ -288,7 +288,9 @@ QString stepText(const QString& what, const std::optional<StepRecord>& r) {
 QList<TerminalStatus::Hand> TerminalStatus::handsNeeded(qint64 clockToleranceS,
                                                         qint64 recordsLimit) const {
     QList<Hand> hands;
-    if (!answers) {
+    if (!station.isEmpty()) {
+        // never asked here: only its workstation's last collection tells
+    } else if (!answers) {
         hands << Hand::Silent;
     } else {
         if (impossibleRecords)
@@ -314,20 +316,25 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
                                  const std::atomic_bool* cancel) {
     // The register, what each terminal's list should be and the history, read first: the
     // lines then only talk to terminals.
-    QList<TerminalEntry> chosen;
+    QList<TerminalEntry> chosen, others;
     QList<int> unknown;
     History history;
     QHash<int, protocol::NameListStatus> expected;
+    Register reg;
     {
         store::SqlConnection cn(rq.connection);
-        const QList<TerminalEntry> all = readRegister(cn).terminals;
+        reg = readRegister(cn);
+        const QList<TerminalEntry>& all = reg.terminals;
         for (const TerminalEntry& t : all)
             if (rq.terminals.isEmpty() || rq.terminals.contains(t.address))
                 chosen << t;
+        for (const TerminalEntry& t : std::as_const(reg.elsewhere))
+            if (rq.terminals.isEmpty() ? rq.withOthers : rq.terminals.contains(t.address))
+                others << t;
         for (int n : rq.terminals)
             if (std::none_of(all.cbegin(), all.cend(),
                              [n](const TerminalEntry& t) { return t.address == n; }) &&
-                !unknown.contains(n))
+                !reg.stations.contains(n) && !unknown.contains(n))
                 unknown << n;
         for (const TerminalEntry& t : chosen) {
             try {
@@ -389,6 +396,19 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
         rq.lineWatch);
 
     QList<TerminalStatus> all(found.begin(), found.end());
+    for (const TerminalEntry& t : std::as_const(others)) {
+        TerminalStatus s;
+        s.terminal = t.address;
+        s.port = t.port;
+        s.place = t.team;
+        s.station = reg.stations.value(t.address);
+        s.fault.kind = Failure::OtherWorkstation;
+        s.fault.cause = s.station;
+        s.lastCollection = history.collection.value(s.terminal);
+        s.lastNightly = history.nightly.value(s.terminal);
+        tell(s);
+        all << s;
+    }
     for (int n : unknown) {
         TerminalStatus s;
         s.terminal = n;
@@ -442,6 +462,8 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
                                      {QStringLiteral("lastCollection"), stepJson(s.lastCollection)},
                                      {QStringLiteral("lastNightly"), stepJson(s.lastNightly)},
                                      {QStringLiteral("impossibleRecords"), s.impossibleRecords},
+                                     {QStringLiteral("workstation"),
+                                      s.station.isEmpty() ? QJsonValue() : QJsonValue(s.station)},
                                      {QStringLiteral("hands"), hands},
                                      {QStringLiteral("needsHand"), !hands.isEmpty()}});
     }
@@ -451,7 +473,9 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
 
 QString statusLine(const TerminalStatus& s) {
     QStringList parts;
-    if (!s.answers) {
+    if (!s.station.isEmpty()) {
+        parts << QStringLiteral("worked by workstation %1, not asked").arg(s.station);
+    } else if (!s.answers) {
         const QString why = faultLine(s.fault);
         parts << QStringLiteral("does not answer (%1)")
                      .arg(why.isEmpty() ? QStringLiteral("no answer") : why);

@@ -40,6 +40,9 @@ struct TerminalStatus {
     std::optional<bool> namesInStep;          // list size and checksum equal CardMapping's
     std::optional<StepRecord> lastCollection; // from CtrlLog or SiteStep, the newest
     std::optional<StepRecord> lastNightly;    // the last nightly run's steps, from SiteStep
+    // Another workstation's terminal: its name. Such a terminal is never asked; what is known
+    // of it is what the database keeps of its workstation's runs.
+    QString station;
     // What needs a hand: silent; an impossible record status; the clock not read, or off by
     // more than clockToleranceS; the name list not read (or its expected list unknown), or
     // out of step; the last collection failed; more than recordsLimit records waiting. What
@@ -70,6 +73,8 @@ struct StatusRequest {
     // How long one exchange waits for a terminal's reply.
     int replyTimeoutMs = 1000;
     int pool = 0; // lines read at once (0: poolSize())
+    // A reading of every terminal gives also those of other workstations, from the database.
+    bool withOthers = false;
     // A line test asks for the right of the terminal window's communication test (refused:
     // nothing is sent, each terminal's fault is NotAllowed); a status reading needs none.
     bool lineTest = false;
@@ -84,7 +89,9 @@ struct StatusRequest {
 // as each terminal's status is known. Returns all, in register order; a requested number that
 // is no model-6429 terminal of MachineInfo comes last with its reason. Throws bw::Error when
 // the database cannot be opened or its terminals cannot be read. A set cancel stops before the
-// next terminal; the terminals not read are reported with reason "cancelled".
+// next terminal; the terminals not read are reported with reason "cancelled". Another
+// workstation's terminal is never asked: asked for by number (or withOthers), it comes after
+// this workstation's with its station and its history only.
 QList<TerminalStatus> readStatus(const StatusRequest& request,
                                  const std::function<void(const TerminalStatus&)>& each = {},
                                  const std::atomic_bool* cancel = nullptr);

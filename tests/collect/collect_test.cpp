@@ -834,6 +834,102 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
 }
 
+// Two workstations, each with its own line behind COM1 and TCP port 1001 whose units have the
+// same numbers: each nightly works only its terminals (A: 1 and 3, B: 2); the units of those
+// numbers on the other line are never collected, cleared or given a list.
+TYPED_TEST(CollectionTest, TwoWorkstationsWorkOnlyTheirOwnTerminals) {
+    if (std::is_same_v<TypeParam, bw::test::OdbcSqliteBackend>)
+        GTEST_SKIP() << "the SQLite ODBC driver's writers on two lines lock each other out";
+    this->startSim({"--records", "30", "--no-pacing"});
+    SimProcess other;
+    ASSERT_TRUE(other.start(
+        bw::test::program("brackwater-sim"),
+        {"--addr", "1,2,3", "--tcp", "127.0.0.1:0", "--reset", "--records", "30", "--no-pacing"},
+        bw::test::tempDir() + "/other.json"))
+        << qPrintable(other.error());
+    const auto lineOf = [&](const SimProcess& sim) {
+        return QStringList{"--db",           this->backend.connectionString,
+                           "--com",          "1=" + sim.ptyPath(),
+                           "--tcp-port-map", QString("1001=%1").arg(sim.tcpPort())};
+    };
+    // A names itself in its settings, B on the command line.
+    QProcessEnvironment envA = QProcessEnvironment::systemEnvironment(), envB = envA;
+    for (auto [env, conf] : {std::pair{&envA, "[site]\nworkstation=A\n"}, {&envB, ""}}) {
+        const QString dir = bw::test::tempDir() + (conf[0] ? "/conf-a" : "/conf-b");
+        QDir().mkpath(dir + "/Brackwater");
+        QFile f(dir + "/Brackwater/brackwater.conf");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) &&
+                    f.write(QByteArray("[clock]\nrequire-synchronised=false\n") + conf));
+        env->insert("XDG_CONFIG_HOME", dir);
+    }
+    const auto site = [&](const QProcessEnvironment& env, const QStringList& args) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        p->start(bw::test::program("brackwater-site"), args);
+        return p;
+    };
+    const QStringList db{"--db", this->backend.connectionString};
+    const struct {
+        QStringList args;
+        int code;
+        qlonglong assigned; // TerminalStation rows after it
+    } assigns[] = {
+        {{"assign", "1", "3"}, 0, 2}, // to A, by its settings
+        {{"assign", "2", "9", "--workstation", "B"}, 1, 3},
+        {{"assign", "2", "--workstation", "B\x01"}, 2, 3},
+        {{"assign", "2", "--workstation", QString(65, 'x')}, 2, 3},
+        {{"unassign", "3"}, 0, 2},
+        {{"assign", "1", "3", "--workstation", ""}, 0, 1},
+        {{"assign", "1", "3"}, 0, 3},
+    };
+    for (const auto& c : assigns) {
+        auto p = site(envA, db + c.args);
+        ASSERT_TRUE(p->waitForFinished(30000));
+        EXPECT_EQ(p->exitCode(), c.code) << c.args.join(' ').toStdString();
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM TerminalStation"), c.assigned);
+    }
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM TerminalStation WHERE MachAddr = 2 AND "
+                          "Station = 'B'"),
+              1);
+    const QJsonValue listA2 = this->sim.terminal(2)["nameList"],
+                     listB1 = other.terminal(1)["nameList"];
+    for (int round = 0; round < 2; ++round) {
+        // At the same time on a database server; one after the other on an SQLite file.
+        auto a = site(envA, lineOf(this->sim) + QStringList{"nightly", "--clear"});
+        if (this->backend.connectionString.contains("sqlite", Qt::CaseInsensitive))
+            a->waitForFinished(120000);
+        auto b =
+            site(envB, lineOf(other) + QStringList{"--workstation", "B", "nightly", "--clear"});
+        for (QProcess* p : {a.get(), b.get()}) {
+            ASSERT_TRUE(p->state() == QProcess::NotRunning || p->waitForFinished(120000));
+            EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardOutput().toStdString();
+        }
+    }
+    for (int n : {1, 2, 3})
+        EXPECT_EQ(
+            this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = ? AND Series = 0", {n}),
+            30);
+    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord"), 90);
+    EXPECT_EQ(this->onTerminal(2) + other.terminal(1)["records"].toInt() +
+                  other.terminal(3)["records"].toInt(),
+              90); // the others' units untouched
+    EXPECT_EQ(this->onTerminal(1) + this->onTerminal(3) + other.terminal(2)["records"].toInt(), 0);
+    EXPECT_EQ(this->sim.terminal(2)["nameList"], listA2);
+    EXPECT_EQ(other.terminal(1)["nameList"], listB1);
+    EXPECT_EQ(other.terminal(2)["nameList"].toArray().size(), 1);
+    for (const char* table : {"SiteStep", "CtrlLog"})
+        EXPECT_EQ(this->count(QString("SELECT COUNT(*) FROM %1 WHERE Station = CASE WHEN "
+                                      "%2 = '2' THEN 'B' ELSE 'A' END")
+                                  .arg(table, table[0] == 'S' ? "CAST(MachAddr AS VARCHAR(3))"
+                                                              : "ObjectA")),
+                  this->count(QString("SELECT COUNT(*) FROM %1").arg(table)));
+    // A's status shows B's terminal as B's, without asking it.
+    auto status = site(envA, lineOf(this->sim) + QStringList{"status", "2"});
+    ASSERT_TRUE(status->waitForFinished(30000));
+    EXPECT_TRUE(status->readAllStandardOutput().contains("worked by workstation B, not asked"));
+    other.stop();
+}
+
 // The status of the demo site: terminal 2 silent, clocks two minutes ahead, 40 records waiting,
 // lists out of step; after the routine's steps every answering terminal is in step.
 TEST_F(SqliteCollection, SiteStatus) {
