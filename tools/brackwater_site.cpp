@@ -99,7 +99,7 @@ int assignTerminals(const QString& connection, const QList<int>& terminals,
     int rc = Ok;
     try {
         bw::store::SqlConnection cn(connection);
-        bw::host::createHostSchema(cn, false); // TerminalStation, when the register predates it
+        bw::host::completeHostSchema(cn); // TerminalStation, when the register predates it
         const bw::host::site::Register reg = bw::host::site::readRegister(cn);
         for (int n : terminals) {
             const auto same = [n](const auto& t) { return t.address == n; };
@@ -112,7 +112,9 @@ int assignTerminals(const QString& connection, const QList<int>& terminals,
                 rc = TerminalFailed;
             }
         }
-        bw::host::assignStation(cn, known, station);
+        // Unattended: every right, as for the tools' other commands.
+        bw::host::site::assignTerminals(cn, known, station, QStringLiteral("brackwater-site"),
+                                        bw::host::site::allowEverything());
     } catch (const bw::Error& e) {
         return fail(NoDatabase,
                     QStringLiteral("cannot assign in the database: ") + e.description());

@@ -95,6 +95,8 @@ constexpr TextEntry<Text> kTexts[] = {
      u"未清除至第 %1 筆（採集中斷，下次採集時確認）"},
     {Text::ReasonOtherWorkstation, u"由工作站“%1”处理，本工作站不联系",
      u"由工作站「%1」處理，本工作站不聯繫"},
+    {Text::ActionAssign, u"指定工作站", u"指定工作站"},
+    {Text::NoWorkstation, u"不指定工作站", u"不指定工作站"},
 };
 
 } // namespace

@@ -81,9 +81,11 @@ enum class Text {
     ClearConfirmedLater,       // %1: a ClearPending entry the next collection found done
     ClearNotDoneLater,         // %1: ... found not done (the records are still there)
     ReasonOtherWorkstation,    // %1 the workstation the register gives the terminal to
+    ActionAssign,              // operation log: a terminal given to a workstation
+    NoWorkstation,             // ... to none
 };
 // The last of the texts: a text added after it is to be named here.
-inline constexpr Text LastText = Text::ReasonOtherWorkstation;
+inline constexpr Text LastText = Text::NoWorkstation;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

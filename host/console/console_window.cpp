@@ -1,6 +1,7 @@
 #include "host/console/console_window.h"
 
 #include "host/collect/collect_run.h"
+#include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
 #include "host/console/console_texts.h"
 #include "host/console/help.h"
@@ -448,11 +449,15 @@ bool ConsoleWindow::assignSelected(bool here) {
     }
     const QString station = here ? workstation() : QString();
     const QString connection = connectionString();
+    // A change of the register: the operator's right to modify it, and an entry in the log.
+    const site::Rights rights = site::operatorRights(options_.user, options_.caption);
+    const QString user = options_.user;
     auto error = std::make_shared<QString>();
-    auto work = [connection, terminals, station, error](site::JobRelay&) {
+    auto work = [connection, terminals, station, error, rights, user](site::JobRelay&) {
         try {
             store::SqlConnection cn(connection);
-            assignStation(cn, terminals, station);
+            if (!site::assignTerminals(cn, terminals, station, user, rights))
+                *error = collect::text(collect::Text::Refused);
         } catch (const Error& e) {
             *error = e.description().isEmpty() ? QStringLiteral("?") : e.description();
         }
@@ -465,7 +470,9 @@ bool ConsoleWindow::assignSelected(bool here) {
         note_->setText(!error->isEmpty()    ? text(Text::AssignFailed).arg(error->simplified())
                        : !station.isEmpty() ? text(Text::AssignedHere).arg(list, station)
                                             : text(Text::AssignedNone).arg(list));
-        QTimer::singleShot(0, this, [this] { refresh(); });
+        // Only the rows of the terminals given change; the note keeps what the change did.
+        if (error->isEmpty())
+            QTimer::singleShot(0, this, [this, terminals] { refresh(terminals); });
     };
     return startJob(work, done);
 }

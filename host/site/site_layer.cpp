@@ -87,6 +87,8 @@ QString functionName(Action action, const QString& caption) {
         return caption + messages::text(1067); // the terminal window's date-time button
     case Action::LineTest:
         return caption + messages::text(1066); // its communication test
+    case Action::Assign:
+        return caption + messages::text(1065); // its "modify"
     }
     return QString();
 }
@@ -126,8 +128,8 @@ Rights operatorRights(const QString& user, const QString& caption) {
         auto tools = CreateObject<IDbTools>(progid::DbTools);
         ConnectionPtr cn = tools->ActiveCn();
         auto permission = CreateObject<IPermission>(progid::Permission);
-        for (Action a :
-             {Action::Collect, Action::Clear, Action::Names, Action::Clock, Action::LineTest})
+        for (Action a : {Action::Collect, Action::Clear, Action::Names, Action::Clock,
+                         Action::LineTest, Action::Assign})
             known.insert(int(a), permission->CheckPermission(cn, caption, user, QVariant(),
                                                              functionName(a, caption), true, true));
     } catch (const Error& e) {

@@ -53,9 +53,10 @@ struct Register {
 Register readRegister(store::SqlConnection& cn);
 
 // What an operator may be allowed or refused; a status reading needs no right.
-enum class Action { Collect, Clear, Names, Clock, LineTest };
+enum class Action { Collect, Clear, Names, Clock, LineTest, Assign };
 // The function name the permission component knows the action by. The clock and the line
-// test are the terminal window's buttons: the terminal-management caption and its texts.
+// test are the terminal window's buttons: the terminal-management caption and its texts; giving
+// terminals to a workstation is a change of the register, the window's "modify".
 QString functionName(Action action, const QString& caption);
 
 // Whether the operator may take an action.

@@ -389,6 +389,18 @@ void recordStep(store::SqlConnection& cn, const StepResult& r, const QString& us
     }
 }
 
+bool assignTerminals(store::SqlConnection& cn, const QList<int>& terminals, const QString& station,
+                     const QString& user, const Rights& rights) {
+    if (!rights || !rights(Action::Assign))
+        return false;
+    assignStation(cn, terminals, station);
+    const QString result =
+        station.isEmpty() ? collect::text(collect::Text::NoWorkstation) : station;
+    for (int n : terminals)
+        collect::logTerminalAction(cn, user, n, collect::text(collect::Text::ActionAssign), result);
+    return true;
+}
+
 RunSummary runSite(const Request& rq, const std::function<void(const StepResult&)>& report,
                    const std::atomic_bool* cancel, const StepProgress& progress) {
     RunSummary summary;

@@ -85,6 +85,12 @@ StepResult setClock(LineContext& line, const TerminalEntry& terminal, bool force
 // Why the clock guard refused a push, in words for the command line.
 QString clockRefusalLine(const ClockVerdict& verdict);
 
+// Gives the terminals to station ("" for none) in the register when the operator may change it
+// (Action::Assign; false: nothing changed). Each terminal's change is in the operation log,
+// naming the operator. Throws bw::Error when the database refuses the change.
+bool assignTerminals(store::SqlConnection& cn, const QList<int>& terminals, const QString& station,
+                     const QString& user, const Rights& rights);
+
 // Keeps a step's result in SiteStep; a row the database refuses is dropped with a warning.
 void recordStep(store::SqlConnection& cn, const StepResult& result, const QString& user,
                 const QString& words);

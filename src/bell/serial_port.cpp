@@ -1,6 +1,6 @@
 #include "bell/serial_port.h"
 
-#include "bell/qt_serial_port.h"
+#include "bell/device_port.h"
 #include "bell/traced_port.h"
 #include "platform/line_trace.h"
 
@@ -155,7 +155,7 @@ void setPortFactory(PortFactory f) {
 }
 
 std::unique_ptr<SerialPort> makePort() {
-    std::unique_ptr<SerialPort> port = factory() ? factory()() : std::make_unique<QtSerialPort>();
+    std::unique_ptr<SerialPort> port = factory() ? factory()() : std::make_unique<DevicePort>();
     if (port && trace::enabled())
         return std::make_unique<TracedPort>(std::move(port));
     return port;

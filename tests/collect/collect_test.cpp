@@ -869,24 +869,30 @@ TYPED_TEST(CollectionTest, TwoWorkstationsWorkOnlyTheirOwnTerminals) {
         return p;
     };
     const QStringList db{"--db", this->backend.connectionString};
+    // Each row starts from terminals 1 and 3 given to A; the last leaves 2 to B as well.
     const struct {
         QStringList args;
         int code;
-        qlonglong assigned; // TerminalStation rows after it
+        qlonglong assigned, logged; // TerminalStation rows after it, operation-log entries
     } assigns[] = {
-        {{"assign", "1", "3"}, 0, 2}, // to A, by its settings
-        {{"assign", "2", "9", "--workstation", "B"}, 1, 3},
-        {{"assign", "2", "--workstation", "B\x01"}, 2, 3},
-        {{"assign", "2", "--workstation", QString(65, 'x')}, 2, 3},
-        {{"unassign", "3"}, 0, 2},
-        {{"assign", "1", "3", "--workstation", ""}, 0, 1},
-        {{"assign", "1", "3"}, 0, 3},
+        {{"assign", "1", "3"}, 0, 2, 2}, // to A, by its settings
+        {{"assign", "2", "--workstation", "B\x01"}, 2, 2, 0},
+        {{"assign", "2", "--workstation", QString(65, 'x')}, 2, 2, 0},
+        {{"unassign", "3"}, 0, 1, 1},
+        {{"assign", "1", "3", "--workstation", ""}, 0, 0, 2},
+        {{"assign", "2", "9", "--workstation", "B"}, 1, 3, 1},
     };
     for (const auto& c : assigns) {
+        this->cn->Execute("DELETE FROM TerminalStation");
+        this->cn->Execute("DELETE FROM CtrlLog");
+        this->cn->Execute("INSERT INTO TerminalStation (MachAddr, Station) VALUES (1, 'A')");
+        this->cn->Execute("INSERT INTO TerminalStation (MachAddr, Station) VALUES (3, 'A')");
         auto p = site(envA, db + c.args);
         ASSERT_TRUE(p->waitForFinished(30000));
         EXPECT_EQ(p->exitCode(), c.code) << c.args.join(' ').toStdString();
         EXPECT_EQ(this->count("SELECT COUNT(*) FROM TerminalStation"), c.assigned);
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM CtrlLog WHERE ActionA = '指定工作站'"),
+                  c.logged);
     }
     EXPECT_EQ(this->count("SELECT COUNT(*) FROM TerminalStation WHERE MachAddr = 2 AND "
                           "Station = 'B'"),

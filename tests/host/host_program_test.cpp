@@ -379,12 +379,18 @@ TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
         ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Clock));
         ASSERT_TRUE(idle());
         EXPECT_TRUE(noLetters(note())) << note().toStdString();
+        ASSERT_TRUE(w.assignSelected(true)); // a change of the register, which guest may not make
+        ASSERT_TRUE(idle());
+        EXPECT_TRUE(
+            note().contains(bw::host::collect::text(bw::host::collect::Text::Refused, lang)))
+            << note().toStdString();
     }
     bw::setUiLanguage(0);
     auto cn = bw::host::sharedConnection();
     EXPECT_EQ(
         cn->queryBound("SELECT COUNT(*) FROM CtrlLog WHERE UserA = 'guest'").value(0).value(0),
         2); // the two clock steps; the refused downloads sent nothing
+    EXPECT_EQ(cn->queryBound("SELECT COUNT(*) FROM TerminalStation").value(0).value(0), 0);
 }
 
 namespace {

@@ -13,10 +13,10 @@ namespace bw::bell {
 // the device exclusive (TIOCEXCL); an open waits for a line another program holds (on a
 // window program's own thread it does not wait). No lock file is written or obeyed: the
 // folders such files live in are writable by every user.
-class QtSerialPort : public SerialPort {
+class DevicePort : public SerialPort {
 public:
-    QtSerialPort();
-    ~QtSerialPort() override;
+    DevicePort();
+    ~DevicePort() override;
 
     void discardReceived() override;
     void discardUnsent() override;

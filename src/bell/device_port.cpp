@@ -1,4 +1,4 @@
-#include "bell/qt_serial_port.h"
+#include "bell/device_port.h"
 
 #include "platform/line_trace.h"
 
@@ -74,7 +74,7 @@ int unsent(int fd) {
 
 } // namespace
 
-Error QtSerialPort::refuseOpen(OpenFailure failure, int number, const QString& detail) {
+Error DevicePort::refuseOpen(OpenFailure failure, int number, const QString& detail) {
     openFailure_ = std::move(failure);
     lineBusy_ = openFailure_.kind == OpenFailure::Kind::Busy;
     const QString where = QStringLiteral("COM%1").arg(commPort_);
@@ -84,15 +84,15 @@ Error QtSerialPort::refuseOpen(OpenFailure failure, int number, const QString& d
     return serialFault(number, detail);
 }
 
-QtSerialPort::QtSerialPort() {
+DevicePort::DevicePort() {
     settings_ = *LineSettings::parse(QStringLiteral("9600,n,8,1"));
 }
 
-QtSerialPort::~QtSerialPort() {
+DevicePort::~DevicePort() {
     closeDevice();
 }
 
-void QtSerialPort::closeDevice() {
+void DevicePort::closeDevice() {
     if (fd_ >= 0) {
         // The flag belongs to the device, not to this descriptor: it outlives the close while
         // any other descriptor (the line lock's) keeps the device open.
@@ -103,12 +103,12 @@ void QtSerialPort::closeDevice() {
     received_.clear();
 }
 
-void QtSerialPort::requireOpen() const {
+void DevicePort::requireOpen() const {
     if (fd_ < 0)
         throw serialFault(serr::DeviceNotOpen);
 }
 
-void QtSerialPort::pull() {
+void DevicePort::pull() {
     char chunk[4096];
     for (;;) {
         const ssize_t n = ::read(fd_, chunk, sizeof chunk);
@@ -125,7 +125,7 @@ void QtSerialPort::pull() {
     }
 }
 
-void QtSerialPort::discardReceived() {
+void DevicePort::discardReceived() {
     if (fd_ < 0)
         return;
     tcflush(fd_, TCIFLUSH);
@@ -135,15 +135,15 @@ void QtSerialPort::discardReceived() {
 // output() returns only when its bytes have left the port, so nothing written stays unsent.
 // Flushing the device's queue would, on a pseudo-terminal, drop bytes that were sent but not
 // yet read by the other side.
-void QtSerialPort::discardUnsent() {}
+void DevicePort::discardUnsent() {}
 
-int QtSerialPort::inBufferCount() {
+int DevicePort::inBufferCount() {
     requireOpen();
     pull();
     return static_cast<int>(received_.size());
 }
 
-void QtSerialPort::setSettings(const QString& text) {
+void DevicePort::setSettings(const QString& text) {
     const auto s = LineSettings::parse(text);
     if (!s)
         throw serialFault(serr::InvalidValue, text);
@@ -154,7 +154,7 @@ void QtSerialPort::setSettings(const QString& text) {
     settings_ = *s;
 }
 
-void QtSerialPort::apply(const LineSettings& s) {
+void DevicePort::apply(const LineSettings& s) {
     const speed_t speed = speedOf(s.baud);
     termios tio{};
     bool ok = speed != B0 && tcgetattr(fd_, &tio) == 0;
@@ -191,7 +191,7 @@ void QtSerialPort::apply(const LineSettings& s) {
         verifyParity(s);
 }
 
-void QtSerialPort::verifyParity(const LineSettings& s) {
+void DevicePort::verifyParity(const LineSettings& s) {
     termios tio{};
     if (fd_ < 0 || tcgetattr(fd_, &tio) != 0)
         throw serialFault(serr::CannotSetSettings, path_);
@@ -211,7 +211,7 @@ void QtSerialPort::verifyParity(const LineSettings& s) {
 
 // Waits until the device's queue is empty, bounded so that a line held by flow control cannot
 // block for ever; tcdrain then waits for the last character's stop bits.
-void QtSerialPort::drain() {
+void DevicePort::drain() {
     if (fd_ < 0)
         return;
     QElapsedTimer t;
@@ -225,31 +225,31 @@ void QtSerialPort::drain() {
     }
 }
 
-void QtSerialPort::setInputMode(int mode) {
+void DevicePort::setInputMode(int mode) {
     if (mode != 0 && mode != 1)
         throw serialFault(serr::InvalidValue);
     inputMode_ = mode;
 }
 
-void QtSerialPort::setInBufferSize(int size) {
+void DevicePort::setInBufferSize(int size) {
     if (size < 1)
         throw serialFault(serr::InvalidValue);
     inBufferSize_ = size;
 }
 
-void QtSerialPort::setOutBufferSize(int size) {
+void DevicePort::setOutBufferSize(int size) {
     if (size < 1)
         throw serialFault(serr::InvalidValue);
     outBufferSize_ = size;
 }
 
-void QtSerialPort::setInputLen(int n) {
+void DevicePort::setInputLen(int n) {
     if (n < 0)
         throw serialFault(serr::InvalidValue);
     inputLen_ = n;
 }
 
-void QtSerialPort::setCommPort(short port) {
+void DevicePort::setCommPort(short port) {
     if (port < 1 || port > 255)
         throw serialFault(serr::InvalidPort);
     if (fd_ >= 0)
@@ -257,7 +257,7 @@ void QtSerialPort::setCommPort(short port) {
     commPort_ = port;
 }
 
-void QtSerialPort::setPortOpen(bool open) {
+void DevicePort::setPortOpen(bool open) {
     if (!open) {
         closeDevice();
         line_.reset();
@@ -321,7 +321,7 @@ void QtSerialPort::setPortOpen(bool open) {
     tcflush(fd_, TCIOFLUSH);
 }
 
-void QtSerialPort::output(const QByteArray& bytes) {
+void DevicePort::output(const QByteArray& bytes) {
     requireOpen();
     QElapsedTimer t;
     t.start();
@@ -347,7 +347,7 @@ void QtSerialPort::output(const QByteArray& bytes) {
     drain();
 }
 
-QByteArray QtSerialPort::input() {
+QByteArray DevicePort::input() {
     requireOpen();
     pull();
     if (inputLen_ > 0) {
@@ -360,7 +360,7 @@ QByteArray QtSerialPort::input() {
     return std::exchange(received_, QByteArray());
 }
 
-bool QtSerialPort::waitForInput(int ms) {
+bool DevicePort::waitForInput(int ms) {
     if (fd_ < 0) {
         QThread::msleep(static_cast<unsigned long>(qMax(ms, 0)));
         return false;
