@@ -192,19 +192,22 @@ StepResult setClock(LineContext& line, const TerminalEntry& t, bool force) {
     r.terminal = t.address;
     r.step = Step::Clock;
     // What the terminal's clock shows now, where the terminal protocol can read it: the guard
-    // refuses a push that would move it too far.
+    // refuses a push that would move it too far. A forced push is not judged by it, and the
+    // line is spared the exchange.
     std::optional<QDateTime> before;
     Link* link = nullptr;
-    if (const std::optional<QDateTime> read = line.clockRead(t.address)) {
-        if (read->isValid())
-            before = *read;
-    } else {
-        link = line.link();
-        if (!link && line.com() == 0)
-            return failed(t, Step::Clock, line.fault());
-        QDateTime shown;
-        if (link && link->readTerminalClock(t.address, shown))
-            before = shown;
+    if (!force) {
+        if (const std::optional<QDateTime> read = line.clockRead(t.address)) {
+            if (read->isValid())
+                before = *read;
+        } else {
+            link = line.link();
+            if (!link && line.com() == 0)
+                return failed(t, Step::Clock, line.fault());
+            QDateTime shown;
+            if (link && link->readTerminalClock(t.address, shown))
+                before = shown;
+        }
     }
     const ClockVerdict verdict = clockToSend(before, force, clockMaxChangeS());
     if (!verdict.allowed()) {
@@ -464,7 +467,7 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
             LineContext context(chosen[line.members.first()].port);
             for (Step step : rq.steps) {
                 // A serial line's clocks are read before any is set (see readClocks).
-                if (step == Step::Clock && context.com() > 0 && !rq.dryRun) {
+                if (step == Step::Clock && context.com() > 0 && !rq.dryRun && !rq.forceClock) {
                     QList<int> addresses;
                     for (int i : line.members)
                         addresses << chosen[i].address;
