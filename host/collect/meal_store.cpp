@@ -331,7 +331,11 @@ void writeTerminalAction(store::SqlConnection& cn, const QString& user, int addr
                         {user, store::logTimeText(now), QString::number(address), action,
                          resultText.left(255), workstation()});
         return;
-    } catch (const Error&) {
+    } catch (const Error& e) {
+        // Only a statement refused (a CtrlLog without the column) is written again without it:
+        // a write whose outcome is not known is never repeated.
+        if (e.number() != store::dberr::CommandFailed)
+            throw;
     }
     cn.Execute(store::ctrlLogStatement(cn.ConnectionString(), user, now, QString::number(address),
                                        action, resultText.left(255)),

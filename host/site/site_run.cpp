@@ -380,8 +380,13 @@ void recordStep(store::SqlConnection& cn, const StepResult& r, const QString& us
                                        "Result, Ok, Station) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                         values);
         return;
-    } catch (const Error&) {
-        // a SiteStep without the workstation column (a table the schema leaves as it is)
+    } catch (const Error& e) {
+        // A SiteStep without the workstation column (a table the schema leaves as it is)
+        // refuses the statement; any other failure is not tried again.
+        if (e.number() != store::dberr::CommandFailed) {
+            qWarning("Site step not kept (%d: %s)", e.number(), qUtf8Printable(e.description()));
+            return;
+        }
     }
     try {
         cn.executeBound(QStringLiteral("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, "
