@@ -281,7 +281,7 @@ QString maskPassword(const QString& connection) {
                                         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression query(
         QStringLiteral(
-            "^(\\s*[a-z][a-z0-9+.-]*://[^?#]*\\?(?:.*?&)?\\s*(?:password|pwd|sslpassword)"
+            "^(\\s*[a-z][a-z0-9+.-]*://[^?#]*\\?(?:.*?&)??\\s*(?:password|pwd|sslpassword)"
             "\\s*=).*"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     static const QRegularExpression key(
