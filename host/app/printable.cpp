@@ -4,6 +4,18 @@
 
 namespace bw::host {
 
+namespace {
+
+// Characters that print nothing yet change what follows: the Unicode line and paragraph
+// separators, and the bidirectional marks, embeddings, overrides and isolates, with which a
+// name could show its text reversed or hide part of a line.
+bool isInvisibleControl(char16_t u) {
+    return u == 0x2028 || u == 0x2029 || u == 0x200E || u == 0x200F || u == 0x061C ||
+           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+} // namespace
+
 QString printable(const QString& text) {
     QString out;
     out.reserve(text.size());
@@ -11,7 +23,7 @@ QString printable(const QString& text) {
         const char16_t u = c.unicode();
         if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
             out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else if (u == 0x2028 || u == 0x2029)
+        else if (isInvisibleControl(u))
             out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
         else
             out += c;

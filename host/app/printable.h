@@ -5,8 +5,8 @@
 namespace bw::host {
 
 // A text from a register, a terminal or the system made safe for a terminal window: control
-// characters (C0, DEL, C1 and the Unicode line and paragraph separators) become \xHH or \uHHHH,
-// a backslash stays as it is.
+// characters (C0, DEL, C1, the Unicode line and paragraph separators and the bidirectional
+// controls) become \xHH or \uHHHH, a backslash stays as it is.
 QString printable(const QString& text);
 
 // A line on standard output, made printable, written out at once.

@@ -93,13 +93,17 @@ CollectWindow::~CollectWindow() {
 void CollectWindow::build(const QString& caption, const QDate& date) {
     auto* top = new QVBoxLayout(this);
     auto* head = new QHBoxLayout;
+    // Captions, names and results come from callers, settings and the register: never markup.
     auto* captionLabel = new QLabel(caption, this);
+    captionLabel->setTextFormat(Qt::PlainText);
     QFont f = captionLabel->font();
     f.setBold(true);
     captionLabel->setFont(f);
     head->addWidget(captionLabel);
     head->addStretch();
-    head->addWidget(new QLabel(text(Text::Operator).arg(user_), this));
+    auto* userLabel = new QLabel(text(Text::Operator).arg(user_), this);
+    userLabel->setTextFormat(Qt::PlainText);
+    head->addWidget(userLabel);
     top->addLayout(head);
 
     // Terminals and the collection.
@@ -168,6 +172,7 @@ void CollectWindow::build(const QString& caption, const QDate& date) {
     top->addWidget(records_, 3);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("Status"));
+    status_->setTextFormat(Qt::PlainText);
     top->addWidget(status_);
 
     connect(collect_, &QPushButton::clicked, this, [this] { startCollection(false); });

@@ -55,7 +55,10 @@ void showComponent(const QString& progId, const QString& user, const QString& ti
         QVariant vUser(user), vTitle(title), vCaption(caption), vDate(QDate::currentDate());
         component->ShowA(vUser, vTitle, vCaption, vDate);
     } catch (const Error& e) {
-        QMessageBox::information(parent, text(Text::Title), e.boxText());
+        QMessageBox box(QMessageBox::Information, text(Text::Title), e.boxText(), QMessageBox::Ok,
+                        parent);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
 }
 
@@ -152,6 +155,9 @@ void ConsoleWindow::build() {
     auto* head = new QHBoxLayout;
     summary_ = new QLabel(upper);
     summary_->setObjectName(QStringLiteral("Summary"));
+    // Place names, terminal names and reasons come from the register and the terminals: a
+    // label shows them as they are written, never as markup.
+    summary_->setTextFormat(Qt::PlainText);
     QFont bold = summary_->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.2);
@@ -180,6 +186,7 @@ void ConsoleWindow::build() {
     layout->addWidget(table_, 1);
     note_ = new QLabel(upper);
     note_->setObjectName(QStringLiteral("Note"));
+    note_->setTextFormat(Qt::PlainText);
     layout->addWidget(note_);
     meals_ = new MealChart(centre);
     centre->addWidget(upper);
@@ -190,6 +197,7 @@ void ConsoleWindow::build() {
 
     auto* user = new QLabel(text(Text::Operator).arg(options_.user), this);
     user->setObjectName(QStringLiteral("OperatorName"));
+    user->setTextFormat(Qt::PlainText);
     statusBar()->addPermanentWidget(user);
     resize(1180, 760);
     showSummary();
@@ -505,6 +513,7 @@ void ConsoleWindow::openAbout() {
     QMessageBox box(QMessageBox::Information, text(Text::About),
                     aboutText(connectionString(), options_.settingsFile), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("AboutBox"));
+    box.setTextFormat(Qt::PlainText); // the connection and the file's path are not markup
     box.exec();
 }
 

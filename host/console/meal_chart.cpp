@@ -101,6 +101,7 @@ MealChart::MealChart(QWidget* parent) : QWidget(parent) {
     layout->setContentsMargins(9, 0, 9, 9);
     today_ = new QLabel(this);
     today_->setObjectName(QStringLiteral("MealsToday"));
+    today_->setTextFormat(Qt::PlainText); // a reason from the database
     view_ = new QChartView(this);
     view_->setRenderHint(QPainter::Antialiasing);
     view_->setMinimumHeight(220);

@@ -187,6 +187,7 @@ LogViewer::LogViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     top->addWidget(table_, 1);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("LogStatus"));
+    status_->setTextFormat(Qt::PlainText); // a reason from the database
     top->addWidget(status_);
     watcher_ = new QFutureWatcher<LogReading>(this);
     connect(watcher_, &QFutureWatcher<LogReading>::finished, this, [this] { finishReading(); });

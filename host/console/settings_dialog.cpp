@@ -122,6 +122,7 @@ void SettingsDialog::build() {
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("SettingsStatus"));
+    status_->setTextFormat(Qt::PlainText); // a reason from the database
     status_->setWordWrap(true);
     top->addWidget(status_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -2,6 +2,7 @@
 
 #include "host/collect/collect_run.h"
 #include "host/console/console_texts.h"
+#include "platform/ui.h"
 
 #include <QApplication>
 #include <QBrush>
@@ -176,7 +177,7 @@ QVariant StatusTable::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return r.cells.value(index.column());
     case Qt::ToolTipRole:
-        return r.note;
+        return plainToolTip(r.note); // the place and the reasons are data, never markup
     case Qt::BackgroundRole:
         return r.hand ? QVariant(QBrush(QColor(255, 224, 216))) : QVariant();
     case Qt::ForegroundRole:

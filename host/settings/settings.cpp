@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -43,8 +44,8 @@ bool quoteClosed(const QString& value) {
 
 // An unquoted ';' starts a comment in QSettings' INI files, which would cut an ADO or ODBC
 // connection string short. The [database] connection line is therefore taken as written,
-// unless it is quoted (QSettings then reads it whole). A quote left open is reported, as
-// QSettings would run its value on into the lines after it.
+// unless it is quoted (QSettings then reads it whole, see quotedConnection). A quote left open
+// is reported, as QSettings would run its value on into the lines after it.
 QString rawConnection(const QString& path, bool* openQuote) {
     *openQuote = false;
     QFile file(path);
@@ -68,6 +69,37 @@ QString rawConnection(const QString& path, bool* openQuote) {
         return QString();
     }
     return QString();
+}
+
+// The [database] connection line as writeSettings writes it, always quoted so that the reader
+// hands it to QSettings: exactly what QSettings' reading of a quoted value undoes. A backslash
+// and a quote are escaped, a leading '@' (QSettings' mark of a typed value) is doubled, and
+// the rest, ';' '=' '#' '%' and every non-ASCII character included, is kept as UTF-8. A value
+// with a control character has no such line: the reader would refuse it.
+QByteArray quotedConnection(const QString& connection) {
+    QString escaped = connection;
+    escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    if (escaped.startsWith(u'@'))
+        escaped.prepend(u'@');
+    return "connection=\"" + escaped.toUtf8() + "\"\n";
+}
+
+bool hasControl(const QString& text) {
+    static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
+    return text.contains(control);
+}
+
+// Puts the [database] section before what QSettings wrote to path, replacing the file whole.
+bool prependDatabase(const QString& path, const QString& connection) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray rest = in.readAll();
+    in.close();
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) &&
+           out.write("[database]\n" + quotedConnection(connection) + "\n" + rest) >= 0 &&
+           out.commit();
 }
 
 bool readBool(const QSettings& s, const QString& key, QStringList* problems) {
@@ -166,11 +198,11 @@ Settings readSettings(const QString& path, QStringList* problems) {
     }
     bool openQuote = false;
     out.db = rawConnection(path, &openQuote);
+    // Blanks inside the quotes are the value's own (a password may end in one).
     if (out.db.isEmpty() && !openQuote)
-        out.db = s.value(kDatabase).toString().trimmed();
+        out.db = s.value(kDatabase).toString();
     // The value itself is not repeated: it may hold a password.
-    static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
-    if (openQuote || out.db.contains(control)) {
+    if (openQuote || hasControl(out.db)) {
         if (problems)
             problems->append(QStringLiteral("%1 is malformed (%2); not used")
                                  .arg(kDatabase, openQuote
@@ -256,13 +288,12 @@ bool makePrivate(const QString& path) {
 
 } // namespace
 
-bool writeSettings(const Settings& settings, const QString& path) {
-    if (!makePrivate(path))
-        return false;
+namespace {
+
+// Every value but the connection, through QSettings; the file is closed on return.
+bool writeThroughQSettings(const Settings& settings, const QString& path) {
     QSettings s(path, QSettings::IniFormat);
     s.clear();
-    if (!settings.db.isEmpty())
-        s.setValue(kDatabase, settings.db);
     if (!settings.user.isEmpty())
         s.setValue(kUser, settings.user);
     if (settings.lang != 0)
@@ -284,8 +315,20 @@ bool writeSettings(const Settings& settings, const QString& path) {
     for (const auto& [from, to] : settings.tcpPortMap)
         s.setValue(kTcpPortMap + u'/' + QString::number(from), to);
     s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+} // namespace
+
+bool writeSettings(const Settings& settings, const QString& path) {
+    if (hasControl(settings.db) || !makePrivate(path) || !writeThroughQSettings(settings, path))
+        return false;
+    // QSettings would write the connection unquoted when it holds no ';', ',' or '=', and the
+    // reader takes an unquoted one as written: its escapes would stay in and double each time.
+    if (!settings.db.isEmpty() && !prependDatabase(path, settings.db))
+        return false;
     // A new file was made with the process's default permissions.
-    return s.status() == QSettings::NoError && makePrivate(path);
+    return makePrivate(path);
 }
 
 void putPort(QList<QPair<int, QString>>& map, int port, const QString& device) {

@@ -47,7 +47,8 @@ QString settingsFileInUse();
 Settings readSettings(const QString& path, QStringList* problems = nullptr);
 Settings readSettings(QStringList* problems = nullptr);
 
-// Writes every set value to path; returns false when the file cannot be written.
+// Writes every set value to path, so that readSettings gives them back unchanged; returns
+// false when the file cannot be written or the connection holds a control character.
 bool writeSettings(const Settings& settings, const QString& path);
 
 // Sets port's entry of a COMn or TCP map, replacing an earlier one for the same port.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTextDocument>
 
 namespace bw {
 
@@ -85,6 +86,10 @@ int MsgBox(const QString& text, int style, const QString& title) {
 }
 void Beep() {
     ui().Beep();
+}
+
+QString plainToolTip(const QString& text) {
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpacePre) : text;
 }
 
 } // namespace bw

@@ -33,6 +33,10 @@ IMessageBox& ui();
 // Installs a message-box implementation (not owned); nullptr restores the default one.
 void setUi(IMessageBox* box);
 
+// A tooltip that shows text as it is written: Qt takes a tooltip that looks like markup for
+// markup, so such a text is handed over escaped.
+QString plainToolTip(const QString& text);
+
 // Shorthands.
 int MsgBox(const QString& text, int style = mb::OKOnly, const QString& title = QString());
 void Beep();

@@ -272,17 +272,25 @@ BackendSettings parseConnectionString(const QString& connectionString) {
 
 QString maskPassword(const QString& connection) {
     // URL form: the part between "user:" and the last "@", as a password may hold an "@" or
-    // "/" that was not written %XX; key form and a URL's query: the value of Password or PWD,
-    // braced ({...}, which may hold ';' and "}}" for a brace) or up to the next ';' (a query's
-    // later items go with it).
+    // "/" that was not written %XX, and in a URL's query all from Password, PWD or SSLPassword
+    // on (a ';' there is no separator, and its later items go with it); key form: the value of
+    // one of these keys, quoted ({...} with "}}" for a brace, "..." with "" for a quote, '...'
+    // with '' for an apostrophe; each may hold ';' and may be left open), and whatever follows
+    // up to the next ';'.
     static const QRegularExpression url(QStringLiteral("^(\\s*[a-z][a-z0-9+.-]*://[^:/@?#]*:).*@"),
                                         QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression key(
+    static const QRegularExpression query(
         QStringLiteral(
-            "(^|;|:|\\?|&)(\\s*(?:password|pwd)\\s*=\\s*)(\\{(?:[^}]|\\}\\})*\\}?|[^;]*)"),
+            "^(\\s*[a-z][a-z0-9+.-]*://[^?#]*\\?(?:.*?&)??\\s*(?:password|pwd|sslpassword)"
+            "\\s*=).*"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression key(
+        QStringLiteral("(^|;|:)(\\s*(?:password|pwd|sslpassword)\\s*=\\s*)"
+                       "((?:\\{(?:[^}]|\\}\\})*\\}?|\"(?:[^\"]|\"\")*\"?|'(?:[^']|'')*'?)?[^;]*)"),
         QRegularExpression::CaseInsensitiveOption);
     QString out = connection;
     out.replace(url, QStringLiteral("\\1***@"));
+    out.replace(query, QStringLiteral("\\1***"));
     out.replace(key, QStringLiteral("\\1\\2***"));
     return out;
 }

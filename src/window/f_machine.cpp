@@ -205,6 +205,7 @@ void F_Machine::buildControls() {
     Sta_Text = named<QStatusBar>(this, QStringLiteral("Sta_Text"));
     Sta_Text->setSizeGripEnabled(false);
     Sta_Panel1 = named<QLabel>(Sta_Text, QStringLiteral("Sta_Panel1"));
+    Sta_Panel1->setTextFormat(Qt::PlainText); // register and terminal texts, never markup
     Sta_Panel1->setMinimumWidth(300);
     Sta_Text->addWidget(Sta_Panel1, 1);
     setStatusBar(Sta_Text);

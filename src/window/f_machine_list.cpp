@@ -2,6 +2,7 @@
 #include "platform/component_state.h"
 #include "platform/convert.h"
 #include "platform/port_text.h"
+#include "platform/ui.h"
 #include "store/statements.h"
 #include "window/f_machine.h"
 
@@ -227,7 +228,7 @@ void F_Machine::LVW_Machine_Click() {
         const QString port = item->text(1);
         const QString tip =
             (isIpAddressText(port) ? messages::text(1072) : messages::text(1073)) + port;
-        LVW_Machine->setToolTip(tip);
+        LVW_Machine->setToolTip(plainToolTip(tip)); // the port is the register's text
         setStatus(messages::text(1070) + TextOf(s.CurrentMachAddr) + QStringLiteral("  ") + tip);
     } catch (const Error& e) {
         setStatus(messages::text(1074) + e.description());

@@ -198,6 +198,9 @@ protected:
 };
 
 TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
+    const QString place = QStringLiteral("<h1>ALL TERMINALS OK</h1>");
+    bw::host::sharedConnection()->Execute(
+        QStringLiteral("UPDATE MachineInfo SET Team = '%1' WHERE MachAddr = 3").arg(place));
     bw::host::console::ConsoleWindow w({QStringLiteral("zhang"), {}, home_ + "/bw.conf"});
     w.show();
     const QDeadlineTimer deadline(30000);
@@ -210,6 +213,11 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     EXPECT_FALSE(w.collectSelected()); // nothing selected
     w.selectTerminals({3});
     EXPECT_EQ(w.selectedTerminals(), QList<int>{3});
+    ASSERT_TRUE(w.lineTestSelected()); // its row in the note, the place name as written
+    while (w.busy() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    const auto* note = w.findChild<QLabel*>("Note");
+    EXPECT_TRUE(note->text().contains(place) && note->textFormat() == Qt::PlainText);
     // A terminal that answers says why it is marked.
     bw::host::site::TerminalStatus drifted;
     drifted.answers = true;

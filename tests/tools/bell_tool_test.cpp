@@ -167,6 +167,8 @@ TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
 TEST(BellTool, ControlCharactersEscapedAndPermissionExplained) {
     EXPECT_EQ(bw::host::printable(QStringLiteral("A\x1b[2J%1\n\u0085\u2028")),
               QStringLiteral("A\\x1b[2J%1\\x0a\\x85\\u2028"));
+    EXPECT_EQ(bw::host::printable(QStringLiteral("\u202eTXT.exe\u200e\u200f\u202a\u2069\u061c")),
+              QStringLiteral("\\u202eTXT.exe\\u200e\\u200f\\u202a\\u2069\\u061c"));
     EXPECT_EQ(bw::host::withPermissionAdvice(QStringLiteral("Permission denied")),
               QStringLiteral("Permission denied; add the user to the dialout group"));
     EXPECT_EQ(bw::host::withPermissionAdvice(QStringLiteral("Device or resource busy")),
