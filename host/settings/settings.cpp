@@ -17,6 +17,7 @@ namespace bw::host {
 namespace {
 
 const QString kDatabase = QStringLiteral("database/connection");
+const QString kDbTimeout = QStringLiteral("database/timeout");
 const QString kUser = QStringLiteral("operator/user");
 const QString kLanguage = QStringLiteral("operator/language");
 const QString kSim = QStringLiteral("window/simulator");
@@ -118,6 +119,10 @@ bool isClockMaxChange(qint64 seconds) {
     return seconds >= 1 && seconds <= 10LL * 366 * 24 * 60 * 60;
 }
 
+int dbTimeoutS(const Settings& settings) {
+    return settings.dbTimeoutS > 0 ? settings.dbTimeoutS : store::DefaultConnectTimeoutS;
+}
+
 qint64 clockMaxChangeS(const Settings& settings) {
     return settings.clockMaxChangeS > 0 ? settings.clockMaxChangeS : DefaultMaxClockChangeS;
 }
@@ -177,6 +182,17 @@ Settings readSettings(const QString& path, QStringList* problems) {
                                                      ? QStringLiteral("its quote is not closed")
                                                      : QStringLiteral("a control character")));
         out.db.clear();
+    }
+    if (s.contains(kDbTimeout)) {
+        bool ok = false;
+        const int seconds = s.value(kDbTimeout).toString().trimmed().toInt(&ok);
+        if (ok && store::isConnectTimeout(seconds))
+            out.dbTimeoutS = seconds;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes %2 to %3 seconds")
+                                 .arg(kDbTimeout)
+                                 .arg(store::MinConnectTimeoutS)
+                                 .arg(store::MaxConnectTimeoutS));
     }
     out.user = s.value(kUser).toString().trimmed();
     if (s.contains(kLanguage)) {
@@ -263,6 +279,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
     s.clear();
     if (!settings.db.isEmpty())
         s.setValue(kDatabase, settings.db);
+    if (store::isConnectTimeout(settings.dbTimeoutS))
+        s.setValue(kDbTimeout, settings.dbTimeoutS);
     if (!settings.user.isEmpty())
         s.setValue(kUser, settings.user);
     if (settings.lang != 0)
@@ -321,6 +339,8 @@ QString describeSettings(const Settings& settings, const QString& path) {
     out << "settings file: " << path << (QFileInfo::exists(path) ? "" : " (not there yet)") << "\n";
     out << "database: "
         << orDefault(maskPassword(settings.db), QStringLiteral("(the embedded default)")) << "\n";
+    out << "database timeout: " << dbTimeoutS(settings) << " s"
+        << (settings.dbTimeoutS > 0 ? "" : " (the default)") << "\n";
     out << "user: " << orDefault(settings.user, QStringLiteral("admin")) << "\n";
     out << "language: "
         << (settings.lang ? QString::number(settings.lang) : QStringLiteral("(from the locale)"))

@@ -10,7 +10,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,7 +24,8 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun runTool(const QStringList& args, const QByteArray& settings = {}) {
+ToolRun runTool(const QStringList& args, const QByteArray& settings = {},
+                const QString& program = QStringLiteral("brackwater-bell")) {
     QProcess p;
     // Only the given settings file: the operator's own must not change what is tested.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -32,7 +37,7 @@ ToolRun runTool(const QStringList& args, const QByteArray& settings = {}) {
     file.close();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     p.setProcessEnvironment(env);
-    p.start(bw::test::program(QStringLiteral("brackwater-bell")), args);
+    p.start(bw::test::program(program), args);
     ToolRun r;
     if (!p.waitForFinished(30000)) {
         p.kill();
@@ -164,6 +169,25 @@ TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
 }
 
 // What the tools print of a register's or the system's text.
+// A database server that takes the connection and never answers: the status gives up after
+// the settings' time-out and exits 3 (runTool's wait is the watchdog).
+TEST(SiteTool, SilentDatabaseServerExitsThree) {
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0); // listens; never accepts nor answers
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const QString db =
+        QStringLiteral("postgresql://u@127.0.0.1:%1/db").arg(ntohs(address.sin_port));
+    const ToolRun r = runTool({QStringLiteral("status"), QStringLiteral("--db"), db},
+                              "[database]\ntimeout=1\n", QStringLiteral("brackwater-site"));
+    ::close(silent);
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+}
+
 TEST(BellTool, ControlCharactersEscapedAndPermissionExplained) {
     EXPECT_EQ(bw::host::printable(QStringLiteral("A\x1b[2J%1\n\u0085\u2028")),
               QStringLiteral("A\\x1b[2J%1\\x0a\\x85\\u2028"));
