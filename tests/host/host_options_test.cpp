@@ -29,7 +29,7 @@ bw::host::Settings savedSettings() {
     const QString path = bw::test::tempDir() + QStringLiteral("/brackwater.conf");
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\n"
+    f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\ntimeout=30\n"
             "[operator]\nuser=clerk\nlanguage=1028\n[window]\nbell-section=true\n"
             "[com]\n1=/dev/ttyUSB0\n3=/dev/ttyUSB1\n99=/dev/nothing\n"
             "[tcp-port-map]\n1001=15001\n[clock]\nmax-change=3600\n");
@@ -38,6 +38,7 @@ bw::host::Settings savedSettings() {
     const bw::host::Settings s = bw::host::readSettings(path, &problems);
     EXPECT_EQ(problems.size(), 1) << problems.join('\n').toStdString(); // COM99
     EXPECT_EQ(bw::host::clockMaxChangeS(s), 3600);
+    EXPECT_EQ(bw::host::dbTimeoutS(s), 30);
     return s;
 }
 
@@ -80,6 +81,10 @@ TEST(HostSettings, CommandLineOverridesTheFileForOneRun) {
         EXPECT_EQ(o.tcpPortMap[0].second, c.tcp1001) << row;
         EXPECT_TRUE(o.bellSection) << row;
     }
+    // What the command line cannot give is saved again as the file had it.
+    const bw::host::Settings again = bw::host::settingsOf(parse({"--user", "x"}, saved));
+    EXPECT_EQ(again.dbTimeoutS, 30);
+    EXPECT_EQ(again.clockMaxChangeS, 3600);
     bw::host::Settings traced = saved;
     traced.traceLine = QStringLiteral("/tmp/a.trace");
     EXPECT_EQ(parse({}, traced).traceLine, QStringLiteral("/tmp/a.trace"));
@@ -113,19 +118,21 @@ TEST(HostSettings, FileIsTheOwnersAloneAndOnlyAWellFormedRegularFileIsRead) {
     const QString dir = bw::test::tempDir(), path = dir + QStringLiteral("/Brackwater/b.conf");
     ASSERT_TRUE(bw::host::writeSettings({}, path));
     QFile f(path); // an unclosed quote, and the file and its folder loosened
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[database]\nconnection=\"x.db\n[a]\n"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) &&
+                f.write("[database]\ntimeout=601\nconnection=\"x.db\n[a]\n"));
     f.close();
     ASSERT_TRUE(f.setPermissions(QFile::Permissions(0x7777)) &&
                 QFile(dir + QStringLiteral("/Brackwater")).setPermissions(f.permissions()));
     QStringList problems;
     EXPECT_TRUE(bw::host::readSettings(path, &problems).db.isEmpty());
     EXPECT_EQ(problems,
-              QStringList("database/connection is malformed (its quote is not closed); not used"));
+              QStringList({"database/connection is malformed (its quote is not closed); not used",
+                           "database/timeout takes 1 to 600 seconds"}));
     ASSERT_TRUE(bw::host::writeSettings({}, path));
     EXPECT_FALSE(shared(path) || shared(dir + QStringLiteral("/Brackwater")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/fifo").constData(), 0600), 0);
     EXPECT_EQ(bw::host::readSettings(dir + "/fifo", &problems).db, QString()); // at once
-    EXPECT_EQ(problems.size(), 2);
+    EXPECT_EQ(problems.size(), 3);
 }
 
 TEST(HostSettings, SiteFileServesUsersWithoutTheirOwnAndNeverMixes) {
