@@ -639,6 +639,7 @@ int main(int argc, char** argv) {
     o.saved = bw::host::readSettings(&settingsProblems);
     bw::host::setWorkstation(o.saved.workstation); // the register's terminals of this one
     bw::trustUnsynchronisedClock(!o.saved.clockRequireSynchronised);
+    bw::store::setConnectTimeoutS(bw::host::dbTimeoutS(o.saved));
     for (const auto& [n, device] : o.saved.com)
         bw::bell::setDevicePath(n, device);
     // A COMn the file names without a device opens nothing, unless --com gives it one.

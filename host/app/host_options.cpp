@@ -7,6 +7,7 @@
 #include "host/site/site_layer.h"
 #include "platform/clock_guard.h"
 #include "store/connection_string.h"
+#include "store/sql_connection.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -138,6 +139,7 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.helpText =
         p.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("brackwater"));
     o.help = p.isSet(help);
+    o.saved = saved;
     o.db = p.isSet(db) ? p.value(db) : saved.db;
     o.user = p.isSet(user) || saved.user.isEmpty() ? p.value(user) : saved.user;
     o.caption = p.value(caption);
@@ -191,7 +193,8 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
 }
 
 Settings settingsOf(const HostOptions& options) {
-    Settings s;
+    // The file's entries the command line has no option for are kept as they were.
+    Settings s = options.saved;
     s.db = options.db;
     s.user = options.user;
     s.lang = options.lang;
@@ -283,6 +286,7 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     }
     site::setClockMaxChangeS(clockMaxChangeS(saved));
     trustUnsynchronisedClock(!saved.clockRequireSynchronised);
+    store::setConnectTimeoutS(dbTimeoutS(saved));
     if (p.isSet(o.pool)) {
         bool ok = false;
         const int pool = p.value(o.pool).trimmed().toInt(&ok);

@@ -35,6 +35,7 @@ struct HostOptions {
     bool bellSection = false;  // show the bell section beside the terminal frame
     bool showSettings = false; // --settings: print the effective settings and exit
     bool saveSettings = false; // --save-settings: keep this run's choices in the file
+    Settings saved;            // the settings file the command line was read over
 };
 
 // The command line over the saved settings: what the command line gives replaces the

@@ -17,6 +17,7 @@
 #include "platform/interfaces.h"
 #include "platform/registry.h"
 #include "sim/process.h"
+#include "store/sql_connection.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
         bw::host::setWorkstation(options.workstation); // its terminals in the register
         bw::host::site::setClockMaxChangeS(bw::host::clockMaxChangeS(saved));
         bw::trustUnsynchronisedClock(!saved.clockRequireSynchronised);
+        bw::store::setConnectTimeoutS(bw::host::dbTimeoutS(saved));
     }
     if (options.showSettings) {
         QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),

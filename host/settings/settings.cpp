@@ -18,6 +18,7 @@ namespace bw::host {
 namespace {
 
 const QString kDatabase = QStringLiteral("database/connection");
+const QString kDbTimeout = QStringLiteral("database/timeout");
 const QString kUser = QStringLiteral("operator/user");
 const QString kLanguage = QStringLiteral("operator/language");
 const QString kSim = QStringLiteral("window/simulator");
@@ -90,16 +91,19 @@ bool hasControl(const QString& text) {
 }
 
 // Puts the [database] section before what QSettings wrote to path, replacing the file whole.
-bool prependDatabase(const QString& path, const QString& connection) {
+bool prependDatabase(const QString& path, const QString& connection, int timeoutS) {
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly))
         return false;
     const QByteArray rest = in.readAll();
     in.close();
+    QByteArray section = "[database]\n";
+    if (!connection.isEmpty())
+        section += quotedConnection(connection);
+    if (store::isConnectTimeout(timeoutS))
+        section += "timeout=" + QByteArray::number(timeoutS) + "\n";
     QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) &&
-           out.write("[database]\n" + quotedConnection(connection) + "\n" + rest) >= 0 &&
-           out.commit();
+    return out.open(QIODevice::WriteOnly) && out.write(section + rest) >= 0 && out.commit();
 }
 
 bool readBool(const QSettings& s, const QString& key, QStringList* problems) {
@@ -148,6 +152,10 @@ bool isLanguage(int lang) {
 
 bool isClockMaxChange(qint64 seconds) {
     return seconds >= 1 && seconds <= 10LL * 366 * 24 * 60 * 60;
+}
+
+int dbTimeoutS(const Settings& settings) {
+    return settings.dbTimeoutS > 0 ? settings.dbTimeoutS : store::DefaultConnectTimeoutS;
 }
 
 qint64 clockMaxChangeS(const Settings& settings) {
@@ -209,6 +217,17 @@ Settings readSettings(const QString& path, QStringList* problems) {
                                                      ? QStringLiteral("its quote is not closed")
                                                      : QStringLiteral("a control character")));
         out.db.clear();
+    }
+    if (s.contains(kDbTimeout)) {
+        bool ok = false;
+        const int seconds = s.value(kDbTimeout).toString().trimmed().toInt(&ok);
+        if (ok && store::isConnectTimeout(seconds))
+            out.dbTimeoutS = seconds;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes %2 to %3 seconds")
+                                 .arg(kDbTimeout)
+                                 .arg(store::MinConnectTimeoutS)
+                                 .arg(store::MaxConnectTimeoutS));
     }
     out.user = s.value(kUser).toString().trimmed();
     if (s.contains(kLanguage)) {
@@ -290,7 +309,7 @@ bool makePrivate(const QString& path) {
 
 namespace {
 
-// Every value but the connection, through QSettings; the file is closed on return.
+// Every value but those of [database], through QSettings; the file is closed on return.
 bool writeThroughQSettings(const Settings& settings, const QString& path) {
     QSettings s(path, QSettings::IniFormat);
     s.clear();
@@ -325,7 +344,8 @@ bool writeSettings(const Settings& settings, const QString& path) {
         return false;
     // QSettings would write the connection unquoted when it holds no ';', ',' or '=', and the
     // reader takes an unquoted one as written: its escapes would stay in and double each time.
-    if (!settings.db.isEmpty() && !prependDatabase(path, settings.db))
+    if ((!settings.db.isEmpty() || store::isConnectTimeout(settings.dbTimeoutS)) &&
+        !prependDatabase(path, settings.db, settings.dbTimeoutS))
         return false;
     // A new file was made with the process's default permissions.
     return makePrivate(path);
@@ -364,6 +384,8 @@ QString describeSettings(const Settings& settings, const QString& path) {
     out << "settings file: " << path << (QFileInfo::exists(path) ? "" : " (not there yet)") << "\n";
     out << "database: "
         << orDefault(maskPassword(settings.db), QStringLiteral("(the embedded default)")) << "\n";
+    out << "database timeout: " << dbTimeoutS(settings) << " s"
+        << (settings.dbTimeoutS > 0 ? "" : " (the default)") << "\n";
     out << "user: " << orDefault(settings.user, QStringLiteral("admin")) << "\n";
     out << "language: "
         << (settings.lang ? QString::number(settings.lang) : QStringLiteral("(from the locale)"))

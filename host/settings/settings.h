@@ -12,6 +12,7 @@ namespace bw::host {
 // means "not set": the program's own default applies.
 struct Settings {
     QString db;                           // [database] connection
+    int dbTimeoutS = 0;                   // [database] timeout: seconds, 1..600
     QString user;                         // [operator] user
     int lang = 0;                         // [operator] language: 2052, 1028 or 0
     QList<QPair<int, QString>> com;       // [com] n=DEVICE
@@ -25,6 +26,9 @@ struct Settings {
     int pool = 0;                         // [site] pool: lines worked at once, 1..64
     QString workstation; // [site] workstation: this computer's name in the register
 };
+
+// The time-out of a database server's connection: the setting, else 10 s.
+int dbTimeoutS(const Settings& settings);
 
 // The most a clock push may move a terminal's clock unless forced: the setting, else a day.
 qint64 clockMaxChangeS(const Settings& settings);

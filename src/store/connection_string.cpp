@@ -1,6 +1,8 @@
 #include "store/connection_string.h"
 
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -203,9 +205,11 @@ BackendSettings sqlServerThroughFreeTds(const QHash<QString, QString>& kv) {
     appendOdbc(odbc, "PWD", firstOf(kv, {"password", "pwd"}));
     appendOdbc(odbc, "ClientCharset", QStringLiteral("UTF-8"));
     out = odbcSettings(odbc);
+    // FreeTDS waits for the server's connection by the one and for its sign-in by the other.
     const QString timeout = firstOf(kv, {"connect timeout", "timeout"});
     if (!timeout.isEmpty())
-        out.connectOptions = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=") + timeout;
+        out.connectOptions =
+            QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%1").arg(timeout);
     return out;
 }
 
@@ -223,7 +227,33 @@ BackendSettings accessThroughMdbTools(const QHash<QString, QString>& kv) {
     return odbcSettings(odbc);
 }
 
+// Whether "key=value;key=value" options set key (case aside).
+bool hasOption(const QString& options, const QString& key) {
+    for (const QString& part : options.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (part.section(QLatin1Char('='), 0, 0).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
+
+QString connectOptionsWithTimeouts(const BackendSettings& settings, int timeoutS) {
+    QList<QPair<QString, int>> wanted;
+    if (settings.kind == BackendSettings::Kind::Postgres)
+        wanted = {{QStringLiteral("connect_timeout"), timeoutS},
+                  {QStringLiteral("keepalives_idle"), timeoutS},
+                  {QStringLiteral("keepalives_interval"), timeoutS},
+                  {QStringLiteral("keepalives_count"), 3},
+                  {QStringLiteral("tcp_user_timeout"), 4 * timeoutS * 1000}};
+    else if (settings.kind == BackendSettings::Kind::Odbc)
+        wanted = {{QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT"), timeoutS},
+                  {QStringLiteral("SQL_ATTR_CONNECTION_TIMEOUT"), timeoutS}};
+    QString options = settings.connectOptions;
+    for (const auto& [key, value] : wanted)
+        if (!hasOption(options, key))
+            appendOption(options, key + QLatin1Char('=') + QString::number(value));
+    return options;
+}
 
 BackendSettings parseConnectionString(const QString& connectionString) {
     const QString text = connectionString.trimmed();

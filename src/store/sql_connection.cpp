@@ -23,11 +23,21 @@
 namespace bw::store {
 
 namespace {
+QAtomicInt connectTimeout(DefaultConnectTimeoutS);
+
 QString nextConnectionName() {
     static QAtomicInt counter;
     return QStringLiteral("bw_store_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
 }
 } // namespace
+
+void setConnectTimeoutS(int seconds) {
+    connectTimeout.storeRelaxed(isConnectTimeout(seconds) ? seconds : DefaultConnectTimeoutS);
+}
+
+int connectTimeoutS() {
+    return connectTimeout.loadRelaxed();
+}
 
 Error rowChangedError() {
     return Error(dberr::RowChanged,
@@ -108,7 +118,8 @@ SqlConnection::SqlConnection(const QString& connectionString, Create create)
 // nothing of it is left and the error is raised.
 void SqlConnection::openDatabase(Create create) {
     QString databaseName = settings_.databaseName;
-    QString options = settings_.connectOptions;
+    // A server that takes the connection and never answers must not hold the program.
+    QString options = connectOptionsWithTimeouts(settings_, connectTimeoutS());
     if (settings_.kind == BackendSettings::Kind::Sqlite && create == Create::No) {
         const QFileInfo file(databaseName);
         if (!file.exists())

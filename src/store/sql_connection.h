@@ -48,6 +48,12 @@ bool localFileSystem(qint64 type);
 // false when that cannot be told.
 bool onLocalDisk(const QString& path);
 
+// The time-out of the server connections opened from now on whose connection string sets none
+// (see connectOptionsWithTimeouts): seconds from 1 to 600; another value restores the default.
+// The programs set it from the settings at their start.
+void setConnectTimeoutS(int seconds);
+int connectTimeoutS();
+
 // A connection to the host's database over Qt SQL. Every instance owns its own, uniquely named
 // QSqlDatabase connection, so two instances on the same database behave as two workstations.
 // All use is on the thread that created it.

@@ -29,7 +29,7 @@ bw::host::Settings savedSettings() {
     const QString path = bw::test::tempDir() + QStringLiteral("/brackwater.conf");
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\n"
+    f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\ntimeout=30\n"
             "[operator]\nuser=clerk\nlanguage=1028\n[window]\nbell-section=true\n"
             "[com]\n1=/dev/ttyUSB0\n3=/dev/ttyUSB1\n99=/dev/nothing\n"
             "[tcp-port-map]\n1001=15001\n[clock]\nmax-change=3600\n");
@@ -80,6 +80,8 @@ TEST(HostSettings, CommandLineOverridesTheFileForOneRun) {
         EXPECT_EQ(o.tcpPortMap[0].second, c.tcp1001) << row;
         EXPECT_TRUE(o.bellSection) << row;
     }
+    const bw::host::Settings again = bw::host::settingsOf(parse({"--user", "x"}, saved));
+    EXPECT_TRUE(again.dbTimeoutS == 30 && again.clockMaxChangeS == 3600); // kept when saved
     bw::host::Settings traced = saved;
     traced.traceLine = QStringLiteral("/tmp/a.trace");
     EXPECT_EQ(parse({}, traced).traceLine, QStringLiteral("/tmp/a.trace"));

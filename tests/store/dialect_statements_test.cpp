@@ -228,7 +228,12 @@ TEST(ConnectionString, WindowsHostStringsMapToOdbc) {
     }
     EXPECT_EQ(
         parseConnectionString("Provider=SQLOLEDB.1;Data Source=h;Connect Timeout=7").connectOptions,
-        "SQL_ATTR_LOGIN_TIMEOUT=7");
+        "SQL_ATTR_LOGIN_TIMEOUT=7;SQL_ATTR_CONNECTION_TIMEOUT=7");
+    // Time-outs the string sets win; the others are added.
+    EXPECT_EQ(
+        connectOptionsWithTimeouts(parseConnectionString("postgres://h/d?connect_timeout=9"), 5),
+        "connect_timeout=9;keepalives_idle=5;keepalives_interval=5;keepalives_count=3;"
+        "tcp_user_timeout=20000");
 }
 
 // The SQL Server string goes through unixODBC to FreeTDS (nothing listens on port 1) while the

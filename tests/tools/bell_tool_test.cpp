@@ -5,12 +5,16 @@
 #include "host/app/printable.h"
 #include "host/link/link.h"
 #include "platform/clock_guard.h"
+#include "store/sql_connection.h"
 #include "tools/bell/bell_reading.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,7 +24,8 @@ struct ToolRun {
     QString err;
 };
 
-ToolRun runTool(const QStringList& args, const QByteArray& settings = {}) {
+ToolRun runTool(const QStringList& args, const QByteArray& settings = {},
+                const QString& program = QStringLiteral("brackwater-bell")) {
     QProcess p;
     // Only the given settings file: the operator's own must not change what is tested.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -32,7 +37,7 @@ ToolRun runTool(const QStringList& args, const QByteArray& settings = {}) {
     file.close();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
     p.setProcessEnvironment(env);
-    p.start(bw::test::program(QStringLiteral("brackwater-bell")), args);
+    p.start(bw::test::program(program), args);
     ToolRun r;
     if (!p.waitForFinished(30000)) {
         p.kill();
@@ -161,6 +166,31 @@ TEST(BellTool, PortThatCannotBeOpenedGivesTheSystemsReason) {
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("settings: [com] 1= is not a valid entry\n")));
     EXPECT_TRUE(r.err.contains(QStringLiteral("the settings file names no device")))
         << r.err.toStdString();
+}
+
+// A database server that takes connections and never answers: opening fails after the time-out
+// (libpq waits 2 s at least), natively and through ODBC, and the site's status exits 3.
+TEST(SiteTool, SilentDatabaseServerTimesOut) {
+    QTcpServer silent; // never accepts: the system takes the connections, nothing answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(silent.serverPort()), pg = "postgresql://u@127.0.0.1:";
+    bw::store::setConnectTimeoutS(1);
+    ::alarm(120); // the watchdog: a hang ends the test program
+    for (const QString& db :
+         {pg + port, "odbc:Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + port})
+        try { // without the ODBC driver for PostgreSQL, unixODBC does not find or open it
+            bw::store::SqlConnection cn(db);
+            ADD_FAILURE() << "opened " << db.toStdString();
+        } catch (const bw::Error& e) {
+            EXPECT_TRUE(
+                e.description().contains(QRegularExpression("timeout expired|not found|open lib")))
+                << e.description().toStdString();
+        }
+    const ToolRun r = runTool({"status", "--db", pg + port}, "[database]\ntimeout=1\n",
+                              QStringLiteral("brackwater-site"));
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    ::alarm(0);
+    bw::store::setConnectTimeoutS(bw::store::DefaultConnectTimeoutS);
 }
 
 // What the tools print of a register's or the system's text.
