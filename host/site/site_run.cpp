@@ -466,22 +466,25 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
         }
     }
     const auto words = rq.stepWords ? rq.stepWords : resultWords;
+    // The workers only read the terminals: through a const list, so that no worker detaches
+    // (copies) a list it shares with the register while another reads it.
+    const QList<TerminalEntry>& terminals = chosen;
     workPool(
-        collect::linesOf(chosen), rq.pool, rq.connection,
+        collect::linesOf(terminals), rq.pool, rq.connection,
         [&](Worker& worker, const TerminalLine& line) {
-            LineContext context(chosen[line.members.first()].port);
+            LineContext context(terminals[line.members.first()].port);
             for (Step step : rq.steps) {
                 // A serial line's clocks are read before any is set (see readClocks).
                 if (step == Step::Clock && context.com() > 0 && !rq.dryRun && !rq.forceClock) {
                     QList<int> addresses;
                     for (int i : line.members)
-                        addresses << chosen[i].address;
+                        addresses << terminals[i].address;
                     if (!rq.rights || rq.rights(Action::Clock))
                         context.readClocks(addresses);
                 }
                 for (int i : line.members) {
                     const StepResult r =
-                        takeStep(worker, context, chosen[i], step, rq, cancel, lockedProgress);
+                        takeStep(worker, context, terminals[i], step, rq, cancel, lockedProgress);
                     if (!rq.dryRun && r.fault.kind != Failure::NotAllowed &&
                         r.fault.kind != Failure::OtherWorkstation && worker.database())
                         recordStep(*worker.database(), r, rq.user, words(r));
