@@ -93,12 +93,8 @@ DevicePort::~DevicePort() {
 }
 
 void DevicePort::closeDevice() {
-    if (fd_ >= 0) {
-        // The flag belongs to the device, not to this descriptor: it outlives the close while
-        // any other descriptor (the line lock's) keeps the device open.
-        ::ioctl(fd_, TIOCNXCL);
+    if (fd_ >= 0)
         ::close(fd_);
-    }
     fd_ = -1;
     received_.clear();
 }
@@ -310,7 +306,6 @@ void DevicePort::setPortOpen(bool open) {
     }
     fd_ = fd;
     try {
-        ::ioctl(fd_, TIOCEXCL); // other programs' opens fail while the line is ours
         apply(settings_);
     } catch (const Error& e) {
         closeDevice();

@@ -9,10 +9,11 @@ namespace bw::bell {
 // device (devicePath). A change of line settings waits until every byte already written has
 // left the port; mark and space parity are read back from the device and refused (fault 8015)
 // when the device did not take them. A pseudo-terminal, which carries no parity at all, is
-// accepted. From open to close the port holds the device's line lock (bw::LineLock) and makes
-// the device exclusive (TIOCEXCL); an open waits for a line another program holds (on a
-// window program's own thread it does not wait). No lock file is written or obeyed: the
-// folders such files live in are writable by every user.
+// accepted. From open to close the port holds the device's line lock (bw::LineLock); an open
+// waits for a line another program holds (on a window program's own thread it does not wait).
+// No lock file is written or obeyed: the folders such files live in are writable by every
+// user. The device is not made exclusive (TIOCEXCL): the flag belongs to the device, outlives
+// a program killed while it held the line, and kept pseudo-terminal lines from answering.
 class DevicePort : public SerialPort {
 public:
     DevicePort();

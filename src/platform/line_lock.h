@@ -17,8 +17,8 @@ namespace bw {
 //   one lock. The kernel drops the lock when its holder ends, however it ends.
 // - The holder named in busyText() is the one the kernel lists for the lock (/proc/locks and
 //   /proc/PID/comm), not what a file says, so no one can name another program in its place.
-// - A program outside Brackwater that opened the device exclusively (as Qt's serial port and
-//   ours do, TIOCEXCL) makes the line busy too; a Qt program is then named by the flock on its
+// - A program outside Brackwater that opened the device exclusively (as Qt's serial port
+//   does, TIOCEXCL) makes the line busy too; a Qt program is then named by the flock on its
 //   "LCK.." file. That file lies in a folder every user may write in, so it is never obeyed
 //   nor opened: a lock another user holds on it, or a FIFO in its place, keeps no one away.
 // A path that is neither a character device nor a regular file has no line to share: it is
