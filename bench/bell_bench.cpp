@@ -5,7 +5,7 @@
 // The command benchmarks run without (argument 0) and with (1) the line trace to a file.
 
 #include "bell/bell_link.h"
-#include "bell/device_port.h"
+#include "bell/qt_serial_port.h"
 #include "bell/pty_terminal.h"
 #include "bell/traced_port.h"
 #include "host/trace/trace_file.h"
@@ -28,7 +28,7 @@ double wireSecs(int requestChars, int replyChars, int pausesMs) {
 }
 
 std::unique_ptr<SerialPort> benchPort(bool traced) {
-    auto port = std::make_unique<DevicePort>();
+    auto port = std::make_unique<QtSerialPort>();
     if (!traced)
         return port;
     return std::make_unique<TracedPort>(std::move(port));

@@ -134,7 +134,7 @@ void clearDevicePaths(); // every path and every mark
 
 // Where the window gets its one port from.
 using PortFactory = std::function<std::unique_ptr<SerialPort>()>;
-// nullptr restores the default (a DevicePort on the device). While a line-trace sink is installed,
+// nullptr restores the default (a port on QSerialPort). While a line-trace sink is installed,
 // makePort wraps the port in a TracedPort.
 void setPortFactory(PortFactory factory);
 std::unique_ptr<SerialPort> makePort();

@@ -90,16 +90,16 @@ QString holderOf(dev_t dev, ino_t ino) {
     return pid ? processText(*pid) : Unknown;
 }
 
-// Who holds Qt's lock file of the device, empty when no one does; asked only of a device that
-// another program made exclusive, so the file never keeps the line by itself. It is never
-// followed nor opened: a live Qt holder keeps a flock() on it, which the kernel lists.
+// Who holds Qt's lock file of the device, empty when no one does. The file is never followed
+// nor opened: a live Qt holder keeps a flock() on it, which the kernel lists with its pid. A
+// file there that is not a regular file is no lock of Qt's, but Qt would wait on it forever.
 QString qtLockHolder(const QString& device) {
     const QString path = qtSerialLockPath(device);
     struct stat st {};
     if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
     if (!S_ISREG(st.st_mode))
-        return {};
+        return QStringLiteral("the file %1").arg(path);
     const auto pid = flockHolder(st.st_dev, st.st_ino);
     return pid ? processText(*pid) : QString();
 }
@@ -273,6 +273,12 @@ bool LineLock::tryOnce() {
     struct stat st {};
     if (::stat(file.constData(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISREG(st.st_mode)))
         return true;
+    // Qt's lock first: a line kept that way is not opened (and closed) again and again.
+    for (const QString& name : {device_, real_}) {
+        holder_ = qtLockHolder(name);
+        if (!holder_.isEmpty())
+            return false;
+    }
     int fd;
     while ((fd = ::open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
            errno == EINTR) {
@@ -294,13 +300,6 @@ bool LineLock::tryOnce() {
         if (fd >= 0)
             ::close(fd);
         holder_ = holderOf(st.st_dev, st.st_ino);
-        // A device made exclusive by a program outside Brackwater: a Qt program names itself
-        // in its lock file's flock, which the kernel lists (the file is never opened).
-        for (const QString& name : {device_, real_}) {
-            const QString qt = fd < 0 && holder_ == Unknown ? qtLockHolder(name) : QString();
-            if (!qt.isEmpty())
-                holder_ = qt;
-        }
         return false;
     }
     fd_ = fd;

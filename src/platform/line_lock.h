@@ -17,10 +17,12 @@ namespace bw {
 //   one lock. The kernel drops the lock when its holder ends, however it ends.
 // - The holder named in busyText() is the one the kernel lists for the lock (/proc/locks and
 //   /proc/PID/comm), not what a file says, so no one can name another program in its place.
-// - A program outside Brackwater that opened the device exclusively (as Qt's serial port
-//   does, TIOCEXCL) makes the line busy too; a Qt program is then named by the flock on its
-//   "LCK.." file. That file lies in a folder every user may write in, so it is never obeyed
-//   nor opened: a lock another user holds on it, or a FIFO in its place, keeps no one away.
+// - A program outside Brackwater that opened the device through Qt's serial port (which
+//   makes the device exclusive and locks Qt's own "LCK.." file) makes the line busy too.
+//   Qt's file lies in a folder every user may write in, and Qt's serial port obeys it: a lock
+//   another user holds on it, or a file there that is no regular file (on which Qt would wait
+//   forever), keeps every Qt program from the device. The line is then reported busy, held
+//   by the process the kernel names or by that file; the file is never opened here.
 // A path that is neither a character device nor a regular file has no line to share: it is
 // never opened here, and the program's own open of it reports what it is.
 //

@@ -2,9 +2,9 @@
 
 #include "bell/bell_frame.h"
 #include "bell/bell_link.h"
-#include "bell/device_port.h"
 #include "bell/memory_line.h"
 #include "bell/ninth_bit.h"
+#include "bell/qt_serial_port.h"
 #include "bell_test_support.h"
 #include "common/fakes.h"
 #include "pty_terminal.h"
@@ -104,7 +104,7 @@ TEST(NinthBit, TheAddressByteAloneCarriesIt) {
 TEST(PortFactory, DefaultIsTheRealPortAndCanBeReplaced) {
     setPortFactory(nullptr);
     auto real = makePort();
-    EXPECT_NE(dynamic_cast<DevicePort*>(real.get()), nullptr);
+    EXPECT_NE(dynamic_cast<QtSerialPort*>(real.get()), nullptr);
     auto line = MemoryLine::create();
     setPortFactory(line->factory());
     auto mem = makePort();
@@ -163,7 +163,7 @@ protected:
 };
 
 TEST_F(RealPortTest, OpensByPortNumberAndTakesSpaceParityOnAPseudoTerminal) {
-    DevicePort port;
+    QtSerialPort port;
     port.setCommPort(7);
     port.setSettings(frame::AddressSetting);
     port.setPortOpen(true);
@@ -178,7 +178,7 @@ TEST_F(RealPortTest, OpensByPortNumberAndTakesSpaceParityOnAPseudoTerminal) {
 
 TEST_F(RealPortTest, MissingDeviceIsAFault) {
     setDevicePath(9, QStringLiteral("/dev/does-not-exist-bw"));
-    DevicePort port;
+    QtSerialPort port;
     port.setCommPort(9);
     auto trace = bw::test::RecordingTraceSink::install(); // the system's reason is noted
     EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), serr::InvalidPort);
@@ -194,15 +194,16 @@ TEST_F(RealPortTest, MissingDeviceIsAFault) {
 // A COM number the settings name without a device opens nothing, on the bell link as on any.
 TEST_F(RealPortTest, NoDeviceForTheNumberOpensNothing) {
     setNoDevice(7);
-    BellLink link(std::make_unique<DevicePort>());
+    BellLink link(std::make_unique<QtSerialPort>());
     EXPECT_FALSE(link.OpenBellPort(7));
     EXPECT_FALSE(link.port().portOpen());
     EXPECT_EQ(link.openFailure().kind, OpenFailure::Kind::NoDevice);
     EXPECT_TRUE(link.openFault().startsWith(QStringLiteral("8002:")));
 }
 
-// Who holds the line is named by the kernel. Nothing another user leaves in /run/lock (where
-// our lock file used to be, and where Qt's goes) keeps the line. The window program's thread
+// Who holds the line is named by the kernel. Nothing another user leaves where the lock file
+// used to be (/run/lock) keeps the line; a file that is no lock where Qt's lock file goes is
+// named. The window program's thread
 // neither waits (the alarm fails a row that would) nor handles an event meanwhile.
 TEST_F(RealPortTest, AHeldLineIsBusy) {
     const QString old = "/run/lock/brackwater-LCK.." + term.path().mid(5).replace('/', '_');
@@ -210,12 +211,17 @@ TEST_F(RealPortTest, AHeldLineIsBusy) {
     const struct {
         QByteArray make;
         QString at, holder; // holder: its name, "(pid N)" added; none: the line is free
-    } rows[] = {{"port", {}, "test_bell"}, {"qt", qt, {}},    {"flock", term.path(), "flock"},
-                {"fifo", qt, {}},          {"fifo", old, {}}, {"dir", old, {}},
-                {"link", old, {}},         {"flock", old, {}}};
+    } rows[] = {{"port", {}, "test_bell"},
+                {"qt", qt, "test_bell"},
+                {"flock", term.path(), "flock"},
+                {"fifo", qt, "the file " + qt},
+                {"fifo", old, {}},
+                {"dir", old, {}},
+                {"link", old, {}},
+                {"flock", old, {}}};
     for (const auto& r : rows) {
         ::alarm(20);
-        DevicePort mine, port;
+        QtSerialPort mine, port;
         mine.setCommPort(7), port.setCommPort(7);
         QLockFile qtLock(qt);
         QProcess flock; // holds its lock until killed
@@ -251,7 +257,7 @@ TEST_F(RealPortTest, AHeldLineIsBusy) {
 
 TEST_F(RealPortTest, AllFourCommands) {
     term.setBells(hex("08 30 12 00"), 5);
-    BellLink link(std::make_unique<DevicePort>());
+    BellLink link(std::make_unique<QtSerialPort>());
     ASSERT_TRUE(link.OpenBellPort(7));
     EXPECT_TRUE(link.TestBellLink(5));
     EXPECT_FALSE(link.port().portOpen());
@@ -279,7 +285,7 @@ TEST_F(RealPortTest, AllFourCommands) {
 }
 
 TEST_F(RealPortTest, TimeOutsAndLeftovers) {
-    BellLink link(std::make_unique<DevicePort>());
+    BellLink link(std::make_unique<QtSerialPort>());
     ASSERT_TRUE(link.OpenBellPort(7));
     term.setPartial(130);
     EXPECT_EQ(link.ReadBellSettings(1), BellLink::WaitTimeOut);
@@ -296,7 +302,7 @@ TEST_F(RealPortTest, TimeOutsAndLeftovers) {
 // A 3-second wait blocks on the device rather than spinning.
 TEST_F(RealPortTest, WaitingForASilentTerminalCostsLittleProcessorTime) {
     term.setSilent(true);
-    BellLink link(std::make_unique<DevicePort>());
+    BellLink link(std::make_unique<QtSerialPort>());
     ASSERT_TRUE(link.OpenBellPort(7));
     const std::clock_t c0 = std::clock();
     EXPECT_EQ(link.ReadBellSettings(1), BellLink::WaitTimeOut);

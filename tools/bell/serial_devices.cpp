@@ -1,6 +1,6 @@
 #include "tools/bell/serial_devices.h"
 
-#include "bell/device_port.h"
+#include "bell/qt_serial_port.h"
 #include "platform/line_lock.h"
 
 #include <QDir>
@@ -58,7 +58,7 @@ QList<SerialDevice> serialDevices(const QStringList& mapped) {
 ParityProbe probeMarkSpace(const QString& device) {
     ParityProbe probe;
     bell::setDevicePath(ProbePort, device);
-    bell::DevicePort port;
+    bell::QtSerialPort port;
     // A line another program holds is reported busy at once, not waited for.
     const int waitMs = lineLockWaitMs();
     setLineLockWaitMs(0);

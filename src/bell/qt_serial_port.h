@@ -3,21 +3,20 @@
 #include "bell/serial_port.h"
 #include "platform/line_lock.h"
 
+#include <QSerialPort>
+
 namespace bw::bell {
 
-// The serial port on a real device, driven through termios. The port number selects the
-// device (devicePath). A change of line settings waits until every byte already written has
-// left the port; mark and space parity are read back from the device and refused (fault 8015)
+// The serial port on a real device through QSerialPort. The port number selects the device
+// (devicePath). A change of line settings waits until every byte already written has left
+// the port; mark and space parity are read back from the device and refused (fault 8015)
 // when the device did not take them. A pseudo-terminal, which carries no parity at all, is
 // accepted. From open to close the port holds the device's line lock (bw::LineLock); an open
 // waits for a line another program holds (on a window program's own thread it does not wait).
-// No lock file is written or obeyed: the folders such files live in are writable by every
-// user. The device is not made exclusive (TIOCEXCL): the flag belongs to the device, outlives
-// a program killed while it held the line, and kept pseudo-terminal lines from answering.
-class DevicePort : public SerialPort {
+class QtSerialPort : public SerialPort {
 public:
-    DevicePort();
-    ~DevicePort() override;
+    QtSerialPort();
+    ~QtSerialPort() override;
 
     void discardReceived() override;
     void discardUnsent() override;
@@ -39,7 +38,7 @@ public:
     short commPort() const override { return commPort_; }
 
     void setPortOpen(bool open) override;
-    bool portOpen() const override { return fd_ >= 0; }
+    bool portOpen() const override { return port_.isOpen(); }
     bool lineBusy() const override { return lineBusy_; }
     OpenFailure openFailure() const override { return openFailure_; }
     // How long an open waits for a line another program holds (-1: lineLockWaitMs()).
@@ -53,20 +52,20 @@ public:
     bool waitForInput(int ms) override;
 
     // The device the port is open on (empty when closed).
-    QString device() const { return fd_ >= 0 ? path_ : QString(); }
+    QString device() const { return port_.isOpen() ? path_ : QString(); }
 
 private:
     void requireOpen() const;
     void pull(); // moves bytes the device has received into the read buffer
-    void closeDevice();
+    void checkReadError();
     void drain(); // waits until every written byte has left the port
     void apply(const LineSettings& s);
+    bool setParity(char parity);
     void verifyParity(const LineSettings& s);
     // Records why the open failed and gives the fault to throw.
     Error refuseOpen(OpenFailure failure, int number, const QString& detail);
 
-    int fd_ = -1;
-    QByteArray received_;            // read from the device, not yet taken
+    QSerialPort port_;
     std::unique_ptr<LineLock> line_; // held from open to close
     bool lineBusy_ = false;
     OpenFailure openFailure_;
