@@ -11,6 +11,8 @@ build=(
   libqt6opengl6-dev
   # the Debian package: dpkg-shlibdeps finds its dependencies, file tells it the programs
   dpkg-dev file
+  # operators: Argon2id password hashes, PostgreSQL password verifiers
+  libsodium-dev libpq-dev
 )
 run_and_test=(
   libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql

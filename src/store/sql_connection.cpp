@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -30,6 +31,21 @@ QString nextConnectionName() {
     return QStringLiteral("bw_store_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
 }
 } // namespace
+
+namespace {
+QMutex signInMutex;
+ServerSignIn signedIn;
+} // namespace
+
+void setServerSignIn(const ServerSignIn& signIn) {
+    const QMutexLocker lock(&signInMutex);
+    signedIn = signIn;
+}
+
+ServerSignIn serverSignIn() {
+    const QMutexLocker lock(&signInMutex);
+    return signedIn;
+}
 
 void setConnectTimeoutS(int seconds) {
     connectTimeout.storeRelaxed(isConnectTimeout(seconds) ? seconds : DefaultConnectTimeoutS);
@@ -111,7 +127,30 @@ SqlConnection::SqlConnection(const QString& connectionString, Create create)
         throw Error(
             dberr::ProviderFailure,
             QStringLiteral("The database driver %1 is not installed").arg(settings_.driver));
+    applySignIn(serverSignIn());
     openDatabase(create);
+}
+
+SqlConnection::SqlConnection(const QString& connectionString, const ServerSignIn& as)
+    : connectionString_(connectionString), settings_(parseConnectionString(connectionString)) {
+    if (settings_.kind != BackendSettings::Kind::Postgres)
+        throw Error(dberr::ProviderFailure,
+                    QStringLiteral("Cannot open the database (%1): not a PostgreSQL server")
+                        .arg(maskPassword(connectionString_)));
+    if (!QSqlDatabase::isDriverAvailable(settings_.driver))
+        throw Error(
+            dberr::ProviderFailure,
+            QStringLiteral("The database driver %1 is not installed").arg(settings_.driver));
+    applySignIn(as);
+    openDatabase(Create::No);
+}
+
+// A PostgreSQL server signs the operator in: its role and password take the string's place.
+void SqlConnection::applySignIn(const ServerSignIn& as) {
+    if (settings_.kind != BackendSettings::Kind::Postgres || as.user.isEmpty())
+        return;
+    settings_.user = as.user;
+    settings_.password = as.password;
 }
 
 // Opens the driver's connection under a name of its own and sets the session up; on failure

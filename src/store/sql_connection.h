@@ -54,6 +54,17 @@ bool onLocalDisk(const QString& path);
 void setConnectTimeoutS(int seconds);
 int connectTimeoutS();
 
+// The operator signed in on this program, for a database server that checks operators itself
+// (PostgreSQL): every such connection opened from now on signs in to the server as this role
+// with this password, whatever the connection string names. The password stays in this
+// program's memory and goes nowhere but to the server. An empty user: the string's own again.
+struct ServerSignIn {
+    QString user;
+    QString password;
+};
+void setServerSignIn(const ServerSignIn& signIn);
+ServerSignIn serverSignIn();
+
 // A connection to the host's database over Qt SQL. Every instance owns its own, uniquely named
 // QSqlDatabase connection, so two instances on the same database behave as two workstations.
 // All use is on the thread that created it.
@@ -63,6 +74,9 @@ public:
     // cannot be opened, raises bw::Error with the driver's description. A missing SQLite file
     // raises dberr::FileGone unless create says a new database is meant.
     explicit SqlConnection(const QString& connectionString, Create create = Create::No);
+    // A server connection signed in as `as` (the sign-in's own attempt), not as the program's
+    // signed-in operator.
+    SqlConnection(const QString& connectionString, const ServerSignIn& as);
     ~SqlConnection() override;
 
     SqlConnection(const SqlConnection&) = delete;
@@ -119,6 +133,7 @@ public:
 private:
     void requireOpen() const;
     void openDatabase(Create create);
+    void applySignIn(const ServerSignIn& as);
     void dropDatabase();
     void begin();
     void reopen();
