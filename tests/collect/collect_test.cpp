@@ -7,6 +7,7 @@
 #include "host/collect/collect_window.h"
 #include "host/collect/lines.h"
 #include "host/collect/record_export.h"
+#include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
 #include "host/site/site_run.h"
@@ -832,6 +833,85 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
               QStringList({"00010001", "00010002"}));
     EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
+}
+
+// Every program acts as the desktop account's operator: one that is none, is disabled or lacks
+// the step's right is refused with exit 4 and nothing reaches a terminal; only an administrator
+// changes operators.
+TEST_F(SqliteCollection, ProgramsActAsTheirOperator) {
+    startSim({"--no-pacing", "--clock-offset", "3600"});
+    const QString me = bw::host::operators::desktopAccount();
+    const QStringList db{"--db",           backend.connectionString,
+                         "--com",          "1=" + sim.ptyPath(),
+                         "--tcp-port-map", QString("1001=%1").arg(sim.tcpPort())};
+    const QString collectOnly =
+        "UPDATE UserGrants SET FunctionName = '采集数据' WHERE UserName = ?";
+    const struct {
+        QString setup; // on the desktop account's operator, an administrator before it
+        const char* program;
+        QStringList args;
+        int code;
+        const char* said; // in the output or the error
+    } rows[] = {
+        {{}, "brackwater-site", {"operator", "list"}, 0, ": admin"},
+        {{},
+         "brackwater-site",
+         {"operator", "add", "clerk", "--rights", "test,collect", "--password-stdin"},
+         0,
+         "added with rights test,collect"},
+        {{},
+         "brackwater-site",
+         {"operator", "add", "clerk", "--rights", "fly"},
+         2,
+         "unknown right"},
+        {collectOnly,
+         "brackwater-site",
+         {"operator", "add", "x", "--rights", "test", "--password-stdin"},
+         4,
+         "only an administrator"},
+        {collectOnly, "brackwater-site", {"sync-clocks"}, 4, "may not take"},
+        {collectOnly, "brackwater-collect", {"--all", "--clear"}, 4, "not allowed"},
+        {collectOnly, "brackwater-bell", {"sync-clocks"}, 4, "may not set clocks"},
+        {collectOnly, "brackwater-collect", {"--all", "--user", "admin"}, 4, "--user names"},
+        {"UPDATE Operators SET Disabled = 1 WHERE Name = ?",
+         "brackwater-site",
+         {"status"},
+         4,
+         "is no operator"},
+        {"DELETE FROM Operators WHERE Name = ?",
+         "brackwater-collect",
+         {"--all"},
+         4,
+         "is no operator"},
+        {"DELETE FROM Operators WHERE Name = ?",
+         "brackwater-bell",
+         {"sync-clocks"},
+         4,
+         "is no operator"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(QString("%1 %2").arg(row.program, row.args.join(' ')).toStdString());
+        for (const char* sql : {"DELETE FROM Operators WHERE Name IN (?, 'clerk', 'x')",
+                                "DELETE FROM UserGrants WHERE UserName IN (?, 'clerk', 'x')",
+                                "INSERT INTO Operators (Name, Disabled) VALUES (?, 0)",
+                                "INSERT INTO UserGrants (UserName, FunctionName) VALUES (?, '*')"})
+            cn->executeBound(QString::fromUtf8(sql), {me});
+        if (!row.setup.isEmpty())
+            cn->executeBound(row.setup, {me});
+        QProcess p;
+        const bool bell = QLatin1String(row.program) == QLatin1String("brackwater-bell");
+        p.start(bw::test::program(row.program), (bell ? db.mid(0, 4) : db) + row.args);
+        p.write("a password\n");
+        p.closeWriteChannel();
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString said =
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), row.code) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromUtf8(row.said))) << said.toStdString();
+    }
+    EXPECT_GT(onTerminal(1), 0);                                 // neither collected nor cleared
+    EXPECT_GT(std::abs(onTerminal(1, "clockOffsetSecs")), 3000); // nor set
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep"), 0);
 }
 
 // Two workstations, each with its own line behind COM1 and TCP port 1001 whose units have the
