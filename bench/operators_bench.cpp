@@ -37,6 +37,7 @@ struct OperatorDb {
                        ? QStringLiteral("clerk")
                        : QStringLiteral("bw_bench_op_%1").arg(QCoreApplication::applicationPid());
             if (backend == Backend::Postgres) {
+                db->cn().Execute(QStringLiteral("SET client_min_messages TO warning"));
                 db->cn().Execute(QStringLiteral("DROP ROLE IF EXISTS ") + name);
                 db->cn().Execute(
                     QStringLiteral("DO $$BEGIN CREATE ROLE bw_signin NOLOGIN; "
@@ -59,8 +60,9 @@ struct OperatorDb {
             const QString role = name;
             db.reset();
             try {
-                store::SqlConnection(PgServer::instance().connectionString())
-                    .Execute(QStringLiteral("DROP ROLE IF EXISTS ") + role);
+                store::SqlConnection owner(PgServer::instance().connectionString());
+                owner.Execute(QStringLiteral("SET client_min_messages TO warning"));
+                owner.Execute(QStringLiteral("DROP ROLE IF EXISTS ") + role);
             } catch (const Error&) {
             }
         }
