@@ -38,7 +38,10 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
 
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Simulated model-6429 terminals on one line."));
+    p.setApplicationDescription(
+        QStringLiteral("Simulated model-6429 terminals on one line.\n\nExit status: 0 after a "
+                       "signal, 2 bad arguments, 3 the pseudo-terminal or the listener cannot "
+                       "be made."));
     p.addHelpOption();
     p.addVersionOption();
     const QCommandLineOption addr(QStringLiteral("addr"),
