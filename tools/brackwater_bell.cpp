@@ -11,7 +11,9 @@
 //
 // Exit status: 0 success, 1 a terminal gave no or a wrong answer, 2 bad arguments, 3 a fault
 // of a serial port (also a line another program held for the whole wait, 30 s unless
-// --line-wait says otherwise), 4 the register could not be read, 5 the clock guard refused to
+// --line-wait says otherwise), 4 not allowed (sync-clocks: this program's operator, the desktop
+// account on a file database or the session's role on a server, is none or may not set
+// clocks), 6 the register could not be read, 5 the clock guard refused to
 // set a clock (the computer's clock is not synchronised: --force sets it anyway; a year outside
 // 2000..2099 is never sent). Every failure is one line on
 // stderr; with --json standard output holds exactly one JSON document.
@@ -20,6 +22,8 @@
 #include "bell/serial_port.h"
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
+#include "host/ledger/ledger.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
@@ -305,6 +309,7 @@ int runSyncClocks(Tool& t) {
     t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
     t.report.set(QStringLiteral("terminals"), QJsonArray());
     bw::host::site::Register reg;
+    bw::host::site::Acting acting;
     // Open for the whole run, so that the site layer's connections find the database warm.
     std::unique_ptr<bw::store::SqlConnection> registerConnection;
     try {
@@ -318,6 +323,10 @@ int runSyncClocks(Tool& t) {
                                 .arg(backend.databaseName));
         registerConnection = std::make_unique<bw::store::SqlConnection>(db);
         reg = bw::host::site::readRegister(*registerConnection);
+        acting = bw::host::site::programOperator(db, bw::host::HostOptions().caption);
+    } catch (const bw::host::operators::Refused& r) {
+        return t.report.fail(NotAllowed,
+                             QStringLiteral("not allowed: ") + bw::host::operators::describe(r));
     } catch (const bw::Error& e) {
         return t.report.fail(DatabaseFault,
                              QStringLiteral("database fault: %1").arg(e.description()));
@@ -336,6 +345,7 @@ int runSyncClocks(Tool& t) {
         return bw::host::site::comOf(a.port) < bw::host::site::comOf(b.port);
     });
     int answered = 0;
+    bool notAllowed = false;
     if (t.o.dryRun) {
         for (const TerminalEntry& term : std::as_const(serial))
             tell(t, term, QStringLiteral("would be set"), QString());
@@ -344,9 +354,8 @@ int runSyncClocks(Tool& t) {
         bw::host::site::Request rq;
         rq.connection = db;
         rq.steps = {bw::host::site::Step::Clock};
-        rq.user = QStringLiteral("brackwater-bell");
-        // Unattended: every right (the tools are to sign in with a user of their own later).
-        rq.rights = bw::host::site::allowEverything();
+        rq.user = acting.name;
+        rq.rights = acting.rights;
         rq.forceClock = t.o.force;
         bw::host::site::setClockMaxChangeS(bw::host::clockMaxChangeS(t.o.saved));
         for (const TerminalEntry& term : std::as_const(serial)) {
@@ -362,6 +371,10 @@ int runSyncClocks(Tool& t) {
                      QStringLiteral("clock set to ") + r.clockSetTo.toString(TimeFormat));
             } else if (r.fault.kind == bw::host::site::Failure::NoAnswer) {
                 tell(t, term, QStringLiteral("no answer"), QString());
+            } else if (r.fault.kind == bw::host::site::Failure::NotAllowed) {
+                tell(t, term, QStringLiteral("not allowed"),
+                     bw::host::printable(acting.name) + QStringLiteral(" may not set clocks"));
+                notAllowed = true;
             } else if (r.fault.kind == bw::host::site::Failure::ClockRefused) {
                 tell(t, term, QStringLiteral("refused"), bw::host::site::faultLine(r.fault));
             } else {
@@ -374,6 +387,9 @@ int runSyncClocks(Tool& t) {
     for (const TerminalEntry& term : std::as_const(unusable))
         tell(t, term, QStringLiteral("skipped"),
              QStringLiteral("port \"%1\" is not 1..16").arg(term.port.mid(3)));
+    if (notAllowed)
+        return t.report.fail(NotAllowed, QStringLiteral("not allowed: %1 may not set clocks")
+                                             .arg(bw::host::printable(acting.name)));
     const qsizetype total = serial.size() + unusable.size();
     if (total == 0)
         return t.report.fail(NoAnswer,
@@ -530,7 +546,7 @@ const QString Description = QStringLiteral(
     "  ports [--probe]\n"
     "\n"
     "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
-    "4 the register could not be read, 5 the clock guard refused.");
+    "4 not allowed (sync-clocks), 5 the clock guard refused, 6 the register could not be read.");
 
 // Reads the command line into o; an error text when it is wrong.
 QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
@@ -624,6 +640,8 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The operator's rights come from the permission component, as in the windows.
+    bw::host::registerDbComponents();
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-bell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
     // The failure line names the device and the system's reason, or the line's holder,

@@ -8,12 +8,16 @@
 // One line per terminal on stdout (an export: one line with the records written). Exit
 // status: 0 every terminal collected (the file written), 1 any terminal failed (the file not
 // written), 2 bad arguments, 3 the database cannot be used (not there, gone, or without the
-// register's tables).
+// register's tables), 4 not allowed (this program's operator, the desktop account on a file
+// database or the session's role on a server, is none or may not collect or clear: nothing
+// was sent).
 
 #include "host/app/host_options.h"
 #include "host/app/printable.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/record_export.h"
+#include "host/ledger/ledger.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
 #include "host/site/site_run.h"
 #include "platform/error.h"
@@ -27,7 +31,7 @@
 
 namespace {
 
-enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3 };
+enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3, NotAllowed = 4 };
 
 int fail(int code, const QString& message) {
     return bw::host::failWith("brackwater-collect", code, message);
@@ -39,12 +43,18 @@ using bw::host::sayLine;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The operator's rights come from the permission component, as in the windows.
+    bw::host::registerDbComponents();
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-collect"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
 
     QCommandLineParser p;
-    p.setApplicationDescription(
-        QStringLiteral("Collect the meal records of model-6429 terminals into the host database."));
+    p.setApplicationDescription(QStringLiteral(
+        "Collect the meal records of model-6429 terminals into the host database.\n\n"
+        "Exit status: 0 every terminal collected (the file written), 1 any "
+        "terminal failed (the file not written), 2 bad arguments, 3 the database "
+        "cannot be used, 4 not allowed (this program's operator is none or lacks "
+        "the right)."));
     p.addHelpOption();
     p.addVersionOption();
     const bw::host::LineOptions lines;
@@ -56,9 +66,11 @@ int main(int argc, char** argv) {
     const QCommandLineOption clear(
         QStringLiteral("clear"),
         QStringLiteral("Delete on each terminal the records that were stored."));
-    const QCommandLineOption user(QStringLiteral("user"),
-                                  QStringLiteral("Name written as the collector."),
-                                  QStringLiteral("NAME"), QStringLiteral("brackwater-collect"));
+    const QCommandLineOption user(
+        QStringLiteral("user"),
+        QStringLiteral("The operator this program acts as (the desktop account on a file "
+                       "database, the session's role on a server): another name is refused."),
+        QStringLiteral("NAME"));
     const QCommandLineOption exportTo(
         QStringLiteral("export"),
         QStringLiteral("Write the collected records of --from to --to (of the --terminal "
@@ -141,14 +153,29 @@ int main(int argc, char** argv) {
     }
 
     // The collection runs through the site layer, which reads the register, words nothing and
-    // reports each terminal's typed result; this tool runs unattended with every right.
+    // reports each terminal's typed result, with the rights of the operator this program acts
+    // as.
     bw::host::site::Request rq;
     rq.connection = connection;
     rq.terminals = wanted;
     rq.steps = {bw::host::site::Step::Collect};
     rq.clear = p.isSet(clear);
-    rq.user = p.value(user);
     cn.reset();
+    try {
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(connection, bw::host::HostOptions().caption);
+        if (p.isSet(user) && p.value(user) != acting.name)
+            return fail(NotAllowed, QStringLiteral("not allowed: --user names %1, but this program "
+                                                   "acts as %2")
+                                        .arg(bw::host::printable(p.value(user)),
+                                             bw::host::printable(acting.name)));
+        rq.user = acting.name;
+        rq.rights = acting.rights;
+    } catch (const bw::host::operators::Refused& r) {
+        return fail(NotAllowed, QStringLiteral("not allowed: ") + bw::host::operators::describe(r));
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+    }
     int rc = Ok;
     // The lines run at once; the lines are printed in the order of the terminals asked for
     // (the register's with --all) when all are done.
@@ -166,8 +193,8 @@ int main(int argc, char** argv) {
         else
             sayLine(QStringLiteral("terminal %1: ").arg(r.terminal) +
                     bw::host::site::resultWords(r));
-        if (!r.ok)
-            rc = TerminalFailed;
+        if (!r.ok && rc != NotAllowed)
+            rc = r.fault.kind == bw::host::site::Failure::NotAllowed ? NotAllowed : TerminalFailed;
     }
     if (!summary.databaseOpened)
         return fail(NoDatabase,

@@ -10,16 +10,23 @@
 //     status [N ...]
 //     assign N [N ...] [--workstation NAME]    (NAME "": to none)
 //     unassign N [N ...]
+//     operator add NAME --rights LIST [--password-stdin] | operator rights NAME LIST |
+//     operator password NAME [--password-stdin] | operator disable NAME | operator list
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
 // 1 some terminal failed, 2 bad arguments, 3 the database cannot be used (not there, gone, or
-// without the register's tables), 5 a line stayed busy. status prints one line per terminal; its
+// without the register's tables), 4 not allowed (this program's operator, the desktop account
+// on a file database or the session's role on a server, is none or lacks a step's right:
+// nothing was sent for that step), 5 a line stayed busy. status prints one line per terminal; its
 // exit status is 0 when every terminal answers and none needs a hand, 1 when some does, 2 and 3 as
 // above. assign gives terminals of the register to a workstation (this one unless --workstation
 // names another), unassign to none; they exit 1 when a number is no terminal of the register.
 
 #include "host/app/host_options.h"
+#include "host/app/password_input.h"
 #include "host/app/printable.h"
+#include "host/ledger/ledger.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
 #include "host/site/site_run.h"
@@ -40,10 +47,40 @@ using bw::host::site::Step;
 
 namespace {
 
-enum Exit { Ok = 0, TerminalFailed = 1, BadArguments = 2, NoDatabase = 3, LineBusy = 5 };
+enum Exit {
+    Ok = 0,
+    TerminalFailed = 1,
+    BadArguments = 2,
+    NoDatabase = 3,
+    NotAllowed = 4,
+    LineBusy = 5
+};
 
 int fail(int code, const QString& message) {
     return bw::host::failWith("brackwater-site", code, message);
+}
+
+namespace op = bw::host::operators;
+
+// The terminal window's caption the rights are named under.
+QString caption() {
+    return bw::host::HostOptions().caption;
+}
+
+int refused(const op::Refused& r) {
+    switch (r.why) {
+    case op::Refusal::NotAnOperator:
+    case op::Refusal::NotAdministrator:
+    case op::Refusal::WrongSignIn:
+    case op::Refusal::NoPasswordYet:
+        return fail(NotAllowed, QStringLiteral("not allowed: ") + op::describe(r));
+    case op::Refusal::BadName:
+    case op::Refusal::BadPassword:
+    case op::Refusal::UnknownRight:
+        return fail(BadArguments, op::describe(r));
+    default:
+        return fail(TerminalFailed, op::describe(r));
+    }
 }
 
 using bw::host::sayLine;
@@ -63,7 +100,95 @@ const char* const Usage =
     "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
     "[--tcp-port-map FROM=TO] [--json] [--line-wait SECONDS] (sync-names [N ...] [--dry-run] "
     "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...] | "
-    "assign N [N ...] [--workstation NAME] | unassign N [N ...])";
+    "assign N [N ...] [--workstation NAME] | unassign N [N ...] | operator add NAME --rights "
+    "LIST [--password-stdin] | operator rights NAME LIST | operator password NAME "
+    "[--password-stdin] | operator disable NAME | operator list [--json])";
+
+// operator ...: the site's operators, changed by the operator this program acts as, who must
+// be an administrator (a server checks its session's role itself).
+int operatorCommand(const QString& connection, QStringList args, const QString& rights,
+                    bool passwordStdin, bool asJson) {
+    const QString verb = args.isEmpty() ? QString() : args.takeFirst();
+    const QString name = args.isEmpty() ? QString() : args.first();
+    const QHash<QString, int> arity{{QStringLiteral("add"), 1},
+                                    {QStringLiteral("rights"), 2},
+                                    {QStringLiteral("password"), 1},
+                                    {QStringLiteral("disable"), 1},
+                                    {QStringLiteral("list"), 0}};
+    if (!arity.contains(verb) || args.size() != arity.value(verb))
+        return fail(BadArguments, QStringLiteral("usage: ") + QString::fromLatin1(Usage));
+    if (!rights.isEmpty() && verb != QLatin1String("add"))
+        return fail(BadArguments, QStringLiteral("--rights goes with operator add"));
+    if (passwordStdin && verb != QLatin1String("add") && verb != QLatin1String("password"))
+        return fail(BadArguments, QStringLiteral("--password-stdin goes with operator add and "
+                                                 "operator password"));
+    if (verb == QLatin1String("add") && rights.isEmpty())
+        return fail(BadArguments, QStringLiteral("operator add needs --rights LIST (rights: ") +
+                                      op::rightKeys().join(QStringLiteral(", ")) +
+                                      QStringLiteral(")"));
+    try {
+        QStringList keys;
+        if (verb == QLatin1String("add"))
+            keys = op::parseRights(rights);
+        else if (verb == QLatin1String("rights"))
+            keys = op::parseRights(args.value(1));
+        bw::store::SqlConnection cn(connection);
+        bw::host::completeHostSchema(cn); // Operators, when the database predates it
+        const QString by = op::actingOperator(cn);
+        if (verb == QLatin1String("list")) {
+            const QList<op::Operator> all = op::listOperators(cn, caption());
+            QJsonArray doc;
+            for (const op::Operator& o : all) {
+                if (asJson)
+                    doc.append(QJsonObject{
+                        {QStringLiteral("name"), o.name},
+                        {QStringLiteral("rights"), QJsonArray::fromStringList(o.rights)},
+                        {QStringLiteral("disabled"), o.disabled},
+                        {QStringLiteral("password"), o.hasPassword}});
+                else
+                    sayLine(QStringLiteral("%1: %2%3%4")
+                                .arg(bw::host::printable(o.name),
+                                     o.rights.isEmpty() ? QStringLiteral("no rights")
+                                                        : o.rights.join(QLatin1Char(',')),
+                                     o.disabled ? QStringLiteral(", disabled") : QString(),
+                                     o.hasPassword ? QString() : QStringLiteral(", no password")));
+            }
+            if (asJson)
+                sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
+            return Ok;
+        }
+        if (verb == QLatin1String("rights")) {
+            op::setRights(cn, by, name, keys, caption());
+            sayLine(QStringLiteral("operator %1: rights %2")
+                        .arg(bw::host::printable(name), keys.join(QLatin1Char(','))));
+            return Ok;
+        }
+        if (verb == QLatin1String("disable")) {
+            op::disableOperator(cn, by, name);
+            sayLine(QStringLiteral("operator %1: disabled").arg(bw::host::printable(name)));
+            return Ok;
+        }
+        QString why;
+        const auto password = bw::host::readPassword(
+            passwordStdin, QStringLiteral("password for %1").arg(bw::host::printable(name)), true,
+            why);
+        if (!password)
+            return fail(BadArguments, why);
+        if (verb == QLatin1String("add")) {
+            op::addOperator(cn, by, name, keys, *password, caption());
+            sayLine(QStringLiteral("operator %1: added with rights %2")
+                        .arg(bw::host::printable(name), keys.join(QLatin1Char(','))));
+        } else {
+            op::setPassword(cn, by, name, *password);
+            sayLine(QStringLiteral("operator %1: password changed").arg(bw::host::printable(name)));
+        }
+        return Ok;
+    } catch (const op::Refused& r) {
+        return refused(r);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+    }
+}
 
 // Every requested terminal's status, one line each (or one document); the exit status says
 // whether any needs a hand. error: why the database is not opened (then no terminal is asked).
@@ -98,6 +223,8 @@ int assignTerminals(const QString& connection, const QList<int>& terminals,
     QList<int> known;
     int rc = Ok;
     try {
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(connection, caption());
         bw::store::SqlConnection cn(connection);
         bw::host::completeHostSchema(cn); // TerminalStation, when the register predates it
         const bw::host::site::Register reg = bw::host::site::readRegister(cn);
@@ -112,9 +239,11 @@ int assignTerminals(const QString& connection, const QList<int>& terminals,
                 rc = TerminalFailed;
             }
         }
-        // Unattended: every right, as for the tools' other commands.
-        bw::host::site::assignTerminals(cn, known, station, QStringLiteral("brackwater-site"),
-                                        bw::host::site::allowEverything());
+        if (!bw::host::site::assignTerminals(cn, known, station, acting.name, acting.rights))
+            return fail(NotAllowed, QStringLiteral("not allowed: %1 may not change the register")
+                                        .arg(bw::host::printable(acting.name)));
+    } catch (const op::Refused& r) {
+        return refused(r);
     } catch (const bw::Error& e) {
         return fail(NoDatabase,
                     QStringLiteral("cannot assign in the database: ") + e.description());
@@ -131,6 +260,8 @@ int assignTerminals(const QString& connection, const QList<int>& terminals,
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // The operator's rights come from the permission component, as in the windows.
+    bw::host::registerDbComponents();
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-site"));
     QCoreApplication::setApplicationVersion(QStringLiteral(BW_VERSION));
     // Each result line names the device and the system's reason, or the line's holder, already.
@@ -143,7 +274,11 @@ int main(int argc, char** argv) {
             "Keep a site's model-6429 terminals in step with the host database: name lists, "
             "clocks, the nightly collection and every terminal's status, the lines at the same "
             "time.\n\n") +
-        QString::fromLatin1(Usage));
+        QString::fromLatin1(Usage) +
+        QStringLiteral("\n\nExit status: 0 all done, 1 some terminal failed, 2 bad arguments, 3 "
+                       "the database cannot be used, 4 not allowed (this program's operator is "
+                       "none or lacks a right; nothing was sent for that step), 5 a line stayed "
+                       "busy. status: 0 no terminal needs a hand, 1 some does."));
     p.addHelpOption();
     p.addVersionOption();
     const bw::host::LineOptions lines;
@@ -160,11 +295,20 @@ int main(int argc, char** argv) {
     const QCommandLineOption clear(
         QStringLiteral("clear"),
         QStringLiteral("nightly: delete on each terminal the records that were stored."));
+    const QCommandLineOption rightsOption(
+        QStringLiteral("rights"),
+        QStringLiteral("operator add: the rights, comma-separated: ") +
+            op::rightKeys().join(QLatin1Char(',')) + QStringLiteral(" (admin: every right)."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption passwordStdin(
+        QStringLiteral("password-stdin"),
+        QStringLiteral("operator add, operator password: read the password from the first line "
+                       "of standard input (else it is asked on the terminal, twice)."));
     p.addOptions(lines.list());
-    p.addOptions({json, dryRun, force, clear});
+    p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin});
     p.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("sync-names, sync-clocks, nightly, status, assign or unassign."));
+        QStringLiteral("sync-names, sync-clocks, nightly, status, assign, unassign or operator."));
     p.addPositionalArgument(QStringLiteral("N"),
                             QStringLiteral("Terminal numbers (default: every terminal)."),
                             QStringLiteral("[N ...]"));
@@ -186,6 +330,18 @@ int main(int argc, char** argv) {
     const bool status = command == QLatin1String("status");
     const bool assign = command == QLatin1String("assign");
     const bool unassign = command == QLatin1String("unassign");
+    if (command == QLatin1String("operator")) {
+        bw::host::LineSetup setup;
+        QString wrong;
+        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+            return fail(BadArguments, wrong);
+        if (!setup.missingDatabase.isEmpty())
+            return fail(NoDatabase, setup.missingDatabase);
+        return operatorCommand(setup.connection, args, p.value(rightsOption),
+                               p.isSet(passwordStdin), p.isSet(json));
+    }
+    if (p.isSet(rightsOption) || p.isSet(passwordStdin))
+        return fail(BadArguments, QStringLiteral("--rights and --password-stdin go with operator"));
     if (rq.steps.isEmpty() && !status && !assign && !unassign)
         return fail(BadArguments, QStringLiteral("usage: ") + QString::fromLatin1(Usage));
     const bool names = command == QLatin1String("sync-names");
@@ -234,9 +390,21 @@ int main(int argc, char** argv) {
                                unassign || setup.noWorkstation ? QString()
                                                                : bw::host::workstation());
     }
-    // Unattended: every right (the tools are to sign in with a user of their own later).
-    rq.rights = bw::host::site::allowEverything();
     const bool asJson = p.isSet(json);
+    // The operator this program acts as, with its rights: a step it may not take is refused
+    // and nothing is sent.
+    if (setup.missingDatabase.isEmpty()) {
+        try {
+            const bw::host::site::Acting acting =
+                bw::host::site::programOperator(rq.connection, caption());
+            rq.user = acting.name;
+            rq.rights = acting.rights;
+        } catch (const op::Refused& r) {
+            return refused(r);
+        } catch (const bw::Error& e) {
+            return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+        }
+    }
     if (status) {
         bw::host::site::StatusRequest srq;
         srq.connection = rq.connection;
@@ -265,10 +433,14 @@ int main(int argc, char** argv) {
         for (const QString& line : summary.skipped)
             std::fprintf(stderr, "brackwater-site: %s\n", line.toUtf8().constData());
     }
-    const int rc = !error.isEmpty()     ? fail(NoDatabase, error)
-                   : summary.busy > 0   ? LineBusy
-                   : summary.failed > 0 ? TerminalFailed
-                                        : Ok;
+    if (summary.notAllowed > 0)
+        std::fprintf(stderr, "brackwater-site: not allowed: %s may not take %d of the steps\n",
+                     bw::host::printable(rq.user).toUtf8().constData(), summary.notAllowed);
+    const int rc = !error.isEmpty()         ? fail(NoDatabase, error)
+                   : summary.notAllowed > 0 ? NotAllowed
+                   : summary.busy > 0       ? LineBusy
+                   : summary.failed > 0     ? TerminalFailed
+                                            : Ok;
     if (asJson) {
         QJsonObject doc{{QStringLiteral("command"), command},
                         {QStringLiteral("dryRun"), rq.dryRun},

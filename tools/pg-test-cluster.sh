@@ -7,7 +7,8 @@
 #
 # The server refuses to run as root, so when started by root the cluster belongs to the
 # "postgres" user (DIR and its parents must be reachable by that user; /tmp is a good place).
-# Authentication is "trust" (but for the role bw_pgpass, which the tests give a password):
+# Authentication is "trust" (but for the role bw_pgpass and the members of bw_signin, which the
+# tests give passwords):
 # never point this at anything but a scratch directory.
 set -eu
 
@@ -68,10 +69,13 @@ start)
             exit 1
         }
     fi
-    # One role signs in with a password, so the tests can show a password file at work.
+    # One role signs in with a password, so the tests can show a password file at work, and
+    # the operators' roles that the tests make members of bw_signin sign in with theirs.
     hba=$dir/data/pg_hba.conf
-    if ! grep -q bw_pgpass "$hba"; then
-        { echo "host all bw_pgpass 127.0.0.1/32 scram-sha-256"; cat "$hba"; } >"$hba.new"
+    if ! grep -q bw_signin "$hba"; then
+        { echo "host all bw_pgpass 127.0.0.1/32 scram-sha-256"
+          echo "host all +bw_signin 127.0.0.1/32 scram-sha-256"
+          grep -v bw_pgpass "$hba"; } >"$hba.new"
         cat "$hba.new" >"$hba" && rm -f "$hba.new"
         as_owner "$bin/pg_ctl" -D "$dir/data" reload >/dev/null 2>&1 || true
     fi
@@ -96,6 +100,8 @@ start)
         "SELECT 1 FROM pg_database WHERE datname='bwtest'" | grep -q 1; then
         as_owner "$bin/createdb" -h 127.0.0.1 -p "$port" -U "$user" bwtest
     fi
+    as_owner "$bin/psql" -h 127.0.0.1 -p "$port" -U "$user" -d postgres -qtAc \
+        "DO \$\$BEGIN CREATE ROLE bw_signin NOLOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END\$\$" >/dev/null
     echo "postgresql://$user@127.0.0.1:$port/bwtest"
     ;;
 stop)

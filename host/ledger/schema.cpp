@@ -1,5 +1,6 @@
 #include "host/ledger/schema.h"
 
+#include "host/ledger/operators.h"
 #include "store/sql_connection.h"
 
 #include <QStringList>
@@ -43,6 +44,11 @@ const char* const kTables[] = {
     // The workstation that works each terminal; a terminal without a row is worked by any.
     "CREATE TABLE IF NOT EXISTS TerminalStation (MachAddr INTEGER PRIMARY KEY, "
     "Station VARCHAR(255) NOT NULL)",
+    // The operators who may sign in. A file database keeps each one's Argon2id password hash
+    // (empty: the first administrator has still to choose one); a server keeps the passwords of
+    // its roles itself and leaves the column empty.
+    "CREATE TABLE IF NOT EXISTS Operators (Name VARCHAR(255) PRIMARY KEY, "
+    "PasswordHash VARCHAR(255), Disabled INTEGER NOT NULL DEFAULT 0)",
 };
 
 // After an older MealRecord got its series.
@@ -64,6 +70,11 @@ const char* const kDemoRows[] = {
     "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010002', 'E002', 1)",
     "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010003', 'E003', 2)",
     "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES ('00010004', 'E004', 4)",
+    // the demo's operators sign in without a password (the demo signs them in unasked)
+    "INSERT INTO Operators (Name, PasswordHash, Disabled) SELECT 'admin', NULL, 0 WHERE NOT EXISTS "
+    "(SELECT 1 FROM Operators WHERE Name = 'admin')",
+    "INSERT INTO Operators (Name, PasswordHash, Disabled) SELECT 'guest', NULL, 0 WHERE NOT EXISTS "
+    "(SELECT 1 FROM Operators WHERE Name = 'guest')",
     "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('admin', '*')",
     "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.通讯测试')",
     "INSERT INTO UserGrants (UserName, FunctionName) VALUES ('guest', '就餐机管理.日期时间设置')",
@@ -219,23 +230,45 @@ void requireRegister(store::SqlConnection& cn) {
                         .arg(missing.join(QStringLiteral(", "))));
 }
 
+// An operator's session on a server may not make tables: the schema is its owner's.
+bool makesTables(store::SqlConnection& cn) {
+    if (cn.engine() != store::SqlConnection::Engine::Postgres)
+        return true;
+    const auto rows =
+        cn.queryBound(QStringLiteral("SELECT has_schema_privilege(current_schema(), 'CREATE')"));
+    return !rows.isEmpty() && rows.first().value(0).toBool();
+}
+
+// The schema's operators: a file's first administrator, a server's rights.
+void secureSchema(Connection& cn) {
+    if (auto* sql = dynamic_cast<store::SqlConnection*>(&cn)) {
+        operators::addFirstAdministrator(*sql);
+        operators::secureServerSchema(*sql);
+    }
+}
+
 void completeHostSchema(store::SqlConnection& cn) {
     requireRegister(cn);
+    if (!makesTables(cn))
+        return;
     createTables(cn);
+    secureSchema(cn);
 }
 
 void createHostSchema(Connection& cn, bool withDemoData) {
     createTables(cn);
-    if (!withDemoData || !machineInfoEmpty(cn))
-        return;
-    cn.BeginTrans();
-    try {
-        for (const char* sql : kDemoRows)
-            cn.Execute(QString::fromUtf8(sql), -1);
-        cn.CommitTrans();
-    } catch (...) {
-        cn.RollbackTrans();
-        throw;
+    secureSchema(cn); // the first administrator before the demo's operators
+    if (withDemoData && machineInfoEmpty(cn)) {
+        cn.BeginTrans();
+        try {
+            for (const char* sql : kDemoRows)
+                cn.Execute(QString::fromUtf8(sql), -1);
+            cn.CommitTrans();
+        } catch (...) {
+            cn.RollbackTrans();
+            throw;
+        }
+        secureSchema(cn); // the demo operators' rights on a server
     }
 }
 

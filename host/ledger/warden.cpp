@@ -18,7 +18,9 @@ bool Warden::CheckPermission(ConnectionPtr& cn, const QString& /*systemName*/, c
     try {
         const auto rows =
             sql->queryBound(QStringLiteral("SELECT COUNT(*) FROM UserGrants WHERE UserName = ? AND "
-                                           "(FunctionName = ? OR FunctionName = '*')"),
+                                           "(FunctionName = ? OR FunctionName = '*') AND NOT "
+                                           "EXISTS (SELECT 1 FROM Operators WHERE Name = "
+                                           "UserGrants.UserName AND Disabled <> 0)"),
                             {user, functionName});
         return !rows.isEmpty() && !rows.first().isEmpty() && rows.first().first().toLongLong() > 0;
     } catch (const Error& e) {

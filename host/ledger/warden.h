@@ -6,7 +6,8 @@ namespace bw::host {
 
 // The default permission component, "Quenby.Warden". A user may use a function when the table
 // UserGrants holds a row (UserName, FunctionName) for it, or the row (UserName, '*') granting
-// everything. Anything else, a missing table or no database included, is refused.
+// everything, and the user is no disabled operator. Anything else, a missing table or no
+// database included, is refused.
 class Warden : public IPermission {
 public:
     bool CheckPermission(ConnectionPtr& cn, const QString& systemName, const QString& user,

@@ -4,6 +4,7 @@
 #include "bell/serial_port.h"
 #include "connect/connection_choice.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
 #include "host/link/link.h"
@@ -121,12 +122,14 @@ Rights allowEverything() {
     return [](Action) { return true; };
 }
 
-Rights operatorRights(const QString& user, const QString& caption) {
+Rights operatorRights(const QString& user, const QString& caption,
+                      const std::shared_ptr<store::SqlConnection>& on) {
     // Asked on the thread that builds the rights (the window's), kept for the workers.
     QHash<int, bool> known;
     try {
-        auto tools = CreateObject<IDbTools>(progid::DbTools);
-        ConnectionPtr cn = tools->ActiveCn();
+        ConnectionPtr cn = on;
+        if (!cn)
+            cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
         auto permission = CreateObject<IPermission>(progid::Permission);
         for (Action a : {Action::Collect, Action::Clear, Action::Names, Action::Clock,
                          Action::LineTest, Action::Assign})
@@ -139,6 +142,14 @@ Rights operatorRights(const QString& user, const QString& caption) {
     known[int(Action::Clear)] =
         known.value(int(Action::Clear)) && known.value(int(Action::Collect));
     return [known](Action a) { return known.value(int(a), false); };
+}
+
+Acting programOperator(const QString& connection, const QString& caption) {
+    auto cn = std::make_shared<store::SqlConnection>(connection);
+    const QString name = operators::actingOperator(*cn);
+    if (operators::isSchemaOwner(*cn, name))
+        return {name, allowEverything()};
+    return {name, operatorRights(name, caption, cn)};
 }
 
 store::SqlConnection* Worker::database() {

@@ -61,12 +61,22 @@ QString functionName(Action action, const QString& caption);
 
 // Whether the operator may take an action.
 using Rights = std::function<bool(Action)>;
-// Every action allowed. The command-line tools run unattended with it, as before the door
-// existed; they are to sign in with a user of their own later.
+// Every action allowed (the tests' runs; a server's schema owner).
 Rights allowEverything();
 // The permission component's answers for user (CreateObject<IPermission>), asked once per
-// action and kept; a component that cannot be reached refuses.
-Rights operatorRights(const QString& user, const QString& caption);
+// action and kept, on the connection given (else the host's); a component that cannot be
+// reached refuses.
+Rights operatorRights(const QString& user, const QString& caption,
+                      const std::shared_ptr<store::SqlConnection>& cn = {});
+
+// The operator a program without a sign-in acts as (operators::actingOperator: the session's
+// role on a server, the desktop account on a file) and its rights. The schema's owner on a
+// server holds every right. Raises operators::Refused(NotAnOperator) or the database's error.
+struct Acting {
+    QString name;
+    Rights rights;
+};
+Acting programOperator(const QString& connection, const QString& caption);
 
 // The lines worked at once when nothing else is asked for: 8, or what the program set from
 // the settings file's [site] pool or its --pool option.

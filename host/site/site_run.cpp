@@ -419,6 +419,8 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
             ++summary.failed;
             if (r.busy())
                 ++summary.busy;
+            if (r.fault.kind == Failure::NotAllowed)
+                ++summary.notAllowed;
         }
         if (report)
             report(r);

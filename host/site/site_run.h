@@ -46,8 +46,9 @@ struct Request {
     // clock: set also when the computer's clock is not synchronised or the change exceeds
     // clockMaxChangeS() (never a year outside 2000..2099)
     bool forceClock = false;
-    QString user = QStringLiteral("brackwater-site"); // the operator the logs name
-    int pool = 0;                                     // lines worked at once (0: poolSize())
+    QString user; // the operator the logs name (a server writes its session's user)
+    int pool = 0; // lines worked at once (0: poolSize())
+    // The operator's: every front end sets them (operatorRights, programOperator).
     Rights rights = allowEverything();
     // The words SiteStep keeps for a result, in the language of the front end (default: the
     // tools' English line).
@@ -62,6 +63,7 @@ struct RunSummary {
     QStringList skipped; // the register's rows left out, one line each
     int failed = 0;      // step results that are not ok
     int busy = 0;        // of them, on a line that stayed busy
+    int notAllowed = 0;  // of them, refused to the operator: nothing was sent
 };
 
 // Progress of a step on a terminal: (terminal, done, total).

@@ -1,4 +1,5 @@
 #include "backends.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/warden.h"
 #include "platform/convert.h"
 #include "platform/interfaces.h"
@@ -9,6 +10,7 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 #include <QUrl>
 #include <functional>
@@ -291,6 +293,160 @@ TYPED_TEST(Ledger, WardenRefusesWithoutAGrantsTable) {
     auto warden = CreateObject<IPermission>(progid::Permission);
     ConnectionPtr cn = this->cn;
     EXPECT_FALSE(warden->CheckPermission(cn, "s", "admin", QVariant(), "f", true, true));
+}
+
+// A file database: the desktop account that made it is its first administrator and chooses its
+// password at its first sign-in; the table holds Argon2id hashes only; an unknown name, a wrong
+// password and a disabled operator are refused alike; only administrators change operators, and
+// the last one stays.
+TYPED_TEST(Ledger, OperatorsSignInWithTheirOwnPasswords) {
+    namespace op = host::operators;
+    if (this->backend.connectionString.startsWith(QStringLiteral("postgres")))
+        GTEST_SKIP() << "the server signs its roles in (OperatorsOnPostgres)";
+    const QString cs = this->backend.connectionString;
+    const QString me = op::desktopAccount();
+    const QString caption = QString::fromUtf8(host::kDemoCaption);
+    const auto refusal = [&](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const op::Refused& r) {
+            return int(r.why);
+        }
+        return -1;
+    };
+    EXPECT_EQ(refusal([&] { op::signIn(cs, me, "x"); }), int(op::Refusal::NoPasswordYet));
+    EXPECT_EQ(refusal([&] { op::setFirstPassword(cs, "guest", "pw"); }),
+              int(op::Refusal::WrongSignIn));
+    op::setFirstPassword(cs, me, "first pass");
+    EXPECT_EQ(refusal([&] { op::setFirstPassword(cs, me, "again"); }),
+              int(op::Refusal::WrongSignIn));
+    EXPECT_EQ(op::signIn(cs, me, "first pass"), me);
+    EXPECT_EQ(op::actingOperator(*this->cn), me);
+    op::addOperator(*this->cn, me, "clerk", {"test", "collect"}, "s3cret;\"pw", caption);
+    for (const QString& bad : {QString(), QString(" x"), QString("a\nb"), QString(64, 'n')})
+        EXPECT_EQ(refusal([&] { op::addOperator(*this->cn, me, bad, {}, "p", caption); }),
+                  int(op::Refusal::BadName));
+    EXPECT_EQ(refusal([&] { op::addOperator(*this->cn, me, "clerk", {}, "p", caption); }),
+              int(op::Refusal::Exists));
+    EXPECT_EQ(refusal([&] { op::addOperator(*this->cn, "clerk", "x2", {}, "p", caption); }),
+              int(op::Refusal::NotAdministrator));
+    op::disableOperator(*this->cn, me, "admin"); // the demo's administrator
+    EXPECT_EQ(refusal([&] { op::setRights(*this->cn, me, me, {"test"}, caption); }),
+              int(op::Refusal::LastAdministrator));
+    EXPECT_EQ(refusal([&] { op::parseRights("test,fly"); }), int(op::Refusal::UnknownRight));
+    struct Try {
+        const char* name;
+        const char* password;
+        bool ok;
+    };
+    for (const Try& t : {Try{"clerk", "s3cret;\"pw", true}, Try{"clerk", "s3cret", false},
+                         Try{"nobody", "s3cret;\"pw", false}, Try{"clerk", "", false}})
+        EXPECT_EQ(refusal([&] { op::signIn(cs, t.name, t.password); }),
+                  t.ok ? -1 : int(op::Refusal::WrongSignIn))
+            << t.name << " " << t.password;
+    const auto hashes = this->cn->queryBound(
+        "SELECT PasswordHash FROM Operators WHERE PasswordHash IS NOT NULL AND PasswordHash <> ''");
+    ASSERT_EQ(hashes.size(), 2);
+    for (const QVariantList& row : hashes) {
+        EXPECT_TRUE(row.value(0).toString().startsWith("$argon2id$"));
+        EXPECT_FALSE(row.value(0).toString().contains("s3cret"));
+    }
+    const auto listed = op::listOperators(*this->cn, caption);
+    ASSERT_EQ(listed.size(), 4); // admin, clerk, guest and the desktop account
+    EXPECT_EQ(listed.value(1).name, "clerk");
+    EXPECT_EQ(listed.value(1).rights, (QStringList{"test", "collect"}));
+    op::disableOperator(*this->cn, me, "clerk");
+    EXPECT_EQ(refusal([&] { op::signIn(cs, "clerk", "s3cret;\"pw"); }),
+              int(op::Refusal::WrongSignIn));
+    auto warden = CreateObject<IPermission>(progid::Permission);
+    ConnectionPtr c = this->cn;
+    EXPECT_FALSE(warden->CheckPermission(c, "s", "clerk", QVariant(), u8("采集数据"), true, true));
+}
+
+// A server: each operator is a role whose rights on the tables follow its functions, whatever
+// it sends through the program or psql; the log names the session's user.
+TEST(OperatorsOnPostgres, RolesHoldOnlyTheRightsOfTheirFunctions) {
+    namespace op = host::operators;
+    const QString base = qEnvironmentVariable("BW_PG_CONN");
+    if (!base.startsWith(QStringLiteral("postgres")))
+        GTEST_SKIP() << "needs BW_PG_CONN as a postgresql:// URL";
+    test::PostgresBackend pg;
+    pg.setUp();
+    const QString caption = QString::fromUtf8(host::kDemoCaption);
+    const QString boss = QStringLiteral("bw_boss_%1").arg(QCoreApplication::applicationPid());
+    const QString guest = QStringLiteral("bw_guest_%1").arg(QCoreApplication::applicationPid());
+    const auto dropRoles = [&] {
+        for (const QString& r : {boss, guest})
+            pg.admin->Execute("DROP ROLE IF EXISTS " + r);
+    };
+    {
+        auto owner = SqlConnection::open(pg.connectionString);
+        host::createHostSchema(*owner, true);
+        dropRoles();
+        op::addOperator(*owner, {}, boss, {"admin"}, "boss pw", caption);
+        op::addOperator(*owner, {}, guest, {"test", "clock"}, "guest pw", caption);
+        for (const QString& r : {boss, guest})
+            pg.admin->Execute("GRANT bw_signin TO " + r);
+    }
+    const auto refusal = [&](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const op::Refused& r) {
+            return int(r.why);
+        }
+        return -1;
+    };
+    for (const auto& [name, pw] : {std::pair{QStringLiteral("nobody"), QStringLiteral("x")},
+                                   std::pair{guest, QStringLiteral("wrong")}})
+        EXPECT_EQ(refusal([&] { op::signIn(pg.connectionString, name, pw); }),
+                  int(op::Refusal::WrongSignIn));
+    EXPECT_EQ(op::signIn(pg.connectionString, guest, "guest pw"), guest);
+    {
+        auto cn = SqlConnection::open(pg.connectionString); // the guest's session now
+        EXPECT_EQ(op::actingOperator(*cn), guest);
+        for (const char* sql :
+             {"DELETE FROM MachineInfo", "INSERT INTO UserGrants VALUES ('x', '*')",
+              "UPDATE CtrlLog SET UserA = 'x'", "DROP TABLE CtrlLog"})
+            EXPECT_THROW(cn->Execute(sql), Error) << sql;
+        EXPECT_EQ(refusal([&] { op::addOperator(*cn, guest, "bw_x", {}, "p", caption); }),
+                  int(op::Refusal::NotAdministrator));
+        EXPECT_EQ(refusal([&] { op::setRights(*cn, guest, guest, {"admin"}, caption); }),
+                  int(op::Refusal::NotAdministrator));
+        cn->Execute("INSERT INTO CtrlLog (UserA, ObjectA) VALUES ('admin', 'forged')");
+        EXPECT_EQ(cn->queryBound("SELECT UserA FROM CtrlLog WHERE ObjectA = 'forged'"),
+                  QVector<QVariantList>{{guest}});
+    }
+    // psql itself, with the guest's password: the server refuses what the rights do not give.
+    const auto url = QUrl(base);
+    QProcess psql;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PGPASSWORD", "guest pw");
+    env.insert("PGOPTIONS", "-csearch_path=" + pg.schema);
+    psql.setProcessEnvironment(env);
+    psql.start("psql",
+               {"-h", url.host(), "-p", QString::number(url.port(5432)), "-U", guest, "-d",
+                url.path().mid(1), "-v", "ON_ERROR_STOP=1", "-c", "DELETE FROM machineinfo"});
+    ASSERT_TRUE(psql.waitForFinished(30000));
+    EXPECT_NE(psql.exitCode(), 0);
+    EXPECT_TRUE(psql.readAllStandardError().contains("permission denied"));
+    EXPECT_EQ(pg.admin->queryBound("SELECT COUNT(*) FROM " + pg.schema + ".machineinfo")
+                  .value(0)
+                  .value(0)
+                  .toInt(),
+              4);
+    // The administrator disables the guest, who then cannot sign in.
+    EXPECT_EQ(op::signIn(pg.connectionString, boss, "boss pw"), boss);
+    {
+        auto cn = SqlConnection::open(pg.connectionString);
+        op::disableOperator(*cn, boss, guest);
+        EXPECT_EQ(refusal([&] { op::disableOperator(*cn, boss, boss); }),
+                  int(op::Refusal::LastAdministrator));
+    }
+    EXPECT_EQ(refusal([&] { op::signIn(pg.connectionString, guest, "guest pw"); }),
+              int(op::Refusal::WrongSignIn));
+    store::setServerSignIn({});
+    pg.tearDown();
+    dropRoles();
 }
 
 // A URL without a password signs in with the PostgreSQL password file's. On a database whose

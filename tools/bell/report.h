@@ -7,7 +7,15 @@
 namespace bw::tool {
 
 // Exit status of brackwater-bell.
-enum Exit { Ok = 0, NoAnswer = 1, BadArguments = 2, PortFault = 3, DatabaseFault = 4, Refused = 5 };
+enum Exit {
+    Ok = 0,
+    NoAnswer = 1,
+    BadArguments = 2,
+    PortFault = 3,
+    NotAllowed = 4, // the program's operator is none or lacks the right
+    Refused = 5,    // the clock guard kept the computer's time from the terminal
+    DatabaseFault = 6
+};
 
 // What one command tells. In text mode lines go to standard output as they come; with --json
 // nothing is printed until finish(), which writes exactly one JSON document. Either way a

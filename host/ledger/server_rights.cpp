@@ -1,0 +1,187 @@
+// The rights of a PostgreSQL site: what each operator's role may do to the host's tables, the
+// functions through which administrators change operators, and the triggers that write the
+// session's user into the names of the log, the steps and the records.
+
+#include "host/ledger/operators.h"
+
+#include "store/sql_connection.h"
+
+namespace bw::host::operators {
+
+namespace {
+
+// Every table of the host's schema; no one but the owner holds a right the map does not give.
+const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllog, usergrants, "
+                               "mealrecord, mealrecordraw, sitestep, terminalstation, operators";
+
+// The grant map. Every operator may read every table, write the log (and complete its own
+// pending entries: ResultA only) and the routine's steps. Beyond that, by its functions in
+// UserGrants ("*" is all of them):
+//   add, save (".增加", ".保存")   insert and update MachineInfo
+//   edit (".修改")                 update MachineInfo; TerminalStation (the workstations)
+//   delete (".删除", ".刪除")       delete MachineInfo and CardMapping, insert CardMappingTmp
+//   collect, clear                 insert MealRecord and MealRecordRaw
+// The terminal work that writes nothing more (test, clock, bells, init, names) needs no
+// right on the tables: the permission component refuses it to those without the function.
+// Operators and UserGrants are changed only through the bw_operator_* functions, which
+// refuse whoever is no administrator.
+const char* const kFunctions[] = {
+    R"SQL(CREATE OR REPLACE FUNCTION bw_is_admin() RETURNS boolean LANGUAGE sql STABLE
+SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+  SELECT session_user = current_user
+      OR (SELECT rolsuper FROM pg_roles WHERE rolname = session_user)
+      OR EXISTS (SELECT 1 FROM usergrants g JOIN operators o ON o.name = g.username
+                 AND o.disabled = 0 WHERE g.username = session_user AND g.functionname = '*')
+$f$)SQL",
+    R"SQL(CREATE OR REPLACE FUNCTION bw_apply_grants(who text) RETURNS void LANGUAGE plpgsql
+SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+DECLARE
+  fs text[];
+  everything boolean;
+BEGIN
+  IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = who) THEN RETURN; END IF;
+  EXECUTE format('REVOKE ALL ON @T FROM %I', who);
+  EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM %I', current_schema(), who);
+  IF NOT EXISTS (SELECT 1 FROM operators WHERE name = who AND disabled = 0) THEN RETURN; END IF;
+  SELECT coalesce(array_agg(functionname), '{}') INTO fs FROM usergrants WHERE username = who;
+  everything := '*' = ANY(fs);
+  EXECUTE format('GRANT USAGE ON SCHEMA %I TO %I', current_schema(), who);
+  EXECUTE format('GRANT SELECT ON @T TO %I', who);
+  EXECUTE format('GRANT INSERT ON ctrllog, sitestep TO %I', who);
+  EXECUTE format('GRANT UPDATE (resulta) ON ctrllog TO %I', who);
+  EXECUTE format('GRANT USAGE ON ALL SEQUENCES IN SCHEMA %I TO %I', current_schema(), who);
+  IF everything OR EXISTS (SELECT 1 FROM unnest(fs) f WHERE f LIKE '%.增加' OR f LIKE '%.保存')
+  THEN
+    EXECUTE format('GRANT INSERT, UPDATE ON machineinfo TO %I', who);
+  END IF;
+  IF everything OR EXISTS (SELECT 1 FROM unnest(fs) f WHERE f LIKE '%.修改') THEN
+    EXECUTE format('GRANT UPDATE ON machineinfo TO %I', who);
+    EXECUTE format('GRANT INSERT, UPDATE, DELETE ON terminalstation TO %I', who);
+  END IF;
+  IF everything OR EXISTS (SELECT 1 FROM unnest(fs) f WHERE f LIKE '%.删除' OR f LIKE '%.刪除')
+  THEN
+    EXECUTE format('GRANT DELETE ON machineinfo, cardmapping TO %I', who);
+    EXECUTE format('GRANT INSERT ON cardmappingtmp TO %I', who);
+  END IF;
+  IF everything OR '采集数据' = ANY(fs) OR '采集数据并清除' = ANY(fs) THEN
+    EXECUTE format('GRANT INSERT ON mealrecord, mealrecordraw TO %I', who);
+  END IF;
+END $f$)SQL",
+    R"SQL(CREATE OR REPLACE FUNCTION bw_check_operator_change(who text, keeps_admin boolean)
+RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+BEGIN
+  IF NOT bw_is_admin() THEN RAISE EXCEPTION 'bw:NotAdministrator'; END IF;
+  IF NOT EXISTS (SELECT 1 FROM operators WHERE name = who) THEN
+    RAISE EXCEPTION 'bw:NoSuchOperator';
+  END IF;
+  IF NOT keeps_admin AND NOT EXISTS (SELECT 1 FROM usergrants g JOIN operators o
+       ON o.name = g.username AND o.disabled = 0
+       WHERE g.username <> who AND g.functionname = '*') THEN
+    RAISE EXCEPTION 'bw:LastAdministrator';
+  END IF;
+END $f$)SQL",
+    R"SQL(CREATE OR REPLACE FUNCTION bw_operator_add(who text, verifier text, rights text[])
+RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+BEGIN
+  IF NOT bw_is_admin() THEN RAISE EXCEPTION 'bw:NotAdministrator'; END IF;
+  IF who IS NULL OR who = '' OR who <> btrim(who) OR octet_length(who) > 63 OR who = '*'
+     OR who ~ '[[:cntrl:]]' THEN
+    RAISE EXCEPTION 'bw:BadName';
+  END IF;
+  IF EXISTS (SELECT 1 FROM operators WHERE name = who)
+     OR EXISTS (SELECT 1 FROM pg_roles WHERE rolname = who) THEN
+    RAISE EXCEPTION 'bw:Exists';
+  END IF;
+  EXECUTE format('CREATE ROLE %I LOGIN PASSWORD %L', who, verifier);
+  INSERT INTO operators (name, passwordhash, disabled) VALUES (who, NULL, 0);
+  INSERT INTO usergrants (username, functionname) SELECT DISTINCT who, r FROM unnest(rights) r;
+  PERFORM bw_apply_grants(who);
+END $f$)SQL",
+    R"SQL(CREATE OR REPLACE FUNCTION bw_operator_rights(who text, rights text[])
+RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+BEGIN
+  PERFORM bw_check_operator_change(who, '*' = ANY(rights));
+  DELETE FROM usergrants WHERE username = who;
+  INSERT INTO usergrants (username, functionname) SELECT DISTINCT who, r FROM unnest(rights) r;
+  PERFORM bw_apply_grants(who);
+END $f$)SQL",
+    R"SQL(CREATE OR REPLACE FUNCTION bw_operator_password(who text, verifier text)
+RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+BEGIN
+  IF who <> session_user AND NOT bw_is_admin() THEN
+    RAISE EXCEPTION 'bw:NotAdministrator';
+  END IF;
+  IF NOT EXISTS (SELECT 1 FROM operators WHERE name = who) THEN
+    RAISE EXCEPTION 'bw:NoSuchOperator';
+  END IF;
+  EXECUTE format('ALTER ROLE %I PASSWORD %L', who, verifier);
+END $f$)SQL",
+    R"SQL(CREATE OR REPLACE FUNCTION bw_operator_disable(who text)
+RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+BEGIN
+  PERFORM bw_check_operator_change(who, false);
+  UPDATE operators SET disabled = 1 WHERE name = who;
+  EXECUTE format('ALTER ROLE %I NOLOGIN', who);
+  PERFORM bw_apply_grants(who);
+END $f$)SQL",
+    "REVOKE ALL ON FUNCTION bw_apply_grants(text), bw_check_operator_change(text, boolean) FROM "
+    "PUBLIC",
+    "REVOKE ALL ON @T FROM PUBLIC",
+};
+
+// The operator's name in these columns is the session's user: filled in on insert whatever
+// an operator's client sent, and kept on update.
+const struct {
+    const char* table;
+    const char* column;
+} kNamed[] = {
+    {"ctrllog", "usera"},
+    {"sitestep", "stepby"},
+    {"mealrecord", "collectedby"},
+    {"mealrecordraw", "collectedby"},
+};
+
+QString named(const char* text, const QString& schema) {
+    return QString::fromUtf8(text)
+        .replace(QLatin1String("@S"), schema)
+        .replace(QLatin1String("@T"), QLatin1String(kAllTables));
+}
+
+} // namespace
+
+void secureServerSchema(store::SqlConnection& cn) {
+    if (!serverSignsIn(cn))
+        return;
+    const auto who = cn.queryBound(QStringLiteral("SELECT session_user"));
+    if (who.isEmpty() || !isSchemaOwner(cn, who.first().value(0).toString()))
+        return; // an operator's session: the owner set the schema up
+    const auto schema = cn.queryBound(QStringLiteral("SELECT quote_ident(current_schema())"));
+    const auto ownerName = cn.queryBound(QStringLiteral("SELECT quote_literal(session_user)"));
+    const QString owner = ownerName.value(0).value(0).toString();
+    const QString s =
+        schema.isEmpty() ? QStringLiteral("public") : schema.first().value(0).toString();
+    for (const char* text : kFunctions)
+        cn.Execute(named(text, s), -1);
+    for (const auto& n : kNamed) {
+        const QString table = QString::fromLatin1(n.table);
+        const QString column = QString::fromLatin1(n.column);
+        // The owner, who may change the tables at will anyway, writes what it sends.
+        cn.Execute(QStringLiteral("CREATE OR REPLACE FUNCTION bw_name_%1() RETURNS trigger "
+                                  "LANGUAGE plpgsql AS $f$ BEGIN IF session_user <> %3 THEN "
+                                  "IF TG_OP = 'INSERT' THEN NEW.%2 := session_user; ELSE "
+                                  "NEW.%2 := OLD.%2; END IF; END IF; RETURN NEW; END $f$")
+                       .arg(table, column, owner),
+                   -1);
+        cn.Execute(QStringLiteral("CREATE OR REPLACE TRIGGER bw_name BEFORE INSERT OR UPDATE ON "
+                                  "%1 FOR EACH ROW EXECUTE FUNCTION bw_name_%1()")
+                       .arg(table),
+                   -1);
+        cn.Execute(QStringLiteral("ALTER TABLE %1 ALTER COLUMN %2 SET DEFAULT session_user")
+                       .arg(table, column),
+                   -1);
+    }
+    // The rights of every operator again, the tables made since included.
+    cn.queryBound(QStringLiteral("SELECT bw_apply_grants(Name) FROM Operators"));
+}
+
+} // namespace bw::host::operators
