@@ -64,8 +64,11 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
                                 QStringLiteral("Host database connection string (default: an "
                                                "SQLite file in the user's data folder)."),
                                 QStringLiteral("CONNECTION"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("Operator's user name."),
-                                  QStringLiteral("NAME"), o.user);
+    const QCommandLineOption user(
+        QStringLiteral("user"),
+        QStringLiteral("The operator name the sign-in window is filled with (the "
+                       "demo: the operator it signs in as)."),
+        QStringLiteral("NAME"), o.user);
     const QCommandLineOption caption(QStringLiteral("caption"),
                                      QStringLiteral("Caption used in the permission checks."),
                                      QStringLiteral("TEXT"), o.caption);
@@ -141,7 +144,8 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.help = p.isSet(help);
     o.saved = saved;
     o.db = p.isSet(db) ? p.value(db) : saved.db;
-    o.user = p.isSet(user) || saved.user.isEmpty() ? p.value(user) : saved.user;
+    o.userGiven = p.isSet(user);
+    o.user = o.userGiven || saved.user.isEmpty() ? p.value(user) : saved.user;
     o.caption = p.value(caption);
     o.sim = p.isSet(sim) || saved.sim;
     o.demo = p.isSet(demo);

@@ -13,8 +13,9 @@ namespace bw::host {
 
 // What the host program was asked to do on its command line.
 struct HostOptions {
-    QString db; // connection string; empty: the SQLite file in the user's data folder
-    QString user = QStringLiteral("admin");
+    QString db;             // connection string; empty: the SQLite file in the user's data folder
+    QString user;           // the name the sign-in is filled with (--user, else the last operator)
+    bool userGiven = false; // --user on the command line: the demo signs in as that operator
     QString caption = QStringLiteral("就餐机管理");
     int lang = 0;                      // 2052, 1028, or 0 for the locale's choice
     QList<QPair<int, QString>> com;    // --com n=DEVICE

@@ -7,7 +7,9 @@
 #include "host/app/host_setup.h"
 #include "host/collect/collect_window.h"
 #include "host/console/console_window.h"
+#include "host/console/sign_in.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
@@ -44,6 +46,44 @@ QAction* findTool(const QString& key) {
         if (QAction* a = w ? w->findChild<QAction*>(key) : nullptr)
             return a;
     return nullptr;
+}
+
+// The operator this run acts as. The demo signs in without asking, as the operator --user
+// names or its administrator; a run that shows nothing to a person acts as the command-line
+// programs do; anyone else signs in. Empty when the operator cancelled the sign-in; the exit
+// code is set when the program is to stop.
+QString signIn(const bw::host::HostOptions& options, int& exitCode) {
+    namespace operators = bw::host::operators;
+    exitCode = -1;
+    if (options.demo || options.sim)
+        return options.userGiven && !options.user.isEmpty() ? options.user
+                                                            : QStringLiteral("admin");
+    QTextStream err(stderr);
+    if (!options.screenshot.isEmpty() || !options.screenshotStatus.isEmpty() ||
+        !options.screenshotCollect.isEmpty()) {
+        try {
+            auto cn = bw::host::sharedConnection();
+            if (!cn)
+                throw bw::Error(bw::err::ObjectNotSet, bw::host::sharedConnectionProblem());
+            return operators::actingOperator(*cn);
+        } catch (const operators::Refused& refused) {
+            err << "brackwater: not allowed: " << operators::describe(refused) << "\n";
+            exitCode = 4;
+        } catch (const bw::Error& e) {
+            err << "brackwater: " << e.description().simplified() << "\n";
+            exitCode = 1;
+        }
+        return QString();
+    }
+    // The name field: the one --user gives, else the last operator, else the desktop account.
+    const QString name = options.user.isEmpty() ? operators::desktopAccount() : options.user;
+    bw::host::console::SignInDialog dialog(bw::host::connectionString(), name);
+    dialog.setSettingsFile(bw::host::settingsFilePath());
+    if (dialog.exec() != QDialog::Accepted) {
+        exitCode = 0;
+        return QString();
+    }
+    return dialog.signedIn();
 }
 
 } // namespace
@@ -139,9 +179,18 @@ int main(int argc, char** argv) {
     }
     err.flush();
 
-    // The console first, the terminal-management window above it.
+    int signInExit = -1;
+    const QString user = signIn(options, signInExit);
+    if (signInExit >= 0) {
+        bw::host::closeSharedConnection();
+        return signInExit;
+    }
+
+    // The console first, the terminal-management window above it. The demo never locks.
+    const bw::host::Settings saved = bw::host::readSettings();
+    const int idleLockMin = options.demo || options.sim ? 0 : bw::host::idleLockMinutes(saved);
     bw::host::console::ConsoleWindow console(
-        {options.user, options.caption, bw::host::settingsFilePath()});
+        {user, options.caption, bw::host::settingsFilePath(), 60, idleLockMin * 60 * 1000});
     console.show();
     if (!options.screenshotStatus.isEmpty()) {
         const bool ok = bw::host::console::screenshotStatus(console, options.screenshotStatus);
@@ -151,19 +200,18 @@ int main(int argc, char** argv) {
     }
     try {
         auto kq = bw::CreateObject<bw::IShowA>(bw::progid::Component);
-        QVariant user(options.user);
+        QVariant vUser(user);
         QVariant title(QStringLiteral("Brackwater"));
         QVariant caption(options.caption);
         QVariant sysDate(QDate::currentDate());
-        kq->ShowA(user, title, caption, sysDate);
+        kq->ShowA(vUser, title, caption, sysDate);
     } catch (const bw::Error& e) {
         err << "brackwater: " << e.boxText() << "\n";
         return 1;
     }
 
     if (!options.screenshotCollect.isEmpty())
-        return bw::host::collect::screenshotCollection(options.screenshotCollect, options.user) ? 0
-                                                                                                : 1;
+        return bw::host::collect::screenshotCollection(options.screenshotCollect, user) ? 0 : 1;
     for (const QString& tool : options.pressTools)
         QTimer::singleShot(0, [tool] {
             if (QAction* a = findTool(tool))

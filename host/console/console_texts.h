@@ -114,6 +114,54 @@ enum class Text {
     AssignedHere,  // %1 terminals, %2 this workstation
     AssignedNone,  // %1 terminals
     AssignFailed,  // %1 reason
+    // The sign-in and the lock
+    SignIn,
+    Password,
+    NewPassword,
+    RepeatPassword,
+    FirstPassword, // %1 operator
+    LockedNote,    // %1 operator
+    SwitchOperator,
+    PasswordsDiffer,
+    PasswordEmpty,
+    SignInFailed, // %1 the database's reason
+    // The operators window
+    Operators,
+    ColName,
+    ColRights,
+    ColDisabled,
+    ColPasswordSet,
+    AddOperator,
+    ChangeRights,
+    ChangePassword,
+    DisableOperator,
+    ConfirmDisable,       // %1 operator
+    OperatorsUnreadable,  // %1 reason
+    OperatorChangeFailed, // %1 reason
+    // Why a sign-in or a change of operators was refused; %1 the operator's name
+    RefusedWrongSignIn,
+    RefusedNoPasswordYet,
+    RefusedNotAnOperator,
+    RefusedNotAdministrator,
+    RefusedBadName,
+    RefusedBadPassword,
+    RefusedExists,
+    RefusedNoSuchOperator,
+    RefusedLastAdministrator,
+    RefusedUnknownRight,
+    // The rights by their keys
+    RightAdmin,
+    RightAdd,
+    RightSave,
+    RightEdit,
+    RightDelete,
+    RightTest,
+    RightClock,
+    RightBells,
+    RightInit,
+    RightCollect,
+    RightClear,
+    RightNames,
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

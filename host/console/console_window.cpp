@@ -7,8 +7,10 @@
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
+#include "host/console/operators_window.h"
 #include "host/console/read_fault.h"
 #include "host/console/settings_dialog.h"
+#include "host/console/sign_in.h"
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/stations.h"
@@ -26,6 +28,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -62,6 +65,27 @@ void showComponent(const QString& progId, const QString& user, const QString& ti
     }
 }
 
+// Whether user holds every right (the '*' of UserGrants), which managing the operators takes;
+// asked of the permission component as the console's other actions are.
+bool isAdministrator(const QString& user, const QString& caption) {
+    try {
+        ConnectionPtr cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
+        return CreateObject<IPermission>(progid::Permission)
+            ->CheckPermission(cn, caption, user, QVariant(), QStringLiteral("*"), true, true);
+    } catch (const Error& e) {
+        qWarning("Permission check failed (%s)", qUtf8Printable(e.description()));
+        return false;
+    }
+}
+
+// The visible window of the program with this object name.
+QWidget* shownWindow(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name && w->isVisible())
+            return w;
+    return nullptr;
+}
+
 } // namespace
 
 ConsoleWindow::ConsoleWindow(const ConsoleOptions& options, QWidget* parent)
@@ -79,6 +103,11 @@ ConsoleWindow::ConsoleWindow(const ConsoleOptions& options, QWidget* parent)
     });
     timer_->start();
     QTimer::singleShot(0, this, [this] { refresh(); });
+    idle_ = new QTimer(this);
+    idle_->setSingleShot(true);
+    connect(idle_, &QTimer::timeout, this, [this] { checkIdle(); });
+    qApp->installEventFilter(this);
+    setIdleLockMs(options_.idleLockMs);
 }
 
 ConsoleWindow::~ConsoleWindow() {
@@ -112,6 +141,11 @@ void ConsoleWindow::build() {
                                      text(Text::DataCollection), [this] { openCollection(); });
     QAction* settings = makeAction(system, QStringLiteral("Settings"), text(Text::Settings),
                                    [this] { openSettings(); });
+    system->addSeparator();
+    makeAction(system, QStringLiteral("SwitchOperator"), text(Text::SwitchOperator),
+               [this] { switchOperator(); });
+    operatorsAction_ = makeAction(system, QStringLiteral("Operators"), text(Text::Operators),
+                                  [this] { openOperators(); });
     system->addSeparator();
     makeAction(system, QStringLiteral("quit"), text(Text::Exit), [this] { close(); });
     QAction* refreshAction =
@@ -195,12 +229,14 @@ void ConsoleWindow::build() {
     centre->setStretchFactor(1, 2);
     setCentralWidget(centre);
 
-    auto* user = new QLabel(text(Text::Operator).arg(options_.user), this);
-    user->setObjectName(QStringLiteral("OperatorName"));
-    user->setTextFormat(Qt::PlainText);
-    statusBar()->addPermanentWidget(user);
+    userLabel_ = new QLabel(this);
+    userLabel_->setObjectName(QStringLiteral("OperatorName"));
+    userLabel_->setTextFormat(Qt::PlainText);
+    statusBar()->addPermanentWidget(userLabel_);
     resize(1180, 760);
     showSummary();
+    userLabel_->setText(text(Text::Operator).arg(options_.user));
+    operatorsAction_->setEnabled(isAdministrator(options_.user, options_.caption));
 }
 
 QString ConsoleWindow::summary() const {
@@ -515,6 +551,137 @@ void ConsoleWindow::openAbout() {
     box.setObjectName(QStringLiteral("AboutBox"));
     box.setTextFormat(Qt::PlainText); // the connection and the file's path are not markup
     box.exec();
+}
+
+QWidget* ConsoleWindow::openOperators() {
+    // The right is asked again: the menu's state may be older than a change of the grants.
+    if (!isAdministrator(options_.user, options_.caption)) {
+        operatorsAction_->setEnabled(false);
+        return nullptr;
+    }
+    if (!operators_) {
+        auto* window = new OperatorsWindow(options_.user, options_.caption, this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        operators_ = window;
+    }
+    operators_->show();
+    operators_->raise();
+    return operators_;
+}
+
+void ConsoleWindow::switchOperator() {
+    askSignIn(false);
+}
+
+void ConsoleWindow::askSignIn(bool lock) {
+    if (signIn_) {
+        signIn_->raise();
+        return;
+    }
+    // The lock's sign-in has no parent: every window of the program is hidden under it.
+    auto* dialog = new SignInDialog(connectionString(), options_.user, lock ? nullptr : this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setSettingsFile(options_.settingsFile);
+    dialog->setLocked(lock);
+    signIn_ = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog, lock](int result) {
+        signIn_.clear();
+        const QString name = dialog->signedIn();
+        if (lock) {
+            // Without a sign-in the locked program ends: its windows are never shown again
+            // to whoever sits at it.
+            if (result != QDialog::Accepted) {
+                close();
+                return;
+            }
+            unlock();
+        }
+        if (result == QDialog::Accepted && name != options_.user)
+            setOperator(name);
+    });
+    dialog->open();
+}
+
+void ConsoleWindow::setOperator(const QString& name) {
+    options_.user = name;
+    userLabel_->setText(text(Text::Operator).arg(name));
+    operatorsAction_->setEnabled(isAdministrator(name, options_.caption));
+    if (operators_)
+        operators_->close();
+    // The terminal window checks the operator's rights as it opens: it opens again, for the
+    // new operator, as ShowA opens it. The collection windows act for the one who opened them.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("DataCollection") && w->isVisible())
+            w->close();
+    if (QWidget* machine = shownWindow(QStringLiteral("F_Machine"))) {
+        machine->close();
+        openTerminalManagement();
+    }
+}
+
+void ConsoleWindow::setIdleLockMs(int ms) {
+    options_.idleLockMs = std::max(0, ms);
+    lastInput_.start();
+    if (options_.idleLockMs > 0)
+        idle_->start(options_.idleLockMs);
+    else
+        idle_->stop();
+}
+
+void ConsoleWindow::checkIdle() {
+    if (options_.idleLockMs <= 0 || locked_)
+        return;
+    const qint64 left = options_.idleLockMs - lastInput_.elapsed();
+    if (left > 0)
+        idle_->start(int(left));
+    else
+        lock();
+}
+
+bool ConsoleWindow::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+        lastInput_.restart();
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void ConsoleWindow::lock() {
+    if (locked_)
+        return;
+    locked_ = true;
+    idle_->stop();
+    // A switch of operator that was under way gives way to the lock's sign-in.
+    if (signIn_) {
+        QDialog* pending = signIn_;
+        signIn_.clear();
+        pending->reject();
+    }
+    hidden_.clear();
+    // Menus and tips that were open go for good; windows and dialogs come back on unlocking.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible()) {
+            if (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog)
+                hidden_ << w;
+            w->hide();
+        }
+    askSignIn(true);
+}
+
+void ConsoleWindow::unlock() {
+    locked_ = false;
+    for (const QPointer<QWidget>& w : std::as_const(hidden_))
+        if (w)
+            w->show();
+    hidden_.clear();
+    setIdleLockMs(options_.idleLockMs);
 }
 
 void ConsoleWindow::closeEvent(QCloseEvent* event) {

@@ -4,13 +4,16 @@
 #include "host/site/status.h"
 #include "host/site/window_job.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
 
+class QDialog;
 class QLabel;
 class QTableView;
 template <typename T> class QFutureWatcher;
@@ -25,8 +28,9 @@ class StatusTable;
 struct ConsoleOptions {
     QString user = QStringLiteral("admin");
     QString caption;      // the terminal-management window's caption
-    QString settingsFile; // the settings dialog's file
+    QString settingsFile; // the settings dialog's file, where the last operator is kept
     int refreshSeconds = 60;
+    int idleLockMs = 0; // the windows lock after this long without input; 0 never
 };
 
 // The host program's main window, the site's console: the status of every terminal of the
@@ -64,9 +68,27 @@ public:
     QWidget* openLog();
     void openSettings();
     void openAbout();
+    // The operators window, for an administrator.
+    QWidget* openOperators();
+
+    // The signed-in operator, whose rights every action of the console asks for.
+    QString user() const { return options_.user; }
+    // Another operator signs in (the sign-in window, not waited for); on success the console
+    // and the terminal window act for that operator.
+    void switchOperator();
+    // Takes name as the signed-in operator: the rights, the status bar, the windows that
+    // checked the former operator's rights.
+    void setOperator(const QString& name);
+
+    // The idle lock: after ms without keyboard or mouse input in any window of the program, its
+    // windows are hidden and the sign-in asks for the operator's password. 0: never.
+    void setIdleLockMs(int ms);
+    void lock();
+    bool locked() const { return locked_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build();
@@ -76,6 +98,10 @@ private:
                   const std::function<void()>& done);
     void finishJob();
     void showSummary();
+    // The sign-in, not waited for: a switch of operator, or the lock's.
+    void askSignIn(bool lock);
+    void unlock();
+    void checkIdle();
 
     ConsoleOptions options_;
     StatusTable* model_ = nullptr;
@@ -90,6 +116,14 @@ private:
     int refreshes_ = 0;
     bool fitted_ = false; // the columns fitted to a reading's rows
     QString refreshedAt_; // the last reading of the whole site that was read
+    QLabel* userLabel_ = nullptr;
+    QAction* operatorsAction_ = nullptr;
+    QPointer<QWidget> operators_;
+    QPointer<QDialog> signIn_;
+    QTimer* idle_ = nullptr;
+    QElapsedTimer lastInput_;
+    bool locked_ = false;
+    QList<QPointer<QWidget>> hidden_; // the windows the lock hid
 };
 
 // Opens the console, waits for its first reading of the site and writes a PNG of it to file.

@@ -20,6 +20,7 @@ namespace {
 const QString kDatabase = QStringLiteral("database/connection");
 const QString kDbTimeout = QStringLiteral("database/timeout");
 const QString kUser = QStringLiteral("operator/user");
+const QString kIdleLock = QStringLiteral("operator/idle-lock");
 const QString kLanguage = QStringLiteral("operator/language");
 const QString kSim = QStringLiteral("window/simulator");
 const QString kBellSection = QStringLiteral("window/bell-section");
@@ -45,7 +46,7 @@ bool quoteClosed(const QString& value) {
 
 // An unquoted ';' starts a comment in QSettings' INI files, which would cut an ADO or ODBC
 // connection string short. The [database] connection line is therefore taken as written,
-// unless it is quoted (QSettings then reads it whole, see quotedConnection). A quote left open
+// unless it is quoted (QSettings then reads it whole, see quotedLine). A quote left open
 // is reported, as QSettings would run its value on into the lines after it.
 QString rawConnection(const QString& path, bool* openQuote) {
     *openQuote = false;
@@ -72,17 +73,17 @@ QString rawConnection(const QString& path, bool* openQuote) {
     return QString();
 }
 
-// The [database] connection line as writeSettings writes it, always quoted so that the reader
-// hands it to QSettings: exactly what QSettings' reading of a quoted value undoes. A backslash
-// and a quote are escaped, a leading '@' (QSettings' mark of a typed value) is doubled, and
-// the rest, ';' '=' '#' '%' and every non-ASCII character included, is kept as UTF-8. A value
-// with a control character has no such line: the reader would refuse it.
-QByteArray quotedConnection(const QString& connection) {
-    QString escaped = connection;
+// A "key=value" line as writeSettings writes the [database] connection, always quoted so that
+// the reader hands it to QSettings: exactly what QSettings' reading of a quoted value undoes. A
+// backslash and a quote are escaped, a leading '@' (QSettings' mark of a typed value) is
+// doubled, and the rest, ';' '=' '#' '%' and every non-ASCII character included, is kept as
+// UTF-8. A value with a control character has no such line: the reader would refuse it.
+QByteArray quotedLine(const char* key, const QString& value) {
+    QString escaped = value;
     escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
     if (escaped.startsWith(u'@'))
         escaped.prepend(u'@');
-    return "connection=\"" + escaped.toUtf8() + "\"\n";
+    return QByteArray(key) + "=\"" + escaped.toUtf8() + "\"\n";
 }
 
 bool hasControl(const QString& text) {
@@ -99,7 +100,7 @@ bool prependDatabase(const QString& path, const QString& connection, int timeout
     in.close();
     QByteArray section = "[database]\n";
     if (!connection.isEmpty())
-        section += quotedConnection(connection);
+        section += quotedLine("connection", connection);
     if (store::isConnectTimeout(timeoutS))
         section += "timeout=" + QByteArray::number(timeoutS) + "\n";
     QSaveFile out(path);
@@ -156,6 +157,10 @@ bool isClockMaxChange(qint64 seconds) {
 
 int dbTimeoutS(const Settings& settings) {
     return settings.dbTimeoutS > 0 ? settings.dbTimeoutS : store::DefaultConnectTimeoutS;
+}
+
+int idleLockMinutes(const Settings& settings) {
+    return settings.idleLockMin >= 0 ? settings.idleLockMin : DefaultIdleLockMin;
 }
 
 qint64 clockMaxChangeS(const Settings& settings) {
@@ -230,6 +235,16 @@ Settings readSettings(const QString& path, QStringList* problems) {
                                  .arg(store::MaxConnectTimeoutS));
     }
     out.user = s.value(kUser).toString().trimmed();
+    if (s.contains(kIdleLock)) {
+        bool ok = false;
+        const int minutes = s.value(kIdleLock).toString().trimmed().toInt(&ok);
+        if (ok && minutes >= 0 && minutes <= MaxIdleLockMin)
+            out.idleLockMin = minutes;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes 0 (never) to %2 minutes")
+                                 .arg(kIdleLock)
+                                 .arg(MaxIdleLockMin));
+    }
     if (s.contains(kLanguage)) {
         const int lang = s.value(kLanguage).toString().toInt();
         if (isLanguage(lang))
@@ -317,6 +332,8 @@ bool writeThroughQSettings(const Settings& settings, const QString& path) {
         s.setValue(kUser, settings.user);
     if (settings.lang != 0)
         s.setValue(kLanguage, settings.lang);
+    if (settings.idleLockMin >= 0)
+        s.setValue(kIdleLock, settings.idleLockMin);
     s.setValue(kSim, settings.sim);
     s.setValue(kBellSection, settings.bellSection);
     if (!settings.traceLine.isEmpty())
@@ -349,6 +366,51 @@ bool writeSettings(const Settings& settings, const QString& path) {
         return false;
     // A new file was made with the process's default permissions.
     return makePrivate(path);
+}
+
+bool keepLastOperator(const QString& name, const QString& path) {
+    if (name.isEmpty() || hasControl(name))
+        return false;
+    if (path == settingsFilePath() && settingsFileInUse() != path)
+        return false;
+    QByteArray old;
+    if (QFileInfo::exists(path)) {
+        QFile in(path);
+        if (!QFileInfo(path).isFile() || !in.open(QIODevice::ReadOnly))
+            return false;
+        old = in.readAll();
+    }
+    // The [operator] section's user line is replaced, or put first in the section, or the
+    // section is added at the end; every other line stays as it was written.
+    const QByteArray line = quotedLine("user", name);
+    QList<QByteArray> lines = old.split('\n');
+    if (!old.isEmpty() && old.endsWith('\n'))
+        lines.removeLast();
+    qsizetype header = -1, user = -1;
+    bool inOperator = false;
+    for (qsizetype i = 0; i < lines.size() && user < 0; ++i) {
+        const QByteArray text = lines[i].trimmed();
+        if (text.startsWith('[')) {
+            inOperator = text == "[operator]";
+            if (inOperator && header < 0)
+                header = i;
+        } else if (inOperator && text.indexOf('=') > 0 &&
+                   text.left(text.indexOf('=')).trimmed() == "user") {
+            user = i;
+        }
+    }
+    const QByteArray bare = line.chopped(1);
+    if (user >= 0)
+        lines[user] = bare;
+    else if (header >= 0)
+        lines.insert(header + 1, bare);
+    else
+        lines << "[operator]" << bare;
+    if (!makePrivate(path))
+        return false;
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(lines.join('\n') + '\n') >= 0 &&
+           out.commit() && makePrivate(path);
 }
 
 void putPort(QList<QPair<int, QString>>& map, int port, const QString& device) {
@@ -386,7 +448,10 @@ QString describeSettings(const Settings& settings, const QString& path) {
         << orDefault(maskPassword(settings.db), QStringLiteral("(the embedded default)")) << "\n";
     out << "database timeout: " << dbTimeoutS(settings) << " s"
         << (settings.dbTimeoutS > 0 ? "" : " (the default)") << "\n";
-    out << "user: " << orDefault(settings.user, QStringLiteral("admin")) << "\n";
+    out << "user: " << orDefault(settings.user, QStringLiteral("(the desktop account)")) << "\n";
+    const int idle = idleLockMinutes(settings);
+    out << "idle lock: " << (idle > 0 ? QString::number(idle) + QStringLiteral(" min") : "never")
+        << (settings.idleLockMin >= 0 ? "" : " (the default)") << "\n";
     out << "language: "
         << (settings.lang ? QString::number(settings.lang) : QStringLiteral("(from the locale)"))
         << "\n";

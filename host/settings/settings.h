@@ -13,7 +13,8 @@ namespace bw::host {
 struct Settings {
     QString db;                           // [database] connection
     int dbTimeoutS = 0;                   // [database] timeout: seconds, 1..600
-    QString user;                         // [operator] user
+    QString user;                         // [operator] user: the last operator signed in
+    int idleLockMin = -1;                 // [operator] idle-lock: minutes, 0 (never) .. 1440
     int lang = 0;                         // [operator] language: 2052, 1028 or 0
     QList<QPair<int, QString>> com;       // [com] n=DEVICE
     QList<int> comWithoutDevice;          // [com] n= naming no device: none may be guessed for COMn
@@ -29,6 +30,12 @@ struct Settings {
 
 // The time-out of a database server's connection: the setting, else 10 s.
 int dbTimeoutS(const Settings& settings);
+
+// The minutes without input after which the host program locks its windows: the setting, else
+// 15; 0 never.
+constexpr int DefaultIdleLockMin = 15;
+constexpr int MaxIdleLockMin = 1440;
+int idleLockMinutes(const Settings& settings);
 
 // The most a clock push may move a terminal's clock unless forced: the setting, else a day.
 qint64 clockMaxChangeS(const Settings& settings);
@@ -54,6 +61,12 @@ Settings readSettings(QStringList* problems = nullptr);
 // Writes every set value to path, so that readSettings gives them back unchanged; returns
 // false when the file cannot be written or the connection holds a control character.
 bool writeSettings(const Settings& settings, const QString& path);
+
+// Keeps name as the last operator ([operator] user) in the file at path, changing no other line
+// of it; a file that is not there is made. A user without a file of their own who reads the
+// site's file keeps nothing: a file of their own would hide the site's settings from then on.
+// False when nothing was kept.
+bool keepLastOperator(const QString& name, const QString& path);
 
 // Sets port's entry of a COMn or TCP map, replacing an earlier one for the same port.
 void putPort(QList<QPair<int, QString>>& map, int port, const QString& device);

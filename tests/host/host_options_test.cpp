@@ -30,7 +30,7 @@ bw::host::Settings savedSettings() {
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\ntimeout=30\n"
-            "[operator]\nuser=clerk\nlanguage=1028\n[window]\nbell-section=true\n"
+            "[operator]\nuser=clerk\nlanguage=1028\nidle-lock=0\n[window]\nbell-section=true\n"
             "[com]\n1=/dev/ttyUSB0\n3=/dev/ttyUSB1\n99=/dev/nothing\n"
             "[tcp-port-map]\n1001=15001\n[clock]\nmax-change=3600\n");
     f.close();
@@ -38,6 +38,11 @@ bw::host::Settings savedSettings() {
     const bw::host::Settings s = bw::host::readSettings(path, &problems);
     EXPECT_EQ(problems.size(), 1) << problems.join('\n').toStdString(); // COM99
     EXPECT_EQ(bw::host::clockMaxChangeS(s), 3600);
+    EXPECT_EQ(bw::host::idleLockMinutes(s), 0); // never
+    // The last operator replaces the user line alone; every other line stays as written.
+    EXPECT_TRUE(bw::host::keepLastOperator(QStringLiteral("王 \"5\""), path));
+    EXPECT_EQ(bw::host::readSettings(path).user, QStringLiteral("王 \"5\""));
+    EXPECT_EQ(bw::host::readSettings(path).db, s.db);
     return s;
 }
 
@@ -82,6 +87,9 @@ TEST(HostSettings, CommandLineOverridesTheFileForOneRun) {
     }
     const bw::host::Settings again = bw::host::settingsOf(parse({"--user", "x"}, saved));
     EXPECT_TRUE(again.dbTimeoutS == 30 && again.clockMaxChangeS == 3600); // kept when saved
+    const QString copy = bw::test::tempDir() + QStringLiteral("/again.conf");
+    ASSERT_TRUE(bw::host::writeSettings(again, copy));
+    EXPECT_EQ(bw::host::readSettings(copy).idleLockMin, 0); // "never" is written, not left out
     bw::host::Settings traced = saved;
     traced.traceLine = QStringLiteral("/tmp/a.trace");
     EXPECT_EQ(parse({}, traced).traceLine, QStringLiteral("/tmp/a.trace"));

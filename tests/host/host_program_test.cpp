@@ -8,8 +8,10 @@
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
 #include "host/console/settings_dialog.h"
+#include "host/console/sign_in.h"
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
 #include "platform/clock_guard.h"
@@ -127,7 +129,7 @@ TEST(HostProgram, CollectionScreenshotAndTheCollectorOnTheSameDatabase) {
 
 TEST(HostProgram, TheExitToolAndThenTheConsoleEndTheProgramWithZero) {
     const QString home = bw::test::tempDir(), settings = home + "/.config/Brackwater";
-    EXPECT_EQ(runHost({"--press-tool", "exit", "--press-tool", "quit"}, home).code, 0);
+    EXPECT_EQ(runHost({"--demo", "--press-tool", "exit", "--press-tool", "quit"}, home).code, 0);
     // A FIFO in place of the settings file is not waited on.
     ASSERT_TRUE(QDir().mkpath(settings) &&
                 ::mkfifo(QFile::encodeName(settings + "/brackwater.conf"), 0600) == 0);
@@ -272,6 +274,62 @@ TEST_F(Console, LogViewerFiltersByUserNewestFirst) {
     QFile f(csv);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("'=HYPERLINK(1)"));
+}
+
+// The sign-in refuses a wrong password with one message and keeps the name of the operator it
+// let in; switching to guest takes the admin's rights away; the idle lock asks again.
+TEST_F(Console, SignInSwitchAndIdleLock) {
+    namespace ops = bw::host::operators;
+    using bw::host::console::SignInDialog;
+    auto cn = bw::host::sharedConnection();
+    ops::setPassword(*cn, "admin", "admin", "adm-pw");
+    ops::setPassword(*cn, "admin", "guest", "guest-pw");
+    bw::test::RecordingMessageBox boxes;
+    const auto signIn = [](SignInDialog* d, const QString& name, const QString& password) {
+        d->findChild<QLineEdit*>("Name")->setText(name);
+        d->findChild<QLineEdit*>("Password")->setText(password);
+        return d->attempt();
+    };
+    SignInDialog d(bw::host::connectionString(), "admin");
+    d.setSettingsFile(home_ + "/bw.conf");
+    EXPECT_FALSE(signIn(&d, "admin", "wrong"));
+    EXPECT_EQ(boxes.lastText(), QStringLiteral("操作员名称或密码不正确，或该操作员已停用"));
+    ASSERT_TRUE(signIn(&d, "admin", "adm-pw"));
+    EXPECT_EQ(bw::host::readSettings(home_ + "/bw.conf").user, QStringLiteral("admin"));
+
+    bw::host::console::ConsoleWindow w({"admin", QStringLiteral("就餐机管理"), home_ + "/bw.conf"});
+    w.show();
+    const auto waitFor = [](const std::function<bool()>& done) {
+        const QDeadlineTimer deadline(30000);
+        while (!done() && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    };
+    const auto dialog = [] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* d = dynamic_cast<SignInDialog*>(top); d && d->isVisible())
+                return d;
+        return static_cast<SignInDialog*>(nullptr);
+    };
+    EXPECT_TRUE(w.findChild<QAction*>("Operators")->isEnabled());
+    w.switchOperator();
+    ASSERT_TRUE(dialog() && signIn(dialog(), "guest", "guest-pw"));
+    EXPECT_EQ(w.user(), QStringLiteral("guest"));
+    EXPECT_FALSE(w.findChild<QAction*>("Operators")->isEnabled());
+    ASSERT_TRUE(waitFor([&] { return w.refreshes() > 0 && !w.busy(); }));
+    w.selectTerminals({3});
+    ASSERT_TRUE(w.assignSelected(true)); // the admin could, the guest may not
+    ASSERT_TRUE(waitFor([&] { return !w.busy(); }));
+    EXPECT_TRUE(w.findChild<QLabel*>("Note")->text().contains(
+        bw::host::collect::text(bw::host::collect::Text::Refused)));
+
+    w.setIdleLockMs(50);
+    ASSERT_TRUE(waitFor([&] { return w.locked() && dialog(); }));
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(dialog()->findChild<QLineEdit*>("Name")->text(), QStringLiteral("guest"));
+    w.setIdleLockMs(0);
+    ASSERT_TRUE(signIn(dialog(), "guest", "guest-pw"));
+    EXPECT_TRUE(w.isVisible() && !w.locked());
 }
 
 // Against the simulator: terminal 2 silent, every clock five minutes ahead; the actions on
