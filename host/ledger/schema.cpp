@@ -49,6 +49,17 @@ const char* const kTables[] = {
 const char* const kAfterTables[] = {
     "CREATE INDEX IF NOT EXISTS MealRecordTime ON MealRecord (RecordTime)",
     "CREATE UNIQUE INDEX IF NOT EXISTS MealRecordKey ON MealRecord (MachAddr, Series, RecordNo)",
+    // The log viewer's pages, newest first, of all users or of one.
+    "CREATE INDEX IF NOT EXISTS CtrlLogTime ON CtrlLog (TimeA)",
+    "CREATE INDEX IF NOT EXISTS CtrlLogUserTime ON CtrlLog (UserA, TimeA)",
+};
+
+// The newest entry of each action and object (a terminal's last collection) is found in an
+// index that ends with the write order: SQLite's indexes end with the rowid of their own,
+// PostgreSQL's is given the Seq.
+const char* const kLatestEntry[] = {
+    "CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA)",
+    "CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA, Seq)",
 };
 
 const char* const kDemoRows[] = {
@@ -180,6 +191,8 @@ void createTables(Connection& cn) {
         addStationColumns(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
+        if (sql && sql->engine() != store::SqlConnection::Engine::Other)
+            cn.Execute(QString::fromUtf8(kLatestEntry[postgres ? 1 : 0]), -1);
     } catch (...) {
         if (postgres) {
             try {

@@ -90,6 +90,62 @@ QVector<QVariantList> newestRows(store::SqlConnection& cn, const QString& column
         values + values);
 }
 
+// The newest operation-log entry of each object among the entries of actions, as newestRows
+// gives them (ObjectA, TimeA, UserA, ResultA, place in the write order). Each action's objects
+// are found one after the other, and the last written of each, in the index CtrlLogLatest:
+// the time does not grow with the entries. Empty where the engine numbers no rows; raises
+// bw::Error where the query cannot be run.
+std::optional<QVector<QVariantList>> newestLogRows(store::SqlConnection& cn,
+                                                   const QVariantList& actions) {
+    const QString order = writeOrder(cn);
+    if (order.isEmpty())
+        return std::nullopt;
+    QHash<QString, qint64> latest; // by object
+    for (const QVariant& action : actions)
+        for (const QVariantList& row : cn.queryBound(
+                 QStringLiteral(
+                     "WITH RECURSIVE o(v) AS (SELECT MIN(ObjectA) FROM CtrlLog WHERE ActionA = ? "
+                     "UNION ALL SELECT (SELECT MIN(ObjectA) FROM CtrlLog WHERE ActionA = ? AND "
+                     "ObjectA > o.v) FROM o WHERE o.v IS NOT NULL) SELECT v, (SELECT MAX(%1) "
+                     "FROM CtrlLog WHERE ActionA = ? AND ObjectA = o.v) FROM o WHERE v IS NOT "
+                     "NULL")
+                     .arg(order),
+                 {action, action, action})) {
+            const QString object = row.value(0).toString();
+            const qint64 n = row.value(1).toLongLong();
+            if (!row.value(1).isNull() && (!latest.contains(object) || n > latest.value(object)))
+                latest[object] = n;
+        }
+    QVector<QVariantList> out;
+    QVariantList wanted;
+    const auto fetch = [&] {
+        if (wanted.isEmpty())
+            return;
+        QStringList marks;
+        for (qsizetype i = 0; i < wanted.size(); ++i)
+            marks << QStringLiteral("?");
+        // A row whose place another row shares (a Seq written by hand) counts only for its own
+        // action and object.
+        for (const QVariantList& row : cn.queryBound(
+                 QStringLiteral("SELECT ObjectA, TimeA, UserA, ResultA, %1 FROM CtrlLog WHERE %1 "
+                                "IN (%2) AND ActionA IN (?, ?, ?, ?)")
+                     .arg(order, marks.join(QStringLiteral(", "))),
+                 wanted + actions)) {
+            const auto it = latest.constFind(row.value(0).toString());
+            if (!row.value(0).isNull() && it != latest.cend() && *it == row.value(4).toLongLong())
+                out << row;
+        }
+        wanted.clear();
+    };
+    for (auto it = latest.cbegin(); it != latest.cend(); ++it) {
+        wanted << *it;
+        if (wanted.size() == 200)
+            fetch();
+    }
+    fetch();
+    return out;
+}
+
 // What the host database remembers of each terminal's collections and routine steps.
 struct History {
     QHash<int, std::optional<StepRecord>> collection;
@@ -182,10 +238,18 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
                            [&](const QString& d) { return !d.isEmpty() && result.startsWith(d); });
     };
     try {
+        std::optional<QVector<QVariantList>> found;
+        try {
+            found = newestLogRows(cn, actions);
+        } catch (const Error&) {
+            // a PostgreSQL database the schema has not given its Seq yet
+        }
         const auto rows =
-            newestRows(cn, QStringLiteral("s.ObjectA, s.TimeA, s.UserA, s.ResultA"),
-                       QStringLiteral("CtrlLog"), {QStringLiteral("ObjectA")},
-                       QStringLiteral("TimeA"), QStringLiteral("ActionA IN (?, ?, ?, ?)"), actions);
+            found ? *found
+                  : newestRows(cn, QStringLiteral("s.ObjectA, s.TimeA, s.UserA, s.ResultA"),
+                               QStringLiteral("CtrlLog"), {QStringLiteral("ObjectA")},
+                               QStringLiteral("TimeA"), QStringLiteral("ActionA IN (?, ?, ?, ?)"),
+                               actions);
         const QString order = writeOrder(cn);
         for (QVariantList row : rows) {
             const int terminal = terminalOf(row.value(0));
