@@ -49,17 +49,23 @@ const char* const kTables[] = {
 const char* const kAfterTables[] = {
     "CREATE INDEX IF NOT EXISTS MealRecordTime ON MealRecord (RecordTime)",
     "CREATE UNIQUE INDEX IF NOT EXISTS MealRecordKey ON MealRecord (MachAddr, Series, RecordNo)",
-    // The log viewer's pages, newest first, of all users or of one.
-    "CREATE INDEX IF NOT EXISTS CtrlLogTime ON CtrlLog (TimeA)",
-    "CREATE INDEX IF NOT EXISTS CtrlLogUserTime ON CtrlLog (UserA, TimeA)",
 };
 
-// The newest entry of each action and object (a terminal's last collection) is found in an
-// index that ends with the write order: SQLite's indexes end with the rowid of their own,
-// PostgreSQL's is given the Seq.
-const char* const kLatestEntry[] = {
-    "CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA)",
-    "CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA, Seq)",
+// The operation log's indexes, each ending with the write order so that a page of the log
+// viewer (newest first, of all users or of one) and the newest entry of each action and object
+// (a terminal's last collection) are read from the index's end: SQLite's indexes end with the
+// rowid of their own, PostgreSQL's are given the Seq.
+struct LogIndex {
+    const char* sqlite;
+    const char* postgres;
+};
+const LogIndex kLogIndexes[] = {
+    {"CREATE INDEX IF NOT EXISTS CtrlLogTime ON CtrlLog (TimeA)",
+     "CREATE INDEX IF NOT EXISTS CtrlLogTime ON CtrlLog (TimeA, Seq)"},
+    {"CREATE INDEX IF NOT EXISTS CtrlLogUserTime ON CtrlLog (UserA, TimeA)",
+     "CREATE INDEX IF NOT EXISTS CtrlLogUserTime ON CtrlLog (UserA, TimeA, Seq)"},
+    {"CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA)",
+     "CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA, Seq)"},
 };
 
 const char* const kDemoRows[] = {
@@ -191,8 +197,8 @@ void createTables(Connection& cn) {
         addStationColumns(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
-        if (sql && sql->engine() != store::SqlConnection::Engine::Other)
-            cn.Execute(QString::fromUtf8(kLatestEntry[postgres ? 1 : 0]), -1);
+        for (const LogIndex& index : kLogIndexes)
+            cn.Execute(QString::fromUtf8(postgres ? index.postgres : index.sqlite), -1);
     } catch (...) {
         if (postgres) {
             try {

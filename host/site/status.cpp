@@ -100,50 +100,24 @@ std::optional<QVector<QVariantList>> newestLogRows(store::SqlConnection& cn,
     const QString order = writeOrder(cn);
     if (order.isEmpty())
         return std::nullopt;
-    QHash<QString, qint64> latest; // by object
+    QHash<QString, QVariantList> newest; // by object
     for (const QVariant& action : actions)
         for (const QVariantList& row : cn.queryBound(
                  QStringLiteral(
                      "WITH RECURSIVE o(v) AS (SELECT MIN(ObjectA) FROM CtrlLog WHERE ActionA = ? "
                      "UNION ALL SELECT (SELECT MIN(ObjectA) FROM CtrlLog WHERE ActionA = ? AND "
-                     "ObjectA > o.v) FROM o WHERE o.v IS NOT NULL) SELECT v, (SELECT MAX(%1) "
-                     "FROM CtrlLog WHERE ActionA = ? AND ObjectA = o.v) FROM o WHERE v IS NOT "
-                     "NULL")
+                     "ObjectA > o.v) FROM o WHERE o.v IS NOT NULL) SELECT s.ObjectA, s.TimeA, "
+                     "s.UserA, s.ResultA, s.%1 FROM o JOIN CtrlLog s ON s.ActionA = ? AND "
+                     "s.ObjectA = o.v AND s.%1 = (SELECT MAX(%1) FROM CtrlLog WHERE ActionA = ? "
+                     "AND ObjectA = o.v)")
                      .arg(order),
-                 {action, action, action})) {
+                 {action, action, action, action})) {
             const QString object = row.value(0).toString();
-            const qint64 n = row.value(1).toLongLong();
-            if (!row.value(1).isNull() && (!latest.contains(object) || n > latest.value(object)))
-                latest[object] = n;
+            const auto it = newest.constFind(object);
+            if (it == newest.cend() || row.value(4).toLongLong() > it->value(4).toLongLong())
+                newest[object] = row;
         }
-    QVector<QVariantList> out;
-    QVariantList wanted;
-    const auto fetch = [&] {
-        if (wanted.isEmpty())
-            return;
-        QStringList marks;
-        for (qsizetype i = 0; i < wanted.size(); ++i)
-            marks << QStringLiteral("?");
-        // A row whose place another row shares (a Seq written by hand) counts only for its own
-        // action and object.
-        for (const QVariantList& row : cn.queryBound(
-                 QStringLiteral("SELECT ObjectA, TimeA, UserA, ResultA, %1 FROM CtrlLog WHERE %1 "
-                                "IN (%2) AND ActionA IN (?, ?, ?, ?)")
-                     .arg(order, marks.join(QStringLiteral(", "))),
-                 wanted + actions)) {
-            const auto it = latest.constFind(row.value(0).toString());
-            if (!row.value(0).isNull() && it != latest.cend() && *it == row.value(4).toLongLong())
-                out << row;
-        }
-        wanted.clear();
-    };
-    for (auto it = latest.cbegin(); it != latest.cend(); ++it) {
-        wanted << *it;
-        if (wanted.size() == 200)
-            fetch();
-    }
-    fetch();
-    return out;
+    return QVector<QVariantList>(newest.cbegin(), newest.cend());
 }
 
 // What the host database remembers of each terminal's collections and routine steps.
