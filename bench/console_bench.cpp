@@ -18,12 +18,24 @@
 // readMealDays, on the GUI thread) into a plain QTableWidget and a plain QChart with the same
 // bar sets (the busiest terminals, the rest together), shown, and the pending events processed.
 // Counters window_ms, bare_ms and ratio.
+//
+// BM_LogFirstPage/B: the operation-log viewer opened over 1,000,000 CtrlLog entries, all of the
+// last 29 days and so all within its default range (B 0: SQLite, 1: PostgreSQL when BW_PG_CONN
+// is set or a throwaway cluster can be started), until its first page is shown. Counters:
+// shown (entries on the page), next_page_ms (the page of older entries after it), growth_mib
+// (peak resident growth over both).
+//
+// BM_StatusHistory/B/N: readStatus over 255 terminals whose serial devices do not exist (every
+// line fails at once to open) with N such entries, all of them collections: what is left is the
+// register, the name lists and the history of collections and routine steps.
 
 #include "bench_support.h"
 
 #include "bell/serial_port.h"
+#include "host/collect/collect_texts.h"
 #include "host/console/console_window.h"
 #include "host/console/meal_chart.h"
+#include "host/console/operation_log.h"
 #include "host/console/status_table.h"
 #include "host/link/link.h"
 #include "sim/process.h"
@@ -311,8 +323,123 @@ void BM_StartVsBare(benchmark::State& state) {
     state.counters["ratio"] = bareSecs > 0 ? windowSecs / bareSecs : 0;
 }
 
+// n collection entries in CtrlLog spread evenly over the 29 days before now, the newest now:
+// over the 255 terminals, by seven users, half of them collections with clearing.
+void addLogEntries(store::SqlConnection& cn, int n) {
+    using host::collect::Text;
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString start = now.addDays(-29).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const bool postgres = cn.engine() == store::SqlConnection::Engine::Postgres;
+    const QString second = QStringLiteral("(i * %1 / %2)").arg(29LL * 86400).arg(n);
+    const QString time =
+        postgres ? QStringLiteral("TIMESTAMP '%1' + %2 * interval '1 second'").arg(start, second)
+                 : QStringLiteral("datetime('%1', '+' || %2 || ' seconds')").arg(start, second);
+    // The texts are this program's own, without quotes: written into the statement.
+    const QString select =
+        QStringLiteral("SELECT 'user' || (i % 7), ") + time +
+        QStringLiteral(", CAST(i % %1 + 1 AS TEXT), CASE WHEN i % 2 = 0 THEN '%2' ELSE '%3' END, "
+                       "'%4'")
+            .arg(QString::number(kTerminals), host::collect::text(Text::ActionCollect, 2052),
+                 host::collect::text(Text::ActionCollectClear, 2052),
+                 host::collect::text(Text::Done, 2052).arg(10).arg(10));
+    const QString into = QStringLiteral("INSERT INTO CtrlLog (UserA, TimeA, ObjectA, ActionA, "
+                                        "ResultA) ");
+    cn.Execute(
+        into +
+        (postgres ? select + QStringLiteral(" FROM generate_series(1, CAST(%1 AS bigint)) i").arg(n)
+                  : QStringLiteral("WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL "
+                                   "SELECT i + 1 FROM k WHERE i < %1) ")
+                            .arg(n) +
+                        select + QStringLiteral(" FROM k")));
+    // The statistics the server's autovacuum gathers on a table grown over time.
+    if (postgres)
+        cn.Execute(QStringLiteral("ANALYZE CtrlLog"));
+}
+
+// A host database of 255 terminals whose devices do not exist and n log entries; null with the
+// benchmark skipped when it cannot be had.
+std::unique_ptr<HostDb> logDb(benchmark::State& state, int n) {
+    std::unique_ptr<HostDb> db;
+    try {
+        db = std::make_unique<HostDb>(state.range(0) ? Backend::Postgres : Backend::Sqlite);
+        addSerialTerminals(db->cn(), 1, kTerminals, 0);
+        addLogEntries(db->cn(), n);
+    } catch (const Error& e) {
+        state.SkipWithError(qPrintable(e.description()));
+        return nullptr;
+    }
+    for (int com = 1; com <= 4; ++com)
+        bell::setDevicePath(com, QStringLiteral("/nonexistent/bw-bench-tty"));
+    return db;
+}
+
+void BM_LogFirstPage(benchmark::State& state) {
+    const auto db = logDb(state, 1000000);
+    if (!db)
+        return;
+    int shown = 0;
+    long growthKb = 0;
+    double nextSecs = 0;
+    bool follows = true;
+    for (auto _ : state) {
+        resetPeakRss();
+        const long before = statusKb("VmRSS");
+        host::console::LogViewer v;
+        const auto settle = [&v] {
+            while (v.reading())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        };
+        state.SetIterationTime(secondsOf(settle));
+        shown = int(v.shown().size());
+        const QString last = shown ? v.shown().last().time : QString();
+        // The next page, which follows on from the first.
+        nextSecs += secondsOf([&] {
+            if (v.showOlder())
+                settle();
+        });
+        follows = follows && v.pageNumber() == 1 && !v.shown().isEmpty() &&
+                  v.shown().first().time <= last;
+        growthKb = std::max(growthKb, statusKb("VmHWM") - before);
+    }
+    if (shown == 0 || !follows)
+        state.SkipWithError("nothing shown, or the next page does not follow on");
+    state.counters["shown"] = shown;
+    state.counters["growth_mib"] = double(growthKb) / 1024;
+    state.counters["next_page_ms"] = nextSecs / double(state.iterations()) * 1000;
+}
+
+void BM_StatusHistory(benchmark::State& state) {
+    const auto db = logDb(state, int(state.range(1)));
+    if (!db)
+        return;
+    int collected = 0;
+    for (auto _ : state) {
+        host::site::StatusRequest request;
+        request.connection = db->connection();
+        collected = 0;
+        for (const host::site::TerminalStatus& s : host::site::readStatus(request))
+            collected += s.lastCollection ? 1 : 0;
+    }
+    if (collected != (state.range(1) ? kTerminals : 0))
+        state.SkipWithError("not every terminal's last collection was found");
+}
+
 } // namespace
 
+BENCHMARK(BM_LogFirstPage)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StatusHistory)
+    ->Args({0, 0})
+    ->Args({0, 1000000})
+    ->Args({1, 0})
+    ->Args({1, 1000000})
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoopDuringRefresh)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_StartVsBare)
     ->Arg(100000)

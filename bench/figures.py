@@ -74,6 +74,6 @@ for title, file in (("meal-record collection (median of 3 repetitions)", "collec
 
 print("\n== the console (mean of the iterations of one run) ==")
 for b in runs("console.json"):
-    keys = [k for k in ("max_ms", "p99_ms", "timers", "refresh_secs", "window_ms", "bare_ms",
-                        "ratio") if k in b]
+    keys = [k for k in ("real_time", "max_ms", "p99_ms", "timers", "refresh_secs", "window_ms",
+                        "bare_ms", "ratio", "shown", "next_page_ms", "growth_mib") if k in b]
     print(f"{b['name']:<48} " + ", ".join(f"{k}={b[k]:.4g}" for k in keys))

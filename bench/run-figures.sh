@@ -34,7 +34,9 @@ done
     --benchmark_out="$out/collect.json" --benchmark_out_format=json
 
 "$bench/names_bench" --benchmark_out="$out/names.json" --benchmark_out_format=json
-# the console: the event loop during a status reading, and its start against a bare one
+# the console: the event loop during a status reading, its start against a bare one, the
+# operation-log viewer and the status over a million log entries (SQLite, and PostgreSQL on
+# BW_PG_CONN or a throwaway cluster)
 "$bench/console_bench" --benchmark_out="$out/console.json" --benchmark_out_format=json
 
 python3 "$(dirname "$0")/figures.py" "$out"

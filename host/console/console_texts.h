@@ -79,6 +79,10 @@ enum class Text {
     ExportCsv,
     ExportDone, // %1 rows, %2 file
     ExportFailed,
+    Older,        // the page of older entries
+    Newer,        // the page of newer entries
+    LogPlace,     // %1 page number, %2 matching entries
+    LogPlaceMany, // %1 page number, %2 the most that are counted
     ColTime,
     ColUser,
     ColObject,

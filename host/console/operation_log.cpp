@@ -23,6 +23,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 #include <QtConcurrent>
+#include <algorithm>
 
 namespace bw::host::console {
 
@@ -79,10 +80,37 @@ private:
     bool old_ = false;
 };
 
-QList<LogEntry> readLog(store::SqlConnection& cn, const LogFilter& filter, int limit) {
-    QString sql = QStringLiteral("SELECT TimeA, UserA, ObjectA, ActionA, ResultA FROM CtrlLog "
-                                 "WHERE TimeA >= ? AND TimeA < ?");
-    QVariantList values{dayStart(filter.from), dayStart(filter.to.addDays(1))};
+namespace {
+
+// The column that numbers CtrlLog's rows in the order they were written: SQLite's rowid, the
+// Seq the schema gives PostgreSQL's tables; empty for another engine.
+QString writeOrder(const store::SqlConnection& cn) {
+    switch (cn.engine()) {
+    case store::SqlConnection::Engine::Sqlite:
+        return QStringLiteral("rowid");
+    case store::SqlConnection::Engine::Postgres:
+        return QStringLiteral("Seq");
+    case store::SqlConnection::Engine::Other:
+        break;
+    }
+    return QString();
+}
+
+// The condition of filter's entries, its values added to values. Entries at or before the
+// time upTo (bound as param) only, when given, instead of those before the day after the
+// range: an index on the time serves one upper bound, and a page's last entry lies within the
+// range.
+QString logWhere(const LogFilter& filter, QVariantList& values, const QVariant& upTo = {},
+                 const QString& param = QString()) {
+    QString sql = QStringLiteral("TimeA >= ?");
+    values << dayStart(filter.from);
+    if (!upTo.isValid()) {
+        sql += QStringLiteral(" AND TimeA < ?");
+        values << dayStart(filter.to.addDays(1));
+    } else {
+        sql += QStringLiteral(" AND TimeA <= ") + param;
+        values << upTo;
+    }
     if (!filter.user.isEmpty()) {
         sql += QStringLiteral(" AND UserA = ?");
         values << filter.user;
@@ -91,39 +119,98 @@ QList<LogEntry> readLog(store::SqlConnection& cn, const LogFilter& filter, int l
         sql += QStringLiteral(" AND ActionA = ?");
         values << filter.action;
     }
-    sql += QStringLiteral(" ORDER BY TimeA DESC");
-    QList<LogEntry> out;
-    for (const QVariantList& row : cn.queryBound(sql, values)) {
-        if (out.size() >= limit)
-            break;
-        out << LogEntry{collect::recordText(row.value(0)), row.value(1).toString(),
-                        row.value(2).toString(), row.value(3).toString(), row.value(4).toString()};
+    return sql;
+}
+
+} // namespace
+
+LogPage readLogPage(store::SqlConnection& cn, const LogFilter& filter,
+                    const std::optional<LogPage>& after, int size) {
+    size = std::max(1, size);
+    const QString order = writeOrder(cn);
+    const bool postgres = cn.engine() == store::SqlConnection::Engine::Postgres;
+    // A PostgreSQL time goes back as its text, which holds every digit of it.
+    const QString key = postgres ? QStringLiteral("CAST(TimeA AS TEXT)") : QStringLiteral("TimeA");
+    const QString param = postgres ? QStringLiteral("CAST(? AS TIMESTAMP)") : QStringLiteral("?");
+    const bool keyed = !order.isEmpty() && after && after->last;
+    QVariantList values;
+    QString sql =
+        QStringLiteral("SELECT TimeA, UserA, ObjectA, ActionA, ResultA, %1 AS TimeKey, %2 AS "
+                       "WriteOrder FROM CtrlLog WHERE ")
+            .arg(key, order.isEmpty() ? QStringLiteral("0") : order) +
+        logWhere(filter, values, keyed ? after->last->time : QVariant(), param);
+    if (keyed) {
+        // After the last entry: older, or as old and written before it.
+        sql += QStringLiteral(" AND (TimeA < %1 OR %2 < ?)").arg(param, order);
+        values << after->last->time << after->last->order;
     }
-    return out;
+    sql += QStringLiteral(" ORDER BY TimeA DESC");
+    if (!order.isEmpty())
+        sql += QStringLiteral(", %1 DESC").arg(order);
+    sql += QStringLiteral(" LIMIT %1").arg(size + 1);
+    LogPage page;
+    page.through = after ? after->through : 0;
+    if (!order.isEmpty() && after && !after->last)
+        return page; // the page before held nothing
+    if (order.isEmpty() && page.through > 0)
+        sql += QStringLiteral(" OFFSET %1").arg(page.through);
+    const QVector<QVariantList> rows = cn.queryBound(sql, values);
+    for (const QVariantList& row : rows) {
+        if (page.entries.size() >= size) {
+            page.more = true;
+            break;
+        }
+        page.entries << LogEntry{collect::recordText(row.value(0)), row.value(1).toString(),
+                                 row.value(2).toString(), row.value(3).toString(),
+                                 row.value(4).toString()};
+        page.last = LogKey{row.value(5), row.value(6).toLongLong()};
+    }
+    page.through += page.entries.size();
+    return page;
+}
+
+qint64 countLog(store::SqlConnection& cn, const LogFilter& filter, qint64 cap) {
+    QVariantList values;
+    const QString where = logWhere(filter, values);
+    const auto rows = cn.queryBound(
+        QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 AS One FROM CtrlLog WHERE %1 LIMIT %2) c")
+            .arg(where)
+            .arg(std::max<qint64>(0, cap) + 1),
+        values);
+    return rows.isEmpty() ? 0 : rows.first().value(0).toLongLong();
 }
 
 QStringList logValues(store::SqlConnection& cn, const QString& column) {
     // Only the two columns the viewer offers are ever asked for by name.
     if (column != QLatin1String("UserA") && column != QLatin1String("ActionA"))
         return {};
+    // Each value found from the one before in the column's index, rather than every row read.
+    const QString sql =
+        cn.engine() == store::SqlConnection::Engine::Other
+            ? QStringLiteral("SELECT DISTINCT %1 FROM CtrlLog WHERE %1 IS NOT NULL ORDER BY %1")
+            : QStringLiteral("WITH RECURSIVE v(x) AS (SELECT MIN(%1) FROM CtrlLog UNION ALL "
+                             "SELECT (SELECT MIN(%1) FROM CtrlLog WHERE %1 > v.x) FROM v WHERE "
+                             "v.x IS NOT NULL) SELECT x FROM v WHERE x IS NOT NULL");
     QStringList out;
-    for (const QVariantList& row : cn.queryBound(
-             QStringLiteral("SELECT DISTINCT %1 FROM CtrlLog WHERE %1 IS NOT NULL ORDER BY %1")
-                 .arg(column)))
+    for (const QVariantList& row : cn.queryBound(sql.arg(column)))
         out << row.value(0).toString();
     return out;
 }
 
-LogReading readLogReading(const QString& connection, const LogFilter& filter) {
+LogReading readLogReading(const QString& connection, const LogFilter& filter,
+                          const std::optional<LogPage>& after) {
     LogReading out;
     out.fault = attempt([&] {
         store::SqlConnection cn(connection);
-        out.users = logValues(cn, QStringLiteral("UserA"));
-        out.actions = logValues(cn, QStringLiteral("ActionA"));
-        out.entries = readLog(cn, filter);
+        if (!after) {
+            out.users = logValues(cn, QStringLiteral("UserA"));
+            out.actions = logValues(cn, QStringLiteral("ActionA"));
+        }
+        out.page = readLogPage(cn, filter, after);
+        out.count = countLog(cn, filter);
     });
     if (out.fault.failed())
-        out = LogReading{{}, {}, {}, out.fault};
+        out = LogReading{{}, 0, {}, {}, out.fault};
     return out;
 }
 
@@ -185,14 +272,29 @@ LogViewer::LogViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     top->addWidget(table_, 1);
+    auto* foot = new QHBoxLayout;
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("LogStatus"));
     status_->setTextFormat(Qt::PlainText); // a reason from the database
-    top->addWidget(status_);
+    place_ = new QLabel(this);
+    place_->setObjectName(QStringLiteral("LogPlace"));
+    newer_ = new QPushButton(text(Text::Newer), this);
+    older_ = new QPushButton(text(Text::Older), this);
+    newer_->setObjectName(QStringLiteral("Newer"));
+    older_->setObjectName(QStringLiteral("Older"));
+    newer_->setEnabled(false);
+    older_->setEnabled(false);
+    foot->addWidget(status_, 1);
+    foot->addWidget(place_);
+    foot->addWidget(newer_);
+    foot->addWidget(older_);
+    top->addLayout(foot);
     watcher_ = new QFutureWatcher<LogReading>(this);
     connect(watcher_, &QFutureWatcher<LogReading>::finished, this, [this] { finishReading(); });
     connect(showButton, &QPushButton::clicked, this, [this] { showChosen(); });
     connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
+    connect(newer_, &QPushButton::clicked, this, [this] { showNewer(); });
+    connect(older_, &QPushButton::clicked, this, [this] { showOlder(); });
     resize(900, 520);
     showChosen();
 }
@@ -224,10 +326,37 @@ void LogViewer::showEntries(const LogFilter& filter) {
         next_ = filter;
         return;
     }
+    read(filter, {});
+}
+
+bool LogViewer::showOlder() {
+    if (reading_ || old_ || !page_.more)
+        return false;
+    read(filter_, pages_ + QList<LogPage>{page_});
+    return true;
+}
+
+bool LogViewer::showNewer() {
+    if (reading_ || old_ || pages_.isEmpty())
+        return false;
+    read(filter_, pages_.mid(0, pages_.size() - 1));
+    return true;
+}
+
+// Reads the page that follows pages (the first when there are none) of filter.
+void LogViewer::read(const LogFilter& filter, const QList<LogPage>& pages) {
     reading_ = true;
+    readFilter_ = filter;
+    readPages_ = pages;
+    for (LogPage& p : readPages_)
+        p.entries.clear(); // where each stood is all that is kept of them
+    newer_->setEnabled(false);
+    older_->setEnabled(false);
     status_->setText(text(Text::LogReading));
+    const std::optional<LogPage> after =
+        pages.isEmpty() ? std::nullopt : std::optional<LogPage>(readPages_.last());
     // A viewer closed during the reading leaves it to finish on its own.
-    watcher_->setFuture(QtConcurrent::run(readLogReading, connectionString(), filter));
+    watcher_->setFuture(QtConcurrent::run(readLogReading, connectionString(), filter, after));
 }
 
 void LogViewer::addChoices(QComboBox* box, const QStringList& values) {
@@ -246,21 +375,39 @@ void LogViewer::finishReading() {
             why += text(Text::AsOf).arg(readAt_.toString(QStringLiteral("HH:mm:ss")));
         status_->setText(why);
     } else {
-        entries_ = got.entries;
+        filter_ = readFilter_;
+        pages_ = readPages_;
+        page_ = got.page;
+        count_ = got.count;
         readAt_ = QDateTime::currentDateTime();
         old_ = false;
         addChoices(user_, got.users);
         addChoices(action_, got.actions);
         status_->clear();
     }
-    model_->show(entries_, old_);
-    if (!old_)
+    showPlace();
+    model_->show(page_.entries, old_);
+    if (!old_) {
         table_->resizeColumnsToContents();
+        table_->scrollToTop();
+    }
     if (next_) {
         const LogFilter filter = *next_;
         next_.reset();
         showEntries(filter);
     }
+}
+
+void LogViewer::showPlace() {
+    if (!readAt_.isValid()) {
+        place_->clear();
+    } else {
+        const QString number = QString::number(pageNumber() + 1);
+        place_->setText(count_ > LogCountCap ? text(Text::LogPlaceMany).arg(number).arg(LogCountCap)
+                                             : text(Text::LogPlace).arg(number).arg(count_));
+    }
+    newer_->setEnabled(!old_ && !pages_.isEmpty());
+    older_->setEnabled(!old_ && page_.more);
 }
 
 void LogViewer::exportClicked() {
@@ -271,8 +418,8 @@ void LogViewer::exportClicked() {
         this, text(Text::ExportCsv), QDir::home().filePath(name), QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
-    status_->setText(exportLog(entries_, path)
-                         ? text(Text::ExportDone).arg(entries_.size()).arg(path)
+    status_->setText(exportLog(page_.entries, path)
+                         ? text(Text::ExportDone).arg(page_.entries.size()).arg(path)
                          : text(Text::ExportFailed).arg(path));
 }
 

@@ -57,6 +57,23 @@ const char* const kAfterTables[] = {
     "CREATE UNIQUE INDEX IF NOT EXISTS MealRecordKey ON MealRecord (MachAddr, Series, RecordNo)",
 };
 
+// The operation log's indexes, each ending with the write order so that a page of the log
+// viewer (newest first, of all users or of one) and the newest entry of each action and object
+// (a terminal's last collection) are read from the index's end: SQLite's indexes end with the
+// rowid of their own, PostgreSQL's are given the Seq.
+struct LogIndex {
+    const char* sqlite;
+    const char* postgres;
+};
+const LogIndex kLogIndexes[] = {
+    {"CREATE INDEX IF NOT EXISTS CtrlLogTime ON CtrlLog (TimeA)",
+     "CREATE INDEX IF NOT EXISTS CtrlLogTime ON CtrlLog (TimeA, Seq)"},
+    {"CREATE INDEX IF NOT EXISTS CtrlLogUserTime ON CtrlLog (UserA, TimeA)",
+     "CREATE INDEX IF NOT EXISTS CtrlLogUserTime ON CtrlLog (UserA, TimeA, Seq)"},
+    {"CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA)",
+     "CREATE INDEX IF NOT EXISTS CtrlLogLatest ON CtrlLog (ActionA, ObjectA, Seq)"},
+};
+
 const char* const kDemoRows[] = {
     "INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
     "VALUES (1, '1', '*', 'A', '一楼', '6429', '计次')",
@@ -191,6 +208,8 @@ void createTables(Connection& cn) {
         addStationColumns(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
+        for (const LogIndex& index : kLogIndexes)
+            cn.Execute(QString::fromUtf8(postgres ? index.postgres : index.sqlite), -1);
     } catch (...) {
         if (postgres) {
             try {

@@ -90,6 +90,36 @@ QVector<QVariantList> newestRows(store::SqlConnection& cn, const QString& column
         values + values);
 }
 
+// The newest operation-log entry of each object among the entries of actions, as newestRows
+// gives them (ObjectA, TimeA, UserA, ResultA, place in the write order). Each action's objects
+// are found one after the other, and the last written of each, in the index CtrlLogLatest:
+// the time does not grow with the entries. Empty where the engine numbers no rows; raises
+// bw::Error where the query cannot be run.
+std::optional<QVector<QVariantList>> newestLogRows(store::SqlConnection& cn,
+                                                   const QVariantList& actions) {
+    const QString order = writeOrder(cn);
+    if (order.isEmpty())
+        return std::nullopt;
+    QHash<QString, QVariantList> newest; // by object
+    for (const QVariant& action : actions)
+        for (const QVariantList& row : cn.queryBound(
+                 QStringLiteral(
+                     "WITH RECURSIVE o(v) AS (SELECT MIN(ObjectA) FROM CtrlLog WHERE ActionA = ? "
+                     "UNION ALL SELECT (SELECT MIN(ObjectA) FROM CtrlLog WHERE ActionA = ? AND "
+                     "ObjectA > o.v) FROM o WHERE o.v IS NOT NULL) SELECT s.ObjectA, s.TimeA, "
+                     "s.UserA, s.ResultA, s.%1 FROM o JOIN CtrlLog s ON s.ActionA = ? AND "
+                     "s.ObjectA = o.v AND s.%1 = (SELECT MAX(%1) FROM CtrlLog WHERE ActionA = ? "
+                     "AND ObjectA = o.v)")
+                     .arg(order),
+                 {action, action, action, action})) {
+            const QString object = row.value(0).toString();
+            const auto it = newest.constFind(object);
+            if (it == newest.cend() || row.value(4).toLongLong() > it->value(4).toLongLong())
+                newest[object] = row;
+        }
+    return QVector<QVariantList>(newest.cbegin(), newest.cend());
+}
+
 // What the host database remembers of each terminal's collections and routine steps.
 struct History {
     QHash<int, std::optional<StepRecord>> collection;
@@ -182,10 +212,18 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
                            [&](const QString& d) { return !d.isEmpty() && result.startsWith(d); });
     };
     try {
+        std::optional<QVector<QVariantList>> found;
+        try {
+            found = newestLogRows(cn, actions);
+        } catch (const Error&) {
+            // a PostgreSQL database the schema has not given its Seq yet
+        }
         const auto rows =
-            newestRows(cn, QStringLiteral("s.ObjectA, s.TimeA, s.UserA, s.ResultA"),
-                       QStringLiteral("CtrlLog"), {QStringLiteral("ObjectA")},
-                       QStringLiteral("TimeA"), QStringLiteral("ActionA IN (?, ?, ?, ?)"), actions);
+            found ? *found
+                  : newestRows(cn, QStringLiteral("s.ObjectA, s.TimeA, s.UserA, s.ResultA"),
+                               QStringLiteral("CtrlLog"), {QStringLiteral("ObjectA")},
+                               QStringLiteral("TimeA"), QStringLiteral("ActionA IN (?, ?, ?, ?)"),
+                               actions);
         const QString order = writeOrder(cn);
         for (QVariantList row : rows) {
             const int terminal = terminalOf(row.value(0));

@@ -184,6 +184,15 @@ TEST(HostProgram, BadCommandLineExitsTwoWithoutADisplay) {
     EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("--lang"));
 }
 
+namespace {
+qint64 residentBytes() {
+    QFile f(QStringLiteral("/proc/self/statm"));
+    return f.open(QIODevice::ReadOnly)
+               ? f.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
+               : 0;
+}
+} // namespace
+
 // The console in this process, on a demo database whose terminals cannot be reached.
 class Console : public ::testing::Test {
 protected:
@@ -258,10 +267,13 @@ TEST_F(Console, LogViewerFiltersByUserNewestFirst) {
                                    "VALUES (%1, 'ok')")
                         .arg(QString::fromUtf8(row)));
     bw::host::console::LogViewer v;
-    const auto read = [&v](const bw::host::console::LogFilter& filter) {
-        v.setFilter(filter);
+    const auto settle = [&v] {
         while (v.reading())
             QApplication::processEvents(QEventLoop::AllEvents, 20);
+    };
+    const auto read = [&](const bw::host::console::LogFilter& filter) {
+        v.setFilter(filter);
+        settle();
     };
     read({QDate(2026, 3, 1), QDate(2026, 3, 2), QStringLiteral("a"), QString()});
     ASSERT_EQ(v.shown().size(), 2);
@@ -270,10 +282,49 @@ TEST_F(Console, LogViewerFiltersByUserNewestFirst) {
     EXPECT_EQ(v.shown().size(), 2);
     const QString csv = home_ + QStringLiteral("/log.csv");
     ASSERT_TRUE(bw::host::console::exportLog(
-        bw::host::console::readLog(*cn, {QDate(2026, 3, 2), QDate(2026, 3, 2), {}, {}}), csv));
+        bw::host::console::readLogPage(*cn, {QDate(2026, 3, 2), QDate(2026, 3, 2), {}, {}}).entries,
+        csv));
     QFile f(csv);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.readAll().contains("'=HYPERLINK(1)"));
+
+    // A million entries of the last 29 days, many in each second: the viewer reads a page of
+    // them, counts them up to its limit, and pages on and back within bounded memory.
+    const int n = 1000000;
+    cn->Execute(
+        QStringLiteral("INSERT INTO CtrlLog (UserA, TimeA, ObjectA, ActionA, ResultA) "
+                       "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k "
+                       "WHERE i < %1) SELECT 'u' || (i % 3), datetime('%2', '+' || (i / "
+                       "4) || ' seconds'), i, 'x', 'ok' FROM k")
+            .arg(n)
+            .arg(QDateTime::currentDateTime().addDays(-29).toString("yyyy-MM-dd HH:mm:ss")));
+    const qint64 before = residentBytes();
+    read({QDate::currentDate().addDays(-29), QDate::currentDate(), QString(), QString()});
+    using bw::host::console::LogPageSize;
+    ASSERT_EQ(v.shown().size(), LogPageSize);
+    EXPECT_EQ(v.count(), bw::host::console::LogCountCap + 1);
+    // Newest first; of one second, the one written last first.
+    EXPECT_EQ(v.shown()[0].object, QString::number(n));
+    EXPECT_EQ(v.shown()[1].object, QString::number(n - 1));
+    EXPECT_FALSE(v.showNewer());
+    for (int page = 1; page <= 3; ++page) {
+        ASSERT_TRUE(v.showOlder());
+        settle();
+        ASSERT_EQ(v.shown().size(), LogPageSize);
+        EXPECT_EQ(v.shown().first().object, QString::number(n - page * LogPageSize));
+        EXPECT_EQ(v.shown().last().object, QString::number(n - (page + 1) * LogPageSize + 1));
+    }
+    ASSERT_TRUE(v.showNewer());
+    settle();
+    EXPECT_EQ(v.pageNumber(), 2);
+    EXPECT_EQ(v.shown().first().object, QString::number(n - 2 * LogPageSize));
+    EXPECT_LT(residentBytes() - before, 50 << 20);
+    // One user's, through its own index: a third of them.
+    read({QDate::currentDate().addDays(-29), QDate::currentDate(), QStringLiteral("u1"), {}});
+    int newest = n;
+    while (newest % 3 != 1)
+        --newest;
+    EXPECT_EQ(v.shown().first().object, QString::number(newest));
 }
 
 // The sign-in refuses a wrong password with one message and keeps the name of the operator it
@@ -458,15 +509,6 @@ TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
         2); // the two clock steps; the refused downloads sent nothing
     EXPECT_EQ(cn->queryBound("SELECT COUNT(*) FROM TerminalStation").value(0).value(0), 0);
 }
-
-namespace {
-qint64 residentBytes() {
-    QFile f(QStringLiteral("/proc/self/statm"));
-    return f.open(QIODevice::ReadOnly)
-               ? f.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
-               : 0;
-}
-} // namespace
 
 // A reading while the database is gone: the console goes on handling events, says what it
 // could not read and keeps the last figures, marked old, within bounded memory.
