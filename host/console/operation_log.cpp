@@ -214,10 +214,10 @@ LogReading readLogReading(const QString& connection, const LogFilter& filter,
     return out;
 }
 
-bool exportLog(const QList<LogEntry>& entries, const QString& path) {
+qint64 exportLog(const QString& connection, const LogFilter& filter, const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return -1;
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::WriteBom);
     auto line = [&](const QStringList& values) {
@@ -227,9 +227,17 @@ bool exportLog(const QList<LogEntry>& entries, const QString& path) {
         file.write(utf8.encode(out.join(QLatin1Char(',')) + QStringLiteral("\r\n")));
     };
     line(headings());
-    for (const LogEntry& e : entries)
-        line(cells(e));
-    return file.commit();
+    store::SqlConnection cn(connection);
+    qint64 written = 0;
+    std::optional<LogPage> page;
+    do {
+        page = readLogPage(cn, filter, page, 5000);
+        for (const LogEntry& e : std::as_const(page->entries))
+            line(cells(e));
+        written += page->entries.size();
+        page->entries.clear(); // where the page ended is all the next one needs
+    } while (page->more);
+    return file.commit() ? written : -1;
 }
 
 LogViewer::LogViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -291,6 +299,9 @@ LogViewer::LogViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     top->addLayout(foot);
     watcher_ = new QFutureWatcher<LogReading>(this);
     connect(watcher_, &QFutureWatcher<LogReading>::finished, this, [this] { finishReading(); });
+    exporting_ = new QFutureWatcher<QPair<qint64, ReadFault>>(this);
+    connect(exporting_, &QFutureWatcher<QPair<qint64, ReadFault>>::finished, this,
+            [this] { finishExport(); });
     connect(showButton, &QPushButton::clicked, this, [this] { showChosen(); });
     connect(exportButton, &QPushButton::clicked, this, [this] { exportClicked(); });
     connect(newer_, &QPushButton::clicked, this, [this] { showNewer(); });
@@ -418,9 +429,25 @@ void LogViewer::exportClicked() {
         this, text(Text::ExportCsv), QDir::home().filePath(name), QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
-    status_->setText(exportLog(page_.entries, path)
-                         ? text(Text::ExportDone).arg(page_.entries.size()).arg(path)
-                         : text(Text::ExportFailed).arg(path));
+    if (exporting_->isRunning())
+        return;
+    status_->setText(text(Text::LogReading));
+    const QString connection = connectionString();
+    const LogFilter filter = filter_;
+    // A viewer closed during the export leaves it to finish on its own.
+    exporting_->setFuture(QtConcurrent::run([connection, filter, path] {
+        qint64 written = -1;
+        const ReadFault fault = attempt([&] { written = exportLog(connection, filter, path); });
+        return qMakePair(written, fault);
+    }));
+    exportPath_ = path;
+}
+
+void LogViewer::finishExport() {
+    const auto [written, fault] = exporting_->result();
+    status_->setText(fault.failed() ? text(Text::LogUnreadable).arg(reasonText(fault))
+                     : written < 0  ? text(Text::ExportFailed).arg(exportPath_)
+                                    : text(Text::ExportDone).arg(written).arg(exportPath_));
 }
 
 } // namespace bw::host::console

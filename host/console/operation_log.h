@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -70,10 +71,12 @@ LogPage readLogPage(store::SqlConnection& cn, const LogFilter& filter,
 // bw::Error.
 qint64 countLog(store::SqlConnection& cn, const LogFilter& filter, qint64 cap = LogCountCap);
 
-// Writes entries to a CSV file with the records' CSV rules (UTF-8 with a byte-order mark, a
-// heading line, CR LF, formulas neutralised); the file is replaced only when all of it is
-// written. Returns false when it cannot be written.
-bool exportLog(const QList<LogEntry>& entries, const QString& path);
+// Writes every entry of filter, newest first, to a CSV file with the records' CSV rules (UTF-8
+// with a byte-order mark, a heading line, CR LF, formulas neutralised), reading the log a page
+// at a time on a connection of its own; the file is replaced only when all of it is written.
+// The entries written, or -1 when the file cannot be written; raises bw::Error when the log
+// cannot be read (the file is then left as it was).
+qint64 exportLog(const QString& connection, const LogFilter& filter, const QString& path);
 
 // What one reading of the viewer gives: a page of entries, how many match, the users and
 // actions to choose from, or why they could not be read.
@@ -93,8 +96,9 @@ LogReading readLogReading(const QString& connection, const LogFilter& filter,
 class LogModel;
 
 // The operation log's viewer: date range, user and action, newest first, a page at a time, CSV
-// export of the page. The log is read in the background; a reading that fails says why and
-// leaves the entries shown, greyed and marked with the time they were read.
+// export of every entry of the filter shown (in the background). The log is read in the background;
+// a reading that fails says why and leaves the entries shown, greyed and marked with the time they
+// were read.
 class LogViewer : public QWidget {
 public:
     explicit LogViewer(QWidget* parent = nullptr);
@@ -115,6 +119,7 @@ public:
 private:
     void showChosen();
     void exportClicked();
+    void finishExport();
     void finishReading();
     void read(const LogFilter& filter, const QList<LogPage>& pages);
     void showPlace();
@@ -131,6 +136,7 @@ private:
     QPushButton* newer_ = nullptr;
     QPushButton* older_ = nullptr;
     QFutureWatcher<LogReading>* watcher_ = nullptr;
+    QFutureWatcher<QPair<qint64, ReadFault>>* exporting_ = nullptr;
     bool reading_ = false;          // from the start of a reading until its entries are shown
     std::optional<LogFilter> next_; // asked for during the reading
     LogFilter filter_;              // of the page shown
@@ -140,6 +146,7 @@ private:
     LogFilter readFilter_; // of the reading on
     QList<LogPage> readPages_;
     QDateTime readAt_; // when the page shown was read
+    QString exportPath_;
     bool old_ = false;
 };
 
