@@ -57,7 +57,10 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     HostOptions o;
     QCommandLineParser p;
     p.setApplicationDescription(
-        QStringLiteral("Brackwater: register and work the model-6429 meal terminals."));
+        QStringLiteral("Brackwater: register and work the model-6429 meal terminals.\n\n"
+                       "Exit status: 0 a normal end (also a sign-in cancelled), 1 the database or "
+                       "the window cannot be opened, 2 a wrong command line, 4 not allowed (a "
+                       "picture's run acts as the desktop account, which is no operator)."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption db(QStringLiteral("db"),
