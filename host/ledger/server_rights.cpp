@@ -75,8 +75,8 @@ BEGIN
     RAISE EXCEPTION 'bw:NoSuchOperator';
   END IF;
   IF NOT keeps_admin AND NOT EXISTS (SELECT 1 FROM usergrants g JOIN operators o
-       ON o.name = g.username AND o.disabled = 0
-       WHERE g.username <> who AND g.functionname = '*') THEN
+       ON o.name = g.username AND o.disabled = 0 JOIN pg_roles r ON r.rolname = o.name
+       AND r.rolcanlogin WHERE g.username <> who AND g.functionname = '*') THEN
     RAISE EXCEPTION 'bw:LastAdministrator';
   END IF;
 END $f$)SQL",

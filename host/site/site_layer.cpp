@@ -146,6 +146,7 @@ Rights operatorRights(const QString& user, const QString& caption,
 
 Acting programOperator(const QString& connection, const QString& caption) {
     auto cn = std::make_shared<store::SqlConnection>(connection);
+    requireRegister(*cn); // a database that is no host's says so before it is asked for operators
     const QString name = operators::actingOperator(*cn);
     if (operators::isSchemaOwner(*cn, name))
         return {name, allowEverything()};

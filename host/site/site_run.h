@@ -46,7 +46,8 @@ struct Request {
     // clock: set also when the computer's clock is not synchronised or the change exceeds
     // clockMaxChangeS() (never a year outside 2000..2099)
     bool forceClock = false;
-    QString user; // the operator the logs name (a server writes its session's user)
+    // The operator the logs name (a server writes its session's user); every front end sets it.
+    QString user = QStringLiteral("brackwater-site");
     int pool = 0; // lines worked at once (0: poolSize())
     // The operator's: every front end sets them (operatorRights, programOperator).
     Rights rights = allowEverything();

@@ -181,7 +181,8 @@ TEST(HostSettings, SiteFileServesUsersWithoutTheirOwnAndNeverMixes) {
 TEST(HostOptions, DefaultsNameTheDemoOperatorAndCaption) {
     const HostOptions o = parse({});
     EXPECT_TRUE(o.error.isEmpty());
-    EXPECT_EQ(o.user, QStringLiteral("admin"));
+    EXPECT_TRUE(o.user.isEmpty()); // the sign-in offers the last operator or the account
+    EXPECT_FALSE(o.userGiven);
     EXPECT_EQ(o.caption, QStringLiteral("就餐机管理"));
     EXPECT_EQ(o.lang, 0);
     EXPECT_TRUE(o.db.isEmpty());

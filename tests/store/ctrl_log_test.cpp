@@ -375,9 +375,10 @@ TEST(OperatorsOnPostgres, RolesHoldOnlyTheRightsOfTheirFunctions) {
     const QString caption = QString::fromUtf8(host::kDemoCaption);
     const QString boss = QStringLiteral("bw_boss_%1").arg(QCoreApplication::applicationPid());
     const QString guest = QStringLiteral("bw_guest_%1").arg(QCoreApplication::applicationPid());
+    const auto admin = pg.admin; // outlives the schema, for the cluster's roles
     const auto dropRoles = [&] {
         for (const QString& r : {boss, guest})
-            pg.admin->Execute("DROP ROLE IF EXISTS " + r);
+            admin->Execute("DROP ROLE IF EXISTS " + r);
     };
     {
         auto owner = SqlConnection::open(pg.connectionString);

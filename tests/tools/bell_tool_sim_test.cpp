@@ -214,7 +214,7 @@ TEST_F(BellToolOnSimulator, SyncClocksSetsEverySerialTerminalOfTheRegister) {
 
     for (const auto& [args, code] :
          {std::pair{QStringList{QStringLiteral("sync-clocks"), QStringLiteral("--db"), db + "x"},
-                    4},
+                    6},
           std::pair{
               QStringList{QStringLiteral("--port"), sim.ptyPath(), QStringLiteral("sync-clocks")},
               2},
