@@ -29,6 +29,10 @@ struct OperatorDb {
     QString error;
 
     explicit OperatorDb(Backend backend) {
+        if (backend == Backend::Postgres && PgServer::instance().connectionString().isEmpty()) {
+            error = PgServer::instance().why();
+            return;
+        }
         resetState();
         registerComponentsOnce();
         try {
@@ -70,10 +74,6 @@ struct OperatorDb {
 };
 
 void BM_SignIn(benchmark::State& state, Backend backend) {
-    if (backend == Backend::Postgres && PgServer::instance().connectionString().isEmpty()) {
-        state.SkipWithError(qPrintable(PgServer::instance().why()));
-        return;
-    }
     OperatorDb s(backend);
     if (!s.error.isEmpty()) {
         state.SkipWithError(qPrintable(s.error));
@@ -88,10 +88,6 @@ void BM_SignIn(benchmark::State& state, Backend backend) {
 }
 
 void BM_PermissionCheck(benchmark::State& state, Backend backend) {
-    if (backend == Backend::Postgres && PgServer::instance().connectionString().isEmpty()) {
-        state.SkipWithError(qPrintable(PgServer::instance().why()));
-        return;
-    }
     OperatorDb s(backend);
     if (!s.error.isEmpty()) {
         state.SkipWithError(qPrintable(s.error));

@@ -181,10 +181,11 @@ int main(int argc, char** argv) {
 
     int signInExit = -1;
     const QString user = signIn(options, signInExit);
-    if (signInExit >= 0) {
-        bw::host::closeSharedConnection();
+    // The connection opened before the sign-in is not the operator's session on a server: the
+    // next use opens that.
+    bw::host::closeSharedConnection();
+    if (signInExit >= 0)
         return signInExit;
-    }
 
     // The console first, the terminal-management window above it. The demo never locks.
     const bw::host::Settings saved = bw::host::readSettings();

@@ -604,6 +604,8 @@ void ConsoleWindow::askSignIn(bool lock) {
 
 void ConsoleWindow::setOperator(const QString& name) {
     options_.user = name;
+    // On a server the next use of the host's connection opens the new operator's session.
+    closeSharedConnection();
     userLabel_->setText(text(Text::Operator).arg(name));
     operatorsAction_->setEnabled(isAdministrator(name, options_.caption));
     if (operators_)

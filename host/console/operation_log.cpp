@@ -3,6 +3,7 @@
 #include "host/collect/record_export.h"
 #include "host/console/console_texts.h"
 #include "host/ledger/ledger.h"
+#include "host/ledger/schema.h"
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
@@ -82,20 +83,6 @@ private:
 
 namespace {
 
-// The column that numbers CtrlLog's rows in the order they were written: SQLite's rowid, the
-// Seq the schema gives PostgreSQL's tables; empty for another engine.
-QString writeOrder(const store::SqlConnection& cn) {
-    switch (cn.engine()) {
-    case store::SqlConnection::Engine::Sqlite:
-        return QStringLiteral("rowid");
-    case store::SqlConnection::Engine::Postgres:
-        return QStringLiteral("Seq");
-    case store::SqlConnection::Engine::Other:
-        break;
-    }
-    return QString();
-}
-
 // The condition of filter's entries, its values added to values. Entries at or before the
 // time upTo (bound as param) only, when given, instead of those before the day after the
 // range: an index on the time serves one upper bound, and a page's last entry lies within the
@@ -127,7 +114,7 @@ QString logWhere(const LogFilter& filter, QVariantList& values, const QVariant& 
 LogPage readLogPage(store::SqlConnection& cn, const LogFilter& filter,
                     const std::optional<LogPage>& after, int size) {
     size = std::max(1, size);
-    const QString order = writeOrder(cn);
+    const QString order = writeOrderColumn(cn);
     const bool postgres = cn.engine() == store::SqlConnection::Engine::Postgres;
     // A PostgreSQL time goes back as its text, which holds every digit of it.
     const QString key = postgres ? QStringLiteral("CAST(TimeA AS TEXT)") : QStringLiteral("TimeA");

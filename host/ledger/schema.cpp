@@ -225,6 +225,18 @@ void createTables(Connection& cn) {
 
 } // namespace
 
+QString writeOrderColumn(const store::SqlConnection& cn) {
+    switch (cn.engine()) {
+    case store::SqlConnection::Engine::Sqlite:
+        return QStringLiteral("rowid");
+    case store::SqlConnection::Engine::Postgres:
+        return QStringLiteral("Seq");
+    case store::SqlConnection::Engine::Other:
+        break;
+    }
+    return QString();
+}
+
 QStringList missingRegisterTables(store::SqlConnection& cn) {
     QStringList missing;
     for (const char* table : {"MachineInfo", "CardMapping", "CtrlLog"}) {

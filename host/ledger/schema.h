@@ -29,6 +29,11 @@ void completeHostSchema(store::SqlConnection& cn);
 // collecting without clearing).
 void createHostSchema(Connection& cn, bool withDemoData);
 
+// The column that numbers the rows of the log and the routine's steps in the order they were
+// written: SQLite's rowid, the Seq the schema gives PostgreSQL's tables; empty for another
+// engine.
+QString writeOrderColumn(const store::SqlConnection& cn);
+
 // The caption the demo grants are written for.
 inline constexpr const char* kDemoCaption = "就餐机管理";
 

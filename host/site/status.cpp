@@ -6,6 +6,7 @@
 #include "host/collect/collect_texts.h"
 #include "host/collect/lines.h"
 #include "host/collect/meal_store.h"
+#include "host/ledger/schema.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
 #include "platform/clock_guard.h"
@@ -44,20 +45,6 @@ int terminalOf(const QVariant& value) {
     return ok && n >= 1 && n <= 255 && n == std::floor(n) ? int(n) : 0;
 }
 
-// The column that numbers a table's rows in the order they were written: SQLite's rowid, the
-// Seq the schema gives PostgreSQL's tables; empty for another engine.
-QString writeOrder(const store::SqlConnection& cn) {
-    switch (cn.engine()) {
-    case store::SqlConnection::Engine::Sqlite:
-        return QStringLiteral("rowid");
-    case store::SqlConnection::Engine::Postgres:
-        return QStringLiteral("Seq");
-    case store::SqlConnection::Engine::Other:
-        break;
-    }
-    return QString();
-}
-
 // The newest rows of table, one per value of the key columns among the rows where `where`
 // holds (with values bound): the one written last; by the time column only where the engine
 // numbers no rows (or the table has no Seq yet). Columns are named with the alias s., `where`
@@ -71,7 +58,7 @@ QVector<QVariantList> newestRows(store::SqlConnection& cn, const QString& column
     for (const QString& k : key)
         on << QStringLiteral("s.%1 = m.%1").arg(k);
     const QString keys = key.join(QStringLiteral(", "));
-    const QString order = writeOrder(cn);
+    const QString order = writeOrderColumn(cn);
     if (!order.isEmpty()) {
         try {
             return cn.queryBound(
@@ -97,7 +84,7 @@ QVector<QVariantList> newestRows(store::SqlConnection& cn, const QString& column
 // bw::Error where the query cannot be run.
 std::optional<QVector<QVariantList>> newestLogRows(store::SqlConnection& cn,
                                                    const QVariantList& actions) {
-    const QString order = writeOrder(cn);
+    const QString order = writeOrderColumn(cn);
     if (order.isEmpty())
         return std::nullopt;
     QHash<QString, QVariantList> newest; // by object
@@ -224,7 +211,7 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
                                QStringLiteral("CtrlLog"), {QStringLiteral("ObjectA")},
                                QStringLiteral("TimeA"), QStringLiteral("ActionA IN (?, ?, ?, ?)"),
                                actions);
-        const QString order = writeOrder(cn);
+        const QString order = writeOrderColumn(cn);
         for (QVariantList row : rows) {
             const int terminal = terminalOf(row.value(0));
             if (terminal == 0)

@@ -295,6 +295,16 @@ TYPED_TEST(Ledger, WardenRefusesWithoutAGrantsTable) {
     EXPECT_FALSE(warden->CheckPermission(cn, "s", "admin", QVariant(), "f", true, true));
 }
 
+// The refusal a step ends in, as a number; -1 when it is done.
+int refusal(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const host::operators::Refused& r) {
+        return int(r.why);
+    }
+    return -1;
+}
+
 // A file database: the desktop account that made it is its first administrator and chooses its
 // password at its first sign-in; the table holds Argon2id hashes only; an unknown name, a wrong
 // password and a disabled operator are refused alike; only administrators change operators, and
@@ -306,14 +316,6 @@ TYPED_TEST(Ledger, OperatorsSignInWithTheirOwnPasswords) {
     const QString cs = this->backend.connectionString;
     const QString me = op::desktopAccount();
     const QString caption = QString::fromUtf8(host::kDemoCaption);
-    const auto refusal = [&](const std::function<void()>& step) {
-        try {
-            step();
-        } catch (const op::Refused& r) {
-            return int(r.why);
-        }
-        return -1;
-    };
     EXPECT_EQ(refusal([&] { op::signIn(cs, me, "x"); }), int(op::Refusal::NoPasswordYet));
     EXPECT_EQ(refusal([&] { op::setFirstPassword(cs, "guest", "pw"); }),
               int(op::Refusal::WrongSignIn));
@@ -389,14 +391,6 @@ TEST(OperatorsOnPostgres, RolesHoldOnlyTheRightsOfTheirFunctions) {
         for (const QString& r : {boss, guest})
             pg.admin->Execute("GRANT bw_signin TO " + r);
     }
-    const auto refusal = [&](const std::function<void()>& step) {
-        try {
-            step();
-        } catch (const op::Refused& r) {
-            return int(r.why);
-        }
-        return -1;
-    };
     for (const auto& [name, pw] : {std::pair{QStringLiteral("nobody"), QStringLiteral("x")},
                                    std::pair{guest, QStringLiteral("wrong")}})
         EXPECT_EQ(refusal([&] { op::signIn(pg.connectionString, name, pw); }),
