@@ -77,7 +77,8 @@ private:
 void backupRuns(benchmark::State& state, bool writing) {
     const QString file = database();
     bw::store::SqlConnection cn(QStringLiteral("sqlite:") + file);
-    const QString folder = work->filePath(QStringLiteral("backups"));
+    const QString folder =
+        work->filePath(writing ? QStringLiteral("backups-writing") : QStringLiteral("backups"));
     std::unique_ptr<Collection> collection;
     if (writing)
         collection = std::make_unique<Collection>(file);

@@ -408,6 +408,8 @@ int main(int argc, char** argv) {
     const bool status = command == QLatin1String("status");
     const bool assign = command == QLatin1String("assign");
     const bool unassign = command == QLatin1String("unassign");
+    if ((p.isSet(toOption) || p.isSet(keepOption)) && command != QLatin1String("backup"))
+        return fail(BadArguments, QStringLiteral("--to and --keep go with backup"));
     if (command == QLatin1String("operator")) {
         bw::host::LineSetup setup;
         QString wrong;
@@ -418,8 +420,6 @@ int main(int argc, char** argv) {
         return operatorCommand(setup.connection, args, p.value(rightsOption),
                                p.isSet(passwordStdin), p.isSet(json));
     }
-    if ((p.isSet(toOption) || p.isSet(keepOption)) && command != QLatin1String("backup"))
-        return fail(BadArguments, QStringLiteral("--to and --keep go with backup"));
     if (command == QLatin1String("backup")) {
         bw::host::LineSetup setup;
         QString wrong;
