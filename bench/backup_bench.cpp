@@ -1,7 +1,9 @@
 // A backup of the embedded database (VACUUM INTO, checked, named) while a collection writes
 // into it, against the sqlite3 program's .backup of the same file at rest (the online backup
 // starts over whenever another connection writes, so under a steady writer it never ends).
-// The size is BW_BENCH_BACKUP_MIB (default 256; 1024 for the figure of a 1 GiB database).
+// The size is BW_BENCH_BACKUP_MIB (default 256; 1024 for the figure of a 1 GiB database); the
+// collection stores BW_BENCH_BACKUP_RATE records a second (default 1000, far more than a
+// terminal line delivers; 0: as fast as it can).
 
 #include "host/ledger/backup.h"
 #include "store/sql_connection.h"
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -45,13 +48,23 @@ QString database() {
     return file;
 }
 
+int recordsPerSecond() {
+    const QByteArray rate = qgetenv("BW_BENCH_BACKUP_RATE");
+    return rate.isEmpty() ? 1000 : rate.toInt();
+}
+
 // A collection storing batches of 100 records, one transaction each, until stopped.
 class Collection {
 public:
     explicit Collection(const QString& file)
         : thread_([this, file] {
               bw::store::SqlConnection cn(QStringLiteral("sqlite:") + file);
+              const int rate = recordsPerSecond();
+              const auto start = std::chrono::steady_clock::now();
               while (!stop_) {
+                  if (rate > 0)
+                      std::this_thread::sleep_until(start +
+                                                    std::chrono::milliseconds(rows_ * 1000 / rate));
                   cn.BeginTrans();
                   for (int i = 0; i < 100; ++i)
                       cn.executeBound(QStringLiteral("INSERT INTO Meal (CardNo, At, Pad) VALUES "
