@@ -60,12 +60,14 @@ QString integrityProblem(const QString& file) {
             // (taken only as the copy's pages are read) saves a quarter of the time on a large
             // database.
             q.exec(QStringLiteral("PRAGMA cache_size = -262144"));
+            // A sound file gives the one row "ok"; else a row per fault, the first one said.
             if (!q.exec(QStringLiteral("PRAGMA integrity_check")))
                 problem = q.lastError().text();
-            else if (!q.next() || q.value(0).toString() != QLatin1String("ok") || q.next())
-                problem = q.value(0).toString();
-            if (problem.isEmpty() && !q.isActive())
+            else if (!q.next())
                 problem = QStringLiteral("no answer");
+            else if (const QString first = q.value(0).toString();
+                     first != QLatin1String("ok") || q.next())
+                problem = first.isEmpty() ? QStringLiteral("faults found") : first;
         }
         db.close();
     }
