@@ -950,6 +950,7 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
         EXPECT_TRUE(out.contains(QString::fromUtf8(said))) << out.toStdString();
     };
     site({"backup"}, 2, "no backup folder");
+    site({"--db", "postgresql://nobody@127.0.0.1:1/none", "backup", "--to", dir}, 2, "pg_dump");
     site({"backup", "--to", dir}, 1, "other users"); // 0755
     ASSERT_TRUE(QFile::setPermissions(dir, QFile::Permissions(0x7000)));
     while (written < 300)
