@@ -12,6 +12,7 @@
 //     unassign N [N ...]
 //     operator add NAME --rights LIST [--password-stdin] | operator rights NAME LIST |
 //     operator password NAME [--password-stdin] | operator disable NAME | operator list
+//     backup [--to DIR] [--keep N]
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
 // 1 some terminal failed, 2 bad arguments, 3 the database cannot be used (not there, gone, or
@@ -21,10 +22,15 @@
 // exit status is 0 when every terminal answers and none needs a hand, 1 when some does, 2 and 3 as
 // above. assign gives terminals of the register to a workstation (this one unless --workstation
 // names another), unassign to none; they exit 1 when a number is no terminal of the register.
+// backup copies the embedded database into DIR (default [site] backup-dir) and keeps the newest
+// N (default [site] backup-keep, else 14); it is an administrator's, exits 1 when the copy
+// failed (the older backups stay) and 2 on a database server. nightly makes one after its
+// steps when [site] backup-dir is set; a failed one makes its exit 1.
 
 #include "host/app/host_options.h"
 #include "host/app/password_input.h"
 #include "host/app/printable.h"
+#include "host/ledger/backup.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
@@ -37,11 +43,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <cstdio>
+#include <optional>
 
 using bw::host::site::Step;
 
@@ -102,7 +110,8 @@ const char* const Usage =
     "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...] | "
     "assign N [N ...] [--workstation NAME] | unassign N [N ...] | operator add NAME --rights "
     "LIST [--password-stdin] | operator rights NAME LIST | operator password NAME "
-    "[--password-stdin] | operator disable NAME | operator list [--json])";
+    "[--password-stdin] | operator disable NAME | operator list [--json] | backup [--to DIR] "
+    "[--keep N])";
 
 // operator ...: the site's operators, changed by the operator this program acts as, who must
 // be an administrator (a server checks its session's role itself).
@@ -256,6 +265,65 @@ int assignTerminals(const QString& connection, const QList<int>& terminals,
     return rc;
 }
 
+namespace bk = bw::host::backup;
+
+// A backup on a connection of its own; a database that cannot be opened is a failed copy.
+bk::Outcome backupOn(const QString& connection, const QString& folder, int keep) {
+    try {
+        bw::store::SqlConnection cn(connection);
+        return bk::backupDatabase(cn, QFileInfo(folder).absoluteFilePath(), keep);
+    } catch (const bw::Error& e) {
+        bk::Outcome failed;
+        failed.failure = bk::Failure::CopyFailed;
+        failed.detail = e.description();
+        return failed;
+    }
+}
+
+// backup: the folder and the number kept from the command line, else the settings; made by an
+// administrator only.
+int backupCommand(const bw::host::LineSetup& setup, QString folder, const QString& keepText) {
+    int keep = setup.backupKeep > 0 ? setup.backupKeep : bk::DefaultKeep;
+    if (!keepText.isNull()) {
+        bool ok = false;
+        keep = keepText.trimmed().toInt(&ok);
+        if (!ok || keep < 1 || keep > bk::MaxKeep)
+            return fail(BadArguments, QStringLiteral("--keep takes 1 to %1").arg(bk::MaxKeep));
+    }
+    if (folder.trimmed().isEmpty())
+        folder = setup.backupDir;
+    if (folder.trimmed().isEmpty())
+        return fail(BadArguments,
+                    QStringLiteral("no backup folder: --to DIR or [site] backup-dir"));
+    bk::Outcome server;
+    server.failure = bk::Failure::NotSqlite;
+    // An ODBC source may be SQLite: the open connection tells.
+    if (bw::store::parseConnectionString(setup.connection).kind ==
+        bw::store::BackendSettings::Kind::Postgres)
+        return fail(BadArguments, bk::describe(server));
+    if (!setup.missingDatabase.isEmpty())
+        return fail(NoDatabase, setup.missingDatabase);
+    try {
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(setup.connection, caption());
+        if (!acting.rights(bw::host::site::Action::Backup))
+            return fail(NotAllowed,
+                        QStringLiteral("not allowed: %1 is no administrator, who alone makes "
+                                       "backups")
+                            .arg(bw::host::printable(acting.name)));
+    } catch (const op::Refused& r) {
+        return refused(r);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+    }
+    const bk::Outcome made = backupOn(setup.connection, folder, keep);
+    if (made.ok())
+        sayLine(bk::describe(made));
+    return made.ok()                                ? Ok
+           : made.failure == bk::Failure::NotSqlite ? fail(BadArguments, bk::describe(made))
+                                                    : fail(TerminalFailed, bk::describe(made));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -304,11 +372,21 @@ int main(int argc, char** argv) {
         QStringLiteral("password-stdin"),
         QStringLiteral("operator add, operator password: read the password from the first line "
                        "of standard input (else it is asked on the terminal, twice)."));
+    const QCommandLineOption toOption(
+        QStringLiteral("to"),
+        QStringLiteral("backup: the folder of the backups (default: [site] backup-dir)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption keepOption(
+        QStringLiteral("keep"),
+        QStringLiteral("backup: the newest backups kept, 1 to 10000 (default: [site] "
+                       "backup-keep, else 14)."),
+        QStringLiteral("N"));
     p.addOptions(lines.list());
-    p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin});
+    p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin, toOption, keepOption});
     p.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("sync-names, sync-clocks, nightly, status, assign, unassign or operator."));
+        QStringLiteral(
+            "sync-names, sync-clocks, nightly, status, assign, unassign, operator or backup."));
     p.addPositionalArgument(QStringLiteral("N"),
                             QStringLiteral("Terminal numbers (default: every terminal)."),
                             QStringLiteral("[N ...]"));
@@ -330,6 +408,8 @@ int main(int argc, char** argv) {
     const bool status = command == QLatin1String("status");
     const bool assign = command == QLatin1String("assign");
     const bool unassign = command == QLatin1String("unassign");
+    if ((p.isSet(toOption) || p.isSet(keepOption)) && command != QLatin1String("backup"))
+        return fail(BadArguments, QStringLiteral("--to and --keep go with backup"));
     if (command == QLatin1String("operator")) {
         bw::host::LineSetup setup;
         QString wrong;
@@ -339,6 +419,16 @@ int main(int argc, char** argv) {
             return fail(NoDatabase, setup.missingDatabase);
         return operatorCommand(setup.connection, args, p.value(rightsOption),
                                p.isSet(passwordStdin), p.isSet(json));
+    }
+    if (command == QLatin1String("backup")) {
+        bw::host::LineSetup setup;
+        QString wrong;
+        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+            return fail(BadArguments, wrong);
+        if (!args.isEmpty())
+            return fail(BadArguments, QStringLiteral("backup takes no terminal numbers"));
+        return backupCommand(setup, p.value(toOption),
+                             p.isSet(keepOption) ? p.value(keepOption) : QString());
     }
     if (p.isSet(rightsOption) || p.isSet(passwordStdin))
         return fail(BadArguments, QStringLiteral("--rights and --password-stdin go with operator"));
@@ -433,14 +523,25 @@ int main(int argc, char** argv) {
         for (const QString& line : summary.skipped)
             std::fprintf(stderr, "brackwater-site: %s\n", line.toUtf8().constData());
     }
+    // The nightly run's backup, after its steps, when the settings name a folder for it.
+    std::optional<bk::Outcome> backedUp;
+    if (nightly && error.isEmpty() && !setup.backupDir.isEmpty()) {
+        backedUp = backupOn(rq.connection, setup.backupDir,
+                            setup.backupKeep > 0 ? setup.backupKeep : bk::DefaultKeep);
+        if (backedUp->ok() && !asJson)
+            sayLine(bk::describe(*backedUp));
+        else if (!backedUp->ok())
+            fail(TerminalFailed, bk::describe(*backedUp));
+    }
     if (summary.notAllowed > 0)
         std::fprintf(stderr, "brackwater-site: not allowed: %s may not take %d of the steps\n",
                      bw::host::printable(rq.user).toUtf8().constData(), summary.notAllowed);
-    const int rc = !error.isEmpty()         ? fail(NoDatabase, error)
-                   : summary.notAllowed > 0 ? NotAllowed
-                   : summary.busy > 0       ? LineBusy
-                   : summary.failed > 0     ? TerminalFailed
-                                            : Ok;
+    const int rc = !error.isEmpty()              ? fail(NoDatabase, error)
+                   : summary.notAllowed > 0      ? NotAllowed
+                   : summary.busy > 0            ? LineBusy
+                   : summary.failed > 0          ? TerminalFailed
+                   : backedUp && !backedUp->ok() ? TerminalFailed
+                                                 : Ok;
     if (asJson) {
         QJsonObject doc{{QStringLiteral("command"), command},
                         {QStringLiteral("dryRun"), rq.dryRun},
@@ -448,6 +549,8 @@ int main(int argc, char** argv) {
                         {QStringLiteral("exit"), rc}};
         if (!error.isEmpty())
             doc[QStringLiteral("error")] = error;
+        if (backedUp)
+            doc[QStringLiteral("backup")] = bk::describe(*backedUp);
         sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
     return rc;

@@ -17,6 +17,8 @@ build=(
 run_and_test=(
   libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the backup bench compares with the sqlite3 program's .backup
+  sqlite3
   fonts-wqy-zenhei xvfb xauth
   postgresql
   qt6-translations-l10n

@@ -280,6 +280,8 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
         setTcpPortMap(from, to);
     site::setPoolSize(saved.pool);
     setWorkstation(saved.workstation);
+    setup.backupDir = saved.backupDir;
+    setup.backupKeep = saved.backupKeep;
     if (p.isSet(o.workstation)) {
         const QString name = p.value(o.workstation).trimmed();
         setup.noWorkstation = name.isEmpty();

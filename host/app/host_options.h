@@ -79,6 +79,8 @@ struct LineSetup {
     bool lineWaitGiven = false;
     int lineWaitMs = 0;         // --line-wait, when given
     bool noWorkstation = false; // --workstation "": the run's workstation left as it was
+    QString backupDir;          // [site] backup-dir, empty when not set
+    int backupKeep = 0;         // [site] backup-keep, 0 when not set
 };
 
 // Reads the settings file (its problems printed on standard error as "settings: ..."), puts

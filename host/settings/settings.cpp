@@ -1,5 +1,6 @@
 #include "host/settings/settings.h"
 
+#include "host/ledger/backup.h"
 #include "host/ledger/stations.h"
 #include "platform/clock_guard.h"
 #include "store/connection_string.h"
@@ -29,6 +30,8 @@ const QString kClockMaxChange = QStringLiteral("clock/max-change");
 const QString kClockRequireSync = QStringLiteral("clock/require-synchronised");
 const QString kPool = QStringLiteral("site/pool");
 const QString kWorkstation = QStringLiteral("site/workstation");
+const QString kBackupDir = QStringLiteral("site/backup-dir");
+const QString kBackupKeep = QStringLiteral("site/backup-keep");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -284,6 +287,22 @@ Settings readSettings(const QString& path, QStringList* problems) {
                                  .arg(kWorkstation)
                                  .arg(MaxWorkstationName));
     }
+    const QString backupDir = s.value(kBackupDir).toString().trimmed();
+    if ((!backupDir.isEmpty() && !QDir::isAbsolutePath(backupDir)) || hasControl(backupDir)) {
+        if (problems)
+            problems->append(QStringLiteral("%1 takes an absolute folder").arg(kBackupDir));
+    } else {
+        out.backupDir = backupDir;
+    }
+    if (s.contains(kBackupKeep)) {
+        bool ok = false;
+        const int keep = s.value(kBackupKeep).toString().trimmed().toInt(&ok);
+        if (ok && keep >= 1 && keep <= backup::MaxKeep)
+            out.backupKeep = keep;
+        else if (problems)
+            problems->append(
+                QStringLiteral("%1 takes 1 to %2").arg(kBackupKeep).arg(backup::MaxKeep));
+    }
     readMap(s, kCom, problems, [&](int n, const QString& device) {
         if (isComPort(n) && device.isEmpty())
             out.comWithoutDevice << n;
@@ -346,6 +365,10 @@ bool writeThroughQSettings(const Settings& settings, const QString& path) {
         s.setValue(kPool, settings.pool);
     if (isWorkstationName(settings.workstation))
         s.setValue(kWorkstation, settings.workstation);
+    if (!settings.backupDir.isEmpty())
+        s.setValue(kBackupDir, settings.backupDir);
+    if (settings.backupKeep > 0)
+        s.setValue(kBackupKeep, settings.backupKeep);
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)
@@ -464,6 +487,13 @@ QString describeSettings(const Settings& settings, const QString& path) {
     out << "line trace: " << orDefault(settings.traceLine, QStringLiteral("(none)")) << "\n";
     out << "workstation: "
         << orDefault(settings.workstation, workstation() + QStringLiteral(" (the host name)"))
+        << "\n";
+    out << "backups: "
+        << (settings.backupDir.isEmpty()
+                ? QStringLiteral("(none in the nightly run)")
+                : QStringLiteral("%1, the newest %2 kept")
+                      .arg(settings.backupDir)
+                      .arg(settings.backupKeep > 0 ? settings.backupKeep : backup::DefaultKeep))
         << "\n";
     out << "clock max-change: " << clockMaxChangeS(settings) << " s"
         << (settings.clockMaxChangeS > 0 ? "" : " (the default)") << "\n";

@@ -26,6 +26,8 @@ struct Settings {
     bool clockRequireSynchronised = true; // [clock] require-synchronised
     int pool = 0;                         // [site] pool: lines worked at once, 1..64
     QString workstation; // [site] workstation: this computer's name in the register
+    QString backupDir;   // [site] backup-dir: the folder of the database's backups
+    int backupKeep = 0;  // [site] backup-keep: backups kept, 1..10000
 };
 
 // The time-out of a database server's connection: the setting, else 10 s.

@@ -90,6 +90,8 @@ QString functionName(Action action, const QString& caption) {
         return caption + messages::text(1066); // its communication test
     case Action::Assign:
         return caption + messages::text(1065); // its "modify"
+    case Action::Backup:
+        return QStringLiteral("*");
     }
     return QString();
 }
@@ -132,7 +134,7 @@ Rights operatorRights(const QString& user, const QString& caption,
             cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
         auto permission = CreateObject<IPermission>(progid::Permission);
         for (Action a : {Action::Collect, Action::Clear, Action::Names, Action::Clock,
-                         Action::LineTest, Action::Assign})
+                         Action::LineTest, Action::Assign, Action::Backup})
             known.insert(int(a), permission->CheckPermission(cn, caption, user, QVariant(),
                                                              functionName(a, caption), true, true));
     } catch (const Error& e) {

@@ -763,7 +763,8 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     QDir().mkpath(config + "/Brackwater");
     QFile conf(config + "/Brackwater/brackwater.conf");
     ASSERT_TRUE(conf.open(QIODevice::WriteOnly) &&
-                conf.write("[clock]\nrequire-synchronised=false\n"));
+                conf.write("[clock]\nrequire-synchronised=false\n[site]\nbackup-dir=" +
+                           config.toUtf8() + "/backups\n"));
     conf.close();
     QProcessEnvironment trustedClock = QProcessEnvironment::systemEnvironment();
     trustedClock.insert("XDG_CONFIG_HOME", config);
@@ -794,7 +795,7 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
          0,
          {"terminal 1 collect: ok, 25 read, 25 new, cleared", "terminal 3 collect: ok",
           "terminal 2 clock: clock set", "terminal 3 clock: clock set",
-          "terminal 1 names: downloaded 2", "terminal 2 names: in step"},
+          "terminal 1 names: downloaded 2", "terminal 2 names: in step", "backup " + config},
          10},
         {at + QStringList{"sync-names"},
          0,
@@ -870,6 +871,7 @@ TEST_F(SqliteCollection, ProgramsActAsTheirOperator) {
          4,
          "only an administrator"},
         {collectOnly, "brackwater-site", {"sync-clocks"}, 4, "may not take"},
+        {collectOnly, "brackwater-site", {"backup", "--to", "/nonexistent"}, 4, "no administrator"},
         {collectOnly, "brackwater-collect", {"--all", "--clear"}, 4, "not allowed"},
         {collectOnly, "brackwater-bell", {"sync-clocks"}, 4, "may not set clocks"},
         {collectOnly, "brackwater-collect", {"--all", "--user", "admin"}, 4, "--user names"},
@@ -912,6 +914,67 @@ TEST_F(SqliteCollection, ProgramsActAsTheirOperator) {
     EXPECT_GT(onTerminal(1), 0);                                 // neither collected nor cleared
     EXPECT_GT(std::abs(onTerminal(1, "clockOffsetSecs")), 3000); // nor set
     EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep"), 0);
+}
+
+// brackwater-site backup while another connection writes: the copy holds every row committed
+// before it began, 0600 in a 0700 folder; only older backups go; a full disk leaves the older
+// ones and no temporary file; the backup opened as the database gives every record.
+TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
+    startSim({"--records", "300", "--no-pacing"});
+    ASSERT_TRUE(collect(1, Options{}).ok());
+    cn->Execute("CREATE TABLE Probe (n INTEGER, pad TEXT)");
+    std::atomic_bool stop{false};
+    std::atomic_int written{0};
+    std::thread writer([&] {
+        bw::store::SqlConnection w(backend.connectionString);
+        for (; !stop; ++written)
+            w.executeBound("INSERT INTO Probe VALUES (?, ?)", {written.load(), QString(500, 'x')});
+    });
+    const QString dir = bw::test::tempDir() + "/backups", full = bw::test::tempDir() + "/full";
+    const QStringList old{"brackwater-20200101-000000.db", "brackwater-20200102-000000.db",
+                          "brackwater-notes.db", "other.db"};
+    QDir().mkpath(dir);
+    for (const QString& name : old)
+        QFile(dir + '/' + name).open(QIODevice::WriteOnly);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir + "/none"); // no [site] backup-dir
+    env.insert("BW_SYSTEM_SETTINGS", dir + "/none");
+    const auto site = [&](const QStringList& args, int code, const char* said) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(bw::test::program("brackwater-site"),
+                QStringList{"--db", backend.connectionString} + args);
+        EXPECT_TRUE(p.waitForFinished(120000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), code) << out.toStdString();
+        EXPECT_TRUE(out.contains(QString::fromUtf8(said))) << out.toStdString();
+    };
+    site({"backup"}, 2, "no backup folder");
+    site({"--db", "postgresql://nobody@127.0.0.1:1/none", "backup", "--to", dir}, 2, "pg_dump");
+    site({"backup", "--to", dir}, 1, "other users"); // 0755
+    ASSERT_TRUE(QFile::setPermissions(dir, QFile::Permissions(0x7000)));
+    while (written < 300)
+        std::this_thread::yield();
+    const int before = written;
+    site({"backup", "--to", dir, "--keep", "2"}, 0, "removed brackwater-20200101-000000.db");
+    QStringList now = QDir(dir).entryList(QDir::Files);
+    ASSERT_EQ(now.size(), 4) << now.join(' ').toStdString();
+    now.removeAll(old[1]), now.removeAll(old[2]), now.removeAll(old[3]);
+    const QString copy = dir + '/' + now.value(0);
+    EXPECT_EQ(QFileInfo(copy).permissions() & QFile::Permissions(0x0077), 0);
+    bw::store::SqlConnection restored("sqlite:" + copy);
+    EXPECT_GE(restored.queryBound("SELECT COUNT(*) FROM Probe").value(0).value(0).toInt(), before);
+    const QString all = "SELECT * FROM MealRecord ORDER BY 1";
+    EXPECT_EQ(restored.queryBound(all), cn->queryBound(all));
+    stop = true;
+    writer.join();
+    QDir().mkpath(full); // a full disk: the older backup stays, no temporary file is left
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k,mode=0700", "tmpfs", full}) != 0)
+        GTEST_SKIP() << "no tmpfs could be mounted: a full disk is not tried";
+    QFile(full + '/' + old[0]).open(QIODevice::WriteOnly);
+    site({"backup", "--to", full}, 1, "the copy failed");
+    EXPECT_EQ(QDir(full).entryList(QDir::Files), QStringList{old[0]});
+    QProcess::execute("umount", {full});
 }
 
 // Two workstations, each with its own line behind COM1 and TCP port 1001 whose units have the

@@ -32,7 +32,8 @@ bw::host::Settings savedSettings() {
     f.write("[database]\nconnection=odbc:DSN=kq;UID=bw;PWD=secret\ntimeout=30\n"
             "[operator]\nuser=clerk\nlanguage=1028\nidle-lock=0\n[window]\nbell-section=true\n"
             "[com]\n1=/dev/ttyUSB0\n3=/dev/ttyUSB1\n99=/dev/nothing\n"
-            "[tcp-port-map]\n1001=15001\n[clock]\nmax-change=3600\n");
+            "[tcp-port-map]\n1001=15001\n[clock]\nmax-change=3600\n[site]\nbackup-dir=/srv/bw\n"
+            "backup-keep=30\n");
     f.close();
     QStringList problems;
     const bw::host::Settings s = bw::host::readSettings(path, &problems);
@@ -90,6 +91,9 @@ TEST(HostSettings, CommandLineOverridesTheFileForOneRun) {
     const QString copy = bw::test::tempDir() + QStringLiteral("/again.conf");
     ASSERT_TRUE(bw::host::writeSettings(again, copy));
     EXPECT_EQ(bw::host::readSettings(copy).idleLockMin, 0); // "never" is written, not left out
+    EXPECT_EQ(bw::host::readSettings(copy).backupDir, "/srv/bw");
+    EXPECT_EQ(bw::host::readSettings(copy).backupKeep, 30);
+    EXPECT_TRUE(bw::host::describeSettings(again, copy).contains("/srv/bw, the newest 30 kept"));
     bw::host::Settings traced = saved;
     traced.traceLine = QStringLiteral("/tmp/a.trace");
     EXPECT_EQ(parse({}, traced).traceLine, QStringLiteral("/tmp/a.trace"));
