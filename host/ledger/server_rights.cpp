@@ -165,16 +165,24 @@ void secureServerSchema(store::SqlConnection& cn) {
     for (const auto& n : kNamed) {
         const QString table = QString::fromLatin1(n.table);
         const QString column = QString::fromLatin1(n.column);
-        // The owner, who may change the tables at will anyway, writes what it sends.
+        // The owner, who may change the tables at will anyway, writes what it sends. The
+        // triggers' conditions are judged without calling the function, so a row that names
+        // its session's user already (every row an operator's program writes) costs nothing.
         cn.Execute(QStringLiteral("CREATE OR REPLACE FUNCTION bw_name_%1() RETURNS trigger "
-                                  "LANGUAGE plpgsql AS $f$ BEGIN IF session_user <> %3 THEN "
-                                  "IF TG_OP = 'INSERT' THEN NEW.%2 := session_user; ELSE "
-                                  "NEW.%2 := OLD.%2; END IF; END IF; RETURN NEW; END $f$")
+                                  "LANGUAGE plpgsql AS $f$ BEGIN IF TG_OP = 'INSERT' THEN "
+                                  "NEW.%2 := session_user; ELSE NEW.%2 := OLD.%2; END IF; "
+                                  "RETURN NEW; END $f$")
+                       .arg(table, column),
+                   -1);
+        cn.Execute(QStringLiteral("CREATE OR REPLACE TRIGGER bw_name BEFORE INSERT ON %1 FOR "
+                                  "EACH ROW WHEN (NEW.%2 IS DISTINCT FROM session_user AND "
+                                  "session_user <> %3) EXECUTE FUNCTION bw_name_%1()")
                        .arg(table, column, owner),
                    -1);
-        cn.Execute(QStringLiteral("CREATE OR REPLACE TRIGGER bw_name BEFORE INSERT OR UPDATE ON "
-                                  "%1 FOR EACH ROW EXECUTE FUNCTION bw_name_%1()")
-                       .arg(table),
+        cn.Execute(QStringLiteral("CREATE OR REPLACE TRIGGER bw_name_kept BEFORE UPDATE ON %1 "
+                                  "FOR EACH ROW WHEN (NEW.%2 IS DISTINCT FROM OLD.%2 AND "
+                                  "session_user <> %3) EXECUTE FUNCTION bw_name_%1()")
+                       .arg(table, column, owner),
                    -1);
         cn.Execute(QStringLiteral("ALTER TABLE %1 ALTER COLUMN %2 SET DEFAULT session_user")
                        .arg(table, column),
