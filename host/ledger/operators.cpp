@@ -294,9 +294,9 @@ QString signIn(const QString& connection, const QString& name, const QString& pa
         throw Refused(Refusal::NoPasswordYet, name);
     // The check runs for an unknown name too, on a hash of the same cost, so that the time
     // taken tells nothing.
-    static const QString dummy = QStringLiteral(
-        "$argon2id$v=19$m=65536,t=2,p=1$E97kYwVayPSNRS9T0NJRbA$"
-        "GiEXNoUbQ1Q2qAOE97lxaB/Q0X7quK+At2FxAc3WeoI");
+    static const QString dummy =
+        QStringLiteral("$argon2id$v=19$m=65536,t=2,p=1$E97kYwVayPSNRS9T0NJRbA$"
+                       "GiEXNoUbQ1Q2qAOE97lxaB/Q0X7quK+At2FxAc3WeoI");
     const bool matches = checkPassword(hash.isEmpty() ? dummy : hash, password);
     if (disabled || hash.isEmpty() || !matches)
         throw Refused(Refusal::WrongSignIn, name);
