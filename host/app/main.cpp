@@ -49,16 +49,26 @@ QAction* findTool(const QString& key) {
 }
 
 // The operator this run acts as. The demo signs in without asking, as the operator --user
-// names or its administrator; a run that shows nothing to a person acts as the command-line
-// programs do; anyone else signs in. Empty when the operator cancelled the sign-in; the exit
-// code is set when the program is to stop.
+// names or its administrator, when that operator has no password; a run that shows nothing to
+// a person acts as the command-line programs do; anyone else signs in. Empty when the operator
+// cancelled the sign-in; the exit code is set when the program is to stop.
 QString signIn(const bw::host::HostOptions& options, int& exitCode) {
     namespace operators = bw::host::operators;
     exitCode = -1;
-    if (options.demo || options.sim)
-        return options.userGiven && !options.user.isEmpty() ? options.user
-                                                            : QStringLiteral("admin");
     QTextStream err(stderr);
+    // The demo's operators have no password; an operator with one is never signed in unasked,
+    // whatever the command line says.
+    if (options.demo || options.sim) {
+        const QString demoOperator =
+            options.userGiven && !options.user.isEmpty() ? options.user : QStringLiteral("admin");
+        try {
+            auto cn = bw::host::sharedConnection();
+            if (cn && operators::signsInUnasked(*cn, demoOperator))
+                return demoOperator;
+        } catch (const bw::Error&) {
+            // the sign-in below says what is wrong with the database
+        }
+    }
     if (!options.screenshot.isEmpty() || !options.screenshotStatus.isEmpty() ||
         !options.screenshotCollect.isEmpty()) {
         try {

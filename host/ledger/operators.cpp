@@ -317,6 +317,14 @@ void setFirstPassword(const QString& connection, const QString& name, const QStr
         throw Refused(Refusal::WrongSignIn, name);
 }
 
+bool signsInUnasked(store::SqlConnection& cn, const QString& name) {
+    return !serverSignsIn(cn) &&
+           tableHas(cn,
+                    QStringLiteral("SELECT COUNT(*) FROM Operators WHERE Name = ? AND Disabled = 0 "
+                                   "AND (PasswordHash IS NULL OR PasswordHash = '')"),
+                    {name});
+}
+
 bool isSchemaOwner(store::SqlConnection& cn, const QString& name) {
     if (!serverSignsIn(cn))
         return false;

@@ -75,6 +75,11 @@ QString signIn(const QString& connection, const QString& name, const QString& pa
 // which must be the desktop account and an operator without a password yet.
 void setFirstPassword(const QString& connection, const QString& name, const QString& password);
 
+// Whether the demo may sign `name` in without asking: on a file database only, an enabled
+// operator that has no password (the demo database's own). An operator with a password, and
+// every operator of a server, always types it.
+bool signsInUnasked(store::SqlConnection& cn, const QString& name);
+
 // The operator a program without a sign-in acts as (the command-line programs, the service,
 // the host program's pictures): the session's role on a server, the desktop account on a file.
 // Raises Refused(NotAnOperator) when it is none or is disabled.

@@ -317,6 +317,11 @@ TYPED_TEST(Ledger, OperatorsSignInWithTheirOwnPasswords) {
     const QString me = op::desktopAccount();
     const QString caption = QString::fromUtf8(host::kDemoCaption);
     EXPECT_EQ(refusal([&] { op::signIn(cs, me, "x"); }), int(op::Refusal::NoPasswordYet));
+    // The demo signs in unasked only an enabled operator without a password.
+    op::setPassword(*this->cn, me, "guest", "guest pw");
+    for (const auto& [name, unasked] :
+         {std::pair{"admin", true}, std::pair{"guest", false}, std::pair{"nobody", false}})
+        EXPECT_EQ(op::signsInUnasked(*this->cn, name), unasked) << name;
     EXPECT_EQ(refusal([&] { op::setFirstPassword(cs, "guest", "pw"); }),
               int(op::Refusal::WrongSignIn));
     op::setFirstPassword(cs, me, "first pass");
@@ -348,7 +353,7 @@ TYPED_TEST(Ledger, OperatorsSignInWithTheirOwnPasswords) {
             << t.name << " " << t.password;
     const auto hashes = this->cn->queryBound(
         "SELECT PasswordHash FROM Operators WHERE PasswordHash IS NOT NULL AND PasswordHash <> ''");
-    ASSERT_EQ(hashes.size(), 2);
+    ASSERT_EQ(hashes.size(), 3); // the desktop account's, guest's and clerk's
     for (const QVariantList& row : hashes) {
         EXPECT_TRUE(row.value(0).toString().startsWith("$argon2id$"));
         EXPECT_FALSE(row.value(0).toString().contains("s3cret"));
