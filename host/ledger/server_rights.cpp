@@ -6,6 +6,8 @@
 
 #include "store/sql_connection.h"
 
+#include <QCryptographicHash>
+
 namespace bw::host::operators {
 
 namespace {
@@ -149,47 +151,84 @@ QString named(const char* text, const QString& schema) {
 
 } // namespace
 
-void secureServerSchema(store::SqlConnection& cn) {
-    if (!serverSignsIn(cn))
-        return;
-    const auto who = cn.queryBound(QStringLiteral("SELECT session_user"));
-    if (who.isEmpty() || !isSchemaOwner(cn, who.first().value(0).toString()))
-        return; // an operator's session: the owner set the schema up
-    const auto schema = cn.queryBound(QStringLiteral("SELECT quote_ident(current_schema())"));
-    const auto ownerName = cn.queryBound(QStringLiteral("SELECT quote_literal(session_user)"));
-    const QString owner = ownerName.value(0).value(0).toString();
-    const QString s =
-        schema.isEmpty() ? QStringLiteral("public") : schema.first().value(0).toString();
+namespace {
+
+// Every statement that secures a schema, in order, for its owner and schema.
+QStringList securingStatements(const QString& schema, const QString& owner) {
+    QStringList out;
     for (const char* text : kFunctions)
-        cn.Execute(named(text, s), -1);
+        out << named(text, schema);
     for (const auto& n : kNamed) {
         const QString table = QString::fromLatin1(n.table);
         const QString column = QString::fromLatin1(n.column);
         // The owner, who may change the tables at will anyway, writes what it sends. The
         // triggers' conditions are judged without calling the function, so a row that names
         // its session's user already (every row an operator's program writes) costs nothing.
-        cn.Execute(QStringLiteral("CREATE OR REPLACE FUNCTION bw_name_%1() RETURNS trigger "
-                                  "LANGUAGE plpgsql AS $f$ BEGIN IF TG_OP = 'INSERT' THEN "
-                                  "NEW.%2 := session_user; ELSE NEW.%2 := OLD.%2; END IF; "
-                                  "RETURN NEW; END $f$")
-                       .arg(table, column),
-                   -1);
-        cn.Execute(QStringLiteral("CREATE OR REPLACE TRIGGER bw_name BEFORE INSERT ON %1 FOR "
-                                  "EACH ROW WHEN (NEW.%2 IS DISTINCT FROM session_user AND "
-                                  "session_user <> %3) EXECUTE FUNCTION bw_name_%1()")
-                       .arg(table, column, owner),
-                   -1);
-        cn.Execute(QStringLiteral("CREATE OR REPLACE TRIGGER bw_name_kept BEFORE UPDATE ON %1 "
-                                  "FOR EACH ROW WHEN (NEW.%2 IS DISTINCT FROM OLD.%2 AND "
-                                  "session_user <> %3) EXECUTE FUNCTION bw_name_%1()")
-                       .arg(table, column, owner),
-                   -1);
-        cn.Execute(QStringLiteral("ALTER TABLE %1 ALTER COLUMN %2 SET DEFAULT session_user")
-                       .arg(table, column),
-                   -1);
+        out << QStringLiteral("CREATE OR REPLACE FUNCTION bw_name_%1() RETURNS trigger "
+                              "LANGUAGE plpgsql AS $f$ BEGIN IF TG_OP = 'INSERT' THEN "
+                              "NEW.%2 := session_user; ELSE NEW.%2 := OLD.%2; END IF; "
+                              "RETURN NEW; END $f$")
+                   .arg(table, column)
+            << QStringLiteral("CREATE OR REPLACE TRIGGER bw_name BEFORE INSERT ON %1 FOR "
+                              "EACH ROW WHEN (NEW.%2 IS DISTINCT FROM session_user AND "
+                              "session_user <> %3) EXECUTE FUNCTION bw_name_%1()")
+                   .arg(table, column, owner)
+            << QStringLiteral("CREATE OR REPLACE TRIGGER bw_name_kept BEFORE UPDATE ON %1 "
+                              "FOR EACH ROW WHEN (NEW.%2 IS DISTINCT FROM OLD.%2 AND "
+                              "session_user <> %3) EXECUTE FUNCTION bw_name_%1()")
+                   .arg(table, column, owner)
+            << QStringLiteral("ALTER TABLE %1 ALTER COLUMN %2 SET DEFAULT session_user")
+                   .arg(table, column);
     }
-    // The rights of every operator again, the tables made since included.
-    cn.queryBound(QStringLiteral("SELECT bw_apply_grants(Name) FROM Operators"));
+    return out;
+}
+
+} // namespace
+
+void secureServerSchema(store::SqlConnection& cn) {
+    if (!serverSignsIn(cn))
+        return;
+    const auto who = cn.queryBound(QStringLiteral("SELECT session_user"));
+    if (who.isEmpty() || !isSchemaOwner(cn, who.first().value(0).toString()))
+        return; // an operator's session: the owner set the schema up
+    const auto names = cn.queryBound(
+        QStringLiteral("SELECT quote_ident(current_schema()), quote_literal(session_user)"));
+    const QString schema = names.value(0).value(0).toString();
+    const QString owner = names.value(0).value(1).toString();
+    const QStringList statements = securingStatements(schema, owner);
+    // What was installed is marked on bw_apply_grants; programs starting at the same moment
+    // take turns (two that replace one function at once would fail), and a schema marked with
+    // these very statements is left as it is.
+    const QString mark =
+        QStringLiteral("brackwater %1")
+            .arg(QString::fromLatin1(
+                QCryptographicHash::hash(statements.join(QLatin1Char('\n')).toUtf8(),
+                                         QCryptographicHash::Sha256)
+                    .toHex()
+                    .left(16)));
+    cn.BeginTrans();
+    try {
+        cn.queryBound(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('brackwater rights "
+                                     "' || current_schema()))"));
+        const auto marked = cn.queryBound(QStringLiteral(
+            "SELECT obj_description(to_regprocedure('bw_apply_grants(text)'), 'pg_proc')"));
+        if (marked.value(0).value(0).toString() != mark) {
+            for (const QString& sql : statements)
+                cn.Execute(sql, -1);
+            cn.Execute(QStringLiteral("COMMENT ON FUNCTION bw_apply_grants(text) IS %1")
+                           .arg(QStringLiteral("'%1'").arg(mark)),
+                       -1);
+        }
+        // The rights of every operator again, the tables made since included.
+        cn.queryBound(QStringLiteral("SELECT bw_apply_grants(Name) FROM Operators"));
+        cn.CommitTrans();
+    } catch (...) {
+        try {
+            cn.RollbackTrans();
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 } // namespace bw::host::operators

@@ -13,8 +13,10 @@
 #include <QProcess>
 #include <QThread>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 #include <type_traits>
 
 using namespace bw;
@@ -395,6 +397,22 @@ TEST(OperatorsOnPostgres, RolesHoldOnlyTheRightsOfTheirFunctions) {
         op::addOperator(*owner, {}, guest, {"test", "clock"}, "guest pw", caption);
         for (const QString& r : {boss, guest})
             pg.admin->Execute("GRANT bw_signin TO " + r);
+        // Programs that start together take turns at securing the schema.
+        owner->Execute("COMMENT ON FUNCTION bw_apply_grants(text) IS NULL");
+        std::atomic_int failed{0};
+        std::vector<std::thread> starts;
+        for (int i = 0; i < 3; ++i)
+            starts.emplace_back([&] {
+                try {
+                    SqlConnection cn(pg.connectionString);
+                    op::secureServerSchema(cn);
+                } catch (const Error&) {
+                    ++failed;
+                }
+            });
+        for (std::thread& t : starts)
+            t.join();
+        EXPECT_EQ(failed, 0);
     }
     for (const auto& [name, pw] : {std::pair{QStringLiteral("nobody"), QStringLiteral("x")},
                                    std::pair{guest, QStringLiteral("wrong")}})
