@@ -198,7 +198,7 @@ void secureServerSchema(store::SqlConnection& cn) {
     const QStringList statements = securingStatements(schema, owner);
     // What was installed is marked on bw_apply_grants; programs starting at the same moment
     // take turns (two that replace one function at once would fail), and a schema marked with
-    // these very statements is left as it is.
+    // these very statements is left as it is: a program's start costs one look.
     const QString mark =
         QStringLiteral("brackwater %1")
             .arg(QString::fromLatin1(
@@ -218,9 +218,10 @@ void secureServerSchema(store::SqlConnection& cn) {
             cn.Execute(QStringLiteral("COMMENT ON FUNCTION bw_apply_grants(text) IS %1")
                            .arg(QStringLiteral("'%1'").arg(mark)),
                        -1);
+            // The rights of every operator again, by the map just installed (whose table list
+            // is part of the mark: a release with a new table secures the schema again).
+            cn.queryBound(QStringLiteral("SELECT bw_apply_grants(Name) FROM Operators"));
         }
-        // The rights of every operator again, the tables made since included.
-        cn.queryBound(QStringLiteral("SELECT bw_apply_grants(Name) FROM Operators"));
         cn.CommitTrans();
     } catch (...) {
         try {
