@@ -145,9 +145,11 @@ int main(int argc, char** argv) {
     if (exporting) {
         // The records of terminals no longer in MachineInfo are exported too.
         period.terminals = wanted;
-        const qint64 rows = bw::host::collect::exportRecords(*cn, period, p.value(exportTo));
+        QString why;
+        const qint64 rows = bw::host::collect::exportRecords(*cn, period, p.value(exportTo), &why);
         if (rows < 0)
-            return fail(TerminalFailed, QStringLiteral("cannot write ") + p.value(exportTo));
+            return fail(TerminalFailed,
+                        QStringLiteral("cannot write %1: %2").arg(p.value(exportTo), why));
         sayLine(QStringLiteral("%1 records written to %2").arg(rows).arg(p.value(exportTo)));
         return Ok;
     }

@@ -433,7 +433,12 @@ int main(int argc, char** argv) {
     if (p.isSet(rightsOption) || p.isSet(passwordStdin))
         return fail(BadArguments, QStringLiteral("--rights and --password-stdin go with operator"));
     if (rq.steps.isEmpty() && !status && !assign && !unassign)
-        return fail(BadArguments, QStringLiteral("usage: ") + QString::fromLatin1(Usage));
+        return fail(
+            BadArguments,
+            (command.isEmpty()
+                 ? QStringLiteral("no command")
+                 : QStringLiteral("unknown command \"%1\"").arg(bw::host::printable(command))) +
+                QStringLiteral("; usage: ") + QString::fromLatin1(Usage));
     const bool names = command == QLatin1String("sync-names");
     const bool nightly = command == QLatin1String("nightly");
     const bool clocks = command == QLatin1String("sync-clocks");

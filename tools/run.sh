@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target brackwater brackwater-sim brackwater-bell brackwater-collect
+cmake --build build --target brackwater brackwater-sim brackwater-bell brackwater-collect \
+  brackwater-site
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec build/brackwater --sim "$@"

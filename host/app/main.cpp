@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
     // The simulator stands in for demo terminals 1, 2 and 3 of the demo database: on a
     // pseudo-terminal as COM1 and on TCP on loopback in place of port 1001.
     bw::sim::SimProcess sim;
+    QString simulatorAt;
     if (options.sim) {
         const QString program =
             QApplication::applicationDirPath() + QStringLiteral("/brackwater-sim");
@@ -181,6 +182,9 @@ int main(int argc, char** argv) {
         if (sim.start(program, args, state)) {
             bw::bell::setDevicePath(1, sim.ptyPath());
             bw::host::setTcpPortMap(1001, sim.tcpPort());
+            simulatorAt = QStringLiteral("COM1 → %1, 127.0.0.1:%2 (1001)")
+                              .arg(sim.ptyPath())
+                              .arg(sim.tcpPort());
             err << "brackwater: simulator on " << sim.ptyPath()
                 << " (COM1) and 127.0.0.1:" << sim.tcpPort() << "\n";
         } else {
@@ -200,8 +204,9 @@ int main(int argc, char** argv) {
     // The console first, the terminal-management window above it. The demo never locks.
     const bw::host::Settings saved = bw::host::readSettings();
     const int idleLockMin = options.demo || options.sim ? 0 : bw::host::idleLockMinutes(saved);
-    bw::host::console::ConsoleWindow console(
-        {user, options.caption, bw::host::settingsFilePath(), 60, idleLockMin * 60 * 1000});
+    bw::host::console::ConsoleWindow console({user, options.caption, bw::host::settingsFilePath(),
+                                              60, idleLockMin * 60 * 1000, simulatorAt,
+                                              bw::host::defaultDatabasePath()});
     console.show();
     if (!options.screenshotStatus.isEmpty()) {
         const bool ok = bw::host::console::screenshotStatus(console, options.screenshotStatus);

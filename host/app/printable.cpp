@@ -1,5 +1,7 @@
 #include "host/app/printable.h"
 
+#include "platform/error.h"
+
 #include <cstdio>
 
 namespace bw::host {
@@ -37,7 +39,9 @@ void sayLine(const QString& line) {
 }
 
 int failWith(const char* program, int code, const QString& message) {
-    std::fprintf(stderr, "%s: %s\n", program, printable(message).toUtf8().constData());
+    // What callers took from the register or a terminal is made printable before it comes
+    // here; the line breaks left are a driver's or the system's message, kept on one line.
+    std::fprintf(stderr, "%s: %s\n", program, printable(singleLine(message)).toUtf8().constData());
     return code;
 }
 

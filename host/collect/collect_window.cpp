@@ -7,6 +7,7 @@
 #include "platform/convert.h"
 #include "platform/error.h"
 #include "platform/registry.h"
+#include "platform/ui.h"
 #include "store/sql_connection.h"
 
 #include <QAbstractTableModel>
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDeadlineTimer>
-#include <QFileDialog>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -349,15 +349,20 @@ void CollectWindow::onDone(const site::StepResult& result) {
     if (result.ok && result.step == site::Step::Collect)
         onProgress(result.terminal, result.collected.read,
                    qMax(result.collected.total, result.collected.read));
-    progress_->setItem(row, 2, new QTableWidgetItem(stepText(result)));
+    auto* item = new QTableWidgetItem(stepText(result));
+    // A long reason is cut by the column: the whole of it shows on hover.
+    item->setToolTip(plainToolTip(item->text()));
     if (!result.ok)
-        progress_->item(row, 2)->setForeground(Qt::red);
+        item->setForeground(Qt::red);
+    progress_->setItem(row, 2, item);
 }
 
 void CollectWindow::onFinished() {
     setBusy(false);
     status_->clear();
     refresh();
+    if (whenFinished_)
+        whenFinished_();
 }
 
 QAbstractItemModel* CollectWindow::recordModel() const {
@@ -405,16 +410,18 @@ void CollectWindow::refresh() {
 
 qint64 CollectWindow::exportCsv(const QString& path) {
     auto cn = sharedConnection();
-    return cn ? exportRecords(*cn, shown_, path) : -1;
+    lastExportProblem_.clear();
+    return cn ? exportRecords(*cn, shown_, path, &lastExportProblem_) : -1;
 }
 
 void CollectWindow::exportClicked() {
-    const QString path = QFileDialog::getSaveFileName(this, text(Text::ExportCsv), exportName(),
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString path =
+        askSaveFile(text(Text::ExportCsv), exportName(), QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     const qint64 rows = exportCsv(path);
-    status_->setText(rows < 0 ? text(Text::ExportFailed).arg(path)
+    status_->setText(rows < 0 ? text(Text::ExportFailed).arg(path) + QStringLiteral("：") +
+                                    lastExportProblem_
                               : text(Text::ExportDone).arg(rows).arg(path));
 }
 

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QWidget>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QAbstractItemModel;
@@ -67,6 +68,9 @@ public:
     // The name the export offers for its file.
     QString exportName() const { return exportFileName(shown_.from, shown_.to); }
 
+    // Called when a collection or download has ended and its records are shown.
+    void setWhenFinished(std::function<void()> call) { whenFinished_ = std::move(call); }
+
     bool mayCollect() const { return mayCollect_; }
     bool mayClear() const { return mayClear_; }
     bool mayDownloadNames() const { return mayNames_; }
@@ -76,6 +80,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    std::function<void()> whenFinished_;
+    QString lastExportProblem_; // why the last export was not written
     void build(const QString& caption, const QDate& date);
     void loadTerminals();
     void checkPermissions(const QString& caption);

@@ -6,6 +6,7 @@
 #include "store/sql_connection.h"
 
 #include <QSaveFile>
+#include <QSqlError>
 #include <QSqlRecord>
 #include <QStringConverter>
 #include <algorithm>
@@ -84,10 +85,16 @@ QString csvCell(const QString& value, bool keepText) {
     return QLatin1Char('"') + v + QLatin1Char('"');
 }
 
-qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const QString& path) {
+qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const QString& path,
+                     QString* why) {
+    const auto failed = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return qint64(-1);
+    };
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return -1;
+        return failed(file.errorString());
     // Card numbers and meal times: the owner shares the file, if at all, by choice.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::WriteBom);
@@ -107,15 +114,15 @@ qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const
             file.write(utf8.encode(line.join(QLatin1Char(',')) + QStringLiteral("\r\n")));
             ++rows;
         }
-        const bool complete = !q.lastError().isValid();
+        const QString error = q.lastError().isValid() ? q.lastError().text() : QString();
         q.finish();
-        if (!complete)
-            return -1;
+        if (!error.isEmpty())
+            return failed(singleLine(error));
     } catch (const Error& e) {
         qWarning("Records not exported (%s)", qUtf8Printable(e.description()));
-        return -1;
+        return failed(singleLine(e.description()));
     }
-    return file.commit() ? rows : -1;
+    return file.commit() ? rows : failed(file.errorString());
 }
 
 QString exportFileName(const QDate& from, const QDate& to) {

@@ -33,8 +33,9 @@ QString recordText(const QVariant& value);
 // byte-order mark, a heading line, CR LF line ends, cells that a spreadsheet would take for a
 // formula neutralised, card and employee numbers kept as text. The file is replaced only when
 // all of it is written. Returns the records written, or -1 when the file cannot be written or
-// the records cannot be read.
-qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const QString& path);
+// the records cannot be read, and then why in `why` (the system's or the database's reason).
+qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const QString& path,
+                     QString* why = nullptr);
 
 // One CSV cell. A value that a spreadsheet would run as a formula (it begins with = + - @, a
 // tab or a carriage return) gets a leading apostrophe; with keepText, a number made of digits

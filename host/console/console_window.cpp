@@ -147,9 +147,12 @@ void ConsoleWindow::build() {
     operatorsAction_ = makeAction(system, QStringLiteral("Operators"), text(Text::Operators),
                                   [this] { openOperators(); });
     system->addSeparator();
-    makeAction(system, QStringLiteral("quit"), text(Text::Exit), [this] { close(); });
+    makeAction(system, QStringLiteral("quit"), text(Text::Exit), [this] {
+        close();
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QAction* refreshAction =
         makeAction(site, QStringLiteral("Refresh"), text(Text::Refresh), [this] { refresh(); });
+    refreshAction->setShortcut(QKeySequence(Qt::Key_F5));
     site->addSeparator();
     makeAction(site, QStringLiteral("Collect"), text(Text::Collect), [this] { collectSelected(); });
     makeAction(site, QStringLiteral("SetClock"), text(Text::SetClock),
@@ -281,6 +284,10 @@ void ConsoleWindow::finishJob() {
     if (done)
         done();
     showSummary();
+    if (refreshDue_ && !busy()) {
+        refreshDue_ = false;
+        refresh();
+    }
 }
 
 bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
@@ -341,12 +348,18 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             // A line test shows its rows in the note; after an action the note keeps the
             // action's results and only the rows change.
             QStringList lines;
+            int answered = 0;
             for (const StatusRow& r : std::as_const(reading->rows)) {
                 model_->update(r);
                 lines << r.note;
+                answered += r.status.answers ? 1 : 0;
             }
-            if (lineTest)
-                note_->setText(lines.join(QLatin1Char('\n')));
+            if (lineTest) {
+                const QString result =
+                    text(Text::LineTestDone).arg(answered).arg(reading->rows.size() - answered);
+                note_->setText(result + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+                statusBar()->showMessage(result);
+            }
         }
         if (whole) {
             ++refreshes_;
@@ -357,8 +370,11 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
                                                   : ReadFault{ReadFault::Kind::Other, {}}));
         }
     };
-    if (!startJob(work, done))
+    if (!startJob(work, done)) {
+        // The whole site is read again as soon as the job under way ends.
+        refreshDue_ = refreshDue_ || whole;
         return false;
+    }
     if (whole)
         statusBar()->showMessage(text(Text::Refreshing));
     showSummary();
@@ -396,7 +412,21 @@ bool ConsoleWindow::collectSelected() {
             newest = c;
     if (newest)
         newest->selectTerminals(terminals);
+    followCollection();
     return newest != nullptr;
+}
+
+void ConsoleWindow::followCollection() {
+    collect::CollectWindow* newest = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = dynamic_cast<collect::CollectWindow*>(w); c && c->isVisible())
+            newest = c;
+    // The chart and today's count show what a collection stored as soon as it ends.
+    if (newest)
+        newest->setWhenFinished([console = QPointer<ConsoleWindow>(this)] {
+            if (console)
+                console->refresh();
+        });
 }
 
 bool ConsoleWindow::runOnSelected(site::Step step) {
@@ -529,6 +559,7 @@ void ConsoleWindow::openTerminalManagement() {
 void ConsoleWindow::openCollection() {
     showComponent(progid::DataCollection, options_.user, messages::text(1119), messages::text(1118),
                   this);
+    followCollection();
 }
 
 QWidget* ConsoleWindow::openLog() {
@@ -540,6 +571,7 @@ QWidget* ConsoleWindow::openLog() {
 
 void ConsoleWindow::openSettings() {
     SettingsDialog dialog(options_.settingsFile, this);
+    dialog.showInForce({connectionString(), options_.embeddedDb, options_.simulator});
     if (dialog.exec() == QDialog::Accepted)
         statusBar()->showMessage(text(Text::SettingsKept).arg(options_.settingsFile) +
                                  QStringLiteral(" · ") + text(Text::NextStart));

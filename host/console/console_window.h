@@ -30,7 +30,9 @@ struct ConsoleOptions {
     QString caption;      // the terminal-management window's caption
     QString settingsFile; // the settings dialog's file, where the last operator is kept
     int refreshSeconds = 60;
-    int idleLockMs = 0; // the windows lock after this long without input; 0 never
+    int idleLockMs = 0;      // the windows lock after this long without input; 0 never
+    QString simulator = {};  // where the simulator this program started listens; empty: none
+    QString embeddedDb = {}; // the embedded default database's file
 };
 
 // The host program's main window, the site's console: the status of every terminal of the
@@ -114,7 +116,10 @@ private:
     std::shared_ptr<site::JobRelay> relay_;
     std::function<void()> done_;
     int refreshes_ = 0;
-    bool fitted_ = false; // the columns fitted to a reading's rows
+    bool fitted_ = false;     // the columns fitted to a reading's rows
+    bool refreshDue_ = false; // a whole reading asked for while another job ran
+    // The collection window opened last: the console reads the site again when it is done.
+    void followCollection();
     QString refreshedAt_; // the last reading of the whole site that was read
     QLabel* userLabel_ = nullptr;
     QAction* operatorsAction_ = nullptr;

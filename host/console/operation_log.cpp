@@ -5,6 +5,7 @@
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
 #include "platform/error.h"
+#include "platform/ui.h"
 #include "store/sql_connection.h"
 
 #include <QAbstractTableModel>
@@ -12,7 +13,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
-#include <QFileDialog>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -412,8 +412,7 @@ void LogViewer::exportClicked() {
     const QString name = QStringLiteral("operation-log-%1_%2.csv")
                              .arg(from_->date().toString(QStringLiteral("yyyy-MM-dd")),
                                   to_->date().toString(QStringLiteral("yyyy-MM-dd")));
-    const QString path = QFileDialog::getSaveFileName(
-        this, text(Text::ExportCsv), QDir::home().filePath(name), QStringLiteral("CSV (*.csv)"));
+    const QString path = askSaveFile(text(Text::ExportCsv), name, QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     if (exporting_->isRunning())

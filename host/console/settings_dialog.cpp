@@ -1,5 +1,6 @@
 #include "host/console/settings_dialog.h"
 
+#include "bell/serial_port.h"
 #include "host/console/console_texts.h"
 #include "platform/error.h"
 #include "platform/language.h"
@@ -51,6 +52,33 @@ QList<SerialDevice> serialDevices() {
     return out;
 }
 
+QStringList inForceLines(const SettingsInForce& inForce) {
+    QStringList lines;
+    const bool embedded = inForce.connection.isEmpty() || inForce.connection == inForce.embeddedDb;
+    lines << text(Text::InForceDatabase)
+                 .arg(embedded ? text(Text::EmbeddedDatabase).arg(inForce.embeddedDb)
+                               : maskPassword(inForce.connection));
+    if (!inForce.simulator.isEmpty())
+        lines << text(Text::InForceSimulator).arg(inForce.simulator);
+    QStringList ports;
+    for (int n = 1; n <= kComPorts; ++n) {
+        const QString device = bell::devicePath(n);
+        if (bell::hasNoDevice(n))
+            ports << QStringLiteral("COM%1 → %2").arg(n).arg(text(Text::NoDeviceSet));
+        else if (device != QStringLiteral("/dev/ttyS%1").arg(n - 1))
+            ports << QStringLiteral("COM%1 → %2").arg(n).arg(device);
+    }
+    if (!ports.isEmpty())
+        lines << text(Text::InForcePorts).arg(ports.join(QStringLiteral("，")));
+    return lines;
+}
+
+void SettingsDialog::showInForce(const SettingsInForce& inForce) {
+    inForce_ = inForce;
+    inForceLabel_->setText(inForceLines(inForce).join(QLatin1Char('\n')));
+    inForceLabel_->setVisible(true);
+}
+
 SettingsDialog::SettingsDialog(const QString& path, QWidget* parent)
     : QDialog(parent), path_(path), saved_(readSettings(path)) {
     setObjectName(QStringLiteral("Settings"));
@@ -61,6 +89,12 @@ SettingsDialog::SettingsDialog(const QString& path, QWidget* parent)
 
 void SettingsDialog::build() {
     auto* top = new QVBoxLayout(this);
+    inForceLabel_ = new QLabel(this);
+    inForceLabel_->setObjectName(QStringLiteral("InForce"));
+    inForceLabel_->setTextFormat(Qt::PlainText); // paths and connections are not markup
+    inForceLabel_->setWordWrap(true);
+    inForceLabel_->setVisible(false);
+    top->addWidget(inForceLabel_);
     auto* tabs = new QTabWidget(this);
     top->addWidget(tabs, 1);
 
@@ -131,7 +165,10 @@ void SettingsDialog::build() {
     connect(db_, &QLineEdit::editingFinished, this, [this] { connectionEdited(); });
     connect(test, &QPushButton::clicked, this, [this] {
         const QString problem = testDatabase();
-        status_->setText(problem.isEmpty() ? text(Text::DatabaseOk)
+        const QString tested = connection_.trimmed().isEmpty()
+                                   ? text(Text::EmbeddedDatabase).arg(inForce_.embeddedDb)
+                                   : maskPassword(connection_);
+        status_->setText(problem.isEmpty() ? text(Text::DatabaseOk).arg(tested)
                                            : text(Text::DatabaseFailed).arg(problem));
     });
     connect(add, &QPushButton::clicked, this, [this] { addPortRow(0, 0); });
@@ -233,11 +270,13 @@ Settings SettingsDialog::settings() const {
 
 QString SettingsDialog::testDatabase() {
     connectionEdited();
-    if (connection_.trimmed().isEmpty())
-        return QString(); // the embedded default
+    // An empty field is the embedded default: its file is the one tested.
+    const QString tried = connection_.trimmed().isEmpty() ? inForce_.embeddedDb : connection_;
+    if (tried.trimmed().isEmpty())
+        return QString();
     try {
-        store::SqlConnection cn(connection_);
-        return cn.isOpen() ? QString() : text(Text::DatabaseFailed).arg(maskPassword(connection_));
+        store::SqlConnection cn(tried);
+        return cn.isOpen() ? QString() : maskPassword(tried);
     } catch (const Error& e) {
         // The driver's text may repeat the connection string; the password never shows.
         QString reason = e.description();

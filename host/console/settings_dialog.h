@@ -26,6 +26,18 @@ QList<SerialDevice> serialDevices();
 // password masked), the operator, the language, COMn → device beside the serial devices the
 // system sees, the TCP port map, the bell section and the line trace. What is kept is written
 // by writeSettings, as --save-settings writes it.
+// What the running program works with, which may differ from the file (the command line's
+// database, a simulator it started, its COM devices).
+struct SettingsInForce {
+    QString connection; // the database in use
+    QString embeddedDb; // the embedded default's file, tested for an empty field
+    QString simulator;  // where a simulator started by the program listens; empty: none
+};
+
+// The lines the dialog shows for what is in force; COM ports whose device differs from the
+// one a port number gives by itself are listed.
+QStringList inForceLines(const SettingsInForce& inForce);
+
 class SettingsDialog : public QDialog {
 public:
     explicit SettingsDialog(const QString& path, QWidget* parent = nullptr);
@@ -40,6 +52,8 @@ public:
     // The connection string the field stands for (the field shows it masked).
     QString connection() const { return connection_; }
 
+    void showInForce(const SettingsInForce& inForce);
+
     void accept() override;
 
 private:
@@ -51,6 +65,8 @@ private:
     QString path_;
     Settings saved_;
     QString connection_;
+    SettingsInForce inForce_;
+    QLabel* inForceLabel_ = nullptr;
     QLineEdit* db_ = nullptr;
     QLineEdit* user_ = nullptr;
     QComboBox* lang_ = nullptr;

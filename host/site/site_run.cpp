@@ -328,12 +328,16 @@ QString faultLine(const Fault& f) {
             .arg(f.cause)
             .arg(protocol::MaxNames);
     case Failure::Database:
-        return f.words.isEmpty() ? QStringLiteral("database: ") + f.cause : f.words;
+        return singleLine(f.words.isEmpty() ? QStringLiteral("database: ") + f.cause : f.words);
     case Failure::Cancelled:
         return QStringLiteral("cancelled");
     default:
         return f.words;
     }
+}
+
+QString cardCount(qint64 n) {
+    return n == 1 ? QStringLiteral("1 card") : QStringLiteral("%1 cards").arg(n);
 }
 
 QString resultWords(const StepResult& r) {
@@ -347,21 +351,19 @@ QString resultWords(const StepResult& r) {
         if (r.fault.kind == Failure::Cancelled)
             return QStringLiteral("cancelled");
         if (r.step == Step::Names && r.held >= 0)
-            return QStringLiteral("failed: %1 (the terminal keeps its list of %2 cards)")
-                .arg(faultLine(r.fault))
-                .arg(r.held);
+            return QStringLiteral("failed: %1 (the terminal keeps its list of %2)")
+                .arg(faultLine(r.fault), cardCount(r.held));
         return QStringLiteral("failed: ") + faultLine(r.fault);
     }
     if (r.step == Step::Clock)
         return QStringLiteral("clock set to ") + r.clockSetTo.toString(TimeFormat);
     if (r.wouldDownload)
-        return QStringLiteral("would download %1 cards (the terminal holds %2%3)")
-            .arg(r.cards)
-            .arg(r.held)
-            .arg(r.inStep ? QStringLiteral(", in step") : QString());
+        return QStringLiteral("would download %1 (the terminal holds %2%3)")
+            .arg(cardCount(r.cards), QString::number(r.held),
+                 r.inStep ? QStringLiteral(", in step") : QString());
     if (r.downloaded)
-        return QStringLiteral("downloaded %1 cards").arg(r.cards);
-    return QStringLiteral("in step, %1 cards").arg(r.cards);
+        return QStringLiteral("downloaded ") + cardCount(r.cards);
+    return QStringLiteral("in step, ") + cardCount(r.cards);
 }
 
 QString resultLine(const StepResult& r) {

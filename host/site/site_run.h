@@ -98,6 +98,8 @@ bool assignTerminals(store::SqlConnection& cn, const QList<int>& terminals, cons
 void recordStep(store::SqlConnection& cn, const StepResult& result, const QString& user,
                 const QString& words);
 
+// "1 card", "120 cards".
+QString cardCount(qint64 n);
 // The tools' English: "terminal 3 names: downloaded 120 cards", and a fault's words.
 QString resultLine(const StepResult& result);
 QString resultWords(const StepResult& result); // the part after "terminal N step: "

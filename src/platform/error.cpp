@@ -1,5 +1,8 @@
 #include "platform/error.h"
 
+#include <QRegularExpression>
+#include <QStringList>
+
 namespace bw {
 
 Error::Error(int number, QString description)
@@ -22,6 +25,16 @@ Error invalidUseOfNull() {
 Error objectNotSet() {
     return Error(err::ObjectNotSet,
                  QStringLiteral("Object variable or With block variable not set"));
+}
+
+QString singleLine(const QString& text) {
+    QStringList parts;
+    for (const QString& line : text.split(QRegularExpression(QStringLiteral("[\\r\\n]+")))) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            parts << trimmed;
+    }
+    return parts.join(QLatin1Char(' '));
 }
 
 } // namespace bw

@@ -36,6 +36,10 @@ constexpr int CannotCreateObject = 429; // "ActiveX component can't create objec
 constexpr int NotSupported = 438;       // "Object doesn't support this property or method"
 } // namespace err
 
+// A message that may come in several lines (a database driver's "could not connect ...\n\tIs
+// the server running ...") as one line: each line trimmed, joined by a space.
+QString singleLine(const QString& text);
+
 Error typeMismatch();
 Error overflow();
 Error invalidUseOfNull();

@@ -1,7 +1,10 @@
 #include "platform/ui.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTextDocument>
 
 namespace bw {
@@ -86,6 +89,32 @@ int MsgBox(const QString& text, int style, const QString& title) {
 }
 void Beep() {
     ui().Beep();
+}
+
+QString IMessageBox::FileName(bool save, const QString& title, const QString& suggested,
+                              const QString& filter) {
+    QFileDialog dialog(QApplication::activeWindow(), title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!filter.isEmpty())
+        dialog.setNameFilter(filter);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    dialog.setDirectory(folder);
+    if (!suggested.isEmpty())
+        dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+QString askSaveFile(const QString& title, const QString& suggested, const QString& filter) {
+    return ui().FileName(true, title, suggested, filter);
+}
+QString askOpenFile(const QString& title, const QString& filter) {
+    return ui().FileName(false, title, QString(), filter);
 }
 
 QString plainToolTip(const QString& text) {

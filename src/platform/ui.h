@@ -27,6 +27,11 @@ public:
     // An empty title means the platform's default title.
     virtual int MsgBox(const QString& text, int style, const QString& title) = 0;
     virtual void Beep() = 0;
+    // Asks for a file to write (save) or to read: Qt's own dialog, so that it speaks the
+    // program's language rather than the desktop's, opening in the user's documents folder
+    // with the suggested name. Empty when the user cancels.
+    virtual QString FileName(bool save, const QString& title, const QString& suggested,
+                             const QString& filter);
 };
 
 IMessageBox& ui();
@@ -40,5 +45,7 @@ QString plainToolTip(const QString& text);
 // Shorthands.
 int MsgBox(const QString& text, int style = mb::OKOnly, const QString& title = QString());
 void Beep();
+QString askSaveFile(const QString& title, const QString& suggested, const QString& filter);
+QString askOpenFile(const QString& title, const QString& filter);
 
 } // namespace bw

@@ -724,7 +724,9 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
         {{"--db", db, "--all", "--from", "2026-03-02", "--to", "2026-03-02"}, 2, {}},
         {{"--db", db, "--export", "/no/x.csv", "--from", "2026-03-02", "--to", "2026-03-02"},
          1,
-         {}},
+         {},
+         {},
+         "cannot write /no/x.csv: "},
         {{"--db", "sqlite:" + empty, "--all", "--clear"}, 3, {}, {}, "no table MachineInfo"},
     };
     const QString config = bw::test::tempDir();
@@ -780,6 +782,7 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         {{"nightly", "3"}, 2, {}, 0},
         {{"nightly", "--force"}, 2, {}, 0},
         {{"sync-names", "0"}, 2, {}, 0},
+        {{"frobnicate"}, 2, {}, 0},
         {{"--db", "sqlite:/nonexistent/x.db", "nightly"}, 3, {}, 0},
         {{"--db", "sqlite:" + empty, "nightly", "--clear"}, 3, {}, 0},
         {{"--db", "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2", "nightly"}, 3, {}, 0},
@@ -789,7 +792,7 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
          0},
         {at + QStringList{"sync-names", "2", "9"},
          1,
-         {"terminal 9 names: failed: not a model", "terminal 2 names: downloaded 1 cards"},
+         {"terminal 9 names: failed: not a model", "terminal 2 names: downloaded 1 card"},
          1},
         {at + QStringList{"nightly", "--clear"},
          0,
@@ -824,6 +827,7 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         const QString err = QString::fromUtf8(p.readAllStandardError());
         EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
         EXPECT_EQ(err.contains("no table MachineInfo"), c.args.contains("sqlite:" + empty));
+        EXPECT_EQ(err.contains("unknown command \"frobnicate\""), c.args.contains("frobnicate"));
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const QString& line : c.lines)
             EXPECT_TRUE(out.startsWith(line) || out.contains('\n' + line)) << out.toStdString();

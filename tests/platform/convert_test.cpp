@@ -154,6 +154,9 @@ TEST(TextHelpers, TrimAndMid) {
     EXPECT_EQ(Mid(u"CO"_qs, 4), QString());
     EXPECT_EQ(Mid(u"abcdef"_qs, 2, 3), u"bcd"_qs);
     EXPECT_EQ(errorOf([] { Mid(u"abc"_qs, 0); }), err::InvalidProcedureCall);
+    // A driver's message of several lines comes out on one.
+    EXPECT_EQ(singleLine(u"could not connect\n\tIs the server running?\r\n\n"_qs),
+              u"could not connect Is the server running?"_qs);
 }
 
 TEST(RoundHalfEven, Values) {
