@@ -45,6 +45,7 @@ enum class Text {
     DownloadNames,
     LineTest,
     NoTerminal,
+    EmptyRegister, // how to begin with a register without terminals
     NoAnswer,
     HandClock,
     HandNames,
