@@ -56,6 +56,7 @@ constexpr TextEntry<Text> kTexts[] = {
      u"再點「保存」。\n"
      u"不知道線路上有哪些機器號時，可在命令列查找：brackwater-bell --port COM1 scan\n"
      u"只想先試用：以 brackwater --sim --demo 啟動示範。"},
+    {Text::NoTerminals, u"尚未登记就餐机", u"尚未登記就餐機"},
     {Text::NoAnswer, u"无应答", u"無應答"},
     {Text::HandClock, u"时钟偏差过大", u"時鐘偏差過大"},
     {Text::HandNames, u"名单与卡号对照不一致", u"名單與卡號對照不一致"},

@@ -46,6 +46,7 @@ enum class Text {
     LineTest,
     NoTerminal,
     EmptyRegister, // how to begin with a register without terminals
+    NoTerminals,   // the summary over a register without terminals
     NoAnswer,
     HandClock,
     HandNames,

@@ -257,6 +257,8 @@ void ConsoleWindow::build() {
 }
 
 QString ConsoleWindow::summary() const {
+    if (!empty_->isHidden())
+        return text(Text::NoTerminals);
     const int n = model_->needingHand();
     return n > 0 ? text(Text::NeedHand).arg(n) : text(Text::AllWell);
 }

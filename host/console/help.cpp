@@ -94,7 +94,7 @@ QString manualText() {
     return QString();
 }
 
-void showManual(QWidget* parent) {
+void showManual(QWidget* parent, const QString& programDir) {
     auto* window = new QWidget(parent, Qt::Window);
     window->setObjectName(QStringLiteral("Manual"));
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -104,7 +104,8 @@ void showManual(QWidget* parent) {
     view->setObjectName(QStringLiteral("ManualView"));
     // Links inside the manual open in the browser; none leaves it for another program.
     view->setOpenExternalLinks(false);
-    const QString page = manualPage(uiLanguage(), QApplication::applicationDirPath());
+    const QString page = manualPage(
+        uiLanguage(), programDir.isEmpty() ? QApplication::applicationDirPath() : programDir);
     if (!page.isEmpty()) {
         view->setSource(QUrl::fromLocalFile(page));
     } else {

@@ -25,7 +25,7 @@ QString manualPage(int lang, const QString& programDir);
 QString manualText();
 
 // The manual in a read-only browser window of its own: the operator's manual when there is
-// one, else the manual page.
-void showManual(QWidget* parent);
+// one beside programDir (empty: this program's folder), else the manual page.
+void showManual(QWidget* parent, const QString& programDir = QString());
 
 } // namespace bw::host::console

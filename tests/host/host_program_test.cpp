@@ -29,6 +29,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -113,6 +114,7 @@ TEST(HostProgram, AFirstStartWithoutTheDemoIsEmptyAndTheConsoleSaysHowToBegin) {
         EXPECT_TRUE(w.findChild<QWidget*>("EmptyRegister")->isVisible());
         EXPECT_FALSE(w.findChild<QTableView*>("SiteStatus")->isVisible());
         EXPECT_TRUE(w.findChild<QLabel*>("EmptyRegisterHint")->text().contains("scan"));
+        EXPECT_EQ(w.summary(), QStringLiteral("尚未登记就餐机"));
     }
     bw::host::closeSharedConnection();
 }
@@ -127,6 +129,13 @@ TEST(Help, FindsTheManualOfEachLanguageAndShowsAManualPageWithoutOverstrike) {
         EXPECT_TRUE(QFileInfo(page).isFile()) << lang;
     }
     EXPECT_TRUE(bw::host::console::manualPage(2052, bw::test::tempDir()).isEmpty());
+    bw::host::console::showManual(
+        nullptr, bw::test::buildDir()); // the page of the operator's language, as HTML
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("Manual")) {
+            EXPECT_TRUE(w->findChild<QTextBrowser*>()->toPlainText().contains("COM1 scan"));
+            w->close();
+        }
     const struct {
         const char* in;
         const char* out;
