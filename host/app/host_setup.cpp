@@ -50,6 +50,13 @@ QString sqliteFile(const QString& connection) {
                                                                  : QString();
 }
 
+// The demo's terminals, cards and operators go only where the demo is asked for: --demo, or
+// --sim on the embedded default (its simulator plays the demo's terminals). A database named
+// by --db or the settings gets them with --demo only.
+bool wantsDemo(const HostOptions& options) {
+    return options.demo || (options.sim && options.db.isEmpty());
+}
+
 } // namespace
 
 QString prepareDatabase(const HostOptions& options) {
@@ -58,11 +65,12 @@ QString prepareDatabase(const HostOptions& options) {
     const QString file = sqliteFile(connection);
     const bool fresh = !file.isEmpty() && !QFileInfo::exists(file);
     // A new database is made where one is meant only: the embedded default's first start, or
-    // --demo. A named file that is not there is not replaced by an empty one.
+    // --demo. A named file that is not there is not replaced by an empty one. It starts empty
+    // (the first administrator only) unless the demo is asked for.
     if (fresh && (options.db.isEmpty() || options.demo)) {
         try {
             store::SqlConnection made(connection, store::Create::Yes);
-            createHostSchema(made, true);
+            createHostSchema(made, wantsDemo(options));
         } catch (const Error& e) {
             return QStringLiteral("cannot make the host database: ") + e.description();
         }
@@ -77,9 +85,9 @@ QString prepareDatabase(const HostOptions& options) {
     if (store::recognise(connection) != store::Dialect::Other)
         return QString();
     try {
-        // --demo makes any database without terminals the demo's; any other must be a host
+        // The demo makes any database without terminals the demo's; any other must be a host
         // database already, which gets the host's own tables it lacks.
-        if (options.demo)
+        if (wantsDemo(options))
             createHostSchema(*cn, true);
         else
             completeHostSchema(*cn);

@@ -14,10 +14,11 @@ void registerDefaultComponents();
 void applyLineOptions(const HostOptions& options);
 
 // Points the database tools at the chosen database. A new database is made, with the host
-// schema and the demo data, only where one is meant: the embedded default's first start and
-// --demo (which also puts the demo data into a database without terminals). Any other database
-// must hold the register's tables already, and gets the host's own tables it lacks. Returns
-// why the database cannot be used, empty on success.
+// schema, only where one is meant: the embedded default's first start and --demo. It holds no
+// terminals, cards or operators but its first administrator, unless the demo is asked for
+// (--demo, or --sim on the embedded default), which also puts the demo data into a database
+// without terminals. Any other database must hold the register's tables already, and gets the
+// host's own tables it lacks. Returns why the database cannot be used, empty on success.
 QString prepareDatabase(const HostOptions& options);
 
 // The operator's message, in lang's language, for a host database that cannot be opened:

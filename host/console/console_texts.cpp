@@ -47,6 +47,18 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::LineTestDone, u"线路测试完成：%1 台应答，%2 台无应答",
      u"線路測試完成：%1 台應答，%2 台無應答"},
     {Text::NoTerminal, u"请先选择就餐机", u"請先選擇就餐機"},
+    {Text::EmptyRegister,
+     u"还没有登记任何就餐机。\n"
+     u"添加就餐机：点击“就餐机管理”，在窗口中点“增加”，填写机器号、串口或IP、场所，"
+     u"再点“保存”。\n"
+     u"不知道线路上有哪些机器号时，可在命令行查找：brackwater-bell --port COM1 scan\n"
+     u"只想先试用：以 brackwater --sim --demo 启动演示。",
+     u"還沒有登記任何就餐機。\n"
+     u"新增就餐機：點擊「就餐機管理」，在視窗中點「增加」，填寫機器號、串口或IP、場所，"
+     u"再點「保存」。\n"
+     u"不知道線路上有哪些機器號時，可在命令列查找：brackwater-bell --port COM1 scan\n"
+     u"只想先試用：以 brackwater --sim --demo 啟動示範。"},
+    {Text::NoTerminals, u"尚未登记就餐机", u"尚未登記就餐機"},
     {Text::NoAnswer, u"无应答", u"無應答"},
     {Text::HandClock, u"时钟偏差过大", u"時鐘偏差過大"},
     {Text::HandNames, u"名单与卡号对照不一致", u"名單與卡號對照不一致"},

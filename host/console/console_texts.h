@@ -51,6 +51,8 @@ enum class Text {
     EmbeddedDatabase,
     NoDeviceSet,
     NoTerminal,
+    EmptyRegister, // how to begin with a register without terminals
+    NoTerminals,   // the summary over a register without terminals
     NoAnswer,
     HandClock,
     HandNames,

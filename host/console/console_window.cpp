@@ -221,6 +221,23 @@ void ConsoleWindow::build() {
     table_->horizontalHeader()->setResizeContentsPrecision(50);
     table_->setIconSize(QSize(16, 16));
     layout->addWidget(table_, 1);
+    // A register without terminals shows, where the table would be, how to begin.
+    empty_ = new QWidget(upper);
+    empty_->setObjectName(QStringLiteral("EmptyRegister"));
+    auto* emptyLayout = new QVBoxLayout(empty_);
+    auto* hint = new QLabel(text(Text::EmptyRegister), empty_);
+    hint->setObjectName(QStringLiteral("EmptyRegisterHint"));
+    hint->setTextFormat(Qt::PlainText);
+    hint->setWordWrap(true);
+    hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* add = new QPushButton(terminals->icon(), terminals->text(), empty_);
+    add->setObjectName(QStringLiteral("ButtonAddTerminals"));
+    connect(add, &QPushButton::clicked, terminals, &QAction::trigger);
+    emptyLayout->addWidget(hint);
+    emptyLayout->addWidget(add, 0, Qt::AlignLeft);
+    emptyLayout->addStretch();
+    empty_->hide();
+    layout->addWidget(empty_, 1);
     note_ = new QLabel(upper);
     note_->setObjectName(QStringLiteral("Note"));
     note_->setTextFormat(Qt::PlainText);
@@ -243,6 +260,8 @@ void ConsoleWindow::build() {
 }
 
 QString ConsoleWindow::summary() const {
+    if (!empty_->isHidden())
+        return text(Text::NoTerminals);
     const int n = model_->needingHand();
     return n > 0 ? text(Text::NeedHand).arg(n) : text(Text::AllWell);
 }
@@ -336,6 +355,8 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             const bool sameRows = model_->rowCount() == reading->rows.size();
             model_->reset(reading->rows);
             model_->setOld(false);
+            table_->setVisible(!reading->rows.isEmpty());
+            empty_->setVisible(reading->rows.isEmpty());
             // The columns are fitted when the rows come or go; the texts of a reading seldom
             // change a column's width, and fitting 255 rows stalls the window.
             if (!sameRows || !fitted_) {

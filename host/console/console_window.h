@@ -108,6 +108,7 @@ private:
     ConsoleOptions options_;
     StatusTable* model_ = nullptr;
     QTableView* table_ = nullptr;
+    QWidget* empty_ = nullptr; // in the table's place while the register holds no terminal
     MealChart* meals_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* note_ = nullptr;

@@ -2,13 +2,16 @@
 
 #include "host/console/console_texts.h"
 #include "host/settings/settings.h"
+#include "platform/language.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QPlainTextEdit>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTextBrowser>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace bw::host::console {
@@ -22,18 +25,58 @@ QString aboutText(const QString& connection, const QString& settingsFile) {
         .join(QLatin1Char('\n'));
 }
 
+QString stripOverstrike(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != QLatin1Char('\b')) {
+            // The character after a backspace replaces the one before it, except an
+            // underscore, which only underlines what it is struck over.
+            if (!out.isEmpty() && out.back() == QLatin1Char('\b')) {
+                out.chop(1);
+                if (c == QLatin1Char('_') && !out.isEmpty())
+                    continue;
+                if (!out.isEmpty())
+                    out.chop(1);
+            }
+            out.append(c);
+        } else if (!out.isEmpty() && out.back() != QLatin1Char('\b')) {
+            out.append(c);
+        }
+    }
+    if (!out.isEmpty() && out.back() == QLatin1Char('\b'))
+        out.chop(1);
+    return out;
+}
+
+QString manualPage(int lang, const QString& programDir) {
+    const QString language =
+        lang == LangTraditional ? QStringLiteral("zh_TW") : QStringLiteral("zh_CN");
+    const QDir dir(programDir);
+    for (const QString& folder :
+         {QStringLiteral("../share/doc/brackwater/manual"), QStringLiteral("../docs/manual")}) {
+        const QFileInfo page(
+            dir.filePath(folder + QLatin1Char('/') + language + QStringLiteral("/index.html")));
+        if (page.isFile())
+            return page.canonicalFilePath();
+    }
+    return QString();
+}
+
 QString manualText() {
     if (!QStandardPaths::findExecutable(QStringLiteral("man")).isEmpty()) {
         QProcess man;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("96"));
-        env.insert(QStringLiteral("MAN_KEEP_FORMATTING"), QStringLiteral("0"));
+        // man-db keeps the overstrike when this is set at all, to any value.
+        env.remove(QStringLiteral("MAN_KEEP_FORMATTING"));
         man.setProcessEnvironment(env);
         man.start(QStringLiteral("man"),
                   {QStringLiteral("-P"), QStringLiteral("cat"), QStringLiteral("brackwater")});
         if (man.waitForFinished(5000) && man.exitStatus() == QProcess::NormalExit &&
             man.exitCode() == 0) {
-            const QString page = QString::fromLocal8Bit(man.readAllStandardOutput());
+            const QString page =
+                stripOverstrike(QString::fromLocal8Bit(man.readAllStandardOutput()));
             if (!page.trimmed().isEmpty())
                 return page;
         } else {
@@ -51,21 +94,29 @@ QString manualText() {
     return QString();
 }
 
-void showManual(QWidget* parent) {
+void showManual(QWidget* parent, const QString& programDir) {
     auto* window = new QWidget(parent, Qt::Window);
     window->setObjectName(QStringLiteral("Manual"));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(text(Text::Manual));
     auto* layout = new QVBoxLayout(window);
-    auto* view = new QPlainTextEdit(window);
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont mono(QStringLiteral("monospace"));
-    mono.setStyleHint(QFont::Monospace);
-    view->setFont(mono);
-    view->setPlainText(manualText());
+    auto* view = new QTextBrowser(window);
+    view->setObjectName(QStringLiteral("ManualView"));
+    // Links inside the manual open in the browser; none leaves it for another program.
+    view->setOpenExternalLinks(false);
+    const QString page = manualPage(
+        uiLanguage(), programDir.isEmpty() ? QApplication::applicationDirPath() : programDir);
+    if (!page.isEmpty()) {
+        view->setSource(QUrl::fromLocalFile(page));
+    } else {
+        view->setLineWrapMode(QTextEdit::NoWrap);
+        QFont mono(QStringLiteral("monospace"));
+        mono.setStyleHint(QFont::Monospace);
+        view->setFont(mono);
+        view->setPlainText(manualText());
+    }
     layout->addWidget(view);
-    window->resize(820, 600);
+    window->resize(900, 680);
     window->show();
 }
 

@@ -10,11 +10,22 @@ namespace bw::host::console {
 // the settings file.
 QString aboutText(const QString& connection, const QString& settingsFile);
 
-// The manual: the installed manual page as text (man -P cat brackwater), else the README
-// beside the program's build, else empty.
+// Text as the terminal shows it, from man's overstrike: "X\bX" (bold) and "_\bX" (underline)
+// become "X"; a backspace with nothing to join is dropped.
+QString stripOverstrike(const QString& text);
+
+// The operator's manual in lang's language (1028 Traditional, else Simplified): its index.html
+// where the package installs it beside programDir (../share/doc/brackwater/manual), else in
+// the source tree of a program run from its build folder (../docs/manual). Empty when there
+// is none.
+QString manualPage(int lang, const QString& programDir);
+
+// The command line's manual: the installed manual page as plain text (man -P cat brackwater),
+// else the README beside the program's build, else empty.
 QString manualText();
 
-// The manual in a read-only window of its own.
-void showManual(QWidget* parent);
+// The manual in a read-only browser window of its own: the operator's manual when there is
+// one beside programDir (empty: this program's folder), else the manual page.
+void showManual(QWidget* parent, const QString& programDir = QString());
 
 } // namespace bw::host::console

@@ -28,6 +28,8 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTableView>
+#include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -87,6 +89,70 @@ TEST(HostProgram, ScreenshotOfTheWindowOnTheEmbeddedDefaultWithTheSimulator) {
     EXPECT_TRUE(QFileInfo::exists(data + QStringLiteral("/demo-terminals.json")));
     EXPECT_EQ(QFile::permissions(data) & 0x7077,
               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The installed program's first start without --demo or --sim: an empty register, no demo
+// operators, and the console says how to begin where the status table would be.
+TEST(HostProgram, AFirstStartWithoutTheDemoIsEmptyAndTheConsoleSaysHowToBegin) {
+    const QString home = bw::test::tempDir();
+    const HostRun r = runHost({"--screenshot-status", home + QStringLiteral("/empty.png")}, home);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    bw::host::registerDefaultComponents();
+    bw::host::HostOptions o;
+    o.db = home + QStringLiteral("/.local/share/Brackwater/brackwater.db");
+    ASSERT_EQ(bw::host::prepareDatabase(o), QString());
+    auto cn = bw::host::sharedConnection();
+    for (const char* sql : {"SELECT COUNT(*) FROM MachineInfo", "SELECT COUNT(*) FROM CardMapping",
+                            "SELECT COUNT(*) FROM Operators WHERE Name IN ('admin', 'guest')"})
+        EXPECT_EQ(cn->queryBound(QString::fromLatin1(sql)).value(0).value(0).toInt(), 0) << sql;
+    {
+        bw::host::console::ConsoleWindow w({QStringLiteral("zhang"), {}, home + "/bw.conf"});
+        w.show();
+        const QDeadlineTimer deadline(30000);
+        while (w.refreshes() == 0 && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        EXPECT_TRUE(w.findChild<QWidget*>("EmptyRegister")->isVisible());
+        EXPECT_FALSE(w.findChild<QTableView*>("SiteStatus")->isVisible());
+        EXPECT_TRUE(w.findChild<QLabel*>("EmptyRegisterHint")->text().contains("scan"));
+        EXPECT_EQ(w.summary(), QStringLiteral("尚未登记就餐机"));
+    }
+    bw::host::closeSharedConnection();
+}
+
+// Help -> manual: the operator's manual of each language is found beside a program run from
+// its build folder, and a manual page's overstrike is shown as plain text.
+TEST(Help, FindsTheManualOfEachLanguageAndShowsAManualPageWithoutOverstrike) {
+    for (const int lang : {2052, 1028}) {
+        const QString page = bw::host::console::manualPage(lang, bw::test::buildDir());
+        EXPECT_TRUE(page.endsWith(lang == 1028 ? "zh_TW/index.html" : "zh_CN/index.html"))
+            << page.toStdString();
+        EXPECT_TRUE(QFileInfo(page).isFile()) << lang;
+    }
+    EXPECT_TRUE(bw::host::console::manualPage(2052, bw::test::tempDir()).isEmpty());
+    bw::host::console::showManual(
+        nullptr, bw::test::buildDir()); // the page of the operator's language, as HTML
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("Manual")) {
+            EXPECT_TRUE(w->findChild<QTextBrowser*>()->toPlainText().contains("COM1 scan"));
+            w->close();
+        }
+    const struct {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"N\bNA\bAM\bME\bE", "NAME"}, // bold
+        {"_\bf_\bi_\bl_\be", "file"}, // underline
+        {"plain text", "plain text"},
+        {"\bstart", "start"}, // nothing to strike over
+        {"end\b", "end"},     // nothing struck
+        {"a\b\bb", "b"},      // two backspaces
+        {"__\b_", "__"},      // an underlined underscore
+        {"中\b中文", "中文"}, // bold beyond ASCII
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(bw::host::console::stripOverstrike(QString::fromUtf8(row.in)),
+                  QString::fromUtf8(row.out))
+            << row.in;
 }
 
 TEST(HostProgram, SavedSettingsSurviveARestartWithoutShowingThePassword) {
