@@ -178,6 +178,7 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::ReportPrinted, u"已打印到 %1", u"已列印到 %1"},
     {Text::ReportCounted, u"%1：%2 条记录，%3 名员工，%4 张卡无对应员工",
      u"%1：%2 筆記錄，%3 名員工，%4 張卡無對應員工"},
+    {Text::ReportByDay, u"按机器和日期", u"按機器和日期"},
 };
 
 } // namespace

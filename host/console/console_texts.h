@@ -176,6 +176,7 @@ enum class Text {
     ReportNotWritten, // %1 file, %2 the system's reason
     ReportPrinted,    // %1 file
     ReportCounted,    // %1 month, %2 records, %3 employees, %4 cards without an employee
+    ReportByDay,
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

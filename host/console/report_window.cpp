@@ -6,6 +6,7 @@
 #include "platform/language.h"
 #include "store/sql_connection.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -63,6 +64,9 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
     if (!selected_.isEmpty())
         which_->addItem(text(Text::SelectedTerminals).arg(selected_.size()));
     bar->addWidget(which_);
+    byDay_ = new QCheckBox(text(Text::ReportByDay), this);
+    byDay_->setObjectName(QStringLiteral("ByDay"));
+    bar->addWidget(byDay_);
     auto* show = new QPushButton(text(Text::Show), this);
     auto* exportButton = new QPushButton(text(Text::ExportReport), this);
     auto* printButton = new QPushButton(text(Text::PrintReport), this);
@@ -80,10 +84,12 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
     layout->addWidget(note_);
     resize(900, 600);
 
-    connect(show, &QPushButton::clicked, this,
-            [this] { showMonth(monthEdit_->date(), which_->currentIndex() == 1); });
+    connect(show, &QPushButton::clicked, this, [this] {
+        showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked());
+    });
     connect(exportButton, &QPushButton::clicked, this, [this] {
-        if (shown_.isEmpty() && !showMonth(monthEdit_->date(), which_->currentIndex() == 1))
+        if (shown_.isEmpty() &&
+            !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
         const QString path =
             QFileDialog::getSaveFileName(this, text(Text::ExportReport),
@@ -93,7 +99,8 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
             exportTo(path);
     });
     connect(printButton, &QPushButton::clicked, this, [this] {
-        if (shown_.isEmpty() && !showMonth(monthEdit_->date(), which_->currentIndex() == 1))
+        if (shown_.isEmpty() &&
+            !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
         const QString path =
             QFileDialog::getSaveFileName(this, text(Text::PrintReport),
@@ -108,9 +115,10 @@ QString ReportWindow::note() const {
     return note_->text();
 }
 
-bool ReportWindow::showMonth(const QDate& month, bool selectedOnly) {
+bool ReportWindow::showMonth(const QDate& month, bool selectedOnly, bool byDay) {
     report::Request rq;
     rq.month = month;
+    rq.byDay = byDay;
     rq.windows = windows_;
     if (selectedOnly)
         rq.terminals = selected_;

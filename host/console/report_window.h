@@ -5,6 +5,7 @@
 #include <QList>
 #include <QWidget>
 
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -19,8 +20,9 @@ class ReportWindow : public QWidget {
 public:
     ReportWindow(const QList<int>& selected, const MealWindows& windows, QWidget* parent = nullptr);
 
-    // Counts the month on the database and shows it; false with the reason shown.
-    bool showMonth(const QDate& month, bool selectedOnly);
+    // Counts the month on the database and shows it (with each terminal's days when asked);
+    // false with the reason shown.
+    bool showMonth(const QDate& month, bool selectedOnly, bool byDay = false);
     // Writes what is shown (xlsx, or csv by the name) and says so; false when not written.
     bool exportTo(const QString& path);
     // Prints what is shown to a PDF file.
@@ -39,6 +41,7 @@ private:
     QString month_;
     QDateEdit* monthEdit_ = nullptr;
     QComboBox* which_ = nullptr;
+    QCheckBox* byDay_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QLabel* note_ = nullptr;
 };

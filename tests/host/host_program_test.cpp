@@ -251,7 +251,8 @@ TEST_F(Console, MonthReportShowsExportsAndPrints) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     w.selectTerminals({1});
     auto* r = qobject_cast<bw::host::console::ReportWindow*>(w.openMonthReport());
-    ASSERT_TRUE(r && r->showMonth(QDate(2026, 3, 20), true));
+    ASSERT_TRUE(r && r->showMonth(QDate(2026, 3, 20), true, true));
+    EXPECT_EQ(r->tables()->count(), 3); // employees, cards without one, terminals by day
     auto* employees = qobject_cast<QTableWidget*>(r->tables()->widget(0));
     ASSERT_TRUE(employees && employees->rowCount() == 2); // E001 and the total
     EXPECT_EQ(employees->horizontalHeaderItem(4)->text(), QStringLiteral("午餐 11:00-14:00"));
