@@ -59,13 +59,14 @@ int writeMonthReport(bw::store::SqlConnection& cn, const bw::host::report::Reque
         return fail(
             TerminalFailed,
             QStringLiteral("cannot write %1: %2").arg(bw::host::printable(path), fault.reason));
-    sayLine(QStringLiteral("%1: %2 employees, %3 cards without an employee, %4 records written "
-                           "to %5")
-                .arg(r.month.toString(QStringLiteral("yyyy-MM")))
-                .arg(r.employees.size())
-                .arg(r.cards.size())
-                .arg(r.total.total())
-                .arg(bw::host::printable(path)));
+    const auto counted = [](qint64 n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    sayLine(QStringLiteral("%1: %2, %3 without an employee, %4 written to %5")
+                .arg(r.month.toString(QStringLiteral("yyyy-MM")),
+                     counted(r.employees.size(), "employee", "employees"),
+                     counted(r.cards.size(), "card", "cards"),
+                     counted(r.total.total(), "record", "records"), bw::host::printable(path)));
     return Ok;
 }
 
