@@ -4,10 +4,12 @@
 //   brackwater-collect [--db CONNECTION] [--com n=DEVICE] [--tcp-port-map FROM=TO]
 //                      (--all | --terminal N ...) [--clear] [--user NAME] [--line-wait SECONDS]
 //   brackwater-collect [--db CONNECTION] --export FILE --from DATE --to DATE [--terminal N ...]
+//   brackwater-collect [--db CONNECTION] --report YYYY-MM --out FILE.xlsx|FILE.csv
+//                      [--terminal N ...] [--by-day] [--lang 2052|1028]
 //
-// One line per terminal on stdout (an export: one line with the records written). Exit
-// status: 0 every terminal collected (the file written), 1 any terminal failed (the file not
-// written), 2 bad arguments, 3 the database cannot be used (not there, gone, or without the
+// One line per terminal on stdout (an export or a report: one line with what was written).
+// Exit status: 0 every terminal collected (the file written), 1 any terminal failed (the file
+// not written), 2 bad arguments, 3 the database cannot be used (not there, gone, or without the
 // register's tables), 4 not allowed (this program's operator, the desktop account on a file
 // database or the session's role on a server, is none or may not collect or clear: nothing
 // was sent).
@@ -19,8 +21,10 @@
 #include "host/ledger/ledger.h"
 #include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
+#include "host/report/report_writer.h"
 #include "host/site/site_run.h"
 #include "platform/error.h"
+#include "platform/language.h"
 #include "platform/line_lock.h"
 #include "store/sql_connection.h"
 
@@ -39,6 +43,33 @@ int fail(int code, const QString& message) {
 
 using bw::host::sayLine;
 
+// The monthly report: counted in the database, written to the file.
+int writeMonthReport(bw::store::SqlConnection& cn, const bw::host::report::Request& rq,
+                     const QString& path, int lang) {
+    namespace report = bw::host::report;
+    report::MonthReport r;
+    try {
+        r = report::readMonthReport(cn, rq);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot read the records: ") + e.description());
+    }
+    const report::WriteFault fault =
+        report::writeReport(report::reportTables(r, lang), path, report::formatOf(path));
+    if (fault.failed())
+        return fail(
+            TerminalFailed,
+            QStringLiteral("cannot write %1: %2").arg(bw::host::printable(path), fault.reason));
+    const auto counted = [](qint64 n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    sayLine(QStringLiteral("%1: %2, %3 without an employee, %4 written to %5")
+                .arg(r.month.toString(QStringLiteral("yyyy-MM")),
+                     counted(r.employees.size(), "employee", "employees"),
+                     counted(r.cards.size(), "card", "cards"),
+                     counted(r.total.total(), "record", "records"), bw::host::printable(path)));
+    return Ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -53,7 +84,8 @@ int main(int argc, char** argv) {
         "Collect the meal records of model-6429 terminals into the host database.\n\n"
         "Exit status: 0 every terminal collected (the file written), 1 any "
         "terminal failed (the file not written), 2 bad arguments, 3 the database "
-        "cannot be used, 4 not allowed (this program's operator is none or lacks "
+        "cannot be used (or its records cannot be read), 4 not allowed (this program's operator is "
+        "none or lacks "
         "the right)."));
     p.addHelpOption();
     p.addVersionOption();
@@ -83,8 +115,26 @@ int main(int argc, char** argv) {
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("Last day of the export (yyyy-MM-dd)."),
                                 QStringLiteral("DATE"));
+    const QCommandLineOption reportMonth(
+        QStringLiteral("report"),
+        QStringLiteral("Write the month's meals per employee (breakfast, lunch, dinner, outside "
+                       "the windows, total; the cards without an employee apart) to --out, of "
+                       "the --terminal numbers or all, instead of collecting. The meal windows "
+                       "are the settings file's [report] ones."),
+        QStringLiteral("YYYY-MM"));
+    const QCommandLineOption out(
+        QStringLiteral("out"),
+        QStringLiteral("The report's file: a workbook (.xlsx) or, named .csv, a CSV file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption byDay(QStringLiteral("by-day"),
+                                   QStringLiteral("The report also counts each terminal's days."));
+    const QCommandLineOption lang(
+        QStringLiteral("lang"),
+        QStringLiteral("The report's language: 2052 or 1028 (default: the settings file's, "
+                       "else 2052)."),
+        QStringLiteral("ID"));
     p.addOptions(lines.list());
-    p.addOptions({all, terminal, clear, user, exportTo, from, to});
+    p.addOptions({all, terminal, clear, user, exportTo, from, to, reportMonth, out, byDay, lang});
     if (!p.parse(app.arguments()))
         return fail(BadArguments, p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -99,8 +149,23 @@ int main(int argc, char** argv) {
         return fail(BadArguments,
                     QStringLiteral("unexpected argument: ") + p.positionalArguments().first());
     const bool exporting = p.isSet(exportTo);
+    const bool reporting = p.isSet(reportMonth);
     bw::host::collect::RecordFilter period;
-    if (exporting) {
+    bw::host::report::Request request;
+    if (reporting) {
+        request.month = bw::host::report::parseMonth(p.value(reportMonth).trimmed());
+        if (!request.month.isValid())
+            return fail(BadArguments, QStringLiteral("--report takes a month YYYY-MM"));
+        if (p.value(out).isEmpty())
+            return fail(BadArguments, QStringLiteral("--report needs --out FILE"));
+        if (exporting || p.isSet(clear) || p.isSet(all) || p.isSet(from) || p.isSet(to))
+            return fail(BadArguments, QStringLiteral("--report goes without --export, --all, "
+                                                     "--clear, --from and --to"));
+        if (p.isSet(lang) && !bw::host::isLanguage(p.value(lang).trimmed().toInt()))
+            return fail(BadArguments, QStringLiteral("--lang takes 2052 or 1028"));
+    } else if (p.isSet(out) || p.isSet(byDay) || p.isSet(lang)) {
+        return fail(BadArguments, QStringLiteral("--out, --by-day and --lang go with --report"));
+    } else if (exporting) {
         if (p.value(exportTo).isEmpty())
             return fail(BadArguments, QStringLiteral("--export needs a file name"));
         if (p.isSet(clear) || p.isSet(all))
@@ -142,6 +207,16 @@ int main(int argc, char** argv) {
         return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
     }
 
+    if (reporting) {
+        // The records of terminals no longer in MachineInfo are counted too.
+        request.terminals = wanted;
+        request.windows = setup.meals;
+        request.byDay = p.isSet(byDay);
+        const int language = p.isSet(lang)     ? p.value(lang).trimmed().toInt()
+                             : setup.lang != 0 ? setup.lang
+                                               : bw::LangSimplified;
+        return writeMonthReport(*cn, request, p.value(out), language);
+    }
     if (exporting) {
         // The records of terminals no longer in MachineInfo are exported too.
         period.terminals = wanted;

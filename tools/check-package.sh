@@ -21,6 +21,7 @@ dpkg-deb --field "$deb"
 contents="$(dpkg-deb --contents "$deb" | awk '{print $NF}')"
 depends="$(dpkg-deb --field "$deb" Depends)"
 [[ "$depends" == *libqt6widgets6* ]] || fail "Depends lacks the Qt libraries: $depends"
+[[ "$depends" == *libxlsxwriter* ]] || fail "Depends lacks libxlsxwriter: $depends"
 lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings in $deb"
 
 prefix="$(mktemp -d /tmp/bw-install.XXXXXX)"

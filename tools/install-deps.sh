@@ -13,6 +13,8 @@ build=(
   dpkg-dev file
   # operators: Argon2id password hashes, PostgreSQL password verifiers
   libsodium-dev libpq-dev
+  # the monthly report: its workbooks, and SQLite's own interface for reading the records
+  libxlsxwriter-dev libsqlite3-dev
 )
 run_and_test=(
   libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql

@@ -282,6 +282,8 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     setWorkstation(saved.workstation);
     setup.backupDir = saved.backupDir;
     setup.backupKeep = saved.backupKeep;
+    setup.meals = mealWindows(saved);
+    setup.lang = saved.lang;
     if (p.isSet(o.workstation)) {
         const QString name = p.value(o.workstation).trimmed();
         setup.noWorkstation = name.isEmpty();

@@ -81,6 +81,8 @@ struct LineSetup {
     bool noWorkstation = false; // --workstation "": the run's workstation left as it was
     QString backupDir;          // [site] backup-dir, empty when not set
     int backupKeep = 0;         // [site] backup-keep, 0 when not set
+    MealWindows meals;          // [report]: the monthly report's meal windows in force
+    int lang = 0;               // [operator] language, 0 when not set
 };
 
 // Reads the settings file (its problems printed on standard error as "settings: ..."), puts

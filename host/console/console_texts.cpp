@@ -187,6 +187,17 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::RightCollect, u"采集数据", u"採集數據"},
     {Text::RightClear, u"清除记录", u"清除記錄"},
     {Text::RightNames, u"下载名单", u"下載名單"},
+    {Text::MonthReport, u"月报表", u"月報表"},
+    {Text::Month, u"月份", u"月份"},
+    {Text::SelectedTerminals, u"所选就餐机（%1 台）", u"所選就餐機（%1 台）"},
+    {Text::ExportReport, u"导出...", u"匯出..."},
+    {Text::PrintReport, u"打印...", u"列印..."},
+    {Text::ReportWritten, u"已写入 %1", u"已寫入 %1"},
+    {Text::ReportNotWritten, u"无法写入 %1（%2）", u"無法寫入 %1（%2）"},
+    {Text::ReportPrinted, u"已打印到 %1", u"已列印到 %1"},
+    {Text::ReportCounted, u"%1：%2 条记录，%3 名员工，%4 张卡无对应员工",
+     u"%1：%2 筆記錄，%3 名員工，%4 張卡無對應員工"},
+    {Text::ReportByDay, u"按机器和日期", u"按機器和日期"},
 };
 
 } // namespace

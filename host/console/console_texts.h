@@ -174,6 +174,17 @@ enum class Text {
     RightCollect,
     RightClear,
     RightNames,
+    // The monthly report
+    MonthReport,
+    Month,
+    SelectedTerminals, // %1 terminals
+    ExportReport,
+    PrintReport,
+    ReportWritten,    // %1 file
+    ReportNotWritten, // %1 file, %2 the system's reason
+    ReportPrinted,    // %1 file
+    ReportCounted,    // %1 month, %2 records, %3 employees, %4 cards without an employee
+    ReportByDay,
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

@@ -9,6 +9,7 @@
 #include "host/console/operation_log.h"
 #include "host/console/operators_window.h"
 #include "host/console/read_fault.h"
+#include "host/console/report_window.h"
 #include "host/console/settings_dialog.h"
 #include "host/console/sign_in.h"
 #include "host/console/status_table.h"
@@ -139,6 +140,8 @@ void ConsoleWindow::build() {
                    [this] { openTerminalManagement(); });
     QAction* collection = makeAction(system, QStringLiteral("DataCollection"),
                                      text(Text::DataCollection), [this] { openCollection(); });
+    makeAction(system, QStringLiteral("MonthReport"), text(Text::MonthReport),
+               [this] { openMonthReport(); });
     QAction* settings = makeAction(system, QStringLiteral("Settings"), text(Text::Settings),
                                    [this] { openSettings(); });
     system->addSeparator();
@@ -588,6 +591,15 @@ QWidget* ConsoleWindow::openLog() {
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->show();
     return viewer;
+}
+
+QWidget* ConsoleWindow::openMonthReport() {
+    const Settings settings =
+        options_.settingsFile.isEmpty() ? readSettings() : readSettings(options_.settingsFile);
+    auto* window = new ReportWindow(selectedTerminals(), mealWindows(settings), this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
 }
 
 void ConsoleWindow::openSettings() {

@@ -68,6 +68,8 @@ public:
     void openTerminalManagement();
     void openCollection();
     QWidget* openLog();
+    // The month's meals, of every terminal or of those selected.
+    QWidget* openMonthReport();
     void openSettings();
     void openAbout();
     // The operators window, for an administrator.

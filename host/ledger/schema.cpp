@@ -49,6 +49,8 @@ const char* const kTables[] = {
     // its roles itself and leaves the column empty.
     "CREATE TABLE IF NOT EXISTS Operators (Name VARCHAR(255) PRIMARY KEY, "
     "PasswordHash VARCHAR(255), Disabled INTEGER NOT NULL DEFAULT 0)",
+    // The employees' names, by employee number (CardMapping names only the number).
+    "CREATE TABLE IF NOT EXISTS Employees (EmpNo VARCHAR(50) PRIMARY KEY, Name VARCHAR(100))",
 };
 
 // After an older MealRecord got its series.

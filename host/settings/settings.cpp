@@ -32,6 +32,7 @@ const QString kPool = QStringLiteral("site/pool");
 const QString kWorkstation = QStringLiteral("site/workstation");
 const QString kBackupDir = QStringLiteral("site/backup-dir");
 const QString kBackupKeep = QStringLiteral("site/backup-keep");
+const char* const kMealKeys[MealCount] = {"report/breakfast", "report/lunch", "report/dinner"};
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -142,6 +143,32 @@ void readMap(QSettings& s, const QString& group, QStringList* problems, Accept a
 
 } // namespace
 
+namespace {
+
+// The [report] meal windows: a malformed one is left out; windows that would overlap (with
+// each other or with a default) are all left out, so that no record counts twice.
+void readMealWindows(const QSettings& s, Settings& out, QStringList* problems) {
+    for (int m = 0; m < MealCount; ++m) {
+        const QString key = QString::fromLatin1(kMealKeys[m]);
+        if (!s.contains(key))
+            continue;
+        const QString value = s.value(key).toString();
+        if (const auto w = parseMealWindow(value))
+            out.meals[m] = *w;
+        else if (problems)
+            problems->append(
+                QStringLiteral("%1 takes HH:MM-HH:MM, the start before the end").arg(key));
+    }
+    if (mealWindowsOverlap(mealWindows(out))) {
+        if (problems)
+            problems->append(QStringLiteral("[report] meal windows overlap; the defaults are "
+                                            "used"));
+        out.meals = MealWindows{};
+    }
+}
+
+} // namespace
+
 bool isComPort(int n) {
     return n >= 1 && n <= 16;
 }
@@ -156,6 +183,45 @@ bool isLanguage(int lang) {
 
 bool isClockMaxChange(qint64 seconds) {
     return seconds >= 1 && seconds <= 10LL * 366 * 24 * 60 * 60;
+}
+
+MealWindows defaultMealWindows() {
+    return {MealWindow{5 * 60, 10 * 60}, MealWindow{10 * 60, 15 * 60},
+            MealWindow{15 * 60, 21 * 60}};
+}
+
+MealWindows mealWindows(const Settings& settings) {
+    MealWindows out = defaultMealWindows();
+    for (int m = 0; m < MealCount; ++m)
+        if (settings.meals[m].isSet())
+            out[m] = settings.meals[m];
+    return out;
+}
+
+std::optional<MealWindow> parseMealWindow(const QString& text) {
+    static const QRegularExpression form(
+        QStringLiteral("^([01][0-9]|2[0-4]):([0-5][0-9])-([01][0-9]|2[0-4]):([0-5][0-9])$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const MealWindow w{m.captured(1).toInt() * 60 + m.captured(2).toInt(),
+                       m.captured(3).toInt() * 60 + m.captured(4).toInt()};
+    if (w.startMin >= w.endMin || w.endMin > 24 * 60)
+        return std::nullopt;
+    return w;
+}
+
+QString mealWindowText(const MealWindow& w) {
+    return QString::asprintf("%02d:%02d-%02d:%02d", w.startMin / 60, w.startMin % 60, w.endMin / 60,
+                             w.endMin % 60);
+}
+
+bool mealWindowsOverlap(const MealWindows& windows) {
+    for (int a = 0; a < MealCount; ++a)
+        for (int b = a + 1; b < MealCount; ++b)
+            if (windows[a].startMin < windows[b].endMin && windows[b].startMin < windows[a].endMin)
+                return true;
+    return false;
 }
 
 int dbTimeoutS(const Settings& settings) {
@@ -303,6 +369,7 @@ Settings readSettings(const QString& path, QStringList* problems) {
             problems->append(
                 QStringLiteral("%1 takes 1 to %2").arg(kBackupKeep).arg(backup::MaxKeep));
     }
+    readMealWindows(s, out, problems);
     readMap(s, kCom, problems, [&](int n, const QString& device) {
         if (isComPort(n) && device.isEmpty())
             out.comWithoutDevice << n;
@@ -369,6 +436,9 @@ bool writeThroughQSettings(const Settings& settings, const QString& path) {
         s.setValue(kBackupDir, settings.backupDir);
     if (settings.backupKeep > 0)
         s.setValue(kBackupKeep, settings.backupKeep);
+    for (int m = 0; m < MealCount; ++m)
+        if (settings.meals[m].isSet())
+            s.setValue(QString::fromLatin1(kMealKeys[m]), mealWindowText(settings.meals[m]));
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)
@@ -495,6 +565,10 @@ QString describeSettings(const Settings& settings, const QString& path) {
                       .arg(settings.backupDir)
                       .arg(settings.backupKeep > 0 ? settings.backupKeep : backup::DefaultKeep))
         << "\n";
+    const MealWindows meals = mealWindows(settings);
+    out << "meal windows: breakfast " << mealWindowText(meals[0]) << ", lunch "
+        << mealWindowText(meals[1]) << ", dinner " << mealWindowText(meals[2])
+        << (settings.meals == MealWindows{} ? " (the defaults)" : "") << "\n";
     out << "clock max-change: " << clockMaxChangeS(settings) << " s"
         << (settings.clockMaxChangeS > 0 ? "" : " (the default)") << "\n";
     return text;

@@ -4,8 +4,21 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <optional>
 
 namespace bw::host {
+
+// A meal's window of the day, in minutes from midnight: start included, end not.
+struct MealWindow {
+    int startMin = -1; // -1: not set
+    int endMin = -1;
+    bool isSet() const { return startMin >= 0; }
+    bool operator==(const MealWindow&) const = default;
+};
+// Breakfast, lunch and dinner, in that order.
+constexpr int MealCount = 3;
+using MealWindows = std::array<MealWindow, MealCount>;
 
 // What the operator chose once and every Brackwater program takes as its starting point:
 // the INI file brackwater.conf in the user's configuration folder. An empty text or 0
@@ -28,7 +41,19 @@ struct Settings {
     QString workstation; // [site] workstation: this computer's name in the register
     QString backupDir;   // [site] backup-dir: the folder of the database's backups
     int backupKeep = 0;  // [site] backup-keep: backups kept, 1..10000
+    MealWindows meals;   // [report] breakfast, lunch, dinner: HH:MM-HH:MM
 };
+
+// The meal windows in force: the setting's, else 05:00-10:00, 10:00-15:00 and 15:00-21:00.
+MealWindows defaultMealWindows();
+MealWindows mealWindows(const Settings& settings);
+
+// "HH:MM-HH:MM" with the start before the end (24:00 may end a window); none when malformed.
+std::optional<MealWindow> parseMealWindow(const QString& text);
+QString mealWindowText(const MealWindow& window);
+
+// Whether two of the windows share a minute.
+bool mealWindowsOverlap(const MealWindows& windows);
 
 // The time-out of a database server's connection: the setting, else 10 s.
 int dbTimeoutS(const Settings& settings);

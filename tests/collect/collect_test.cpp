@@ -10,6 +10,7 @@
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/names/name_lists.h"
+#include "host/report/report_writer.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
 #include "platform/language.h"
@@ -505,6 +506,113 @@ TEST_F(SqliteCollection, ExportIsSpreadsheetSafeAndTheToolWritesTheSame) {
     EXPECT_EQ(exportFileName(QDate(2026, 3, 1), QDate(2026, 3, 1)), "meal-records-2026-03-01.csv");
     EXPECT_EQ(csvCell("\r=1"), "\"'\r=1\"");
     EXPECT_EQ(csvCell("+1", true), "'+1");
+}
+
+// The meal of a time of day, at the edges of the default windows.
+TEST(MonthReport, MealWindowEdges) {
+    using bw::host::report::Meal;
+    const struct {
+        const char* time;
+        Meal meal;
+    } cases[] = {
+        {"04:59:59", Meal::Other},  {"05:00:00", Meal::Breakfast}, {"09:59:59", Meal::Breakfast},
+        {"10:00:00", Meal::Lunch},  {"14:59:59", Meal::Lunch},     {"15:00:00", Meal::Dinner},
+        {"20:59:59", Meal::Dinner}, {"21:00:00", Meal::Other},     {"00:00:00", Meal::Other},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(bw::host::report::classify(bw::host::defaultMealWindows(), c.time), c.meal)
+            << c.time;
+}
+
+// Random records of the month and around it, each stored with the meal its time falls in
+// (kept in Flag): the report's counts are a plain count of those, per employee and meal.
+TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
+    const quint32 seed = QRandomGenerator::global()->generate();
+    std::printf("random seed %u\n", seed);
+    QRandomGenerator rng(seed);
+    const char* edges[] = {"04:59:59", "05:00:00", "09:59:59", "10:00:00", "14:59:59",
+                           "15:00:00", "20:59:59", "21:00:00", "23:59:59", "00:00:00"};
+    const char* days[] = {"2026-02-28", "2026-03-01", "2026-03-15", "2026-03-31", "2026-04-01"};
+    const auto windows = bw::host::defaultMealWindows();
+    this->cn->BeginTrans();
+    for (int i = 0; i < 600; ++i) {
+        const int emp = rng.bounded(12); // 0: a card without an employee
+        const QString time = rng.bounded(2) ? QString::fromLatin1(edges[rng.bounded(10)])
+                                            : QTime(0, 0).addSecs(rng.bounded(86400)).toString();
+        const QVariant empNo = emp ? QVariant(QString("E%1").arg(emp, 3, 10, QChar('0')))
+                               : rng.bounded(2) ? QVariant(QString(""))
+                                                : QVariant();
+        this->cn->executeBound(
+            "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag) VALUES "
+            "(?, ?, ?, ?, ?, ?)",
+            {1 + rng.bounded(3), i, QString("%1").arg(rng.bounded(20), 8, 10, QChar('0')), empNo,
+             QString(days[rng.bounded(5)]) + " " + time,
+             int(bw::host::report::classify(windows, time))});
+    }
+    this->cn->CommitTrans();
+    bw::host::report::Request rq{QDate(2026, 3, 9), {1, 2}};
+    const auto report = bw::host::report::readMonthReport(*this->cn, rq);
+    QMap<QString, bw::host::report::Counts> found;
+    for (const auto& r : report.employees)
+        found[r.employee] = r.counts;
+    for (const auto& r : report.cards)
+        for (int m = 0; m < bw::host::report::ColumnCount; ++m)
+            found[QString()].meals[m] += r.counts.meals[m];
+    QMap<QString, bw::host::report::Counts> plain;
+    for (const QVariantList& row : this->cn->queryBound(
+             "SELECT COALESCE(EmpNo, ''), Flag, COUNT(*) FROM MealRecord WHERE RecordTime >= "
+             "'2026-03-01 00:00:00' AND RecordTime < '2026-04-01 00:00:00' AND MachAddr IN (1, 2) "
+             "GROUP BY COALESCE(EmpNo, ''), Flag"))
+        plain[row[0].toString()].meals[row[1].toInt()] += row[2].toLongLong();
+    ASSERT_EQ(found.keys(), plain.keys()) << "seed " << seed;
+    for (auto it = plain.cbegin(); it != plain.cend(); ++it)
+        EXPECT_EQ(found[it.key()].meals, it->meals) << it.key().toStdString() << " seed " << seed;
+}
+
+// brackwater-collect --report: the workbook (a zip with its sheets) and the CSV with the
+// operator's headings, card numbers kept with their zeros and cells never run as formulas.
+TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
+    const char* insert = "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, RecordTime) "
+                         "VALUES (?, ?, ?, ?, ?)";
+    cn->executeBound(insert, {1, 1, "00012", "007", "2026-03-02 05:00:00"});
+    cn->executeBound(insert, {1, 2, "00012", "007", "2026-03-02 21:00:00"});
+    cn->executeBound(insert, {2, 3, "=cmd|x", QVariant(), "2026-03-03 12:00:00"});
+    cn->executeBound("INSERT INTO Employees (EmpNo, Name) VALUES ('007', ?)", {"王五"});
+    const QString dir = bw::test::tempDir();
+    const struct {
+        QStringList args;
+        int code;
+        QString out; // standard output or error holds this
+    } cases[] = {
+        {{"--report", "2026-3", "--out", dir + "/m.xlsx"}, 2, "YYYY-MM"},
+        {{"--report", "2026-03"}, 2, "--out"},
+        {{"--report", "2026-03", "--out", "x.csv", "--all"}, 2, "--report goes without"},
+        {{"--out", "x.csv"}, 2, "go with --report"},
+        {{"--report", "2026-03", "--out", "/no/m.xlsx"}, 1, "No such file or directory"},
+        {{"--report", "2026-03", "--out", dir + "/m.xlsx", "--by-day"}, 0, "3 records"},
+        {{"--report", "2026-03", "--out", dir + "/m.csv", "--lang", "1028"}, 0, "3 records"},
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        p.start(bw::test::program("brackwater-collect"),
+                QStringList{"--db", backend.connectionString} + c.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString said = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), c.code) << said.toStdString();
+        EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
+    }
+    QFile book(dir + "/m.xlsx"), csv(dir + "/m.csv");
+    ASSERT_TRUE(book.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
+    const QByteArray zip = book.readAll();
+    EXPECT_TRUE(zip.startsWith("PK") && zip.contains("xl/worksheets/sheet3.xml"));
+    const QByteArray bytes = csv.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n");
+    EXPECT_EQ(lines.value(0), "員工就餐");
+    EXPECT_EQ(lines.value(1), "員工編號,姓名,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
+                              "15:00-21:00,時段外,合計");
+    EXPECT_EQ(lines.value(2), "\"=\"\"007\"\"\",王五,\"=\"\"00012\"\"\",1,0,0,1,2");
+    EXPECT_EQ(lines.value(7), ",,'=cmd|x,0,1,0,0,1");
 }
 
 // A cancel during a paced collect-and-clear: the window stays responsive, what was read is

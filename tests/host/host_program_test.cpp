@@ -7,6 +7,7 @@
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
+#include "host/console/report_window.h"
 #include "host/console/settings_dialog.h"
 #include "host/console/sign_in.h"
 #include "host/console/status_table.h"
@@ -28,7 +29,9 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -294,6 +297,45 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     drifted.namesInStep = false;
     EXPECT_EQ(bw::host::console::statusCell(drifted, bw::host::console::StatusTable::Reason),
               QStringLiteral("时钟偏差过大；名单与卡号对照不一致"));
+}
+
+// The month's meals from the console: the settings' windows, the terminals selected, the
+// tables shown, a workbook written, a failure with the system's reason, and a PDF printed.
+TEST_F(Console, MonthReportShowsExportsAndPrints) {
+    QFile conf(home_ + "/bw.conf");
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write("[report]\nlunch=11:00-14:00\n") > 0);
+    conf.close();
+    auto cn = bw::host::sharedConnection();
+    for (const char* at : {"1, 1, '2026-03-02 10:30:00'", "1, 2, '2026-03-02 11:00:00'",
+                           "3, 3, '2026-03-02 11:00:00'"})
+        cn->Execute(
+            QStringLiteral("INSERT INTO MealRecord (MachAddr, RecordNo, RecordTime, CardNo, "
+                           "EmpNo) VALUES (%1, '00010001', 'E001')")
+                .arg(QString::fromUtf8(at)));
+    bw::host::console::ConsoleWindow w({QStringLiteral("admin"), {}, home_ + "/bw.conf"});
+    const QDeadlineTimer deadline(30000);
+    while (w.refreshes() == 0 && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    w.selectTerminals({1});
+    auto* r = qobject_cast<bw::host::console::ReportWindow*>(w.openMonthReport());
+    ASSERT_TRUE(r && r->showMonth(QDate(2026, 3, 20), true, true));
+    EXPECT_EQ(r->tables()->count(), 3); // employees, cards without one, terminals by day
+    auto* employees = qobject_cast<QTableWidget*>(r->tables()->widget(0));
+    ASSERT_TRUE(employees && employees->rowCount() == 2); // E001 and the total
+    EXPECT_EQ(employees->horizontalHeaderItem(4)->text(), QStringLiteral("午餐 11:00-14:00"));
+    // 10:30 falls between breakfast and lunch; 11:00 is lunch; terminal 3 is not counted.
+    const QStringList counts{"0", "1", "0", "1", "2"};
+    for (int c = 3; c < 8; ++c)
+        EXPECT_EQ(employees->item(0, c)->text(), counts[c - 3]) << c;
+    EXPECT_TRUE(r->exportTo(home_ + "/m.xlsx"));
+    QFile book(home_ + "/m.xlsx");
+    EXPECT_TRUE(book.open(QIODevice::ReadOnly) && book.read(2) == "PK");
+    EXPECT_FALSE(r->exportTo(home_ + "/no/m.xlsx"));
+    EXPECT_TRUE(r->note().contains(QStringLiteral("无法写入"))) << r->note().toStdString();
+    ASSERT_TRUE(r->printTo(home_ + "/m.pdf"));
+    QFile pdf(home_ + "/m.pdf");
+    EXPECT_TRUE(pdf.open(QIODevice::ReadOnly) && pdf.read(4) == "%PDF");
+    r->close();
 }
 
 TEST_F(Console, SettingsDialogKeepsASettingAndShowsNoPassword) {

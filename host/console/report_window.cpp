@@ -1,0 +1,215 @@
+#include "host/console/report_window.h"
+
+#include "host/console/console_texts.h"
+#include "host/console/read_fault.h"
+#include "host/ledger/ledger.h"
+#include "platform/language.h"
+#include "store/sql_connection.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+namespace bw::host::console {
+
+namespace {
+
+QString documentsFile(const QString& name) {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath();
+    return QDir(dir).filePath(name);
+}
+
+// A cell as the table shows it: the row's texts, then the counts.
+QString cellText(const report::Table& t, int row, int column) {
+    if (column < t.textColumns)
+        return t.texts[row].at(column);
+    const report::Counts& c = t.counts[row];
+    const int m = column - t.textColumns;
+    return QString::number(m < report::ColumnCount ? c.meals[m] : c.total());
+}
+
+} // namespace
+
+ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& windows, QWidget* parent)
+    : QWidget(parent, Qt::Window), selected_(selected), windows_(windows) {
+    setObjectName(QStringLiteral("ReportWindow"));
+    setWindowTitle(text(Text::MonthReport));
+    auto* layout = new QVBoxLayout(this);
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(new QLabel(text(Text::Month), this));
+    monthEdit_ = new QDateEdit(QDate::currentDate(), this);
+    monthEdit_->setObjectName(QStringLiteral("Month"));
+    monthEdit_->setDisplayFormat(QStringLiteral("yyyy-MM"));
+    bar->addWidget(monthEdit_);
+    which_ = new QComboBox(this);
+    which_->setObjectName(QStringLiteral("Terminals"));
+    which_->addItem(text(Text::All));
+    if (!selected_.isEmpty())
+        which_->addItem(text(Text::SelectedTerminals).arg(selected_.size()));
+    bar->addWidget(which_);
+    byDay_ = new QCheckBox(text(Text::ReportByDay), this);
+    byDay_->setObjectName(QStringLiteral("ByDay"));
+    bar->addWidget(byDay_);
+    auto* show = new QPushButton(text(Text::Show), this);
+    auto* exportButton = new QPushButton(text(Text::ExportReport), this);
+    auto* printButton = new QPushButton(text(Text::PrintReport), this);
+    exportButton->setObjectName(QStringLiteral("Export"));
+    printButton->setObjectName(QStringLiteral("Print"));
+    for (QPushButton* b : {show, exportButton, printButton})
+        bar->addWidget(b);
+    bar->addStretch();
+    layout->addLayout(bar);
+    tabs_ = new QTabWidget(this);
+    layout->addWidget(tabs_, 1);
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("Note"));
+    note_->setTextFormat(Qt::PlainText); // file names and database reasons are not markup
+    layout->addWidget(note_);
+    resize(900, 600);
+
+    connect(show, &QPushButton::clicked, this, [this] {
+        showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked());
+    });
+    connect(exportButton, &QPushButton::clicked, this, [this] {
+        if (shown_.isEmpty() &&
+            !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
+            return;
+        const QString path =
+            QFileDialog::getSaveFileName(this, text(Text::ExportReport),
+                                         documentsFile(QStringLiteral("meals-%1.xlsx").arg(month_)),
+                                         QStringLiteral("Excel (*.xlsx);;CSV (*.csv)"));
+        if (!path.isEmpty())
+            exportTo(path);
+    });
+    connect(printButton, &QPushButton::clicked, this, [this] {
+        if (shown_.isEmpty() &&
+            !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
+            return;
+        const QString path =
+            QFileDialog::getSaveFileName(this, text(Text::PrintReport),
+                                         documentsFile(QStringLiteral("meals-%1.pdf").arg(month_)),
+                                         QStringLiteral("PDF (*.pdf)"));
+        if (!path.isEmpty())
+            printTo(path);
+    });
+}
+
+QString ReportWindow::note() const {
+    return note_->text();
+}
+
+bool ReportWindow::showMonth(const QDate& month, bool selectedOnly, bool byDay) {
+    report::Request rq;
+    rq.month = month;
+    rq.byDay = byDay;
+    rq.windows = windows_;
+    if (selectedOnly)
+        rq.terminals = selected_;
+    report::MonthReport r;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const ReadFault fault = attempt([&] {
+        store::SqlConnection cn(connectionString());
+        r = report::readMonthReport(cn, rq);
+    });
+    QGuiApplication::restoreOverrideCursor();
+    if (fault.failed()) {
+        note_->setText(reasonText(fault));
+        return false;
+    }
+    month_ = r.month.toString(QStringLiteral("yyyy-MM"));
+    shown_ = report::reportTables(r, uiLanguage());
+    showTables();
+    note_->setText(text(Text::ReportCounted)
+                       .arg(month_)
+                       .arg(r.total.total())
+                       .arg(r.employees.size())
+                       .arg(r.cards.size()));
+    return true;
+}
+
+void ReportWindow::showTables() {
+    while (tabs_->count() > 0) {
+        QWidget* page = tabs_->widget(0);
+        tabs_->removeTab(0);
+        delete page;
+    }
+    for (const report::Table& t : std::as_const(shown_)) {
+        auto* view = new QTableWidget(int(t.texts.size()), int(t.headings.size()), tabs_);
+        view->setHorizontalHeaderLabels(t.headings);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->verticalHeader()->hide();
+        for (int r = 0; r < t.texts.size(); ++r)
+            for (int c = 0; c < t.headings.size(); ++c) {
+                auto* item = new QTableWidgetItem(cellText(t, r, c));
+                if (c >= t.textColumns)
+                    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                view->setItem(r, c, item);
+            }
+        tabs_->addTab(view, t.name);
+    }
+}
+
+bool ReportWindow::exportTo(const QString& path) {
+    const report::WriteFault fault = report::writeReport(shown_, path, report::formatOf(path));
+    note_->setText(fault.failed() ? text(Text::ReportNotWritten).arg(path, fault.reason)
+                                  : text(Text::ReportWritten).arg(path));
+    return !fault.failed();
+}
+
+QString ReportWindow::html() const {
+    QString out = QStringLiteral("<h3>%1 %2</h3>").arg(text(Text::MonthReport), month_);
+    for (const report::Table& t : shown_) {
+        out += QStringLiteral("<h4>%1</h4><table border=\"1\" cellspacing=\"0\" "
+                              "cellpadding=\"2\"><tr>")
+                   .arg(t.name.toHtmlEscaped());
+        for (const QString& h : t.headings)
+            out += QStringLiteral("<th>%1</th>").arg(h.toHtmlEscaped());
+        out += QStringLiteral("</tr>");
+        for (int r = 0; r < t.texts.size(); ++r) {
+            out += QStringLiteral("<tr>");
+            for (int c = 0; c < t.headings.size(); ++c)
+                out += (c < t.textColumns ? QStringLiteral("<td>%1</td>")
+                                          : QStringLiteral("<td align=\"right\">%1</td>"))
+                           .arg(cellText(t, r, c).toHtmlEscaped());
+            out += QStringLiteral("</tr>");
+        }
+        out += QStringLiteral("</table>");
+    }
+    return out;
+}
+
+bool ReportWindow::printTo(const QString& pdfPath) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    QTextDocument doc;
+    doc.setHtml(html());
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    doc.print(&printer);
+    // The printer says nothing of a file it could not write: the file tells.
+    const QFileInfo file(pdfPath);
+    const bool written = printer.printerState() != QPrinter::Error && file.size() > 0 &&
+                         file.lastModified() >= before;
+    note_->setText(written ? text(Text::ReportPrinted).arg(pdfPath)
+                           : text(Text::ExportFailed).arg(pdfPath));
+    return written;
+}
+
+} // namespace bw::host::console

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "host/settings/settings.h"
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <array>
+
+namespace bw::store {
+class SqlConnection;
+}
+
+namespace bw::host::report {
+
+// The columns a record is counted in: its meal by the time of day, or Other when it lies
+// outside every meal's window (those are counted, not dropped, so that the total is every
+// record of the month).
+enum class Meal { Breakfast, Lunch, Dinner, Other };
+constexpr int ColumnCount = 4;
+
+// The meal of a time of day ("HH:mm:ss" or longer; any other text is Other): a window holds
+// its start, not its end.
+Meal classify(const MealWindows& windows, const QString& timeOfDay);
+
+// The month of "yyyy-MM" (its first day); invalid when the text is anything else.
+QDate parseMonth(const QString& text);
+
+// What is reported: the records of the month, of these terminals (every one when none).
+struct Request {
+    QDate month; // any day of it
+    QList<int> terminals;
+    MealWindows windows = defaultMealWindows();
+    bool byDay = false; // also the counts of each terminal and day
+};
+
+struct Counts {
+    std::array<qint64, ColumnCount> meals{};
+    qint64 total() const;
+    void add(Meal meal, qint64 n) { meals[int(meal)] += n; }
+};
+
+// An employee's row (their cards joined by ", "), or a card's whose records name no employee
+// (employee and name empty).
+struct PersonRow {
+    QString employee;
+    QString name;
+    QString cards;
+    Counts counts;
+};
+
+struct DayRow {
+    int terminal = 0;
+    QString day; // yyyy-MM-dd
+    Counts counts;
+};
+
+struct MonthReport {
+    QDate month;
+    MealWindows windows;
+    QList<PersonRow> employees; // by employee number
+    QList<PersonRow> cards;     // records without an employee, by card
+    QList<DayRow> days;         // by terminal and day, when asked for
+    Counts total;
+};
+
+// Counts the month's records in one forward pass over them (memory follows the employees and
+// cards, not the records). Raises bw::Error when the records cannot be read.
+MonthReport readMonthReport(store::SqlConnection& cn, const Request& request);
+
+} // namespace bw::host::report

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+namespace bw::host::report {
+
+// The report's headings and sheet names, in Simplified (2052) and Traditional (1028) Chinese.
+enum class Text {
+    SheetEmployees,
+    SheetCards,
+    SheetDays,
+    ColEmployee,
+    ColName,
+    ColCard,
+    ColTerminal,
+    ColDay,
+    ColBreakfast,
+    ColLunch,
+    ColDinner,
+    ColOther,
+    ColTotal,
+    Total,
+};
+
+QString text(Text id, int lang);
+
+} // namespace bw::host::report
