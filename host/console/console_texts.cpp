@@ -44,6 +44,7 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::SetClock, u"校时", u"校時"},
     {Text::DownloadNames, u"下载名单", u"下載名單"},
     {Text::LineTest, u"线路测试", u"線路測試"},
+    {Text::ReportCounting, u"正在统计…", u"正在統計…"},
     {Text::LineTestDone, u"线路测试完成：%1 台应答，%2 台无应答",
      u"線路測試完成：%1 台應答，%2 台無應答"},
     {Text::NoTerminal, u"请先选择就餐机", u"請先選擇就餐機"},

@@ -45,6 +45,7 @@ enum class Text {
     DownloadNames,
     LineTest,
     LineTestDone,
+    ReportCounting,
     InForceDatabase,
     InForceSimulator,
     InForcePorts,

@@ -4,6 +4,7 @@
 #include "host/console/read_fault.h"
 #include "host/ledger/ledger.h"
 #include "platform/language.h"
+#include "platform/ui.h"
 #include "store/sql_connection.h"
 
 #include <QCheckBox>
@@ -11,7 +12,8 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -24,17 +26,12 @@
 #include <QTableWidget>
 #include <QTextDocument>
 #include <QVBoxLayout>
+#include <QtConcurrent>
+#include <memory>
 
 namespace bw::host::console {
 
 namespace {
-
-QString documentsFile(const QString& name) {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (dir.isEmpty())
-        dir = QDir::homePath();
-    return QDir(dir).filePath(name);
-}
 
 // A cell as the table shows it: the row's texts, then the counts.
 QString cellText(const report::Table& t, int row, int column) {
@@ -91,9 +88,8 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
         if (shown_.isEmpty() &&
             !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
-        const QString path =
-            QFileDialog::getSaveFileName(this, text(Text::ExportReport),
-                                         documentsFile(QStringLiteral("meals-%1.xlsx").arg(month_)),
+        const QString path = askSaveFile(text(Text::ExportReport),
+                                         QStringLiteral("meals-%1.xlsx").arg(month_),
                                          QStringLiteral("Excel (*.xlsx);;CSV (*.csv)"));
         if (!path.isEmpty())
             exportTo(path);
@@ -102,9 +98,8 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
         if (shown_.isEmpty() &&
             !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
-        const QString path =
-            QFileDialog::getSaveFileName(this, text(Text::PrintReport),
-                                         documentsFile(QStringLiteral("meals-%1.pdf").arg(month_)),
+        const QString path = askSaveFile(text(Text::PrintReport),
+                                         QStringLiteral("meals-%1.pdf").arg(month_),
                                          QStringLiteral("PDF (*.pdf)"));
         if (!path.isEmpty())
             printTo(path);
@@ -122,17 +117,42 @@ bool ReportWindow::showMonth(const QDate& month, bool selectedOnly, bool byDay) 
     rq.windows = windows_;
     if (selectedOnly)
         rq.terminals = selected_;
-    report::MonthReport r;
+    // A month of a large site takes a second or more to count: it is counted on a worker, and
+    // meanwhile the program's windows paint and their readings go on; what the user types or
+    // clicks waits until the count is shown, so no window closes under it.
+    auto r = std::make_shared<report::MonthReport>();
+    auto fault = std::make_shared<ReadFault>();
+    const QString connection = connectionString();
+    QFutureWatcher<void> counting;
+    QEventLoop wait;
+    connect(&counting, &QFutureWatcher<void>::finished, &wait, &QEventLoop::quit);
+    setControlsEnabled(false);
+    note_->setText(text(Text::ReportCounting));
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const ReadFault fault = attempt([&] {
-        store::SqlConnection cn(connectionString());
-        r = report::readMonthReport(cn, rq);
-    });
+    counting.setFuture(QtConcurrent::run([r, fault, connection, rq] {
+        *fault = attempt([&] {
+            store::SqlConnection cn(connection);
+            *r = report::readMonthReport(cn, rq);
+        });
+    }));
+    if (!counting.isFinished())
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
     QGuiApplication::restoreOverrideCursor();
-    if (fault.failed()) {
-        note_->setText(reasonText(fault));
+    setControlsEnabled(true);
+    if (fault->failed()) {
+        note_->setText(reasonText(*fault));
         return false;
     }
+    return showCounted(*r);
+}
+
+void ReportWindow::setControlsEnabled(bool enabled) {
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w != note_ && w != tabs_)
+            w->setEnabled(enabled);
+}
+
+bool ReportWindow::showCounted(const report::MonthReport& r) {
     month_ = r.month.toString(QStringLiteral("yyyy-MM"));
     shown_ = report::reportTables(r, uiLanguage());
     showTables();

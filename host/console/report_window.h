@@ -33,6 +33,8 @@ public:
 
 private:
     void showTables();
+    bool showCounted(const report::MonthReport& r);
+    void setControlsEnabled(bool enabled);
     QString html() const;
 
     QList<int> selected_;
