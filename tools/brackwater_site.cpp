@@ -7,7 +7,7 @@
 //     sync-clocks [N ...] [--force]
 //     sync-clocks [N ...]
 //     nightly [--clear]
-//     status [N ...]
+//     status [N ...] [--prometheus FILE]
 //     assign N [N ...] [--workstation NAME]    (NAME "": to none)
 //     unassign N [N ...]
 //     operator add NAME --rights LIST [--password-stdin] | operator rights NAME LIST |
@@ -25,7 +25,11 @@
 // backup copies the embedded database into DIR (default [site] backup-dir) and keeps the newest
 // N (default [site] backup-keep, else 14); it is an administrator's, exits 1 when the copy
 // failed (the older backups stay) and 2 on a database server. nightly makes one after its
-// steps when [site] backup-dir is set; a failed one makes its exit 1.
+// steps when [site] backup-dir is set; a failed one makes its exit 1. After its steps nightly
+// reads every terminal's status again: each terminal that needs a hand gets a line on standard
+// error (at priority err when that is the journal) and the exit is 1. status --prometheus
+// writes the status also into FILE for a node exporter's textfile collector; a file that
+// cannot be written makes the exit 1.
 
 #include "host/app/host_options.h"
 #include "host/app/password_input.h"
@@ -43,11 +47,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QSaveFile>
 #include <cstdio>
 #include <optional>
 
@@ -107,7 +113,8 @@ QList<Step> stepsOf(const QString& command) {
 const char* const Usage =
     "brackwater-site [--db CONNECTION] [--com n=DEVICE] "
     "[--tcp-port-map FROM=TO] [--json] [--line-wait SECONDS] (sync-names [N ...] [--dry-run] "
-    "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...] | "
+    "[--force] | sync-clocks [N ...] [--force] | nightly [--clear] | status [N ...] "
+    "[--prometheus FILE] | "
     "assign N [N ...] [--workstation NAME] | unassign N [N ...] | operator add NAME --rights "
     "LIST [--password-stdin] | operator rights NAME LIST | operator password NAME "
     "[--password-stdin] | operator disable NAME | operator list [--json] | backup [--to DIR] "
@@ -199,9 +206,24 @@ int operatorCommand(const QString& connection, QStringList args, const QString& 
     }
 }
 
-// Every requested terminal's status, one line each (or one document); the exit status says
-// whether any needs a hand. error: why the database is not opened (then no terminal is asked).
-int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString error) {
+// Writes text into file at once: a temporary file of the same folder renamed over it, readable
+// by all (0644) for a collector running as another user. Empty when written, else why not.
+QString writeWhole(const QString& file, const QString& text) {
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) ||
+        !out.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                            QFile::ReadOther) ||
+        out.write(text.toUtf8()) < 0 || !out.commit())
+        return QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
+    return QString();
+}
+
+// Every requested terminal's status, one line each (or one document), and in the text format
+// of a node exporter's textfile collector into prometheus when named; the exit status says
+// whether any needs a hand (or the file could not be written). error: why the database is not
+// opened (then no terminal is asked).
+int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString error,
+                const QString& prometheus) {
     QList<bw::host::site::TerminalStatus> all;
     if (error.isEmpty()) {
         try {
@@ -215,7 +237,14 @@ int printStatus(const bw::host::site::StatusRequest& rq, bool asJson, QString er
     }
     const bool hand =
         std::any_of(all.cbegin(), all.cend(), [](const auto& s) { return s.needsHand(); });
-    const int rc = !error.isEmpty() ? fail(NoDatabase, error) : hand ? TerminalFailed : Ok;
+    int rc = !error.isEmpty() ? fail(NoDatabase, error) : hand ? TerminalFailed : Ok;
+    if (!prometheus.isEmpty()) {
+        const QString unwritten = writeWhole(
+            prometheus,
+            bw::host::site::statusPrometheus(all, QDateTime::currentDateTime(), error.isEmpty()));
+        if (!unwritten.isEmpty())
+            rc = fail(rc == Ok ? TerminalFailed : rc, unwritten);
+    }
     if (asJson) {
         QJsonObject doc = bw::host::site::statusJson(all, rc);
         if (!error.isEmpty())
@@ -346,7 +375,10 @@ int main(int argc, char** argv) {
         QStringLiteral("\n\nExit status: 0 all done, 1 some terminal failed, 2 bad arguments, 3 "
                        "the database cannot be used, 4 not allowed (this program's operator is "
                        "none or lacks a right; nothing was sent for that step), 5 a line stayed "
-                       "busy. status: 0 no terminal needs a hand, 1 some does."));
+                       "busy. nightly: 1 also when a terminal needs a hand after the run (a "
+                       "line each on standard error, at priority err in the journal). status: 0 "
+                       "no terminal needs a hand, 1 some does or the --prometheus file cannot "
+                       "be written."));
     p.addHelpOption();
     p.addVersionOption();
     const bw::host::LineOptions lines;
@@ -381,8 +413,14 @@ int main(int argc, char** argv) {
         QStringLiteral("backup: the newest backups kept, 1 to 10000 (default: [site] "
                        "backup-keep, else 14)."),
         QStringLiteral("N"));
+    const QCommandLineOption prometheusOption(
+        QStringLiteral("prometheus"),
+        QStringLiteral("status: write the status also in the text format of a node exporter's "
+                       "textfile collector to FILE (replaced at once, mode 0644)."),
+        QStringLiteral("FILE"));
     p.addOptions(lines.list());
-    p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin, toOption, keepOption});
+    p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin, toOption, keepOption,
+                  prometheusOption});
     p.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral(
@@ -408,6 +446,9 @@ int main(int argc, char** argv) {
     const bool status = command == QLatin1String("status");
     const bool assign = command == QLatin1String("assign");
     const bool unassign = command == QLatin1String("unassign");
+    if (p.isSet(prometheusOption) &&
+        (command != QLatin1String("status") || p.value(prometheusOption).isEmpty()))
+        return fail(BadArguments, QStringLiteral("--prometheus FILE goes with status"));
     if ((p.isSet(toOption) || p.isSet(keepOption)) && command != QLatin1String("backup"))
         return fail(BadArguments, QStringLiteral("--to and --keep go with backup"));
     if (command == QLatin1String("operator")) {
@@ -506,7 +547,7 @@ int main(int argc, char** argv) {
         srq.terminals = rq.terminals;
         if (setup.lineWaitGiven)
             srq.lineWaitMs = setup.lineWaitMs;
-        return printStatus(srq, asJson, setup.missingDatabase);
+        return printStatus(srq, asJson, setup.missingDatabase, p.value(prometheusOption));
     }
     QJsonArray results;
     QString error = setup.missingDatabase;
@@ -528,6 +569,40 @@ int main(int argc, char** argv) {
         for (const QString& line : summary.skipped)
             std::fprintf(stderr, "brackwater-site: %s\n", line.toUtf8().constData());
     }
+    // What the run leaves needing a hand, read afresh: one line per terminal at priority err,
+    // and the run ends failed, so that the service's OnFailure= unit can tell someone.
+    QJsonArray needHand;
+    if (nightly && error.isEmpty()) {
+        bw::host::site::StatusRequest srq;
+        srq.connection = rq.connection;
+        if (setup.lineWaitGiven)
+            srq.lineWaitMs = setup.lineWaitMs;
+        try {
+            for (const bw::host::site::TerminalStatus& s : bw::host::site::readStatus(srq)) {
+                QStringList hands;
+                for (const auto h : s.handsNeeded())
+                    hands << bw::host::site::handName(h);
+                if (hands.isEmpty())
+                    continue;
+                needHand.append(s.terminal);
+                bw::host::alertLine(
+                    "brackwater-site",
+                    QStringLiteral("terminal %1%2 needs a hand: %3")
+                        .arg(s.terminal)
+                        .arg(s.port.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral(" (%1%2)").arg(
+                                       s.port, s.place.isEmpty() ? QString()
+                                                                 : QStringLiteral(", ") + s.place),
+                             hands.join(QStringLiteral(", "))));
+            }
+        } catch (const bw::Error& e) {
+            needHand.append(QJsonValue());
+            bw::host::alertLine("brackwater-site",
+                                QStringLiteral("the terminals' status cannot be read: ") +
+                                    e.description());
+        }
+    }
     // The nightly run's backup, after its steps, when the settings name a folder for it.
     std::optional<bk::Outcome> backedUp;
     if (nightly && error.isEmpty() && !setup.backupDir.isEmpty()) {
@@ -545,6 +620,7 @@ int main(int argc, char** argv) {
                    : summary.notAllowed > 0      ? NotAllowed
                    : summary.busy > 0            ? LineBusy
                    : summary.failed > 0          ? TerminalFailed
+                   : !needHand.isEmpty()         ? TerminalFailed
                    : backedUp && !backedUp->ok() ? TerminalFailed
                                                  : Ok;
     if (asJson) {
@@ -556,6 +632,8 @@ int main(int argc, char** argv) {
             doc[QStringLiteral("error")] = error;
         if (backedUp)
             doc[QStringLiteral("backup")] = bk::describe(*backedUp);
+        if (nightly)
+            doc[QStringLiteral("needsHand")] = needHand;
         sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
     return rc;

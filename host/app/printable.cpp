@@ -2,7 +2,10 @@
 
 #include "platform/error.h"
 
+#include <QByteArray>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bw::host {
 
@@ -43,6 +46,25 @@ int failWith(const char* program, int code, const QString& message) {
     // here; the line breaks left are a driver's or the system's message, kept on one line.
     std::fprintf(stderr, "%s: %s\n", program, printable(singleLine(message)).toUtf8().constData());
     return code;
+}
+
+bool stderrIsJournal() {
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = stream.indexOf(':');
+    if (colon <= 0)
+        return false;
+    bool devOk = false, inoOk = false;
+    const qulonglong dev = stream.left(colon).toULongLong(&devOk);
+    const qulonglong ino = stream.mid(colon + 1).toULongLong(&inoOk);
+    struct stat st {};
+    return devOk && inoOk && ::fstat(STDERR_FILENO, &st) == 0 && qulonglong(st.st_dev) == dev &&
+           qulonglong(st.st_ino) == ino;
+}
+
+void alertLine(const char* program, const QString& message) {
+    std::fprintf(stderr, "%s%s: %s\n", stderrIsJournal() ? "<3>" : "", program,
+                 printable(message).toUtf8().constData());
+    std::fflush(stderr);
 }
 
 } // namespace bw::host

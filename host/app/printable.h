@@ -14,4 +14,11 @@ void sayLine(const QString& line);
 // "PROGRAM: message" on standard error, made printable; returns code, the exit status.
 int failWith(const char* program, int code, const QString& message);
 
+// Whether standard error is the systemd journal's stream: JOURNAL_STREAM names the device and
+// inode of the stream systemd gave the service, and standard error is still that one.
+bool stderrIsJournal();
+// "PROGRAM: message" on standard error at priority err: with the "<3>" the journal takes as
+// that priority when standard error is the journal's stream, a plain line otherwise.
+void alertLine(const char* program, const QString& message);
+
 } // namespace bw::host

@@ -23,6 +23,8 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::OperatorField, u"操作员", u"操作員"},
     {Text::NeedHand, u"%1 台需要处理", u"%1 台需要處理"},
     {Text::AllWell, u"全部正常", u"全部正常"},
+    {Text::TrayHand, u"就餐机需要处理", u"就餐機需要處理"},
+    {Text::TrayHandMore, u"另有 %1 台", u"另有 %1 台"},
     {Text::Refreshing, u"正在读取状态…", u"正在讀取狀態…"},
     {Text::RefreshedAt, u"状态读取于 %1", u"狀態讀取於 %1"},
     {Text::ColTerminal, u"机器号", u"機器號"},

@@ -23,6 +23,8 @@ enum class Text {
     OperatorField,
     NeedHand, // %1 terminals
     AllWell,
+    TrayHand,     // the tray notification's title
+    TrayHandMore, // %1 more terminals needing a hand, not listed
     Refreshing,
     RefreshedAt, // %1 time
     ColTerminal,

@@ -40,6 +40,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -350,6 +351,8 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
         });
     };
     auto done = [this, reading, whole, lineTest] {
+        if (!reading->statusFault.failed())
+            notifyHands(reading->rows);
         if (reading->statusFault.failed()) {
             // The rows shown stay, greyed and marked with the time they were read.
             model_->setOld(true);
@@ -403,6 +406,27 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
         statusBar()->showMessage(text(Text::Refreshing));
     showSummary();
     return true;
+}
+
+void ConsoleWindow::notifyHands(const QList<StatusRow>& rows) {
+    QList<site::TerminalStatus> read;
+    for (const StatusRow& r : rows)
+        read << r.status;
+    const QList<int> newly = newlyNeedingHand(needing_, read);
+    if (newly.isEmpty() || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    read.erase(std::remove_if(read.begin(), read.end(),
+                              [&](const auto& s) { return !newly.contains(s.terminal); }),
+               read.end());
+    if (!tray_) {
+        tray_ = new QSystemTrayIcon(windowIcon().isNull()
+                                        ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                                        : windowIcon(),
+                                    this);
+        tray_->setToolTip(text(Text::Title));
+        tray_->show();
+    }
+    tray_->showMessage(text(Text::TrayHand), handNotice(read), QSystemTrayIcon::Warning);
 }
 
 QList<int> ConsoleWindow::selectedTerminals() const {

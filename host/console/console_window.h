@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -15,6 +16,7 @@
 
 class QDialog;
 class QLabel;
+class QSystemTrayIcon;
 class QTableView;
 template <typename T> class QFutureWatcher;
 class QTimer;
@@ -23,6 +25,7 @@ namespace bw::host::console {
 
 class MealChart;
 class StatusTable;
+struct StatusRow;
 
 // What the console is opened with.
 struct ConsoleOptions {
@@ -102,6 +105,8 @@ private:
                   const std::function<void()>& done);
     void finishJob();
     void showSummary();
+    // A tray notification of the terminals this reading finds newly needing a hand.
+    void notifyHands(const QList<StatusRow>& rows);
     // The sign-in, not waited for: a switch of operator, or the lock's.
     void askSignIn(bool lock);
     void unlock();
@@ -132,6 +137,11 @@ private:
     QElapsedTimer lastInput_;
     bool locked_ = false;
     QList<QPointer<QWidget>> hidden_; // the windows the lock hid
+
+    // The terminals that needed a hand at their last reading; the tray icon, made at the first
+    // notification.
+    QSet<int> needing_;
+    QSystemTrayIcon* tray_ = nullptr;
 };
 
 // Opens the console, waits for its first reading of the site and writes a PNG of it to file.

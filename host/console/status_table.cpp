@@ -8,6 +8,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QStyle>
+#include <algorithm>
 
 namespace bw::host::console {
 
@@ -95,6 +96,34 @@ QString statusCell(const site::TerminalStatus& s, int column) {
         return reasonText(s);
     }
     return QString();
+}
+
+QList<int> newlyNeedingHand(QSet<int>& needing, const QList<site::TerminalStatus>& reading) {
+    QList<int> newly;
+    for (const site::TerminalStatus& s : reading) {
+        const site::Failure k = s.fault.kind;
+        if (k == site::Failure::Cancelled || k == site::Failure::NotAllowed ||
+            k == site::Failure::NotInRegister)
+            continue;
+        if (!s.needsHand())
+            needing.remove(s.terminal);
+        else if (!needing.contains(s.terminal)) {
+            needing.insert(s.terminal);
+            newly << s.terminal;
+        }
+    }
+    return newly;
+}
+
+QString handNotice(const QList<site::TerminalStatus>& terminals) {
+    constexpr qsizetype Listed = 4;
+    QStringList lines;
+    for (qsizetype i = 0; i < std::min(Listed, terminals.size()); ++i)
+        lines << text(Text::Terminal).arg(terminals[i].terminal) + QStringLiteral("：") +
+                     reasonText(terminals[i]);
+    if (terminals.size() > Listed)
+        lines << text(Text::TrayHandMore).arg(terminals.size() - Listed);
+    return lines.join(QLatin1Char('\n'));
 }
 
 StatusRow statusRow(const site::TerminalStatus& status) {

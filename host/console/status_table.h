@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 
 namespace bw::host::console {
@@ -61,6 +62,16 @@ private:
     mutable QIcon warning_; // made on first use, on the GUI thread
     mutable QIcon fine_;
 };
+
+// The terminals a reading finds newly needing a hand, in the reading's order: those that need
+// one now and did not at their previous reading, the first reading after the start included
+// (once per terminal). needing, the terminals that needed a hand at their last reading, is
+// brought up to date; a terminal this reading did not read (cancelled, refused to the
+// operator, no terminal of the register) keeps what it had.
+QList<int> newlyNeedingHand(QSet<int>& needing, const QList<site::TerminalStatus>& reading);
+// The tray notification's text for those terminals: a line each for the first few, in the
+// operator's language, with what each needs.
+QString handNotice(const QList<site::TerminalStatus>& terminals);
 
 // A cell's text: "—" for what could not be read.
 QString statusCell(const site::TerminalStatus& status, int column);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <future>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace bw::host::backup {
@@ -58,8 +59,11 @@ QString integrityProblem(const QString& file) {
             QSqlQuery q(db);
             // Each row is looked up in every index of its table: a page cache of up to 256 MiB
             // (taken only as the copy's pages are read) saves a quarter of the time on a large
-            // database.
+            // database. What the check sorts stays in memory. The copy is read with a read call
+            // per page, not through a memory map: a read error of the disk must fail the check,
+            // not end the program.
             q.exec(QStringLiteral("PRAGMA cache_size = -262144"));
+            q.exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
             // A sound file gives the one row "ok"; else a row per fault, the first one said.
             if (!q.exec(QStringLiteral("PRAGMA integrity_check")))
                 problem = q.lastError().text();
@@ -95,6 +99,34 @@ void restoreSynchronous(store::SqlConnection& cn, const QString& level) {
     } catch (const Error& e) {
         qWarning("Database synchronous setting not restored (%s)", qUtf8Printable(e.description()));
     }
+}
+
+// A copy in the making: a backup's name with ".tmp".
+bool isTemporaryName(const QString& fileName) {
+    return fileName.endsWith(QLatin1String(".tmp")) && isBackupName(fileName.chopped(4));
+}
+
+// Takes the lock a backup holds on its temporary file while it works (false: another backup
+// works on it, or it cannot be opened).
+bool lockTemporary(int fd) {
+    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Removes the temporary files that backups killed in their work left: those no backup holds
+// locked and written more than a minute ago (a backup locks its file just after making it).
+QStringList removeStale(const QString& folder) {
+    QStringList removed;
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
+    for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (!isTemporaryName(f.fileName()) || f.lastModified() > before)
+            continue;
+        const int fd = ::open(QFile::encodeName(f.filePath()).constData(), O_RDONLY | O_CLOEXEC);
+        if (lockTemporary(fd) && QFile::remove(f.filePath()))
+            removed << f.fileName();
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return removed;
 }
 
 // Removes the oldest backups beyond the newest keep, never the one just made.
@@ -135,12 +167,14 @@ Outcome backupDatabase(store::SqlConnection& cn, const QString& folder, int keep
     const QString temporary = file + QStringLiteral(".tmp");
     if (QFileInfo::exists(file))
         return failed(Failure::Exists, name);
+    const QStringList stale = removeStale(folder);
     // Made empty and for its owner alone before the copy goes in: the database fills an empty
     // file, and the copy is never readable by others, not even for a moment.
     QFile made(temporary);
     if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
         return failed(Failure::CannotCreate, made.errorString());
-    made.close();
+    // Held open and locked until the backup ends, however it ends: a later backup leaves it.
+    lockTemporary(made.handle());
     const auto dropTemporary = [&](Failure why, const QString& detail) {
         QFile::remove(temporary);
         return failed(why, detail);
@@ -176,6 +210,7 @@ Outcome backupDatabase(store::SqlConnection& cn, const QString& folder, int keep
     out.file = file;
     out.bytes = QFileInfo(file).size();
     out.removed = keepNewest(folder, std::clamp(keep, 1, MaxKeep), name);
+    out.stale = stale;
     return out;
 }
 
@@ -186,6 +221,9 @@ QString describe(const Outcome& o) {
         text = QStringLiteral("backup %1 (%2 bytes)").arg(o.file).arg(o.bytes);
         if (!o.removed.isEmpty())
             text += QStringLiteral(", removed %1").arg(o.removed.join(QStringLiteral(", ")));
+        if (!o.stale.isEmpty())
+            text += QStringLiteral(", removed the unfinished %1")
+                        .arg(o.stale.join(QStringLiteral(", ")));
         return text;
     case Failure::NotSqlite:
         return QStringLiteral("only the embedded SQLite database is backed up here; back a "

@@ -39,6 +39,7 @@ struct Outcome {
     QString file;        // the backup made
     qint64 bytes = 0;    // its size
     QStringList removed; // older backups removed to keep the newest
+    QStringList stale;   // temporary files of backups killed in their work, removed
     bool ok() const { return failure == Failure::None; }
 };
 
@@ -47,7 +48,9 @@ bool isBackupName(const QString& fileName);
 QString backupName(const QDateTime& at);
 
 // Backs up the database of cn into folder (made 0700 when missing) and keeps the newest keep
-// (1..MaxKeep) backups there, the new one included. `at` names the file.
+// (1..MaxKeep) backups there, the new one included. `at` names the file. The temporary files
+// that backups killed in their work left there (a backup's name with ".tmp", locked by no
+// backup, older than a minute) are removed first.
 Outcome backupDatabase(store::SqlConnection& cn, const QString& folder, int keep,
                        const QDateTime& at = QDateTime::currentDateTime());
 

@@ -496,6 +496,99 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
                        {QStringLiteral("exit"), exitCode}};
 }
 
+namespace {
+
+// A label value of the text format: a backslash, a double quote and a line feed escaped.
+QString labelValue(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c == u'"')
+            out += QStringLiteral("\\\"");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString sampleValue(double v) {
+    return QString::number(v, 'g', 15);
+}
+
+} // namespace
+
+QString statusPrometheus(const QList<TerminalStatus>& all, const QDateTime& at, bool read) {
+    using Value = std::optional<double>;
+    const auto asked = [](const TerminalStatus& s) { return s.station.isEmpty(); };
+    const auto flag = [](bool b) { return Value(b ? 1 : 0); };
+    const struct {
+        const char* name;
+        const char* help;
+        std::function<Value(const TerminalStatus&)> value;
+    } families[] = {
+        {"brackwater_terminal_info", "The terminal's port, place and workstation (value 1).",
+         [](const TerminalStatus&) { return Value(1); }},
+        {"brackwater_terminal_answers", "1 when the terminal answered the reading, else 0.",
+         [&](const TerminalStatus& s) { return asked(s) ? flag(s.answers) : Value(); }},
+        {"brackwater_terminal_round_trip_seconds", "The record-status exchange's round trip.",
+         [](const TerminalStatus& s) {
+             return s.roundTripMs ? Value(*s.roundTripMs / 1000.0) : Value();
+         }},
+        {"brackwater_terminal_clock_offset_seconds",
+         "The terminal's clock minus the computer's clock.",
+         [](const TerminalStatus& s) {
+             return s.clockOffsetS ? Value(double(*s.clockOffsetS)) : Value();
+         }},
+        {"brackwater_terminal_records_waiting", "Meal records stored on the terminal.",
+         [](const TerminalStatus& s) {
+             return s.recordsWaiting ? Value(double(*s.recordsWaiting)) : Value();
+         }},
+        {"brackwater_terminal_names_in_step",
+         "1 when the terminal's name list is the database's, 0 when not.",
+         [&](const TerminalStatus& s) { return s.namesInStep ? flag(*s.namesInStep) : Value(); }},
+        {"brackwater_terminal_last_good_collection_age_seconds",
+         "Seconds since the terminal's last collection, when that one went well.",
+         [&](const TerminalStatus& s) {
+             return s.lastCollection && s.lastCollection->ok && s.lastCollection->at.isValid()
+                        ? Value(double(s.lastCollection->at.secsTo(at)))
+                        : Value();
+         }},
+        {"brackwater_terminal_needs_hand", "1 when the terminal needs a hand, else 0.",
+         [&](const TerminalStatus& s) { return flag(s.needsHand()); }},
+    };
+    QString out;
+    const auto family = [&out](const char* name, const char* help) {
+        out += QStringLiteral("# HELP %1 %2\n# TYPE %1 gauge\n")
+                   .arg(QLatin1String(name), QLatin1String(help));
+    };
+    family("brackwater_site_read_ok", "1 when the host database was read, else 0.");
+    out += QStringLiteral("brackwater_site_read_ok %1\n").arg(read ? 1 : 0);
+    family("brackwater_site_scrape_timestamp_seconds", "When the site was read, Unix time.");
+    out += QStringLiteral("brackwater_site_scrape_timestamp_seconds %1\n")
+               .arg(sampleValue(at.toMSecsSinceEpoch() / 1000.0));
+    for (const auto& f : families) {
+        family(f.name, f.help);
+        for (const TerminalStatus& s : all) {
+            if (s.fault.kind == Failure::NotInRegister)
+                continue;
+            const Value v = f.value(s);
+            if (!v)
+                continue;
+            QString labels = QStringLiteral("terminal=\"%1\"").arg(s.terminal);
+            if (&f == &families[0])
+                labels += QStringLiteral(",port=\"%1\",place=\"%2\",workstation=\"%3\"")
+                              .arg(labelValue(s.port), labelValue(s.place), labelValue(s.station));
+            out +=
+                QStringLiteral("%1{%2} %3\n").arg(QLatin1String(f.name), labels, sampleValue(*v));
+        }
+    }
+    return out;
+}
+
 QString statusLine(const TerminalStatus& s) {
     QStringList parts;
     if (!s.station.isEmpty()) {

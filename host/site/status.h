@@ -102,6 +102,16 @@ QList<TerminalStatus> readStatus(const StatusRequest& request,
 //   "hands": ["clock-unread", ...]}], "exit": 0}; null where a value could not be read.
 QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode);
 
+// The site's state in the text format a node exporter's textfile collector reads: per terminal
+// (label terminal="N") whether it answers, its round trip and clock offset in seconds, the
+// records waiting, whether its name list is in step, the seconds since its last collection
+// when that one went well, whether it needs a hand, and an info series naming its port, place
+// and workstation; a value that was not read is left out. Another workstation's terminal
+// gives only what its workstation wrote; a number that is no terminal of the register none.
+// read: whether the database was read at all (brackwater_site_read_ok); at: when, the scrape
+// time gauge and the base of the ages.
+QString statusPrometheus(const QList<TerminalStatus>& all, const QDateTime& at, bool read = true);
+
 // One line of plain English for a terminal: "terminal 3 (COM1, A): answers in 12 ms, clock
 // +120 s, 40 records waiting, names in step, last collection ..., last nightly run ...".
 QString statusLine(const TerminalStatus& status);

@@ -31,6 +31,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace bw::host::collect;
@@ -946,6 +947,53 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
               QStringList({"00010001", "00010002"}));
     EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
+
+    // A nightly run that leaves a terminal needing a hand (3 behind a closed port) says so in a
+    // line each on standard error, at priority err ("<3>") only when that is the journal's
+    // stream; a backup folder that cannot be made fails the run after its steps.
+    held.release();
+    const QString journal = config + "/journal", unwritable = config + "/unwritable";
+    QDir().mkpath(unwritable + "/Brackwater");
+    QFile other(unwritable + "/Brackwater/brackwater.conf"), said(journal);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly) && said.open(QIODevice::WriteOnly) &&
+                other.write("[clock]\nrequire-synchronised=false\n[site]\nbackup-dir=/dev/null/"
+                            "x\n"));
+    other.close(), said.close();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(journal).constData(), &st), 0);
+    const QString stream = QString("%1:%2").arg(st.st_dev).arg(st.st_ino);
+    const QStringList away = at.mid(0, 4) + QStringList{"--tcp-port-map", "1001=1", "nightly"};
+    const struct {
+        QStringList args;
+        QString journalStream, err; // err: a whole line of standard error
+    } alerts[] = {
+        {away, "1:1",
+         "brackwater-site: terminal 3 (127.0.0.1, C) needs a hand: silent, collection"},
+        {away, stream,
+         "<3>brackwater-site: terminal 3 (127.0.0.1, C) needs a hand: silent, collection"},
+        {at + QStringList{"nightly"}, "",
+         "brackwater-site: backup failed, the older backups are kept: the backup folder is no "
+         "folder and cannot be made"},
+    };
+    for (const auto& a : alerts) {
+        QProcess p;
+        QProcessEnvironment env = trustedClock;
+        env.insert("XDG_CONFIG_HOME", unwritable);
+        env.insert("JOURNAL_STREAM", a.journalStream);
+        p.setProcessEnvironment(env);
+        if (a.journalStream == stream)
+            p.setStandardErrorFile(journal);
+        p.start(bw::test::program("brackwater-site"), a.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(
+            a.journalStream == stream && said.open(QIODevice::ReadOnly) ? said.readAll()
+                                                                        : p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+        EXPECT_TRUE(err.split('\n').contains(a.err)) << err.toStdString();
+        EXPECT_EQ(err.contains("<3>"), a.journalStream == stream) << err.toStdString();
+        EXPECT_EQ(err.contains("needs a hand"), !a.journalStream.isEmpty());
+        EXPECT_TRUE(p.readAllStandardOutput().contains("terminal 1 collect: ok"));
+    }
 }
 
 // Every program acts as the desktop account's operator: one that is none, is disabled or lacks
@@ -1029,8 +1077,9 @@ TEST_F(SqliteCollection, ProgramsActAsTheirOperator) {
 }
 
 // brackwater-site backup while another connection writes: the copy holds every row committed
-// before it began, 0600 in a 0700 folder; only older backups go; a full disk leaves the older
-// ones and no temporary file; the backup opened as the database gives every record.
+// before it began, 0600 in a 0700 folder; only older backups and a killed one's temporary file
+// go; a full disk leaves the older ones and no temporary file; the backup opened as the
+// database gives every record.
 TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     startSim({"--records", "300", "--no-pacing"});
     ASSERT_TRUE(collect(1, Options{}).ok());
@@ -1048,6 +1097,11 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     QDir().mkpath(dir);
     for (const QString& name : old)
         QFile(dir + '/' + name).open(QIODevice::WriteOnly);
+    QFile stale(dir + "/brackwater-20200103-000000.db.tmp"); // a killed backup's, removed
+    ASSERT_TRUE(
+        stale.open(QIODevice::WriteOnly) &&
+        stale.setFileTime(QDateTime(QDate(2020, 1, 3), QTime()), QFile::FileModificationTime));
+    stale.close();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir + "/none"); // no [site] backup-dir
     env.insert("BW_SYSTEM_SETTINGS", dir + "/none");
@@ -1289,6 +1343,61 @@ TEST_F(SqliteCollection, SiteStatus) {
         EXPECT_EQ(terminals[0].toObject()["lastCollection"].toObject().keys(),
                   QStringList({"at", "by", "ok", "result"}));
     }
+    // The text for a node exporter, readable by all, put in place whole.
+    const QString prom = bw::test::tempDir() + "/site.prom";
+    QProcess p;
+    p.start(bw::test::program("brackwater-site"), at + QStringList{"status", "--prometheus", prom});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    QFile written(prom);
+    EXPECT_TRUE(written.open(QIODevice::ReadOnly) &&
+                written.readAll().contains("\nbrackwater_terminal_answers{terminal=\"2\"} 0\n"));
+    struct stat st {};
+    EXPECT_TRUE(::stat(QFile::encodeName(prom).constData(), &st) == 0 &&
+                (st.st_mode & 0777) == 0644);
+}
+
+// The status in the format of a node exporter's textfile collector: what was not read is left
+// out, label values escaped, another workstation's terminal not asked, a number that is no
+// terminal of the register absent. Each row: "+" a line there, "-" no line starting so.
+TEST(SiteStatusPrometheus, AbsentValuesAndEscapedLabels) {
+    using namespace bw::host::site;
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(1800000000);
+    TerminalStatus fine, silent, other, unknown;
+    fine.terminal = 3, fine.port = "COM1", fine.place = "A \"b\"\\\nc", fine.answers = true;
+    fine.roundTripMs = 12, fine.clockOffsetS = -2, fine.recordsWaiting = 40;
+    fine.namesInStep = true, fine.lastCollection = StepRecord{at.addSecs(-90), "u", "ok", true};
+    silent.terminal = 2, other.terminal = 5, other.station = "B", unknown.terminal = 9;
+    other.lastCollection = StepRecord{at.addSecs(-10), "u", "x", false};
+    unknown.fault.kind = Failure::NotInRegister;
+    const QStringList lines = statusPrometheus({fine, silent, other, unknown}, at).split('\n');
+    for (
+        const char* row : {
+            "+brackwater_site_read_ok 1",
+            "+brackwater_site_scrape_timestamp_seconds 1800000000",
+            "+# TYPE brackwater_terminal_clock_offset_seconds gauge",
+            R"(+brackwater_terminal_info{terminal="3",port="COM1",place="A \"b\"\\\nc",workstation=""} 1)",
+            R"(+brackwater_terminal_info{terminal="5",port="",place="",workstation="B"} 1)",
+            R"(+brackwater_terminal_round_trip_seconds{terminal="3"} 0.012)",
+            R"(+brackwater_terminal_clock_offset_seconds{terminal="3"} -2)",
+            R"(+brackwater_terminal_names_in_step{terminal="3"} 1)",
+            R"(+brackwater_terminal_last_good_collection_age_seconds{terminal="3"} 90)",
+            R"(+brackwater_terminal_needs_hand{terminal="3"} 0)",
+            R"(+brackwater_terminal_answers{terminal="2"} 0)",
+            R"(-brackwater_terminal_round_trip_seconds{terminal="2"})",
+            R"(-brackwater_terminal_answers{terminal="5"})",
+            R"(-brackwater_terminal_last_good_collection_age_seconds{terminal="5"})",
+            R"(+brackwater_terminal_needs_hand{terminal="5"} 1)",
+            R"(-brackwater_terminal_info{terminal="9")",
+        }) {
+        const QString line = QString::fromUtf8(row + 1);
+        EXPECT_EQ(std::count_if(lines.cbegin(), lines.cend(),
+                                [&](const QString& l) {
+                                    return row[0] == '+' ? l == line : l.startsWith(line);
+                                }),
+                  row[0] == '+' ? 1 : 0)
+            << row;
+    }
+    EXPECT_TRUE(statusPrometheus({}, at, false).contains("\nbrackwater_site_read_ok 0\n"));
 }
 
 // Every rule of handsNeeded, one row each: what could not be read asks for a hand too.

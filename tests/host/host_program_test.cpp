@@ -749,3 +749,40 @@ TEST(MealChart, RefusesCountsOfOtherDaysWithoutLoopingOverThem) {
     EXPECT_TRUE(chart.old());
     EXPECT_EQ(chart.days().lastDay(), 2);
 }
+
+// A terminal is told once when it comes to need a hand, at the first reading too; one that a
+// reading did not read keeps what it had. Each row: the terminals that needed a hand before,
+// the reading (terminal, needs a hand, fault), what is told and what needs a hand after.
+TEST(ConsoleHands, NewlyNeedingAHandIsToldOnce) {
+    using bw::host::site::Failure;
+    struct Read {
+        int terminal;
+        bool hand;
+        Failure fault = Failure::None;
+    };
+    const struct {
+        QSet<int> before;
+        QList<Read> reading;
+        QList<int> told;
+        QSet<int> after;
+    } rows[] = {
+        {{}, {{1, true}, {2, false}}, {1}, {1}},
+        {{1}, {{1, true}}, {}, {1}},
+        {{1}, {{1, false}}, {}, {}},
+        {{2}, {{1, true}, {2, true}, {3, true}}, {1, 3}, {1, 2, 3}},
+        {{1}, {{1, true, Failure::Cancelled}, {2, true, Failure::NotAllowed}}, {}, {1}},
+        {{}, {{9, true, Failure::NotInRegister}, {4, true, Failure::LineBusy}}, {4}, {4}},
+    };
+    for (const auto& row : rows) {
+        QList<bw::host::site::TerminalStatus> reading(row.reading.size());
+        for (qsizetype i = 0; i < reading.size(); ++i) {
+            const Read& r = row.reading[i];
+            reading[i].terminal = r.terminal, reading[i].answers = !r.hand;
+            reading[i].clockOffsetS = 0, reading[i].namesInStep = true;
+            reading[i].fault.kind = r.fault;
+        }
+        QSet<int> needing = row.before;
+        EXPECT_EQ(bw::host::console::newlyNeedingHand(needing, reading), row.told);
+        EXPECT_EQ(needing, row.after);
+    }
+}
