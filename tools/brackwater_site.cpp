@@ -371,6 +371,10 @@ int cardsCommand(const QString& connection, const QStringList& args, const QStri
             return Ok;
         }
         const cd::CardFile file = cd::readCardFile(path);
+        if (!file.refused.isEmpty() && file.refused.first().row == 0) // the file as a whole
+            return fail(TerminalFailed,
+                        QStringLiteral("nothing imported: ") +
+                            bw::host::printable(cd::describe(file.refused.first())));
         for (const cd::RefusedRow& r : file.refused)
             sayLine(bw::host::printable(cd::describe(r)));
         if (!file.refused.isEmpty())

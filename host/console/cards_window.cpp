@@ -304,7 +304,13 @@ bool CardsWindow::previewAndImport(const QString& path) {
     auto* list = new QListWidget(&preview);
     list->setObjectName(QStringLiteral("PreviewRows"));
     if (!file.refused.isEmpty()) {
-        layout->addWidget(new QLabel(text(Text::RowsRefused).arg(file.refused.size()), &preview));
+        // A file refused as a whole (its encoding, its size) says only why.
+        const bool whole = file.refused.first().row == 0;
+        auto* said = new QLabel(whole ? refusalText(file.refused.first())
+                                      : text(Text::RowsRefused).arg(file.refused.size()),
+                                &preview);
+        said->setTextFormat(Qt::PlainText);
+        layout->addWidget(said);
         for (const names::RefusedRow& r : file.refused)
             list->addItem(refusalText(r));
     } else {
