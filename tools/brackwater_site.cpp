@@ -341,8 +341,8 @@ QString cardsCount(int n) {
 }
 
 // cards import|export FILE: the terminal's cards from a CSV file (all rows or none) or into one.
-int cardsCommand(const QString& connection, const QStringList& args, const QString& terminalText,
-                 bool replace) {
+int cardsCommand(const bw::host::LineSetup& setup, const QStringList& args,
+                 const QString& terminalText, bool replace) {
     const QString verb = args.value(0);
     if (args.size() != 2 || (verb != QLatin1String("import") && verb != QLatin1String("export")))
         return fail(BadArguments, QStringLiteral("usage: cards import FILE --terminal N "
@@ -354,6 +354,9 @@ int cardsCommand(const QString& connection, const QStringList& args, const QStri
     if (replace && verb != QLatin1String("import"))
         return fail(BadArguments, QStringLiteral("--replace goes with cards import"));
     const QString path = args.value(1);
+    if (!setup.missingDatabase.isEmpty())
+        return fail(NoDatabase, setup.missingDatabase);
+    const QString& connection = setup.connection;
     try {
         const bw::host::site::Acting acting =
             bw::host::site::programOperator(connection, caption());
@@ -502,10 +505,7 @@ int main(int argc, char** argv) {
         QString wrong;
         if (!bw::host::applyLineOptions(p, lines, setup, wrong))
             return fail(BadArguments, wrong);
-        if (!setup.missingDatabase.isEmpty())
-            return fail(NoDatabase, setup.missingDatabase);
-        return cardsCommand(setup.connection, args, p.value(terminalOption),
-                            p.isSet(replaceOption));
+        return cardsCommand(setup, args, p.value(terminalOption), p.isSet(replaceOption));
     }
     if (command == QLatin1String("operator")) {
         bw::host::LineSetup setup;
