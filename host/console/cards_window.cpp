@@ -11,7 +11,6 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHash>
@@ -22,7 +21,6 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
-#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -67,10 +65,6 @@ QString reasonOf(const std::exception& e) {
     const QString reason =
         (error ? error->description() : QString::fromLocal8Bit(e.what())).simplified();
     return reason.isEmpty() ? QStringLiteral("?") : reason;
-}
-
-QString documents() {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
 } // namespace
@@ -288,8 +282,7 @@ void CardsWindow::removeCard() {
 }
 
 void CardsWindow::importCards() {
-    const QString path = QFileDialog::getOpenFileName(this, text(Text::ImportCards), documents(),
-                                                      text(Text::CsvFiles));
+    const QString path = askOpenFile(text(Text::ImportCards), text(Text::CsvFiles));
     if (!path.isEmpty())
         previewAndImport(path);
 }
@@ -346,10 +339,9 @@ bool CardsWindow::previewAndImport(const QString& path) {
 }
 
 void CardsWindow::exportCards() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, text(Text::ExportCards),
-        QDir(documents()).filePath(QStringLiteral("cards-%1.csv").arg(terminal_)),
-        text(Text::CsvFiles));
+    const QString path =
+        askSaveFile(text(Text::ExportCards), QStringLiteral("cards-%1.csv").arg(terminal_),
+                    text(Text::CsvFiles));
     if (!path.isEmpty())
         exportTo(path);
 }
