@@ -13,6 +13,7 @@
 //     operator add NAME --rights LIST [--password-stdin] | operator rights NAME LIST |
 //     operator password NAME [--password-stdin] | operator disable NAME | operator list
 //     backup [--to DIR] [--keep N]
+//     cards import FILE --terminal N [--replace] | cards export FILE --terminal N
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
 // 1 some terminal failed, 2 bad arguments, 3 the database cannot be used (not there, gone, or
@@ -30,18 +31,27 @@
 // error (at priority err when that is the journal) and the exit is 1. status --prometheus
 // writes the status also into FILE for a node exporter's textfile collector; a file that
 // cannot be written makes the exit 1.
+// cards import reads a CSV file of cards (UTF-8 or GB18030; card, employee number, name) and
+// writes every row to the terminal's cards or none: a refused row is said ("row 7: card number
+// has letters") and makes the exit 1; --replace makes the file's cards the terminal's only
+// ones. cards export writes the terminal's cards as CSV for a spreadsheet. Both take the right
+// "cards" (卡号管理).
 
 #include "host/app/host_options.h"
 #include "host/app/password_input.h"
 #include "host/app/printable.h"
+#include "host/collect/meal_store.h"
+#include "host/console/cards_window.h"
 #include "host/ledger/backup.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
+#include "host/names/cards.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
 #include "platform/error.h"
+#include "platform/language.h"
 #include "platform/line_lock.h"
 #include "store/sql_connection.h"
 
@@ -118,7 +128,7 @@ const char* const Usage =
     "assign N [N ...] [--workstation NAME] | unassign N [N ...] | operator add NAME --rights "
     "LIST [--password-stdin] | operator rights NAME LIST | operator password NAME "
     "[--password-stdin] | operator disable NAME | operator list [--json] | backup [--to DIR] "
-    "[--keep N])";
+    "[--keep N] | cards import FILE --terminal N [--replace] | cards export FILE --terminal N)";
 
 // operator ...: the site's operators, changed by the operator this program acts as, who must
 // be an administrator (a server checks its session's role itself).
@@ -353,6 +363,75 @@ int backupCommand(const bw::host::LineSetup& setup, QString folder, const QStrin
                                                     : fail(TerminalFailed, bk::describe(made));
 }
 
+namespace cd = bw::host::names;
+
+QString cardsCount(int n) {
+    return n == 1 ? QStringLiteral("1 card") : QStringLiteral("%1 cards").arg(n);
+}
+
+// cards import|export FILE: the terminal's cards from a CSV file (all rows or none) or into one.
+int cardsCommand(const bw::host::LineSetup& setup, const QStringList& args,
+                 const QString& terminalText, bool replace) {
+    const QString verb = args.value(0);
+    if (args.size() != 2 || (verb != QLatin1String("import") && verb != QLatin1String("export")))
+        return fail(BadArguments, QStringLiteral("usage: cards import FILE --terminal N "
+                                                 "[--replace] | cards export FILE --terminal N"));
+    bool ok = false;
+    const int terminal = terminalText.trimmed().toInt(&ok);
+    if (!ok || terminal < 1 || terminal > 255)
+        return fail(BadArguments, QStringLiteral("cards needs --terminal N (1 to 255)"));
+    if (replace && verb != QLatin1String("import"))
+        return fail(BadArguments, QStringLiteral("--replace goes with cards import"));
+    const QString path = args.value(1);
+    if (!setup.missingDatabase.isEmpty())
+        return fail(NoDatabase, setup.missingDatabase);
+    const QString& connection = setup.connection;
+    try {
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(connection, caption());
+        if (!acting.rights(bw::host::site::Action::Cards))
+            return fail(NotAllowed, QStringLiteral("not allowed: %1 may not change the cards")
+                                        .arg(bw::host::printable(acting.name)));
+        bw::store::SqlConnection cn(connection);
+        bw::host::completeHostSchema(cn); // Employees, when the database predates it
+        if (verb == QLatin1String("export")) {
+            const QList<cd::Card> cards = cd::listCards(cn, terminal);
+            cd::exportCards(cards, path, bw::uiLanguage());
+            sayLine(QStringLiteral("terminal %1: %2 written to %3")
+                        .arg(terminal)
+                        .arg(cardsCount(int(cards.size())), bw::host::printable(path)));
+            return Ok;
+        }
+        const cd::CardFile file = cd::readCardFile(path);
+        if (!file.refused.isEmpty() && file.refused.first().row == 0) // the file as a whole
+            return fail(TerminalFailed,
+                        QStringLiteral("nothing imported: ") +
+                            bw::host::printable(cd::describe(file.refused.first())));
+        for (const cd::RefusedRow& r : file.refused)
+            sayLine(bw::host::printable(cd::describe(r)));
+        if (!file.refused.isEmpty())
+            return fail(TerminalFailed,
+                        QStringLiteral("nothing imported: %1 refused")
+                            .arg(file.refused.size() == 1
+                                     ? QStringLiteral("1 row")
+                                     : QStringLiteral("%1 rows").arg(file.refused.size())));
+        const int written = cd::importCards(cn, terminal, file, replace, [&](const auto& change) {
+            bw::host::console::logCardChange(cn, acting.name, terminal, change);
+        });
+        sayLine(QStringLiteral("terminal %1: %2 imported%3")
+                    .arg(terminal)
+                    .arg(cardsCount(written),
+                         replace ? QStringLiteral(" (the former cards replaced)") : QString()));
+        return Ok;
+    } catch (const cd::CardsRefused& r) {
+        return fail(TerminalFailed, cd::describe(r.refused));
+    } catch (const op::Refused& r) {
+        return refused(r);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -418,13 +497,21 @@ int main(int argc, char** argv) {
         QStringLiteral("status: write the status also in the text format of a node exporter's "
                        "textfile collector to FILE (replaced at once, mode 0644)."),
         QStringLiteral("FILE"));
+    const QCommandLineOption terminalOption(
+        QStringLiteral("terminal"), QStringLiteral("cards: the terminal whose cards they are."),
+        QStringLiteral("N"));
+    const QCommandLineOption replaceOption(
+        QStringLiteral("replace"),
+        QStringLiteral("cards import: the file's cards replace the terminal's (else they are "
+                       "added, and cards on the terminal get the file's employee)."));
     p.addOptions(lines.list());
     p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin, toOption, keepOption,
-                  prometheusOption});
+                  prometheusOption, terminalOption, replaceOption});
     p.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral(
-            "sync-names, sync-clocks, nightly, status, assign, unassign, operator or backup."));
+            "sync-names, sync-clocks, nightly, status, assign, unassign, operator, backup or "
+            "cards."));
     p.addPositionalArgument(QStringLiteral("N"),
                             QStringLiteral("Terminal numbers (default: every terminal)."),
                             QStringLiteral("[N ...]"));
@@ -451,6 +538,15 @@ int main(int argc, char** argv) {
         return fail(BadArguments, QStringLiteral("--prometheus FILE goes with status"));
     if ((p.isSet(toOption) || p.isSet(keepOption)) && command != QLatin1String("backup"))
         return fail(BadArguments, QStringLiteral("--to and --keep go with backup"));
+    if ((p.isSet(terminalOption) || p.isSet(replaceOption)) && command != QLatin1String("cards"))
+        return fail(BadArguments, QStringLiteral("--terminal and --replace go with cards"));
+    if (command == QLatin1String("cards")) {
+        bw::host::LineSetup setup;
+        QString wrong;
+        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+            return fail(BadArguments, wrong);
+        return cardsCommand(setup, args, p.value(terminalOption), p.isSet(replaceOption));
+    }
     if (command == QLatin1String("operator")) {
         bw::host::LineSetup setup;
         QString wrong;

@@ -188,6 +188,56 @@ enum class Text {
     ReportPrinted,    // %1 file
     ReportCounted,    // %1 month, %2 records, %3 employees, %4 cards without an employee
     ReportByDay,
+    RightCards,
+    // The cards window
+    Cards,   // the window and the operation log's action
+    CardsOf, // %1 terminal
+    ColCard,
+    ColEmployee,
+    ColEmployeeName,
+    Search,
+    AddCard,
+    EditCard,
+    RemoveCard,
+    ImportCards,
+    ExportCards,
+    ReplaceCards,  // the import's choice: the file's cards replace the terminal's
+    ConfirmRemove, // %1 card
+    CardsToWrite,  // %1 cards
+    RowsRefused,   // %1 rows
+    RowRefused,    // %1 row, %2 reason
+    WriteCards,
+    CardsWritten,     // %1 cards
+    CardsChanged,     // the list on the terminal is out of step
+    CardsUnreadable,  // %1 reason
+    CardChangeFailed, // %1 reason
+    CardsExported,    // %1 cards, %2 file
+    CsvFiles,
+    // The log's results of a change; %1 card, %2 employee, %3 name, %4 former card
+    LogCardAdded,
+    LogCardChanged,
+    LogCardRemoved,
+    LogCardsImported, // %1 cards
+    LogCardsReplaced, // %1 cards
+    // Why a card was refused
+    CardMissing,
+    CardNotDigits,
+    CardTooLong,
+    EmployeeMissing,
+    EmployeeTooLong,
+    NameTooLong,
+    ControlCharacter,
+    FormulaCell,
+    DuplicateCard,
+    DuplicateCardInFile, // %1 the row that has it first
+    NoSuchCard,
+    NoSuchTerminal,
+    WrongEncoding,
+    FileTooLarge, // %1 MB
+    EmptyCardFile,
+    NoCardColumn,
+    CannotRead,  // %1 reason
+    CannotWrite, // %1 reason
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

@@ -3,6 +3,7 @@
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect/collect_window.h"
+#include "host/console/cards_window.h"
 #include "host/console/console_texts.h"
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
@@ -67,17 +68,27 @@ void showComponent(const QString& progId, const QString& user, const QString& ti
     }
 }
 
-// Whether user holds every right (the '*' of UserGrants), which managing the operators takes;
-// asked of the permission component as the console's other actions are.
-bool isAdministrator(const QString& user, const QString& caption) {
+// Whether user holds the function in UserGrants, asked of the permission component as the
+// console's other actions are.
+bool holds(const QString& user, const QString& caption, const QString& function) {
     try {
         ConnectionPtr cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
         return CreateObject<IPermission>(progid::Permission)
-            ->CheckPermission(cn, caption, user, QVariant(), QStringLiteral("*"), true, true);
+            ->CheckPermission(cn, caption, user, QVariant(), function, true, true);
     } catch (const Error& e) {
         qWarning("Permission check failed (%s)", qUtf8Printable(e.description()));
         return false;
     }
+}
+
+// Whether user holds every right (the '*' of UserGrants), which managing the operators takes.
+bool isAdministrator(const QString& user, const QString& caption) {
+    return holds(user, caption, QStringLiteral("*"));
+}
+
+// Whether user may change the cards ("卡号管理"), asked as the other rights are.
+bool mayChangeCards(const QString& user, const QString& caption) {
+    return holds(user, caption, site::functionName(site::Action::Cards, caption));
 }
 
 // The visible window of the program with this object name.
@@ -165,6 +176,8 @@ void ConsoleWindow::build() {
                [this] { runOnSelected(site::Step::Names); });
     makeAction(site, QStringLiteral("LineTest"), text(Text::LineTest),
                [this] { lineTestSelected(); });
+    cardsAction_ =
+        makeAction(site, QStringLiteral("Cards"), text(Text::Cards), [this] { openCards(); });
     makeAction(site, QStringLiteral("AssignHere"), text(Text::AssignHere),
                [this] { assignSelected(true); });
     makeAction(site, QStringLiteral("AssignNone"), text(Text::AssignNone),
@@ -261,6 +274,7 @@ void ConsoleWindow::build() {
     showSummary();
     userLabel_->setText(text(Text::Operator).arg(options_.user));
     operatorsAction_->setEnabled(isAdministrator(options_.user, options_.caption));
+    cardsAction_->setEnabled(mayChangeCards(options_.user, options_.caption));
 }
 
 QString ConsoleWindow::summary() const {
@@ -658,6 +672,28 @@ QWidget* ConsoleWindow::openOperators() {
     return operators_;
 }
 
+QWidget* ConsoleWindow::openCards() {
+    // The right is asked again: the menu's state may be older than a change of the grants.
+    if (!mayChangeCards(options_.user, options_.caption)) {
+        cardsAction_->setEnabled(false);
+        return nullptr;
+    }
+    const QList<int> terminals = selectedTerminals();
+    if (terminals.isEmpty()) {
+        note_->setText(text(Text::NoTerminal));
+        return nullptr;
+    }
+    auto* window = new CardsWindow(options_.user, terminals.first(), this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // A change puts the terminal's list out of step: its row is read again at once.
+    window->changed = [this](int terminal) {
+        QTimer::singleShot(0, this, [this, terminal] { refresh({terminal}); });
+    };
+    window->download = [this](int terminal) { runOn({terminal}, site::Step::Names, false); };
+    window->show();
+    return window;
+}
+
 void ConsoleWindow::switchOperator() {
     askSignIn(false);
 }
@@ -697,8 +733,12 @@ void ConsoleWindow::setOperator(const QString& name) {
     closeSharedConnection();
     userLabel_->setText(text(Text::Operator).arg(name));
     operatorsAction_->setEnabled(isAdministrator(name, options_.caption));
+    cardsAction_->setEnabled(mayChangeCards(name, options_.caption));
     if (operators_)
         operators_->close();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("Cards") && w->isVisible())
+            w->close();
     // The terminal window checks the operator's rights as it opens: it opens again, for the
     // new operator, as ShowA opens it. The collection windows act for the one who opened them.
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -77,6 +77,8 @@ public:
     void openAbout();
     // The operators window, for an administrator.
     QWidget* openOperators();
+    // The cards window of the (first) selected terminal, for an operator with the right.
+    QWidget* openCards();
 
     // The signed-in operator, whose rights every action of the console asks for.
     QString user() const { return options_.user; }
@@ -132,6 +134,7 @@ private:
     QLabel* userLabel_ = nullptr;
     QAction* operatorsAction_ = nullptr;
     QPointer<QWidget> operators_;
+    QAction* cardsAction_ = nullptr;
     QPointer<QDialog> signIn_;
     QTimer* idle_ = nullptr;
     QElapsedTimer lastInput_;

@@ -47,6 +47,7 @@ QString rightText(const QString& key) {
         {QStringLiteral("collect"), Text::RightCollect},
         {QStringLiteral("clear"), Text::RightClear},
         {QStringLiteral("names"), Text::RightNames},
+        {QStringLiteral("cards"), Text::RightCards},
     };
     const auto found = words.constFind(key);
     return found == words.cend() ? key : text(*found);

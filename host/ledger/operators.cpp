@@ -25,7 +25,7 @@ const RightDef kRights[] = {
     {"add", 1062, nullptr},         {"save", 1063, nullptr},  {"delete", 1064, nullptr},
     {"edit", 1065, nullptr},        {"test", 1066, nullptr},  {"clock", 1067, nullptr},
     {"bells", 1068, nullptr},       {"init", 1069, nullptr},  {"collect", 0, "采集数据"},
-    {"clear", 0, "采集数据并清除"}, {"names", 0, "下载名单"},
+    {"clear", 0, "采集数据并清除"}, {"names", 0, "下载名单"}, {"cards", 0, "卡号管理"},
 };
 
 constexpr int MaxNameBytes = 63; // a PostgreSQL role name

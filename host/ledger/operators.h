@@ -51,7 +51,7 @@ QString describe(const Refused& refused);
 // The rights an operator is given by, on the command line and in the operators window, with
 // the UserGrants function names each stands for (the terminal window's functions under its
 // caption, in either language): admin (everything, "*"), add, save, edit, delete, test, clock,
-// bells, init, collect, clear, names.
+// bells, init, collect, clear, names, cards.
 QStringList rightKeys();
 QStringList functionsOf(const QString& key, const QString& caption);
 // The keys a set of function names amounts to (for showing an operator's rights).

@@ -92,6 +92,8 @@ QString functionName(Action action, const QString& caption) {
         return caption + messages::text(1065); // its "modify"
     case Action::Backup:
         return QStringLiteral("*");
+    case Action::Cards:
+        return QStringLiteral("卡号管理");
     }
     return QString();
 }
@@ -134,7 +136,7 @@ Rights operatorRights(const QString& user, const QString& caption,
             cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
         auto permission = CreateObject<IPermission>(progid::Permission);
         for (Action a : {Action::Collect, Action::Clear, Action::Names, Action::Clock,
-                         Action::LineTest, Action::Assign, Action::Backup})
+                         Action::LineTest, Action::Assign, Action::Backup, Action::Cards})
             known.insert(int(a), permission->CheckPermission(cn, caption, user, QVariant(),
                                                              functionName(a, caption), true, true));
     } catch (const Error& e) {

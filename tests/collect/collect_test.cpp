@@ -9,6 +9,7 @@
 #include "host/collect/record_export.h"
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
+#include "host/names/cards.h"
 #include "host/names/name_lists.h"
 #include "host/report/report_writer.h"
 #include "host/site/site_run.h"
@@ -1032,6 +1033,11 @@ TEST_F(SqliteCollection, ProgramsActAsTheirOperator) {
          "only an administrator"},
         {collectOnly, "brackwater-site", {"sync-clocks"}, 4, "may not take"},
         {collectOnly, "brackwater-site", {"backup", "--to", "/nonexistent"}, 4, "no administrator"},
+        {collectOnly,
+         "brackwater-site",
+         {"cards", "export", "/nonexistent/c.csv", "--terminal", "1"},
+         4,
+         "may not change the cards"},
         {collectOnly, "brackwater-collect", {"--all", "--clear"}, 4, "not allowed"},
         {collectOnly, "brackwater-bell", {"sync-clocks"}, 4, "may not set clocks"},
         {collectOnly, "brackwater-collect", {"--all", "--user", "admin"}, 4, "--user names"},
@@ -1547,4 +1553,112 @@ TEST_F(SqliteCollection, WindowCollectsLinesAtTheSameTime) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.running(); }, 40000));
     QCoreApplication::processEvents();
     EXPECT_EQ(w.outcomes().value(0).read, 25) << qPrintable(w.outcomes().value(0).reason);
+}
+
+// Every hostile file of cards is refused with its row and reason; nothing of it is kept.
+TEST(CardFile, HostileFilesAreRefusedWithTheirRow) {
+    using bw::host::names::CardRefusal;
+    const struct {
+        QByteArray bytes;
+        CardRefusal why;
+        int row;
+        int otherRow = 0;
+    } rows[] = {
+        {QByteArray("\xff\xfe"
+                    "1\0"
+                    "2\0",
+                    6),
+         CardRefusal::WrongEncoding, 0},
+        {"00000001,E1,Jos\xe9 Luis\n", CardRefusal::WrongEncoding, 0},
+        {"卡号,工号,姓名\n0001A001,E1,张三\n", CardRefusal::CardNotDigits, 2},
+        {"1234567890123456789012345678901234567890,E1,x\n", CardRefusal::CardTooLong, 1},
+        {"1,E1,x\n=cmd|' /C calc'!A0,E2,y\n", CardRefusal::Formula, 2},
+        {"1,E1,@SUM(A1)\n", CardRefusal::Formula, 1},
+        {"Name,CardNo\nx,1\n", CardRefusal::EmployeeMissing, 2},
+        {"1,E1,a\n\n00000001,E2,b\n", CardRefusal::DuplicateCard, 3, 1},
+        {"", CardRefusal::EmptyFile, 0},
+        {"\xef\xbb\xbf卡号,工号,姓名\r\n", CardRefusal::EmptyFile, 0},
+        {"工号,姓名\nE1,x\n", CardRefusal::NoCardColumn, 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.bytes.toStdString());
+        const auto file = bw::host::names::readCardText(r.bytes);
+        ASSERT_FALSE(file.refused.isEmpty());
+        EXPECT_EQ(file.refused.first().why, r.why);
+        EXPECT_EQ(file.refused.first().row, r.row);
+        EXPECT_EQ(file.refused.first().otherRow, r.otherRow);
+    }
+    // A 100 MB file is refused before it is read (sparse: nothing written to the disk).
+    QFile big(bw::test::tempDir() + "/big.csv");
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(100 * 1024 * 1024));
+    big.close();
+    EXPECT_EQ(bw::host::names::readCardFile(big.fileName()).refused.value(0).why,
+              CardRefusal::FileTooLarge);
+    // GB18030 (张三), columns by their English names in another order, leading zeros kept.
+    const auto gb = bw::host::names::readCardText("Name,EmpNo,CardNo\n\xd5\xc5\xc8\xfd,007,123\n");
+    ASSERT_TRUE(gb.ok());
+    EXPECT_TRUE(gb.gb18030);
+    EXPECT_EQ(gb.cards.first().card, "00000123");
+    EXPECT_EQ(gb.cards.first().employee, "007");
+    EXPECT_EQ(gb.cards.first().name, "张三");
+}
+
+// An import the database stops halfway (a row it refuses) leaves the terminal's cards as they
+// were, with or without --replace; cards are written and exported by brackwater-site with their
+// leading zeros and names, and a refused row is printed with its number.
+TEST_F(SqliteCollection, CardImportIsWholeOrNothingAndTheToolKeepsLeadingZeros) {
+    const QStringList before = bw::host::names::cardsOf(*cn, 1);
+    QByteArray text = "卡号,工号,姓名\n";
+    for (int i = 1; i <= 1000; ++i)
+        text += QString("%1,0%2,职工%2\n").arg(i, 8, 10, QChar('0')).arg(i).toUtf8();
+    const auto file = bw::host::names::readCardText(text);
+    ASSERT_TRUE(file.ok());
+    cn->Execute("CREATE TRIGGER Full BEFORE INSERT ON CardMapping WHEN NEW.CardNo = '00000500' "
+                "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    for (bool replace : {false, true})
+        EXPECT_THROW(bw::host::names::importCards(*cn, 1, file, replace, {}), bw::Error);
+    cn->Execute("DROP TRIGGER Full");
+    EXPECT_EQ(bw::host::names::cardsOf(*cn, 1), before);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM Employees"), 0);
+
+    const QString me = bw::host::operators::desktopAccount();
+    for (const char* sql :
+         {"DELETE FROM UserGrants WHERE UserName = ?",
+          "INSERT INTO UserGrants (UserName, FunctionName) VALUES (?, '卡号管理')"})
+        cn->executeBound(QString::fromUtf8(sql), {me});
+    const QString dir = bw::test::tempDir();
+    QFile in(dir + "/in.csv");
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    in.write("CardNo,EmpNo,Name\n00012345,000123,\xd5\xc5\xc8\xfd\n42,0042,\"Li, \"\"Jr\"\"\"\n");
+    in.close();
+    QFile bad(dir + "/bad.csv");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("1,E1,a\n2x,E2,b\n");
+    bad.close();
+    const auto run = [&](const QStringList& args) {
+        QProcess p;
+        p.start(bw::test::program("brackwater-site"),
+                QStringList{"--db", backend.connectionString, "cards"} + args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return std::make_pair(
+            p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+    };
+    EXPECT_EQ(run({"import", bad.fileName(), "--terminal", "1"}),
+              std::make_pair(1, QString("row 2: card number has letters\nbrackwater-site: "
+                                        "nothing imported: 1 row refused\n")));
+    EXPECT_EQ(run({"import", in.fileName(), "--terminal", "1", "--replace"}).second,
+              "terminal 1: 2 cards imported (the former cards replaced)\n");
+    EXPECT_EQ(run({"export", dir + "/out.csv", "--terminal", "1"}).first, 0);
+    EXPECT_EQ(run({"import", dir + "/out.csv", "--terminal", "2", "--replace"}).second,
+              "terminal 2: 2 cards imported (the former cards replaced)\n");
+    EXPECT_EQ(bw::host::names::listCards(*cn, 2), bw::host::names::listCards(*cn, 1));
+    const auto cards = bw::host::names::listCards(*cn, 2);
+    ASSERT_EQ(cards.size(), 2);
+    EXPECT_EQ(cards[0].card + cards[0].employee + cards[0].name, "00000042"
+                                                                 "0042"
+                                                                 "Li, \"Jr\"");
+    EXPECT_EQ(cards[1].card + cards[1].employee + cards[1].name, "00012345"
+                                                                 "000123"
+                                                                 "张三");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ActionA = '卡号对照'"), 2);
 }

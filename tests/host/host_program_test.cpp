@@ -3,6 +3,7 @@
 #include "common/test_support.h"
 #include "host/app/host_setup.h"
 #include "host/collect/collect_texts.h"
+#include "host/console/cards_window.h"
 #include "host/console/console_window.h"
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
@@ -19,6 +20,7 @@
 #include "platform/language.h"
 #include "sim/process.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -29,6 +31,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -573,6 +576,27 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
     EXPECT_EQ(logged(QStringLiteral("校时")), 3); // refused twice, then set anyway
     EXPECT_EQ(logged(QStringLiteral("下载名单")), 1);
 
+    // Cards imported in the window (written on the preview's confirmation) put terminal 1's
+    // list out of step in the console; the window's download brings it back.
+    auto* cards = static_cast<bw::host::console::CardsWindow*>(w.openCards());
+    ASSERT_TRUE(cards);
+    cards->setSearch("E002");
+    EXPECT_EQ(cards->visibleRows(), 1);
+    QFile csv(home_ + "/cards.csv");
+    ASSERT_TRUE(csv.open(QIODevice::WriteOnly) && csv.write("卡号,工号,姓名\n0077,0042,王五\n"));
+    csv.close();
+    QTimer::singleShot(0, [] {
+        QApplication::activeModalWidget()->findChild<QPushButton*>("WriteCards")->click();
+    });
+    ASSERT_TRUE(cards->previewAndImport(csv.fileName()));
+    EXPECT_EQ(cards->shown().size(), 3);
+    EXPECT_TRUE(waitFor([&] { return !row(1).namesInStep.value_or(true); }));
+    ASSERT_TRUE(waitFor([&] { return !w.busy(); }));
+    cards->findChild<QPushButton*>("CardsDownload")->click();
+    EXPECT_TRUE(waitFor([&] { return row(1).namesInStep.value_or(false); }));
+    EXPECT_EQ(logged(QStringLiteral("卡号对照")), 1);
+    cards->close();
+
     ASSERT_TRUE(w.collectSelected()); // the collection window, terminal 1 chosen
     for (QWidget* top : QApplication::topLevelWidgets())
         if (top->objectName() == "DataCollection" && top->isVisible()) {
@@ -600,6 +624,8 @@ TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
             return !w.busy();
         };
         ASSERT_TRUE(idle());
+        EXPECT_FALSE(w.findChild<QAction*>("Cards")->isEnabled());
+        EXPECT_EQ(w.openCards(), nullptr);
         const auto note = [&w] { return w.findChild<QLabel*>("Note")->text(); };
         // Terminal 3 is on TCP/IP, where nothing listens: silent. Its address and the system's
         // reason are data; every other word is the operator's.
