@@ -9,10 +9,14 @@
 #include "store/sql_connection.h"
 
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStringList>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 namespace bw::host::collect {
 
@@ -43,27 +47,101 @@ QString insertStatement(store::BackendSettings::Kind kind, int rows) {
 
 } // namespace
 
-QString timeText(const QDateTime& time) {
+bool timeChars(const QDateTime& time, char (&out)[19]) {
     // Written digit by digit: every record collected passes here, and the locale's formatter
-    // costs as much as storing the record. Years outside 1..9999 take the formatter's way.
+    // costs as much as storing the record.
     const QDate d = time.date();
     if (!time.isValid() || d.year() < 1 || d.year() > 9999)
-        return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return false;
     const QTime t = time.time();
-    char16_t text[19] = {u'0', u'0', u'0', u'0', u'-', u'0', u'0', u'-', u'0', u'0',
-                         u' ', u'0', u'0', u':', u'0', u'0', u':', u'0', u'0'};
-    auto put = [&](int at, int digits, int value) {
+    auto put = [&](int at, int digits, int value, char after) {
         for (int i = at + digits - 1; i >= at; --i, value /= 10)
-            text[i] = char16_t(u'0' + value % 10);
+            out[i] = char('0' + value % 10);
+        if (at + digits < 19)
+            out[at + digits] = after;
     };
-    put(0, 4, d.year());
-    put(5, 2, d.month());
-    put(8, 2, d.day());
-    put(11, 2, t.hour());
-    put(14, 2, t.minute());
-    put(17, 2, t.second());
-    return QString(reinterpret_cast<const QChar*>(text), 19);
+    put(0, 4, d.year(), '-');
+    put(5, 2, d.month(), '-');
+    put(8, 2, d.day(), ' ');
+    put(11, 2, t.hour(), ':');
+    put(14, 2, t.minute(), ':');
+    put(17, 2, t.second(), 0);
+    return true;
 }
+
+QString timeText(const QDateTime& time) {
+    char text[19];
+    if (!timeChars(time, text)) // years outside 1..9999 take the formatter's way
+        return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QString::fromLatin1(text, 19);
+}
+
+void appendCopyText(std::string& out, const QString& text) {
+    const auto put = [&out](char c) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    };
+    const QChar* p = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (p[i].unicode() >= 0x80) {
+            // The rest through UTF-8: its bytes of a character beyond ASCII never look like
+            // one of the escaped ones.
+            for (const char c : QStringView(text).sliced(i).toUtf8())
+                put(c);
+            return;
+        }
+        put(char(p[i].unicode()));
+    }
+}
+
+namespace {
+
+// The connection of the PostgreSQL driver underneath, or null.
+PGconn* pgHandle(store::SqlConnection& cn) {
+    const QVariant handle = cn.database().driver()->handle();
+    return handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                                qstrcmp(handle.typeName(), "pg_conn*") == 0)
+               ? *static_cast<PGconn* const*>(handle.data())
+               : nullptr;
+}
+
+// Binds a text to a SQLite statement without a copy of its own: ASCII goes through the
+// caller's buffer (which must outlive the step), anything longer or beyond ASCII as UTF-16.
+int bindText(sqlite3_stmt* st, int column, const QString& text, char* buffer, qsizetype size) {
+    const qsizetype n = text.size();
+    const QChar* p = text.constData();
+    if (n <= size) {
+        qsizetype i = 0;
+        for (; i < n && p[i].unicode() < 0x80; ++i)
+            buffer[i] = char(p[i].unicode());
+        if (i == n)
+            return sqlite3_bind_text(st, column, buffer, int(n), SQLITE_STATIC);
+    }
+    return sqlite3_bind_text16(st, column, p, int(n * 2), SQLITE_STATIC);
+}
+
+// A number appended to a COPY row.
+template <class N> void appendNumber(std::string& out, N value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+} // namespace
 
 MealStore::MealStore(store::SqlConnection& cn, const QString& collectedBy)
     : cn_(cn), collectedBy_(collectedBy) {}
@@ -106,13 +184,22 @@ Stored MealStore::commit() {
     try {
         out.restarts = sortOutStored();
         // One clock reading per batch: the local time costs a time-zone lookup.
-        const QVariant collectedAt = timeText(QDateTime::currentDateTime());
-        if (cn_.backend() == store::BackendSettings::Kind::Postgres)
-            out.added = batch_.isEmpty() ? 0 : insertArrays();
-        else
+        const QString collectedAt = timeText(QDateTime::currentDateTime());
+        const auto backend = cn_.backend();
+        out.added = batch_.isEmpty() ? 0 : -1;
+        if (out.added < 0 && backend == store::BackendSettings::Kind::Sqlite)
+            out.added = insertSqlite(collectedAt);
+        if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
+            out.added = copyPostgres(collectedAt);
+        if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
+            out.added = insertArrays();
+        if (out.added < 0) {
+            // Through Qt's binding: a driver that gives no handle of its own (ODBC).
+            out.added = 0;
             for (int first = 0; first < batch_.size(); first += step)
                 out.added +=
                     insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
+        }
         out.raw = insertRaw();
         out.added += out.raw;
         cn_.CommitTrans();
@@ -148,6 +235,10 @@ int MealStore::sortOutStored() {
             .arg(time),
         {address_, series, qlonglong(batch_.constFirst().number),
          qlonglong(batch_.constLast().number)});
+    if (rows.isEmpty()) { // nothing of the batch stored yet: every record stays
+        series_.fill(series, batch_.size());
+        return 0;
+    }
     QHash<quint32, QString> stored;
     for (const QVariantList& row : rows) {
         const QVariant t = row.value(2);
@@ -207,6 +298,174 @@ qint64 MealStore::insertRaw() {
             throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
         added += std::max(0, q.numRowsAffected());
     }
+    return added;
+}
+
+qint64 MealStore::insertSqlite(const QString& collectedAt) {
+    const QVariant handle = cn_.database().driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return -1;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
+    if (!db)
+        return -1;
+    sqlite3_stmt* st = nullptr;
+    const auto fail = [&] {
+        const QString why = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_finalize(st);
+        return Error(store::dberr::CommandFailed, why);
+    };
+    // One single-row statement stepped once per record inside the batch's transaction:
+    // SQLite does less work per row so than with many rows to a statement.
+    if (sqlite3_prepare_v2(db,
+                           QStringLiteral("INSERT OR IGNORE INTO MealRecord (%1) VALUES (?1, ?2, "
+                                          "?3, ?4, ?5, ?6, ?7, ?8, ?9)")
+                               .arg(QLatin1String(kColumns))
+                               .toUtf8()
+                               .constData(),
+                           -1, &st, nullptr) != SQLITE_OK)
+        throw fail();
+    // The batch's own values stay bound from record to record.
+    const QByteArray at = collectedAt.toUtf8();
+    const QByteArray by = collectedBy_.toUtf8();
+    if (sqlite3_bind_int(st, 1, address_) != SQLITE_OK ||
+        sqlite3_bind_text(st, 7, at.constData(), int(at.size()), SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_bind_text(st, 8, by.constData(), int(by.size()), SQLITE_STATIC) != SQLITE_OK)
+        throw fail();
+    char card[32], employee[32], time[19];
+    QByteArray odd; // a time written the formatter's way
+    qint64 added = 0;
+    for (int i = 0; i < batch_.size(); ++i) {
+        const MealRecord& r = batch_[i];
+        const auto e = employees_.constFind(r.card);
+        int rc = sqlite3_bind_int64(st, 2, r.number);
+        if (rc == SQLITE_OK)
+            rc = bindText(st, 3, r.card, card, sizeof card);
+        if (rc == SQLITE_OK)
+            rc = e == employees_.constEnd() || e->isNull()
+                     ? sqlite3_bind_null(st, 4)
+                     : bindText(st, 4, *e, employee, sizeof employee);
+        if (rc == SQLITE_OK) {
+            if (timeChars(r.time, time)) {
+                rc = sqlite3_bind_text(st, 5, time, 19, SQLITE_STATIC);
+            } else {
+                odd = timeText(r.time).toUtf8();
+                rc = sqlite3_bind_text(st, 5, odd.constData(), int(odd.size()), SQLITE_STATIC);
+            }
+        }
+        if (rc == SQLITE_OK)
+            rc = sqlite3_bind_int(st, 6, r.flag);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_bind_int(st, 9, series_[i]);
+        if (rc != SQLITE_OK || sqlite3_step(st) != SQLITE_DONE)
+            throw fail();
+        added += sqlite3_changes(db);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    return added;
+}
+
+qint64 MealStore::copyPostgres(const QString& collectedAt) {
+    PGconn* pg = pgHandle(cn_);
+    if (!pg)
+        return -1;
+    const auto failed = [pg](PGresult* res) {
+        QString why =
+            QString::fromUtf8(res ? PQresultErrorMessage(res) : PQerrorMessage(pg)).trimmed();
+        PQclear(res);
+        if (why.isEmpty())
+            why = QStringLiteral("The connection to the database is closed");
+        return Error(store::dberr::CommandFailed, why);
+    };
+    const auto run = [&](const char* sql, ExecStatusType want) {
+        PGresult* res = PQexec(pg, sql);
+        if (PQresultStatus(res) != want)
+            throw failed(res);
+        return res;
+    };
+    // The batch's table lasts as long as the connection and is emptied by each commit; made
+    // inside the batch's transaction, a rollback takes it away again.
+    PGresult* res = run("SELECT to_regclass('pg_temp.bw_meal_batch') IS NULL", PGRES_TUPLES_OK);
+    const bool missing = PQntuples(res) == 1 && PQgetvalue(res, 0, 0)[0] == 't';
+    PQclear(res);
+    if (missing)
+        PQclear(run("CREATE TEMP TABLE bw_meal_batch (RecordNo BIGINT, CardNo VARCHAR(50), EmpNo "
+                    "VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, Series INTEGER) ON COMMIT "
+                    "DELETE ROWS",
+                    PGRES_COMMAND_OK));
+    PQclear(run("COPY bw_meal_batch FROM STDIN", PGRES_COPY_IN));
+    // Sent in pieces as they are written; a failure ends the COPY so that the connection can
+    // take the rollback.
+    std::string rows;
+    rows.reserve(1 << 16);
+    const auto send = [&] {
+        if (PQputCopyData(pg, rows.data(), int(rows.size())) != 1) {
+            const Error e = failed(nullptr);
+            PQputCopyEnd(pg, "abandoned");
+            while (PGresult* left = PQgetResult(pg))
+                PQclear(left);
+            throw e;
+        }
+        rows.clear();
+    };
+    char time[19];
+    for (int i = 0; i < batch_.size(); ++i) {
+        const MealRecord& r = batch_[i];
+        appendNumber(rows, r.number);
+        rows += '\t';
+        appendCopyText(rows, r.card);
+        rows += '\t';
+        const auto e = employees_.constFind(r.card);
+        if (e == employees_.constEnd() || e->isNull())
+            rows += "\\N";
+        else
+            appendCopyText(rows, *e);
+        rows += '\t';
+        if (timeChars(r.time, time))
+            rows.append(time, 19);
+        else
+            appendCopyText(rows, timeText(r.time));
+        rows += '\t';
+        appendNumber(rows, r.flag);
+        rows += '\t';
+        appendNumber(rows, series_[i]);
+        rows += '\n';
+        if (rows.size() >= (1 << 16) - 256)
+            send();
+    }
+    if (!rows.empty())
+        send();
+    if (PQputCopyEnd(pg, nullptr) != 1)
+        throw failed(nullptr);
+    res = PQgetResult(pg);
+    const bool copied = PQresultStatus(res) == PGRES_COMMAND_OK;
+    const Error refused = copied ? Error(0, QString()) : failed(res);
+    if (copied)
+        PQclear(res);
+    while (PGresult* left = PQgetResult(pg))
+        PQclear(left);
+    if (!copied)
+        throw refused;
+    // Into MealRecord what is not there yet (another workstation's collection of the same
+    // terminal may have stored a record since it was sorted out).
+    const QByteArray address = QByteArray::number(address_);
+    const QByteArray at = collectedAt.toUtf8();
+    const QByteArray by = collectedBy_.toUtf8();
+    const char* values[] = {address.constData(), at.constData(), by.constData()};
+    res = PQexecParams(
+        pg,
+        QStringLiteral("INSERT INTO MealRecord (%1) SELECT CAST($1 AS INTEGER), RecordNo, CardNo, "
+                       "EmpNo, RecordTime, Flag, CAST($2 AS TIMESTAMP), CAST($3 AS VARCHAR), "
+                       "Series FROM bw_meal_batch ON CONFLICT (MachAddr, Series, RecordNo) DO "
+                       "NOTHING")
+            .arg(QLatin1String(kColumns))
+            .toUtf8()
+            .constData(),
+        3, nullptr, values, nullptr, nullptr, 0);
+    if (PQresultStatus(res) != PGRES_COMMAND_OK)
+        throw failed(res);
+    const qint64 added = QByteArray(PQcmdTuples(res)).toLongLong();
+    PQclear(res);
     return added;
 }
 
