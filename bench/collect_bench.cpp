@@ -228,7 +228,8 @@ public:
         const QVariant handle = host::sharedConnection()->database().driver()->handle();
         if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
             lite_ = *static_cast<sqlite3* const*>(handle.data());
-        else if (qstrcmp(handle.typeName(), "PGconn*") == 0)
+        else if (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                 qstrcmp(handle.typeName(), "pg_conn*") == 0)
             pg_ = *static_cast<PGconn* const*>(handle.data());
         for (const QVariantList& row : host::sharedConnection()->queryBound(
                  QStringLiteral("SELECT CardNo, EmpNo FROM CardMapping")))
@@ -282,6 +283,8 @@ public:
                   PQputCopyEnd(pg_, nullptr) == 1;
         while (PGresult* res = PQgetResult(pg_)) {
             ok = ok && PQresultStatus(res) == PGRES_COMMAND_OK;
+            if (PQresultStatus(res) != PGRES_COMMAND_OK)
+                qWarning("COPY: %s", PQresultErrorMessage(res));
             PQclear(res);
         }
         return exec("COMMIT", PGRES_COMMAND_OK) && ok;
@@ -291,6 +294,8 @@ private:
     bool exec(const char* sql, ExecStatusType want) {
         PGresult* res = PQexec(pg_, sql);
         const bool ok = PQresultStatus(res) == want;
+        if (!ok)
+            qWarning("%s: %s", sql, PQresultErrorMessage(res));
         PQclear(res);
         return ok;
     }

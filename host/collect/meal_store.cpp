@@ -383,31 +383,16 @@ qint64 MealStore::copyPostgres(const QString& collectedAt) {
             throw failed(res);
         return res;
     };
-    // The batch's table lasts as long as the connection and is emptied by each commit; made
-    // inside the batch's transaction, a rollback takes it away again.
-    PGresult* res = run("SELECT to_regclass('pg_temp.bw_meal_batch') IS NULL", PGRES_TUPLES_OK);
-    const bool missing = PQntuples(res) == 1 && PQgetvalue(res, 0, 0)[0] == 't';
-    PQclear(res);
-    if (missing)
-        PQclear(run("CREATE TEMP TABLE bw_meal_batch (RecordNo BIGINT, CardNo VARCHAR(50), EmpNo "
-                    "VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, Series INTEGER) ON COMMIT "
-                    "DELETE ROWS",
-                    PGRES_COMMAND_OK));
-    PQclear(run("COPY bw_meal_batch FROM STDIN", PGRES_COPY_IN));
-    // Sent in pieces as they are written; a failure ends the COPY so that the connection can
-    // take the rollback.
+    // The batch in COPY's text format, every column of MealRecord.
     std::string rows;
-    rows.reserve(1 << 16);
-    const auto send = [&] {
-        if (PQputCopyData(pg, rows.data(), int(rows.size())) != 1) {
-            const Error e = failed(nullptr);
-            PQputCopyEnd(pg, "abandoned");
-            while (PGresult* left = PQgetResult(pg))
-                PQclear(left);
-            throw e;
-        }
-        rows.clear();
-    };
+    rows.reserve(size_t(batch_.size()) * 80);
+    std::string batchColumns; // this batch's own values, the same on every row
+    appendNumber(batchColumns, address_);
+    batchColumns += '\t';
+    appendCopyText(batchColumns, collectedAt);
+    batchColumns += '\t';
+    appendCopyText(batchColumns, collectedBy_);
+    batchColumns += '\t';
     char time[19];
     for (int i = 0; i < batch_.size(); ++i) {
         const MealRecord& r = batch_[i];
@@ -428,43 +413,73 @@ qint64 MealStore::copyPostgres(const QString& collectedAt) {
         rows += '\t';
         appendNumber(rows, r.flag);
         rows += '\t';
+        rows += batchColumns;
         appendNumber(rows, series_[i]);
         rows += '\n';
-        if (rows.size() >= (1 << 16) - 256)
-            send();
     }
-    if (!rows.empty())
-        send();
-    if (PQputCopyEnd(pg, nullptr) != 1)
-        throw failed(nullptr);
-    res = PQgetResult(pg);
-    const bool copied = PQresultStatus(res) == PGRES_COMMAND_OK;
-    const Error refused = copied ? Error(0, QString()) : failed(res);
-    if (copied)
-        PQclear(res);
-    while (PGresult* left = PQgetResult(pg))
-        PQclear(left);
-    if (!copied)
-        throw refused;
-    // Into MealRecord what is not there yet (another workstation's collection of the same
-    // terminal may have stored a record since it was sorted out).
-    const QByteArray address = QByteArray::number(address_);
-    const QByteArray at = collectedAt.toUtf8();
-    const QByteArray by = collectedBy_.toUtf8();
-    const char* values[] = {address.constData(), at.constData(), by.constData()};
-    res = PQexecParams(
-        pg,
-        QStringLiteral("INSERT INTO MealRecord (%1) SELECT CAST($1 AS INTEGER), RecordNo, CardNo, "
-                       "EmpNo, RecordTime, Flag, CAST($2 AS TIMESTAMP), CAST($3 AS VARCHAR), "
-                       "Series FROM bw_meal_batch ON CONFLICT (MachAddr, Series, RecordNo) DO "
-                       "NOTHING")
-            .arg(QLatin1String(kColumns))
-            .toUtf8()
-            .constData(),
-        3, nullptr, values, nullptr, nullptr, 0);
-    if (PQresultStatus(res) != PGRES_COMMAND_OK)
-        throw failed(res);
-    const qint64 added = QByteArray(PQcmdTuples(res)).toLongLong();
+    // COPY's answer: whether the rows went in, and how many; a COPY that could not start
+    // raises. SQLSTATE 23505 (a row stored already) is told apart from the other refusals.
+    bool stored = false;
+    const auto copy = [&](const char* sql) -> qint64 {
+        PQclear(run(sql, PGRES_COPY_IN));
+        bool sent = PQputCopyData(pg, rows.data(), int(rows.size())) == 1;
+        const Error lost = sent ? Error(0, QString()) : failed(nullptr);
+        sent = PQputCopyEnd(pg, sent ? nullptr : "abandoned") == 1 && sent;
+        qint64 copied = -1;
+        QString why;
+        bool duplicate = false;
+        while (PGresult* res = PQgetResult(pg)) {
+            if (PQresultStatus(res) == PGRES_COMMAND_OK) {
+                copied = QByteArray(PQcmdTuples(res)).toLongLong();
+            } else if (why.isEmpty()) {
+                const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+                duplicate = state && qstrcmp(state, "23505") == 0;
+                why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+            }
+            PQclear(res);
+        }
+        if (!sent)
+            throw lost;
+        if (duplicate)
+            return -1;
+        if (copied < 0)
+            throw Error(store::dberr::CommandFailed,
+                        why.isEmpty() ? QStringLiteral("The connection to the database is closed")
+                                      : why);
+        stored = true;
+        return copied;
+    };
+    // Straight into MealRecord, as a rule: no record of the batch was stored when it was
+    // sorted out. Another workstation collecting the same terminal may have stored some since;
+    // the unique key then refuses the COPY, which is taken back to the savepoint, and the
+    // batch goes through a temporary table into MealRecord without the rows stored already.
+    PQclear(run("SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    const QByteArray columns = QByteArray(kColumns);
+    qint64 added =
+        copy(QByteArray("COPY MealRecord (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, "
+                        "CollectedAt, CollectedBy, Series) FROM STDIN")
+                 .constData());
+    if (stored)
+        return added;
+    PQclear(run("ROLLBACK TO SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    // The table lasts as long as the connection and is emptied by each commit; made inside
+    // the batch's transaction, a rollback takes it away again.
+    PGresult* res = run("SELECT to_regclass('pg_temp.bw_meal_batch') IS NULL", PGRES_TUPLES_OK);
+    const bool missing = PQntuples(res) == 1 && PQgetvalue(res, 0, 0)[0] == 't';
+    PQclear(res);
+    if (missing)
+        PQclear(run("CREATE TEMP TABLE bw_meal_batch (LIKE MealRecord INCLUDING DEFAULTS) ON "
+                    "COMMIT DELETE ROWS",
+                    PGRES_COMMAND_OK));
+    copy("COPY bw_meal_batch (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, CollectedAt, "
+         "CollectedBy, Series) FROM STDIN");
+    res = run(QStringLiteral("INSERT INTO MealRecord (%1) SELECT %1 FROM bw_meal_batch ON "
+                             "CONFLICT (MachAddr, Series, RecordNo) DO NOTHING")
+                  .arg(QLatin1String(columns))
+                  .toUtf8()
+                  .constData(),
+              PGRES_COMMAND_OK);
+    added = QByteArray(PQcmdTuples(res)).toLongLong();
     PQclear(res);
     return added;
 }
