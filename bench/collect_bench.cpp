@@ -10,6 +10,11 @@
 // with a plain batched insert of the very rows it stored into a fresh one (one statement
 // prepared once, one transaction per batch); the medians of a few rounds of each, and their
 // quotient as "ratio".
+// BM_CollectVsBareCollector/B/n: the same collection of n records over TCP into a fresh
+// database (B 0 SQLite, 1 PostgreSQL), alternating in one run with a bare collector that
+// reads the same blocks from the same simulator and stores them the database's plainest fast
+// way: SQLite one prepared sqlite3 insert per record, PostgreSQL one COPY per batch, each batch
+// its own transaction. The medians of five rounds of each, and their quotient as "ratio".
 
 #include "bell/serial_port.h"
 #include "bench_support.h"
@@ -19,9 +24,12 @@
 #include "sim/process.h"
 
 #include <QApplication>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 #include <vector>
 
 using namespace bw;
@@ -198,6 +206,180 @@ void BM_CollectTcpVsBare(benchmark::State& state) {
     state.counters["ratio"] = median(engine) / median(bare);
 }
 
+// "yyyy-MM-dd HH:mm:ss" into 19 characters.
+void timeDigits(const QDateTime& time, char (&out)[19]) {
+    const QDate d = time.date();
+    const QTime t = time.time();
+    const int values[] = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+    const char* const shape = "0000-00-00 00:00:00";
+    std::copy(shape, shape + 19, out);
+    for (int f = 5, at = 19; f >= 0; --f) {
+        at -= f == 0 ? 4 : 2;
+        for (int i = at + (f == 0 ? 3 : 1), v = values[f]; i >= at; --i, v /= 10)
+            out[i] = char('0' + v % 10);
+        --at; // the separator before it
+    }
+}
+
+// The bare collector's side of the database: the batch as the terminal gave it.
+class BareStore {
+public:
+    BareStore() {
+        const QVariant handle = host::sharedConnection()->database().driver()->handle();
+        if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            lite_ = *static_cast<sqlite3* const*>(handle.data());
+        else if (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                 qstrcmp(handle.typeName(), "pg_conn*") == 0)
+            pg_ = *static_cast<PGconn* const*>(handle.data());
+        for (const QVariantList& row : host::sharedConnection()->queryBound(
+                 QStringLiteral("SELECT CardNo, EmpNo FROM CardMapping")))
+            employees_.insert(row.value(0).toString(), row.value(1).toString().toUtf8());
+        if (lite_)
+            sqlite3_prepare_v2(lite_,
+                               "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, "
+                               "RecordTime, Flag, CollectedAt, CollectedBy, Series) VALUES (1, ?, "
+                               "?, ?, ?, ?, '2026-01-01 00:00:00', 'bench', 0)",
+                               -1, &insert_, nullptr);
+    }
+    ~BareStore() { sqlite3_finalize(insert_); }
+    bool store(const QVector<MealRecord>& batch) {
+        if (insert_) {
+            bool ok = sqlite3_exec(lite_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+            for (const MealRecord& r : batch) {
+                const QByteArray card = r.card.toUtf8();
+                const QByteArray employee = employees_.value(r.card);
+                char time[19];
+                timeDigits(r.time, time);
+                sqlite3_bind_int64(insert_, 1, r.number);
+                sqlite3_bind_text(insert_, 2, card.constData(), int(card.size()), SQLITE_STATIC);
+                if (employee.isNull())
+                    sqlite3_bind_null(insert_, 3);
+                else
+                    sqlite3_bind_text(insert_, 3, employee.constData(), int(employee.size()),
+                                      SQLITE_STATIC);
+                sqlite3_bind_text(insert_, 4, time, 19, SQLITE_STATIC);
+                sqlite3_bind_int(insert_, 5, r.flag);
+                ok = sqlite3_step(insert_) == SQLITE_DONE && ok;
+                sqlite3_reset(insert_);
+            }
+            return sqlite3_exec(lite_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK && ok;
+        }
+        if (!pg_ || !exec("BEGIN", PGRES_COMMAND_OK) ||
+            !exec("COPY MealRecord (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, "
+                  "CollectedAt, CollectedBy, Series) FROM STDIN",
+                  PGRES_COPY_IN))
+            return false;
+        std::string rows;
+        for (const MealRecord& r : batch) {
+            char time[19];
+            timeDigits(r.time, time);
+            const QByteArray employee = employees_.value(r.card);
+            rows += std::to_string(r.number) + '\t' + r.card.toStdString() + '\t' +
+                    (employee.isNull() ? std::string("\\N") : employee.toStdString()) + '\t' +
+                    std::string(time, 19) + '\t' + std::to_string(r.flag) +
+                    "\t1\t2026-01-01 00:00:00\tbench\t0\n";
+        }
+        bool ok = PQputCopyData(pg_, rows.data(), int(rows.size())) == 1 &&
+                  PQputCopyEnd(pg_, nullptr) == 1;
+        while (PGresult* res = PQgetResult(pg_)) {
+            ok = ok && PQresultStatus(res) == PGRES_COMMAND_OK;
+            if (PQresultStatus(res) != PGRES_COMMAND_OK)
+                qWarning("COPY: %s", PQresultErrorMessage(res));
+            PQclear(res);
+        }
+        return exec("COMMIT", PGRES_COMMAND_OK) && ok;
+    }
+
+private:
+    bool exec(const char* sql, ExecStatusType want) {
+        PGresult* res = PQexec(pg_, sql);
+        const bool ok = PQresultStatus(res) == want;
+        if (!ok)
+            qWarning("%s: %s", sql, PQresultErrorMessage(res));
+        PQclear(res);
+        return ok;
+    }
+    sqlite3* lite_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+    PGconn* pg_ = nullptr;
+    QHash<QString, QByteArray> employees_;
+};
+
+// Reads terminal 1's records in the engine's blocks and batches; the records stored, or -1.
+qint64 bareCollect() {
+    host::Link link;
+    QString error;
+    if (!host::collect::openLink(link, QStringLiteral("127.0.0.1"), error))
+        return -1;
+    LinkSource source(1, link);
+    BareStore store;
+    RecordStatus status;
+    if (!source.status(status))
+        return -1;
+    const Options options;
+    QVector<MealRecord> batch, block;
+    qint64 stored = 0;
+    for (quint32 from = status.first; status.count > 0 && from <= status.last;) {
+        const int want =
+            int(std::min<quint64>(quint64(options.blockSize), quint64(status.last) - from + 1));
+        if (!source.read(from, want, block) || block.isEmpty())
+            return -1;
+        batch += block;
+        from = block.constLast().number + 1;
+        if (batch.size() >= options.batchSize || from > status.last) {
+            if (!store.store(batch))
+                return -1;
+            stored += batch.size();
+            batch.clear();
+        }
+    }
+    return stored;
+}
+
+void BM_CollectVsBareCollector(benchmark::State& state) {
+    const auto backend = state.range(0) == 0 ? bench::Backend::Sqlite : bench::Backend::Postgres;
+    const int n = int(state.range(1));
+    constexpr int Rounds = 5;
+    sim::SimProcess s;
+    if (!startSim(s, n, false)) {
+        state.SkipWithError(qPrintable(s.error()));
+        return;
+    }
+    std::vector<double> engine, bare;
+    for (auto _ : state) {
+        for (int round = 0; round < Rounds; ++round) {
+            try {
+                {
+                    bench::HostDb db(backend);
+                    Outcome out;
+                    engine.push_back(
+                        bench::secondsOf([&] { out = collectOnce(QStringLiteral("127.0.0.1")); }));
+                    if (!out.ok() || out.added != n) {
+                        state.SkipWithError(
+                            qPrintable(QStringLiteral("collection failed: ") + out.reason));
+                        return;
+                    }
+                }
+                bench::HostDb db(backend);
+                qint64 stored = 0;
+                bare.push_back(bench::secondsOf([&] { stored = bareCollect(); }));
+                const auto rows = host::sharedConnection()->queryBound(
+                    QStringLiteral("SELECT COUNT(*) FROM MealRecord"));
+                if (stored != n || rows.value(0).value(0).toLongLong() != n) {
+                    state.SkipWithError("bare collection failed");
+                    return;
+                }
+            } catch (const Error& e) {
+                state.SkipWithError(qPrintable(e.description()));
+                return;
+            }
+        }
+    }
+    state.counters["engine_secs"] = median(engine);
+    state.counters["bare_secs"] = median(bare);
+    state.counters["ratio"] = median(engine) / median(bare);
+}
+
 } // namespace
 
 BENCHMARK(BM_CollectSerialPaced)->Arg(5000)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
@@ -216,6 +398,14 @@ BENCHMARK(BM_CollectTcp)
 BENCHMARK(BM_CollectTcpVsBare)
     ->ArgName("records")
     ->Arg(50000)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+
+BENCHMARK(BM_CollectVsBareCollector)
+    ->ArgNames({"postgres", "records"})
+    ->Args({0, 50000})
+    ->Args({1, 50000})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);

@@ -9,10 +9,14 @@
 #include "store/sql_connection.h"
 
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStringList>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <libpq-fe.h>
+#include <sqlite3.h>
 
 namespace bw::host::collect {
 
@@ -43,27 +47,101 @@ QString insertStatement(store::BackendSettings::Kind kind, int rows) {
 
 } // namespace
 
-QString timeText(const QDateTime& time) {
+bool timeChars(const QDateTime& time, char (&out)[19]) {
     // Written digit by digit: every record collected passes here, and the locale's formatter
-    // costs as much as storing the record. Years outside 1..9999 take the formatter's way.
+    // costs as much as storing the record.
     const QDate d = time.date();
     if (!time.isValid() || d.year() < 1 || d.year() > 9999)
-        return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return false;
     const QTime t = time.time();
-    char16_t text[19] = {u'0', u'0', u'0', u'0', u'-', u'0', u'0', u'-', u'0', u'0',
-                         u' ', u'0', u'0', u':', u'0', u'0', u':', u'0', u'0'};
-    auto put = [&](int at, int digits, int value) {
+    auto put = [&](int at, int digits, int value, char after) {
         for (int i = at + digits - 1; i >= at; --i, value /= 10)
-            text[i] = char16_t(u'0' + value % 10);
+            out[i] = char('0' + value % 10);
+        if (at + digits < 19)
+            out[at + digits] = after;
     };
-    put(0, 4, d.year());
-    put(5, 2, d.month());
-    put(8, 2, d.day());
-    put(11, 2, t.hour());
-    put(14, 2, t.minute());
-    put(17, 2, t.second());
-    return QString(reinterpret_cast<const QChar*>(text), 19);
+    put(0, 4, d.year(), '-');
+    put(5, 2, d.month(), '-');
+    put(8, 2, d.day(), ' ');
+    put(11, 2, t.hour(), ':');
+    put(14, 2, t.minute(), ':');
+    put(17, 2, t.second(), 0);
+    return true;
 }
+
+QString timeText(const QDateTime& time) {
+    char text[19];
+    if (!timeChars(time, text)) // years outside 1..9999 take the formatter's way
+        return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return QString::fromLatin1(text, 19);
+}
+
+void appendCopyText(std::string& out, const QString& text) {
+    const auto put = [&out](char c) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    };
+    const QChar* p = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (p[i].unicode() >= 0x80) {
+            // The rest through UTF-8: its bytes of a character beyond ASCII never look like
+            // one of the escaped ones.
+            for (const char c : QStringView(text).sliced(i).toUtf8())
+                put(c);
+            return;
+        }
+        put(char(p[i].unicode()));
+    }
+}
+
+namespace {
+
+// The connection of the PostgreSQL driver underneath, or null.
+PGconn* pgHandle(store::SqlConnection& cn) {
+    const QVariant handle = cn.database().driver()->handle();
+    return handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                                qstrcmp(handle.typeName(), "pg_conn*") == 0)
+               ? *static_cast<PGconn* const*>(handle.data())
+               : nullptr;
+}
+
+// Binds a text to a SQLite statement without a copy of its own: ASCII goes through the
+// caller's buffer (which must outlive the step), anything longer or beyond ASCII as UTF-16.
+int bindText(sqlite3_stmt* st, int column, const QString& text, char* buffer, qsizetype size) {
+    const qsizetype n = text.size();
+    const QChar* p = text.constData();
+    if (n <= size) {
+        qsizetype i = 0;
+        for (; i < n && p[i].unicode() < 0x80; ++i)
+            buffer[i] = char(p[i].unicode());
+        if (i == n)
+            return sqlite3_bind_text(st, column, buffer, int(n), SQLITE_STATIC);
+    }
+    return sqlite3_bind_text16(st, column, p, int(n * 2), SQLITE_STATIC);
+}
+
+// A number appended to a COPY row.
+template <class N> void appendNumber(std::string& out, N value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+} // namespace
 
 MealStore::MealStore(store::SqlConnection& cn, const QString& collectedBy)
     : cn_(cn), collectedBy_(collectedBy) {}
@@ -106,13 +184,22 @@ Stored MealStore::commit() {
     try {
         out.restarts = sortOutStored();
         // One clock reading per batch: the local time costs a time-zone lookup.
-        const QVariant collectedAt = timeText(QDateTime::currentDateTime());
-        if (cn_.backend() == store::BackendSettings::Kind::Postgres)
-            out.added = batch_.isEmpty() ? 0 : insertArrays();
-        else
+        const QString collectedAt = timeText(QDateTime::currentDateTime());
+        const auto backend = cn_.backend();
+        out.added = batch_.isEmpty() ? 0 : -1;
+        if (out.added < 0 && backend == store::BackendSettings::Kind::Sqlite)
+            out.added = insertSqlite(collectedAt);
+        if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
+            out.added = copyPostgres(collectedAt);
+        if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
+            out.added = insertArrays();
+        if (out.added < 0) {
+            // Through Qt's binding: a driver that gives no handle of its own (ODBC).
+            out.added = 0;
             for (int first = 0; first < batch_.size(); first += step)
                 out.added +=
                     insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
+        }
         out.raw = insertRaw();
         out.added += out.raw;
         cn_.CommitTrans();
@@ -148,6 +235,10 @@ int MealStore::sortOutStored() {
             .arg(time),
         {address_, series, qlonglong(batch_.constFirst().number),
          qlonglong(batch_.constLast().number)});
+    if (rows.isEmpty()) { // nothing of the batch stored yet: every record stays
+        series_.fill(series, batch_.size());
+        return 0;
+    }
     QHash<quint32, QString> stored;
     for (const QVariantList& row : rows) {
         const QVariant t = row.value(2);
@@ -207,6 +298,189 @@ qint64 MealStore::insertRaw() {
             throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
         added += std::max(0, q.numRowsAffected());
     }
+    return added;
+}
+
+qint64 MealStore::insertSqlite(const QString& collectedAt) {
+    const QVariant handle = cn_.database().driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return -1;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
+    if (!db)
+        return -1;
+    sqlite3_stmt* st = nullptr;
+    const auto fail = [&] {
+        const QString why = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_finalize(st);
+        return Error(store::dberr::CommandFailed, why);
+    };
+    // One single-row statement stepped once per record inside the batch's transaction:
+    // SQLite does less work per row so than with many rows to a statement.
+    if (sqlite3_prepare_v2(db,
+                           QStringLiteral("INSERT OR IGNORE INTO MealRecord (%1) VALUES (?1, ?2, "
+                                          "?3, ?4, ?5, ?6, ?7, ?8, ?9)")
+                               .arg(QLatin1String(kColumns))
+                               .toUtf8()
+                               .constData(),
+                           -1, &st, nullptr) != SQLITE_OK)
+        throw fail();
+    // The batch's own values stay bound from record to record.
+    const QByteArray at = collectedAt.toUtf8();
+    const QByteArray by = collectedBy_.toUtf8();
+    if (sqlite3_bind_int(st, 1, address_) != SQLITE_OK ||
+        sqlite3_bind_text(st, 7, at.constData(), int(at.size()), SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_bind_text(st, 8, by.constData(), int(by.size()), SQLITE_STATIC) != SQLITE_OK)
+        throw fail();
+    char card[32], employee[32], time[19];
+    QByteArray odd; // a time written the formatter's way
+    qint64 added = 0;
+    for (int i = 0; i < batch_.size(); ++i) {
+        const MealRecord& r = batch_[i];
+        const auto e = employees_.constFind(r.card);
+        int rc = sqlite3_bind_int64(st, 2, r.number);
+        if (rc == SQLITE_OK)
+            rc = bindText(st, 3, r.card, card, sizeof card);
+        if (rc == SQLITE_OK)
+            rc = e == employees_.constEnd() || e->isNull()
+                     ? sqlite3_bind_null(st, 4)
+                     : bindText(st, 4, *e, employee, sizeof employee);
+        if (rc == SQLITE_OK) {
+            if (timeChars(r.time, time)) {
+                rc = sqlite3_bind_text(st, 5, time, 19, SQLITE_STATIC);
+            } else {
+                odd = timeText(r.time).toUtf8();
+                rc = sqlite3_bind_text(st, 5, odd.constData(), int(odd.size()), SQLITE_STATIC);
+            }
+        }
+        if (rc == SQLITE_OK)
+            rc = sqlite3_bind_int(st, 6, r.flag);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_bind_int(st, 9, series_[i]);
+        if (rc != SQLITE_OK || sqlite3_step(st) != SQLITE_DONE)
+            throw fail();
+        added += sqlite3_changes(db);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    return added;
+}
+
+qint64 MealStore::copyPostgres(const QString& collectedAt) {
+    PGconn* pg = pgHandle(cn_);
+    if (!pg)
+        return -1;
+    const auto failed = [pg](PGresult* res) {
+        QString why =
+            QString::fromUtf8(res ? PQresultErrorMessage(res) : PQerrorMessage(pg)).trimmed();
+        PQclear(res);
+        if (why.isEmpty())
+            why = QStringLiteral("The connection to the database is closed");
+        return Error(store::dberr::CommandFailed, why);
+    };
+    const auto run = [&](const char* sql, ExecStatusType want) {
+        PGresult* res = PQexec(pg, sql);
+        if (PQresultStatus(res) != want)
+            throw failed(res);
+        return res;
+    };
+    // The batch in COPY's text format, every column of MealRecord.
+    std::string rows;
+    rows.reserve(size_t(batch_.size()) * 80);
+    std::string batchColumns; // this batch's own values, the same on every row
+    appendNumber(batchColumns, address_);
+    batchColumns += '\t';
+    appendCopyText(batchColumns, collectedAt);
+    batchColumns += '\t';
+    appendCopyText(batchColumns, collectedBy_);
+    batchColumns += '\t';
+    char time[19];
+    for (int i = 0; i < batch_.size(); ++i) {
+        const MealRecord& r = batch_[i];
+        appendNumber(rows, r.number);
+        rows += '\t';
+        appendCopyText(rows, r.card);
+        rows += '\t';
+        const auto e = employees_.constFind(r.card);
+        if (e == employees_.constEnd() || e->isNull())
+            rows += "\\N";
+        else
+            appendCopyText(rows, *e);
+        rows += '\t';
+        if (timeChars(r.time, time))
+            rows.append(time, 19);
+        else
+            appendCopyText(rows, timeText(r.time));
+        rows += '\t';
+        appendNumber(rows, r.flag);
+        rows += '\t';
+        rows += batchColumns;
+        appendNumber(rows, series_[i]);
+        rows += '\n';
+    }
+    // COPY's answer: whether the rows went in, and how many; a COPY that could not start
+    // raises. SQLSTATE 23505 (a row stored already) is told apart from the other refusals.
+    bool stored = false;
+    const auto copy = [&](const char* sql) -> qint64 {
+        PQclear(run(sql, PGRES_COPY_IN));
+        bool sent = PQputCopyData(pg, rows.data(), int(rows.size())) == 1;
+        const Error lost = sent ? Error(0, QString()) : failed(nullptr);
+        sent = PQputCopyEnd(pg, sent ? nullptr : "abandoned") == 1 && sent;
+        qint64 copied = -1;
+        QString why;
+        bool duplicate = false;
+        while (PGresult* res = PQgetResult(pg)) {
+            if (PQresultStatus(res) == PGRES_COMMAND_OK) {
+                copied = QByteArray(PQcmdTuples(res)).toLongLong();
+            } else if (why.isEmpty()) {
+                const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+                duplicate = state && qstrcmp(state, "23505") == 0;
+                why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+            }
+            PQclear(res);
+        }
+        if (!sent)
+            throw lost;
+        if (duplicate)
+            return -1;
+        if (copied < 0)
+            throw Error(store::dberr::CommandFailed,
+                        why.isEmpty() ? QStringLiteral("The connection to the database is closed")
+                                      : why);
+        stored = true;
+        return copied;
+    };
+    // Straight into MealRecord, as a rule: no record of the batch was stored when it was
+    // sorted out. Another workstation collecting the same terminal may have stored some since;
+    // the unique key then refuses the COPY, which is taken back to the savepoint, and the
+    // batch goes through a temporary table into MealRecord without the rows stored already.
+    PQclear(run("SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    const QByteArray columns = QByteArray(kColumns);
+    qint64 added =
+        copy(QByteArray("COPY MealRecord (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, "
+                        "CollectedAt, CollectedBy, Series) FROM STDIN")
+                 .constData());
+    if (stored)
+        return added;
+    PQclear(run("ROLLBACK TO SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    // The table lasts as long as the connection and is emptied by each commit; made inside
+    // the batch's transaction, a rollback takes it away again.
+    PGresult* res = run("SELECT to_regclass('pg_temp.bw_meal_batch') IS NULL", PGRES_TUPLES_OK);
+    const bool missing = PQntuples(res) == 1 && PQgetvalue(res, 0, 0)[0] == 't';
+    PQclear(res);
+    if (missing)
+        PQclear(run("CREATE TEMP TABLE bw_meal_batch (LIKE MealRecord INCLUDING DEFAULTS) ON "
+                    "COMMIT DELETE ROWS",
+                    PGRES_COMMAND_OK));
+    copy("COPY bw_meal_batch (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, CollectedAt, "
+         "CollectedBy, Series) FROM STDIN");
+    res = run(QStringLiteral("INSERT INTO MealRecord (%1) SELECT %1 FROM bw_meal_batch ON "
+                             "CONFLICT (MachAddr, Series, RecordNo) DO NOTHING")
+                  .arg(QLatin1String(columns))
+                  .toUtf8()
+                  .constData(),
+              PGRES_COMMAND_OK);
+    added = QByteArray(PQcmdTuples(res)).toLongLong();
+    PQclear(res);
     return added;
 }
 

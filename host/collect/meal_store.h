@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <memory>
+#include <string>
 
 class QSqlQuery;
 
@@ -33,6 +34,9 @@ struct TerminalEntry {
 // with another card or time the terminal's numbering started again, and that record and the
 // ones after it go into a new series. A record that could not be read goes into MealRecordRaw
 // as it came.
+// SQLite gets one single-row statement through its own interface, its values bound in place;
+// PostgreSQL gets each batch by COPY into a temporary table and one INSERT ... SELECT from it;
+// other databases a statement per record.
 class MealStore : public RecordSink {
 public:
     MealStore(store::SqlConnection& cn, const QString& collectedBy);
@@ -44,14 +48,19 @@ public:
     Stored commit() override;
     void discard() override;
 
-    // Rows one INSERT statement carries. Qt hands SQLite each "?" as a named placeholder, and
-    // SQLite looks each name up among those before it while preparing: the time to prepare
-    // grows with the square of the rows (at 250 rows, a sixth of a 50,000-record collection).
+    // Rows one INSERT statement carries on SQLite when its driver gives no handle of its own
+    // (SQLite's own interface takes a single-row statement instead). Qt hands SQLite each "?" as a
+    // named placeholder, and SQLite looks each name up among those before it while preparing: the
+    // time to prepare grows with the square of the rows (at 250 rows, a sixth of a 50,000-record
+    // collection).
     static constexpr int RowsPerStatement = 50;
 
 private:
     qint64 insert(int first, int rows, const QVariant& collectedAt);
     qint64 insertArrays();
+    // Through the database's own interface; -1 when the driver gives no handle to it.
+    qint64 insertSqlite(const QString& collectedAt);
+    qint64 copyPostgres(const QString& collectedAt);
     qint64 insertRaw();
     // Leaves in batch_ only the records not stored yet, each with its series; returns how
     // often the numbering was found started again.
@@ -103,5 +112,12 @@ void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outco
 
 // The time as MealRecord and CtrlLog hold it: "yyyy-MM-dd HH:mm:ss".
 QString timeText(const QDateTime& time);
+// The same into 19 characters, without the locale; false for a time it cannot write so (an
+// invalid one, a year outside 1..9999).
+bool timeChars(const QDateTime& time, char (&out)[19]);
+
+// A text of COPY's text format appended to `out`: a backslash, tab, newline and carriage
+// return escaped, the rest as UTF-8.
+void appendCopyText(std::string& out, const QString& text);
 
 } // namespace bw::host::collect
