@@ -30,6 +30,7 @@
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -46,6 +47,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 #include <memory>
+#include <utility>
 
 namespace bw::host::console {
 
@@ -303,9 +305,12 @@ bool ConsoleWindow::startJob(const std::function<void(site::JobRelay&)>& work,
 void ConsoleWindow::finishJob() {
     const std::function<void()> done = std::move(done_);
     done_ = nullptr;
+    const int before = refreshes_;
     if (done)
         done();
     showSummary();
+    if (refreshes_ > before && whenRead_)
+        std::exchange(whenRead_, nullptr)();
     if (refreshDue_ && !busy()) {
         refreshDue_ = false;
         refresh();
@@ -761,9 +766,14 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
 
 bool screenshotStatus(ConsoleWindow& console, const QString& file) {
     console.show();
-    const QDeadlineTimer deadline(60000);
-    while (console.refreshes() == 0 && !deadline.hasExpired())
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (console.refreshes() == 0) {
+        // The event loop sleeps until the reading is shown, or for a minute at the most.
+        QEventLoop loop;
+        console.whenRead([&loop] { loop.quit(); });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        console.whenRead(nullptr);
+    }
     QApplication::processEvents();
     return console.grab().save(file, "PNG");
 }
