@@ -335,13 +335,16 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
         request.rights = site::operatorRights(options_.user, options_.caption);
     const bool whole = terminals.isEmpty();
     auto work = [this, request, reading, whole](site::JobRelay& relay) {
-        if (whole) {
-            // The meals of the chart too are read here, on a connection of this thread.
-            reading->mealsFault = attempt([&] {
-                store::SqlConnection cn(request.connection);
-                reading->meals = readMealDays(cn, QDate::currentDate());
+        // The meals of the chart are read meanwhile, on a connection of their own thread; when
+        // no thread is free, waiting for them runs them here.
+        QFuture<void> meals;
+        if (whole)
+            meals = QtConcurrent::run([&request, &reading] {
+                reading->mealsFault = attempt([&] {
+                    store::SqlConnection cn(request.connection);
+                    reading->meals = readMealDays(cn, QDate::currentDate());
+                });
             });
-        }
         // Each row's words are made here, as its terminal is read.
         reading->statusFault = attempt([&] {
             const QList<site::TerminalStatus> all = site::readStatus(
@@ -353,6 +356,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             for (const site::TerminalStatus& s : all)
                 reading->rows << statusRow(s);
         });
+        meals.waitForFinished();
     };
     auto done = [this, reading, whole, lineTest] {
         if (reading->statusFault.failed()) {
