@@ -191,8 +191,9 @@ TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
     const QString locked = QString::fromLocal8Bit(::ptsname(master));
     const struct {
         QString path, reason;
-    } rows[] = {{"/dev/does-not-exist-bw", "No such file or directory"},
-                {locked, "Input/output error"}};
+        int fault;
+    } rows[] = {{"/dev/does-not-exist-bw", "No such file or directory", serr::InvalidPort},
+                {locked, "Input/output error", serr::HardwareNotAvailable}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.path.toStdString());
         setDevicePath(9, row.path);
@@ -205,7 +206,7 @@ TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
             ::inotify_add_watch(watch, QFile::encodeName(QFileInfo(lockFile).path()), IN_CREATE),
             0);
         auto trace = bw::test::RecordingTraceSink::install(); // the system's reason is noted
-        EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), serr::InvalidPort);
+        EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), row.fault);
         bw::trace::setSink(nullptr);
         EXPECT_EQ(trace->lines,
                   QStringList{"COM9 note cannot open " + row.path + " (" + row.reason + ")"});
