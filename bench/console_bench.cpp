@@ -37,7 +37,10 @@
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
 #include "host/console/status_table.h"
+#include "host/ledger/operators.h"
+#include "host/ledger/schema.h"
 #include "host/link/link.h"
+#include "platform/timing.h"
 #include "sim/process.h"
 
 #include <QApplication>
@@ -47,9 +50,15 @@
 #include <QChartView>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QSplitter>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStackedBarSeries>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QValueAxis>
 #include <algorithm>
@@ -97,6 +106,123 @@ void addMeals(store::SqlConnection& cn, int n) {
                          at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
     }
     cn.CommitTrans();
+}
+
+QString sqliteFile(const QString& connection) {
+    return connection.mid(int(qstrlen("sqlite:")));
+}
+
+// A plain SQLite connection of the bare windows' own to file.
+QSqlDatabase bareDatabase(const QString& file) {
+    static int counter = 0;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                QStringLiteral("bare%1").arg(++counter));
+    db.setDatabaseName(file);
+    db.open();
+    return db;
+}
+
+// The bare console: the register's rows into a plain table (the console's columns) and the
+// meals of the last 14 days, counted by day and terminal in the database, into a plain chart
+// with the same bar sets (the busiest terminals, the rest together).
+std::unique_ptr<QWidget> bareConsoleWindow(const QString& file, int* rows, int* sets) {
+    auto window = std::make_unique<QSplitter>(Qt::Vertical);
+    host::console::MealDays days;
+    {
+        QSqlDatabase db = bareDatabase(file);
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        auto* model = new QStandardItemModel(0, host::console::StatusTable::Columns, window.get());
+        q.exec(QStringLiteral("SELECT MachAddr, MachDesc, Team, ComX, IP, MachVer FROM "
+                              "MachineInfo ORDER BY MachAddr"));
+        while (q.next()) {
+            QList<QStandardItem*> row;
+            for (int c = 0; c < host::console::StatusTable::Columns; ++c)
+                row << new QStandardItem(c < 6 ? q.value(c).toString() : QString());
+            model->appendRow(row);
+        }
+        auto* table = new QTableView(window.get());
+        table->setModel(model);
+        table->resizeColumnsToContents();
+        *rows = model->rowCount();
+
+        const QDate today = QDate::currentDate();
+        days.last = today;
+        days.first = today.addDays(1 - host::console::MealChartDays);
+        q.prepare(QStringLiteral("SELECT MachAddr, substr(RecordTime, 1, 10), COUNT(*) FROM "
+                                 "MealRecord WHERE RecordTime >= ? AND RecordTime < ? AND (Flag "
+                                 "IS NULL OR Flag NOT IN (1, 2)) GROUP BY 1, 2"));
+        q.addBindValue(days.first.toString(QStringLiteral("yyyy-MM-dd")));
+        q.addBindValue(today.addDays(1).toString(QStringLiteral("yyyy-MM-dd")));
+        q.exec();
+        while (q.next()) {
+            const qint64 i = days.first.daysTo(
+                QDate::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd")));
+            QVector<int>& counts = days.perTerminal[q.value(0).toInt()];
+            counts.resize(host::console::MealChartDays);
+            if (i >= 0 && i < host::console::MealChartDays)
+                counts[i] += q.value(2).toInt();
+        }
+    }
+    auto* series = new QStackedBarSeries;
+    for (const host::console::MealBar& bar :
+         host::console::mealBars(days, host::console::MealChartTerminals)) {
+        auto* set = new QBarSet(QString::number(bar.terminal));
+        for (int n : bar.counts)
+            *set << n;
+        series->append(set);
+    }
+    QStringList labels;
+    for (int i = 0; i < host::console::MealChartDays; ++i)
+        labels << days.first.addDays(i).toString(QStringLiteral("MM-dd"));
+    auto* chart = new QChart;
+    chart->addSeries(series);
+    auto* x = new QBarCategoryAxis;
+    x->append(labels);
+    auto* y = new QValueAxis;
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(x);
+    series->attachAxis(y);
+    auto* view = new QChartView(chart, window.get());
+    view->setMinimumHeight(220);
+    *sets = int(series->count());
+    return window;
+}
+
+// The bare terminal window: the register's rows into a plain table of the window's list's
+// columns.
+std::unique_ptr<QWidget> bareRegisterWindow(const QString& file) {
+    auto table = std::make_unique<QTableWidget>();
+    QSqlDatabase db = bareDatabase(file);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.exec(QStringLiteral("SELECT MachAddr, MachDesc, ComX, IP, Team FROM MachineInfo ORDER BY "
+                          "MachAddr"));
+    table->setColumnCount(5);
+    while (q.next()) {
+        const int r = table->rowCount();
+        table->insertRow(r);
+        for (int c = 0; c < 5; ++c)
+            table->setItem(r, c, new QTableWidgetItem(q.value(c).toString()));
+    }
+    table->resize(900, 600);
+    return table;
+}
+
+// The bare program (this benchmark started with --bare-picture KIND FILE PNG): the bare console
+// (KIND status) or the bare terminal window (KIND terminal) over the SQLite file FILE, shown and
+// written to PNG, as the host program does with --screenshot-status and --screenshot.
+int barePicture(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString kind = QString::fromLocal8Bit(argv[2]), file = QString::fromLocal8Bit(argv[3]);
+    int rows = 0, sets = 0;
+    std::unique_ptr<QWidget> w = kind == QLatin1String("status")
+                                     ? bareConsoleWindow(file, &rows, &sets)
+                                     : bareRegisterWindow(file);
+    w->show();
+    QCoreApplication::processEvents();
+    return w->grab().save(QString::fromLocal8Bit(argv[4]), "PNG") ? 0 : 1;
 }
 
 // The console as the host program opens it, with no timed refresh during the run.
@@ -203,57 +329,17 @@ void BM_LoopDuringRefresh(benchmark::State& state) {
     state.counters["refresh_secs"] = refreshSecs / double(state.iterations());
 }
 
-// The bare start: the console's reads into a plain table and chart.
+// The bare start: the rows the console shows, read with plain queries on a connection of its
+// own, into a plain table and chart.
 class BareConsole {
 public:
-    explicit BareConsole(const QString& connection, const QSize& size)
-        : connection_(connection), size_(size) {}
+    explicit BareConsole(const QString& file, const QSize& size) : file_(file), size_(size) {}
 
     // Seconds of one start; the window stays open until the next start or close().
     double start() {
         close();
         return secondsOf([&] {
-            host::site::StatusRequest request;
-            request.connection = connection_;
-            const QList<host::site::TerminalStatus> all = host::site::readStatus(request);
-            store::SqlConnection cn(connection_);
-            const host::console::MealDays days =
-                host::console::readMealDays(cn, QDate::currentDate());
-
-            window_ = std::make_unique<QSplitter>(Qt::Vertical);
-            auto* table = new QTableWidget(int(all.size()), host::console::StatusTable::Columns,
-                                           window_.get());
-            for (int r = 0; r < all.size(); ++r)
-                for (int c = 0; c < host::console::StatusTable::Columns; ++c)
-                    table->setItem(r, c,
-                                   new QTableWidgetItem(host::console::statusCell(all[r], c)));
-            table->resizeColumnsToContents();
-            rows_ = table->rowCount();
-
-            auto* series = new QStackedBarSeries;
-            for (const host::console::MealBar& bar :
-                 host::console::mealBars(days, host::console::MealChartTerminals)) {
-                auto* set = new QBarSet(QString::number(bar.terminal));
-                for (int n : bar.counts)
-                    *set << n;
-                series->append(set);
-            }
-            QStringList labels;
-            for (int i = 0; i < host::console::MealChartDays; ++i)
-                labels << days.last.addDays(i + 1 - host::console::MealChartDays)
-                              .toString(QStringLiteral("MM-dd"));
-            auto* chart = new QChart;
-            chart->addSeries(series);
-            auto* x = new QBarCategoryAxis;
-            x->append(labels);
-            auto* y = new QValueAxis;
-            chart->addAxis(x, Qt::AlignBottom);
-            chart->addAxis(y, Qt::AlignLeft);
-            series->attachAxis(x);
-            series->attachAxis(y);
-            auto* view = new QChartView(chart, window_.get());
-            view->setMinimumHeight(220);
-            sets_ = int(series->count());
+            window_ = bareConsoleWindow(file_, &rows_, &sets_);
             window_->resize(size_);
             window_->show();
             QCoreApplication::processEvents();
@@ -267,9 +353,9 @@ public:
     int sets() const { return sets_; }
 
 private:
-    QString connection_;
+    QString file_;
     QSize size_;
-    std::unique_ptr<QSplitter> window_;
+    std::unique_ptr<QWidget> window_;
     int rows_ = 0;
     int sets_ = 0;
 };
@@ -290,7 +376,7 @@ void BM_StartVsBare(benchmark::State& state) {
         waitForRefreshes(*w, 1, 60000);
         size = w->size();
     }
-    BareConsole bare(db.connection(), size);
+    BareConsole bare(sqliteFile(db.connection()), size);
     bare.start();
 
     double windowSecs = 0, bareSecs = 0;
@@ -321,6 +407,83 @@ void BM_StartVsBare(benchmark::State& state) {
     state.counters["window_ms"] = windowSecs / n * 1000;
     state.counters["bare_ms"] = bareSecs / n * 1000;
     state.counters["ratio"] = bareSecs > 0 ? windowSecs / bareSecs : 0;
+}
+
+// Milliseconds of one run of program with arguments, started, run to its end and timed from
+// outside; -1 when it fails.
+double runMs(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer t;
+    t.start();
+    p.start(program, arguments);
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return -1;
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// BM_PictureVsBare/K: the host program's picture against the bare program's, alternately, each
+// run to its end: K 0 the console's (--screenshot-status, its first reading of 255 terminals on
+// missing devices and 100,000 meals), K 1 the terminal window's (--screenshot). The program is
+// build/brackwater, or the one BW_BENCH_BRACKWATER names (an older build, for the "before").
+void BM_PictureVsBare(benchmark::State& state) {
+    const bool status = state.range(0) == 0;
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/host.db");
+    try {
+        auto cn = store::SqlConnection::open(QStringLiteral("sqlite:") + file, store::Create::Yes);
+        host::createHostSchema(*cn, false);
+        addSerialTerminals(*cn, 1, kTerminals, 0);
+        addMeals(*cn, 100000);
+        // A picture's run acts as the desktop account.
+        const QString me = host::operators::desktopAccount();
+        cn->executeBound(
+            QStringLiteral("INSERT INTO Operators (Name, Disabled) SELECT ?, 0 "
+                           "WHERE NOT EXISTS (SELECT 1 FROM Operators WHERE Name = ?)"),
+            {me, me});
+        cn->executeBound(
+            QStringLiteral("INSERT INTO UserGrants (UserName, FunctionName) VALUES (?, '*')"),
+            {me});
+    } catch (const Error& e) {
+        state.SkipWithError(qPrintable(e.description()));
+        return;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + QStringLiteral("/conf"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + QStringLiteral("/data"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString png = dir.path() + QStringLiteral("/shot.png");
+    QString program = qEnvironmentVariable("BW_BENCH_BRACKWATER");
+    if (program.isEmpty())
+        program = QCoreApplication::applicationDirPath() + QStringLiteral("/../brackwater");
+    QStringList args{
+        QStringLiteral("--db"), QStringLiteral("sqlite:") + file,
+        status ? QStringLiteral("--screenshot-status") : QStringLiteral("--screenshot"), png};
+    for (int com = 1; com <= 4; ++com)
+        args << QStringLiteral("--com") << QStringLiteral("%1=/nonexistent/bw-bench-tty").arg(com);
+    const QStringList bareArgs{QStringLiteral("--bare-picture"),
+                               status ? QStringLiteral("status") : QStringLiteral("terminal"), file,
+                               png};
+    // Each pays its first-use costs (page cache, fonts) before timing.
+    runMs(program, args, env);
+    runMs(QCoreApplication::applicationFilePath(), bareArgs, env);
+    double programMs = 0, bareMs = 0;
+    bool ran = true;
+    for (auto _ : state) {
+        const double a = runMs(program, args, env);
+        const double b = runMs(QCoreApplication::applicationFilePath(), bareArgs, env);
+        ran = ran && a > 0 && b > 0;
+        programMs += a;
+        bareMs += b;
+        state.SetIterationTime(a / 1000);
+    }
+    if (!ran)
+        state.SkipWithError("a run failed");
+    const double n = double(state.iterations());
+    state.counters["program_ms"] = programMs / n;
+    state.counters["bare_ms"] = bareMs / n;
+    state.counters["ratio"] = bareMs > 0 ? programMs / bareMs : 0;
 }
 
 // n collection entries in CtrlLog spread evenly over the 29 days before now, the newest now:
@@ -447,6 +610,16 @@ BENCHMARK(BM_StartVsBare)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+BENCHMARK(BM_PictureVsBare)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
 int main(int argc, char** argv) {
+    bw::readTimeZoneOnce(); // as the host program does
+    if (argc == 5 && qstrcmp(argv[1], "--bare-picture") == 0)
+        return barePicture(argc, argv);
     return runWindowBenchmarks(argc, argv);
 }

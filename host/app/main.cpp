@@ -18,6 +18,7 @@
 #include "platform/error.h"
 #include "platform/interfaces.h"
 #include "platform/registry.h"
+#include "platform/timing.h"
 #include "sim/process.h"
 #include "store/sql_connection.h"
 
@@ -30,6 +31,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -99,6 +101,7 @@ QString signIn(const bw::host::HostOptions& options, int& exitCode) {
 } // namespace
 
 int main(int argc, char** argv) {
+    bw::readTimeZoneOnce();
     // The command line is read before the window system is needed, so --help and mistakes
     // are answered on a machine without a display too.
     QStringList arguments;
@@ -204,12 +207,18 @@ int main(int argc, char** argv) {
     // The console first, the terminal-management window above it. The demo never locks.
     const bw::host::Settings saved = bw::host::readSettings();
     const int idleLockMin = options.demo || options.sim ? 0 : bw::host::idleLockMinutes(saved);
-    bw::host::console::ConsoleWindow console({user, options.caption, bw::host::settingsFilePath(),
-                                              60, idleLockMin * 60 * 1000, simulatorAt,
-                                              bw::host::defaultDatabasePath()});
-    console.show();
+    // A picture of the terminal window needs neither the console nor its reading of the site,
+    // unless a tool pressed for it is the console's.
+    std::unique_ptr<bw::host::console::ConsoleWindow> console;
+    if (options.screenshot.isEmpty() || !options.pressTools.isEmpty()) {
+        console =
+            std::make_unique<bw::host::console::ConsoleWindow>(bw::host::console::ConsoleOptions{
+                user, options.caption, bw::host::settingsFilePath(), 60, idleLockMin * 60 * 1000,
+                simulatorAt, bw::host::defaultDatabasePath()});
+        console->show();
+    }
     if (!options.screenshotStatus.isEmpty()) {
-        const bool ok = bw::host::console::screenshotStatus(console, options.screenshotStatus);
+        const bool ok = bw::host::console::screenshotStatus(*console, options.screenshotStatus);
         if (!ok)
             err << "brackwater: cannot write " << options.screenshotStatus << "\n";
         return ok ? 0 : 1;

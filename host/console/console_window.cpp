@@ -31,6 +31,7 @@
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -48,6 +49,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 #include <memory>
+#include <utility>
 
 namespace bw::host::console {
 
@@ -318,9 +320,12 @@ bool ConsoleWindow::startJob(const std::function<void(site::JobRelay&)>& work,
 void ConsoleWindow::finishJob() {
     const std::function<void()> done = std::move(done_);
     done_ = nullptr;
+    const int before = refreshes_;
     if (done)
         done();
     showSummary();
+    if (refreshes_ > before && whenRead_)
+        std::exchange(whenRead_, nullptr)();
     if (refreshDue_ && !busy()) {
         refreshDue_ = false;
         refresh();
@@ -345,13 +350,16 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
         request.rights = site::operatorRights(options_.user, options_.caption);
     const bool whole = terminals.isEmpty();
     auto work = [this, request, reading, whole](site::JobRelay& relay) {
-        if (whole) {
-            // The meals of the chart too are read here, on a connection of this thread.
-            reading->mealsFault = attempt([&] {
-                store::SqlConnection cn(request.connection);
-                reading->meals = readMealDays(cn, QDate::currentDate());
+        // The meals of the chart are read meanwhile, on a connection of their own thread; when
+        // no thread is free, waiting for them runs them here.
+        QFuture<void> meals;
+        if (whole)
+            meals = QtConcurrent::run([&request, &reading] {
+                reading->mealsFault = attempt([&] {
+                    store::SqlConnection cn(request.connection);
+                    reading->meals = readMealDays(cn, QDate::currentDate());
+                });
             });
-        }
         // Each row's words are made here, as its terminal is read.
         reading->statusFault = attempt([&] {
             const QList<site::TerminalStatus> all = site::readStatus(
@@ -363,6 +371,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             for (const site::TerminalStatus& s : all)
                 reading->rows << statusRow(s);
         });
+        meals.waitForFinished();
     };
     auto done = [this, reading, whole, lineTest] {
         if (!reading->statusFault.failed())
@@ -825,9 +834,14 @@ void ConsoleWindow::closeEvent(QCloseEvent* event) {
 
 bool screenshotStatus(ConsoleWindow& console, const QString& file) {
     console.show();
-    const QDeadlineTimer deadline(60000);
-    while (console.refreshes() == 0 && !deadline.hasExpired())
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (console.refreshes() == 0) {
+        // The event loop sleeps until the reading is shown, or for a minute at the most.
+        QEventLoop loop;
+        console.whenRead([&loop] { loop.quit(); });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        console.whenRead(nullptr);
+    }
     QApplication::processEvents();
     return console.grab().save(file, "PNG");
 }

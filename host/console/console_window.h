@@ -54,6 +54,8 @@ public:
     bool busy() const;
     // Readings of the whole site finished since the window opened.
     int refreshes() const { return refreshes_; }
+    // Runs then once, when the next reading of the whole site has been shown; null forgets it.
+    void whenRead(std::function<void()> then) { whenRead_ = std::move(then); }
     StatusTable* statusModel() const { return model_; }
     QString summary() const;
 
@@ -126,6 +128,7 @@ private:
     std::shared_ptr<site::JobRelay> relay_;
     std::function<void()> done_;
     int refreshes_ = 0;
+    std::function<void()> whenRead_;
     bool fitted_ = false;     // the columns fitted to a reading's rows
     bool refreshDue_ = false; // a whole reading asked for while another job ran
     // The collection window opened last: the console reads the site again when it is done.

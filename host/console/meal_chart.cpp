@@ -102,11 +102,7 @@ MealChart::MealChart(QWidget* parent) : QWidget(parent) {
     today_ = new QLabel(this);
     today_->setObjectName(QStringLiteral("MealsToday"));
     today_->setTextFormat(Qt::PlainText); // a reason from the database
-    view_ = new QChartView(this);
-    view_->setRenderHint(QPainter::Antialiasing);
-    view_->setMinimumHeight(220);
-    layout->addWidget(today_);
-    layout->addWidget(view_, 1);
+    // The view is made on the chart: a view made without one makes a chart of its own first.
     chart_ = new QChart;
     x_ = new QBarCategoryAxis(chart_);
     y_ = new QValueAxis(chart_);
@@ -115,10 +111,15 @@ MealChart::MealChart(QWidget* parent) : QWidget(parent) {
     chart_->addAxis(x_, Qt::AlignBottom);
     chart_->addAxis(y_, Qt::AlignLeft);
     chart_->legend()->setAlignment(Qt::AlignRight);
-    view_->setChart(chart_);
+    view_ = new QChartView(chart_, this);
+    view_->setRenderHint(QPainter::Antialiasing);
+    view_->setMinimumHeight(220);
+    layout->addWidget(today_);
+    layout->addWidget(view_, 1);
     const QDate today = QDate::currentDate();
     days_ = MealDays{today.addDays(1 - MealChartDays), today, {}};
-    draw();
+    // Only the days and the title until counts come: the bars are made once, for them.
+    setAxes(0);
 }
 
 bool MealChart::showDays(const MealDays& days, const QDateTime& at) {
@@ -151,10 +152,8 @@ void MealChart::draw() {
             *set << bar.counts.value(i);
         series->append(set);
     }
-    QStringList days;
     int most = 0;
     for (int i = 0; i < MealChartDays; ++i) {
-        days << days_.last.addDays(i + 1 - MealChartDays).toString(QStringLiteral("MM-dd"));
         int sum = 0;
         for (const MealBar& bar : bars)
             sum += bar.counts.value(i);
@@ -163,15 +162,22 @@ void MealChart::draw() {
     // The chart and its axes stay; only the bars and the days change.
     chart_->removeAllSeries();
     chart_->addSeries(series);
+    setAxes(most);
+    series->attachAxis(x_);
+    series->attachAxis(y_);
+}
+
+void MealChart::setAxes(int most) {
     chart_->setTitle(title());
+    QStringList days;
+    for (int i = 0; i < MealChartDays; ++i)
+        days << days_.last.addDays(i + 1 - MealChartDays).toString(QStringLiteral("MM-dd"));
     if (x_->categories() != days) {
         x_->clear();
         x_->append(days);
     }
     // Five ticks on whole numbers: the top is the next multiple of four.
     y_->setRange(0, (std::max(most, 4) + 3) / 4 * 4);
-    series->attachAxis(x_);
-    series->attachAxis(y_);
 }
 
 QString MealChart::title() const {

@@ -76,6 +76,8 @@ public:
 
 private:
     void draw();
+    // The title, the chart's days along the bottom and a scale up to most meals a day.
+    void setAxes(int most);
     QString title() const;
 
     MealDays days_; // always covers MealChartDays

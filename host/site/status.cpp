@@ -361,14 +361,17 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
                              [n](const TerminalEntry& t) { return t.address == n; }) &&
                 !reg.stations.contains(n) && !unknown.contains(n))
                 unknown << n;
-        for (const TerminalEntry& t : chosen) {
-            try {
-                const QStringList cards = names::cardsOf(cn, t.address);
-                expected[t.address] = {quint32(cards.size()), protocol::nameListChecksum(cards)};
-            } catch (const Error& e) {
-                qWarning("Name list of terminal %d not read (%s)", t.address,
-                         qUtf8Printable(e.description()));
-            }
+        // Every chosen terminal's list in one query.
+        QList<int> addresses;
+        for (const TerminalEntry& t : chosen)
+            addresses << t.address;
+        try {
+            const QHash<int, QStringList> lists = names::cardsOfEach(cn, addresses);
+            for (auto it = lists.cbegin(); it != lists.cend(); ++it)
+                expected[it.key()] = {quint32(it.value().size()),
+                                      protocol::nameListChecksum(it.value())};
+        } catch (const Error& e) {
+            qWarning("Name lists not read (%s)", qUtf8Printable(e.description()));
         }
         readSiteSteps(cn, history);
         readCollectionLog(cn, history);

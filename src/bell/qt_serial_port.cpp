@@ -259,6 +259,13 @@ void QtSerialPort::setPortOpen(bool open) {
         throw refuseOpen({Kind::Busy, path, holder, busy}, serr::PortAlreadyOpen,
                          path + QStringLiteral(" (") + busy + u')');
     }
+    // A name with no hardware behind it is not opened again (the fault Qt's open gives it):
+    // Qt's port would first make (and sync) its lock file for it.
+    if (const QString missing = line_->missing(); !missing.isEmpty()) {
+        line_.reset();
+        throw refuseOpen({Kind::CannotOpen, path, {}, missing}, serr::HardwareNotAvailable,
+                         path + QStringLiteral(" (") + missing + u')');
+    }
     port_.setPortName(path);
     path_ = path;
     port_.setReadBufferSize(0);

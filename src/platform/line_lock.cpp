@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -201,6 +202,7 @@ void LineLock::release() {
         ::close(fd_); // drops the flock
     fd_ = -1;
     held_ = false;
+    missing_.clear();
 }
 
 QString LineLock::busyText() const {
@@ -265,6 +267,7 @@ bool LineLock::tryFile() {
 }
 
 bool LineLock::tryOnce() {
+    missing_.clear();
     if (endpoint_)
         return tryFile();
     // Only a character device (or a regular file) is a line to share; anything else is never
@@ -282,6 +285,12 @@ bool LineLock::tryOnce() {
     int fd;
     while ((fd = ::open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
            errno == EINTR) {
+    }
+    // A node with no device behind it (no hardware at a serial port's number, a pseudo-terminal
+    // not unlocked) is no line: nothing to lock, and the program does not open it again.
+    if (fd < 0 && (errno == ENXIO || errno == ENODEV || errno == EIO || errno == ENOENT)) {
+        missing_ = QString::fromLocal8Bit(std::strerror(errno));
+        return true;
     }
     // EBUSY: another program made the device exclusive (Qt's serial port does). Any other
     // failure is the program's own open's to report.

@@ -58,6 +58,9 @@ public:
     // When busy: "line DEVICE busy: held by PROGRAM (pid N)".
     QString busyText() const;
     QString device() const { return device_; }
+    // When taken: the system's reason when the device is not there although its name is (no
+    // hardware behind it), else empty. Nothing is locked then.
+    QString missing() const { return missing_; }
     // The file locked: the device's real path.
     QString path() const { return real_; }
 
@@ -71,6 +74,7 @@ private:
     int fd_ = -1;           // the device or the file, open and locked while held
     bool held_ = false;
     QString holder_;
+    QString missing_;
 };
 
 int lineLockWaitMs();           // 30,000 unless set

@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QTime>
 
+#include <ctime>
+
 namespace bw {
 
 void Sleep(int ms) {
@@ -18,6 +20,13 @@ double Timer() {
 void DoEvents() {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void readTimeZoneOnce() {
+    if (qEnvironmentVariableIsSet("TZ"))
+        return;
+    qputenv("TZ", ":/etc/localtime");
+    tzset();
 }
 
 } // namespace bw

@@ -11,12 +11,17 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
 #include <QTimer>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace bw::bell;
 using bw::test::hex;
@@ -176,19 +181,50 @@ TEST_F(RealPortTest, OpensByPortNumberAndTakesSpaceParityOnAPseudoTerminal) {
     EXPECT_FALSE(port.portOpen());
 }
 
-TEST_F(RealPortTest, MissingDeviceIsAFault) {
-    setDevicePath(9, QStringLiteral("/dev/does-not-exist-bw"));
-    QtSerialPort port;
-    port.setCommPort(9);
-    auto trace = bw::test::RecordingTraceSink::install(); // the system's reason is noted
-    EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), serr::InvalidPort);
-    bw::trace::setSink(nullptr);
-    EXPECT_EQ(trace->lines, QStringList{"COM9 note cannot open /dev/does-not-exist-bw (No such "
-                                        "file or directory)"});
-    EXPECT_FALSE(port.portOpen());
-    EXPECT_EQ(port.openFailure().kind, OpenFailure::Kind::CannotOpen);
-    EXPECT_EQ(port.openFailure().reason, QStringLiteral("No such file or directory"));
-    EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
+// A name with no device behind it is a fault of its own, and no lock file is made for it: a
+// name that is not there, and a node whose open fails as a serial port's without hardware does
+// (a pseudo-terminal not unlocked: EIO).
+TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    const QString locked = QString::fromLocal8Bit(::ptsname(master));
+    const struct {
+        QString path, reason;
+        int fault;
+    } rows[] = {{"/dev/does-not-exist-bw", "No such file or directory", serr::InvalidPort},
+                {locked, "Input/output error", serr::HardwareNotAvailable}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path.toStdString());
+        setDevicePath(9, row.path);
+        QtSerialPort port;
+        port.setCommPort(9);
+        const QString lockFile = bw::qtSerialLockPath(row.path);
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(
+            ::inotify_add_watch(watch, QFile::encodeName(QFileInfo(lockFile).path()), IN_CREATE),
+            0);
+        auto trace = bw::test::RecordingTraceSink::install(); // the system's reason is noted
+        EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), row.fault);
+        bw::trace::setSink(nullptr);
+        EXPECT_EQ(trace->lines,
+                  QStringList{"COM9 note cannot open " + row.path + " (" + row.reason + ")"});
+        EXPECT_FALSE(port.portOpen());
+        EXPECT_EQ(port.openFailure().kind, OpenFailure::Kind::CannotOpen);
+        EXPECT_EQ(port.openFailure().reason, row.reason);
+        EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
+        // Nothing was made where Qt's port keeps its lock file.
+        alignas(inotify_event) char events[4096];
+        const ssize_t got = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            EXPECT_NE(QFileInfo(lockFile).fileName(), QString::fromLocal8Bit(e->name));
+            at += ssize_t(sizeof(inotify_event)) + e->len;
+        }
+        ::close(watch);
+    }
+    ::close(master);
 }
 
 // A COM number the settings name without a device opens nothing, on the bell link as on any.

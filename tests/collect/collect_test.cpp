@@ -113,6 +113,18 @@ TYPED_TEST(CollectionTest, StoresOnceAndClearsWhatIsStored) {
     EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 1 AND CardNo = "
                           "'00010001' AND EmpNo = 'E001' AND Flag = 0"),
               30);
+    // Every terminal's list read in one query is the list read for it alone, untidy rows and
+    // a number that is no terminal's included.
+    const QVariantList rows[] = {{"00000030", 3}, {" 00000003 ", 3}, {"00000003", 3},
+                                 {"1234", 3},     {"abcdefgh", 3},   {"00000004", 3.5}};
+    for (const QVariantList& row : rows)
+        this->cn->executeBound(
+            "INSERT INTO CardMapping (CardNo, EmpNo, MachAddr) VALUES (?, 'E9', ?)", row);
+    const QHash<int, QStringList> each = bw::host::names::cardsOfEach(*this->cn, {1, 2, 3, 4});
+    EXPECT_EQ(each.size(), 4);
+    for (int address : {1, 2, 3, 4})
+        EXPECT_EQ(each.value(address), bw::host::names::cardsOf(*this->cn, address)) << address;
+    EXPECT_EQ(each.value(3), QStringList({"00000003", "00000030"}));
 }
 
 // Fault modes of the terminal: a collection that cannot get good blocks fails, keeps what it
