@@ -13,8 +13,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
-#include <QFutureWatcher>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -88,9 +88,9 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
         if (shown_.isEmpty() &&
             !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
-        const QString path = askSaveFile(text(Text::ExportReport),
-                                         QStringLiteral("meals-%1.xlsx").arg(month_),
-                                         QStringLiteral("Excel (*.xlsx);;CSV (*.csv)"));
+        const QString path =
+            askSaveFile(text(Text::ExportReport), QStringLiteral("meals-%1.xlsx").arg(month_),
+                        QStringLiteral("Excel (*.xlsx);;CSV (*.csv)"));
         if (!path.isEmpty())
             exportTo(path);
     });
@@ -98,9 +98,9 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
         if (shown_.isEmpty() &&
             !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
-        const QString path = askSaveFile(text(Text::PrintReport),
-                                         QStringLiteral("meals-%1.pdf").arg(month_),
-                                         QStringLiteral("PDF (*.pdf)"));
+        const QString path =
+            askSaveFile(text(Text::PrintReport), QStringLiteral("meals-%1.pdf").arg(month_),
+                        QStringLiteral("PDF (*.pdf)"));
         if (!path.isEmpty())
             printTo(path);
     });
