@@ -10,7 +10,7 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::SheetEmployees, u"员工就餐", u"員工就餐"},
     {Text::SheetCards, u"无员工的卡号", u"無員工的卡號"},
     {Text::SheetDays, u"按机器和日期", u"按機器和日期"},
-    {Text::ColEmployee, u"员工编号", u"員工編號"},
+    {Text::ColEmployee, u"工号", u"工號"},
     {Text::ColName, u"姓名", u"姓名"},
     {Text::ColCard, u"卡号", u"卡號"},
     {Text::ColTerminal, u"机器号", u"機器號"},

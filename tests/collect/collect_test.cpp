@@ -696,7 +696,7 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
     EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
     const QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n");
     EXPECT_EQ(lines.value(0), "員工就餐");
-    EXPECT_EQ(lines.value(1), "員工編號,姓名,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
+    EXPECT_EQ(lines.value(1), "工號,姓名,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
                               "15:00-21:00,時段外,合計");
     EXPECT_EQ(lines.value(2), "\"=\"\"007\"\"\",王五,\"=\"\"00012\"\"\",1,0,0,1,2");
     EXPECT_EQ(lines.value(7), ",,'=cmd|x,0,1,0,0,1");
