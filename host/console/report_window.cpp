@@ -19,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -125,6 +126,7 @@ bool ReportWindow::showMonth(const QDate& month, bool selectedOnly, bool byDay) 
     const QString connection = connectionString();
     QFutureWatcher<void> counting;
     QEventLoop wait;
+    const QPointer<ReportWindow> self(this);
     connect(&counting, &QFutureWatcher<void>::finished, &wait, &QEventLoop::quit);
     setControlsEnabled(false);
     note_->setText(text(Text::ReportCounting));
@@ -138,6 +140,8 @@ bool ReportWindow::showMonth(const QDate& month, bool selectedOnly, bool byDay) 
     if (!counting.isFinished())
         wait.exec(QEventLoop::ExcludeUserInputEvents);
     QGuiApplication::restoreOverrideCursor();
+    if (!self)
+        return false; // the window was closed by the desktop meanwhile
     setControlsEnabled(true);
     if (fault->failed()) {
         note_->setText(reasonText(*fault));
