@@ -31,9 +31,15 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
 
 namespace bw::bench {
 
@@ -119,6 +125,70 @@ inline bool resetPeakRss() {
         return false;
     const bool ok = std::fputs("5", f) >= 0;
     return std::fclose(f) == 0 && ok;
+}
+
+// ---- programs ----
+
+// A program of this build, beside the bench/ folder.
+inline QString program(const char* name) {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../") +
+           QString::fromLatin1(name);
+}
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    double secs = 0;
+    long peakKb = 0; // the program's own peak resident size (wait4)
+};
+
+// Runs the program to its end, its standard output in a file, with a settings file of its own
+// so that the user's do not count: only the computer's clock is taken as kept right, so that
+// the nightly's clock step runs whatever this machine's time service says.
+inline Run runProgram(const char* name, const QStringList& args) {
+    static QTemporaryDir home;
+    static const bool written = [] {
+        QDir().mkpath(home.path() + "/Brackwater");
+        QFile conf(home.path() + "/Brackwater/brackwater.conf");
+        return conf.open(QIODevice::WriteOnly) &&
+               conf.write("[clock]\nrequire-synchronised=false\n") > 0;
+    }();
+    Q_UNUSED(written);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+    qputenv("BW_SYSTEM_SETTINGS", QFile::encodeName(home.path() + "/none.conf"));
+    const QByteArray path = QFile::encodeName(program(name)),
+                     outFile = QFile::encodeName(home.path() + "/out.txt");
+    QList<QByteArray> bytes{path};
+    for (const QString& a : args)
+        bytes << a.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    Run r;
+    pid_t pid = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int spawned =
+        posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return r;
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) != pid)
+        return r;
+    r.secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.peakKb = usage.ru_maxrss;
+    QFile f(QString::fromLocal8Bit(outFile));
+    if (f.open(QIODevice::ReadOnly))
+        r.out = f.readAll();
+    return r;
 }
 
 // ---- timing ----

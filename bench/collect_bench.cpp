@@ -16,6 +16,7 @@
 // way: SQLite one prepared sqlite3 insert per record, PostgreSQL one COPY per batch, each batch
 // its own transaction. The medians of five rounds of each, and their quotient as "ratio".
 
+#include "bare_collector.h"
 #include "bell/serial_port.h"
 #include "bench_support.h"
 #include "host/collect/collect_run.h"
@@ -24,12 +25,9 @@
 #include "sim/process.h"
 
 #include <QApplication>
-#include <QSqlDriver>
 #include <QSqlQuery>
 #include <algorithm>
 #include <benchmark/benchmark.h>
-#include <libpq-fe.h>
-#include <sqlite3.h>
 #include <vector>
 
 using namespace bw;
@@ -206,136 +204,6 @@ void BM_CollectTcpVsBare(benchmark::State& state) {
     state.counters["ratio"] = median(engine) / median(bare);
 }
 
-// "yyyy-MM-dd HH:mm:ss" into 19 characters.
-void timeDigits(const QDateTime& time, char (&out)[19]) {
-    const QDate d = time.date();
-    const QTime t = time.time();
-    const int values[] = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
-    const char* const shape = "0000-00-00 00:00:00";
-    std::copy(shape, shape + 19, out);
-    for (int f = 5, at = 19; f >= 0; --f) {
-        at -= f == 0 ? 4 : 2;
-        for (int i = at + (f == 0 ? 3 : 1), v = values[f]; i >= at; --i, v /= 10)
-            out[i] = char('0' + v % 10);
-        --at; // the separator before it
-    }
-}
-
-// The bare collector's side of the database: the batch as the terminal gave it.
-class BareStore {
-public:
-    BareStore() {
-        const QVariant handle = host::sharedConnection()->database().driver()->handle();
-        if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
-            lite_ = *static_cast<sqlite3* const*>(handle.data());
-        else if (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
-                 qstrcmp(handle.typeName(), "pg_conn*") == 0)
-            pg_ = *static_cast<PGconn* const*>(handle.data());
-        for (const QVariantList& row : host::sharedConnection()->queryBound(
-                 QStringLiteral("SELECT CardNo, EmpNo FROM CardMapping")))
-            employees_.insert(row.value(0).toString(), row.value(1).toString().toUtf8());
-        if (lite_)
-            sqlite3_prepare_v2(lite_,
-                               "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, "
-                               "RecordTime, Flag, CollectedAt, CollectedBy, Series) VALUES (1, ?, "
-                               "?, ?, ?, ?, '2026-01-01 00:00:00', 'bench', 0)",
-                               -1, &insert_, nullptr);
-    }
-    ~BareStore() { sqlite3_finalize(insert_); }
-    bool store(const QVector<MealRecord>& batch) {
-        if (insert_) {
-            bool ok = sqlite3_exec(lite_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-            for (const MealRecord& r : batch) {
-                const QByteArray card = r.card.toUtf8();
-                const QByteArray employee = employees_.value(r.card);
-                char time[19];
-                timeDigits(r.time, time);
-                sqlite3_bind_int64(insert_, 1, r.number);
-                sqlite3_bind_text(insert_, 2, card.constData(), int(card.size()), SQLITE_STATIC);
-                if (employee.isNull())
-                    sqlite3_bind_null(insert_, 3);
-                else
-                    sqlite3_bind_text(insert_, 3, employee.constData(), int(employee.size()),
-                                      SQLITE_STATIC);
-                sqlite3_bind_text(insert_, 4, time, 19, SQLITE_STATIC);
-                sqlite3_bind_int(insert_, 5, r.flag);
-                ok = sqlite3_step(insert_) == SQLITE_DONE && ok;
-                sqlite3_reset(insert_);
-            }
-            return sqlite3_exec(lite_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK && ok;
-        }
-        if (!pg_ || !exec("BEGIN", PGRES_COMMAND_OK) ||
-            !exec("COPY MealRecord (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, "
-                  "CollectedAt, CollectedBy, Series) FROM STDIN",
-                  PGRES_COPY_IN))
-            return false;
-        std::string rows;
-        for (const MealRecord& r : batch) {
-            char time[19];
-            timeDigits(r.time, time);
-            const QByteArray employee = employees_.value(r.card);
-            rows += std::to_string(r.number) + '\t' + r.card.toStdString() + '\t' +
-                    (employee.isNull() ? std::string("\\N") : employee.toStdString()) + '\t' +
-                    std::string(time, 19) + '\t' + std::to_string(r.flag) +
-                    "\t1\t2026-01-01 00:00:00\tbench\t0\n";
-        }
-        bool ok = PQputCopyData(pg_, rows.data(), int(rows.size())) == 1 &&
-                  PQputCopyEnd(pg_, nullptr) == 1;
-        while (PGresult* res = PQgetResult(pg_)) {
-            ok = ok && PQresultStatus(res) == PGRES_COMMAND_OK;
-            if (PQresultStatus(res) != PGRES_COMMAND_OK)
-                qWarning("COPY: %s", PQresultErrorMessage(res));
-            PQclear(res);
-        }
-        return exec("COMMIT", PGRES_COMMAND_OK) && ok;
-    }
-
-private:
-    bool exec(const char* sql, ExecStatusType want) {
-        PGresult* res = PQexec(pg_, sql);
-        const bool ok = PQresultStatus(res) == want;
-        if (!ok)
-            qWarning("%s: %s", sql, PQresultErrorMessage(res));
-        PQclear(res);
-        return ok;
-    }
-    sqlite3* lite_ = nullptr;
-    sqlite3_stmt* insert_ = nullptr;
-    PGconn* pg_ = nullptr;
-    QHash<QString, QByteArray> employees_;
-};
-
-// Reads terminal 1's records in the engine's blocks and batches; the records stored, or -1.
-qint64 bareCollect() {
-    host::Link link;
-    QString error;
-    if (!host::collect::openLink(link, QStringLiteral("127.0.0.1"), error))
-        return -1;
-    LinkSource source(1, link);
-    BareStore store;
-    RecordStatus status;
-    if (!source.status(status))
-        return -1;
-    const Options options;
-    QVector<MealRecord> batch, block;
-    qint64 stored = 0;
-    for (quint32 from = status.first; status.count > 0 && from <= status.last;) {
-        const int want =
-            int(std::min<quint64>(quint64(options.blockSize), quint64(status.last) - from + 1));
-        if (!source.read(from, want, block) || block.isEmpty())
-            return -1;
-        batch += block;
-        from = block.constLast().number + 1;
-        if (batch.size() >= options.batchSize || from > status.last) {
-            if (!store.store(batch))
-                return -1;
-            stored += batch.size();
-            batch.clear();
-        }
-    }
-    return stored;
-}
-
 void BM_CollectVsBareCollector(benchmark::State& state) {
     const auto backend = state.range(0) == 0 ? bench::Backend::Sqlite : bench::Backend::Postgres;
     const int n = int(state.range(1));
@@ -362,7 +230,10 @@ void BM_CollectVsBareCollector(benchmark::State& state) {
                 }
                 bench::HostDb db(backend);
                 qint64 stored = 0;
-                bare.push_back(bench::secondsOf([&] { stored = bareCollect(); }));
+                bare.push_back(bench::secondsOf([&] {
+                    stored = bench::bareCollect(1, QStringLiteral("127.0.0.1"),
+                                                *host::sharedConnection());
+                }));
                 const auto rows = host::sharedConnection()->queryBound(
                     QStringLiteral("SELECT COUNT(*) FROM MealRecord"));
                 if (stored != n || rows.value(0).value(0).toLongLong() != n) {
