@@ -21,6 +21,8 @@
 
 namespace bw::bench {
 
+using host::collect::MealRecord;
+
 // "yyyy-MM-dd HH:mm:ss" into 19 characters.
 inline void timeDigits(const QDateTime& time, char (&out)[19]) {
     const QDate d = time.date();

@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QVariant>
+#include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +38,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -139,8 +141,27 @@ struct Run {
     int exitCode = -1;
     QByteArray out;
     double secs = 0;
-    long peakKb = 0; // the program's own peak resident size (wait4)
+    // The program's own peak resident size: its VmHWM as last read while it ran. wait4's
+    // ru_maxrss would not do: the kernel carries the high-water mark of the memory an exec
+    // replaces into it, and a spawned child replaces this process's (vfork), so a bench
+    // process larger than the program would be reported.
+    long peakKb = 0;
 };
+
+// Reads pid's VmHWM every 10 ms into peakKb until stop is set; the last reading before the
+// process ends is its peak (a process that has ended has no memory left to report).
+inline void watchPeak(pid_t pid, const std::atomic_bool& stop, long& peakKb) {
+    const QString path = QStringLiteral("/proc/%1/status").arg(pid);
+    while (!stop) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly | QIODevice::Text))
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (line.startsWith("VmHWM:"))
+                    peakKb =
+                        std::max(peakKb, line.mid(6).simplified().split(' ').value(0).toLong());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 // Runs the program to its end, its standard output in a file, with a settings file of its own
 // so that the user's do not count: only the computer's clock is taken as kept right, so that
@@ -180,11 +201,15 @@ inline Run runProgram(const char* name, const QStringList& args) {
         return r;
     int status = 0;
     rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid)
+    std::atomic_bool ended{false};
+    std::thread watch(watchPeak, pid, std::cref(ended), std::ref(r.peakKb));
+    const pid_t waited = ::wait4(pid, &status, 0, &usage);
+    ended = true;
+    watch.join();
+    if (waited != pid)
         return r;
     r.secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.peakKb = usage.ru_maxrss;
     QFile f(QString::fromLocal8Bit(outFile));
     if (f.open(QIODevice::ReadOnly))
         r.out = f.readAll();
