@@ -39,4 +39,8 @@ done
 # BW_PG_CONN or a throwaway cluster)
 "$bench/console_bench" --benchmark_out="$out/console.json" --benchmark_out_format=json
 
+# sixteen collectors at once against sixteen bare ones, and brackwater-collect at 10,000 to
+# 1,000,000 records (PostgreSQL on BW_PG_CONN or a throwaway cluster)
+"$bench/scale_bench" --benchmark_out="$out/scale.json" --benchmark_out_format=json
+
 python3 "$(dirname "$0")/figures.py" "$out"
