@@ -80,6 +80,19 @@ QString terminalIp(int address) {
     return QStringLiteral("127.0.0.%1").arg(address);
 }
 
+// The product's collection of terminal `address` behind `port` into cn, as a site's worker
+// makes it; the records it added, or -1.
+qint64 productCollect(int address, const QString& port, store::SqlConnection& cn) {
+    host::Link link;
+    QString error;
+    if (!host::collect::openLink(link, port, error))
+        return -1;
+    host::collect::LinkSource source(address, link);
+    host::collect::MealStore sink(cn, QStringLiteral("bench"));
+    const host::collect::Outcome out = host::collect::collectTerminal(address, source, sink, {});
+    return out.ok() ? out.added : -1;
+}
+
 // What one round on all terminals took.
 struct Round {
     bool ok = false;
@@ -103,36 +116,25 @@ Round collectAll(const std::vector<std::unique_ptr<sim::SimProcess>>& sims, qint
         simBefore += processCpuSecs(s->pid());
     const double selfBefore = selfCpuSecs();
     r.secs = bench::secondsOf([&] {
-        host::site::workPool(
-            lines, Terminals, db.connection(),
-            [&](host::site::Worker& worker, const host::collect::TerminalLine& l) {
-                store::SqlConnection* cn = worker.database();
-                if (!cn)
-                    return;
-                const qint64 backend = cn->queryBound(QStringLiteral("SELECT pg_backend_pid()"))
-                                           .value(0)
-                                           .value(0)
-                                           .toLongLong();
-                const double before = processCpuSecs(backend);
-                const int address = l.members.first();
-                qint64 stored = -1;
-                if (product) {
-                    host::Link link;
-                    QString error;
-                    if (host::collect::openLink(link, l.name, error)) {
-                        host::collect::LinkSource source(address, link);
-                        host::collect::MealStore sink(*cn, QStringLiteral("bench"));
-                        const host::collect::Outcome out =
-                            host::collect::collectTerminal(address, source, sink, {});
-                        stored = out.ok() ? out.added : -1;
-                    }
-                } else {
-                    stored = bench::bareCollect(address, l.name, *cn);
-                }
-                add(serverCpu, processCpuSecs(backend) - before);
-                if (stored == records)
-                    ++good;
-            });
+        host::site::workPool(lines, Terminals, db.connection(),
+                             [&](host::site::Worker& worker, const host::collect::TerminalLine& l) {
+                                 store::SqlConnection* cn = worker.database();
+                                 if (!cn)
+                                     return;
+                                 const qint64 backend =
+                                     cn->queryBound(QStringLiteral("SELECT pg_backend_pid()"))
+                                         .value(0)
+                                         .value(0)
+                                         .toLongLong();
+                                 const double before = processCpuSecs(backend);
+                                 const int address = l.members.first();
+                                 const qint64 stored =
+                                     product ? productCollect(address, l.name, *cn)
+                                             : bench::bareCollect(address, l.name, *cn);
+                                 add(serverCpu, processCpuSecs(backend) - before);
+                                 if (stored == records)
+                                     ++good;
+                             });
     });
     r.clientCpu = selfCpuSecs() - selfBefore;
     for (const auto& s : sims)
