@@ -1,6 +1,5 @@
 #include "platform/ui.h"
 
-#include <QList>
 #include <cstdio>
 
 namespace bw {
@@ -25,12 +24,22 @@ IMessageBox* current = nullptr;
 
 } // namespace
 
+QList<int> boxButtons(int style) {
+    switch (style & 0x0F) {
+    case 1:
+        return {mb::OK, mb::Cancel};
+    case 3:
+        return {mb::Yes, mb::No, mb::Cancel};
+    case mb::YesNo:
+        return {mb::Yes, mb::No};
+    default:
+        return {mb::OK};
+    }
+}
+
 int defaultAnswer(int style) {
-    // The buttons in the order the style names them; its default-button bits choose one.
-    static const QList<int> byButtons[] = {
-        {mb::OK}, {mb::OK, mb::Cancel}, {mb::OK}, {mb::Yes, mb::No, mb::Cancel}, {mb::Yes, mb::No}};
-    const int set = style & 0x0F;
-    const QList<int>& buttons = set < 5 ? byButtons[set] : byButtons[0];
+    // The style's default-button bits choose the button, the first when they name none.
+    const QList<int> buttons = boxButtons(style);
     return buttons.value((style >> 8) & 0x03, buttons.front());
 }
 

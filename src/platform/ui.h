@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace bw {
@@ -39,7 +40,9 @@ void setUi(IMessageBox* box);
 // The default one (not owned): a program with windows names its window boxes here
 // (platform_ui/message_box.h); nullptr, or none named, writes to the standard error.
 void setDefaultUi(IMessageBox* box);
-// The answer of the button Enter presses in a box of this style.
+// The answers of a box of this style's buttons, in the order the style names them, and the
+// one Enter presses.
+QList<int> boxButtons(int style);
 int defaultAnswer(int style);
 
 // Shorthands.

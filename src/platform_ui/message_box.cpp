@@ -11,6 +11,19 @@ namespace bw {
 
 namespace {
 
+QMessageBox::StandardButton buttonOf(int answer) {
+    switch (answer) {
+    case mb::Yes:
+        return QMessageBox::Yes;
+    case mb::No:
+        return QMessageBox::No;
+    case mb::Cancel:
+        return QMessageBox::Cancel;
+    default:
+        return QMessageBox::Ok;
+    }
+}
+
 class QtMessageBox : public IMessageBox {
 public:
     int MsgBox(const QString& text, int style, const QString& title) override {
@@ -36,28 +49,12 @@ public:
         default:
             box.setIcon(QMessageBox::NoIcon);
         }
-        // The buttons in the order the style names them; the style's default-button bits
-        // choose the one Enter presses, the first when they name none of them.
-        QList<QMessageBox::StandardButton> buttons;
-        switch (style & 0x0F) {
-        case 1:
-            buttons = {QMessageBox::Ok, QMessageBox::Cancel};
-            break;
-        case 3:
-            buttons = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
-            break;
-        case mb::YesNo:
-            buttons = {QMessageBox::Yes, QMessageBox::No};
-            break;
-        default:
-            buttons = {QMessageBox::Ok};
-        }
+        // The style's buttons, Enter pressing the one its default-button bits choose.
         QMessageBox::StandardButtons all;
-        for (QMessageBox::StandardButton b : buttons)
-            all |= b;
+        for (int answer : boxButtons(style))
+            all |= buttonOf(answer);
         box.setStandardButtons(all);
-        const qsizetype defaultIndex = (style >> 8) & 0x03;
-        box.setDefaultButton(buttons.value(defaultIndex, buttons.front()));
+        box.setDefaultButton(buttonOf(defaultAnswer(style)));
         switch (box.exec()) {
         case QMessageBox::Yes:
             return mb::Yes;
