@@ -6,12 +6,17 @@ namespace bw {
 
 namespace {
 
-// The boxes of a program without windows: the text goes to the standard error and the
-// answer is the button Enter would press; no file can be chosen.
+// The boxes of a program without windows: the text goes to the standard error, its control
+// characters shown as "?", and the answer is the button Enter would press; no file can be
+// chosen.
 class ConsoleMessageBox : public IMessageBox {
 public:
     int MsgBox(const QString& text, int style, const QString& title) override {
-        const QString said = title.isEmpty() ? text : title + QStringLiteral(": ") + text;
+        QString said = title.isEmpty() ? text : title + QStringLiteral(": ") + text;
+        // Typed text may carry control characters: none reaches the terminal.
+        for (QChar& c : said)
+            if (!c.isPrint() && c != QLatin1Char('\n'))
+                c = QLatin1Char('?');
         std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
         return defaultAnswer(style);
     }
