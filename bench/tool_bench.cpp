@@ -8,6 +8,9 @@
 // costs besides the line (starting the program, reading the register). BM_SyncClocks/N/2: the
 // run as the nightly timer makes it, the clock guard judging each push by the terminal's clock,
 // read first: the budget adds the reading's wire time for each terminal.
+// BM_Version: "--version" of brackwater-site, brackwater-collect and brackwater-bell, and of
+// bw-bare-version (a bare QCoreApplication program), one after the other in each round; the
+// counters are each program's median in milliseconds and its median over the bare one's.
 
 #include "host/ledger/schema.h"
 #include "sim/process.h"
@@ -18,8 +21,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <iterator>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -41,16 +48,26 @@ QString addressList(int from, int to) {
     return list.join(QLatin1Char(','));
 }
 
-// Runs brackwater-bell to its end; the seconds it took, or a negative value when it failed.
-double timedRun(const QStringList& args, int expectedExit,
-                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+// Runs a program to its end; the seconds it took, or a negative value when it failed.
+double timedProgram(const QString& name, const QStringList& args, int expectedExit,
+                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
     p.setProcessEnvironment(env);
     const auto t0 = std::chrono::steady_clock::now();
-    p.start(program(QStringLiteral("brackwater-bell")), args);
+    p.start(program(name), args);
     if (!p.waitForFinished(120000) || p.exitCode() != expectedExit)
         return -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double timedRun(const QStringList& args, int expectedExit,
+                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    return timedProgram(QStringLiteral("brackwater-bell"), args, expectedExit, env);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 void BM_Scan(benchmark::State& state) {
@@ -125,8 +142,30 @@ void BM_SyncClocks(benchmark::State& state) {
     state.counters["ratio"] = per / budget;
 }
 
+void BM_Version(benchmark::State& state) {
+    const char* const names[] = {"bw-bare-version", "brackwater-site", "brackwater-collect",
+                                 "brackwater-bell"};
+    std::vector<double> secs[std::size(names)];
+    for (auto _ : state)
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            const double s =
+                timedProgram(QString::fromLatin1(names[i]), {QStringLiteral("--version")}, 0);
+            if (s < 0)
+                state.SkipWithError(names[i]);
+            secs[i].push_back(s);
+        }
+    const double bare = median(secs[0]);
+    state.counters["bare_ms"] = bare * 1000.0;
+    for (std::size_t i = 1; i < std::size(names); ++i) {
+        const std::string tool = std::string(names[i]).substr(std::string("brackwater-").size());
+        state.counters[tool + "_ms"] = median(secs[i]) * 1000.0;
+        state.counters[tool + "_ratio"] = bare > 0 ? median(secs[i]) / bare : 0.0;
+    }
+}
+
 } // namespace
 
+BENCHMARK(BM_Version)->Iterations(100)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scan)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_SyncClocks)
     ->ArgsProduct({{3, 30, 255}, {0, 1, 2}})

@@ -20,8 +20,8 @@
 
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
-#include "host/app/host_options.h"
-#include "host/app/printable.h"
+#include "host/cli/host_options.h"
+#include "host/cli/printable.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/operators.h"
 #include "host/ledger/stations.h"
@@ -650,10 +650,23 @@ int main(int argc, char** argv) {
         QStringLiteral("brackwater.port.open.warning=false\nbw.line=false"));
     FailureBox box;
     bw::setUi(&box);
-    // COMn devices as the operator set them for every Brackwater program; --port DEVICE
-    // still names a device for this run.
-    QStringList settingsProblems;
     Options o;
+    QCommandLineParser p;
+    p.setApplicationDescription(Description);
+    const QCommandLineOption help = p.addHelpOption();
+    const QCommandLineOption version = p.addVersionOption();
+    const QString error = parse(p, app.arguments(), o);
+    if (p.isSet(help)) {
+        std::fputs(qPrintable(p.helpText()), stdout);
+        return Ok;
+    }
+    if (p.isSet(version)) {
+        std::printf("brackwater-bell %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return Ok;
+    }
+    // COMn devices as the operator set them for every Brackwater program; --port DEVICE
+    // still names a device for this run. --help and --version read no settings file.
+    QStringList settingsProblems;
     o.saved = bw::host::readSettings(&settingsProblems);
     bw::host::setWorkstation(o.saved.workstation); // the register's terminals of this one
     bw::trustUnsynchronisedClock(!o.saved.clockRequireSynchronised);
@@ -666,17 +679,6 @@ int main(int argc, char** argv) {
     for (const QString& problem : settingsProblems)
         std::fprintf(stderr, "settings: %s\n", qPrintable(bw::host::printable(problem)));
 
-    QCommandLineParser p;
-    p.setApplicationDescription(Description);
-    const QCommandLineOption help = p.addHelpOption();
-    const QCommandLineOption version = p.addVersionOption();
-    const QString error = parse(p, app.arguments(), o);
-    if (p.isSet(help)) {
-        std::fputs(qPrintable(p.helpText()), stdout);
-        return Ok;
-    }
-    if (p.isSet(version))
-        p.showVersion();
     Report report(o.command, o.json);
     if (!error.isEmpty())
         return report.finish(report.fail(BadArguments, QStringLiteral("bad arguments: ") + error));

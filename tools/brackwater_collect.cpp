@@ -14,8 +14,8 @@
 // database or the session's role on a server, is none or may not collect or clear: nothing
 // was sent).
 
-#include "host/app/host_options.h"
-#include "host/app/printable.h"
+#include "host/cli/host_options.h"
+#include "host/cli/printable.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/record_export.h"
 #include "host/ledger/ledger.h"

@@ -37,17 +37,17 @@
 // ones. cards export writes the terminal's cards as CSV for a spreadsheet. Both take the right
 // "cards" (卡号管理).
 
-#include "host/app/host_options.h"
-#include "host/app/password_input.h"
-#include "host/app/printable.h"
+#include "host/cli/host_options.h"
+#include "host/cli/password_input.h"
+#include "host/cli/printable.h"
 #include "host/collect/meal_store.h"
-#include "host/console/cards_window.h"
 #include "host/ledger/backup.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
 #include "host/names/cards.h"
+#include "host/site/card_log.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
 #include "platform/error.h"
@@ -416,7 +416,7 @@ int cardsCommand(const bw::host::LineSetup& setup, const QStringList& args,
                                      ? QStringLiteral("1 row")
                                      : QStringLiteral("%1 rows").arg(file.refused.size())));
         const int written = cd::importCards(cn, terminal, file, replace, [&](const auto& change) {
-            bw::host::console::logCardChange(cn, acting.name, terminal, change);
+            bw::host::site::logCardChange(cn, acting.name, terminal, change);
         });
         sayLine(QStringLiteral("terminal %1: %2 imported%3")
                     .arg(terminal)

@@ -2,7 +2,7 @@
 
 #include "bell/serial_port.h"
 #include "entry/kq.h"
-#include "host/collect/collect_window.h"
+#include "host/collect_ui/collect_window.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
 #include "host/lexicon/lexicon.h"

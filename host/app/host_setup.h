@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/app/host_options.h"
+#include "host/cli/host_options.h"
 
 #include <QString>
 

@@ -3,9 +3,9 @@
 // component's window above it.
 
 #include "bell/serial_port.h"
-#include "host/app/host_options.h"
 #include "host/app/host_setup.h"
-#include "host/collect/collect_window.h"
+#include "host/cli/host_options.h"
+#include "host/collect_ui/collect_window.h"
 #include "host/console/console_window.h"
 #include "host/console/sign_in.h"
 #include "host/ledger/ledger.h"
@@ -19,6 +19,7 @@
 #include "platform/interfaces.h"
 #include "platform/registry.h"
 #include "platform/timing.h"
+#include "platform_ui/message_box.h"
 #include "sim/process.h"
 #include "store/sql_connection.h"
 
@@ -151,6 +152,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brackwater"));
     QApplication::setDesktopFileName(QStringLiteral("brackwater")); // the menu entry's name
+    bw::useWindowMessageBoxes();
     QTextStream err(stderr);
 
     bw::host::registerDefaultComponents();

@@ -3,6 +3,7 @@
 #include "host/collect/meal_store.h"
 #include "host/console/console_texts.h"
 #include "host/ledger/ledger.h"
+#include "host/site/card_log.h"
 #include "platform/error.h"
 #include "platform/language.h"
 #include "platform/ui.h"
@@ -68,28 +69,6 @@ QString reasonOf(const std::exception& e) {
 }
 
 } // namespace
-
-void logCardChange(store::SqlConnection& cn, const QString& user, int terminal,
-                   const names::CardChange& change) {
-    const names::Card& c = change.card;
-    QString result;
-    switch (change.kind) {
-    case names::CardChange::Added:
-        result = text(Text::LogCardAdded).arg(c.card, c.employee, c.name);
-        break;
-    case names::CardChange::Changed:
-        result = text(Text::LogCardChanged).arg(c.card, c.employee, c.name, change.formerCard);
-        break;
-    case names::CardChange::Removed:
-        result = text(Text::LogCardRemoved).arg(c.card, c.employee);
-        break;
-    case names::CardChange::Imported:
-        result = text(change.replaced ? Text::LogCardsReplaced : Text::LogCardsImported)
-                     .arg(change.rows);
-        break;
-    }
-    collect::writeTerminalAction(cn, user, terminal, text(Text::Cards), result.simplified());
-}
 
 QString refusalText(const names::RefusedRow& r) {
     static const QHash<int, Text> words{
@@ -228,7 +207,7 @@ bool CardsWindow::change(
     const std::function<void(store::SqlConnection&, const names::LogChange&)>& work) {
     try {
         store::SqlConnection cn(connectionString());
-        work(cn, [&](const names::CardChange& c) { logCardChange(cn, user_, terminal_, c); });
+        work(cn, [&](const names::CardChange& c) { site::logCardChange(cn, user_, terminal_, c); });
     } catch (const names::CardsRefused& r) {
         MsgBox(refusalText(r.refused), mb::Exclamation, windowTitle());
         return false;

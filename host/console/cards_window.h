@@ -15,11 +15,6 @@ class QTableView;
 
 namespace bw::host::console {
 
-// The operation log's entry of a change of a terminal's cards (the window's and the tool's),
-// in the operator's language; raises bw::Error when the database refuses it, which undoes the
-// change it is written in.
-void logCardChange(store::SqlConnection& cn, const QString& user, int terminal,
-                   const names::CardChange& change);
 // A refused row or value in the operator's language.
 QString refusalText(const names::RefusedRow& refused);
 

@@ -214,11 +214,6 @@ enum class Text {
     CardsExported,    // %1 cards, %2 file
     CsvFiles,
     // The log's results of a change; %1 card, %2 employee, %3 name, %4 former card
-    LogCardAdded,
-    LogCardChanged,
-    LogCardRemoved,
-    LogCardsImported, // %1 cards
-    LogCardsReplaced, // %1 cards
     // Why a card was refused
     CardMissing,
     CardNotDigits,

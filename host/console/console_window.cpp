@@ -2,7 +2,7 @@
 
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
-#include "host/collect/collect_window.h"
+#include "host/collect_ui/collect_window.h"
 #include "host/console/cards_window.h"
 #include "host/console/console_texts.h"
 #include "host/console/help.h"

@@ -3,6 +3,7 @@
 #include "host/collect/collect_run.h"
 #include "host/console/console_texts.h"
 #include "platform/ui.h"
+#include "platform_ui/message_box.h"
 
 #include <QApplication>
 #include <QBrush>

@@ -5,6 +5,7 @@
 #include "platform/convert.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "platform_ui/message_box.h"
 #include "window/f_machine.h"
 
 #include <QEvent>
@@ -128,6 +129,8 @@ void KQ::ShowA(QVariant& VarUser, QVariant& /*VarTitle*/, QVariant& VarCaption,
 }
 
 void registerComponent() {
+    // The component speaks through windows, whoever hosts it.
+    useWindowMessageBoxes();
     Registry::instance().registerClass(progid::Component, [] { return std::make_shared<KQ>(); });
 }
 

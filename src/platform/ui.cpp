@@ -1,87 +1,61 @@
 #include "platform/ui.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QStandardPaths>
-#include <QTextDocument>
+#include <cstdio>
 
 namespace bw {
 
 namespace {
 
-class QtMessageBox : public IMessageBox {
+// The boxes of a program without windows: the text goes to the standard error, its control
+// characters shown as "?", and the answer is the button Enter would press; no file can be
+// chosen.
+class ConsoleMessageBox : public IMessageBox {
 public:
     int MsgBox(const QString& text, int style, const QString& title) override {
-        QMessageBox box;
-        // Messages carry typed text (terminal numbers, port texts, database errors): never
-        // let Qt take a "<b>" in it for markup.
-        box.setTextFormat(Qt::PlainText);
-        box.setText(text);
-        box.setWindowTitle(title.isEmpty() ? QCoreApplication::applicationName() : title);
-        switch (style & 0x70) {
-        case mb::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
-        case mb::Question:
-            box.setIcon(QMessageBox::Question);
-            break;
-        case mb::Exclamation:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case mb::Information:
-            box.setIcon(QMessageBox::Information);
-            break;
-        default:
-            box.setIcon(QMessageBox::NoIcon);
-        }
-        // The buttons in the order the style names them; the style's default-button bits
-        // choose the one Enter presses, the first when they name none of them.
-        QList<QMessageBox::StandardButton> buttons;
-        switch (style & 0x0F) {
-        case 1:
-            buttons = {QMessageBox::Ok, QMessageBox::Cancel};
-            break;
-        case 3:
-            buttons = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
-            break;
-        case mb::YesNo:
-            buttons = {QMessageBox::Yes, QMessageBox::No};
-            break;
-        default:
-            buttons = {QMessageBox::Ok};
-        }
-        QMessageBox::StandardButtons all;
-        for (QMessageBox::StandardButton b : buttons)
-            all |= b;
-        box.setStandardButtons(all);
-        const qsizetype defaultIndex = (style >> 8) & 0x03;
-        box.setDefaultButton(buttons.value(defaultIndex, buttons.front()));
-        switch (box.exec()) {
-        case QMessageBox::Yes:
-            return mb::Yes;
-        case QMessageBox::No:
-            return mb::No;
-        case QMessageBox::Cancel:
-            return mb::Cancel;
-        default:
-            return mb::OK;
-        }
+        QString said = title.isEmpty() ? text : title + QStringLiteral(": ") + text;
+        // Typed text may carry control characters: none reaches the terminal.
+        for (QChar& c : said)
+            if (!c.isPrint() && c != QLatin1Char('\n'))
+                c = QLatin1Char('?');
+        std::fprintf(stderr, "%s\n", said.toLocal8Bit().constData());
+        return defaultAnswer(style);
     }
-    void Beep() override { QApplication::beep(); }
+    void Beep() override {}
 };
 
-QtMessageBox defaultBox;
+ConsoleMessageBox consoleBox;
+IMessageBox* fallback = &consoleBox;
 IMessageBox* current = nullptr;
 
 } // namespace
 
+QList<int> boxButtons(int style) {
+    switch (style & 0x0F) {
+    case 1:
+        return {mb::OK, mb::Cancel};
+    case 3:
+        return {mb::Yes, mb::No, mb::Cancel};
+    case mb::YesNo:
+        return {mb::Yes, mb::No};
+    default:
+        return {mb::OK};
+    }
+}
+
+int defaultAnswer(int style) {
+    // The style's default-button bits choose the button, the first when they name none.
+    const QList<int> buttons = boxButtons(style);
+    return buttons.value((style >> 8) & 0x03, buttons.front());
+}
+
 IMessageBox& ui() {
-    return current ? *current : defaultBox;
+    return current ? *current : *fallback;
 }
 void setUi(IMessageBox* box) {
     current = box;
+}
+void setDefaultUi(IMessageBox* box) {
+    fallback = box ? box : &consoleBox;
 }
 
 int MsgBox(const QString& text, int style, const QString& title) {
@@ -91,23 +65,8 @@ void Beep() {
     ui().Beep();
 }
 
-QString IMessageBox::FileName(bool save, const QString& title, const QString& suggested,
-                              const QString& filter) {
-    QFileDialog dialog(QApplication::activeWindow(), title);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!filter.isEmpty())
-        dialog.setNameFilter(filter);
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty() || !QDir(folder).exists())
-        folder = QDir::homePath();
-    dialog.setDirectory(folder);
-    if (!suggested.isEmpty())
-        dialog.selectFile(suggested);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().first();
+QString IMessageBox::FileName(bool, const QString&, const QString&, const QString&) {
+    return QString();
 }
 
 QString askSaveFile(const QString& title, const QString& suggested, const QString& filter) {
@@ -115,10 +74,6 @@ QString askSaveFile(const QString& title, const QString& suggested, const QStrin
 }
 QString askOpenFile(const QString& title, const QString& filter) {
     return ui().FileName(false, title, QString(), filter);
-}
-
-QString plainToolTip(const QString& text) {
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpacePre) : text;
 }
 
 } // namespace bw

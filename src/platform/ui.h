@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace bw {
@@ -27,9 +28,8 @@ public:
     // An empty title means the platform's default title.
     virtual int MsgBox(const QString& text, int style, const QString& title) = 0;
     virtual void Beep() = 0;
-    // Asks for a file to write (save) or to read: Qt's own dialog, so that it speaks the
-    // program's language rather than the desktop's, opening in the user's documents folder
-    // with the suggested name. Empty when the user cancels.
+    // Asks for a file to write (save) or to read. Empty when the user cancels; a box
+    // without windows has no file to offer.
     virtual QString FileName(bool save, const QString& title, const QString& suggested,
                              const QString& filter);
 };
@@ -37,10 +37,13 @@ public:
 IMessageBox& ui();
 // Installs a message-box implementation (not owned); nullptr restores the default one.
 void setUi(IMessageBox* box);
-
-// A tooltip that shows text as it is written: Qt takes a tooltip that looks like markup for
-// markup, so such a text is handed over escaped.
-QString plainToolTip(const QString& text);
+// The default one (not owned): a program with windows names its window boxes here
+// (platform_ui/message_box.h); nullptr, or none named, writes to the standard error.
+void setDefaultUi(IMessageBox* box);
+// The answers of a box of this style's buttons, in the order the style names them, and the
+// one Enter presses.
+QList<int> boxButtons(int style);
+int defaultAnswer(int style);
 
 // Shorthands.
 int MsgBox(const QString& text, int style = mb::OKOnly, const QString& title = QString());

@@ -1,7 +1,7 @@
 #include "window/f_machine.h"
 
-#include "bell/bell_buttons.h"
-#include "connect/ring_download.h"
+#include "window/bell_buttons.h"
+#include "window/ring_download.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
-#include "bell/bell_buttons.h"
 #include "bell/bell_link.h"
 #include "bell/serial_port.h"
 #include "platform/error.h"
 #include "platform/ui.h"
+#include "window/bell_buttons.h"
 #include "window/f_machine.h"
 
 #include <QComboBox>

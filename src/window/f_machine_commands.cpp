@@ -4,7 +4,6 @@
 #include "window/f_machine.h"
 
 #include "connect/connection_choice.h"
-#include "connect/ring_download.h"
 #include "messages/catalogue.h"
 #include "platform/component_state.h"
 #include "platform/convert.h"
@@ -15,6 +14,7 @@
 #include "store/ctrl_log.h"
 #include "store/sql_connection.h"
 #include "store/statements.h"
+#include "window/ring_download.h"
 
 #include <QComboBox>
 #include <QDateTime>

@@ -3,6 +3,7 @@
 #include "platform/convert.h"
 #include "platform/port_text.h"
 #include "platform/ui.h"
+#include "platform_ui/message_box.h"
 #include "store/statements.h"
 #include "window/f_machine.h"
 

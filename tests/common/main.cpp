@@ -1,4 +1,5 @@
 #include "common/test_support.h"
+#include "platform_ui/message_box.h"
 
 #include <QApplication>
 #include <QFile>
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QApplication app(argc, argv);
+    bw::useWindowMessageBoxes(); // as the windowed programs do
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,5 +1,5 @@
 #include "connect/recording_connect.h"
-#include "connect/ring_download.h"
+#include "window/ring_download.h"
 
 #include "common/fakes.h"
 #include "platform/component_state.h"

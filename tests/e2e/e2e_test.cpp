@@ -4,11 +4,11 @@
 
 #include "e2e/e2e_support.h"
 
-#include "bell/bell_buttons.h"
 #include "bell/bell_link.h"
 #include "bell/qt_serial_port.h"
 #include "bell/serial_port.h"
 #include "host/lexicon/lexicon.h"
+#include "window/bell_buttons.h"
 
 #include <QAction>
 #include <QComboBox>

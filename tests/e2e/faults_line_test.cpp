@@ -6,11 +6,11 @@
 
 #include "e2e/e2e_support.h"
 
-#include "bell/bell_buttons.h"
 #include "bell/serial_port.h"
 #include "common/test_support.h"
 #include "host/link/link.h"
 #include "platform/component_state.h"
+#include "window/bell_buttons.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "common/fakes.h"
 #include "common/test_support.h"
-#include "host/app/host_options.h"
 #include "host/app/host_setup.h"
+#include "host/cli/host_options.h"
 #include "host/ledger/ledger.h"
 #include "host/trace/trace_file.h"
 #include "platform/language.h"

@@ -1,4 +1,5 @@
 #include "platform/ui.h"
+#include "platform_ui/message_box.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -21,4 +22,22 @@ TEST(MessageBox, ShowsItsTextPlainAndEnterPressesTheDefault) {
     EXPECT_EQ(bw::MsgBox(QStringLiteral("<b>5</b>"), bw::mb::YesNo | bw::mb::DefaultButton2),
               bw::mb::No);
     EXPECT_EQ(format, Qt::PlainText);
+}
+
+// Without windows a box says its text on standard error and answers with the button Enter
+// would press; no file can be chosen.
+TEST(MessageBox, WithoutWindowsAnswersTheDefaultButton) {
+    using namespace bw::mb;
+    bw::setDefaultUi(nullptr);
+    const std::pair<int, int> cases[] = {{OKOnly, OK},
+                                         {Critical | YesNo, Yes},
+                                         {YesNo | DefaultButton2, No},
+                                         {3 | 2 * DefaultButton2, Cancel},
+                                         {1 | DefaultButton2, Cancel},
+                                         {YesNo | 3 * DefaultButton2, Yes},
+                                         {15, OK}};
+    for (const auto& [style, answer] : cases)
+        EXPECT_EQ(bw::MsgBox(QStringLiteral("<b>5</b>"), style), answer) << style;
+    EXPECT_TRUE(bw::askSaveFile(QStringLiteral("t"), QStringLiteral("x.csv"), QString()).isEmpty());
+    bw::useWindowMessageBoxes();
 }

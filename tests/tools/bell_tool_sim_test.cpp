@@ -310,14 +310,30 @@ TEST_F(BellToolOnSimulator, OneLineOneTalker) {
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
+// --version and --help read no settings file: a faulty one says nothing.
 TEST(BellToolPrograms, ReportTheirVersion) {
-    for (const char* program : {"brackwater-bell", "brackwater-sim"}) {
-        QProcess p;
-        p.start(bw::test::program(QString::fromLatin1(program)), {QStringLiteral("--version")});
-        ASSERT_TRUE(p.waitForFinished(10000));
-        EXPECT_EQ(p.exitCode(), 0);
-        EXPECT_EQ(p.readAllStandardOutput().trimmed(), QByteArray(program) + " " BW_VERSION);
-    }
+    const QString config = bw::test::tempDir();
+    QDir().mkpath(config + QStringLiteral("/Brackwater"));
+    QFile file(config + QStringLiteral("/Brackwater/brackwater.conf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("[com]\n1=\n") > 0);
+    file.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    for (const char* program :
+         {"brackwater-bell", "brackwater-site", "brackwater-collect", "brackwater-sim"})
+        for (const QString& option : {QStringLiteral("--version"), QStringLiteral("--help")}) {
+            SCOPED_TRACE(std::string(program) + " " + option.toStdString());
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(bw::test::program(QString::fromLatin1(program)), {option});
+            ASSERT_TRUE(p.waitForFinished(10000));
+            EXPECT_EQ(p.exitCode(), 0);
+            EXPECT_EQ(p.readAllStandardError(), QByteArray());
+            const QByteArray out = p.readAllStandardOutput().trimmed();
+            if (option == QLatin1String("--version")) {
+                EXPECT_EQ(out, QByteArray(program) + " " BW_VERSION);
+            }
+        }
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "bell/pty_terminal.h"
 #include "common/test_support.h"
-#include "host/app/printable.h"
+#include "host/cli/printable.h"
 #include "host/link/link.h"
 #include "platform/clock_guard.h"
 #include "store/sql_connection.h"

@@ -1,6 +1,6 @@
 #include "tools/bell/report.h"
 
-#include "host/app/printable.h"
+#include "host/cli/printable.h"
 
 #include <QJsonDocument>
 #include <cstdio>

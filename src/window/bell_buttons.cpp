@@ -1,4 +1,4 @@
-#include "bell/bell_buttons.h"
+#include "window/bell_buttons.h"
 
 #include "bell/bell_link.h"
 #include "messages/catalogue.h"

@@ -1,4 +1,4 @@
-#include "host/app/password_input.h"
+#include "host/cli/password_input.h"
 
 #include <cstdio>
 #include <fcntl.h>

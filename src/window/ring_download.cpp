@@ -1,4 +1,4 @@
-#include "connect/ring_download.h"
+#include "window/ring_download.h"
 
 #include "connect/connection_choice.h"
 #include "messages/catalogue.h"

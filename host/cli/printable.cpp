@@ -1,4 +1,4 @@
-#include "host/app/printable.h"
+#include "host/cli/printable.h"
 
 #include "platform/error.h"
 

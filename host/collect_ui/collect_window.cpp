@@ -1,4 +1,4 @@
-#include "host/collect/collect_window.h"
+#include "host/collect_ui/collect_window.h"
 
 #include "host/collect/collect_texts.h"
 #include "host/ledger/ledger.h"
@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
+#include "platform_ui/message_box.h"
 #include "store/sql_connection.h"
 
 #include <QAbstractTableModel>

@@ -1,7 +1,7 @@
-#include "host/app/host_options.h"
+#include "host/cli/host_options.h"
 
 #include "bell/serial_port.h"
-#include "host/app/printable.h"
+#include "host/cli/printable.h"
 #include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
