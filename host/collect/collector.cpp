@@ -4,32 +4,64 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <utility>
 
 namespace bw::host::collect {
 
 namespace {
 
-// Commits what was added; on a database error the batch is gone and the outcome failed.
-bool commitBatch(RecordSink& sink, Outcome& out, quint32 lastAdded, qint64& readPending) {
-    if (sink.pending() == 0)
+// A batch whose commit was started: what it holds once the commit is finished.
+struct InFlight {
+    bool active = false;
+    qint64 read = 0;  // records read into it
+    quint32 upTo = 0; // the last number added to it
+};
+
+bool databaseFailed(Outcome& out, const Error& e) {
+    out.state = Outcome::State::Failed;
+    out.failure = Failure::Database;
+    out.reason = e.description();
+    out.cause = e.description();
+    return false;
+}
+
+// Waits for the batch under way; on a database error it is gone, and so are the records added
+// since, and the outcome failed.
+bool finishBatch(RecordSink& sink, Outcome& out, InFlight& flight) {
+    if (!flight.active)
         return true;
+    const InFlight done = std::exchange(flight, InFlight{});
     try {
-        const Stored stored = sink.commit();
+        const Stored stored = sink.finishCommit();
         out.added += stored.added;
         out.raw += stored.raw;
         out.restarts += stored.restarts;
-        out.read += readPending;
-        out.committedUpTo = lastAdded;
-        readPending = 0;
+        out.read += done.read;
+        out.committedUpTo = done.upTo;
         return true;
     } catch (const Error& e) {
         sink.discard();
-        out.state = Outcome::State::Failed;
-        out.failure = Failure::Database;
-        out.reason = e.description();
-        out.cause = e.description();
-        return false;
+        return databaseFailed(out, e);
     }
+}
+
+// Finishes the batch under way, then starts committing what was added since: one batch at
+// most is in flight, and the records after it wait for it.
+bool startBatch(RecordSink& sink, Outcome& out, InFlight& flight, quint32 lastAdded,
+                qint64& readPending) {
+    if (!finishBatch(sink, out, flight))
+        return false;
+    if (sink.pending() == 0)
+        return true;
+    try {
+        sink.startCommit();
+    } catch (const Error& e) {
+        sink.discard();
+        return databaseFailed(out, e);
+    }
+    flight = InFlight{true, readPending, lastAdded};
+    readPending = 0;
+    return true;
 }
 
 } // namespace
@@ -67,6 +99,7 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
     bool gap = false;
     quint32 lastAdded = 0;
     qint64 readPending = 0;
+    InFlight flight;
     QVector<MealRecord> block;
     QElapsedTimer sinceCommit;
     sinceCommit.start();
@@ -95,19 +128,21 @@ Outcome collectTerminal(int address, RecordSource& source, RecordSink& sink, con
             ++readPending;
         }
         from = block.constLast().number + 1;
+        sink.advance();
         const bool due =
             sink.pending() >= options.batchSize || sinceCommit.hasExpired(options.commitEveryMs);
-        if (due && !commitBatch(sink, out, lastAdded, readPending))
+        if (due && !startBatch(sink, out, flight, lastAdded, readPending))
             return out;
         if (due)
             sinceCommit.start();
         if (progress)
-            progress(out.read + readPending, out.total);
+            progress(out.read + flight.read + readPending, out.total);
         if (block.constLast().number >= last)
             break;
     }
-    // Records read before a link fault or a cancel are whole: they are kept.
-    if (!commitBatch(sink, out, lastAdded, readPending))
+    // Records read before a link fault or a cancel are whole: they are kept. Every commit is
+    // finished before the terminal is cleared.
+    if (!startBatch(sink, out, flight, lastAdded, readPending) || !finishBatch(sink, out, flight))
         return out;
     if (progress)
         progress(out.read, out.total);

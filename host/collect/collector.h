@@ -7,6 +7,7 @@
 #include <QVector>
 #include <atomic>
 #include <functional>
+#include <utility>
 
 namespace bw::host::collect {
 
@@ -74,6 +75,12 @@ struct Stored {
 
 // The database's side: records are added, then committed together. A commit either stores
 // every added record (one already stored is left as it is) or none, raising bw::Error.
+// A commit may also be started and finished later, so that the terminal is read while the
+// database writes: startCommit() takes the records added so far (new ones may be added at
+// once), finishCommit() waits for the database and tells what was stored, raising bw::Error
+// when nothing was. Nothing but add(), pending(), discard() and advance() may come between the
+// two, and a commit counts as stored only once finishCommit() has returned. A sink that cannot
+// wait commits in startCommit().
 class RecordSink {
 public:
     virtual ~RecordSink() = default;
@@ -81,8 +88,15 @@ public:
     virtual void add(const MealRecord& record) = 0;
     virtual int pending() const = 0;
     virtual Stored commit() = 0;
-    // Forgets records added since the last commit.
+    // Forgets records added since the last commit (or its start).
     virtual void discard() = 0;
+    virtual void startCommit() { started_ = commit(); }
+    virtual Stored finishCommit() { return std::exchange(started_, Stored{}); }
+    // Lets a commit under way go on (sends what the database is ready to take); never waits.
+    virtual void advance() {}
+
+private:
+    Stored started_;
 };
 
 struct Options {

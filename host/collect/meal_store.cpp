@@ -13,9 +13,11 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sqlite3.h>
 
 namespace bw::host::collect {
@@ -119,6 +121,109 @@ PGconn* pgHandle(store::SqlConnection& cn) {
                : nullptr;
 }
 
+const char* const kCopyColumns =
+    "(RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, CollectedAt, CollectedBy, Series) "
+    "FROM STDIN";
+
+// The database's refusal in `res` (released), or the connection's fault, as an error.
+Error pgFailure(PGconn* pg, PGresult* res) {
+    QString why = QString::fromUtf8(res  ? PQresultErrorMessage(res)
+                                    : pg ? PQerrorMessage(pg)
+                                         : "")
+                      .trimmed();
+    PQclear(res);
+    if (why.isEmpty())
+        why = QStringLiteral("The connection to the database is closed");
+    return Error(store::dberr::CommandFailed, why);
+}
+
+// Runs one statement; its result, or a raised error when its status is not `want`.
+PGresult* pgRun(PGconn* pg, const char* sql, ExecStatusType want) {
+    PGresult* res = PQexec(pg, sql);
+    if (PQresultStatus(res) != want)
+        throw pgFailure(pg, res);
+    return res;
+}
+
+// Sends what libpq holds queued, waiting for the socket; what the server sends meanwhile is
+// read, as it stops reading while its own output is not read. False when the connection failed.
+bool pgFlushAll(PGconn* pg) {
+    for (;;) {
+        const int left = PQflush(pg);
+        if (left <= 0)
+            return left == 0;
+        pollfd fd{PQsocket(pg), POLLIN | POLLOUT, 0};
+        if (::poll(&fd, 1, -1) < 0 && errno != EINTR)
+            return false;
+        if ((fd.revents & POLLIN) && !PQconsumeInput(pg))
+            return false;
+    }
+}
+
+// Starts `COPY <table> ... FROM STDIN` and queues the rows and the end of the data; without
+// `wait` the connection is left nonblocking, the data going out as the socket takes it. Raises
+// when the COPY could not start; returns the connection's fault when the data could not be
+// queued (the COPY is then abandoned), else an empty text.
+QString pgSendCopy(PGconn* pg, const char* table, const std::string& rows, bool wait) {
+    PQclear(
+        pgRun(pg, (QByteArray("COPY ") + table + ' ' + kCopyColumns).constData(), PGRES_COPY_IN));
+    if (!wait)
+        PQsetnonblocking(pg, 1);
+    int sent = PQputCopyData(pg, rows.data(), int(rows.size()));
+    if (sent == 0 && pgFlushAll(pg)) // libpq's buffer could not grow: once more, emptied
+        sent = PQputCopyData(pg, rows.data(), int(rows.size()));
+    const QString lost = sent == 1 ? QString() : pgFailure(pg, nullptr).description();
+    if (PQputCopyEnd(pg, sent == 1 ? nullptr : "abandoned") != 1 && lost.isEmpty())
+        return pgFailure(pg, nullptr).description();
+    return lost;
+}
+
+// What the server answered to a COPY.
+struct CopyAnswer {
+    qint64 copied = -1;     // rows stored; -1: none
+    bool duplicate = false; // refused by the unique key (SQLSTATE 23505)
+    QString why;            // the refusal or the connection's fault
+};
+
+// Waits for the answer to the COPY sent (or abandoned with `lost`), every result read, and
+// leaves the connection blocking again, as the driver uses it.
+CopyAnswer pgCopyAnswer(PGconn* pg, const QString& lost) {
+    CopyAnswer answer;
+    if (!pg) {
+        answer.why = lost;
+        return answer;
+    }
+    if (!pgFlushAll(pg))
+        answer.why = pgFailure(pg, nullptr).description();
+    PQsetnonblocking(pg, 0);
+    while (PGresult* res = PQgetResult(pg)) {
+        if (PQresultStatus(res) == PGRES_COMMAND_OK) {
+            answer.copied = QByteArray(PQcmdTuples(res)).toLongLong();
+        } else if (answer.why.isEmpty()) {
+            const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+            answer.duplicate = state && qstrcmp(state, "23505") == 0;
+            answer.why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+        }
+        PQclear(res);
+    }
+    if (!lost.isEmpty()) {
+        answer = CopyAnswer{};
+        answer.why = lost;
+    }
+    return answer;
+}
+
+// The rows a COPY stored; -1 when the unique key refused it; raises on any other failure.
+qint64 copiedRows(const CopyAnswer& answer) {
+    if (answer.copied >= 0 && answer.why.isEmpty())
+        return answer.copied;
+    if (answer.duplicate)
+        return -1;
+    throw Error(store::dberr::CommandFailed,
+                answer.why.isEmpty() ? QStringLiteral("The connection to the database is closed")
+                                     : answer.why);
+}
+
 // Binds a text to a SQLite statement without a copy of its own: ASCII goes through the
 // caller's buffer (which must outlive the step), anything longer or beyond ASCII as UTF-16.
 int bindText(sqlite3_stmt* st, int column, const QString& text, char* buffer, qsizetype size) {
@@ -146,7 +251,12 @@ template <class N> void appendNumber(std::string& out, N value) {
 MealStore::MealStore(store::SqlConnection& cn, const QString& collectedBy)
     : cn_(cn), collectedBy_(collectedBy) {}
 
-MealStore::~MealStore() = default;
+MealStore::~MealStore() {
+    // A COPY left under way (the collection ended by an exception) is waited for: the
+    // connection is of use again, and what it stored is stored once.
+    if (copying_)
+        pgCopyAnswer(pgHandle(cn_), copyLost_);
+}
 
 void MealStore::begin(int address) {
     address_ = address;
@@ -176,6 +286,71 @@ bool MealStore::multiRow() const {
 }
 
 Stored MealStore::commit() {
+    startCommit();
+    return finishCommit();
+}
+
+void MealStore::startCommit() {
+    started_ = Stored{};
+    // The batch goes by COPY straight into MealRecord, outside a transaction of the driver: the
+    // server commits the COPY before it answers, so the answer is the durable commit. Records
+    // kept raw go with the batch in one transaction, at once, as does any batch on a
+    // connection in a transaction of its caller's.
+    if (cn_.backend() != store::BackendSettings::Kind::Postgres || !raw_.isEmpty() ||
+        batch_.isEmpty() || cn_.inTransaction() || !pgHandle(cn_)) {
+        started_ = commitNow();
+        return;
+    }
+    try {
+        started_.restarts = sortOutStored();
+        if (!batch_.isEmpty()) {
+            PGconn* pg = pgHandle(cn_); // the connection may have been opened again meanwhile
+            if (!pg)
+                throw pgFailure(nullptr, nullptr);
+            copyRows_ = copyRows(timeText(QDateTime::currentDateTime()));
+            copyLost_ = pgSendCopy(pg, "MealRecord", copyRows_, false);
+            copying_ = true;
+        }
+    } catch (...) {
+        discard();
+        throw;
+    }
+    discard(); // the next batch is added while this one travels as its COPY rows
+}
+
+void MealStore::advance() {
+    if (PGconn* pg = copying_ ? pgHandle(cn_) : nullptr)
+        PQflush(pg); // nonblocking: what the socket takes now
+}
+
+Stored MealStore::finishCommit() {
+    Stored out = std::exchange(started_, Stored{});
+    if (!copying_)
+        return out;
+    copying_ = false;
+    const std::string rows = std::exchange(copyRows_, std::string());
+    out.added = copiedRows(pgCopyAnswer(pgHandle(cn_), std::exchange(copyLost_, QString())));
+    if (out.added >= 0)
+        return out;
+    // Another workstation collecting the same terminal stored some of the records since the
+    // batch was sorted out: the batch goes through a table of its own, in a transaction.
+    cn_.BeginTrans();
+    try {
+        out.added = copyThroughTable(rows);
+        cn_.CommitTrans();
+    } catch (...) {
+        if (cn_.inTransaction()) {
+            try {
+                cn_.RollbackTrans();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    return out;
+}
+
+Stored MealStore::commitNow() {
     Stored out;
     if (batch_.isEmpty() && raw_.isEmpty())
         return out;
@@ -365,25 +540,7 @@ qint64 MealStore::insertSqlite(const QString& collectedAt) {
     return added;
 }
 
-qint64 MealStore::copyPostgres(const QString& collectedAt) {
-    PGconn* pg = pgHandle(cn_);
-    if (!pg)
-        return -1;
-    const auto failed = [pg](PGresult* res) {
-        QString why =
-            QString::fromUtf8(res ? PQresultErrorMessage(res) : PQerrorMessage(pg)).trimmed();
-        PQclear(res);
-        if (why.isEmpty())
-            why = QStringLiteral("The connection to the database is closed");
-        return Error(store::dberr::CommandFailed, why);
-    };
-    const auto run = [&](const char* sql, ExecStatusType want) {
-        PGresult* res = PQexec(pg, sql);
-        if (PQresultStatus(res) != want)
-            throw failed(res);
-        return res;
-    };
-    // The batch in COPY's text format, every column of MealRecord.
+std::string MealStore::copyRows(const QString& collectedAt) const {
     std::string rows;
     rows.reserve(size_t(batch_.size()) * 80);
     std::string batchColumns; // this batch's own values, the same on every row
@@ -417,69 +574,52 @@ qint64 MealStore::copyPostgres(const QString& collectedAt) {
         appendNumber(rows, series_[i]);
         rows += '\n';
     }
-    // COPY's answer: whether the rows went in, and how many; a COPY that could not start
-    // raises. SQLSTATE 23505 (a row stored already) is told apart from the other refusals.
-    bool stored = false;
-    const auto copy = [&](const char* sql) -> qint64 {
-        PQclear(run(sql, PGRES_COPY_IN));
-        bool sent = PQputCopyData(pg, rows.data(), int(rows.size())) == 1;
-        const Error lost = sent ? Error(0, QString()) : failed(nullptr);
-        sent = PQputCopyEnd(pg, sent ? nullptr : "abandoned") == 1 && sent;
-        qint64 copied = -1;
-        QString why;
-        bool duplicate = false;
-        while (PGresult* res = PQgetResult(pg)) {
-            if (PQresultStatus(res) == PGRES_COMMAND_OK) {
-                copied = QByteArray(PQcmdTuples(res)).toLongLong();
-            } else if (why.isEmpty()) {
-                const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
-                duplicate = state && qstrcmp(state, "23505") == 0;
-                why = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
-            }
-            PQclear(res);
-        }
-        if (!sent)
-            throw lost;
-        if (duplicate)
-            return -1;
-        if (copied < 0)
-            throw Error(store::dberr::CommandFailed,
-                        why.isEmpty() ? QStringLiteral("The connection to the database is closed")
-                                      : why);
-        stored = true;
-        return copied;
-    };
+    return rows;
+}
+
+qint64 MealStore::copyPostgres(const QString& collectedAt) {
+    PGconn* pg = pgHandle(cn_);
+    if (!pg)
+        return -1;
     // Straight into MealRecord, as a rule: no record of the batch was stored when it was
     // sorted out. Another workstation collecting the same terminal may have stored some since;
     // the unique key then refuses the COPY, which is taken back to the savepoint, and the
-    // batch goes through a temporary table into MealRecord without the rows stored already.
-    PQclear(run("SAVEPOINT bw_batch", PGRES_COMMAND_OK));
-    const QByteArray columns = QByteArray(kColumns);
-    qint64 added =
-        copy(QByteArray("COPY MealRecord (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, "
-                        "CollectedAt, CollectedBy, Series) FROM STDIN")
-                 .constData());
-    if (stored)
+    // batch goes through a temporary table.
+    const std::string rows = copyRows(collectedAt);
+    PQclear(pgRun(pg, "SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    const qint64 added = copiedRows(pgCopyAnswer(pg, pgSendCopy(pg, "MealRecord", rows, true)));
+    if (added >= 0)
         return added;
-    PQclear(run("ROLLBACK TO SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    PQclear(pgRun(pg, "ROLLBACK TO SAVEPOINT bw_batch", PGRES_COMMAND_OK));
+    return copyThroughTable(rows);
+}
+
+qint64 MealStore::copyThroughTable(const std::string& rows) {
+    PGconn* pg = pgHandle(cn_);
+    if (!pg)
+        throw pgFailure(nullptr, nullptr);
     // The table lasts as long as the connection and is emptied by each commit; made inside
     // the batch's transaction, a rollback takes it away again.
-    PGresult* res = run("SELECT to_regclass('pg_temp.bw_meal_batch') IS NULL", PGRES_TUPLES_OK);
+    PGresult* res =
+        pgRun(pg, "SELECT to_regclass('pg_temp.bw_meal_batch') IS NULL", PGRES_TUPLES_OK);
     const bool missing = PQntuples(res) == 1 && PQgetvalue(res, 0, 0)[0] == 't';
     PQclear(res);
     if (missing)
-        PQclear(run("CREATE TEMP TABLE bw_meal_batch (LIKE MealRecord INCLUDING DEFAULTS) ON "
-                    "COMMIT DELETE ROWS",
-                    PGRES_COMMAND_OK));
-    copy("COPY bw_meal_batch (RecordNo, CardNo, EmpNo, RecordTime, Flag, MachAddr, CollectedAt, "
-         "CollectedBy, Series) FROM STDIN");
-    res = run(QStringLiteral("INSERT INTO MealRecord (%1) SELECT %1 FROM bw_meal_batch ON "
-                             "CONFLICT (MachAddr, Series, RecordNo) DO NOTHING")
-                  .arg(QLatin1String(columns))
-                  .toUtf8()
-                  .constData(),
-              PGRES_COMMAND_OK);
-    added = QByteArray(PQcmdTuples(res)).toLongLong();
+        PQclear(pgRun(pg,
+                      "CREATE TEMP TABLE bw_meal_batch (LIKE MealRecord INCLUDING DEFAULTS) ON "
+                      "COMMIT DELETE ROWS",
+                      PGRES_COMMAND_OK));
+    if (copiedRows(pgCopyAnswer(pg, pgSendCopy(pg, "bw_meal_batch", rows, true))) < 0)
+        throw Error(store::dberr::CommandFailed,
+                    QStringLiteral("The temporary table refused the batch"));
+    res = pgRun(pg,
+                QStringLiteral("INSERT INTO MealRecord (%1) SELECT %1 FROM bw_meal_batch ON "
+                               "CONFLICT (MachAddr, Series, RecordNo) DO NOTHING")
+                    .arg(QLatin1String(kColumns))
+                    .toUtf8()
+                    .constData(),
+                PGRES_COMMAND_OK);
+    const qint64 added = QByteArray(PQcmdTuples(res)).toLongLong();
     PQclear(res);
     return added;
 }

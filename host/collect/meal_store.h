@@ -35,8 +35,11 @@ struct TerminalEntry {
 // ones after it go into a new series. A record that could not be read goes into MealRecordRaw
 // as it came.
 // SQLite gets one single-row statement through its own interface, its values bound in place;
-// PostgreSQL gets each batch by COPY into a temporary table and one INSERT ... SELECT from it;
-// other databases a statement per record.
+// PostgreSQL gets each batch by one COPY straight into MealRecord, sent by startCommit() and
+// answered (committed) by the time finishCommit() returns; when the unique key refuses it
+// (another workstation stored a record meanwhile), by COPY into a temporary table and one
+// INSERT ... SELECT ... ON CONFLICT DO NOTHING from it. Other databases get a statement per
+// record.
 class MealStore : public RecordSink {
 public:
     MealStore(store::SqlConnection& cn, const QString& collectedBy);
@@ -47,6 +50,10 @@ public:
     int pending() const override { return int(batch_.size() + raw_.size()); }
     Stored commit() override;
     void discard() override;
+    // On PostgreSQL the batch's COPY is sent and its answer awaited in finishCommit().
+    void startCommit() override;
+    Stored finishCommit() override;
+    void advance() override;
 
     // Rows one INSERT statement carries on SQLite when its driver gives no handle of its own
     // (SQLite's own interface takes a single-row statement instead). Qt hands SQLite each "?" as a
@@ -56,11 +63,18 @@ public:
     static constexpr int RowsPerStatement = 50;
 
 private:
+    // The batch in one transaction, at once.
+    Stored commitNow();
     qint64 insert(int first, int rows, const QVariant& collectedAt);
     qint64 insertArrays();
     // Through the database's own interface; -1 when the driver gives no handle to it.
     qint64 insertSqlite(const QString& collectedAt);
     qint64 copyPostgres(const QString& collectedAt);
+    // The batch in COPY's text format, every column of MealRecord.
+    std::string copyRows(const QString& collectedAt) const;
+    // The rows through a temporary table into MealRecord, those stored already left out (in
+    // the caller's transaction).
+    qint64 copyThroughTable(const std::string& rows);
     qint64 insertRaw();
     // Leaves in batch_ only the records not stored yet, each with its series; returns how
     // often the numbering was found started again.
@@ -76,6 +90,10 @@ private:
     QVector<MealRecord> raw_;
     std::unique_ptr<QSqlQuery> full_; // the prepared statement for RowsPerStatement rows
     QString fullOn_;                  // the driver connection it was prepared on
+    Stored started_;                  // what startCommit() stored or sorted out
+    bool copying_ = false;            // a COPY is under way, its answer not yet read
+    std::string copyRows_;            // its rows, for a second way when the key refuses them
+    QString copyLost_;                // why its rows could not be sent, if so
 };
 
 // Writes one operation-log entry for a terminal's collection on the given connection; an entry

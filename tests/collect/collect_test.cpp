@@ -31,6 +31,7 @@
 #include <QSqlQueryModel>
 #include <QTableWidget>
 #include <QTest>
+#include <cstdio>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
@@ -193,41 +194,75 @@ TYPED_TEST(CollectionTest, KilledMidTransferKeepsCommittedAndFetchesTheRestLater
     }
 }
 
-// The collecting connection's server session ended at a random moment, within a batch's COPY
-// or between: each record stored at most once, nothing cleared that is not stored, and the
-// next collection stores the rest.
+// The collection ended at a random moment, within a batch's COPY (several are sent while the
+// terminal is read) or between: its server session ended, or the collecting program was killed
+// (SIGKILL). Each record stored at most once, every record not stored still on the terminal,
+// and the next collection stores the rest.
 TEST_F(PostgresCollection, ServerGoneAtRandomStoresEachRecordOnce) {
     const quint32 seed = QRandomGenerator::global()->generate();
+    std::printf("seed %u\n", seed);
     SCOPED_TRACE(seed);
     QRandomGenerator random(seed);
     Options o;
     o.clear = true;
-    o.batchSize = 500;
-    for (int trial = 0; trial < 6; ++trial) {
+    o.batchSize = 200;
+    qint64 whole = 0; // how long a whole run of the program takes
+    for (int trial = 0; trial < 10; ++trial) {
+        const bool program = trial % 2 == 1; // brackwater-collect, batches of 2,000
+        const int records = program ? 20000 : 3000;
+        SCOPED_TRACE(program ? "program killed" : "server session ended");
         cn->Execute("DELETE FROM MealRecord");
-        startSim({"--records", "3000", "--no-pacing"});
-        std::atomic<qlonglong> pid{0};
+        startSim({"--records", QString::number(records), "--no-pacing"});
         Outcome cut;
-        std::thread work([&] {
-            auto own = bw::store::SqlConnection::open(backend.connectionString);
-            pid = own->queryBound("SELECT pg_backend_pid()").value(0).value(0).toLongLong();
-            cut = collect(3, o, {}, own.get());
-        });
-        while (pid == 0)
-            std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(80000)));
-        count("SELECT pg_terminate_backend(?)", {pid.load()});
-        work.join();
+        if (program) {
+            QProcess p;
+            p.start(bw::test::program("brackwater-collect"),
+                    {"--db", backend.connectionString, "--terminal", "3", "--tcp-port-map",
+                     QString("1001=%1").arg(sim.tcpPort()), "--clear"});
+            ASSERT_TRUE(p.waitForStarted());
+            QElapsedTimer took;
+            took.start();
+            if (whole > 0) { // the first run is whole: how long one takes
+                QTest::qWait(int(random.bounded(quint32(whole) + 1)));
+                p.kill();
+            }
+            p.waitForFinished(60000);
+            whole = std::max<qint64>(whole, took.elapsed());
+            // Its server session may still commit the COPY it had sent whole (waited for five
+            // seconds at most: another program's session may be at work on the server too).
+            (void)QTest::qWaitFor(
+                [&] {
+                    return count("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = "
+                                 "current_database() AND pid <> pg_backend_pid() AND state <> "
+                                 "'idle' AND backend_type = 'client backend'") == 0;
+                },
+                5000);
+        } else {
+            std::atomic<qlonglong> pid{0};
+            std::thread work([&] {
+                auto own = bw::store::SqlConnection::open(backend.connectionString);
+                pid = own->queryBound("SELECT pg_backend_pid()").value(0).value(0).toLongLong();
+                cut = collect(3, o, {}, own.get());
+            });
+            while (pid == 0)
+                std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(80000)));
+            count("SELECT pg_terminate_backend(?)", {pid.load()});
+            work.join();
+        }
         SCOPED_TRACE(qPrintable(cut.reason));
         EXPECT_EQ(count("SELECT COUNT(*) FROM MealRecord"), stored(3)); // no duplicates
         EXPECT_GE(stored(3), cut.read); // a commit whose reply was lost may be stored
-        if (!cut.ok()) {                // nothing cleared
-            EXPECT_EQ(onTerminal(3), 3000);
+        if (!program && !cut.ok()) {    // nothing cleared
+            EXPECT_EQ(onTerminal(3), records);
         }
-        startSim({"--records", "3000", "--no-pacing"}, false);
+        const auto left = sim.terminal(3);
+        const int first = left["records"].toInt() == 0 ? records + 1 : left["firstRecord"].toInt();
+        EXPECT_EQ(count("SELECT COUNT(*) FROM MealRecord WHERE RecordNo < ?", {first}), first - 1);
+        startSim({"--records", QString::number(records), "--no-pacing"}, false);
         EXPECT_TRUE(collect(3, o).ok());
-        EXPECT_EQ(count("SELECT COUNT(*) FROM MealRecord"), 3000);
-        EXPECT_EQ(stored(3), 3000);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM MealRecord"), records);
+        EXPECT_EQ(stored(3), records);
     }
 }
 
