@@ -77,6 +77,26 @@ int PQntuples(const PGresult* res) {
     return fn ? fn(res) : 0;
 }
 
+int PQconsumeInput(PGconn* conn) {
+    static const auto fn = bound<decltype(&PQconsumeInput)>("PQconsumeInput");
+    return fn ? fn(conn) : 0;
+}
+
+int PQflush(PGconn* conn) {
+    static const auto fn = bound<decltype(&PQflush)>("PQflush");
+    return fn ? fn(conn) : -1;
+}
+
+int PQsetnonblocking(PGconn* conn, int arg) {
+    static const auto fn = bound<decltype(&PQsetnonblocking)>("PQsetnonblocking");
+    return fn ? fn(conn, arg) : -1;
+}
+
+int PQsocket(const PGconn* conn) {
+    static const auto fn = bound<decltype(&PQsocket)>("PQsocket");
+    return fn ? fn(conn) : -1;
+}
+
 int PQputCopyData(PGconn* conn, const char* buffer, int nbytes) {
     static const auto fn = bound<decltype(&PQputCopyData)>("PQputCopyData");
     return fn ? fn(conn, buffer, nbytes) : -1;

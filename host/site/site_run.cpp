@@ -95,8 +95,8 @@ StepResult collectStep(store::SqlConnection& cn, Link& link, const TerminalEntry
     QString pending;
     collect::Options options = rq.collectOptions;
     options.clear = rq.clear;
-    // On PostgreSQL a batch travels as one statement whose array texts the driver copies
-    // again: smaller batches keep each worker of the pool light.
+    // On PostgreSQL a batch's COPY is written while the next blocks are read: smaller batches
+    // keep the two overlapping, and each worker of the pool holds less of a night's records.
     if (cn.backend() == store::BackendSettings::Kind::Postgres)
         options.batchSize = std::min(options.batchSize, PostgresBatch);
     options.beforeClear = [&](quint32 upTo) {
