@@ -50,6 +50,7 @@
 #include <QChartView>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImageReader>
 #include <QProcess>
 #include <QSplitter>
 #include <QSqlDatabase>
@@ -210,9 +211,9 @@ std::unique_ptr<QWidget> bareRegisterWindow(const QString& file) {
     return table;
 }
 
-// The bare program (this benchmark started with --bare-picture KIND FILE PNG): the bare console
-// (KIND status) or the bare terminal window (KIND terminal) over the SQLite file FILE, shown and
-// written to PNG, as the host program does with --screenshot-status and --screenshot.
+// The bare program (this benchmark started with --bare-picture KIND FILE PNG [W H]): the bare
+// console (KIND status) or the bare terminal window (KIND terminal) over the SQLite file FILE,
+// shown and written to PNG, as the host program does with --screenshot-status and --screenshot.
 int barePicture(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString kind = QString::fromLocal8Bit(argv[2]), file = QString::fromLocal8Bit(argv[3]);
@@ -220,6 +221,9 @@ int barePicture(int argc, char** argv) {
     std::unique_ptr<QWidget> w = kind == QLatin1String("status")
                                      ? bareConsoleWindow(file, &rows, &sets)
                                      : bareRegisterWindow(file);
+    // The picture is as large as the program's, so that both write as many pixels.
+    if (argc > 6)
+        w->resize(QString::fromLocal8Bit(argv[5]).toInt(), QString::fromLocal8Bit(argv[6]).toInt());
     w->show();
     QCoreApplication::processEvents();
     return w->grab().save(QString::fromLocal8Bit(argv[4]), "PNG") ? 0 : 1;
@@ -462,11 +466,16 @@ void BM_PictureVsBare(benchmark::State& state) {
         status ? QStringLiteral("--screenshot-status") : QStringLiteral("--screenshot"), png};
     for (int com = 1; com <= 4; ++com)
         args << QStringLiteral("--com") << QStringLiteral("%1=/nonexistent/bw-bench-tty").arg(com);
-    const QStringList bareArgs{QStringLiteral("--bare-picture"),
-                               status ? QStringLiteral("status") : QStringLiteral("terminal"), file,
-                               png};
-    // Each pays its first-use costs (page cache, fonts) before timing.
+    // Each pays its first-use costs (page cache, fonts) before timing; the bare picture is
+    // made as large as the program's first one.
     runMs(program, args, env);
+    const QSize size = QImageReader(png).size();
+    const QStringList bareArgs{QStringLiteral("--bare-picture"),
+                               status ? QStringLiteral("status") : QStringLiteral("terminal"),
+                               file,
+                               png,
+                               QString::number(size.width()),
+                               QString::number(size.height())};
     runMs(QCoreApplication::applicationFilePath(), bareArgs, env);
     double programMs = 0, bareMs = 0;
     bool ran = true;
@@ -619,7 +628,7 @@ BENCHMARK(BM_PictureVsBare)
 
 int main(int argc, char** argv) {
     bw::readTimeZoneOnce(); // as the host program does
-    if (argc == 5 && qstrcmp(argv[1], "--bare-picture") == 0)
+    if ((argc == 5 || argc == 7) && qstrcmp(argv[1], "--bare-picture") == 0)
         return barePicture(argc, argv);
     return runWindowBenchmarks(argc, argv);
 }
