@@ -638,7 +638,8 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+// The program, started by tools/program_start.cpp for every command but --version.
+extern "C" int bwProgramMain(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The operator's rights come from the permission component, as in the windows.
     bw::host::registerDbComponents();

@@ -72,7 +72,8 @@ int writeMonthReport(bw::store::SqlConnection& cn, const bw::host::report::Reque
 
 } // namespace
 
-int main(int argc, char** argv) {
+// The program, started by tools/program_start.cpp for every command but --version.
+extern "C" int bwProgramMain(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The operator's rights come from the permission component, as in the windows.
     bw::host::registerDbComponents();
