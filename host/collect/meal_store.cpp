@@ -334,19 +334,7 @@ Stored MealStore::finishCommit() {
         return out;
     // Another workstation collecting the same terminal stored some of the records since the
     // batch was sorted out: the batch goes through a table of its own, in a transaction.
-    cn_.BeginTrans();
-    try {
-        out.added = copyThroughTable(rows);
-        cn_.CommitTrans();
-    } catch (...) {
-        if (cn_.inTransaction()) {
-            try {
-                cn_.RollbackTrans();
-            } catch (...) {
-            }
-        }
-        throw;
-    }
+    cn_.inOneTransaction([&] { out.added = copyThroughTable(rows); });
     return out;
 }
 
@@ -355,36 +343,30 @@ Stored MealStore::commitNow() {
     if (batch_.isEmpty() && raw_.isEmpty())
         return out;
     const int step = multiRow() ? RowsPerStatement : 1;
-    cn_.BeginTrans();
     try {
-        out.restarts = sortOutStored();
-        // One clock reading per batch: the local time costs a time-zone lookup.
-        const QString collectedAt = timeText(QDateTime::currentDateTime());
-        const auto backend = cn_.backend();
-        out.added = batch_.isEmpty() ? 0 : -1;
-        if (out.added < 0 && backend == store::BackendSettings::Kind::Sqlite)
-            out.added = insertSqlite(collectedAt);
-        if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
-            out.added = copyPostgres(collectedAt);
-        if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
-            out.added = insertArrays();
-        if (out.added < 0) {
-            // Through Qt's binding: a driver that gives no handle of its own (ODBC).
-            out.added = 0;
-            for (int first = 0; first < batch_.size(); first += step)
-                out.added +=
-                    insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
-        }
-        out.raw = insertRaw();
-        out.added += out.raw;
-        cn_.CommitTrans();
-    } catch (...) {
-        if (cn_.inTransaction()) {
-            try {
-                cn_.RollbackTrans();
-            } catch (...) {
+        cn_.inOneTransaction([&] {
+            out.restarts = sortOutStored();
+            // One clock reading per batch: the local time costs a time-zone lookup.
+            const QString collectedAt = timeText(QDateTime::currentDateTime());
+            const auto backend = cn_.backend();
+            out.added = batch_.isEmpty() ? 0 : -1;
+            if (out.added < 0 && backend == store::BackendSettings::Kind::Sqlite)
+                out.added = insertSqlite(collectedAt);
+            if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
+                out.added = copyPostgres(collectedAt);
+            if (out.added < 0 && backend == store::BackendSettings::Kind::Postgres)
+                out.added = insertArrays();
+            if (out.added < 0) {
+                // Through Qt's binding: a driver that gives no handle of its own (ODBC).
+                out.added = 0;
+                for (int first = 0; first < batch_.size(); first += step)
+                    out.added +=
+                        insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
             }
-        }
+            out.raw = insertRaw();
+            out.added += out.raw;
+        });
+    } catch (...) {
         discard();
         throw;
     }

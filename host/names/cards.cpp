@@ -85,21 +85,6 @@ void setName(store::SqlConnection& cn, const Card& card) {
                     {card.employee, card.name});
 }
 
-// Runs change in a transaction of its own; anything raised undoes it.
-void inTransaction(store::SqlConnection& cn, const std::function<void()>& change) {
-    cn.BeginTrans();
-    try {
-        change();
-        cn.CommitTrans();
-    } catch (...) {
-        try {
-            cn.RollbackTrans();
-        } catch (...) {
-        }
-        throw;
-    }
-}
-
 // The text of a file: UTF-8 when it is valid UTF-8 (its byte-order mark dropped), else
 // GB18030 when it decodes as that, else nothing. A NUL byte is no text in either.
 std::optional<QString> decode(const QByteArray& bytes, bool& gb18030) {
@@ -305,7 +290,7 @@ QList<Card> listCards(store::SqlConnection& cn, int terminal) {
 
 void addCard(store::SqlConnection& cn, int terminal, const Card& given, const LogChange& log) {
     const Card card = checked(given);
-    inTransaction(cn, [&] {
+    cn.inOneTransaction([&] {
         requireTerminal(cn, terminal);
         if (onTerminal(cn, terminal, card.card))
             refuse(CardRefusal::DuplicateCard);
@@ -321,7 +306,7 @@ void addCard(store::SqlConnection& cn, int terminal, const Card& given, const Lo
 void changeCard(store::SqlConnection& cn, int terminal, const QString& formerCard,
                 const Card& given, const LogChange& log) {
     const Card card = checked(given);
-    inTransaction(cn, [&] {
+    cn.inOneTransaction([&] {
         requireTerminal(cn, terminal);
         if (!onTerminal(cn, terminal, formerCard))
             refuse(CardRefusal::NoSuchCard);
@@ -337,7 +322,7 @@ void changeCard(store::SqlConnection& cn, int terminal, const QString& formerCar
 }
 
 void removeCard(store::SqlConnection& cn, int terminal, const QString& card, const LogChange& log) {
-    inTransaction(cn, [&] {
+    cn.inOneTransaction([&] {
         const auto rows =
             cn.queryBound(QStringLiteral("SELECT EmpNo FROM CardMapping WHERE MachAddr = ? AND "
                                          "CardNo = ?"),
@@ -447,7 +432,7 @@ int importCards(store::SqlConnection& cn, int terminal, const CardFile& file, bo
         throw CardsRefused(file.refused.first());
     if (file.cards.isEmpty())
         refuse(CardRefusal::EmptyFile);
-    inTransaction(cn, [&] {
+    cn.inOneTransaction([&] {
         requireTerminal(cn, terminal);
         QSet<QString> present;
         if (replace) {

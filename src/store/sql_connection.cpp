@@ -508,6 +508,22 @@ void SqlConnection::RollbackTrans() {
                             db_.lastError());
 }
 
+void SqlConnection::inOneTransaction(const std::function<void()>& work) {
+    BeginTrans();
+    try {
+        work();
+        CommitTrans();
+    } catch (...) {
+        if (inTransaction_) {
+            try {
+                RollbackTrans();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
 namespace {
 
 // Prepares a statement, binds the values in order and runs it; errors as database errors.

@@ -93,6 +93,10 @@ public:
     void BeginTrans() override;
     void CommitTrans() override;
     void RollbackTrans() override;
+    // Runs work in a transaction of its own: committed when work returns; when anything
+    // raises, rolled back if still open and the error raised again (a failed rollback is
+    // not what the caller needs to hear).
+    void inOneTransaction(const std::function<void()>& work);
 
     // The database engine behind the driver, also when reached through ODBC; the recordset's
     // row ids and savepoints depend on it.
