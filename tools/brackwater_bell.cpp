@@ -306,6 +306,8 @@ int runSyncClocks(Tool& t) {
             BadArguments, QStringLiteral("bad arguments: sync-clocks [--db CONNECTION] [--force] "
                                          "[--dry-run]"));
     const QString db = bw::host::hostConnection(t.o.db, t.o.saved);
+    if (const QString outside = bw::host::outsideSiteProblem(t.o.db, t.o.saved); !outside.isEmpty())
+        return t.report.fail(DatabaseFault, outside);
     t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
     t.report.set(QStringLiteral("terminals"), QJsonArray());
     bw::host::site::Register reg;

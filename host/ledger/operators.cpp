@@ -484,4 +484,19 @@ void addFirstAdministrator(store::SqlConnection& cn) {
             {name});
 }
 
+void addServiceOperator(store::SqlConnection& cn, const QString& name, const QString& caption) {
+    if (serverSignsIn(cn) || isOperator(cn, name))
+        return;
+    const QStringList functions =
+        functionsOfKeys({QStringLiteral("collect"), QStringLiteral("clear"),
+                         QStringLiteral("clock"), QStringLiteral("names")},
+                        caption);
+    inTransaction(cn, [&] {
+        cn.executeBound(QStringLiteral("INSERT INTO Operators (Name, PasswordHash, Disabled) "
+                                       "VALUES (?, NULL, 0)"),
+                        {name});
+        writeGrants(cn, name, functions);
+    });
+}
+
 } // namespace bw::host::operators

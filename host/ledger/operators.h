@@ -111,6 +111,11 @@ void disableOperator(store::SqlConnection& cn, const QString& by, const QString&
 // no password yet (it chooses one at its first sign-in). Nothing when operators exist already.
 void addFirstAdministrator(store::SqlConnection& cn);
 
+// The nightly service's operator on a new site database: the system account `name`, with the
+// routine's rights (collect, clear, clock, names) and no password, so that it never signs in
+// where a person does. Nothing on a server, or when it is an operator already.
+void addServiceOperator(store::SqlConnection& cn, const QString& name, const QString& caption);
+
 // A server's schema: the operators' functions, the rights of each operator by the grant map,
 // the triggers that fill the operators' names from the session, and no rights for anyone
 // else. Run by the owner on making or completing the schema; nothing on a file database.
