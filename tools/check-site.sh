@@ -7,14 +7,25 @@
 # them in the status; an account outside the group is refused with the group named; the
 # folders' and files' owners and modes are checked. Everything happens in a mount namespace of
 # its own over a copy of /etc, so the machine's accounts, /etc, /var/lib/brackwater and
-# /run/brackwater are left as they were. Exits non-zero at the first fault.
+# /run/brackwater are left as they were; where no namespace may be made (a container without
+# the right), on a machine without a site only, and all of it is removed afterwards. Exits
+# non-zero at the first fault.
 set -euo pipefail
 root="$(realpath "$1")"
+member="bwsite$$m"
+outsider="bwsite$$o"
 
 fail() { echo "check-site: $*" >&2; exit 1; }
 
 if [ -z "${BW_CHECK_SITE_NS:-}" ]; then
-  exec env BW_CHECK_SITE_NS=1 unshare --mount --propagation private "$0" "$@"
+  if unshare --mount true 2>/dev/null; then
+    exec env BW_CHECK_SITE_NS=1 unshare --mount --propagation private "$0" "$@"
+  fi
+  if getent group brackwater >/dev/null || [ -e /var/lib/brackwater ] || [ -e /etc/brackwater ]; then
+    echo "check-site: skipped: no mount namespace here, and the machine has a site" >&2
+    exit 0
+  fi
+  BW_CHECK_SITE_NS=0
 fi
 
 tmp="$(mktemp -d /tmp/bw-site.XXXXXX)"
@@ -23,6 +34,11 @@ made=()
 sim=""
 cleanup() {
   [ -z "$sim" ] || kill "$sim" 2>/dev/null || true
+  if [ "$BW_CHECK_SITE_NS" = 0 ]; then
+    for who in "$member" "$outsider" brackwater; do userdel "$who" 2>/dev/null || true; done
+    groupdel brackwater 2>/dev/null || true
+    rm -rf /etc/brackwater /var/lib/brackwater /run/brackwater
+  fi
   for d in /var/lib/brackwater /run/brackwater /etc; do umount "$d" 2>/dev/null || true; done
   for d in "${made[@]}"; do rmdir "$d" 2>/dev/null || true; done
   rm -rf "$tmp"
@@ -31,20 +47,20 @@ trap cleanup EXIT
 
 # The accounts and settings of this check go into a copy of /etc; the site's folders are
 # empty file systems of their own.
-cp -a /etc "$tmp/etc"
-mount --bind "$tmp/etc" /etc
-for d in /var/lib/brackwater /run/brackwater; do
-  [ -d "$d" ] || { mkdir "$d"; made+=("$d"); }
-  mount -t tmpfs -o mode=0755 tmpfs "$d"
-done
+if [ "$BW_CHECK_SITE_NS" = 1 ]; then
+  cp -a /etc "$tmp/etc"
+  mount --bind "$tmp/etc" /etc
+  for d in /var/lib/brackwater /run/brackwater; do
+    [ -d "$d" ] || { mkdir "$d"; made+=("$d"); }
+    mount -t tmpfs -o mode=0755 tmpfs "$d"
+  done
+fi
 
 # The package's postinst, its files taken from ROOT.
 sed -e "s#/usr/share/brackwater/#$root/usr/share/brackwater/#" \
     -e "s#/usr/lib/tmpfiles.d/#$root/usr/lib/tmpfiles.d/#" "$root/DEBIAN/postinst" >"$tmp/postinst"
 sh "$tmp/postinst" configure >"$tmp/postinst.out" 2>&1 || fail "the postinst failed: $(cat "$tmp/postinst.out")"
 
-member="bwsite$$m"
-outsider="bwsite$$o"
 for who in "$member" "$outsider"; do
   useradd -M -d "$tmp/$who" -s /usr/sbin/nologin "$who"
   install -d -o "$who" -g "$who" -m 0700 "$tmp/$who"
