@@ -135,8 +135,11 @@ int main(int argc, char** argv) {
         bw::store::setConnectTimeoutS(bw::host::dbTimeoutS(saved));
     }
     if (options.showSettings) {
-        QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),
-                                                          bw::host::settingsFileInUse());
+        // An account's own settings that name no database leave it on the site's.
+        bw::host::Settings shown = bw::host::settingsOf(options);
+        if (shown.db.isEmpty() && !options.demo && !options.sim)
+            shown.db = bw::host::siteConnection();
+        QTextStream(stdout) << bw::host::describeSettings(shown, bw::host::settingsFileInUse());
         return 0;
     }
     if (options.saveSettings) {
