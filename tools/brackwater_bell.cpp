@@ -672,6 +672,7 @@ extern "C" int bwProgramMain(int argc, char** argv) {
     QStringList settingsProblems;
     o.saved = bw::host::readSettings(&settingsProblems);
     bw::host::setWorkstation(o.saved.workstation); // the register's terminals of this one
+    bw::host::useSettingsLanguage(o.saved);        // its log rows in the site's language
     bw::trustUnsynchronisedClock(!o.saved.clockRequireSynchronised);
     bw::store::setConnectTimeoutS(bw::host::dbTimeoutS(o.saved));
     for (const auto& [n, device] : o.saved.com)

@@ -132,7 +132,7 @@ QString prepareDatabase(const HostOptions& options) {
 QString databaseProblemText(const QString& connection, const QString& reason,
                             const QString& settingsFile, int lang) {
     const QString text = lang == LangTraditional
-                             ? QStringLiteral("無法打開數據庫：%1\n原因：%2\n設定檔：%3")
+                             ? QStringLiteral("無法開啟資料庫：%1\n原因：%2\n設定檔：%3")
                              : QStringLiteral("无法打开数据库：%1\n原因：%2\n设置文件：%3");
     return text.arg(store::maskPassword(connection), reason, settingsFile);
 }

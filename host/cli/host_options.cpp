@@ -318,6 +318,8 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     setup.backupKeep = saved.backupKeep;
     setup.meals = mealWindows(saved);
     setup.lang = saved.lang;
+    // The log rows and texts of the tools and the nightly run in the site's language.
+    useSettingsLanguage(saved);
     if (p.isSet(o.workstation)) {
         const QString name = p.value(o.workstation).trimmed();
         setup.noWorkstation = name.isEmpty();

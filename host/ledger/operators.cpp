@@ -317,6 +317,17 @@ void setFirstPassword(const QString& connection, const QString& name, const QStr
         throw Refused(Refusal::WrongSignIn, name);
 }
 
+bool needsFirstPassword(const QString& connection, const QString& name) {
+    if (name.isEmpty() || name != desktopAccount())
+        return false;
+    try {
+        store::SqlConnection cn(connection);
+        return signsInUnasked(cn, name);
+    } catch (const Error&) {
+        return false; // the sign-in itself says what is wrong with the database
+    }
+}
+
 bool signsInUnasked(store::SqlConnection& cn, const QString& name) {
     return !serverSignsIn(cn) &&
            tableHas(cn,

@@ -75,6 +75,11 @@ QString signIn(const QString& connection, const QString& name, const QString& pa
 // which must be the desktop account and an operator without a password yet.
 void setFirstPassword(const QString& connection, const QString& name, const QString& password);
 
+// Whether `name` signs in for the first time on the database of `connection`: the desktop
+// account, an operator of a file database without a password yet, who chooses one
+// (setFirstPassword). False when the database cannot be asked.
+bool needsFirstPassword(const QString& connection, const QString& name);
+
 // Whether the demo may sign `name` in without asking: on a file database only, an enabled
 // operator that has no password (the demo database's own). An operator with a password, and
 // every operator of a server, always types it.
