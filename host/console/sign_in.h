@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 
@@ -48,6 +49,7 @@ private:
     QLineEdit* newPassword_ = nullptr;
     QLineEdit* repeat_ = nullptr;
     QWidget* first_ = nullptr; // the first password's fields
+    QFormLayout* form_ = nullptr;
     bool asksFirst_ = false;
 };
 
