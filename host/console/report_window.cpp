@@ -27,6 +27,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextDocument>
+#include <QTextTable>
 #include <QVBoxLayout>
 #include <QtConcurrent>
 #include <memory>
@@ -244,6 +245,13 @@ bool ReportWindow::printTo(const QString& pdfPath) {
 bool ReportWindow::printOn(QPrinter& printer, const QString& pdfPath) {
     QTextDocument doc;
     doc.setHtml(html());
+    // The two head rows of each table (the site and month, the headings) on every page.
+    for (QTextFrame* frame : doc.rootFrame()->childFrames())
+        if (auto* table = qobject_cast<QTextTable*>(frame)) {
+            QTextTableFormat format = table->format();
+            format.setHeaderRowCount(2);
+            table->setFormat(format);
+        }
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     doc.print(&printer);
     // The printer says nothing of a file it could not write: the file tells.
