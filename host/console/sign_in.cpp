@@ -88,16 +88,14 @@ SignInDialog::SignInDialog(const QString& connection, const QString& name, QWidg
     password_ = passwordField("Password", this);
     form_->addRow(text(Text::OperatorField), name_);
     form_->addRow(text(Text::Password), password_);
+    // The first password's fields, in the same form so that the labels line up.
+    newPassword_ = passwordField("NewPassword", this);
+    repeat_ = passwordField("RepeatPassword", this);
+    form_->addRow(text(Text::NewPassword), newPassword_);
+    form_->addRow(text(Text::RepeatPassword), repeat_);
+    form_->setRowVisible(newPassword_, false);
+    form_->setRowVisible(repeat_, false);
     layout->addLayout(form_);
-    first_ = new QWidget(this);
-    auto* firstForm = new QFormLayout(first_);
-    firstForm->setContentsMargins(0, 0, 0, 0);
-    newPassword_ = passwordField("NewPassword", first_);
-    repeat_ = passwordField("RepeatPassword", first_);
-    firstForm->addRow(text(Text::NewPassword), newPassword_);
-    firstForm->addRow(text(Text::RepeatPassword), repeat_);
-    first_->hide();
-    layout->addWidget(first_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { attempt(); });
@@ -123,7 +121,8 @@ void SignInDialog::askFirstPassword(bool ask) {
     if (asksFirst_ == ask)
         return;
     asksFirst_ = ask;
-    first_->setVisible(ask);
+    form_->setRowVisible(newPassword_, ask);
+    form_->setRowVisible(repeat_, ask);
     // Only the new password's fields: there is no password yet to type.
     form_->setRowVisible(password_, !ask);
     note_->setText(ask ? text(Text::FirstPassword).arg(name_->text().simplified()) : lockedNote());

@@ -48,7 +48,6 @@ private:
     QLineEdit* password_ = nullptr;
     QLineEdit* newPassword_ = nullptr;
     QLineEdit* repeat_ = nullptr;
-    QWidget* first_ = nullptr; // the first password's fields
     QFormLayout* form_ = nullptr;
     bool asksFirst_ = false;
 };
