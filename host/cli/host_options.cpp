@@ -372,7 +372,14 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
             QFileInfo(settings.databaseName).dir().filePath(QStringLiteral("backups"));
     if (setup.missingDatabase.isEmpty() && settings.kind == store::BackendSettings::Kind::Sqlite &&
         !QFileInfo::exists(settings.databaseName))
-        setup.missingDatabase = QStringLiteral("no database at ") + settings.databaseName;
+        // The site's database is made by the first console of the group that starts; a
+        // nightly run before that has nothing to work on yet.
+        setup.missingDatabase =
+            setup.connection == siteConnection()
+                ? QStringLiteral("the site's database %1 is not made yet: a member of group %2 "
+                                 "starts the console (brackwater) once to make it")
+                      .arg(settings.databaseName, QLatin1String(SiteGroup))
+                : QStringLiteral("no database at ") + settings.databaseName;
     return true;
 }
 
