@@ -521,7 +521,7 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
     request.forceClock = forceClock;
     request.user = options_.user;
     request.rights = site::operatorRights(options_.user, options_.caption);
-    request.stepWords = [](const site::StepResult& r) { return collect::stepText(r); };
+    request.stepWords = [](const site::StepResult& r) { return site::stepText(r); };
     auto results = std::make_shared<QList<site::StepResult>>();
     auto summary = std::make_shared<site::RunSummary>();
     auto work = [request, results, summary](site::JobRelay& relay) {
@@ -534,7 +534,7 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
             lines << text(Text::NoDatabase);
         for (const site::StepResult& r : std::as_const(*results))
             lines << text(Text::Terminal).arg(r.terminal) + QStringLiteral("：") +
-                         collect::stepText(r);
+                         site::stepText(r);
         note_->setText(text(Text::ActionDone).arg(action).arg(summary->failed) + QLatin1Char('\n') +
                        lines.join(QLatin1Char('\n')));
         // The clock guard kept the computer's time from some terminals: the operator may set

@@ -202,45 +202,6 @@ void workPool(const QList<TerminalLine>& lines, int pool, const QString& connect
         t->wait();
 }
 
-Fault faultOfLink(const Link& link) {
-    Fault f;
-    f.words = link.lastError();
-    switch (link.lastFailure()) {
-    case Link::Failure::None:
-    case Link::Failure::NoAnswer:
-    case Link::Failure::BadRequest:
-        f.kind = Failure::NoAnswer;
-        break;
-    case Link::Failure::Refused:
-        f.kind = Failure::Refused;
-        break;
-    case Link::Failure::BadReply:
-        f.kind = Failure::BadBlock;
-        break;
-    case Link::Failure::BadStatus:
-        f.kind = Failure::BadStatus;
-        break;
-    case Link::Failure::ConnectionLost:
-        f.kind = Failure::ConnectionLost;
-        break;
-    case Link::Failure::LineBusy:
-        f.kind = Failure::LineBusy;
-        f.where = link.endpoint();
-        f.cause = link.lastHolder();
-        break;
-    case Link::Failure::Cancelled:
-        f.kind = Failure::Cancelled;
-        break;
-    case Link::Failure::NoDevice:
-        f.kind = Failure::NoDevice;
-        break;
-    case Link::Failure::Unconfirmed:
-        f.kind = Failure::Unconfirmed;
-        break;
-    }
-    return f;
-}
-
 LineContext::LineContext(const QString& port, int lineWaitMs, int replyTimeoutMs)
     : port_(port), lineWaitMs_(lineWaitMs), replyTimeoutMs_(replyTimeoutMs) {}
 

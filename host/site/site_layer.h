@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/collect/collect_run.h"
 #include "host/collect/collector.h"
 #include "host/collect/lines.h"
 #include "host/collect/meal_store.h"
@@ -140,7 +141,6 @@ private:
     QHash<int, QDateTime> clocks_;
 };
 
-// The fault of a link's last failed request.
-Fault faultOfLink(const Link& link);
+using collect::faultOfLink;
 
 } // namespace bw::host::site

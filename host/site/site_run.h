@@ -104,5 +104,7 @@ QString cardCount(qint64 n);
 QString resultLine(const StepResult& result);
 QString resultWords(const StepResult& result); // the part after "terminal N step: "
 QString faultLine(const Fault& fault);
+// Any step's result in the operator's language (2052, 1028), for the windows.
+QString stepText(const StepResult& result);
 
 } // namespace bw::host::site
