@@ -32,6 +32,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -237,10 +238,9 @@ int main(int argc, char** argv) {
     rq.terminals = wanted;
     rq.steps = {bw::host::site::Step::Collect};
     rq.clear = p.isSet(clear);
-    cn.reset();
     try {
-        const bw::host::site::Acting acting =
-            bw::host::site::programOperator(connection, bw::host::HostOptions().caption);
+        const bw::host::site::Acting acting = bw::host::site::programOperator(
+            connection, bw::host::HostOptions().caption, std::exchange(cn, nullptr));
         if (p.isSet(user) && p.value(user) != acting.name)
             return fail(NotAllowed, QStringLiteral("not allowed: --user names %1, but this program "
                                                    "acts as %2")

@@ -148,8 +148,9 @@ Rights operatorRights(const QString& user, const QString& caption,
     return [known](Action a) { return known.value(int(a), false); };
 }
 
-Acting programOperator(const QString& connection, const QString& caption) {
-    auto cn = std::make_shared<store::SqlConnection>(connection);
+Acting programOperator(const QString& connection, const QString& caption,
+                       std::shared_ptr<store::SqlConnection> open) {
+    auto cn = open ? std::move(open) : std::make_shared<store::SqlConnection>(connection);
     requireRegister(*cn); // a database that is no host's says so before it is asked for operators
     const QString name = operators::actingOperator(*cn);
     if (operators::isSchemaOwner(*cn, name))

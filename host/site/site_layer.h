@@ -78,7 +78,9 @@ struct Acting {
     QString name;
     Rights rights;
 };
-Acting programOperator(const QString& connection, const QString& caption);
+// On `open`, when given, a connection to that database the program has open already.
+Acting programOperator(const QString& connection, const QString& caption,
+                       std::shared_ptr<store::SqlConnection> open = {});
 
 // The lines worked at once when nothing else is asked for: 8, or what the program set from
 // the settings file's [site] pool or its --pool option.
