@@ -32,7 +32,6 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <cstdio>
-#include <utility>
 
 namespace {
 
@@ -238,9 +237,10 @@ int main(int argc, char** argv) {
     rq.terminals = wanted;
     rq.steps = {bw::host::site::Step::Collect};
     rq.clear = p.isSet(clear);
+    rq.database = cn; // the register is read on the connection open already
     try {
-        const bw::host::site::Acting acting = bw::host::site::programOperator(
-            connection, bw::host::HostOptions().caption, std::exchange(cn, nullptr));
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(connection, bw::host::HostOptions().caption, cn);
         if (p.isSet(user) && p.value(user) != acting.name)
             return fail(NotAllowed, QStringLiteral("not allowed: --user names %1, but this program "
                                                    "acts as %2")

@@ -436,9 +436,10 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
     Register reg;
     // Held until the run ends: with SQLite, closing the last connection between the register
     // and the workers would checkpoint and remove the write-ahead log only to create it again.
-    std::unique_ptr<store::SqlConnection> registerConnection;
+    std::shared_ptr<store::SqlConnection> registerConnection = rq.database;
     try {
-        registerConnection = std::make_unique<store::SqlConnection>(rq.connection);
+        if (!registerConnection)
+            registerConnection = std::make_shared<store::SqlConnection>(rq.connection);
         // the register, and SiteStep and MealRecord of an older database
         completeHostSchema(*registerConnection);
         reg = readRegister(*registerConnection);
