@@ -5,6 +5,7 @@
 // schema of its own on a PostgreSQL server), and the window opened through ShowA.
 // Header only: every .cpp of this folder is a benchmark program of its own.
 
+#include "common/postgres_schema.h"
 #include "entry/kq.h"
 #include "host/app/host_setup.h"
 #include "host/ledger/ledger.h"
@@ -312,22 +313,11 @@ public:
         if (backend == Backend::Sqlite) {
             connection_ = QStringLiteral("sqlite:") + dir_.path() + QStringLiteral("/host.db");
         } else {
-            static int counter = 0;
             const QString base = PgServer::instance().connectionString();
             if (base.isEmpty())
                 throw Error(0, QStringLiteral("no PostgreSQL server"));
-            schema_ = QStringLiteral("bw_bench_%1_%2")
-                          .arg(QCoreApplication::applicationPid())
-                          .arg(++counter);
-            admin_ = store::SqlConnection::open(base);
-            admin_->Execute(QStringLiteral("SET client_min_messages TO warning"));
-            admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
-                            QStringLiteral(" CASCADE"));
-            admin_->Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
-            if (base.startsWith(QStringLiteral("postgres"), Qt::CaseInsensitive))
-                connection_ = base + (base.contains(u'?') ? "&" : "?") + "schema=" + schema_;
-            else
-                connection_ = base + (base.endsWith(u';') ? "" : ";") + "Schema=" + schema_;
+            schema_ = std::make_unique<test::PostgresSchema>(QStringLiteral("bw_bench"), base);
+            connection_ = schema_->connectionString();
         }
         store::SqlConnection(connection_, store::Create::Yes);
         host::setConnectionString(connection_);
@@ -344,13 +334,7 @@ public:
         cn_.reset();
         host::closeSharedConnection();
         host::setConnectionString(QString());
-        if (admin_) {
-            try {
-                admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
-                                QStringLiteral(" CASCADE"));
-            } catch (const Error&) {
-            }
-        }
+        schema_.reset();
     }
 
     // Adds terminals first..last, all in one transaction.
@@ -392,8 +376,7 @@ private:
     Backend backend_;
     QTemporaryDir dir_;
     QString connection_;
-    QString schema_;
-    std::shared_ptr<store::SqlConnection> admin_;
+    std::unique_ptr<test::PostgresSchema> schema_;
     std::shared_ptr<store::SqlConnection> cn_;
 };
 

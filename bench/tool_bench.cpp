@@ -11,7 +11,19 @@
 // BM_Version: "--version" of brackwater-site, brackwater-collect and brackwater-bell, and of
 // bw-bare-version (a bare QCoreApplication program), one after the other in each round; the
 // counters are each program's median in milliseconds and its median over the bare one's.
+// BM_ProgramVsBare: each program as a user runs it against a bare program doing the same, the
+// two taking turns (which goes first alternates) in every round; the counters are the medians
+// in milliseconds and "ratio", the program's over the bare one's.
+//   /0: "brackwater-site status --json" on an empty register (an SQLite file) against
+//       bw-bare-register (the same Qt modules loaded, the register read and printed);
+//   /1: "brackwater-collect --terminal 1" of 50,000 records from brackwater-sim over TCP into
+//       PostgreSQL (BW_PG_CONN or a throwaway cluster) against bw-bare-collector (connects,
+//       reads the same blocks, COPYs each batch); MealRecord is emptied before each run;
+//   /2: the same with a terminal that holds no record: the program's fixed cost on PostgreSQL
+//       (settings, connection, schema and rights checks, register), "beyond_ms" the wall time
+//       it takes beyond the bare collector's connection and status request.
 
+#include "bench_support.h"
 #include "host/ledger/schema.h"
 #include "sim/process.h"
 #include "store/sql_connection.h"
@@ -27,6 +39,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+using namespace bw;
 
 namespace {
 
@@ -163,8 +177,102 @@ void BM_Version(benchmark::State& state) {
     }
 }
 
+void BM_ProgramVsBare(benchmark::State& state) {
+    const int which = int(state.range(0));
+    const QString records = QString::number(which == 1 ? 50000 : 0);
+    sim::SimProcess sim;
+    if (which > 0 &&
+        !sim.start(bench::program("brackwater-sim"),
+                   {QStringLiteral("--addr"), QStringLiteral("1"), QStringLiteral("--tcp"),
+                    QStringLiteral("127.0.0.1:0"), QStringLiteral("--records"), records,
+                    QStringLiteral("--no-pacing")},
+                   {}, 120000)) {
+        state.SkipWithError(qPrintable(sim.error()));
+        return;
+    }
+    // One register for the whole run, as a site has: the first run of the program (not counted)
+    // finds its schema as a day's runs do.
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/register.db");
+    std::unique_ptr<bench::HostDb> db;
+    try {
+        if (which == 0) {
+            store::SqlConnection cn(QStringLiteral("sqlite:") + file, store::Create::Yes);
+            host::createHostSchema(cn, false);
+        } else {
+            db = std::make_unique<bench::HostDb>(bench::Backend::Postgres);
+            db->cn().Execute(QStringLiteral("INSERT INTO MachineInfo (MachAddr, ComX, IP, "
+                                            "MachVer) VALUES (1, '1', '127.0.0.1', '6429')"));
+        }
+    } catch (const Error& e) {
+        state.SkipWithError(qPrintable(e.description()));
+        return;
+    }
+    std::vector<double> product, bare;
+    int round = -1;
+    for (auto _ : state) {
+        try {
+            const auto runProduct = [&] {
+                if (db)
+                    db->cn().Execute(QStringLiteral("DELETE FROM MealRecord"));
+                return which == 0
+                           ? bench::runProgram("brackwater-site",
+                                               {QStringLiteral("--db"), "sqlite:" + file,
+                                                QStringLiteral("status"), QStringLiteral("--json")})
+                           : bench::runProgram("brackwater-collect",
+                                               {QStringLiteral("--db"), db->connection(),
+                                                QStringLiteral("--tcp-port-map"),
+                                                QStringLiteral("1001=%1").arg(sim.tcpPort()),
+                                                QStringLiteral("--terminal"), QStringLiteral("1")});
+            };
+            const auto runBare = [&] {
+                if (db)
+                    db->cn().Execute(QStringLiteral("DELETE FROM MealRecord"));
+                return which == 0
+                           ? bench::runProgram("bw-bare-register", {file})
+                           : bench::runProgram("bw-bare-collector",
+                                               {db->connection(), QString::number(sim.tcpPort()),
+                                                QStringLiteral("1")});
+            };
+            bench::Run p, b;
+            if (round++ < 0)
+                runProduct(); // the first run of the day
+            if (round % 2 == 0) {
+                p = runProduct();
+                b = runBare();
+            } else {
+                b = runBare();
+                p = runProduct();
+            }
+            if (p.exitCode != 0 || b.exitCode != 0) {
+                std::fprintf(stderr, "exit %d and %d: %s / %s\n", p.exitCode, b.exitCode,
+                             p.out.constData(), b.out.constData());
+                state.SkipWithError("a program failed");
+                return;
+            }
+            product.push_back(p.secs);
+            bare.push_back(b.secs);
+        } catch (const Error& e) {
+            state.SkipWithError(qPrintable(e.description()));
+            return;
+        }
+    }
+    state.counters["program_ms"] = median(product) * 1000.0;
+    state.counters["bare_ms"] = median(bare) * 1000.0;
+    state.counters["ratio"] = median(bare) > 0 ? median(product) / median(bare) : 0;
+    state.counters["beyond_ms"] = (median(product) - median(bare)) * 1000.0;
+}
+
 } // namespace
 
+BENCHMARK(BM_ProgramVsBare)
+    ->ArgName("case")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(11)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Version)->Iterations(100)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scan)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_SyncClocks)
@@ -174,9 +282,7 @@ BENCHMARK(BM_SyncClocks)
     ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    const int rc = bw::bench::runBenchmarks(argc, argv);
+    bw::bench::PgServer::instance().stop();
+    return rc;
 }

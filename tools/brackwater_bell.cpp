@@ -640,8 +640,7 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
 
 } // namespace
 
-// The program, started by tools/program_start.cpp for every command but --version.
-extern "C" int bwProgramMain(int argc, char** argv) {
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The operator's rights come from the permission component, as in the windows.
     bw::host::registerDbComponents();

@@ -72,8 +72,7 @@ int writeMonthReport(bw::store::SqlConnection& cn, const bw::host::report::Reque
 
 } // namespace
 
-// The program, started by tools/program_start.cpp for every command but --version.
-extern "C" int bwProgramMain(int argc, char** argv) {
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The operator's rights come from the permission component, as in the windows.
     bw::host::registerDbComponents();
@@ -236,10 +235,10 @@ extern "C" int bwProgramMain(int argc, char** argv) {
     rq.terminals = wanted;
     rq.steps = {bw::host::site::Step::Collect};
     rq.clear = p.isSet(clear);
-    cn.reset();
+    rq.database = cn; // the register is read on the connection open already
     try {
         const bw::host::site::Acting acting =
-            bw::host::site::programOperator(connection, bw::host::HostOptions().caption);
+            bw::host::site::programOperator(connection, bw::host::HostOptions().caption, cn);
         if (p.isSet(user) && p.value(user) != acting.name)
             return fail(NotAllowed, QStringLiteral("not allowed: --user names %1, but this program "
                                                    "acts as %2")

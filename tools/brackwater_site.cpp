@@ -53,6 +53,7 @@
 #include "platform/error.h"
 #include "platform/language.h"
 #include "platform/line_lock.h"
+#include "platform/safe_file.h"
 #include "store/sql_connection.h"
 
 #include <QCommandLineParser>
@@ -63,7 +64,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <cstdio>
 #include <optional>
 
@@ -219,13 +219,7 @@ int operatorCommand(const QString& connection, QStringList args, const QString& 
 // Writes text into file at once: a temporary file of the same folder renamed over it, readable
 // by all (0644) for a collector running as another user. Empty when written, else why not.
 QString writeWhole(const QString& file, const QString& text) {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) ||
-        !out.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                            QFile::ReadOther) ||
-        out.write(text.toUtf8()) < 0 || !out.commit())
-        return QStringLiteral("cannot write %1: %2").arg(file, out.errorString());
-    return QString();
+    return bw::writeSafely(file, text.toUtf8());
 }
 
 // Every requested terminal's status, one line each (or one document), and in the text format
@@ -434,8 +428,7 @@ int cardsCommand(const bw::host::LineSetup& setup, const QStringList& args,
 
 } // namespace
 
-// The program, started by tools/program_start.cpp for every command but --version.
-extern "C" int bwProgramMain(int argc, char** argv) {
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     // The operator's rights come from the permission component, as in the windows.
     bw::host::registerDbComponents();

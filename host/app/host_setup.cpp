@@ -10,6 +10,7 @@
 #include "host/link/link.h"
 #include "platform/error.h"
 #include "platform/language.h"
+#include "platform/safe_file.h"
 #include "platform/ui.h"
 #include "store/connection_string.h"
 #include "store/dialect.h"
@@ -17,7 +18,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextStream>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -203,9 +203,8 @@ void offerOwnDatabase(const HostOptions& options) {
             return;
         }
     }
-    QSaveFile mark(asked);
-    if (!mark.open(QIODevice::WriteOnly) || mark.write(site.toUtf8() + '\n') < 0 || !mark.commit())
-        QTextStream(stderr) << "brackwater: cannot write " << asked << "\n";
+    if (const QString why = writeSafely(asked, site.toUtf8() + '\n'); !why.isEmpty())
+        QTextStream(stderr) << "brackwater: " << why << "\n";
 }
 
 } // namespace bw::host

@@ -2,7 +2,6 @@
 
 #include "host/collect/collect_texts.h"
 #include "host/link/link.h"
-#include "host/site/site_run.h"
 #include "platform/error.h"
 
 namespace bw::host::collect {
@@ -24,7 +23,46 @@ QString LinkSource::error() const {
 }
 
 Failure LinkSource::failure() const {
-    return link_.isOpen() ? site::faultOfLink(link_).kind : Failure::ConnectionLost;
+    return link_.isOpen() ? faultOfLink(link_).kind : Failure::ConnectionLost;
+}
+
+Fault faultOfLink(const Link& link) {
+    Fault f;
+    f.words = link.lastError();
+    switch (link.lastFailure()) {
+    case Link::Failure::None:
+    case Link::Failure::NoAnswer:
+    case Link::Failure::BadRequest:
+        f.kind = Failure::NoAnswer;
+        break;
+    case Link::Failure::Refused:
+        f.kind = Failure::Refused;
+        break;
+    case Link::Failure::BadReply:
+        f.kind = Failure::BadBlock;
+        break;
+    case Link::Failure::BadStatus:
+        f.kind = Failure::BadStatus;
+        break;
+    case Link::Failure::ConnectionLost:
+        f.kind = Failure::ConnectionLost;
+        break;
+    case Link::Failure::LineBusy:
+        f.kind = Failure::LineBusy;
+        f.where = link.endpoint();
+        f.cause = link.lastHolder();
+        break;
+    case Link::Failure::Cancelled:
+        f.kind = Failure::Cancelled;
+        break;
+    case Link::Failure::NoDevice:
+        f.kind = Failure::NoDevice;
+        break;
+    case Link::Failure::Unconfirmed:
+        f.kind = Failure::Unconfirmed;
+        break;
+    }
+    return f;
 }
 
 namespace {
@@ -159,28 +197,6 @@ QString resultText(const Outcome& o) {
         return text(Text::Cancelled).arg(QString::number(o.read)) + notesText(o);
     }
     return QString();
-}
-
-QString stepText(const site::StepResult& r) {
-    using site::Step;
-    // Refused for want of a right: nothing was sent, nothing failed.
-    if (r.fault.kind == Failure::NotAllowed)
-        return text(Text::Refused);
-    if (r.step == Step::Collect && r.fault.kind != Failure::NotAllowed &&
-        r.fault.kind != Failure::NotInRegister && r.fault.kind != Failure::NoDevice &&
-        r.fault.kind != Failure::OtherWorkstation && r.collected.address != 0)
-        return resultText(r.collected);
-    if (r.step == Step::Collect)
-        return text(Text::Failed).arg(faultText(r.fault)).arg(0);
-    if (r.step == Step::Clock)
-        return r.ok ? text(Text::ClockSet).arg(timeText(r.clockSetTo))
-                    : text(Text::ClockFailed).arg(faultText(r.fault));
-    if (!r.ok)
-        return r.fault.kind == Failure::Cancelled ? text(Text::NamesCancelled)
-                                                  : text(Text::NamesFailed).arg(faultText(r.fault));
-    if (r.wouldDownload)
-        return text(Text::NamesWould).arg(r.cards).arg(r.held);
-    return r.downloaded ? text(Text::NamesDone).arg(r.cards) : text(Text::NamesInStep).arg(r.cards);
 }
 
 QString notesLine(const Outcome& o) {

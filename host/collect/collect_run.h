@@ -9,11 +9,10 @@ namespace bw::host {
 class Link;
 }
 
-namespace bw::host::site {
-struct StepResult;
-}
-
 namespace bw::host::collect {
+
+// The fault of a link's last failed request.
+Fault faultOfLink(const Link& link);
 
 // The terminal's side of a collection over a link the line holds open.
 class LinkSource : public RecordSource {
@@ -33,7 +32,6 @@ private:
 // The operator's language (2052, 1028): a fault, a collection's one-line result, any step's.
 QString faultText(const Fault& fault);
 QString resultText(const Outcome& outcome);
-QString stepText(const site::StepResult& result);
 
 // The collection's result in plain English, for the command line: "terminal 3: ok, ...".
 QString resultLine(const Outcome& outcome);

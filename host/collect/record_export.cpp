@@ -3,9 +3,9 @@
 #include "host/collect/collect_texts.h"
 #include "host/collect/meal_store.h"
 #include "platform/error.h"
+#include "platform/safe_file.h"
 #include "store/sql_connection.h"
 
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringConverter>
@@ -24,23 +24,29 @@ QString dayStart(const QDate& d) {
 
 } // namespace
 
-QSqlQuery selectRecords(store::SqlConnection& cn, const RecordFilter& filter) {
-    QString sql = QStringLiteral(
-        "SELECT MachAddr, RecordNo, CardNo, EmpNo, RecordTime, CASE Flag WHEN 1 THEN ? WHEN 2 "
-        "THEN ? ELSE ? END, CollectedAt, CollectedBy FROM MealRecord WHERE RecordTime >= ? AND "
-        "RecordTime < ?");
-    QVariantList values{text(Text::FlagIn), text(Text::FlagOut), text(Text::FlagMeal),
-                        dayStart(filter.from), dayStart(filter.to.addDays(1))};
-    if (!filter.terminals.isEmpty()) {
+QString periodFilter(const QDate& from, const QDate& until, const QList<int>& terminals,
+                     QVariantList& values) {
+    values << dayStart(from) << dayStart(until);
+    QString sql = QStringLiteral(" FROM MealRecord WHERE RecordTime >= ? AND RecordTime < ?");
+    if (!terminals.isEmpty()) {
         QStringList marks;
-        for (int t : filter.terminals) {
+        for (int t : terminals) {
             marks << QStringLiteral("?");
             values << t;
         }
         sql += QStringLiteral(" AND MachAddr IN (") + marks.join(QStringLiteral(", ")) +
                QLatin1Char(')');
     }
-    sql += QStringLiteral(" ORDER BY RecordTime, MachAddr, RecordNo");
+    return sql;
+}
+
+QSqlQuery selectRecords(store::SqlConnection& cn, const RecordFilter& filter) {
+    QVariantList values{text(Text::FlagIn), text(Text::FlagOut), text(Text::FlagMeal)};
+    const QString sql =
+        QStringLiteral("SELECT MachAddr, RecordNo, CardNo, EmpNo, RecordTime, CASE Flag WHEN 1 "
+                       "THEN ? WHEN 2 THEN ? ELSE ? END, CollectedAt, CollectedBy") +
+        periodFilter(filter.from, filter.to.addDays(1), filter.terminals, values) +
+        QStringLiteral(" ORDER BY RecordTime, MachAddr, RecordNo");
     QSqlQuery q;
     cn.attempt(store::SqlConnection::Use::Read, [&] {
         q = QSqlQuery(cn.database());
@@ -92,11 +98,10 @@ qint64 exportRecords(store::SqlConnection& cn, const RecordFilter& filter, const
             *why = reason;
         return qint64(-1);
     };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(file.errorString());
     // Card numbers and meal times: the owner shares the file, if at all, by choice.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    SafeFile file(path, SafeFile::Access::Private);
+    if (!file.open())
+        return failed(file.errorString());
     QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::WriteBom);
     QStringList head;
     for (const QString& h : recordHeadings())

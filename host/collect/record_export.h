@@ -5,6 +5,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 namespace bw::store {
 class SqlConnection;
@@ -18,6 +19,11 @@ struct RecordFilter {
     QDate to;
     QList<int> terminals;
 };
+
+// " FROM MealRecord WHERE ..." for the records from the start of the day `from` to the start
+// of `until`, of the terminals (all when none), with its values appended to values.
+QString periodFilter(const QDate& from, const QDate& until, const QList<int>& terminals,
+                     QVariantList& values);
 
 // The records of the filter, by time, terminal and record number, in the columns of
 // recordHeadings() (the flag as its text). Read forward only; raises bw::Error.

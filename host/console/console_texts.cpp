@@ -192,6 +192,8 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::RefusedLastAdministrator, u"“%1”是最后一位管理员，不能停用或取消其管理权限",
      u"「%1」是最後一位管理員，不能停用或取消其管理權限"},
     {Text::RefusedUnknownRight, u"未知的权限“%1”", u"未知的權限「%1」"},
+    {Text::RefusedTooSoon, u"“%1”登录失败次数过多，请 %2 秒后再试",
+     u"「%1」登入失敗次數過多，請 %2 秒後再試"},
     {Text::RightAdmin, u"全部权限（管理员）", u"全部權限（管理員）"},
     {Text::RightAdd, u"添加就餐机", u"新增就餐機"},
     {Text::RightSave, u"保存", u"儲存"},

@@ -174,6 +174,7 @@ enum class Text {
     RefusedNoSuchOperator,
     RefusedLastAdministrator,
     RefusedUnknownRight,
+    RefusedTooSoon, // %2 seconds to wait
     // The rights by their keys
     RightAdmin,
     RightAdd,

@@ -548,7 +548,7 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
     request.forceClock = forceClock;
     request.user = options_.user;
     request.rights = site::operatorRights(options_.user, options_.caption);
-    request.stepWords = [](const site::StepResult& r) { return collect::stepText(r); };
+    request.stepWords = [](const site::StepResult& r) { return site::stepText(r); };
     auto results = std::make_shared<QList<site::StepResult>>();
     auto summary = std::make_shared<site::RunSummary>();
     auto work = [request, results, summary](site::JobRelay& relay) {
@@ -561,7 +561,7 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
             lines << text(Text::NoDatabase);
         for (const site::StepResult& r : std::as_const(*results))
             lines << text(Text::Terminal).arg(r.terminal) + QStringLiteral("：") +
-                         collect::stepText(r);
+                         site::stepText(r);
         // A step refused for want of a right sent nothing: it is told as refused, never as
         // failed.
         const bool refused = summary->notAllowed > 0 && summary->notAllowed == results->size();

@@ -49,14 +49,28 @@ QString stripOverstrike(const QString& text) {
     return out;
 }
 
+namespace {
+
+// The source tree of a program run from the build folder it was built in (wherever that
+// folder is), else empty: an installed program finds its files beside it.
+QString sourceTreeOf(const QString& programDir) {
+    const QString built = QFileInfo(QStringLiteral(BW_BUILD_TREE)).canonicalFilePath();
+    return !built.isEmpty() && QFileInfo(programDir).canonicalFilePath() == built
+               ? QStringLiteral(BW_SOURCE_TREE)
+               : QString();
+}
+
+} // namespace
+
 QString manualPage(int lang, const QString& programDir) {
     const QString language =
         lang == LangTraditional ? QStringLiteral("zh_TW") : QStringLiteral("zh_CN");
-    const QDir dir(programDir);
-    for (const QString& folder :
-         {QStringLiteral("../share/doc/brackwater/manual"), QStringLiteral("../docs/manual")}) {
-        const QFileInfo page(
-            dir.filePath(folder + QLatin1Char('/') + language + QStringLiteral("/index.html")));
+    QStringList folders{
+        QDir(programDir).filePath(QStringLiteral("../share/doc/brackwater/manual"))};
+    if (const QString source = sourceTreeOf(programDir); !source.isEmpty())
+        folders << source + QStringLiteral("/docs/manual");
+    for (const QString& folder : folders) {
+        const QFileInfo page(folder + QLatin1Char('/') + language + QStringLiteral("/index.html"));
         if (page.isFile())
             return page.canonicalFilePath();
     }
@@ -84,9 +98,11 @@ QString manualText() {
             man.waitForFinished();
         }
     }
-    const QDir dir(QApplication::applicationDirPath());
-    for (const QString& path : {dir.filePath(QStringLiteral("../README.md")),
-                                dir.filePath(QStringLiteral("README.md"))}) {
+    QStringList readmes{
+        QDir(QApplication::applicationDirPath()).filePath(QStringLiteral("README.md"))};
+    if (const QString source = sourceTreeOf(QApplication::applicationDirPath()); !source.isEmpty())
+        readmes.prepend(source + QStringLiteral("/README.md"));
+    for (const QString& path : readmes) {
         QFile readme(path);
         if (readme.open(QIODevice::ReadOnly))
             return QString::fromUtf8(readme.read(1 << 20));

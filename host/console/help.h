@@ -16,8 +16,8 @@ QString stripOverstrike(const QString& text);
 
 // The operator's manual in lang's language (1028 Traditional, else Simplified): its index.html
 // where the package installs it beside programDir (../share/doc/brackwater/manual), else in
-// the source tree of a program run from its build folder (../docs/manual). Empty when there
-// is none.
+// the source tree of a program run from the folder it was built in, wherever that is
+// (docs/manual). Empty when there is none.
 QString manualPage(int lang, const QString& programDir);
 
 // The command line's manual: the installed manual page as plain text (man -P cat brackwater),

@@ -5,6 +5,7 @@
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
 #include "platform/error.h"
+#include "platform/safe_file.h"
 #include "platform/ui.h"
 #include "store/sql_connection.h"
 
@@ -18,7 +19,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSqlQuery>
 #include <QStringConverter>
 #include <QTableView>
@@ -202,10 +202,9 @@ LogReading readLogReading(const QString& connection, const LogFilter& filter,
 }
 
 qint64 exportLog(const QString& connection, const LogFilter& filter, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    SafeFile file(path, SafeFile::Access::Private);
+    if (!file.open())
         return -1;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::WriteBom);
     auto line = [&](const QStringList& values) {
         QStringList out;

@@ -27,8 +27,11 @@ QString refusalText(const operators::Refused& refused) {
         {int(Refusal::NoSuchOperator), Text::RefusedNoSuchOperator},
         {int(Refusal::LastAdministrator), Text::RefusedLastAdministrator},
         {int(Refusal::UnknownRight), Text::RefusedUnknownRight},
+        {int(Refusal::TooSoon), Text::RefusedTooSoon},
     };
     const QString said = text(words.value(int(refused.why), Text::RefusedWrongSignIn));
+    if (refused.why == Refusal::TooSoon)
+        return said.arg(refused.name.simplified()).arg(refused.waitS);
     // The name is what someone typed: one line, as written.
     return said.contains(QStringLiteral("%1")) ? said.arg(refused.name.simplified()) : said;
 }

@@ -4,11 +4,17 @@
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
+#include <QHash>
 #include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QVariant>
+#include <chrono>
 #include <libpq-fe.h>
+#include <mutex>
 #include <pwd.h>
 #include <sodium.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace bw::host::operators {
@@ -58,11 +64,25 @@ bool isAdministrator(store::SqlConnection& cn, const QString& name) {
                     {name});
 }
 
+// An enabled operator; on a server the role of that name must be the operator's own role
+// (the one made for it), not one that took the name later.
+bool isEnabledOperator(store::SqlConnection& cn, const QString& name) {
+    return tableHas(cn,
+                    cn.backend() == store::BackendSettings::Kind::Postgres
+                        ? QStringLiteral("SELECT COUNT(*) FROM Operators o JOIN pg_roles r ON "
+                                         "r.oid = o.RoleOid AND r.rolname = o.Name WHERE o.Name "
+                                         "= ? AND o.Disabled = 0")
+                        : QStringLiteral("SELECT COUNT(*) FROM Operators WHERE Name = ? AND "
+                                         "Disabled = 0"),
+                    {name});
+}
+
 bool isOperator(store::SqlConnection& cn, const QString& name) {
     return tableHas(cn, QStringLiteral("SELECT COUNT(*) FROM Operators WHERE Name = ?"), {name});
 }
 
-// Administrators that stay enabled with the right when `name` loses it or is disabled.
+// Administrators that stay enabled with the right when `name` loses it or is disabled (the
+// rule counts only administrators: any other operator may go at any time).
 bool otherAdministrators(store::SqlConnection& cn, const QString& name) {
     return tableHas(cn,
                     QStringLiteral("SELECT COUNT(*) FROM UserGrants g JOIN Operators o ON o.Name = "
@@ -103,30 +123,21 @@ QString serverVerifier(store::SqlConnection& cn, const QString& name, const QStr
     return verifier;
 }
 
-// A server's refusal raised by the schema's functions: the refusal's name in the message
-// ("bw:Refusal"), so that it travels typed through the driver.
-const struct {
-    const char* tag;
-    Refusal why;
-} kServerRefusals[] = {
-    {"bw:NotAdministrator", Refusal::NotAdministrator},
-    {"bw:Exists", Refusal::Exists},
-    {"bw:NoSuchOperator", Refusal::NoSuchOperator},
-    {"bw:LastAdministrator", Refusal::LastAdministrator},
-    {"bw:BadName", Refusal::BadName},
-};
-
-// Runs one of the schema's operator functions; its refusal comes back as Refused.
+// Runs one of the schema's operator functions; its refusal (an SQLSTATE of class BW, see
+// server_rights.cpp) comes back as Refused.
 void callServer(store::SqlConnection& cn, const QString& sql, const QVariantList& values,
                 const QString& name) {
-    try {
-        cn.queryBound(sql, values);
-    } catch (const Error& e) {
-        for (const auto& r : kServerRefusals)
-            if (e.description().contains(QLatin1String(r.tag)))
-                throw Refused(r.why, name);
-        throw;
-    }
+    QSqlQuery q(cn.database());
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (q.exec())
+        return;
+    const QString state = q.lastError().nativeErrorCode();
+    for (const auto& [code, why] : kServerRefusals)
+        if (state == QLatin1String(code))
+            throw Refused(why, name);
+    throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
 }
 
 QString arrayLiteral(const QStringList& items) {
@@ -167,6 +178,10 @@ QString describe(const Refused& r) {
         return QStringLiteral("no operator %1").arg(n);
     case Refusal::LastAdministrator:
         return QStringLiteral("%1 is the last administrator").arg(n);
+    case Refusal::TooSoon:
+        return QStringLiteral("%1 failed to sign in too often: try again in %2 s")
+            .arg(n)
+            .arg(r.waitS);
     case Refusal::UnknownRight:
         return QStringLiteral("unknown right %1 (rights: admin, %2)")
             .arg(n, rightKeys().mid(1).join(QStringLiteral(", ")));
@@ -258,7 +273,9 @@ bool checkPassword(const QString& hash, const QString& password) {
                0;
 }
 
-QString signIn(const QString& connection, const QString& name, const QString& password) {
+namespace {
+
+QString checkSignIn(const QString& connection, const QString& name, const QString& password) {
     if (name.isEmpty() || name.toUtf8().size() > MaxNameBytes ||
         password.toUtf8().size() > MaxPasswordBytes)
         throw Refused(Refusal::WrongSignIn, name);
@@ -276,11 +293,10 @@ QString signIn(const QString& connection, const QString& name, const QString& pa
         const auto who = cn->queryBound(QStringLiteral("SELECT session_user"));
         const QString role = who.isEmpty() ? name : who.first().value(0).toString();
         // A role of the server that is no operator of this site (its owner, another program's
-        // role) does not sign in here.
-        if (!tableHas(*cn,
-                      QStringLiteral("SELECT COUNT(*) FROM Operators WHERE Name = ? AND "
-                                     "Disabled = 0"),
-                      {role}))
+        // role, one that cannot even see the site's tables) does not sign in here.
+        const auto visible =
+            cn->queryBound(QStringLiteral("SELECT to_regclass('operators') IS NOT NULL"));
+        if (!visible.value(0).value(0).toBool() || !isEnabledOperator(*cn, role))
             throw Refused(Refusal::WrongSignIn, name);
         store::setServerSignIn({role, password});
         return role;
@@ -301,6 +317,64 @@ QString signIn(const QString& connection, const QString& name, const QString& pa
     if (disabled || hash.isEmpty() || !matches)
         throw Refused(Refusal::WrongSignIn, name);
     return name;
+}
+
+// The refused sign-ins of each name on each database since its last success in this program.
+struct Failures {
+    int count = 0;
+    std::chrono::steady_clock::time_point next; // no try is taken before
+};
+std::mutex failuresMutex;
+QHash<QString, Failures> failures;
+
+// An entry of the system's authentication log, with the name as one line of printable text.
+void logRefusedSignIn(const QString& name, int count) {
+    QString shown = name.left(MaxNameBytes);
+    for (QChar& c : shown)
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    syslog(LOG_AUTHPRIV | LOG_NOTICE,
+           "brackwater: refused sign-in of operator \"%s\" (%d in a row)",
+           shown.toUtf8().constData(), count);
+}
+
+} // namespace
+
+int signInWaitS(int failures) {
+    if (failures < kFreeSignInFailures)
+        return 0;
+    return std::min(1 << std::min(failures - kFreeSignInFailures, 9), 300);
+}
+
+QString signIn(const QString& connection, const QString& name, const QString& password) {
+    using Clock = std::chrono::steady_clock;
+    const QString key = connection + QLatin1Char('\n') + name;
+    {
+        std::lock_guard lock(failuresMutex);
+        const auto found = failures.constFind(key);
+        if (found != failures.cend() && Clock::now() < found->next)
+            throw Refused(
+                Refusal::TooSoon, name,
+                int(std::chrono::ceil<std::chrono::seconds>(found->next - Clock::now()).count()));
+    }
+    try {
+        const QString role = checkSignIn(connection, name, password);
+        std::lock_guard lock(failuresMutex);
+        failures.remove(key);
+        return role;
+    } catch (const Refused& r) {
+        if (r.why != Refusal::WrongSignIn)
+            throw;
+        int count = 0;
+        {
+            std::lock_guard lock(failuresMutex);
+            Failures& f = failures[key];
+            count = ++f.count;
+            f.next = Clock::now() + std::chrono::seconds(signInWaitS(count));
+        }
+        logRefusedSignIn(name, count);
+        throw;
+    }
 }
 
 void setFirstPassword(const QString& connection, const QString& name, const QString& password) {
@@ -354,9 +428,7 @@ QString actingOperator(store::SqlConnection& cn) {
         if (isSchemaOwner(cn, name))
             return name;
     }
-    if (!tableHas(cn,
-                  QStringLiteral("SELECT COUNT(*) FROM Operators WHERE Name = ? AND Disabled = 0"),
-                  {name}))
+    if (!isEnabledOperator(cn, name))
         throw Refused(Refusal::NotAnOperator, name);
     return name;
 }
@@ -448,7 +520,8 @@ void setRights(store::SqlConnection& cn, const QString& by, const QString& name,
     requireAdministrator(cn, by);
     if (!isOperator(cn, name))
         throw Refused(Refusal::NoSuchOperator, name);
-    if (!functions.contains(QStringLiteral("*")) && !otherAdministrators(cn, name))
+    if (!functions.contains(QStringLiteral("*")) && isAdministrator(cn, name) &&
+        !otherAdministrators(cn, name))
         throw Refused(Refusal::LastAdministrator, name);
     inTransaction(cn, [&] { writeGrants(cn, name, functions); });
 }
@@ -477,7 +550,7 @@ void disableOperator(store::SqlConnection& cn, const QString& by, const QString&
     requireAdministrator(cn, by);
     if (!isOperator(cn, name))
         throw Refused(Refusal::NoSuchOperator, name);
-    if (!otherAdministrators(cn, name))
+    if (isAdministrator(cn, name) && !otherAdministrators(cn, name))
         throw Refused(Refusal::LastAdministrator, name);
     cn.executeBound(QStringLiteral("UPDATE Operators SET Disabled = 1 WHERE Name = ?"), {name});
 }

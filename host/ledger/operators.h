@@ -36,13 +36,25 @@ enum class Refusal {
     NoSuchOperator,
     LastAdministrator, // the one remaining administrator would go
     UnknownRight,      // a right key that is not in rightKeys()
+    TooSoon,           // the name failed too often: the next try waits (waitS seconds)
+};
+
+// The SQLSTATE each refusal of a server's operator functions raises.
+inline constexpr struct {
+    const char* code;
+    Refusal why;
+} kServerRefusals[] = {
+    {"BW001", Refusal::NotAdministrator}, {"BW002", Refusal::Exists},
+    {"BW003", Refusal::NoSuchOperator},   {"BW004", Refusal::LastAdministrator},
+    {"BW005", Refusal::BadName},
 };
 
 struct Refused : std::runtime_error {
-    Refused(Refusal why, const QString& name)
-        : std::runtime_error("operator refused"), why(why), name(name) {}
+    Refused(Refusal why, const QString& name, int waitS = 0)
+        : std::runtime_error("operator refused"), why(why), name(name), waitS(waitS) {}
     Refusal why;
     QString name;
+    int waitS; // TooSoon: the seconds until the next try is taken
 };
 
 // A refusal in English, for the command-line programs.
@@ -68,7 +80,13 @@ bool serverSignsIn(store::SqlConnection& cn);
 // Signs an operator in on the database of `connection`: checks name and password and, on a
 // server, makes every connection the program opens from now on the operator's own session
 // (store::setServerSignIn). Returns the operator's name as the database knows it. Raises
-// Refused (WrongSignIn, NoPasswordYet) or the database's error.
+// Refused (WrongSignIn, NoPasswordYet, TooSoon) or the database's error.
+// Every refused sign-in is an entry of the system's authentication log. After
+// kFreeSignInFailures refused sign-ins of a name on a database, each further try of it waits
+// twice as long as the one before (signInWaitS): one made sooner is refused as TooSoon
+// without its password being tried. A sign-in that succeeds starts the count again.
+constexpr int kFreeSignInFailures = 5;
+int signInWaitS(int failures);
 QString signIn(const QString& connection, const QString& name, const QString& password);
 
 // The first administrator's first sign-in on a file database: sets the password of `name`,

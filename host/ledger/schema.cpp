@@ -3,6 +3,7 @@
 #include "host/ledger/operators.h"
 #include "store/sql_connection.h"
 
+#include <QCryptographicHash>
 #include <QStringList>
 
 namespace bw::host {
@@ -243,7 +244,18 @@ QString writeOrderColumn(const store::SqlConnection& cn) {
 
 QStringList missingRegisterTables(store::SqlConnection& cn) {
     QStringList missing;
-    for (const char* table : {"MachineInfo", "CardMapping", "CtrlLog"}) {
+    const char* const tables[] = {"MachineInfo", "CardMapping", "CtrlLog"};
+    if (cn.engine() == store::SqlConnection::Engine::Postgres) { // one look at the catalogue
+        const QVariantList found =
+            cn.queryBound(QStringLiteral("SELECT to_regclass('machineinfo'), "
+                                         "to_regclass('cardmapping'), to_regclass('ctrllog')"))
+                .value(0);
+        for (int i = 0; i < 3; ++i)
+            if (found.value(i).isNull())
+                missing << QString::fromLatin1(tables[i]);
+        return missing;
+    }
+    for (const char* table : tables) {
         try {
             cn.queryBound(QStringLiteral("SELECT 1 FROM %1 WHERE 1 = 0").arg(QLatin1String(table)));
         } catch (const Error& e) {
@@ -282,12 +294,50 @@ void secureSchema(Connection& cn) {
     }
 }
 
+namespace {
+
+// Raised by hand whenever addMealRecordSeries, addWriteOrder or addStationColumns change what
+// they do: part of the schema's mark with the statements' texts.
+constexpr int kSchemaRevision = 1;
+
+// The mark a server schema made complete by this release carries on MachineInfo: a hash of
+// every statement that makes it, so that a release that adds a table or an index completes the
+// schema again.
+QString schemaMark() {
+    QByteArray all = QByteArray::number(kSchemaRevision);
+    for (const char* text : kTables)
+        all += text;
+    for (const char* text : kAfterTables)
+        all += text;
+    for (const LogIndex& index : kLogIndexes)
+        all += index.postgres;
+    return QStringLiteral("brackwater schema %1")
+        .arg(QString::fromLatin1(
+            QCryptographicHash::hash(all, QCryptographicHash::Sha256).toHex().left(16)));
+}
+
+} // namespace
+
 void completeHostSchema(store::SqlConnection& cn) {
     requireRegister(cn);
     if (!makesTables(cn))
         return;
+    // A server schema this release made complete is left as it is: one look instead of a
+    // statement for every table and index at every program's start.
+    const bool server = cn.engine() == store::SqlConnection::Engine::Postgres;
+    const QString mark = schemaMark();
+    if (server && cn.queryBound(QStringLiteral("SELECT obj_description(to_regclass('machineinfo'), "
+                                               "'pg_class')"))
+                          .value(0)
+                          .value(0)
+                          .toString() == mark) {
+        secureSchema(cn);
+        return;
+    }
     createTables(cn);
     secureSchema(cn);
+    if (server)
+        cn.Execute(QStringLiteral("COMMENT ON TABLE MachineInfo IS '%1'").arg(mark), -1);
 }
 
 void createHostSchema(Connection& cn, bool withDemoData) {

@@ -29,13 +29,26 @@ const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllo
 // right on the tables: the permission component refuses it to those without the function.
 // Operators and UserGrants are changed only through the bw_operator_* functions, which
 // refuse whoever is no administrator.
+//
+// An operator is its role itself, not a role of the same name: Operators keeps the role's oid
+// from its making (a role dropped and made again, or renamed, is no operator). The operators
+// of a schema secured before the oid was kept are taken once by the rights they hold.
 const char* const kFunctions[] = {
+    "ALTER TABLE operators ADD COLUMN IF NOT EXISTS roleoid oid",
+    R"SQL(UPDATE operators o SET roleoid = r.oid FROM pg_roles r WHERE o.roleoid IS NULL
+AND r.rolname = o.name AND NOT r.rolsuper AND has_table_privilege(r.oid, 'ctrllog', 'INSERT'))SQL",
+    // The enabled operators with every right whose role may sign in: the administrators.
+    R"SQL(CREATE OR REPLACE FUNCTION bw_admins() RETURNS SETOF text LANGUAGE sql STABLE
+SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
+  SELECT o.name FROM operators o JOIN pg_roles r ON r.oid = o.roleoid AND r.rolname = o.name
+   AND r.rolcanlogin WHERE o.disabled = 0 AND EXISTS (SELECT 1 FROM usergrants g
+   WHERE g.username = o.name AND g.functionname = '*')
+$f$)SQL",
     R"SQL(CREATE OR REPLACE FUNCTION bw_is_admin() RETURNS boolean LANGUAGE sql STABLE
 SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
   SELECT session_user = current_user
       OR (SELECT rolsuper FROM pg_roles WHERE rolname = session_user)
-      OR EXISTS (SELECT 1 FROM usergrants g JOIN operators o ON o.name = g.username
-                 AND o.disabled = 0 WHERE g.username = session_user AND g.functionname = '*')
+      OR session_user IN (SELECT bw_admins())
 $f$)SQL",
     R"SQL(CREATE OR REPLACE FUNCTION bw_apply_grants(who text) RETURNS void LANGUAGE plpgsql
 SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
@@ -46,7 +59,10 @@ BEGIN
   IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = who) THEN RETURN; END IF;
   EXECUTE format('REVOKE ALL ON @T FROM %I', who);
   EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM %I', current_schema(), who);
-  IF NOT EXISTS (SELECT 1 FROM operators WHERE name = who AND disabled = 0) THEN RETURN; END IF;
+  IF NOT EXISTS (SELECT 1 FROM operators o JOIN pg_roles r ON r.oid = o.roleoid
+                 AND r.rolname = o.name WHERE o.name = who AND o.disabled = 0) THEN
+    RETURN;
+  END IF;
   SELECT coalesce(array_agg(functionname), '{}') INTO fs FROM usergrants WHERE username = who;
   everything := '*' = ANY(fs);
   EXECUTE format('GRANT USAGE ON SCHEMA %I TO %I', current_schema(), who);
@@ -77,30 +93,32 @@ END $f$)SQL",
     R"SQL(CREATE OR REPLACE FUNCTION bw_check_operator_change(who text, keeps_admin boolean)
 RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
 BEGIN
-  IF NOT bw_is_admin() THEN RAISE EXCEPTION 'bw:NotAdministrator'; END IF;
+  IF NOT bw_is_admin() THEN RAISE EXCEPTION USING ERRCODE = 'BW001', MESSAGE = 'NotAdministrator'; END IF;
   IF NOT EXISTS (SELECT 1 FROM operators WHERE name = who) THEN
-    RAISE EXCEPTION 'bw:NoSuchOperator';
+    RAISE EXCEPTION USING ERRCODE = 'BW003', MESSAGE = 'NoSuchOperator';
   END IF;
-  IF NOT keeps_admin AND NOT EXISTS (SELECT 1 FROM usergrants g JOIN operators o
-       ON o.name = g.username AND o.disabled = 0 JOIN pg_roles r ON r.rolname = o.name
-       AND r.rolcanlogin WHERE g.username <> who AND g.functionname = '*') THEN
-    RAISE EXCEPTION 'bw:LastAdministrator';
+  -- Only an administrator's going can leave the site without one, and the owner, who can
+  -- always name another, may let it go.
+  IF NOT keeps_admin AND session_user <> current_user AND who IN (SELECT bw_admins())
+     AND NOT EXISTS (SELECT 1 FROM bw_admins() a WHERE a <> who) THEN
+    RAISE EXCEPTION USING ERRCODE = 'BW004', MESSAGE = 'LastAdministrator';
   END IF;
 END $f$)SQL",
     R"SQL(CREATE OR REPLACE FUNCTION bw_operator_add(who text, verifier text, rights text[])
 RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
 BEGIN
-  IF NOT bw_is_admin() THEN RAISE EXCEPTION 'bw:NotAdministrator'; END IF;
+  IF NOT bw_is_admin() THEN RAISE EXCEPTION USING ERRCODE = 'BW001', MESSAGE = 'NotAdministrator'; END IF;
   IF who IS NULL OR who = '' OR who <> btrim(who) OR octet_length(who) > 63 OR who = '*'
      OR who ~ '[[:cntrl:]]' THEN
-    RAISE EXCEPTION 'bw:BadName';
+    RAISE EXCEPTION USING ERRCODE = 'BW005', MESSAGE = 'BadName';
   END IF;
   IF EXISTS (SELECT 1 FROM operators WHERE name = who)
      OR EXISTS (SELECT 1 FROM pg_roles WHERE rolname = who) THEN
-    RAISE EXCEPTION 'bw:Exists';
+    RAISE EXCEPTION USING ERRCODE = 'BW002', MESSAGE = 'Exists';
   END IF;
   EXECUTE format('CREATE ROLE %I LOGIN PASSWORD %L', who, verifier);
-  INSERT INTO operators (name, passwordhash, disabled) VALUES (who, NULL, 0);
+  INSERT INTO operators (name, passwordhash, disabled, roleoid)
+    SELECT who, NULL, 0, oid FROM pg_roles WHERE rolname = who;
   INSERT INTO usergrants (username, functionname) SELECT DISTINCT who, r FROM unnest(rights) r;
   PERFORM bw_apply_grants(who);
 END $f$)SQL",
@@ -116,10 +134,10 @@ END $f$)SQL",
 RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = @S, pg_temp AS $f$
 BEGIN
   IF who <> session_user AND NOT bw_is_admin() THEN
-    RAISE EXCEPTION 'bw:NotAdministrator';
+    RAISE EXCEPTION USING ERRCODE = 'BW001', MESSAGE = 'NotAdministrator';
   END IF;
   IF NOT EXISTS (SELECT 1 FROM operators WHERE name = who) THEN
-    RAISE EXCEPTION 'bw:NoSuchOperator';
+    RAISE EXCEPTION USING ERRCODE = 'BW003', MESSAGE = 'NoSuchOperator';
   END IF;
   EXECUTE format('ALTER ROLE %I PASSWORD %L', who, verifier);
 END $f$)SQL",
@@ -131,8 +149,8 @@ BEGIN
   EXECUTE format('ALTER ROLE %I NOLOGIN', who);
   PERFORM bw_apply_grants(who);
 END $f$)SQL",
-    "REVOKE ALL ON FUNCTION bw_apply_grants(text), bw_check_operator_change(text, boolean) FROM "
-    "PUBLIC",
+    "REVOKE ALL ON FUNCTION bw_apply_grants(text), bw_check_operator_change(text, boolean), "
+    "bw_admins() FROM PUBLIC",
     "REVOKE ALL ON @T FROM PUBLIC",
 };
 

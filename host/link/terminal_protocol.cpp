@@ -10,10 +10,7 @@ namespace bw::host {
 namespace protocol {
 
 quint8 checkByte(const QByteArray& bytes) {
-    quint8 x = 0;
-    for (char c : bytes)
-        x ^= quint8(c);
-    return x;
+    return bell::frame::checkByte(0, bytes); // the bell link's check over the whole frame
 }
 
 QByteArray frame(quint8 address, quint8 code, quint8 second, const QByteArray& params) {

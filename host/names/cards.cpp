@@ -1,11 +1,11 @@
 #include "host/names/cards.h"
 
 #include "platform/error.h"
+#include "platform/safe_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -29,13 +29,16 @@ bool hasControl(const QString& text) {
     return false;
 }
 
-// What a spreadsheet opening the file would run or take as a formula.
+// What a spreadsheet opening the file would run or take as a formula, as read or as kept
+// (trimmed: " =HYPERLINK(...)" is kept as a formula).
 bool formulaLike(const QString& cell) {
-    if (cell.isEmpty())
-        return false;
-    const QChar c = cell.front();
-    return c == QLatin1Char('=') || c == QLatin1Char('+') || c == QLatin1Char('-') ||
-           c == QLatin1Char('@') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
+    for (const QString& t : {cell, cell.trimmed()}) {
+        const QChar c = t.isEmpty() ? QChar() : t.front();
+        if (c == QLatin1Char('=') || c == QLatin1Char('+') || c == QLatin1Char('-') ||
+            c == QLatin1Char('@') || c == QLatin1Char('\t') || c == QLatin1Char('\r'))
+            return true;
+    }
+    return false;
 }
 
 // A cell's refusal before what it holds is looked at.
@@ -496,11 +499,9 @@ QByteArray cardsCsv(const QList<Card>& cards, int lang) {
 }
 
 void exportCards(const QList<Card>& cards, const QString& path, int lang) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw CardsRefused(RefusedRow{0, CardRefusal::CannotWrite, 0, file.errorString()});
-    file.write(cardsCsv(cards, lang));
-    if (!file.commit())
+    // Card numbers and names: the owner shares the file, if at all, by choice.
+    SafeFile file(path, SafeFile::Access::Private);
+    if (!file.open() || !file.write(cardsCsv(cards, lang)) || !file.commit())
         throw CardsRefused(RefusedRow{0, CardRefusal::CannotWrite, 0, file.errorString()});
 }
 

@@ -1,5 +1,6 @@
 #include "host/report/month_report.h"
 
+#include "host/collect/record_export.h"
 #include "platform/error.h"
 #include "store/sql_connection.h"
 
@@ -172,19 +173,7 @@ QString text(const std::string& utf8) {
 // The month's records of the request, and the values to bind.
 QString monthFilter(const Request& rq, QVariantList& values) {
     const QDate first(rq.month.year(), rq.month.month(), 1);
-    values << first.toString(QStringLiteral("yyyy-MM-dd 00:00:00"))
-           << first.addMonths(1).toString(QStringLiteral("yyyy-MM-dd 00:00:00"));
-    QString sql = QStringLiteral(" FROM MealRecord WHERE RecordTime >= ? AND RecordTime < ?");
-    if (!rq.terminals.isEmpty()) {
-        QStringList marks;
-        for (int t : rq.terminals) {
-            marks << QStringLiteral("?");
-            values << t;
-        }
-        sql += QStringLiteral(" AND MachAddr IN (") + marks.join(QStringLiteral(", ")) +
-               QLatin1Char(')');
-    }
-    return sql;
+    return collect::periodFilter(first, first.addMonths(1), rq.terminals, values);
 }
 
 // The names of the employees, where the register has them (an older schema on a server the

@@ -2,12 +2,11 @@
 
 #include "host/collect/record_export.h"
 #include "host/report/report_texts.h"
+#include "platform/safe_file.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringConverter>
-#include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -59,13 +58,12 @@ QString systemReason(int error) {
 }
 
 WriteFault writeXlsx(const QList<Table>& tables, const QString& path) {
-    // libxlsxwriter writes the file at its close: it writes a temporary file of the target's
-    // folder, which then takes the target's place.
-    QTemporaryFile part(path + QStringLiteral(".XXXXXX.part"));
+    // libxlsxwriter writes the file by name at its close: it writes the writer's temporary
+    // file, which then takes the target's place.
+    SafeFile part(path, SafeFile::Access::Private);
     if (!part.open())
         return {WriteFault::Kind::CannotCreate, part.errorString()};
-    part.close();
-    const QByteArray partName = QFile::encodeName(part.fileName());
+    const QByteArray partName = QFile::encodeName(part.temporaryName());
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they are written
     lxw_workbook* book = workbook_new_opt(partName.constData(), &options);
@@ -105,17 +103,15 @@ WriteFault writeXlsx(const QList<Table>& tables, const QString& path) {
         return {WriteFault::Kind::CannotWrite,
                 error != 0 ? systemReason(error) : QString::fromUtf8(lxw_strerror(closed))};
     }
-    if (std::rename(partName.constData(), QFile::encodeName(path).constData()) != 0)
-        return {WriteFault::Kind::CannotWrite, systemReason(errno)};
-    part.setAutoRemove(false); // it is the target now
+    if (!part.commit())
+        return {WriteFault::Kind::CannotWrite, part.errorString()};
     return {};
 }
 
 WriteFault writeCsv(const QList<Table>& tables, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    SafeFile file(path, SafeFile::Access::Private);
+    if (!file.open())
         return {WriteFault::Kind::CannotCreate, file.errorString()};
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QStringEncoder utf8(QStringConverter::Utf8, QStringConverter::Flag::WriteBom);
     auto line = [&](const QStringList& cells) {
         file.write(utf8.encode(cells.join(QLatin1Char(',')) + QStringLiteral("\r\n")));

@@ -4,13 +4,13 @@
 #include "host/ledger/stations.h"
 #include "platform/clock_guard.h"
 #include "platform/language.h"
+#include "platform/safe_file.h"
 #include "store/connection_string.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -109,8 +109,7 @@ bool prependDatabase(const QString& path, const QString& connection, int timeout
         section += quotedLine("connection", connection);
     if (store::isConnectTimeout(timeoutS))
         section += "timeout=" + QByteArray::number(timeoutS) + "\n";
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(section + rest) >= 0 && out.commit();
+    return writeSafely(path, section + rest).isEmpty();
 }
 
 bool readBool(const QSettings& s, const QString& key, QStringList* problems) {
@@ -523,9 +522,8 @@ bool keepLastOperator(const QString& name, const QString& path) {
         lines << "[operator]" << bare;
     if (!makePrivate(path))
         return false;
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(lines.join('\n') + '\n') >= 0 &&
-           out.commit() && makePrivate(path);
+    return writeSafely(path, lines.join('\n') + '\n', SafeFile::Access::Private).isEmpty() &&
+           makePrivate(path);
 }
 
 void putPort(QList<QPair<int, QString>>& map, int port, const QString& device) {

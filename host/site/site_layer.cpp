@@ -151,8 +151,9 @@ Rights operatorRights(const QString& user, const QString& caption,
     return [known](Action a) { return known.value(int(a), false); };
 }
 
-Acting programOperator(const QString& connection, const QString& caption) {
-    auto cn = std::make_shared<store::SqlConnection>(connection);
+Acting programOperator(const QString& connection, const QString& caption,
+                       std::shared_ptr<store::SqlConnection> open) {
+    auto cn = open ? std::move(open) : std::make_shared<store::SqlConnection>(connection);
     requireRegister(*cn); // a database that is no host's says so before it is asked for operators
     const QString name = operators::actingOperator(*cn);
     if (operators::isSchemaOwner(*cn, name))
@@ -203,45 +204,6 @@ void workPool(const QList<TerminalLine>& lines, int pool, const QString& connect
     }
     for (auto& t : threads)
         t->wait();
-}
-
-Fault faultOfLink(const Link& link) {
-    Fault f;
-    f.words = link.lastError();
-    switch (link.lastFailure()) {
-    case Link::Failure::None:
-    case Link::Failure::NoAnswer:
-    case Link::Failure::BadRequest:
-        f.kind = Failure::NoAnswer;
-        break;
-    case Link::Failure::Refused:
-        f.kind = Failure::Refused;
-        break;
-    case Link::Failure::BadReply:
-        f.kind = Failure::BadBlock;
-        break;
-    case Link::Failure::BadStatus:
-        f.kind = Failure::BadStatus;
-        break;
-    case Link::Failure::ConnectionLost:
-        f.kind = Failure::ConnectionLost;
-        break;
-    case Link::Failure::LineBusy:
-        f.kind = Failure::LineBusy;
-        f.where = link.endpoint();
-        f.cause = link.lastHolder();
-        break;
-    case Link::Failure::Cancelled:
-        f.kind = Failure::Cancelled;
-        break;
-    case Link::Failure::NoDevice:
-        f.kind = Failure::NoDevice;
-        break;
-    case Link::Failure::Unconfirmed:
-        f.kind = Failure::Unconfirmed;
-        break;
-    }
-    return f;
 }
 
 LineContext::LineContext(const QString& port, int lineWaitMs, int replyTimeoutMs)

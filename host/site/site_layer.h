@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/collect/collect_run.h"
 #include "host/collect/collector.h"
 #include "host/collect/lines.h"
 #include "host/collect/meal_store.h"
@@ -78,7 +79,9 @@ struct Acting {
     QString name;
     Rights rights;
 };
-Acting programOperator(const QString& connection, const QString& caption);
+// On `open`, when given, a connection to that database the program has open already.
+Acting programOperator(const QString& connection, const QString& caption,
+                       std::shared_ptr<store::SqlConnection> open = {});
 
 // The lines worked at once when nothing else is asked for: 8, or what the program set from
 // the settings file's [site] pool or its --pool option.
@@ -141,7 +144,6 @@ private:
     QHash<int, QDateTime> clocks_;
 };
 
-// The fault of a link's last failed request.
-Fault faultOfLink(const Link& link);
+using collect::faultOfLink;
 
 } // namespace bw::host::site

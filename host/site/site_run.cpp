@@ -278,7 +278,7 @@ StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& t, S
                                    collect::text(step == Step::Clock
                                                      ? collect::Text::ActionClock
                                                      : collect::Text::DownloadNames),
-                                   collect::stepText(r));
+                                   stepText(r));
     }
     return r;
 }
@@ -436,9 +436,10 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
     Register reg;
     // Held until the run ends: with SQLite, closing the last connection between the register
     // and the workers would checkpoint and remove the write-ahead log only to create it again.
-    std::unique_ptr<store::SqlConnection> registerConnection;
+    std::shared_ptr<store::SqlConnection> registerConnection = rq.database;
     try {
-        registerConnection = std::make_unique<store::SqlConnection>(rq.connection);
+        if (!registerConnection)
+            registerConnection = std::make_shared<store::SqlConnection>(rq.connection);
         // the register, and SiteStep and MealRecord of an older database
         completeHostSchema(*registerConnection);
         reg = readRegister(*registerConnection);
@@ -498,6 +499,28 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
         },
         rq.lineWatch);
     return summary;
+}
+
+QString stepText(const StepResult& r) {
+    using namespace collect;
+    // Refused for want of a right: nothing was sent, nothing failed.
+    if (r.fault.kind == Failure::NotAllowed)
+        return text(Text::Refused);
+    if (r.step == Step::Collect && r.fault.kind != Failure::NotAllowed &&
+        r.fault.kind != Failure::NotInRegister && r.fault.kind != Failure::NoDevice &&
+        r.fault.kind != Failure::OtherWorkstation && r.collected.address != 0)
+        return resultText(r.collected);
+    if (r.step == Step::Collect)
+        return text(Text::Failed).arg(faultText(r.fault)).arg(0);
+    if (r.step == Step::Clock)
+        return r.ok ? text(Text::ClockSet).arg(timeText(r.clockSetTo))
+                    : text(Text::ClockFailed).arg(faultText(r.fault));
+    if (!r.ok)
+        return r.fault.kind == Failure::Cancelled ? text(Text::NamesCancelled)
+                                                  : text(Text::NamesFailed).arg(faultText(r.fault));
+    if (r.wouldDownload)
+        return text(Text::NamesWould).arg(r.cards).arg(r.held);
+    return r.downloaded ? text(Text::NamesDone).arg(r.cards) : text(Text::NamesInStep).arg(r.cards);
 }
 
 } // namespace bw::host::site

@@ -6,6 +6,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
 
 namespace bw::store {
 class SqlConnection;
@@ -54,6 +55,9 @@ struct Request {
     // The words SiteStep keeps for a result, in the language of the front end (default: the
     // tools' English line).
     std::function<QString(const StepResult&)> stepWords;
+    // A connection to `connection` that the caller's thread has open already, for the register
+    // (the lines' workers open their own); empty: the run opens one.
+    std::shared_ptr<store::SqlConnection> database;
     // Told when a worker starts (true) and ends (false) a line.
     std::function<void(const TerminalLine&, bool)> lineWatch;
 };
@@ -104,5 +108,7 @@ QString cardCount(qint64 n);
 QString resultLine(const StepResult& result);
 QString resultWords(const StepResult& result); // the part after "terminal N step: "
 QString faultLine(const Fault& fault);
+// Any step's result in the operator's language (2052, 1028), for the windows.
+QString stepText(const StepResult& result);
 
 } // namespace bw::host::site

@@ -35,6 +35,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace bw::host::collect;
 using bw::sim::SimProcess;
@@ -194,10 +195,31 @@ TYPED_TEST(CollectionTest, KilledMidTransferKeepsCommittedAndFetchesTheRestLater
     }
 }
 
-// The collection ended at a random moment, within a batch's COPY (several are sent while the
-// terminal is read) or between: its server session ended, or the collecting program was killed
-// (SIGKILL). Each record stored at most once, every record not stored still on the terminal,
-// and the next collection stores the rest.
+// A sink whose server session ends while its last batch is in flight: the COPY of the last
+// records sent, its answer not yet read.
+struct SessionEndsInFlight : bw::host::collect::RecordSink {
+    SessionEndsInFlight(RecordSink& sink, int total, std::function<void()> end)
+        : sink(sink), total(total), end(std::move(end)) {}
+    void begin(int address) override { sink.begin(address); }
+    void add(const MealRecord& r) override { ++added, sink.add(r); }
+    int pending() const override { return sink.pending(); }
+    bw::host::collect::Stored commit() override { return sink.commit(); }
+    void discard() override { sink.discard(); }
+    void startCommit() override { sink.startCommit(); }
+    void advance() override { sink.advance(); }
+    bw::host::collect::Stored finishCommit() override {
+        if (added == total)
+            end();
+        return sink.finishCommit();
+    }
+    RecordSink& sink;
+    int total, added = 0;
+    std::function<void()> end;
+};
+
+// The collection ended within the last batch's COPY, or at a random moment: its server session
+// ended, or the collecting program was killed (SIGKILL). Each record stored at most once, every
+// record not stored still on the terminal, and the next collection stores the rest.
 TEST_F(PostgresCollection, ServerGoneAtRandomStoresEachRecordOnce) {
     const quint32 seed = QRandomGenerator::global()->generate();
     std::printf("seed %u\n", seed);
@@ -239,15 +261,28 @@ TEST_F(PostgresCollection, ServerGoneAtRandomStoresEachRecordOnce) {
                 5000);
         } else {
             std::atomic<qlonglong> pid{0};
+            const auto end = [&] { count("SELECT pg_terminate_backend(?)", {pid.load()}); };
             std::thread work([&] {
                 auto own = bw::store::SqlConnection::open(backend.connectionString);
                 pid = own->queryBound("SELECT pg_backend_pid()").value(0).value(0).toLongLong();
-                cut = collect(3, o, {}, own.get());
+                if (trial == 0) { // every time in the last batch's flight
+                    bw::host::Link link;
+                    QString error;
+                    ASSERT_TRUE(bw::host::collect::openLink(link, "127.0.0.1", error));
+                    LinkSource source(3, link);
+                    MealStore store(*own, kUser);
+                    SessionEndsInFlight sink(store, records, end);
+                    cut = collectTerminal(3, source, sink, o, {});
+                } else {
+                    cut = collect(3, o, {}, own.get());
+                }
             });
             while (pid == 0)
                 std::this_thread::yield();
-            std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(80000)));
-            count("SELECT pg_terminate_backend(?)", {pid.load()});
+            if (trial != 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(80000)));
+                end();
+            }
             work.join();
         }
         SCOPED_TRACE(qPrintable(cut.reason));
@@ -416,6 +451,26 @@ TEST_F(SqliteCollection, LostDeleteReplyIsNotConfirmedAndLoggedBeforehand) {
     EXPECT_TRUE(resultLine(outs[0]).endsWith("(40 stored, clearing not confirmed)"));
     EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA = ?", {resultText(outs[0])}), 1);
     EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ResultA LIKE '%40%'"), 1);
+}
+
+// A terminal given to another workstation during a run is not touched by the run's later steps.
+TEST_F(SqliteCollection, TerminalGivenAwayDuringARunIsLeftAlone) {
+    namespace site = bw::host::site;
+    startSim({"--records", "5", "--no-pacing"});
+    site::Request rq;
+    rq.connection = backend.connectionString;
+    rq.terminals = {3};
+    rq.steps = {site::Step::Collect, site::Step::Names};
+    rq.force = true;
+    QList<Failure> kinds;
+    site::runSite(rq, [&](const site::StepResult& r) {
+        kinds << r.fault.kind;
+        if (r.step == site::Step::Collect)
+            bw::store::SqlConnection(backend.connectionString)
+                .Execute("INSERT INTO TerminalStation (MachAddr, Station) VALUES (3, 'elsewhere')");
+    });
+    EXPECT_EQ(kinds, (QList<Failure>{Failure::None, Failure::OtherWorkstation}));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep WHERE MachAddr = 3"), 1); // the collection
 }
 
 // A CtrlLog refusing the entry before a delete: nothing cleared, the run fails. Entries a killed
@@ -701,11 +756,29 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
     cn->executeBound(insert, {2, 3, "=cmd|x", QVariant(), "2026-03-03 12:00:00"});
     cn->executeBound("INSERT INTO Employees (EmpNo, Name) VALUES ('007', ?)", {"王五"});
     const QString dir = bw::test::tempDir();
+    // Links another user planted (as root: owned by nobody) to a file of ours; in a sticky
+    // folder every link is refused, elsewhere one of another user.
+    const bool root = ::geteuid() == 0;
+    QDir(dir).mkdir("sticky");
+    ::chmod(QFile::encodeName(dir + "/sticky").constData(), 01777);
+    QFile secret(dir + "/secret");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("kept") == 4);
+    secret.close();
+    for (const char* link : {"/sticky/l.csv", "/l.csv"}) {
+        ASSERT_TRUE(QFile::link(dir + "/secret", dir + link));
+        if (root) {
+            ASSERT_EQ(::lchown(QFile::encodeName(dir + link).constData(), 65534, 65534), 0);
+        }
+    }
     const struct {
         QStringList args;
         int code;
         QString out; // standard output or error holds this
     } cases[] = {
+        {{"--report", "2026-03", "--out", dir + "/sticky/l.csv"}, 1, "every user may write"},
+        {{"--report", "2026-03", "--out", dir + (root ? "/l.csv" : "/sticky/l.csv")},
+         1,
+         root ? "owned by another user" : "every user may write"},
         {{"--report", "2026-3", "--out", dir + "/m.xlsx"}, 2, "YYYY-MM"},
         {{"--report", "2026-03"}, 2, "--out"},
         {{"--report", "2026-03", "--out", "x.csv", "--all"}, 2, "--report goes without"},
@@ -723,6 +796,10 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
         EXPECT_EQ(p.exitCode(), c.code) << said.toStdString();
         EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
     }
+    ASSERT_TRUE(secret.open(QIODevice::ReadOnly));
+    EXPECT_EQ(secret.readAll(), "kept");
+    EXPECT_EQ(QDir(dir + "/sticky").entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks).size(),
+              0);
     QFile book(dir + "/m.xlsx"), csv(dir + "/m.csv");
     ASSERT_TRUE(book.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
     const QByteArray zip = book.readAll();
@@ -984,12 +1061,17 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
 
 // brackwater-site over the demo's two lines (COM1 with terminals 1 and 2, TCP/IP terminal 3):
 // each terminal's list brought in step once, every step kept in SiteStep, and the exit codes.
+// A row that reaches the lines starts from fresh terminals and no steps kept, after its setup.
 TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
-    startSim({"--no-pacing", "--names", "1", "--clock-offset", "3600"});
-    const QStringList at{"--db",           backend.connectionString,
+    const QStringList simArgs{"--no-pacing", "--names", "1", "--clock-offset", "3600"};
+    startSim(simArgs);
+    QStringList at;
+    const auto lines = [&] {
+        at = QStringList{"--db",           backend.connectionString,
                          "--com",          "1=" + sim.ptyPath(),
                          "--tcp-port-map", QString("1001=%1").arg(sim.tcpPort())};
-    bw::LineLock held(sim.ptyPath());
+        return at;
+    };
     // This computer's clock counts as synchronised whatever its kernel says: a site setting.
     const QString config = bw::test::tempDir() + "/site-config";
     QDir().mkpath(config + "/Brackwater");
@@ -1005,8 +1087,10 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
     const struct {
         QStringList args;
         int code;
-        QStringList lines; // each is the start of an output line, in any order
-        qlonglong kept;    // SiteStep rows so far
+        QStringList lines;   // each is the start of an output line, in any order
+        qlonglong kept;      // SiteStep rows the row itself adds
+        bool line = false;   // run over the lines (after `at`), from fresh terminals
+        QStringList setup{}; // run over the lines first, not judged
     } cases[] = {
         {{}, 2, {}, 0},
         {{"nightly", "3"}, 2, {}, 0},
@@ -1016,63 +1100,98 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         {{"--db", "sqlite:/nonexistent/x.db", "nightly"}, 3, {}, 0},
         {{"--db", "sqlite:" + empty, "nightly", "--clear"}, 3, {}, 0},
         {{"--db", "postgresql://nobody@127.0.0.1:1/none?connect_timeout=2", "nightly"}, 3, {}, 0},
-        {at + QStringList{"sync-names", "--dry-run"},
+        {{"sync-names", "--dry-run"},
          0,
          {"terminal 1 names: would download 2 cards", "terminal 3 names: would download 0"},
-         0},
-        {at + QStringList{"sync-names", "2", "9"},
+         0,
+         true},
+        {{"sync-names", "2", "9"},
          1,
          {"terminal 9 names: failed: not a model", "terminal 2 names: downloaded 1 card"},
-         1},
-        {at + QStringList{"nightly", "--clear"},
+         1,
+         true},
+        {{"nightly", "--clear"},
          0,
          {"terminal 1 collect: ok, 25 read, 25 new, cleared", "terminal 3 collect: ok",
           "terminal 2 clock: clock set", "terminal 3 clock: clock set",
           "terminal 1 names: downloaded 2", "terminal 2 names: in step", "backup " + config},
-         10},
-        {at + QStringList{"sync-names"},
+         9,
+         true,
+         {"sync-names", "2"}},
+        {{"sync-names"},
          0,
          {"terminal 1 names: in step, 2", "terminal 3 names: in step, 0"},
-         13},
-        {at + QStringList{"sync-clocks", "3"}, 0, {"terminal 3 clock: clock set to"}, 14},
-        {at + QStringList{"sync-names", "1", "--force"}, 0, {"terminal 1 names: downloaded 2"}, 15},
-        {at + QStringList{"--json", "sync-names", "3"},
+         3,
+         true,
+         {"sync-names"}},
+        {{"sync-clocks", "3"}, 0, {"terminal 3 clock: clock set to"}, 1, true},
+        {{"sync-names", "1", "--force"},
+         0,
+         {"terminal 1 names: downloaded 2"},
+         1,
+         true,
+         {"sync-names", "1"}},
+        {{"--json", "sync-names", "3"},
          0,
          {R"({"command":"sync-names","dryRun":false,"exit":0,"results":[{"busy":false,"ok":true)"},
-         16},
-        {at + QStringList{"--line-wait", "0", "sync-clocks", "1", "3"},
+         1,
+         true},
+        {{"--line-wait", "0", "sync-clocks", "1", "3"},
          5,
          {"terminal 1 clock: failed: line ", "terminal 3 clock: clock set"},
-         18},
+         2,
+         true},
+    };
+    const auto run = [&](const QStringList& args) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(trustedClock);
+        p->start(bw::test::program("brackwater-site"), args);
+        p->waitForFinished(60000);
+        return p;
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        if (c.code == 5) { // another program on COM1
-            ASSERT_TRUE(held.acquire(0));
+        std::unique_ptr<bw::LineLock> held;
+        if (c.line) {
+            startSim(simArgs);
+            cn->Execute("DELETE FROM SiteStep");
+            cn->Execute("DELETE FROM MealRecord");
+            lines();
+            if (!c.setup.isEmpty()) {
+                ASSERT_EQ(run(at + c.setup)->exitCode(), 0);
+            }
+            held = std::make_unique<bw::LineLock>(sim.ptyPath());
         }
-        QProcess p;
-        p.setProcessEnvironment(trustedClock);
-        p.start(bw::test::program("brackwater-site"), c.args);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
+        if (c.code == 5) { // another program on COM1
+            ASSERT_TRUE(held->acquire(0));
+        }
+        const qlonglong before = count("SELECT COUNT(*) FROM SiteStep");
+        const auto p = run(c.line ? at + c.args : c.args);
+        ASSERT_EQ(p->state(), QProcess::NotRunning);
+        const QString err = QString::fromUtf8(p->readAllStandardError());
+        EXPECT_EQ(p->exitCode(), c.code) << err.toStdString();
         EXPECT_EQ(err.contains("no table MachineInfo"), c.args.contains("sqlite:" + empty));
         EXPECT_EQ(err.contains("unknown command \"frobnicate\""), c.args.contains("frobnicate"));
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString out = QString::fromUtf8(p->readAllStandardOutput());
         for (const QString& line : c.lines)
             EXPECT_TRUE(out.startsWith(line) || out.contains('\n' + line)) << out.toStdString();
-        EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep"), c.kept);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep") - before, c.kept);
+        if (c.code == 5) {
+            EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep WHERE Ok = 0 AND MachAddr = 1"), 1);
+            EXPECT_LT(std::abs(onTerminal(3, "clockOffsetSecs")), 5); // over TCP/IP
+        }
+        if (c.line && c.args.contains("--clear")) {
+            EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
+        }
+        if (c.line && c.args.contains("--force")) {
+            EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
+                      QStringList({"00010001", "00010002"}));
+        }
     }
-    EXPECT_EQ(count("SELECT COUNT(*) FROM SiteStep WHERE Ok = 0 AND MachAddr = 1"), 1);
-    EXPECT_LT(std::abs(onTerminal(3, "clockOffsetSecs")), 5); // over TCP/IP
-    EXPECT_EQ(sim.terminal(1)["nameList"].toVariant().toStringList(),
-              QStringList({"00010001", "00010002"}));
-    EXPECT_EQ(onTerminal(1) + onTerminal(2) + onTerminal(3), 0);
 
     // A nightly run that leaves a terminal needing a hand (3 behind a closed port) says so in a
     // line each on standard error, at priority err ("<3>") only when that is the journal's
     // stream; a backup folder that cannot be made fails the run after its steps.
-    held.release();
     const QString journal = config + "/journal", unwritable = config + "/unwritable";
     QDir().mkpath(unwritable + "/Brackwater");
     QFile other(unwritable + "/Brackwater/brackwater.conf"), said(journal);
@@ -1114,6 +1233,33 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         EXPECT_EQ(err.contains("<3>"), a.journalStream == stream) << err.toStdString();
         EXPECT_EQ(err.contains("needs a hand"), !a.journalStream.isEmpty());
         EXPECT_TRUE(p.readAllStandardOutput().contains("terminal 1 collect: ok"));
+    }
+}
+
+// The site's largest clock change holds through the site layer: a terminal a day off is left
+// as it is, and said so, unless the step is forced.
+TEST_F(SqliteCollection, SiteRefusesAClockADayOffUnlessForced) {
+    startSim({"--no-pacing", "--clock-offset", "86400"});
+    const QString config = bw::test::tempDir();
+    QDir().mkpath(config + "/Brackwater");
+    QFile conf(config + "/Brackwater/brackwater.conf");
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly) &&
+                conf.write("[clock]\nrequire-synchronised=false\nmax-change=3600\n") > 0);
+    conf.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config);
+    for (const bool force : {false, true}) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(bw::test::program("brackwater-site"),
+                QStringList{"--db", backend.connectionString, "--tcp-port-map",
+                            QString("1001=%1").arg(sim.tcpPort()), "sync-clocks", "3"} +
+                    (force ? QStringList{"--force"} : QStringList{}));
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode() == 0, force);
+        const QByteArray said = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_EQ(said.contains("more than allowed"), !force) << said.toStdString();
+        EXPECT_EQ(std::abs(onTerminal(3, "clockOffsetSecs")) > 80000, !force);
     }
 }
 
@@ -1710,6 +1856,7 @@ TEST(CardFile, HostileFilesAreRefusedWithTheirRow) {
         {"1234567890123456789012345678901234567890,E1,x\n", CardRefusal::CardTooLong, 1},
         {"1,E1,x\n=cmd|' /C calc'!A0,E2,y\n", CardRefusal::Formula, 2},
         {"1,E1,@SUM(A1)\n", CardRefusal::Formula, 1},
+        {"1,E1, =HYPERLINK(\"x\")\n", CardRefusal::Formula, 1},
         {"Name,CardNo\nx,1\n", CardRefusal::EmployeeMissing, 2},
         {"1,E1,a\n\n00000001,E2,b\n", CardRefusal::DuplicateCard, 3, 1},
         {"", CardRefusal::EmptyFile, 0},
@@ -1754,6 +1901,12 @@ TEST_F(SqliteCollection, CardImportIsWholeOrNothingAndTheToolKeepsLeadingZeros) 
     for (bool replace : {false, true})
         EXPECT_THROW(bw::host::names::importCards(*cn, 1, file, replace, {}), bw::Error);
     cn->Execute("DROP TRIGGER Full");
+    // A file with a refused row is refused by the import itself, whoever calls it.
+    auto refusedRow = file;
+    refusedRow.refused << bw::host::names::RefusedRow{
+        7, bw::host::names::CardRefusal::Formula, 0, {}};
+    EXPECT_THROW(bw::host::names::importCards(*cn, 1, refusedRow, true, {}),
+                 bw::host::names::CardsRefused);
     EXPECT_EQ(bw::host::names::cardsOf(*cn, 1), before);
     EXPECT_EQ(count("SELECT COUNT(*) FROM Employees"), 0);
 

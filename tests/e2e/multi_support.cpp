@@ -118,21 +118,9 @@ QString Result::value(const QString& label) const {
 // ---- SharedDatabase ----------------------------------------------------------------------
 
 SharedDatabase::SharedDatabase() {
-    static QAtomicInt counter;
-    const QString base = qEnvironmentVariable("BW_PG_CONN");
-    schema_ = QStringLiteral("bw_multi_%1_%2")
-                  .arg(QCoreApplication::applicationPid())
-                  .arg(counter.fetchAndAddRelaxed(1) + 1);
-    if (base.startsWith(QStringLiteral("postgres"), Qt::CaseInsensitive))
-        connectionString_ = base + (base.contains(u'?') ? "&" : "?") + "schema=" + schema_;
-    else
-        connectionString_ = base + (base.endsWith(u';') ? "" : ";") + "Schema=" + schema_;
     try {
-        admin_ = store::SqlConnection::open(base);
-        admin_->Execute(QStringLiteral("SET client_min_messages TO warning"));
-        admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
-                        QStringLiteral(" CASCADE"));
-        admin_->Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
+        schema_ = std::make_unique<test::PostgresSchema>(QStringLiteral("bw_multi"));
+        connectionString_ = schema_->connectionString();
         cn_ = store::SqlConnection::open(connectionString_, store::Create::Yes);
         host::createHostSchema(*cn_, false);
         cn_->Execute(QStringLiteral("INSERT INTO UserGrants (UserName, FunctionName) VALUES ('") +
@@ -144,13 +132,7 @@ SharedDatabase::SharedDatabase() {
 
 SharedDatabase::~SharedDatabase() {
     cn_.reset();
-    if (!admin_)
-        return;
-    try {
-        admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
-                        QStringLiteral(" CASCADE"));
-    } catch (const Error&) {
-    }
+    schema_.reset();
 }
 
 void SharedDatabase::exec(const QString& sql) {

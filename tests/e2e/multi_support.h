@@ -6,6 +6,7 @@
 // workstations meet at named barriers (files in a shared folder) and write what they saw
 // (message boxes, list contents, query values) to a result file that the starting test reads.
 
+#include "common/postgres_schema.h"
 #include "store/sql_connection.h"
 
 #include <QJsonArray>
@@ -96,10 +97,9 @@ public:
     QVector<QVariantList> rows(const QString& sql, const QVariantList& values = {});
 
 private:
-    QString schema_;
+    std::unique_ptr<test::PostgresSchema> schema_;
     QString connectionString_;
     QString problem_;
-    std::shared_ptr<store::SqlConnection> admin_;
     std::shared_ptr<store::SqlConnection> cn_;
 };
 

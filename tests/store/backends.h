@@ -4,6 +4,7 @@
 // PostgreSQL named by BW_PG_CONN (each test in a schema of its own, dropped afterwards, so
 // tests may run in parallel on one server). Without BW_PG_CONN the PostgreSQL tests are skipped.
 
+#include "common/postgres_schema.h"
 #include "common/test_support.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/schema.h"
@@ -40,32 +41,17 @@ struct PostgresBackend {
     QString connectionString;
     QString schema;
     std::shared_ptr<store::SqlConnection> admin;
+    std::unique_ptr<PostgresSchema> made;
 
     void setUp() {
-        static QAtomicInt counter;
-        const QString base = qEnvironmentVariable("BW_PG_CONN");
-        schema = QStringLiteral("bw_store_%1_%2")
-                     .arg(QCoreApplication::applicationPid())
-                     .arg(counter.fetchAndAddRelaxed(1) + 1);
-        admin = store::SqlConnection::open(base);
-        admin->Execute(QStringLiteral("SET client_min_messages TO warning"));
-        admin->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema +
-                       QStringLiteral(" CASCADE"));
-        admin->Execute(QStringLiteral("CREATE SCHEMA ") + schema);
-        if (base.startsWith(QStringLiteral("postgres"), Qt::CaseInsensitive))
-            connectionString = base + (base.contains('?') ? "&" : "?") + "schema=" + schema;
-        else
-            connectionString = base + (base.endsWith(';') ? "" : ";") + "Schema=" + schema;
+        made = std::make_unique<PostgresSchema>(QStringLiteral("bw_store"));
+        connectionString = made->connectionString();
+        schema = made->name();
+        admin = made->admin();
     }
     void tearDown() {
-        if (admin) {
-            try {
-                admin->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema +
-                               QStringLiteral(" CASCADE"));
-            } catch (const Error&) {
-            }
-            admin.reset();
-        }
+        made.reset();
+        admin.reset();
     }
 };
 

@@ -222,6 +222,24 @@ TYPED_TEST(Ledger, SqliteFileMissingGoneOrReplaced) {
                   0);
         host::setConnectionString(this->backend.connectionString);
     }
+    // Within a commit: begun, written, the file replaced, then committed: nothing is kept.
+    this->cn->BeginTrans();
+    this->cn->Execute("INSERT INTO MachineInfo (MachAddr, ComX, IP, MachVer) VALUES (8, '1', '*', "
+                      "'6429')");
+    ASSERT_TRUE(QFile::rename(file, file + ".kept") && QFile::copy(file + ".kept", file));
+    try {
+        this->cn->CommitTrans();
+        ADD_FAILURE() << "committed into a replaced file";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), dberr::FileReplaced) << e.description().toStdString();
+    }
+    QFile::remove(file);
+    ASSERT_TRUE(QFile::rename(file + ".kept", file));
+    EXPECT_EQ(SqlConnection(this->backend.connectionString)
+                  .queryBound("SELECT COUNT(*) FROM MachineInfo WHERE MachAddr = 8")
+                  .value(0)
+                  .value(0),
+              0);
 }
 
 // A server connection ended under the program, as by a restart, is opened again before its
@@ -353,6 +371,10 @@ TYPED_TEST(Ledger, OperatorsSignInWithTheirOwnPasswords) {
         EXPECT_EQ(refusal([&] { op::signIn(cs, t.name, t.password); }),
                   t.ok ? -1 : int(op::Refusal::WrongSignIn))
             << t.name << " " << t.password;
+    // Past the free failures a name waits, even with its right password.
+    for (int i = 0; i < op::kFreeSignInFailures; ++i)
+        EXPECT_EQ(refusal([&] { op::signIn(cs, "guest", "x"); }), int(op::Refusal::WrongSignIn));
+    EXPECT_EQ(refusal([&] { op::signIn(cs, "guest", "guest pw"); }), int(op::Refusal::TooSoon));
     const auto hashes = this->cn->queryBound(
         "SELECT PasswordHash FROM Operators WHERE PasswordHash IS NOT NULL AND PasswordHash <> ''");
     ASSERT_EQ(hashes.size(), 3); // the desktop account's, guest's and clerk's
@@ -461,6 +483,20 @@ TEST(OperatorsOnPostgres, RolesHoldOnlyTheRightsOfTheirFunctions) {
                   int(op::Refusal::LastAdministrator));
     }
     EXPECT_EQ(refusal([&] { op::signIn(pg.connectionString, guest, "guest pw"); }),
+              int(op::Refusal::WrongSignIn));
+    store::setServerSignIn({});
+    {
+        // The owner changes anyone with no administrator left; a role that took an
+        // operator's name later is none.
+        auto owner = SqlConnection::open(pg.connectionString);
+        op::disableOperator(*owner, {}, boss);
+        op::setRights(*owner, {}, guest, {"collect", "clear"}, caption);
+        admin->Execute("DROP OWNED BY " + boss);
+        admin->Execute("DROP ROLE " + boss);
+        admin->Execute("CREATE ROLE " + boss + " LOGIN PASSWORD 'boss pw' IN ROLE bw_signin");
+        owner->Execute("UPDATE Operators SET Disabled = 0");
+    }
+    EXPECT_EQ(refusal([&] { op::signIn(pg.connectionString, boss, "boss pw"); }),
               int(op::Refusal::WrongSignIn));
     store::setServerSignIn({});
     pg.tearDown();

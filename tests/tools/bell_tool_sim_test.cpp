@@ -334,16 +334,6 @@ TEST(BellToolPrograms, ReportTheirVersion) {
                 EXPECT_EQ(out, QByteArray(program) + " " BW_VERSION);
             }
         }
-    // A command-line program's start without its module beside it says so and fails.
-    for (const char* program : {"brackwater-bell", "brackwater-site", "brackwater-collect"}) {
-        const QString lonely = bw::test::tempDir() + QLatin1Char('/') + QLatin1String(program);
-        ASSERT_TRUE(QFile::copy(bw::test::program(QString::fromLatin1(program)), lonely));
-        QProcess p;
-        p.start(lonely, {QStringLiteral("--help")});
-        ASSERT_TRUE(p.waitForFinished(10000));
-        EXPECT_EQ(p.exitCode(), 1) << program;
-        EXPECT_TRUE(p.readAllStandardError().contains("module")) << program;
-    }
 }
 
 } // namespace

@@ -53,20 +53,8 @@ void CommandsTest::SetUp() {
     if (GetParam() == Backend::Sqlite) {
         connectionString = QStringLiteral("sqlite:") + test::tempDir() + QStringLiteral("/host.db");
     } else {
-        static QAtomicInt counter;
-        const QString base = qEnvironmentVariable("BW_PG_CONN");
-        schema_ = QStringLiteral("bw_commands_%1_%2")
-                      .arg(QCoreApplication::applicationPid())
-                      .arg(counter.fetchAndAddRelaxed(1) + 1);
-        admin_ = store::SqlConnection::open(base);
-        admin_->Execute(QStringLiteral("SET client_min_messages TO warning"));
-        admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
-                        QStringLiteral(" CASCADE"));
-        admin_->Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
-        if (base.startsWith(QStringLiteral("postgres"), Qt::CaseInsensitive))
-            connectionString = base + (base.contains(u'?') ? "&" : "?") + "schema=" + schema_;
-        else
-            connectionString = base + (base.endsWith(u';') ? "" : ";") + "Schema=" + schema_;
+        schema_ = std::make_unique<test::PostgresSchema>(QStringLiteral("bw_commands"));
+        connectionString = schema_->connectionString();
     }
 
     cn = store::SqlConnection::open(connectionString, store::Create::Yes);
@@ -97,14 +85,7 @@ void CommandsTest::TearDown() {
     host::setConnectionString(QString());
     host::closeSharedConnection();
     cn.reset();
-    if (admin_) {
-        try {
-            admin_->Execute(QStringLiteral("DROP SCHEMA IF EXISTS ") + schema_ +
-                            QStringLiteral(" CASCADE"));
-        } catch (const Error&) {
-        }
-        admin_.reset();
-    }
+    schema_.reset();
     resetState();
 }
 

@@ -4,6 +4,7 @@
 // and PostgreSQL when BW_PG_CONN names a server), with a recording connect component.
 
 #include "common/fakes.h"
+#include "common/postgres_schema.h"
 #include "connect/recording_connect.h"
 #include "platform/interfaces.h"
 #include "store/sql_connection.h"
@@ -85,8 +86,7 @@ protected:
     QString connectionString;
 
 private:
-    QString schema_;
-    std::shared_ptr<store::SqlConnection> admin_;
+    std::unique_ptr<test::PostgresSchema> schema_;
 };
 
 inline const QString kUser = QStringLiteral("tester");
