@@ -1,5 +1,7 @@
 #include "host/console/console_window.h"
 
+#include "bell/line_diagnosis.h"
+#include "bell/serial_port.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect_ui/collect_window.h"
@@ -16,6 +18,7 @@
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/stations.h"
+#include "host/site/site_layer.h"
 #include "messages/catalogue.h"
 #include "messages/clock_texts.h"
 #include "platform/clock_guard.h"
@@ -99,6 +102,22 @@ QWidget* shownWindow(const QString& name) {
         if (w->objectName() == name && w->isVisible())
             return w;
     return nullptr;
+}
+
+// What each serial line with a silent terminal is and what is likely wrong with it, once per
+// line, from the device tree (the line itself is the site layer's while it reads).
+QStringList silentLines(const QList<StatusRow>& rows) {
+    QStringList out, seen;
+    const bell::diag::SysfsTree sys;
+    for (const StatusRow& r : rows) {
+        const int com = site::comOf(r.status.port);
+        const QString device = com > 0 ? bell::devicePath(com) : QString();
+        if (r.status.answers || device.isEmpty() || seen.contains(device))
+            continue;
+        seen << device;
+        out << bell::diag::operatorText(bell::diag::diagnose(device, sys, nullptr), uiLanguage());
+    }
+    return out;
 }
 
 } // namespace
@@ -407,6 +426,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             if (lineTest) {
                 const QString result =
                     text(Text::LineTestDone).arg(answered).arg(reading->rows.size() - answered);
+                lines << silentLines(reading->rows);
                 note_->setText(result + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
                 statusBar()->showMessage(result);
             }
