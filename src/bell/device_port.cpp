@@ -313,7 +313,11 @@ void DevicePort::setPortOpen(bool open) {
     }
     fd_ = fd;
     try {
-        ::ioctl(fd_, TIOCEXCL); // other programs' opens fail while the line is ours
+        // Other programs' opens fail while the line is ours. Not on a pseudo-terminal: its
+        // flag belongs to the pair, which outlives a holder killed while its other end stays
+        // open, and would keep the line from every user but root for good.
+        if (!isPseudoTerminal(fd_))
+            ::ioctl(fd_, TIOCEXCL);
         apply(settings_);
     } catch (const Error& e) {
         closeDevice();

@@ -12,7 +12,7 @@ namespace bw::bell {
 // accepted.
 //
 // From open to close the port holds the device's line lock (bw::LineLock, a flock on the
-// device) and makes the device exclusive (TIOCEXCL), taken back before the close. No lock
+// device) and makes a real device exclusive (TIOCEXCL), taken back before the close. No lock
 // file is made, opened or removed: the folders such files live in (/var/lock, /run/lock) are
 // writable by every user, so a file there could hang or hold the line.
 //
