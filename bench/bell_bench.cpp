@@ -5,8 +5,8 @@
 // The command benchmarks run without (argument 0) and with (1) the line trace to a file.
 
 #include "bell/bell_link.h"
+#include "bell/device_port.h"
 #include "bell/pty_terminal.h"
-#include "bell/qt_serial_port.h"
 #include "bell/traced_port.h"
 #include "host/trace/trace_file.h"
 #include "platform/line_trace.h"
@@ -28,7 +28,7 @@ double wireSecs(int requestChars, int replyChars, int pausesMs) {
 }
 
 std::unique_ptr<SerialPort> benchPort(bool traced) {
-    auto port = std::make_unique<QtSerialPort>();
+    auto port = std::make_unique<DevicePort>();
     if (!traced)
         return port;
     return std::make_unique<TracedPort>(std::move(port));

@@ -8,6 +8,7 @@
 //     scan [FROM TO] [--timeout MS]
 //     sync-clocks [--db CONNECTION] [--dry-run] [--force]
 //     ports [--probe]
+//     diagnose [--fix-latency]
 //
 // Exit status: 0 success, 1 a terminal gave no or a wrong answer, 2 bad arguments, 3 a fault
 // of a serial port (also a line another program held for the whole wait, 30 s unless
@@ -19,6 +20,7 @@
 // stderr; with --json standard output holds exactly one JSON document.
 
 #include "bell/bell_link.h"
+#include "bell/line_diagnosis.h"
 #include "bell/serial_port.h"
 #include "host/cli/host_options.h"
 #include "host/cli/printable.h"
@@ -97,6 +99,7 @@ struct Options {
     bool dryRun = false;
     bool probe = false;
     bool force = false;
+    bool fixLatency = false;
 };
 
 // What every command has to work with.
@@ -510,6 +513,89 @@ int runPorts(Tool& t) {
     return Ok;
 }
 
+// ---- diagnose ----
+
+// What the line is and what is likely wrong with it: the device tree, and, when the port
+// opens, mark/space parity, the echo and tcdrain tried on it. Exit 0 when nothing is wrong on
+// the computer's side, 1 when something is, 3 when there is no device.
+int runDiagnose(Tool& t) {
+    namespace diag = bw::bell::diag;
+    if (!t.o.args.isEmpty())
+        return t.report.fail(BadArguments,
+                             QStringLiteral("bad arguments: diagnose [--fix-latency]"));
+    const QString dev = t.device(t.o.port);
+    if (dev.isEmpty())
+        return t.report.fail(PortFault, bw::bell::noDeviceText(t.o.port));
+    const diag::SysfsTree sys;
+    std::unique_ptr<diag::PortTrials> trials;
+    QString unopened;
+    if (diag::facts(dev, sys).kind != diag::Kind::PseudoTerminal) {
+        if (t.link.OpenBellPort(t.o.port))
+            trials = std::make_unique<diag::PortTrials>(t.link.port());
+        else
+            unopened = t.cannotOpen(t.o.port);
+    }
+    diag::Report r = diag::diagnose(dev, sys, trials.get());
+    t.link.CloseBellPort();
+    const diag::Facts& f = r.facts;
+    if (t.o.fixLatency && f.latencyMs > 1) {
+        const bool fixed = diag::setLatencyOneMs(f);
+        t.report.set(QStringLiteral("latencyFixed"), fixed);
+        t.report.line(
+            fixed ? QStringLiteral("latency timer set to 1 ms")
+                  : QStringLiteral("latency timer could not be set: %1").arg(f.latencyPath));
+        if (fixed) {
+            r.facts.latencyMs = 1;
+            r.advice.removeAll(diag::Advice::LatencyTimer);
+            r.advice.removeAll(diag::Advice::LatencyFixable);
+            if (r.advice.isEmpty())
+                r.advice << diag::Advice::Unknown;
+        }
+    }
+    QJsonArray advice;
+    for (const diag::Advice a : r.advice)
+        advice << diag::adviceText(a, f);
+    const QList<std::pair<QString, QJsonValue>> fields{
+        {QStringLiteral("kind"), diag::kindText(f.kind)},
+        {QStringLiteral("driver"), f.driver},
+        {QStringLiteral("vendorId"), f.vendorId},
+        {QStringLiteral("productId"), f.productId},
+        {QStringLiteral("product"), f.product},
+        {QStringLiteral("chip"), r.chip ? QString::fromLatin1(r.chip->chip) : QString()},
+        {QStringLiteral("markSpace"), diag::markSpaceText(r.markSpace)},
+        {QStringLiteral("echo"), diag::echoText(r.echo)},
+        {QStringLiteral("drain"), diag::drainText(r.drain)},
+        {QStringLiteral("latencyMs"), f.latencyMs},
+        {QStringLiteral("advice"), advice}};
+    for (const auto& [key, value] : fields)
+        t.report.set(key, value);
+    t.report.line(
+        QStringLiteral("device: %1 (%2%3)")
+            .arg(dev, diag::kindText(f.kind),
+                 f.driver.isEmpty() ? QString() : QStringLiteral(", driver ") + f.driver));
+    if (f.kind == diag::Kind::Usb)
+        t.report.line(QStringLiteral("usb: %1:%2 %3%4")
+                          .arg(f.vendorId, f.productId, bw::host::printable(f.product),
+                               r.chip ? QStringLiteral(" (%1)").arg(QLatin1String(r.chip->chip))
+                                      : QString()));
+    if (!unopened.isEmpty())
+        t.report.line(QStringLiteral("not tried on the line: ") + unopened);
+    t.report.line(QStringLiteral("mark/space parity: %1; echo: %2; tcdrain: %3")
+                      .arg(diag::markSpaceText(r.markSpace), diag::echoText(r.echo),
+                           diag::drainText(r.drain)));
+    if (f.latencyMs >= 0)
+        t.report.line(QStringLiteral("latency timer: %1 ms").arg(f.latencyMs));
+    for (const QJsonValue& a : advice)
+        t.report.line(QStringLiteral("advice: ") + a.toString());
+    if (!f.exists)
+        return t.report.fail(PortFault, QStringLiteral("port fault: %1 is not there").arg(dev));
+    const bool sound = r.advice == QList<diag::Advice>{diag::Advice::Unknown} ||
+                       r.advice == QList<diag::Advice>{diag::Advice::PseudoTerminal};
+    return sound ? Ok
+                 : t.report.fail(NoAnswer, QStringLiteral("the line's adapter is at fault: ") +
+                                               advice.first().toString());
+}
+
 // ---- the command line ----
 
 struct Command {
@@ -529,6 +615,7 @@ const QList<Command>& commands() {
          runSyncClocks,
          {QStringLiteral("db"), QStringLiteral("dry-run"), QStringLiteral("force")}},
         {"ports", runPorts, {QStringLiteral("probe")}},
+        {"diagnose", runDiagnose, {QStringLiteral("fix-latency")}},
     };
     return list;
 }
@@ -546,6 +633,7 @@ const QString Description = QStringLiteral(
     "  scan [FROM TO] [--timeout MS]          (default 1 255, 100 ms per address)\n"
     "  sync-clocks [--db CONNECTION] [--dry-run] [--force]\n"
     "  ports [--probe]\n"
+    "  diagnose [--fix-latency]               (what the line is and what is likely wrong)\n"
     "\n"
     "Exit status: 0 success, 1 no or wrong answer, 2 bad arguments, 3 port fault,\n"
     "4 not allowed (sync-clocks), 5 the clock guard refused, 6 the register could not be read.");
@@ -580,7 +668,10 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
         QStringLiteral("force"),
         QStringLiteral("set-time, sync-clocks: set the computer's clock even when it is not "
                        "synchronised or the change is more than [clock] max-change allows."));
-    p.addOptions({port, com, json, timeout, db, dryRun, probe, lineWait, force});
+    const QCommandLineOption fixLatency(
+        QStringLiteral("fix-latency"),
+        QStringLiteral("diagnose: set an FTDI adapter's latency timer to 1 ms."));
+    p.addOptions({port, com, json, timeout, db, dryRun, probe, lineWait, force, fixLatency});
     p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("One of the commands above."),
                             QStringLiteral("COMMAND [ARGS]"));
     if (!p.parse(arguments))
@@ -597,7 +688,7 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
             cmd = &c;
     if (!cmd)
         return QStringLiteral("unknown command \"%1\"").arg(o.command);
-    for (const QCommandLineOption& own : {timeout, db, dryRun, probe, force})
+    for (const QCommandLineOption& own : {timeout, db, dryRun, probe, force, fixLatency})
         if (p.isSet(own) && !cmd->options.contains(own.names().constFirst()))
             return QStringLiteral("--%1 does not go with %2")
                 .arg(own.names().constFirst(), o.command);
@@ -635,6 +726,7 @@ QString parse(QCommandLineParser& p, const QStringList& arguments, Options& o) {
     o.dryRun = p.isSet(dryRun);
     o.probe = p.isSet(probe);
     o.force = p.isSet(force);
+    o.fixLatency = p.isSet(fixLatency);
     return {};
 }
 

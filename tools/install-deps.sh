@@ -6,7 +6,7 @@ set -euo pipefail
 
 build=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-charts-dev
+  qt6-base-dev qt6-charts-dev
   # Qt Charts' CMake files look for Qt OpenGL's, which Debian 12 ships apart
   libqt6opengl6-dev
   # the Debian package: dpkg-shlibdeps finds its dependencies, file tells it the programs

@@ -1,5 +1,7 @@
 #include "host/console/console_window.h"
 
+#include "bell/line_diagnosis.h"
+#include "bell/serial_port.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/collect_ui/collect_window.h"
@@ -16,6 +18,7 @@
 #include "host/console/status_table.h"
 #include "host/ledger/ledger.h"
 #include "host/ledger/stations.h"
+#include "host/site/site_layer.h"
 #include "messages/catalogue.h"
 #include "messages/clock_texts.h"
 #include "platform/clock_guard.h"
@@ -79,6 +82,22 @@ QWidget* shownWindow(const QString& name) {
         if (w->objectName() == name && w->isVisible())
             return w;
     return nullptr;
+}
+
+// What each serial line with a silent terminal is and what is likely wrong with it, once per
+// line, from the device tree (the line itself is the site layer's while it reads).
+QStringList silentLines(const QList<StatusRow>& rows) {
+    QStringList out, seen;
+    const bell::diag::SysfsTree sys;
+    for (const StatusRow& r : rows) {
+        const int com = site::comOf(r.status.port);
+        const QString device = com > 0 ? bell::devicePath(com) : QString();
+        if (r.status.answers || device.isEmpty() || seen.contains(device))
+            continue;
+        seen << device;
+        out << bell::diag::operatorText(bell::diag::diagnose(device, sys, nullptr), uiLanguage());
+    }
+    return out;
 }
 
 } // namespace
@@ -406,6 +425,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             // action's results and only the rows change.
             QStringList lines;
             int answered = 0, asked = 0;
+            QList<StatusRow> tested;
             for (const StatusRow& r : std::as_const(reading->rows)) {
                 if (r.status.fault.kind == site::Failure::NotAllowed)
                     continue;
@@ -413,6 +433,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
                 lines << r.note;
                 answered += r.status.answers ? 1 : 0;
                 ++asked;
+                tested << r;
             }
             fitColumns(false);
             if (lineTest) {
@@ -420,6 +441,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
                     asked == 0 && !reading->rows.isEmpty()
                         ? text(Text::LineTestRefused)
                         : text(Text::LineTestDone).arg(answered).arg(asked - answered);
+                lines << silentLines(tested);
                 note_->setText(result + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
                 statusBar()->showMessage(result);
             }

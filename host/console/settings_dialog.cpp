@@ -1,5 +1,6 @@
 #include "host/console/settings_dialog.h"
 
+#include "bell/line_diagnosis.h"
 #include "bell/serial_port.h"
 #include "host/console/console_texts.h"
 #include "host/link/link.h"
@@ -20,7 +21,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -49,9 +49,9 @@ QList<SerialDevice> serialDevices() {
     for (const QFileInfo& link : dir.entryInfoList(QDir::System | QDir::Files))
         byId.insert(link.canonicalFilePath(), link.absoluteFilePath());
     QList<SerialDevice> out;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        out << SerialDevice{info.systemLocation(), info.description(),
-                            byId.value(QFileInfo(info.systemLocation()).canonicalFilePath())};
+    for (const bell::diag::Facts& f : bell::diag::serialDevices(bell::diag::SysfsTree()))
+        out << SerialDevice{f.device, bell::diag::adapterText(f),
+                            byId.value(QFileInfo(f.device).canonicalFilePath())};
     return out;
 }
 

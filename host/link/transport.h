@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bell/qt_serial_port.h"
+#include "bell/device_port.h"
 
 #include <QBitArray>
 #include <QByteArray>
@@ -53,7 +53,7 @@ public:
 private:
     void lost(); // the device failed under us: closed, so that the link sees the line gone
 
-    bell::QtSerialPort port_;
+    bell::DevicePort port_;
 };
 
 // A TCP/IP connection to a terminal.

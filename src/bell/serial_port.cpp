@@ -1,6 +1,6 @@
 #include "bell/serial_port.h"
 
-#include "bell/qt_serial_port.h"
+#include "bell/device_port.h"
 #include "bell/traced_port.h"
 #include "platform/line_trace.h"
 
@@ -98,7 +98,7 @@ QMap<int, QString>& devicePaths() {
     return paths;
 }
 
-QSet<int>& noQtSerialPorts() {
+QSet<int>& noDevicePorts() {
     static QSet<int> ports;
     return ports;
 }
@@ -111,7 +111,7 @@ PortFactory& factory() {
 } // namespace
 
 QString devicePath(int port) {
-    if (noQtSerialPorts().contains(port))
+    if (noDevicePorts().contains(port))
         return QString();
     const auto it = devicePaths().constFind(port);
     if (it != devicePaths().constEnd())
@@ -127,7 +127,7 @@ void setDevicePath(int port, const QString& path) {
         devicePaths().remove(port);
     else {
         devicePaths().insert(port, path);
-        noQtSerialPorts().remove(port);
+        noDevicePorts().remove(port);
     }
 }
 
@@ -138,16 +138,16 @@ QString noDeviceText(int port) {
 
 void setNoDevice(int port) {
     devicePaths().remove(port);
-    noQtSerialPorts().insert(port);
+    noDevicePorts().insert(port);
 }
 
 bool hasNoDevice(int port) {
-    return noQtSerialPorts().contains(port);
+    return noDevicePorts().contains(port);
 }
 
 void clearDevicePaths() {
     devicePaths().clear();
-    noQtSerialPorts().clear();
+    noDevicePorts().clear();
 }
 
 void setPortFactory(PortFactory f) {
@@ -155,7 +155,7 @@ void setPortFactory(PortFactory f) {
 }
 
 std::unique_ptr<SerialPort> makePort() {
-    std::unique_ptr<SerialPort> port = factory() ? factory()() : std::make_unique<QtSerialPort>();
+    std::unique_ptr<SerialPort> port = factory() ? factory()() : std::make_unique<DevicePort>();
     if (port && trace::enabled())
         return std::make_unique<TracedPort>(std::move(port));
     return port;

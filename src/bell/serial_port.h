@@ -116,6 +116,10 @@ public:
     // Blocks until more bytes have been received than were waiting at the call, or ms
     // milliseconds have passed. True when new bytes arrived. Never spins.
     virtual bool waitForInput(int ms) = 0;
+
+    // Received bytes whose parity bit (under mark or space parity: the ninth bit) is wrong
+    // are dropped while on; false when the port cannot check it.
+    virtual bool setReceiveParityCheck(bool) { return false; }
 };
 
 // Device of a port number: set by setDevicePath, else the environment variable BW_COM<n>,
@@ -134,7 +138,7 @@ void clearDevicePaths(); // every path and every mark
 
 // Where the window gets its one port from.
 using PortFactory = std::function<std::unique_ptr<SerialPort>()>;
-// nullptr restores the default (a port on QSerialPort). While a line-trace sink is installed,
+// nullptr restores the default (a DevicePort). While a line-trace sink is installed,
 // makePort wraps the port in a TracedPort.
 void setPortFactory(PortFactory factory);
 std::unique_ptr<SerialPort> makePort();

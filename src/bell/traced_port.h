@@ -36,6 +36,7 @@ public:
     void output(const QByteArray& bytes) override;
     QByteArray input() override;
     bool waitForInput(int ms) override { return port_->waitForInput(ms); }
+    bool setReceiveParityCheck(bool on) override { return port_->setReceiveParityCheck(on); }
 
 private:
     std::unique_ptr<SerialPort> port_;

@@ -31,12 +31,6 @@ std::atomic_int waitMs{30000};
 
 const QString Unknown = QStringLiteral("another program");
 
-// A device path as one file name: without /dev/, slashes as underscores (Qt's lock files).
-QString flatName(const QString& path) {
-    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
-    return name.replace(QLatin1Char('/'), QLatin1Char('_')).right(200);
-}
-
 // The whole of a small file of the kernel's (/proc), empty when it cannot be read.
 QByteArray readProc(const QByteArray& path) {
     QByteArray text;
@@ -91,18 +85,24 @@ QString holderOf(dev_t dev, ino_t ino) {
     return pid ? processText(*pid) : Unknown;
 }
 
-// Who holds Qt's lock file of the device, empty when no one does. The file is never followed
-// nor opened: a live Qt holder keeps a flock() on it, which the kernel lists with its pid. A
-// file there that is not a regular file is no lock of Qt's, but Qt would wait on it forever.
-QString qtLockHolder(const QString& device) {
-    const QString path = qtSerialLockPath(device);
-    struct stat st {};
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    if (!S_ISREG(st.st_mode))
-        return QStringLiteral("the file %1").arg(path);
-    const auto pid = flockHolder(st.st_dev, st.st_ino);
-    return pid ? processText(*pid) : QString();
+// A process other than this one with the character device rdev open, as far as this user
+// may see other processes' descriptors: it made the device exclusive (TIOCEXCL), as Qt's
+// serial port and minicom's lock-free ports do. Nothing in a lock folder is read for it.
+QString deviceOpener(dev_t rdev) {
+    const QDir proc(QStringLiteral("/proc"));
+    const QString self = QString::number(::getpid());
+    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (pid == self || pid.toLongLong() <= 0)
+            continue;
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            struct stat st {};
+            if (::stat(QFile::encodeName(fds.filePath(fd)).constData(), &st) == 0 &&
+                S_ISCHR(st.st_mode) && st.st_rdev == rdev)
+                return processText(pid.toLongLong());
+        }
+    }
+    return Unknown;
 }
 
 // The thread of a window program's event loop: it never waits for a line.
@@ -164,18 +164,6 @@ int lineLockWaitMs() {
 
 void setLineLockWaitMs(int ms) {
     waitMs.store(qMax(0, ms));
-}
-
-QString qtSerialLockPath(const QString& device) {
-    const QString name = QStringLiteral("/LCK..") + flatName(device);
-    for (const char* d : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
-                          "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
-        const QString dir = QString::fromLatin1(d);
-        const QFileInfo info(dir);
-        if (info.isReadable() && (QFileInfo(dir + name).exists() || info.isWritable()))
-            return dir + name;
-    }
-    return {};
 }
 
 LineLock::LineLock(const QString& device) : device_(device) {
@@ -276,12 +264,6 @@ bool LineLock::tryOnce() {
     struct stat st {};
     if (::stat(file.constData(), &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISREG(st.st_mode)))
         return true;
-    // Qt's lock first: a line kept that way is not opened (and closed) again and again.
-    for (const QString& name : {device_, real_}) {
-        holder_ = qtLockHolder(name);
-        if (!holder_.isEmpty())
-            return false;
-    }
     int fd;
     while ((fd = ::open(file.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
            errno == EINTR) {
@@ -308,7 +290,8 @@ bool LineLock::tryOnce() {
     if (rc != 0) {
         if (fd >= 0)
             ::close(fd);
-        holder_ = holderOf(st.st_dev, st.st_ino);
+        const auto pid = flockHolder(st.st_dev, st.st_ino);
+        holder_ = pid ? processText(*pid) : deviceOpener(st.st_rdev);
         return false;
     }
     fd_ = fd;

@@ -17,12 +17,11 @@ namespace bw {
 //   one lock. The kernel drops the lock when its holder ends, however it ends.
 // - The holder named in busyText() is the one the kernel lists for the lock (/proc/locks and
 //   /proc/PID/comm), not what a file says, so no one can name another program in its place.
-// - A program outside Brackwater that opened the device through Qt's serial port (which
-//   makes the device exclusive and locks Qt's own "LCK.." file) makes the line busy too.
-//   Qt's file lies in a folder every user may write in, and Qt's serial port obeys it: a lock
-//   another user holds on it, or a file there that is no regular file (on which Qt would wait
-//   forever), keeps every Qt program from the device. The line is then reported busy, held
-//   by the process the kernel names or by that file; the file is never opened here.
+// - A program that made the device exclusive (TIOCEXCL: ours while they work the line, Qt's
+//   serial port) makes the line busy too; it is named when this user may see its descriptors.
+// - No lock file ("LCK..", UUCP style) is made, opened, removed or obeyed: the folders such
+//   files live in (/var/lock, /run/lock) are writable by every user, so a FIFO, a link or a
+//   file there could hang a program or hold the line for good.
 // A path that is neither a character device nor a regular file has no line to share: it is
 // never opened here, and the program's own open of it reports what it is.
 //
@@ -89,8 +88,5 @@ QString endpointLockDir();
 // digits and dots written as _XX, so that no register value names another file.
 QString endpointLockPath(const QString& address, quint16 port);
 void setSharedLockDir(const QString& dir); // tests; empty: /run/brackwater
-
-// The file Qt's serial port locks when it opens device (empty when it has no place for one).
-QString qtSerialLockPath(const QString& device);
 
 } // namespace bw

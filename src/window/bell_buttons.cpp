@@ -1,6 +1,7 @@
 #include "window/bell_buttons.h"
 
 #include "bell/bell_link.h"
+#include "bell/line_diagnosis.h"
 #include "messages/catalogue.h"
 #include "messages/clock_texts.h"
 #include "platform/clock_guard.h"
@@ -201,6 +202,14 @@ bool BellButtons::clockPushConfirmed(ClockVerdict& verdict, const QString& addr)
     return false;
 }
 
+// The line of a terminal that did not answer: what it is and what is likely wrong, on the
+// status line. Only the device tree is read: nothing more goes on the line than the test
+// sent (a driver that refuses mark or space parity has failed the test's own settings).
+void BellButtons::sayWhatTheLineIs(short number) {
+    const diag::Report report = diag::diagnose(devicePath(number), diag::SysfsTree(), nullptr);
+    setStatus(diag::operatorText(report, uiLanguage()));
+}
+
 void BellButtons::Cmd_Test_Click() {
     exclusive(
         [&] {
@@ -220,10 +229,12 @@ void BellButtons::Cmd_Test_Click() {
             if (!openPortOrSay(number))
                 return;
             const bool ok = link_->TestBellLink(CInt(addr));
-            if (ok)
+            if (ok) {
                 notice(messages::replace(1047, addr));
-            else
-                notice(messages::replace(1048, CarriageReturn));
+                return;
+            }
+            notice(messages::replace(1048, CarriageReturn));
+            sayWhatTheLineIs(number);
         },
         [](const Error&) { notice(messages::replace(1050, CarriageReturn)); });
 }

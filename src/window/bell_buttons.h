@@ -59,6 +59,8 @@ private:
     bool serialTerminalChosen(const QString& addr, int emptyStatusId);
     // Opens the port for the test and date-time buttons; on failure shows 1049 with the number.
     bool openPortOrSay(short number);
+    // After a test without an answer: what the line is and what is likely wrong with it.
+    void sayWhatTheLineIs(short number);
     // A refused clock push: for a refusal the operator may override, asks "set anyway?" and
     // on Yes judges the computer's clock again, forced; otherwise says why. True when the
     // push (verdict.send) may go.

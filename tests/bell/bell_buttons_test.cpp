@@ -228,10 +228,18 @@ TEST_F(BellButtonsTest, TestSuccessAndFailure) {
     expectNotice(0, QStringLiteral("机器:5通讯测试成功!"));
     EXPECT_EQ(line->openedPorts(), QList<short>{3});
 
+    // The status line then says what the line is: here a recorded CH344 adapter.
+    bw::bell::setDevicePath(3, QStringLiteral("/dev/ttyACM0"));
+    qputenv("BW_SYSFS_ROOT", (bw::test::sourceDir() + "/tests/bell/sysfs/ch344").toUtf8());
     peer.noReply();
     buttons->Cmd_Test_Click();
+    qunsetenv("BW_SYSFS_ROOT");
+    bw::bell::clearDevicePaths();
     expectNotice(1, QStringLiteral("机器:") + CR + QStringLiteral("通讯测试失败!"));
     EXPECT_TRUE(line->anyPortOpen()); // stays open until the next bell-link button
+    EXPECT_TRUE(
+        status.startsWith(u"线路：/dev/ttyACM0，USB 转串口 cdc_acm 1a86:55d5 WCH CH344。此芯片"))
+        << status.toStdString();
 }
 
 TEST_F(BellButtonsTest, TestUsesTheTerminalsOwnPort) {

@@ -2,25 +2,30 @@
 
 #include "bell/bell_frame.h"
 #include "bell/bell_link.h"
+#include "bell/device_port.h"
+#include "bell/line_diagnosis.h"
 #include "bell/memory_line.h"
 #include "bell/ninth_bit.h"
-#include "bell/qt_serial_port.h"
 #include "bell_test_support.h"
 #include "common/fakes.h"
+#include "common/test_support.h"
+#include "platform/language.h"
 #include "pty_terminal.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace bw::bell;
@@ -109,7 +114,7 @@ TEST(NinthBit, TheAddressByteAloneCarriesIt) {
 TEST(PortFactory, DefaultIsTheRealPortAndCanBeReplaced) {
     setPortFactory(nullptr);
     auto real = makePort();
-    EXPECT_NE(dynamic_cast<QtSerialPort*>(real.get()), nullptr);
+    EXPECT_NE(dynamic_cast<DevicePort*>(real.get()), nullptr);
     auto line = MemoryLine::create();
     setPortFactory(line->factory());
     auto mem = makePort();
@@ -168,7 +173,7 @@ protected:
 };
 
 TEST_F(RealPortTest, OpensByPortNumberAndTakesSpaceParityOnAPseudoTerminal) {
-    QtSerialPort port;
+    DevicePort port;
     port.setCommPort(7);
     port.setSettings(frame::AddressSetting);
     port.setPortOpen(true);
@@ -181,9 +186,15 @@ TEST_F(RealPortTest, OpensByPortNumberAndTakesSpaceParityOnAPseudoTerminal) {
     EXPECT_FALSE(port.portOpen());
 }
 
-// A name with no device behind it is a fault of its own, and no lock file is made for it: a
-// name that is not there, and a node whose open fails as a serial port's without hardware does
-// (a pseudo-terminal not unlocked: EIO).
+// The lock files other programs used, in folders every user may write in.
+QStringList oldLockPaths(const QString& device) {
+    const QString name = "LCK.." + device.mid(5).replace('/', '_');
+    return {"/var/lock/" + name, "/run/lock/" + name};
+}
+
+// A name with no device behind it is a fault of its own, and nothing is made in a lock folder
+// for it: a name that is not there, and a node whose open fails as a serial port's without
+// hardware does (a pseudo-terminal not unlocked: EIO).
 TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
@@ -197,14 +208,12 @@ TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.path.toStdString());
         setDevicePath(9, row.path);
-        QtSerialPort port;
+        DevicePort port;
         port.setCommPort(9);
-        const QString lockFile = bw::qtSerialLockPath(row.path);
         const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         ASSERT_GE(watch, 0);
-        ASSERT_GE(
-            ::inotify_add_watch(watch, QFile::encodeName(QFileInfo(lockFile).path()), IN_CREATE),
-            0);
+        for (const char* dir : {"/var/lock", "/run/lock"})
+            ::inotify_add_watch(watch, dir, IN_ALL_EVENTS);
         auto trace = bw::test::RecordingTraceSink::install(); // the system's reason is noted
         EXPECT_EQ(faultOf([&] { port.setPortOpen(true); }), row.fault);
         bw::trace::setSink(nullptr);
@@ -214,14 +223,8 @@ TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
         EXPECT_EQ(port.openFailure().kind, OpenFailure::Kind::CannotOpen);
         EXPECT_EQ(port.openFailure().reason, row.reason);
         EXPECT_EQ(faultOf([&] { port.output("x"); }), serr::DeviceNotOpen);
-        // Nothing was made where Qt's port keeps its lock file.
-        alignas(inotify_event) char events[4096];
-        const ssize_t got = ::read(watch, events, sizeof events);
-        for (ssize_t at = 0; at < got;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
-            EXPECT_NE(QFileInfo(lockFile).fileName(), QString::fromLocal8Bit(e->name));
-            at += ssize_t(sizeof(inotify_event)) + e->len;
-        }
+        char events[4096];
+        EXPECT_LT(::read(watch, events, sizeof events), 0); // nothing looked at in a lock folder
         ::close(watch);
     }
     ::close(master);
@@ -230,70 +233,104 @@ TEST_F(RealPortTest, MissingDeviceIsAFaultWithoutALockFile) {
 // A COM number the settings name without a device opens nothing, on the bell link as on any.
 TEST_F(RealPortTest, NoDeviceForTheNumberOpensNothing) {
     setNoDevice(7);
-    BellLink link(std::make_unique<QtSerialPort>());
+    BellLink link(std::make_unique<DevicePort>());
     EXPECT_FALSE(link.OpenBellPort(7));
     EXPECT_FALSE(link.port().portOpen());
     EXPECT_EQ(link.openFailure().kind, OpenFailure::Kind::NoDevice);
     EXPECT_TRUE(link.openFault().startsWith(QStringLiteral("8002:")));
 }
 
-// Who holds the line is named by the kernel. Nothing another user leaves where the lock file
-// used to be (/run/lock) keeps the line; a file that is no lock where Qt's lock file goes is
-// named. The window program's thread
-// neither waits (the alarm fails a row that would) nor handles an event meanwhile.
+// Who holds the line is named by the kernel. Whatever another user leaves at the old lock
+// paths (/var/lock, /run/lock) neither keeps the line nor is touched, and nothing waits on it
+// (the alarm fails a row that would hang). The window program's thread neither waits nor
+// handles an event meanwhile.
 TEST_F(RealPortTest, AHeldLineIsBusy) {
-    const QString old = "/run/lock/brackwater-LCK.." + term.path().mid(5).replace('/', '_');
-    const QString qt = bw::qtSerialLockPath(term.path());
     const struct {
         QByteArray make;
-        QString at, holder; // holder: its name, "(pid N)" added; none: the line is free
-    } rows[] = {{"port", {}, "test_bell"},
-                {"qt", qt, "test_bell"},
-                {"flock", term.path(), "flock"},
-                {"fifo", qt, "the file " + qt},
-                {"fifo", old, {}},
-                {"dir", old, {}},
-                {"link", old, {}},
-                {"flock", old, {}}};
+        int at;         // 0: the device, 1 and 2: the old lock paths
+        QString holder; // its name, "(pid N)" added; none: the line is free
+    } rows[] = {{"port", 0, "test_bell"}, {"flock", 0, "flock"}, {"fifo", 1, {}},
+                {"fifo", 2, {}},          {"file", 1, {}},       {"empty", 2, {}},
+                {"link", 1, {}},          {"dir", 2, {}},        {"flock", 1, {}}};
     for (const auto& r : rows) {
+        SCOPED_TRACE(r.make.data());
         ::alarm(20);
-        QtSerialPort mine, port;
+        const QString at = r.at == 0 ? term.path() : oldLockPaths(term.path())[r.at - 1];
+        const QByteArray path = QFile::encodeName(at);
+        DevicePort mine, port;
         mine.setCommPort(7), port.setCommPort(7);
-        QLockFile qtLock(qt);
         QProcess flock; // holds its lock until killed
+        if (r.make == "file" || r.make == "empty" || (r.make == "flock" && r.at > 0)) {
+            QFile f(at); // a live process's number, as a UUCP lock file holds it
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(r.make == "empty" ? QByteArray() : QByteArray::number(::getppid()));
+        }
         if (r.make == "flock")
-            flock.start("flock", {"-o", r.at, "-c", "echo; read x"}), flock.waitForReadyRead();
+            flock.start("flock", {"-o", at, "-c", "echo; read x"}), flock.waitForReadyRead();
         if (r.make == "port")
             mine.setPortOpen(true);
-        EXPECT_TRUE(r.make != "qt" || qtLock.tryLock(0));
-        if (r.make == "fifo" || r.make == "dir" || r.make == "link")
-            r.make == "fifo"  ? ::mkfifo(r.at.toUtf8(), 0666)
-            : r.make == "dir" ? ::mkdir(r.at.toUtf8(), 0777)
-                              : ::symlink("/dev/null", r.at.toUtf8());
+        if (r.make == "fifo")
+            ::mkfifo(path, 0666);
+        if (r.make == "dir")
+            ::mkdir(path, 0777);
+        if (r.make == "link")
+            ::symlink("/dev/null", path);
+        struct stat before {};
+        ::lstat(path, &before);
         const qint64 pid = r.make == "flock" ? flock.processId() : ::getpid();
-        const QString named =
-            r.holder.contains(' ') ? r.holder : QString("%1 (pid %2)").arg(r.holder).arg(pid);
         bool delivered = false;
         QTimer::singleShot(0, [&] { delivered = true; });
         try {
             port.setPortOpen(true);
-            EXPECT_TRUE(r.holder.isEmpty()) << r.make.data();
+            EXPECT_TRUE(r.holder.isEmpty());
         } catch (const bw::Error& e) {
-            EXPECT_TRUE(e.description().endsWith("held by " + named + ")"))
+            EXPECT_TRUE(
+                e.description().endsWith(QString("held by %1 (pid %2))").arg(r.holder).arg(pid)))
                 << e.description().toStdString();
             EXPECT_EQ(port.openFailure().kind, OpenFailure::Kind::Busy);
         }
         EXPECT_FALSE(delivered);
+        struct stat after {};
+        if (r.at > 0) { // untouched: the same node, neither read nor written
+            ASSERT_EQ(::lstat(path, &after), 0);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+            EXPECT_EQ(after.st_atim.tv_nsec, before.st_atim.tv_nsec);
+            EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        }
         QCoreApplication::processEvents();
-        mine.setPortOpen(false), port.setPortOpen(false), qtLock.unlock(), flock.close();
-        ::remove(old.toUtf8()), ::remove(qt.toUtf8());
+        mine.setPortOpen(false), port.setPortOpen(false), flock.close();
+        if (r.at > 0)
+            r.make == "dir" ? ::rmdir(path) : ::unlink(path);
         ::alarm(0);
     }
 }
 
+// Another user swapping a FIFO and a file at the old lock path while the line is opened
+// again and again: every open works the line, none hangs (the alarm).
+TEST_F(RealPortTest, ARacingFifoAtTheOldLockPathHangsNothing) {
+    const QByteArray path = QFile::encodeName(oldLockPaths(term.path())[0]);
+    std::atomic_bool stop{false};
+    std::thread swapper([&] {
+        while (!stop) {
+            ::unlink(path), ::mkfifo(path, 0666);
+            ::unlink(path), ::close(::open(path, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+        }
+    });
+    ::alarm(30);
+    BellLink link(std::make_unique<DevicePort>());
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(link.OpenBellPort(7)) << i;
+        EXPECT_TRUE(link.TestBellLink(5)) << i;
+    }
+    ::alarm(0);
+    stop = true;
+    swapper.join();
+    ::unlink(path);
+}
+
 TEST_F(RealPortTest, AllFourCommands) {
     term.setBells(hex("08 30 12 00"), 5);
-    BellLink link(std::make_unique<QtSerialPort>());
+    BellLink link(std::make_unique<DevicePort>());
     ASSERT_TRUE(link.OpenBellPort(7));
     EXPECT_TRUE(link.TestBellLink(5));
     EXPECT_FALSE(link.port().portOpen());
@@ -321,7 +358,7 @@ TEST_F(RealPortTest, AllFourCommands) {
 }
 
 TEST_F(RealPortTest, TimeOutsAndLeftovers) {
-    BellLink link(std::make_unique<QtSerialPort>());
+    BellLink link(std::make_unique<DevicePort>());
     ASSERT_TRUE(link.OpenBellPort(7));
     term.setPartial(130);
     EXPECT_EQ(link.ReadBellSettings(1), BellLink::WaitTimeOut);
@@ -335,13 +372,132 @@ TEST_F(RealPortTest, TimeOutsAndLeftovers) {
     EXPECT_FALSE(link.TestBellLink(9)); // nobody there
 }
 
+// Bytes the device received before a wait began, and the port has not read yet, are new to
+// the wait: it returns at once with them rather than waiting for more that never come.
+TEST_F(RealPortTest, BytesThatCameBeforeTheWaitEndIt) {
+    DevicePort port;
+    port.setCommPort(7);
+    port.setPortOpen(true);
+    ninth::send(port, hex("05 02 55 52"));
+    QThread::msleep(100); // the terminal answers meanwhile
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(port.waitForInput(1000));
+    EXPECT_EQ(port.input(), hex("05 55"));
+}
+
 // A 3-second wait blocks on the device rather than spinning.
 TEST_F(RealPortTest, WaitingForASilentTerminalCostsLittleProcessorTime) {
     term.setSilent(true);
-    BellLink link(std::make_unique<QtSerialPort>());
+    BellLink link(std::make_unique<DevicePort>());
     ASSERT_TRUE(link.OpenBellPort(7));
     const std::clock_t c0 = std::clock();
     EXPECT_EQ(link.ReadBellSettings(1), BellLink::WaitTimeOut);
     const double cpu = double(std::clock() - c0) / CLOCKS_PER_SEC;
     EXPECT_LT(cpu, 1.5); // far below a busy loop's 3 s
+}
+
+// ---- what a line is and what is likely wrong with it ----
+
+namespace diag = bw::bell::diag;
+
+// Trials whose outcome a row gives.
+struct GivenTrials : diag::LineTrials {
+    explicit GivenTrials(diag::MarkSpace m = diag::MarkSpace::Kept, diag::Echo e = diag::Echo::None,
+                         diag::Drain d = diag::Drain::OnTime)
+        : m(m), e(e), d(d) {}
+    diag::MarkSpace m;
+    diag::Echo e;
+    diag::Drain d;
+    diag::MarkSpace markSpace() override { return m; }
+    diag::Echo echo() override { return e; }
+    diag::Drain drain() override { return d; }
+};
+
+// Device trees recorded from real adapters, with and without trials on the line.
+TEST(LineDiagnosis, RecordedAdaptersAndTheirRisks) {
+    using A = diag::Advice;
+    const struct {
+        const char *tree, *device;
+        diag::Kind kind;
+        const char *driver, *id;
+        std::optional<GivenTrials> trials;
+        QList<A> advice;
+    } rows[] = {
+        {"ftdi", "ttyUSB0", diag::Kind::Usb, "ftdi_sio", "0403:6001", {}, {A::LatencyTimer}},
+        {"ch340", "ttyUSB0", diag::Kind::Usb, "ch341-uart", "1a86:7523", {}, {A::Unknown}},
+        {"ch344", "ttyACM0", diag::Kind::Usb, "cdc_acm", "1a86:55d5", {}, {A::MarkSpaceIgnored}},
+        {"cp210x", "ttyUSB0", diag::Kind::Usb, "cp210x", "10c4:ea60", {}, {A::Unknown}},
+        {"pl2303", "ttyUSB0", diag::Kind::Usb, "pl2303", "067b:2303", {}, {A::DrainEarly}},
+        {"onboard", "ttyS0", diag::Kind::Onboard, "serial", ":", {}, {A::Unknown}},
+        {"onboard", "ttyBW9", diag::Kind::Other, "", ":", {}, {A::NoDevice}},
+        // The trials show the line sound on the chip's risk, or find what the tree cannot.
+        {"ch344",
+         "ttyACM0",
+         diag::Kind::Usb,
+         "cdc_acm",
+         "1a86:55d5",
+         GivenTrials(diag::MarkSpace::Kept, diag::Echo::NinthBitKept),
+         {A::Unknown}},
+        {"ch344",
+         "ttyACM0",
+         diag::Kind::Usb,
+         "cdc_acm",
+         "1a86:55d5",
+         GivenTrials(diag::MarkSpace::Kept, diag::Echo::NinthBitLost),
+         {A::EchoLosesNinthBit, A::MarkSpaceIgnored}},
+        {"pl2303", "ttyUSB0", diag::Kind::Usb, "pl2303", "067b:2303", GivenTrials(), {A::Unknown}},
+        {"ch340",
+         "ttyUSB0",
+         diag::Kind::Usb,
+         "ch341-uart",
+         "1a86:7523",
+         GivenTrials(diag::MarkSpace::Kept, diag::Echo::None, diag::Drain::Early),
+         {A::DrainEarly}},
+        {"cp210x",
+         "ttyUSB0",
+         diag::Kind::Usb,
+         "cp210x",
+         "10c4:ea60",
+         GivenTrials(diag::MarkSpace::Refused),
+         {A::MarkSpaceRefused}},
+    };
+    for (auto r : rows) {
+        SCOPED_TRACE(std::string(r.tree) + " " + r.device);
+        const diag::SysfsTree sys(bw::test::sourceDir() + "/tests/bell/sysfs/" + r.tree);
+        const diag::Report rep =
+            diag::diagnose(QString("/dev/") + r.device, sys, r.trials ? &*r.trials : nullptr);
+        EXPECT_EQ(rep.facts.kind, r.kind);
+        EXPECT_EQ(rep.facts.driver, QLatin1String(r.driver));
+        EXPECT_EQ(rep.facts.vendorId + ':' + rep.facts.productId, QLatin1String(r.id));
+        EXPECT_EQ(rep.advice.mid(0, r.advice.size()), r.advice);
+    }
+    const diag::SysfsTree ftdi(bw::test::sourceDir() + "/tests/bell/sysfs/ftdi");
+    const diag::Facts f = diag::facts("/dev/ttyUSB0", ftdi);
+    EXPECT_EQ(f.product, "FT232R USB UART");
+    EXPECT_EQ(f.latencyMs, 16);
+    // The 8250 driver's port without hardware is no device of this computer.
+    EXPECT_EQ(diag::SysfsTree(bw::test::sourceDir() + "/tests/bell/sysfs/onboard").ttys(),
+              QStringList{"ttyS0"});
+    const diag::Report ch344 =
+        diag::diagnose("/dev/ttyACM0",
+                       diag::SysfsTree(bw::test::sourceDir() + "/tests/bell/sysfs/ch344"), nullptr);
+    EXPECT_TRUE(diag::operatorText(ch344, bw::LangSimplified).contains(u"此芯片声称"));
+    EXPECT_TRUE(diag::operatorText(ch344, bw::LangTraditional).contains(u"晶片聲稱"));
+}
+
+// On a pseudo-terminal the line is named for what it is; the trials themselves run on it and
+// find no echo (nothing answers address 0) and mark and space parity taken.
+TEST_F(RealPortTest, DiagnosisOfAPseudoTerminal) {
+    const diag::Report r = diag::diagnose(term.path(), diag::SysfsTree(), nullptr);
+    EXPECT_EQ(r.facts.kind, diag::Kind::PseudoTerminal);
+    EXPECT_EQ(r.markSpace, diag::MarkSpace::NotApplicable);
+    EXPECT_EQ(r.advice, QList<diag::Advice>{diag::Advice::PseudoTerminal});
+    DevicePort port;
+    port.setCommPort(7);
+    port.setPortOpen(true);
+    diag::PortTrials trials(port);
+    EXPECT_EQ(trials.markSpace(), diag::MarkSpace::Kept);
+    EXPECT_EQ(trials.echo(), diag::Echo::None);
+    EXPECT_EQ(port.settings(), ninth::DataSetting);
 }

@@ -5,7 +5,7 @@
 #include "e2e/e2e_support.h"
 
 #include "bell/bell_link.h"
-#include "bell/qt_serial_port.h"
+#include "bell/device_port.h"
 #include "bell/serial_port.h"
 #include "host/lexicon/lexicon.h"
 #include "window/bell_buttons.h"
@@ -77,7 +77,7 @@ TEST_F(EndToEnd, SelectTestAndSetClockOfASerialTerminal) {
 
     // Put the terminal's clock far off first, over the same line, then set it from the window.
     {
-        bw::bell::BellLink link(std::make_unique<bw::bell::QtSerialPort>());
+        bw::bell::BellLink link(std::make_unique<bw::bell::DevicePort>());
         ASSERT_TRUE(link.OpenBellPort(1));
         ASSERT_TRUE(link.SetMachDateTime(1, QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6))));
         link.CloseBellPort();

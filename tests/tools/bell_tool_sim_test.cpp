@@ -127,7 +127,9 @@ TEST_F(BellToolOnSimulator, EveryCommandReachesTheTerminal) {
     for (int k = 0; k < 30; ++k)
         EXPECT_EQ(r.lines[k + 1], bells[k].toString()) << k;
 
-    r = tool({QStringLiteral("scan"), QStringLiteral("1"), QStringLiteral("10")});
+    // A found terminal is checked, not the scan's pace: a wait that a busy machine keeps.
+    r = tool({QStringLiteral("scan"), QStringLiteral("1"), QStringLiteral("10"),
+              QStringLiteral("--timeout"), QStringLiteral("300")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.lines, (QStringList{QStringLiteral("2"), QStringLiteral("9")}));
 
@@ -255,10 +257,11 @@ TEST_F(BellToolOnSimulator, JsonOnEveryCommand) {
     const auto doc = [&](const QStringList& args) {
         return QJsonDocument::fromJson(tool(args).lines.join(u'\n').toUtf8());
     };
-    EXPECT_EQ(doc({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("1"),
-                   QStringLiteral("10")})["found"]
-                  .toArray(),
-              (QJsonArray{2, 9}));
+    EXPECT_EQ(
+        doc({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("1"),
+             QStringLiteral("10"), QStringLiteral("--timeout"), QStringLiteral("300")})["found"]
+            .toArray(),
+        (QJsonArray{2, 9}));
     // The probe keeps mark/space parity on the simulator's pseudo-terminal, not on /dev/null.
     QStringList parity;
     for (const auto& d :
@@ -276,7 +279,8 @@ TEST_F(BellToolOnSimulator, OneLineOneTalker) {
     auto holding = [&](QProcess& p) {
         p.start(bw::test::program(QStringLiteral("brackwater-bell")),
                 {QStringLiteral("--port"), sim.ptyPath(), QStringLiteral("scan"),
-                 QStringLiteral("1"), QStringLiteral("20")});
+                 QStringLiteral("1"), QStringLiteral("12"), QStringLiteral("--timeout"),
+                 QStringLiteral("300")});
         const QString mine = QStringLiteral("brackwater-bell (pid %1)").arg(p.processId());
         for (int i = 0; i < 500 && p.waitForStarted(); ++i) {
             bw::LineLock probe(sim.ptyPath());
@@ -308,6 +312,38 @@ TEST_F(BellToolOnSimulator, OneLineOneTalker) {
     r = tool({QStringLiteral("--line-wait"), QStringLiteral("0"), QStringLiteral("test"),
               QStringLiteral("9")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+}
+
+// What the line is: the simulator's pseudo-terminal, and a recorded FTDI adapter (no device
+// node here, so the tree alone speaks) whose latency timer the tool sets to 1 ms.
+TEST_F(BellToolOnSimulator, DiagnoseSaysWhatTheLineIs) {
+    Result r = tool({QStringLiteral("--json"), QStringLiteral("diagnose")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QJsonObject o = QJsonDocument::fromJson(r.lines.join(u'\n').toUtf8()).object();
+    EXPECT_EQ(o["kind"].toString(), QStringLiteral("pseudo-terminal"));
+    EXPECT_EQ(o["markSpace"].toString(), QStringLiteral("not applicable"));
+
+    const QString tree = bw::test::tempDir() + QStringLiteral("/ftdi");
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral("cp"),
+                          {QStringLiteral("-a"),
+                           bw::test::sourceDir() + QStringLiteral("/tests/bell/sysfs/ftdi"), tree}),
+        0);
+    qputenv("BW_SYSFS_ROOT", tree.toUtf8());
+    r = tool(
+        {QStringLiteral("--json"), QStringLiteral("diagnose"), QStringLiteral("--fix-latency")},
+        QStringLiteral("/dev/ttyUSB0"));
+    qunsetenv("BW_SYSFS_ROOT");
+    o = QJsonDocument::fromJson(r.lines.join(u'\n').toUtf8()).object();
+    EXPECT_EQ(o["kind"].toString(), QStringLiteral("usb"));
+    EXPECT_EQ(o["driver"].toString(), QStringLiteral("ftdi_sio"));
+    EXPECT_EQ(o["vendorId"].toString() + o["productId"].toString(), QStringLiteral("04036001"));
+    EXPECT_EQ(o["markSpace"].toString(), QStringLiteral("not tried")); // no node to open
+    EXPECT_TRUE(o["latencyFixed"].toBool());
+    QFile latency(tree + QStringLiteral("/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/"
+                                        "ttyUSB0/latency_timer"));
+    ASSERT_TRUE(latency.open(QIODevice::ReadOnly));
+    EXPECT_EQ(latency.readAll().trimmed(), QByteArray("1"));
 }
 
 // --version and --help read no settings file: a faulty one says nothing.

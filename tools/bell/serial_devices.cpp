@@ -1,11 +1,11 @@
 #include "tools/bell/serial_devices.h"
 
-#include "bell/qt_serial_port.h"
+#include "bell/device_port.h"
+#include "bell/line_diagnosis.h"
 #include "platform/line_lock.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 namespace bw::tool {
 
@@ -31,12 +31,13 @@ QString byIdName(const QString& device) {
 QList<SerialDevice> serialDevices(const QStringList& mapped) {
     QList<SerialDevice> devices;
     QStringList known;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    const bell::diag::SysfsTree sys;
+    for (const bell::diag::Facts& f : bell::diag::serialDevices(sys)) {
         SerialDevice d;
-        d.device = info.systemLocation();
-        d.description = info.description();
-        d.manufacturer = info.manufacturer();
-        d.serialNumber = info.serialNumber();
+        d.device = f.device;
+        d.description = bell::diag::adapterText(f);
+        d.manufacturer = f.manufacturer;
+        d.serialNumber = f.serialNumber;
         d.byId = byIdName(d.device);
         known << QFileInfo(d.device).canonicalFilePath();
         devices << d;
@@ -58,7 +59,7 @@ QList<SerialDevice> serialDevices(const QStringList& mapped) {
 ParityProbe probeMarkSpace(const QString& device) {
     ParityProbe probe;
     bell::setDevicePath(ProbePort, device);
-    bell::QtSerialPort port;
+    bell::DevicePort port;
     // A line another program holds is reported busy at once, not waited for.
     const int waitMs = lineLockWaitMs();
     setLineLockWaitMs(0);
