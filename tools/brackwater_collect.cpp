@@ -281,5 +281,7 @@ extern "C" int bwProgramMain(int argc, char** argv) {
         std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
     if (p.isSet(all) && results.isEmpty())
         sayLine(QStringLiteral("no model-6429 terminal in MachineInfo"));
+    if (summary.unwritten > 0)
+        return fail(NoDatabase, bw::host::site::unwrittenLine(summary.unwritten));
     return rc;
 }

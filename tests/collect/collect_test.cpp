@@ -267,21 +267,39 @@ TEST_F(PostgresCollection, ServerGoneAtRandomStoresEachRecordOnce) {
 }
 
 // A batch with a record another workstation stored after the batch was sorted out (here: out
-// of order, so that the look for stored numbers misses it) stores the others and leaves it.
+// of order, so that the look for stored numbers misses it) stores the others and leaves it;
+// with another card or time it is another unit's: nothing of the batch is stored, all of it is
+// held back once, and the commit raises UnitConflict.
 TYPED_TEST(CollectionTest, RecordStoredMeanwhileIsLeftAsItIs) {
-    MealStore sink(*this->cn, kUser);
-    const auto record = [](quint32 number) {
-        return MealRecord{
-            number, "00010001", QDateTime(QDate(2026, 1, 5), QTime(12, 0), Qt::UTC), 0, {}};
+    const auto record = [](quint32 number, const char* card = "00010001") {
+        return MealRecord{number, card, QDateTime(QDate(2026, 1, 5), QTime(12, 0), Qt::UTC), 0, {}};
     };
-    sink.begin(3);
-    sink.add(record(1));
-    EXPECT_EQ(sink.commit().added, 1);
-    sink.begin(3);
-    for (const quint32 number : {3, 1, 2})
-        sink.add(record(number));
-    EXPECT_EQ(sink.commit().added, 2);
-    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 3"), 3);
+    for (const char* card : {"00010001", "00010002"}) {
+        const bool other = QByteArray(card) != "00010001";
+        SCOPED_TRACE(card);
+        this->cn->Execute("DELETE FROM MealRecord");
+        MealStore sink(*this->cn, kUser);
+        sink.begin(3);
+        sink.add(record(1, card));
+        EXPECT_EQ(sink.commit().added, 1);
+        for (int again = 0; again < 2; ++again) {
+            sink.begin(3);
+            for (const quint32 number : {3, 1, 2})
+                sink.add(record(number));
+            try {
+                EXPECT_EQ(sink.commit().added, again == 0 ? 2 : 0);
+                EXPECT_FALSE(other);
+            } catch (const UnitConflict& e) {
+                EXPECT_TRUE(other);
+                EXPECT_EQ(e.held(), again == 0 ? 3 : 0);
+            }
+        }
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 3"), other ? 1 : 3);
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecordHeld WHERE MachAddr = 3 AND "
+                              "CardNo = '00010001' AND Reason = 1"),
+                  other ? 3 : 0);
+        this->cn->Execute("DELETE FROM MealRecordHeld");
+    }
 }
 
 // Texts of CardMapping with COPY's special characters are stored as they are.
