@@ -1389,6 +1389,113 @@ TYPED_TEST(CollectionTest, TwoWorkstationsWorkOnlyTheirOwnTerminals) {
     other.stop();
 }
 
+// Two workstations on one register, the terminals given to neither, each line with its own unit
+// of every number (their records differ), both collecting and clearing at once, one of them
+// killed at random in every other round: every record is stored once or still on its unit, and
+// the number whose two units met is flagged (nothing cleared on the flagged unit, its records
+// held back, "two-units" in the status) unless the later one was taken as restarted numbering.
+TYPED_TEST(CollectionTest, TwoUnitsOfOneNumberLoseNothing) {
+    if (std::is_same_v<TypeParam, bw::test::OdbcSqliteBackend> ||
+        std::is_same_v<TypeParam, bw::test::OdbcPostgresBackend>)
+        GTEST_SKIP() << "the programs' own drivers are tried here";
+    const quint32 seed = QRandomGenerator::global()->generate();
+    std::printf("seed %u\n", seed);
+    SCOPED_TRACE(seed);
+    QRandomGenerator random(seed);
+    const bool server = !this->backend.connectionString.contains("sqlite", Qt::CaseInsensitive);
+    SimProcess other;
+    SimProcess* sims[] = {&this->sim, &other};
+    qint64 read = 0, stored = 0, cleared = 0, lost = 0, duplicated = 0, flagged = 0;
+    for (int round = 0; round < 10; ++round) {
+        for (const char* t : {"MealRecord", "MealRecordHeld", "CtrlLog", "SiteStep"})
+            this->cn->Execute(QString("DELETE FROM %1").arg(t));
+        QHash<QString, QVector<MealRecord>> units; // "<line>/<number>": the unit's records
+        for (int line : {0, 1}) {
+            sims[line]->stop();
+            ASSERT_TRUE(
+                sims[line]->start(bw::test::program("brackwater-sim"),
+                                  {"--addr", "1,2,3", "--tcp", "127.0.0.1:0", "--reset",
+                                   "--no-pacing", "--records", QString::number(8 + 5 * line)},
+                                  bw::test::tempDir() + QString("/line%1.json").arg(line)));
+            bw::bell::setDevicePath(1, sims[line]->ptyPath());
+            bw::host::setTcpPortMap(1001, sims[line]->tcpPort());
+            for (int n : {1, 2, 3}) {
+                bw::host::Link link;
+                QString error;
+                ASSERT_TRUE(openLink(link, n == 3 ? "127.0.0.1" : "COM1", error));
+                ASSERT_TRUE(link.readRecords(n, 1, 64, units[QString("%1/%2").arg(line).arg(n)]));
+            }
+        }
+        std::unique_ptr<QProcess> runs[2];
+        for (int line : {0, 1}) {
+            runs[line] = std::make_unique<QProcess>();
+            runs[line]->start(bw::test::program("brackwater-collect"),
+                              {"--db", this->backend.connectionString, "--com",
+                               "1=" + sims[line]->ptyPath(), "--tcp-port-map",
+                               QString("1001=%1").arg(sims[line]->tcpPort()), "--workstation",
+                               line ? "B" : "A", "--all", "--clear"});
+            if (!server)
+                runs[line]->waitForFinished(60000); // one writer at a time on a file
+        }
+        if (round % 2 == 1) {
+            QTest::qWait(int(random.bounded(400u)));
+            runs[random.bounded(2)]->kill();
+        }
+        QString said;
+        for (auto& p : runs) {
+            ASSERT_TRUE(p->state() == QProcess::NotRunning || p->waitForFinished(60000));
+            said += p->readAllStandardOutput();
+        }
+        QHash<QString, int> rows; // "<number>/<record>/<card>/<time>": how often stored
+        for (const QVariantList& r : this->cn->queryBound(
+                 "SELECT MachAddr, RecordNo, CardNo, RecordTime FROM MealRecord")) {
+            const QVariant t = r.value(3);
+            rows[QString("%1/%2/%3/%4")
+                     .arg(r.value(0).toInt())
+                     .arg(r.value(1).toLongLong())
+                     .arg(r.value(2).toString(), t.metaType().id() == QMetaType::QDateTime
+                                                     ? timeText(t.toDateTime())
+                                                     : t.toString().left(19).replace('T', ' '))] +=
+                1;
+        }
+        for (auto it = units.cbegin(); it != units.cend(); ++it) {
+            const int line = it.key().section('/', 0, 0).toInt(),
+                      n = it.key().section('/', 1).toInt();
+            const QJsonObject left = sims[line]->terminal(n);
+            const bool twoUnits = said.contains(QString("two units answer to terminal %1").arg(n));
+            for (const MealRecord& r : *it) {
+                const bool gone =
+                    left["records"].toInt() == 0 || r.number < quint32(left["firstRecord"].toInt());
+                const int times = rows.take(
+                    QString("%1/%2/%3/%4").arg(n).arg(r.number).arg(r.card, timeText(r.time)));
+                ++read;
+                stored += times > 0;
+                cleared += gone;
+                lost += gone && times == 0;
+                duplicated += times > 1;
+            }
+            if (twoUnits && left["records"].toInt() == it->size())
+                flagged += 1;
+        }
+        EXPECT_TRUE(rows.isEmpty()) << "stored, but no unit's record";
+        if (said.contains("two units answer")) {
+            EXPECT_GT(this->count("SELECT COUNT(*) FROM MealRecordHeld WHERE Reason = 1"), 0);
+            QProcess status;
+            status.start(bw::test::program("brackwater-site"),
+                         {"--db", this->backend.connectionString, "--workstation", "C", "status",
+                          "--json", "--line-wait", "0"});
+            ASSERT_TRUE(status.waitForFinished(60000));
+            EXPECT_TRUE(status.readAllStandardOutput().contains("\"two-units\""));
+        }
+    }
+    std::printf("records read %lld, stored %lld, cleared %lld, lost %lld, duplicated %lld; units "
+                "flagged %lld\n",
+                read, stored, cleared, lost, duplicated, flagged);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(duplicated, 0);
+    other.stop();
+}
+
 // The status of the demo site: terminal 2 silent, clocks two minutes ahead, 40 records waiting,
 // lists out of step; after the routine's steps every answering terminal is in step.
 TEST_F(SqliteCollection, SiteStatus) {
