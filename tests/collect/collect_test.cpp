@@ -7,6 +7,7 @@
 #include "host/collect/lines.h"
 #include "host/collect/record_export.h"
 #include "host/collect_ui/collect_window.h"
+#include "host/ledger/backup.h"
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/names/cards.h"
@@ -447,9 +448,10 @@ TEST_F(SqliteCollection, NoClearingWithoutItsLogEntryAndOneTalkerPerTcpTerminal)
     rq.steps = {site::Step::Collect, site::Step::Names};
     rq.clear = rq.force = true;
     cn->Execute("CREATE TRIGGER no BEFORE INSERT ON CtrlLog BEGIN SELECT RAISE(ABORT, 'no'); END");
-    EXPECT_EQ(site::runSite(rq, [](auto& r) { EXPECT_NE(r.ok, r.fault.kind == Failure::Database); })
-                  .failed,
-              1);
+    const site::RunSummary refused =
+        site::runSite(rq, [](auto& r) { EXPECT_NE(r.ok, r.fault.kind == Failure::Database); });
+    EXPECT_EQ(refused.failed, 1);
+    EXPECT_EQ(refused.unwritten, 2); // the collection's entry and the list's: the tools say so
     EXPECT_EQ(onTerminal(3), 40);
     cn->Execute("DROP TRIGGER no");
     bw::host::Link link;
@@ -975,7 +977,11 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
          {},
          {},
          "cannot write /no/x.csv: "},
-        {{"--db", "sqlite:" + empty, "--all", "--clear"}, 3, {}, {}, "no table MachineInfo"},
+        {{"--db", "sqlite:" + empty, "--all", "--clear"},
+         3,
+         {},
+         {},
+         "empty): it was left as it is"},
     };
     const QString config = bw::test::tempDir();
     QDir().mkpath(config + "/Brackwater");
@@ -1074,7 +1080,8 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         ASSERT_TRUE(p.waitForFinished(60000));
         const QString err = QString::fromUtf8(p.readAllStandardError());
         EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
-        EXPECT_EQ(err.contains("no table MachineInfo"), c.args.contains("sqlite:" + empty));
+        EXPECT_EQ(err.contains("is not an SQLite database"), c.args.contains("sqlite:" + empty));
+        EXPECT_EQ(QFileInfo(empty).size(), 0); // never written
         EXPECT_EQ(err.contains("unknown command \"frobnicate\""), c.args.contains("frobnicate"));
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         for (const QString& line : c.lines)
@@ -1241,11 +1248,12 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     QDir().mkpath(dir);
     for (const QString& name : old)
         QFile(dir + '/' + name).open(QIODevice::WriteOnly);
-    QFile stale(dir + "/brackwater-20200103-000000.db.tmp"); // a killed backup's, removed
-    ASSERT_TRUE(
-        stale.open(QIODevice::WriteOnly) &&
-        stale.setFileTime(QDateTime(QDate(2020, 1, 3), QTime()), QFile::FileModificationTime));
-    stale.close();
+    for (const char* tail : {"tmp", "tmp-journal"}) { // a killed backup's, removed
+        QFile stale(dir + "/brackwater-20200103-000000.db." + tail);
+        ASSERT_TRUE(
+            stale.open(QIODevice::WriteOnly) &&
+            stale.setFileTime(QDateTime(QDate(2020, 1, 3), QTime()), QFile::FileModificationTime));
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir + "/none"); // no [site] backup-dir
     env.insert("BW_SYSTEM_SETTINGS", dir + "/none");
@@ -1278,6 +1286,20 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     EXPECT_EQ(restored.queryBound(all), cn->queryBound(all));
     stop = true;
     writer.join();
+    // Two backups of one second both made; a copy that fails its check leaves none, nor its
+    // temporary files, and the older backups stay.
+    namespace bk = bw::host::backup;
+    const QDateTime at = QDateTime::currentDateTime().addYears(1);
+    EXPECT_TRUE(bk::backupDatabase(*cn, dir, 9, at).ok() &&
+                bk::backupDatabase(*cn, dir, 9, at).ok());
+    EXPECT_TRUE(QFile::exists(dir + '/' + bk::backupName(at, 2)));
+    const QStringList made = QDir(dir).entryList(QDir::Files);
+    cn->Execute("CREATE TABLE Odd (n INTEGER CHECK (n > 0))");
+    cn->Execute("PRAGMA ignore_check_constraints = ON");
+    cn->Execute("INSERT INTO Odd VALUES (-1)"); // copied as it is, found by the copy's check
+    cn->Execute("PRAGMA ignore_check_constraints = OFF");
+    EXPECT_EQ(bk::backupDatabase(*cn, dir, 1, at.addSecs(1)).failure, bk::Failure::CheckFailed);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), made);
     QDir().mkpath(full); // a full disk: the older backup stays, no temporary file is left
     if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k,mode=0700", "tmpfs", full}) != 0)
         GTEST_SKIP() << "no tmpfs could be mounted: a full disk is not tried";
