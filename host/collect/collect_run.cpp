@@ -184,6 +184,10 @@ QString stepText(const site::StepResult& r) {
     return r.downloaded ? text(Text::NamesDone).arg(r.cards) : text(Text::NamesInStep).arg(r.cards);
 }
 
+QString shownStepText(const site::StepResult& r) {
+    return stepText(r) + (r.unwritten > 0 ? text(Text::NoteUnwritten).arg(r.unwritten) : QString());
+}
+
 QString notesLine(const Outcome& o) {
     QString notes;
     if (o.raw > 0)

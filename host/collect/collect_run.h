@@ -34,6 +34,9 @@ private:
 QString faultText(const Fault& fault);
 QString resultText(const Outcome& outcome);
 QString stepText(const site::StepResult& result);
+// The same as shown to the operator: with the operation-log entries and the step's row that the
+// database refused, when there were any.
+QString shownStepText(const site::StepResult& result);
 
 // The collection's result in plain English, for the command line: "terminal 3: ok, ...".
 QString resultLine(const Outcome& outcome);

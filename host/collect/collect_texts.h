@@ -85,9 +85,10 @@ enum class Text {
     NoWorkstation,             // ... to none
     ReasonTwoUnits,            // %1 the terminal number two units answer to
     NoteHeld,                  // %1 records held back, not stored
+    NoteUnwritten,             // %1 operation-log entries and step rows the database refused
 };
 // The last of the texts: a text added after it is to be named here.
-inline constexpr Text LastText = Text::NoteHeld;
+inline constexpr Text LastText = Text::NoteUnwritten;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

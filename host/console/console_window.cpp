@@ -534,7 +534,7 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
             lines << text(Text::NoDatabase);
         for (const site::StepResult& r : std::as_const(*results))
             lines << text(Text::Terminal).arg(r.terminal) + QStringLiteral("：") +
-                         collect::stepText(r);
+                         collect::shownStepText(r);
         note_->setText(text(Text::ActionDone).arg(action).arg(summary->failed) + QLatin1Char('\n') +
                        lines.join(QLatin1Char('\n')));
         // The clock guard kept the computer's time from some terminals: the operator may set

@@ -274,7 +274,7 @@ QString describe(const Outcome& o) {
         text = QStringLiteral("the backup folder may be entered by other users: chmod 700 it");
         break;
     case Failure::Exists:
-        text = QStringLiteral("a backup of that second is there already");
+        text = QStringLiteral("every backup name of that second is taken");
         break;
     case Failure::CannotCreate:
         text = QStringLiteral("cannot make the copy's file");
