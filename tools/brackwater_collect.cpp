@@ -278,5 +278,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brackwater-collect: %s\n", line.toUtf8().constData());
     if (p.isSet(all) && results.isEmpty())
         sayLine(QStringLiteral("no model-6429 terminal in MachineInfo"));
+    if (summary.unwritten > 0)
+        return fail(NoDatabase, bw::host::site::unwrittenLine(summary.unwritten));
     return rc;
 }

@@ -671,7 +671,10 @@ int main(int argc, char** argv) {
             for (const bw::host::site::TerminalStatus& s : bw::host::site::readStatus(srq)) {
                 QStringList hands;
                 for (const auto h : s.handsNeeded())
-                    hands << bw::host::site::handName(h);
+                    hands
+                        << (h == bw::host::site::TerminalStatus::Hand::TwoUnits
+                                ? QStringLiteral("two units answer to terminal %1").arg(s.terminal)
+                                : bw::host::site::handName(h));
                 if (hands.isEmpty())
                     continue;
                 needHand.append(s.terminal);
@@ -706,7 +709,11 @@ int main(int argc, char** argv) {
     if (summary.notAllowed > 0)
         std::fprintf(stderr, "brackwater-site: not allowed: %s may not take %d of the steps\n",
                      bw::host::printable(rq.user).toUtf8().constData(), summary.notAllowed);
+    if (summary.unwritten > 0)
+        std::fprintf(stderr, "brackwater-site: %s\n",
+                     bw::host::site::unwrittenLine(summary.unwritten).toUtf8().constData());
     const int rc = !error.isEmpty()              ? fail(NoDatabase, error)
+                   : summary.unwritten > 0       ? NoDatabase
                    : summary.notAllowed > 0      ? NotAllowed
                    : summary.busy > 0            ? LineBusy
                    : summary.failed > 0          ? TerminalFailed

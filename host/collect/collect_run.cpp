@@ -137,6 +137,8 @@ QString faultText(const Fault& f) {
         return text(Text::ReasonBadPort).arg(f.where);
     case Failure::OtherWorkstation:
         return text(Text::ReasonOtherWorkstation).arg(cause);
+    case Failure::TwoUnits:
+        return text(Text::ReasonTwoUnits).arg(f.where);
     case Failure::ClockRefused:
         switch (f.clock) {
         case ClockRefusal::Unsynchronised:
@@ -173,6 +175,8 @@ QString notesText(const Outcome& o) {
     QString notes;
     if (o.raw > 0)
         notes += text(Text::NoteRaw).arg(o.raw);
+    if (o.held > 0)
+        notes += text(Text::NoteHeld).arg(o.held);
     if (o.restarts > 0)
         notes += text(Text::NoteRestart);
     if (o.gap && o.ok())
@@ -203,6 +207,8 @@ QString notesLine(const Outcome& o) {
     QString notes;
     if (o.raw > 0)
         notes += QStringLiteral(", %1 unreadable kept raw").arg(o.raw);
+    if (o.held > 0)
+        notes += QStringLiteral(", %1 held back in MealRecordHeld").arg(o.held);
     if (o.restarts > 0)
         notes += QStringLiteral(", numbering started again (new series)");
     if (o.gap && o.ok())

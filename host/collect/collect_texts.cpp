@@ -99,6 +99,11 @@ constexpr TextEntry<Text> kTexts[] = {
      u"由工作站「%1」處理，本工作站不聯繫"},
     {Text::ActionAssign, u"指定工作站", u"指定工作站"},
     {Text::NoWorkstation, u"不指定工作站", u"不指定工作站"},
+    {Text::ReasonTwoUnits, u"两台就餐机应答机器号 %1，需要处理",
+     u"兩台就餐機回應機器號 %1，需要處理"},
+    {Text::NoteHeld, u"；%1 条记录未入库，已另存待查", u"；%1 筆記錄未入庫，已另存待查"},
+    {Text::NoteUnwritten, u"；%1 条日志或步骤记录未能写入数据库",
+     u"；%1 筆日誌或步驟記錄未能寫入資料庫"},
 };
 
 } // namespace

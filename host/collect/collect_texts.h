@@ -83,9 +83,12 @@ enum class Text {
     ReasonOtherWorkstation,    // %1 the workstation the register gives the terminal to
     ActionAssign,              // operation log: a terminal given to a workstation
     NoWorkstation,             // ... to none
+    ReasonTwoUnits,            // %1 the terminal number two units answer to
+    NoteHeld,                  // %1 records held back, not stored
+    NoteUnwritten,             // %1 operation-log entries and step rows the database refused
 };
 // The last of the texts: a text added after it is to be named here.
-inline constexpr Text LastText = Text::NoWorkstation;
+inline constexpr Text LastText = Text::NoteUnwritten;
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).
 QString text(Text id);

@@ -1,12 +1,18 @@
 #include "host/collect/collector.h"
 
 #include "platform/error.h"
+#include "store/sql_connection.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
 #include <utility>
 
 namespace bw::host::collect {
+
+UnitConflict::UnitConflict(int address, qint64 held)
+    : Error(store::dberr::CommandFailed,
+            QStringLiteral("two units answer to terminal %1").arg(address)),
+      held_(held) {}
 
 namespace {
 
@@ -20,6 +26,11 @@ struct InFlight {
 bool databaseFailed(Outcome& out, const Error& e) {
     out.state = Outcome::State::Failed;
     out.failure = Failure::Database;
+    if (const auto* conflict = dynamic_cast<const UnitConflict*>(&e)) {
+        out.failure = Failure::TwoUnits;
+        out.where = QString::number(out.address);
+        out.held += conflict->held();
+    }
     out.reason = e.description();
     out.cause = e.description();
     return false;

@@ -2,6 +2,7 @@
 
 #include "host/link/terminal_protocol.h"
 #include "platform/clock_guard.h"
+#include "platform/error.h"
 
 #include <QString>
 #include <QVector>
@@ -31,11 +32,12 @@ enum class Failure {
     NotAllowed,  // the operator has no right for the step: nothing was sent
     Unconfirmed, // sent, its acknowledgement never came
     Cancelled,
-    NotInRegister,   // no model-6429 terminal of MachineInfo has that number
-    TooManyCards,    // more cards than a terminal holds
-    BadPort,         // the register's port text names no serial port or address
-    ClockRefused,    // the clock guard kept the computer's time from the terminal (why: clock)
-    OtherWorkstation // the register gives the terminal to another workstation (its name: cause)
+    NotInRegister,    // no model-6429 terminal of MachineInfo has that number
+    TooManyCards,     // more cards than a terminal holds
+    BadPort,          // the register's port text names no serial port or address
+    ClockRefused,     // the clock guard kept the computer's time from the terminal (why: clock)
+    OtherWorkstation, // the register gives the terminal to another workstation (its name: cause)
+    TwoUnits          // another unit answers to the same number: its records differ from ours
 };
 
 // A failure as data: what went wrong and what the system, the line or the database said.
@@ -48,6 +50,18 @@ struct Fault {
     ClockRefusal clock = ClockRefusal::None; // ClockRefused: why
     std::optional<qint64> clockChangeS;      // ClockRefused: how far the push would move it
     explicit operator bool() const { return kind != Failure::None; }
+};
+
+// Raised by a sink that found, under the numbers of a batch, records with another card or time
+// stored by another unit answering to the same terminal number: the batch was not stored, and
+// its records are held back (the number held in `held`) for a hand to sort out.
+class UnitConflict : public Error {
+public:
+    UnitConflict(int address, qint64 held);
+    qint64 held() const { return held_; }
+
+private:
+    qint64 held_;
 };
 
 // The terminal's side of a collection. Each member answers false with the reason in
@@ -123,6 +137,7 @@ struct Outcome {
     qint64 read = 0;           // records read and committed
     qint64 added = 0;          // of them, new to the database
     qint64 raw = 0;            // of the new ones, records kept raw (they could not be read)
+    qint64 held = 0;           // records held back, not stored: another unit has the number
     int restarts = 0;          // the terminal's numbering started again (stored as a new series)
     quint32 committedUpTo = 0; // the highest record number committed
     bool gap = false;          // clearing, numbers were missing: the records after them stay

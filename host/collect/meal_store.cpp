@@ -9,6 +9,7 @@
 #include "store/sql_connection.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QStringList>
@@ -310,6 +311,8 @@ void MealStore::startCommit() {
             copyRows_ = copyRows(timeText(QDateTime::currentDateTime()));
             copyLost_ = pgSendCopy(pg, "MealRecord", copyRows_, false);
             copying_ = true;
+            flying_ = batch_;
+            flyingSeries_ = series_;
         }
     } catch (...) {
         discard();
@@ -330,11 +333,23 @@ Stored MealStore::finishCommit() {
     copying_ = false;
     const std::string rows = std::exchange(copyRows_, std::string());
     out.added = copiedRows(pgCopyAnswer(pgHandle(cn_), std::exchange(copyLost_, QString())));
-    if (out.added >= 0)
+    if (out.added >= 0) {
+        flying_.clear();
         return out;
+    }
     // Another workstation collecting the same terminal stored some of the records since the
     // batch was sorted out: the batch goes through a table of its own, in a transaction.
-    cn_.inOneTransaction([&] { out.added = copyThroughTable(rows); });
+    const QVector<MealRecord> records = std::exchange(flying_, {});
+    const QVector<int> series = std::exchange(flyingSeries_, {});
+    try {
+        cn_.inOneTransaction([&] {
+            out.added = copyThroughTable(rows);
+            if (out.added < records.size() && anotherUnit(records, series))
+                throw UnitConflict(address_, 0);
+        });
+    } catch (const UnitConflict&) {
+        throw UnitConflict(address_, holdBack(records));
+    }
     return out;
 }
 
@@ -363,15 +378,67 @@ Stored MealStore::commitNow() {
                     out.added +=
                         insert(first, std::min<int>(step, int(batch_.size()) - first), collectedAt);
             }
+            // Rows left out that are not the batch's records: another unit has the numbers.
+            if (out.added < batch_.size() && anotherUnit(batch_, series_))
+                throw UnitConflict(address_, 0);
             out.raw = insertRaw();
             out.added += out.raw;
         });
+    } catch (const UnitConflict&) {
+        qint64 held = 0;
+        try {
+            held = holdBack(batch_);
+        } catch (...) {
+            discard();
+            throw;
+        }
+        discard();
+        throw UnitConflict(address_, held);
     } catch (...) {
         discard();
         throw;
     }
     discard();
     return out;
+}
+
+namespace {
+
+// A record's card and time as compared with a stored row's.
+QString contentOf(const MealRecord& r) {
+    return r.card + timeText(r.time);
+}
+
+} // namespace
+
+QHash<QPair<int, quint32>, QString> MealStore::storedRecords(const QList<int>& series, quint32 from,
+                                                             quint32 to) {
+    QHash<QPair<int, quint32>, QString> stored;
+    if (series.isEmpty())
+        return stored;
+    QStringList in;
+    for (const int s : series)
+        in << QString::number(s);
+    // Times are compared as text, whatever the server's date style: no time zone comes in
+    // between.
+    const QString time = cn_.backend() == store::BackendSettings::Kind::Postgres
+                             ? QStringLiteral("to_char(RecordTime, 'YYYY-MM-DD HH24:MI:SS')")
+                             : QStringLiteral("RecordTime");
+    const auto rows = cn_.queryBound(
+        QStringLiteral("SELECT RecordNo, CardNo, %1, Series FROM MealRecord WHERE MachAddr = ? "
+                       "AND Series IN (%2) AND RecordNo BETWEEN ? AND ?")
+            .arg(time, in.join(QLatin1Char(','))),
+        {address_, qlonglong(from), qlonglong(to)});
+    for (const QVariantList& row : rows) {
+        const QVariant t = row.value(2);
+        const QString text =
+            t.metaType().id() == QMetaType::QDateTime
+                ? timeText(t.toDateTime())
+                : t.toString().left(19).replace(QLatin1Char('T'), QLatin1Char(' '));
+        stored.insert({row.value(3).toInt(), quint32(row.value(0).toLongLong())},
+                      row.value(1).toString().trimmed() + text);
+    }
+    return stored;
 }
 
 int MealStore::sortOutStored() {
@@ -381,42 +448,31 @@ int MealStore::sortOutStored() {
     const auto top = cn_.queryBound(
         QStringLiteral("SELECT MAX(Series) FROM MealRecord WHERE MachAddr = ?"), {address_});
     int series = top.isEmpty() ? 0 : top.first().value(0).toInt();
-    // The stored card and time of each number of the batch in the latest series. Times are
-    // compared as text, whatever the server's date style: no time zone comes in between.
-    const QString time = cn_.backend() == store::BackendSettings::Kind::Postgres
-                             ? QStringLiteral("to_char(RecordTime, 'YYYY-MM-DD HH24:MI:SS')")
-                             : QStringLiteral("RecordTime");
-    const auto rows = cn_.queryBound(
-        QStringLiteral("SELECT RecordNo, CardNo, %1 FROM MealRecord WHERE MachAddr = ? AND "
-                       "Series = ? AND RecordNo BETWEEN ? AND ?")
-            .arg(time),
-        {address_, series, qlonglong(batch_.constFirst().number),
-         qlonglong(batch_.constLast().number)});
-    if (rows.isEmpty()) { // nothing of the batch stored yet: every record stays
+    // Each number of the batch as stored in every series so far: a record stored in an older
+    // one (before another unit's records made a new series) is not stored again.
+    QList<int> all;
+    for (int s = 0; s <= series; ++s)
+        all << s;
+    const auto stored = storedRecords(all, batch_.constFirst().number, batch_.constLast().number);
+    if (stored.isEmpty()) { // nothing of the batch stored yet: every record stays
         series_.fill(series, batch_.size());
         return 0;
     }
-    QHash<quint32, QString> stored;
-    for (const QVariantList& row : rows) {
-        const QVariant t = row.value(2);
-        const QString text =
-            t.metaType().id() == QMetaType::QDateTime
-                ? timeText(t.toDateTime())
-                : t.toString().left(19).replace(QLatin1Char('T'), QLatin1Char(' '));
-        stored.insert(quint32(row.value(0).toLongLong()), row.value(1).toString().trimmed() + text);
-    }
+    QSet<QPair<quint32, QString>> known;
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        known.insert({it.key().second, *it});
     int restarts = 0;
+    bool restarted = false;
     QVector<MealRecord> fresh;
     for (const MealRecord& r : std::as_const(batch_)) {
-        const auto it = stored.constFind(r.number);
-        if (it != stored.constEnd()) {
-            if (*it == r.card + timeText(r.time))
-                continue; // the same record, stored before
+        if (known.contains({r.number, contentOf(r)}))
+            continue; // the same record, stored before
+        if (!restarted && stored.contains({series, r.number})) {
             // Another record under a stored number: the terminal numbers again from the
             // start. It and the records after it are a new series.
             ++series;
             ++restarts;
-            stored.clear();
+            restarted = true;
         }
         fresh.append(r);
         series_.append(series);
@@ -425,37 +481,98 @@ int MealStore::sortOutStored() {
     return restarts;
 }
 
-qint64 MealStore::insertRaw() {
+bool MealStore::anotherUnit(const QVector<MealRecord>& records, const QVector<int>& series) {
+    if (records.isEmpty())
+        return false;
+    QList<int> in;
+    quint32 low = records.constFirst().number, high = low;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        low = std::min(low, records[i].number);
+        high = std::max(high, records[i].number);
+        if (!in.contains(series.value(i)))
+            in << series.value(i);
+    }
+    const auto stored = storedRecords(in, low, high);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const auto it = stored.constFind({series.value(i), records[i].number});
+        if (it != stored.cend() && *it != contentOf(records[i]))
+            return true;
+    }
+    return false;
+}
+
+qint64 MealStore::holdBack(const QVector<MealRecord>& records) {
+    const QString collectedAt = timeText(QDateTime::currentDateTime());
+    QList<QVariantList> rows;
+    for (const MealRecord& r : records)
+        rows << QVariantList{
+            address_, qlonglong(r.number), r.card,       timeText(r.time),
+            r.flag,   collectedAt,         collectedBy_, int(HeldReason::OtherUnit)};
+    qint64 held = 0;
+    cn_.inOneTransaction([&] {
+        held = insertIgnoring(QStringLiteral("MealRecordHeld"),
+                              {QStringLiteral("MachAddr"), QStringLiteral("RecordNo"),
+                               QStringLiteral("CardNo"), QStringLiteral("RecordTime"),
+                               QStringLiteral("Flag"), QStringLiteral("CollectedAt"),
+                               QStringLiteral("CollectedBy"), QStringLiteral("Reason")},
+                              {QStringLiteral("MachAddr"), QStringLiteral("RecordNo"),
+                               QStringLiteral("CardNo"), QStringLiteral("RecordTime")},
+                              rows) +
+               insertRaw();
+    });
+    return held;
+}
+
+qint64 MealStore::insertIgnoring(const QString& table, const QStringList& columns,
+                                 const QStringList& key, const QList<QVariantList>& rows) {
     const bool sqlite = cn_.backend() == store::BackendSettings::Kind::Sqlite;
     const bool postgres = cn_.backend() == store::BackendSettings::Kind::Postgres;
+    QStringList marks, keyed;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        marks << QStringLiteral("?");
+    for (const QString& k : key)
+        keyed << k + QStringLiteral(" = ?");
     const QString sql =
-        QStringLiteral("INSERT %1 INTO MealRecordRaw (MachAddr, RecordNo, RawBytes, CollectedAt, "
-                       "CollectedBy) VALUES (?, ?, ?, ?, ?) %2")
-            .arg(sqlite ? QStringLiteral("OR IGNORE") : QString(),
+        QStringLiteral("INSERT %1 INTO %2 (%3) VALUES (%4) %5")
+            .arg(sqlite ? QStringLiteral("OR IGNORE") : QString(), table,
+                 columns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
                  postgres ? QStringLiteral("ON CONFLICT DO NOTHING") : QString());
-    const QString collectedAt = timeText(QDateTime::currentDateTime());
     qint64 added = 0;
-    for (const MealRecord& r : std::as_const(raw_)) {
-        const QString hex = QString::fromLatin1(r.raw.toHex().toUpper());
-        if (!sqlite && !postgres) {
-            const auto found = cn_.queryBound(
-                QStringLiteral("SELECT COUNT(*) FROM MealRecordRaw WHERE MachAddr = ? AND "
-                               "RecordNo = ? AND RawBytes = ?"),
-                {address_, qlonglong(r.number), hex});
+    for (const QVariantList& row : rows) {
+        if (!sqlite && !postgres) { // other databases: a look first
+            QVariantList values;
+            for (const QString& k : key)
+                values << row.value(columns.indexOf(k));
+            const auto found = cn_.queryBound(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2")
+                                                  .arg(table, keyed.join(QStringLiteral(" AND "))),
+                                              values);
             if (!found.isEmpty() && found.first().value(0).toLongLong() > 0)
                 continue;
         }
         QSqlQuery q(cn_.database());
         if (!q.prepare(sql))
             throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
-        for (const QVariant& v :
-             QVariantList{address_, qlonglong(r.number), hex, collectedAt, collectedBy_})
+        for (const QVariant& v : row)
             q.addBindValue(v);
         if (!q.exec())
             throw store::databaseError(store::dberr::CommandFailed, QString(), q.lastError());
         added += std::max(0, q.numRowsAffected());
     }
     return added;
+}
+
+qint64 MealStore::insertRaw() {
+    const QString collectedAt = timeText(QDateTime::currentDateTime());
+    QList<QVariantList> rows;
+    for (const MealRecord& r : std::as_const(raw_))
+        rows << QVariantList{address_, qlonglong(r.number),
+                             QString::fromLatin1(r.raw.toHex().toUpper()), collectedAt,
+                             collectedBy_};
+    return insertIgnoring(
+        QStringLiteral("MealRecordRaw"),
+        {QStringLiteral("MachAddr"), QStringLiteral("RecordNo"), QStringLiteral("RawBytes"),
+         QStringLiteral("CollectedAt"), QStringLiteral("CollectedBy")},
+        {QStringLiteral("MachAddr"), QStringLiteral("RecordNo"), QStringLiteral("RawBytes")}, rows);
 }
 
 qint64 MealStore::insertSqlite(const QString& collectedAt) {
@@ -711,10 +828,11 @@ qint64 MealStore::insert(int first, int rows, const QVariant& collectedAt) {
     return std::max(0, affected);
 }
 
-void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
+bool logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText) {
-    logTerminalAction(cn, user, outcome.address,
-                      text(clear ? Text::ActionCollectClear : Text::ActionCollect), resultText);
+    return logTerminalAction(cn, user, outcome.address,
+                             text(clear ? Text::ActionCollectClear : Text::ActionCollect),
+                             resultText);
 }
 
 void writeTerminalAction(store::SqlConnection& cn, const QString& user, int address,
@@ -738,13 +856,15 @@ void writeTerminalAction(store::SqlConnection& cn, const QString& user, int addr
                -1);
 }
 
-void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+bool logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                        const QString& action, const QString& resultText) {
     try {
         writeTerminalAction(cn, user, address, action, resultText);
+        return true;
     } catch (const Error& e) {
         qWarning("Operation log entry dropped (%d: %s)", e.number(),
                  qUtf8Printable(e.description()));
+        return false;
     }
 }
 
@@ -789,7 +909,7 @@ void completeLeftClear(store::SqlConnection& cn, int address, const LeftClear& e
     }
 }
 
-void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
+bool completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                       bool clear, const QString& pending, const QString& resultText) {
     QSqlQuery q(cn.database());
     if (q.prepare(QStringLiteral("UPDATE CtrlLog SET ResultA = ? WHERE UserA = ? AND ObjectA = ? "
@@ -799,9 +919,10 @@ void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outco
                                  action, pending.left(255)})
             q.addBindValue(v);
         if (q.exec())
-            return;
+            return true;
     }
     qWarning("Operation log entry not completed (%s)", qUtf8Printable(q.lastError().text()));
+    return false;
 }
 
 } // namespace bw::host::collect

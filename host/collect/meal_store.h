@@ -33,13 +33,18 @@ struct TerminalEntry {
 // time is left as it is (INSERT OR IGNORE on SQLite, ON CONFLICT DO NOTHING on PostgreSQL);
 // with another card or time the terminal's numbering started again, and that record and the
 // ones after it go into a new series. A record that could not be read goes into MealRecordRaw
-// as it came.
+// as it came. A stored row under a record's number with another card or time, found when the
+// batch is stored, is another unit answering to the same number: the batch is not stored but
+// held back in MealRecordHeld, and the commit raises UnitConflict.
 // SQLite gets one single-row statement through its own interface, its values bound in place;
 // PostgreSQL gets each batch by one COPY straight into MealRecord, sent by startCommit() and
 // answered (committed) by the time finishCommit() returns; when the unique key refuses it
 // (another workstation stored a record meanwhile), by COPY into a temporary table and one
 // INSERT ... SELECT ... ON CONFLICT DO NOTHING from it. Other databases get a statement per
 // record.
+// Why records were held back in MealRecordHeld (its column Reason).
+enum class HeldReason { OtherUnit = 1 };
+
 class MealStore : public RecordSink {
 public:
     MealStore(store::SqlConnection& cn, const QString& collectedBy);
@@ -76,9 +81,20 @@ private:
     // the caller's transaction).
     qint64 copyThroughTable(const std::string& rows);
     qint64 insertRaw();
-    // Leaves in batch_ only the records not stored yet, each with its series; returns how
-    // often the numbering was found started again.
+    // Rows into a table, a row whose key is there already left out; the rows added.
+    qint64 insertIgnoring(const QString& table, const QStringList& columns, const QStringList& key,
+                          const QList<QVariantList>& rows);
+    // Leaves in batch_ only the records not stored yet (in any series), each with its series;
+    // returns how often the numbering was found started again.
     int sortOutStored();
+    // The card and time stored under each (series, number) of the given series and numbers.
+    QHash<QPair<int, quint32>, QString> storedRecords(const QList<int>& series, quint32 from,
+                                                      quint32 to);
+    // Whether a stored row under a record's series and number has another card or time.
+    bool anotherUnit(const QVector<MealRecord>& records, const QVector<int>& series);
+    // Keeps the records (and the raw ones added) in MealRecordHeld, in a transaction of their
+    // own; the rows added.
+    qint64 holdBack(const QVector<MealRecord>& records);
     bool multiRow() const;
 
     store::SqlConnection& cn_;
@@ -88,6 +104,8 @@ private:
     QVector<MealRecord> batch_;
     QVector<int> series_; // the series of each record of batch_, once sorted out
     QVector<MealRecord> raw_;
+    QVector<MealRecord> flying_; // the batch of the COPY under way, and its series
+    QVector<int> flyingSeries_;
     std::unique_ptr<QSqlQuery> full_; // the prepared statement for RowsPerStatement rows
     QString fullOn_;                  // the driver connection it was prepared on
     Stored started_;                  // what startCommit() stored or sorted out
@@ -97,12 +115,12 @@ private:
 };
 
 // Writes one operation-log entry for a terminal's collection on the given connection; an entry
-// the database refuses is dropped with a warning.
-void logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
+// the database refuses is dropped with a warning, and false returned.
+bool logCollection(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                    bool clear, const QString& resultText);
 
 // The same for any action on a terminal.
-void logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
+bool logTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                        const QString& action, const QString& resultText);
 // The same, raising bw::Error when the database refuses the entry: for an entry that is a
 // condition of what follows it (the one written before a delete).
@@ -124,8 +142,8 @@ QList<LeftClear> leftClears(store::SqlConnection& cn, int address);
 void completeLeftClear(store::SqlConnection& cn, int address, const LeftClear& entry, bool cleared);
 
 // Completes the entry written with result `pending` (before a delete was sent) with the result
-// it has now; dropped with a warning when the database refuses.
-void completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
+// it has now; dropped with a warning (and false returned) when the database refuses.
+bool completeLogEntry(store::SqlConnection& cn, const QString& user, const Outcome& outcome,
                       bool clear, const QString& pending, const QString& resultText);
 
 // The time as MealRecord and CtrlLog hold it: "yyyy-MM-dd HH:mm:ss".

@@ -350,10 +350,10 @@ void CollectWindow::onDone(const site::StepResult& result) {
     if (result.ok && result.step == site::Step::Collect)
         onProgress(result.terminal, result.collected.read,
                    qMax(result.collected.total, result.collected.read));
-    auto* item = new QTableWidgetItem(stepText(result));
+    auto* item = new QTableWidgetItem(shownStepText(result));
     // A long reason is cut by the column: the whole of it shows on hover.
     item->setToolTip(plainToolTip(item->text()));
-    if (!result.ok)
+    if (!result.ok || result.unwritten > 0)
         item->setForeground(Qt::red);
     progress_->setItem(row, 2, item);
 }

@@ -263,6 +263,7 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::NoCardColumn, u"标题行中没有“卡号”列", u"標題列中沒有「卡號」欄"},
     {Text::CannotRead, u"无法读取文件：%1", u"無法讀取檔案：%1"},
     {Text::CannotWrite, u"无法写入文件：%1", u"無法寫入檔案：%1"},
+    {Text::HandTwoUnits, u"两台就餐机应答同一机器号", u"兩台就餐機回應同一機器號"},
 };
 
 } // namespace

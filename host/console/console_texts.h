@@ -244,6 +244,7 @@ enum class Text {
     NoCardColumn,
     CannotRead,  // %1 reason
     CannotWrite, // %1 reason
+    HandTwoUnits,
 };
 
 // The text in the user-interface language (1028 for Traditional, else Simplified).

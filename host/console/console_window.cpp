@@ -583,7 +583,7 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
             lines << text(Text::NoDatabase);
         for (const site::StepResult& r : std::as_const(*results))
             lines << text(Text::Terminal).arg(r.terminal) + QStringLiteral("：") +
-                         site::stepText(r);
+                         site::shownStepText(r);
         // A step refused for want of a right sent nothing: it is told as refused, never as
         // failed.
         const bool refused = summary->notAllowed > 0 && summary->notAllowed == results->size();

@@ -61,6 +61,9 @@ QString reasonText(const site::TerminalStatus& s) {
         case Hand::NamesUnread:
             why << text(Text::HandNamesUnread);
             break;
+        case Hand::TwoUnits:
+            why << text(Text::HandTwoUnits);
+            break;
         }
     }
     return why.join(QStringLiteral("；"));

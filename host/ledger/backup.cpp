@@ -23,6 +23,8 @@ namespace {
 
 constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 constexpr QFile::Permissions OthersMay = QFile::Permissions(0x0077);
+// Backups of one second at most (their names end "-2" to "-99").
+constexpr int MaxPerSecond = 99;
 
 Outcome failed(Failure why, const QString& detail = {}) {
     Outcome out;
@@ -101,9 +103,21 @@ void restoreSynchronous(store::SqlConnection& cn, const QString& level) {
     }
 }
 
-// A copy in the making: a backup's name with ".tmp".
-bool isTemporaryName(const QString& fileName) {
-    return fileName.endsWith(QLatin1String(".tmp")) && isBackupName(fileName.chopped(4));
+// A copy in the making: a backup's name with ".tmp", and the rollback journal the copy is
+// written with (".tmp-journal"). Returns the copy's own name, or an empty text.
+QString temporaryOf(const QString& fileName) {
+    for (const QLatin1String tail : {QLatin1String(".tmp"), QLatin1String(".tmp-journal")})
+        if (fileName.endsWith(tail) && isBackupName(fileName.chopped(tail.size())))
+            return fileName.chopped(tail.size()) + QLatin1String(".tmp");
+    return QString();
+}
+
+// The order of backups: by their second, then by their number within it.
+QString backupOrder(const QString& fileName) {
+    const QString stem = fileName.chopped(3); // without ".db"
+    const qsizetype dash = stem.indexOf(QLatin1Char('-'), 26);
+    return stem.left(26) + QStringLiteral("%1").arg(dash < 0 ? 1 : stem.mid(dash + 1).toInt(), 6,
+                                                    10, QLatin1Char('0'));
 }
 
 // Takes the lock a backup holds on its temporary file while it works (false: another backup
@@ -118,10 +132,13 @@ QStringList removeStale(const QString& folder) {
     QStringList removed;
     const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
     for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
-        if (!isTemporaryName(f.fileName()) || f.lastModified() > before)
+        const QString copy = temporaryOf(f.fileName());
+        if (copy.isEmpty() || f.lastModified() > before)
             continue;
-        const int fd = ::open(QFile::encodeName(f.filePath()).constData(), O_RDONLY | O_CLOEXEC);
-        if (lockTemporary(fd) && QFile::remove(f.filePath()))
+        // A journal goes with its copy: when the copy is gone, or no backup holds it.
+        const QString path = QDir(folder).filePath(copy);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if ((fd < 0 ? !QFileInfo::exists(path) : lockTemporary(fd)) && QFile::remove(f.filePath()))
             removed << f.fileName();
         if (fd >= 0)
             ::close(fd);
@@ -131,10 +148,12 @@ QStringList removeStale(const QString& folder) {
 
 // Removes the oldest backups beyond the newest keep, never the one just made.
 QStringList keepNewest(const QString& folder, int keep, const QString& made) {
-    QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name | QDir::Reversed);
+    QStringList names = QDir(folder).entryList(QDir::Files);
     names.erase(std::remove_if(names.begin(), names.end(),
                                [](const QString& n) { return !isBackupName(n); }),
                 names.end());
+    std::sort(names.begin(), names.end(),
+              [](const QString& a, const QString& b) { return backupOrder(a) > backupOrder(b); });
     QStringList removed;
     for (qsizetype i = keep; i < names.size(); ++i)
         if (names[i] != made && QFile::remove(QDir(folder).filePath(names[i])))
@@ -145,13 +164,14 @@ QStringList keepNewest(const QString& folder, int keep, const QString& made) {
 } // namespace
 
 bool isBackupName(const QString& fileName) {
-    static const QRegularExpression pattern(QStringLiteral("^brackwater-\\d{8}-\\d{6}\\.db$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^brackwater-\\d{8}-\\d{6}(-[1-9]\\d{0,3})?\\.db$"));
     return pattern.match(fileName).hasMatch();
 }
 
-QString backupName(const QDateTime& at) {
+QString backupName(const QDateTime& at, int n) {
     return QStringLiteral("brackwater-") + at.toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-           QStringLiteral(".db");
+           (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".db");
 }
 
 Outcome backupDatabase(store::SqlConnection& cn, const QString& folder, int keep,
@@ -162,21 +182,31 @@ Outcome backupDatabase(store::SqlConnection& cn, const QString& folder, int keep
         return failed(Failure::InTransaction);
     if (const Failure f = prepareFolder(folder); f != Failure::None)
         return failed(f);
-    const QString name = backupName(at);
-    const QString file = QDir(folder).filePath(name);
-    const QString temporary = file + QStringLiteral(".tmp");
-    if (QFileInfo::exists(file))
-        return failed(Failure::Exists, name);
     const QStringList stale = removeStale(folder);
     // Made empty and for its owner alone before the copy goes in: the database fills an empty
-    // file, and the copy is never readable by others, not even for a moment.
-    QFile made(temporary);
-    if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
-        return failed(Failure::CannotCreate, made.errorString());
+    // file, and the copy is never readable by others, not even for a moment. A second backup
+    // of the same second takes the next number.
+    int n = 1;
+    QFile made;
+    for (;; ++n) {
+        if (n > MaxPerSecond)
+            return failed(Failure::Exists, backupName(at));
+        const QString file = QDir(folder).filePath(backupName(at, n));
+        if (QFileInfo::exists(file))
+            continue;
+        made.setFileName(file + QStringLiteral(".tmp"));
+        if (made.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
+            break;
+        if (made.error() != QFileDevice::OpenError || !QFileInfo::exists(made.fileName()))
+            return failed(Failure::CannotCreate, made.errorString());
+    }
+    QString name = backupName(at, n);
+    const QString temporary = made.fileName();
     // Held open and locked until the backup ends, however it ends: a later backup leaves it.
     lockTemporary(made.handle());
     const auto dropTemporary = [&](Failure why, const QString& detail) {
         QFile::remove(temporary);
+        QFile::remove(temporary + QStringLiteral("-journal"));
         return failed(why, detail);
     };
     // One read transaction of the database's: writers on other connections go on meanwhile
@@ -202,9 +232,14 @@ Outcome backupDatabase(store::SqlConnection& cn, const QString& folder, int keep
         return dropTemporary(Failure::CheckFailed, problem);
     if (!synced)
         return dropTemporary(Failure::CannotFinish, QStringLiteral("cannot write the copy out"));
-    // The rename does not replace: a backup of the same second made meanwhile stays.
-    if (!QFile::rename(temporary, file))
-        return dropTemporary(Failure::CannotFinish, QStringLiteral("cannot name it ") + name);
+    // The rename does not replace: a backup of the same second made meanwhile stays, and this
+    // one takes the next free number.
+    while (!QFile::rename(temporary, QDir(folder).filePath(name))) {
+        if (!QFileInfo::exists(QDir(folder).filePath(name)) || ++n > MaxPerSecond)
+            return dropTemporary(Failure::CannotFinish, QStringLiteral("cannot name it ") + name);
+        name = backupName(at, n);
+    }
+    const QString file = QDir(folder).filePath(name);
     syncToDisk(folder, true);
     Outcome out;
     out.file = file;
@@ -239,7 +274,7 @@ QString describe(const Outcome& o) {
         text = QStringLiteral("the backup folder may be entered by other users: chmod 700 it");
         break;
     case Failure::Exists:
-        text = QStringLiteral("a backup of that second is there already");
+        text = QStringLiteral("every backup name of that second is taken");
         break;
     case Failure::CannotCreate:
         text = QStringLiteral("cannot make the copy's file");

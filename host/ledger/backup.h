@@ -26,7 +26,7 @@ enum class Failure {
     InTransaction, // the connection is in a transaction, where a copy cannot be taken
     NoFolder,      // the folder is not there and cannot be made, or is no folder
     SharedFolder,  // the folder may be entered by others than its owner: nothing written
-    Exists,        // a backup of that second is there already
+    Exists,        // every name of that second is taken
     CannotCreate,  // the temporary file cannot be made
     CopyFailed,    // the database refused the copy (a full disk, a read error)
     CheckFailed,   // the copy does not pass its integrity check
@@ -45,7 +45,8 @@ struct Outcome {
 
 // Whether a file name is a backup's (only those are ever removed), and the name for a time.
 bool isBackupName(const QString& fileName);
-QString backupName(const QDateTime& at);
+// "brackwater-YYYYMMDD-HHMMSS.db"; the n-th backup of one second (n > 1) ends "-n.db".
+QString backupName(const QDateTime& at, int n = 1);
 
 // Backs up the database of cn into folder (made 0700 when missing) and keeps the newest keep
 // (1..MaxKeep) backups there, the new one included. `at` names the file. The temporary files

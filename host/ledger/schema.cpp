@@ -37,10 +37,10 @@ const char* const kTables[] = {
     "UNIQUE (MachAddr, RecordNo, RawBytes))",
     // The outcome of every routine step (collect, clock, names) on every terminal, newest last:
     // StepAt is when it ended, StepBy who ran it, Ok 1 when it succeeded, Station on which
-    // workstation.
+    // workstation, Fault the kind of fault that stopped it by name ("two-units").
     "CREATE TABLE IF NOT EXISTS SiteStep (MachAddr INTEGER NOT NULL, Step VARCHAR(20) NOT NULL, "
     "StepAt TIMESTAMP NOT NULL, StepBy VARCHAR(255), Result VARCHAR(255), Ok INTEGER NOT NULL, "
-    "Station VARCHAR(255))",
+    "Station VARCHAR(255), Fault VARCHAR(20))",
     "CREATE INDEX IF NOT EXISTS SiteStepLatest ON SiteStep (MachAddr, Step, StepAt)",
     // The workstation that works each terminal; a terminal without a row is worked by any.
     "CREATE TABLE IF NOT EXISTS TerminalStation (MachAddr INTEGER PRIMARY KEY, "
@@ -54,6 +54,13 @@ const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS Employees (EmpNo VARCHAR(50) PRIMARY KEY, Name VARCHAR(100))",
     // A terminal's card is found without reading every card of the site.
     "CREATE INDEX IF NOT EXISTS CardMappingCard ON CardMapping (MachAddr, CardNo)",
+    // Records read but not stored, kept for a hand: Reason 1, another unit answers to the
+    // terminal's number (its records are in MealRecord under the same numbers). The unit was
+    // not cleared; each record is kept once.
+    "CREATE TABLE IF NOT EXISTS MealRecordHeld (MachAddr INTEGER NOT NULL, RecordNo BIGINT NOT "
+    "NULL, CardNo VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, CollectedAt TIMESTAMP, "
+    "CollectedBy VARCHAR(255), Reason INTEGER NOT NULL, UNIQUE (MachAddr, RecordNo, CardNo, "
+    "RecordTime))",
 };
 
 // After an older MealRecord got its series.
@@ -175,24 +182,33 @@ void addWriteOrder(Connection& cn) {
     }
 }
 
-// The workstation column of the log and the routine's steps, added to tables made before it.
-// Tables on other engines are left as they are; the writers do without the column there.
-void addStationColumns(Connection& cn) {
+// The columns added to tables made before them: the workstation of the log and the routine's
+// steps, the fault of a step. Tables on other engines are left as they are; the writers do
+// without the columns there.
+void addColumns(Connection& cn) {
     auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
     if (!sql || sql->engine() == store::SqlConnection::Engine::Other)
         return;
     const bool postgres = sql->engine() == store::SqlConnection::Engine::Postgres;
-    for (const char* table : {"CtrlLog", "SiteStep"}) {
-        const QString name = QString::fromLatin1(table);
+    const struct {
+        const char* table;
+        const char* column;
+        const char* type;
+    } added[] = {{"CtrlLog", "Station", "VARCHAR(255)"},
+                 {"SiteStep", "Station", "VARCHAR(255)"},
+                 {"SiteStep", "Fault", "VARCHAR(20)"}};
+    for (const auto& a : added) {
+        const QString name = QString::fromLatin1(a.table);
+        const QString column = QString::fromLatin1(a.column);
         const auto has = sql->queryBound(
             postgres ? QStringLiteral("SELECT COUNT(*) FROM information_schema.columns WHERE "
                                       "table_schema = current_schema() AND table_name = ? AND "
-                                      "column_name = 'station'")
-                     : QStringLiteral("SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = "
-                                      "'Station'"),
-            {postgres ? name.toLower() : name});
+                                      "column_name = ?")
+                     : QStringLiteral("SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = ?"),
+            {postgres ? name.toLower() : name, postgres ? column.toLower() : column});
         if (!has.isEmpty() && has.first().value(0).toInt() == 0)
-            cn.Execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN Station VARCHAR(255)").arg(name),
+            cn.Execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                           .arg(name, column, QString::fromLatin1(a.type)),
                        -1);
     }
 }
@@ -210,7 +226,7 @@ void createTables(Connection& cn) {
             cn.Execute(QString::fromUtf8(text), -1);
         addMealRecordSeries(cn);
         addWriteOrder(cn);
-        addStationColumns(cn);
+        addColumns(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
         for (const LogIndex& index : kLogIndexes)

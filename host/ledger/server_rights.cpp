@@ -14,8 +14,8 @@ namespace {
 
 // Every table of the host's schema; no one but the owner holds a right the map does not give.
 const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllog, usergrants, "
-                               "mealrecord, mealrecordraw, sitestep, terminalstation, operators, "
-                               "employees";
+                               "mealrecord, mealrecordraw, mealrecordheld, sitestep, "
+                               "terminalstation, operators, employees";
 
 // The grant map. Every operator may read every table, write the log (and complete its own
 // pending entries: ResultA only) and the routine's steps. Beyond that, by its functions in
@@ -23,7 +23,7 @@ const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllo
 //   add, save (".增加", ".保存")   insert and update MachineInfo
 //   edit (".修改")                 update MachineInfo; TerminalStation (the workstations)
 //   delete (".删除", ".刪除")       delete MachineInfo and CardMapping, insert CardMappingTmp
-//   collect, clear                 insert MealRecord and MealRecordRaw
+//   collect, clear                 insert MealRecord, MealRecordRaw and MealRecordHeld
 //   cards ("卡号管理")              insert, update, delete CardMapping and Employees
 // The terminal work that writes nothing more (test, clock, bells, init, names) needs no
 // right on the tables: the permission component refuses it to those without the function.
@@ -84,7 +84,7 @@ BEGIN
     EXECUTE format('GRANT INSERT ON cardmappingtmp TO %I', who);
   END IF;
   IF everything OR '采集数据' = ANY(fs) OR '采集数据并清除' = ANY(fs) THEN
-    EXECUTE format('GRANT INSERT ON mealrecord, mealrecordraw TO %I', who);
+    EXECUTE format('GRANT INSERT ON mealrecord, mealrecordraw, mealrecordheld TO %I', who);
   END IF;
   IF everything OR '卡号管理' = ANY(fs) THEN
     EXECUTE format('GRANT INSERT, UPDATE, DELETE ON cardmapping, employees TO %I', who);
@@ -164,6 +164,7 @@ const struct {
     {"sitestep", "stepby"},
     {"mealrecord", "collectedby"},
     {"mealrecordraw", "collectedby"},
+    {"mealrecordheld", "collectedby"},
 };
 
 QString named(const char* text, const QString& schema) {

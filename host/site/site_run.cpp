@@ -129,10 +129,11 @@ StepResult collectStep(store::SqlConnection& cn, Link& link, const TerminalEntry
         r.fault.words = r.collected.reason;
     }
     const QString words = collect::resultText(r.collected);
-    if (pending.isEmpty())
-        collect::logCollection(cn, rq.user, r.collected, rq.clear, words);
-    else
-        collect::completeLogEntry(cn, rq.user, r.collected, rq.clear, pending, words);
+    const bool logged =
+        pending.isEmpty()
+            ? collect::logCollection(cn, rq.user, r.collected, rq.clear, words)
+            : collect::completeLogEntry(cn, rq.user, r.collected, rq.clear, pending, words);
+    r.unwritten += logged ? 0 : 1;
     return r;
 }
 
@@ -270,16 +271,18 @@ StepResult takeStep(Worker& worker, LineContext& line, const TerminalEntry& t, S
     } else {
         r = namesStep(*cn, *link, t, rq, cancel, progress);
     }
+    bool logged = true;
     if (step == Step::Collect && !link) {
-        collect::logCollection(*cn, rq.user, r.collected, rq.clear,
-                               collect::resultText(r.collected));
+        logged = collect::logCollection(*cn, rq.user, r.collected, rq.clear,
+                                        collect::resultText(r.collected));
     } else if (!(step == Step::Names && (rq.dryRun || (r.ok && !r.downloaded)))) {
-        collect::logTerminalAction(*cn, rq.user, t.address,
-                                   collect::text(step == Step::Clock
-                                                     ? collect::Text::ActionClock
-                                                     : collect::Text::DownloadNames),
-                                   stepText(r));
+        logged = collect::logTerminalAction(*cn, rq.user, t.address,
+                                            collect::text(step == Step::Clock
+                                                              ? collect::Text::ActionClock
+                                                              : collect::Text::DownloadNames),
+                                            stepText(r));
     }
+    r.unwritten += logged ? 0 : 1;
     return r;
 }
 
@@ -336,6 +339,13 @@ QString faultLine(const Fault& f) {
     }
 }
 
+QString unwrittenLine(int n) {
+    return QStringLiteral("%1 operation-log %2 or step %3 could not be written to the database")
+        .arg(n)
+        .arg(n == 1 ? QStringLiteral("entry") : QStringLiteral("entries"),
+             n == 1 ? QStringLiteral("row") : QStringLiteral("rows"));
+}
+
 QString cardCount(qint64 n) {
     return n == 1 ? QStringLiteral("1 card") : QStringLiteral("%1 cards").arg(n);
 }
@@ -371,31 +381,79 @@ QString resultLine(const StepResult& r) {
         .arg(QString::number(r.terminal), stepName(r.step), resultWords(r));
 }
 
-void recordStep(store::SqlConnection& cn, const StepResult& r, const QString& user,
+namespace {
+
+// Every fault kind by the name SiteStep keeps: never renamed, so that older rows still read.
+const std::pair<Failure, const char*> kFaultNames[] = {
+    {Failure::CannotOpen, "cannot-open"},
+    {Failure::NoAnswer, "no-answer"},
+    {Failure::Refused, "refused"},
+    {Failure::BadBlock, "bad-block"},
+    {Failure::BadStatus, "bad-status"},
+    {Failure::ConnectionLost, "connection-lost"},
+    {Failure::Database, "database"},
+    {Failure::LineBusy, "line-busy"},
+    {Failure::NoDevice, "no-device"},
+    {Failure::NotAllowed, "not-allowed"},
+    {Failure::Unconfirmed, "unconfirmed"},
+    {Failure::Cancelled, "cancelled"},
+    {Failure::NotInRegister, "not-in-register"},
+    {Failure::TooManyCards, "too-many-cards"},
+    {Failure::BadPort, "bad-port"},
+    {Failure::ClockRefused, "clock-refused"},
+    {Failure::OtherWorkstation, "other-workstation"},
+    {Failure::TwoUnits, "two-units"},
+};
+
+} // namespace
+
+QString faultName(Failure kind) {
+    for (const auto& [k, name] : kFaultNames)
+        if (k == kind)
+            return QString::fromLatin1(name);
+    return QString();
+}
+
+Failure faultNamed(const QString& name) {
+    for (const auto& [k, n] : kFaultNames)
+        if (name == QLatin1String(n))
+            return k;
+    return Failure::None;
+}
+
+bool recordStep(store::SqlConnection& cn, const StepResult& r, const QString& user,
                 const QString& words) {
-    const QVariantList values{
-        r.terminal,     stepName(r.step), QDateTime::currentDateTime().toString(TimeFormat),
-        user.left(255), words.left(255),  r.ok ? 1 : 0,
-        workstation()};
+    const QString fault = r.ok ? QString() : faultName(r.fault.kind);
+    const QVariantList values{r.terminal,
+                              stepName(r.step),
+                              QDateTime::currentDateTime().toString(TimeFormat),
+                              user.left(255),
+                              words.left(255),
+                              r.ok ? 1 : 0,
+                              workstation(),
+                              fault.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : fault};
     try {
         cn.executeBound(QStringLiteral("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, "
-                                       "Result, Ok, Station) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                                       "Result, Ok, Station, Fault) VALUES (?, ?, ?, ?, ?, ?, ?, "
+                                       "?)"),
                         values);
-        return;
+        return true;
     } catch (const Error& e) {
-        // A SiteStep without the workstation column (a table the schema leaves as it is)
-        // refuses the statement; any other failure is not tried again.
+        // A SiteStep without the workstation and fault columns (a table the schema leaves as it
+        // is) refuses the statement; any other failure is not tried again.
         if (e.number() != store::dberr::CommandFailed) {
             qWarning("Site step not kept (%d: %s)", e.number(), qUtf8Printable(e.description()));
-            return;
+            return false;
         }
     }
     try {
         cn.executeBound(QStringLiteral("INSERT INTO SiteStep (MachAddr, Step, StepAt, StepBy, "
                                        "Result, Ok) VALUES (?, ?, ?, ?, ?, ?)"),
                         values.mid(0, 6));
+        return true;
     } catch (const Error& e) {
         qWarning("Site step not kept (%d: %s)", e.number(), qUtf8Printable(e.description()));
+        return false;
     }
 }
 
@@ -417,6 +475,7 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
     std::mutex mutex;
     const auto tell = [&](const StepResult& r) {
         const std::lock_guard<std::mutex> lock(mutex);
+        summary.unwritten += r.unwritten;
         if (!r.ok) {
             ++summary.failed;
             if (r.busy())
@@ -488,11 +547,12 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
                         context.readClocks(addresses);
                 }
                 for (int i : line.members) {
-                    const StepResult r =
+                    StepResult r =
                         takeStep(worker, context, terminals[i], step, rq, cancel, lockedProgress);
                     if (!rq.dryRun && r.fault.kind != Failure::NotAllowed &&
-                        r.fault.kind != Failure::OtherWorkstation && worker.database())
-                        recordStep(*worker.database(), r, rq.user, words(r));
+                        r.fault.kind != Failure::OtherWorkstation && worker.database() &&
+                        !recordStep(*worker.database(), r, rq.user, words(r)))
+                        ++r.unwritten;
                     tell(r);
                 }
             }
@@ -521,6 +581,12 @@ QString stepText(const StepResult& r) {
     if (r.wouldDownload)
         return text(Text::NamesWould).arg(r.cards).arg(r.held);
     return r.downloaded ? text(Text::NamesDone).arg(r.cards) : text(Text::NamesInStep).arg(r.cards);
+}
+
+QString shownStepText(const StepResult& r) {
+    return stepText(r) + (r.unwritten > 0
+                              ? collect::text(collect::Text::NoteUnwritten).arg(r.unwritten)
+                              : QString());
 }
 
 } // namespace bw::host::site

@@ -32,6 +32,7 @@ struct StepResult {
     bool wouldDownload = false; // Names, dry run: the list would be downloaded
     bool downloaded = false;    // Names: the list was downloaded and acknowledged
     QDateTime clockSetTo;       // Clock: the time sent, when set
+    int unwritten = 0;          // its operation-log entries and SiteStep row the database refused
     bool busy() const { return fault.kind == Failure::LineBusy; }
 };
 
@@ -69,6 +70,7 @@ struct RunSummary {
     int failed = 0;      // step results that are not ok
     int busy = 0;        // of them, on a line that stayed busy
     int notAllowed = 0;  // of them, refused to the operator: nothing was sent
+    int unwritten = 0;   // operation-log entries and SiteStep rows the database refused
 };
 
 // Progress of a step on a terminal: (terminal, done, total).
@@ -98,9 +100,14 @@ QString clockRefusalLine(const ClockVerdict& verdict);
 bool assignTerminals(store::SqlConnection& cn, const QList<int>& terminals, const QString& station,
                      const QString& user, const Rights& rights);
 
-// Keeps a step's result in SiteStep; a row the database refuses is dropped with a warning.
-void recordStep(store::SqlConnection& cn, const StepResult& result, const QString& user,
+// Keeps a step's result in SiteStep, its fault by name (faultName); a row the database refuses
+// is dropped with a warning, and false returned.
+bool recordStep(store::SqlConnection& cn, const StepResult& result, const QString& user,
                 const QString& words);
+
+// What a run could not keep (RunSummary::unwritten), one line for the tools' error output:
+// "2 operation-log entries or step rows could not be written to the database".
+QString unwrittenLine(int unwritten);
 
 // "1 card", "120 cards".
 QString cardCount(qint64 n);
@@ -110,5 +117,11 @@ QString resultWords(const StepResult& result); // the part after "terminal N ste
 QString faultLine(const Fault& fault);
 // Any step's result in the operator's language (2052, 1028), for the windows.
 QString stepText(const StepResult& result);
+// The same as shown to the operator: with the operation-log entries and the step's row that the
+// database refused, when there were any.
+QString shownStepText(const StepResult& result);
+// A fault kind as SiteStep's column Fault keeps it ("two-units"; empty for none), and back.
+QString faultName(Failure kind);
+Failure faultNamed(const QString& name);
 
 } // namespace bw::host::site

@@ -130,13 +130,19 @@ void keepLater(std::optional<StepRecord>& slot, const StepRecord& record) {
 // were.
 void readSiteSteps(store::SqlConnection& cn, History& history) {
     QVector<QVariantList> rows;
-    try {
-        rows = newestRows(
-            cn, QStringLiteral("s.MachAddr, s.Step, s.StepAt, s.StepBy, s.Result, s.Ok"),
-            QStringLiteral("SiteStep"), {QStringLiteral("MachAddr"), QStringLiteral("Step")},
-            QStringLiteral("StepAt"), QStringLiteral("1 = 1"), {});
-    } catch (const Error&) {
-        return; // a database older than the site routine has no SiteStep yet
+    // A SiteStep of another engine may be without the fault's column.
+    for (const char* fault : {"s.Fault", "NULL"}) {
+        try {
+            rows = newestRows(
+                cn,
+                QStringLiteral("s.MachAddr, s.Step, s.StepAt, s.StepBy, s.Result, s.Ok, %1")
+                    .arg(QLatin1String(fault)),
+                QStringLiteral("SiteStep"), {QStringLiteral("MachAddr"), QStringLiteral("Step")},
+                QStringLiteral("StepAt"), QStringLiteral("1 = 1"), {});
+            break;
+        } catch (const Error&) {
+            // a database older than the site routine has no SiteStep yet
+        }
     }
     const QStringList steps{stepName(Step::Collect), stepName(Step::Clock), stepName(Step::Names)};
     struct Written {
@@ -152,8 +158,8 @@ void readSiteSteps(store::SqlConnection& cn, History& history) {
         auto& mine = newest[terminal];
         mine.resize(steps.size());
         const Written w{{timeOf(row.value(2)), row.value(3).toString(), row.value(4).toString(),
-                         row.value(5).toInt() == 1},
-                        row.value(6).toLongLong()};
+                         row.value(5).toInt() == 1, faultNamed(row.value(6).toString())},
+                        row.value(7).toLongLong()};
         // Only the time fallback can give two rows of one step (written in the same second).
         if (!mine[step] || w.order >= mine[step]->order)
             mine[step] = w;
@@ -379,7 +385,7 @@ QList<TerminalStatus::Hand> TerminalStatus::handsNeeded(qint64 clockToleranceS,
     if (namesInStep && !*namesInStep)
         hands << Hand::Names;
     if (lastCollection && !lastCollection->ok)
-        hands << Hand::Collection;
+        hands << (lastCollection->fault == Failure::TwoUnits ? Hand::TwoUnits : Hand::Collection);
     if (recordsWaiting && *recordsWaiting > recordsLimit)
         hands << Hand::Records;
     return hands;
@@ -518,6 +524,8 @@ QString handName(TerminalStatus::Hand hand) {
         return QStringLiteral("clock-unread");
     case Hand::NamesUnread:
         return QStringLiteral("names-unread");
+    case Hand::TwoUnits:
+        return QStringLiteral("two-units");
     }
     return QString();
 }
@@ -621,6 +629,11 @@ QString statusPrometheus(const QList<TerminalStatus>& all, const QDateTime& at, 
          }},
         {"brackwater_terminal_needs_hand", "1 when the terminal needs a hand, else 0.",
          [&](const TerminalStatus& s) { return flag(s.needsHand()); }},
+        {"brackwater_terminal_two_units",
+         "1 when the last collection found two units answering to the terminal's number.",
+         [&](const TerminalStatus& s) {
+             return s.lastCollection ? flag(s.lastCollection->fault == Failure::TwoUnits) : Value();
+         }},
     };
     QString out;
     const auto family = [&out](const char* name, const char* help) {
@@ -674,6 +687,8 @@ QString statusLine(const TerminalStatus& s) {
     }
     parts << stepText(QStringLiteral("last collection"), s.lastCollection);
     parts << stepText(QStringLiteral("last nightly run"), s.lastNightly);
+    if (s.lastCollection && s.lastCollection->fault == Failure::TwoUnits)
+        parts << QStringLiteral("two units answer to terminal %1").arg(s.terminal);
     if (s.needsHand())
         parts << QStringLiteral("NEEDS A HAND");
     const QString where =

@@ -18,6 +18,7 @@ struct StepRecord {
     QString by;
     QString result;
     bool ok = false;
+    Failure fault = Failure::None; // the kind that stopped it, where the database keeps it
 };
 
 // A terminal's clock may differ this much from the computer's before it asks for a hand.
@@ -56,7 +57,8 @@ struct TerminalStatus {
         Records,
         ImpossibleRecords,
         ClockUnread,
-        NamesUnread
+        NamesUnread,
+        TwoUnits // the last collection found another unit answering to the number
     };
     QList<Hand> handsNeeded(qint64 clockToleranceS = ClockToleranceS,
                             qint64 recordsLimit = RecordsWaitingLimit) const;
@@ -119,7 +121,7 @@ QString statusPrometheus(const QList<TerminalStatus>& all, const QDateTime& at, 
 QString statusLine(const TerminalStatus& status);
 
 // A hand's name in the JSON document and the tools' lines: "silent", "clock", "names",
-// "collection", "records", "impossible-records", "clock-unread", "names-unread".
+// "collection", "records", "impossible-records", "clock-unread", "names-unread", "two-units".
 QString handName(TerminalStatus::Hand hand);
 
 } // namespace bw::host::site

@@ -3,6 +3,7 @@
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -13,6 +14,7 @@
 
 #include <QRegularExpression>
 #include <QUrl>
+#include <optional>
 
 #ifdef Q_OS_LINUX
 #include <sys/vfs.h>
@@ -24,6 +26,14 @@
 namespace bw::store {
 
 namespace {
+
+// An SQLite file refused as it is.
+Error notSqlite(const QString& file, bool empty) {
+    return Error(dberr::ProviderFailure,
+                 QStringLiteral("%1 is not an SQLite database%2: it was left as it is")
+                     .arg(file, empty ? QStringLiteral(" (it is empty)") : QString()));
+}
+
 QAtomicInt connectTimeout(DefaultConnectTimeoutS);
 
 QString nextConnectionName() {
@@ -164,6 +174,11 @@ void SqlConnection::openDatabase(Create create) {
         if (!file.exists())
             throw Error(dberr::FileGone,
                         QStringLiteral("There is no database at %1").arg(databaseName));
+        // An empty file is refused as it is: SQLite would take it for a new database and write
+        // its own into it. (Looked at without opening it: closing a descriptor of the file
+        // would drop the locks this program's other connections hold on it.)
+        if (file.isFile() && file.size() == 0)
+            throw notSqlite(databaseName, true);
         // Opened as a URI in read-write mode, SQLite refuses to make the file should it go
         // between the look and the open.
         databaseName = QUrl::fromLocalFile(file.absoluteFilePath()).toString(QUrl::FullyEncoded) +
@@ -195,6 +210,11 @@ void SqlConnection::openDatabase(Create create) {
         throw Error(e.number(), description);
     }
     try {
+        // Another kind of file is refused before the session's set-up writes to it: its first
+        // reading fails.
+        if (settings_.kind == BackendSettings::Kind::Sqlite && create == Create::No &&
+            !QSqlQuery(db_).exec(QStringLiteral("PRAGMA schema_version")))
+            throw notSqlite(settings_.databaseName, false);
         engine_ = detectEngine();
         if (engine_ == Engine::Postgres)
             startPostgresSession();
@@ -206,14 +226,56 @@ void SqlConnection::openDatabase(Create create) {
     }
 }
 
+namespace {
+
+// A file's identity, or none when it is not there.
+std::optional<std::pair<quint64, quint64>> identity(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return std::pair{quint64(st.st_dev), quint64(st.st_ino)};
+#else
+    Q_UNUSED(path);
+#endif
+    return std::nullopt;
+}
+
+// Whether this program holds the file at the path open (as SQLite holds its write-ahead log and
+// shared memory while a connection is open).
+bool heldOpen(const QString& path) {
+    const auto id = identity(path);
+    if (!id)
+        return false;
+    const QString fds = QStringLiteral("/proc/self/fd");
+    for (const QString& fd :
+         QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        if (identity(fds + QLatin1Char('/') + fd) == id)
+            return true;
+    return false;
+}
+
+} // namespace
+
 void SqlConnection::dropDatabase() {
     if (name_.isEmpty())
         return;
+    // SQLite leaves its write-ahead log and shared memory at the path when the database file
+    // was replaced or deleted while open: whoever opens the file now there would read them as
+    // its own. Those that are still this program's go once the connection is closed.
+    const auto main = identity(file_);
+    QList<std::pair<QString, std::pair<quint64, quint64>>> own;
+    if (!file_.isEmpty() && main != std::pair{fileDevice_, fileInode_})
+        for (const char* suffix : {"-wal", "-shm"})
+            if (const QString side = file_ + QLatin1String(suffix); heldOpen(side))
+                own.append({side, *identity(side)});
     if (db_.isValid())
         db_.close();
     db_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(name_);
     name_.clear();
+    for (const auto& [path, id] : own)
+        if (identity(path) == id)
+            QFile::remove(path);
 }
 
 // The SQLite file as the database names it (the main database), with its identity now.

@@ -7,6 +7,7 @@
 #include "host/collect/lines.h"
 #include "host/collect/record_export.h"
 #include "host/collect_ui/collect_window.h"
+#include "host/ledger/backup.h"
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/names/cards.h"
@@ -302,21 +303,34 @@ TEST_F(PostgresCollection, ServerGoneAtRandomStoresEachRecordOnce) {
 }
 
 // A batch with a record another workstation stored after the batch was sorted out (here: out
-// of order, so that the look for stored numbers misses it) stores the others and leaves it.
+// of order, so that the look for stored numbers misses it) stores the others and leaves it;
+// with another card or time it is another unit's: nothing of the batch is stored, all of it is
+// held back once, and the commit raises UnitConflict.
 TYPED_TEST(CollectionTest, RecordStoredMeanwhileIsLeftAsItIs) {
-    MealStore sink(*this->cn, kUser);
-    const auto record = [](quint32 number) {
-        return MealRecord{
-            number, "00010001", QDateTime(QDate(2026, 1, 5), QTime(12, 0), Qt::UTC), 0, {}};
+    const auto record = [](quint32 number, const char* card = "00010001") {
+        return MealRecord{number, card, QDateTime(QDate(2026, 1, 5), QTime(12, 0), Qt::UTC), 0, {}};
     };
-    sink.begin(3);
-    sink.add(record(1));
-    EXPECT_EQ(sink.commit().added, 1);
-    sink.begin(3);
-    for (const quint32 number : {3, 1, 2})
-        sink.add(record(number));
-    EXPECT_EQ(sink.commit().added, 2);
-    EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 3"), 3);
+    for (const char* card : {"00010001", "00010002"}) {
+        const bool other = QByteArray(card) != "00010001";
+        SCOPED_TRACE(card);
+        this->cn->Execute("DELETE FROM MealRecord");
+        MealStore sink(*this->cn, kUser);
+        sink.begin(3);
+        sink.add(record(1, card));
+        EXPECT_EQ(sink.commit().added, 1);
+        sink.begin(3);
+        for (const quint32 number : {3, 1, 2})
+            sink.add(record(number));
+        try {
+            EXPECT_EQ(sink.commit().added, other ? -1 : 2);
+        } catch (const UnitConflict& e) {
+            EXPECT_EQ(e.held(), other ? 3 : -1);
+        }
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecord WHERE MachAddr = 3"), other ? 1 : 3);
+        EXPECT_EQ(this->count("SELECT COUNT(*) FROM MealRecordHeld WHERE MachAddr = 3 AND "
+                              "CardNo = '00010001' AND Reason = 1"),
+                  other ? 3 : 0);
+    }
 }
 
 // Texts of CardMapping with COPY's special characters are stored as they are.
@@ -484,9 +498,10 @@ TEST_F(SqliteCollection, NoClearingWithoutItsLogEntryAndOneTalkerPerTcpTerminal)
     rq.steps = {site::Step::Collect, site::Step::Names};
     rq.clear = rq.force = true;
     cn->Execute("CREATE TRIGGER no BEFORE INSERT ON CtrlLog BEGIN SELECT RAISE(ABORT, 'no'); END");
-    EXPECT_EQ(site::runSite(rq, [](auto& r) { EXPECT_NE(r.ok, r.fault.kind == Failure::Database); })
-                  .failed,
-              1);
+    const site::RunSummary refused =
+        site::runSite(rq, [](auto& r) { EXPECT_NE(r.ok, r.fault.kind == Failure::Database); });
+    EXPECT_EQ(refused.failed, 1);
+    EXPECT_EQ(refused.unwritten, 2); // the collection's entry and the list's: the tools say so
     EXPECT_EQ(onTerminal(3), 40);
     cn->Execute("DROP TRIGGER no");
     bw::host::Link link;
@@ -1034,7 +1049,7 @@ TEST_F(SqliteCollection, ToolLinesAndExitCodes) {
          {},
          {},
          "cannot write /no/x.csv: "},
-        {{"--db", "sqlite:" + empty, "--all", "--clear"}, 3, {}, {}, "no table MachineInfo"},
+        {{"--db", "sqlite:" + empty, "--all", "--clear"}, 3, {}, {}, "(it is empty)"},
     };
     const QString config = bw::test::tempDir();
     QDir().mkpath(config + "/Brackwater");
@@ -1170,7 +1185,8 @@ TEST_F(SqliteCollection, SiteToolLinesAndExitCodes) {
         ASSERT_EQ(p->state(), QProcess::NotRunning);
         const QString err = QString::fromUtf8(p->readAllStandardError());
         EXPECT_EQ(p->exitCode(), c.code) << err.toStdString();
-        EXPECT_EQ(err.contains("no table MachineInfo"), c.args.contains("sqlite:" + empty));
+        EXPECT_EQ(err.contains("is not an SQLite database"), c.args.contains("sqlite:" + empty));
+        EXPECT_EQ(QFileInfo(empty).size(), 0); // never written
         EXPECT_EQ(err.contains("unknown command \"frobnicate\""), c.args.contains("frobnicate"));
         const QString out = QString::fromUtf8(p->readAllStandardOutput());
         for (const QString& line : c.lines)
@@ -1369,11 +1385,12 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     QDir().mkpath(dir);
     for (const QString& name : old)
         QFile(dir + '/' + name).open(QIODevice::WriteOnly);
-    QFile stale(dir + "/brackwater-20200103-000000.db.tmp"); // a killed backup's, removed
-    ASSERT_TRUE(
-        stale.open(QIODevice::WriteOnly) &&
-        stale.setFileTime(QDateTime(QDate(2020, 1, 3), QTime()), QFile::FileModificationTime));
-    stale.close();
+    for (const char* tail : {"tmp", "tmp-journal"}) { // a killed backup's, removed
+        QFile stale(dir + "/brackwater-20200103-000000.db." + tail);
+        ASSERT_TRUE(
+            stale.open(QIODevice::WriteOnly) &&
+            stale.setFileTime(QDateTime(QDate(2020, 1, 3), QTime()), QFile::FileModificationTime));
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir + "/none"); // no [site] backup-dir
     env.insert("BW_SYSTEM_SETTINGS", dir + "/none");
@@ -1406,6 +1423,20 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     EXPECT_EQ(restored.queryBound(all), cn->queryBound(all));
     stop = true;
     writer.join();
+    // Two backups of one second both made; a copy that fails its check leaves none, nor its
+    // temporary files, and the older backups stay.
+    namespace bk = bw::host::backup;
+    const QDateTime at = QDateTime::currentDateTime().addYears(1);
+    EXPECT_TRUE(bk::backupDatabase(*cn, dir, 9, at).ok() &&
+                bk::backupDatabase(*cn, dir, 9, at).ok());
+    EXPECT_TRUE(QFile::exists(dir + '/' + bk::backupName(at, 2)));
+    const QStringList made = QDir(dir).entryList(QDir::Files);
+    cn->Execute("CREATE TABLE Odd (n INTEGER CHECK (n > 0))");
+    cn->Execute("PRAGMA ignore_check_constraints = ON");
+    cn->Execute("INSERT INTO Odd VALUES (-1)"); // copied as it is, found by the copy's check
+    cn->Execute("PRAGMA ignore_check_constraints = OFF");
+    EXPECT_EQ(bk::backupDatabase(*cn, dir, 1, at.addSecs(1)).failure, bk::Failure::CheckFailed);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), made);
     QDir().mkpath(full); // a full disk: the older backup stays, no temporary file is left
     if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k,mode=0700", "tmpfs", full}) != 0)
         GTEST_SKIP() << "no tmpfs could be mounted: a full disk is not tried";
@@ -1515,6 +1546,103 @@ TYPED_TEST(CollectionTest, TwoWorkstationsWorkOnlyTheirOwnTerminals) {
     ASSERT_TRUE(status->waitForFinished(30000));
     EXPECT_TRUE(status->readAllStandardOutput().contains("worked by workstation B, not asked"));
     other.stop();
+}
+
+// Two workstations on one register, the terminals given to neither, each line with its own unit
+// of every number (their records differ), both collecting and clearing at once, one of them
+// killed at random in every other round: every record is stored once or still on its unit, and
+// the number whose two units met is flagged (nothing cleared on the flagged unit, its records
+// held back, "two-units" in the status) unless the later one was taken as restarted numbering.
+TYPED_TEST(CollectionTest, TwoUnitsOfOneNumberLoseNothing) {
+    if (this->backend.connectionString.startsWith("odbc", Qt::CaseInsensitive))
+        GTEST_SKIP() << "the programs' own drivers are tried here";
+    const quint32 seed = QRandomGenerator::global()->generate();
+    std::printf("seed %u\n", seed);
+    SCOPED_TRACE(seed);
+    QRandomGenerator random(seed);
+    SimProcess other;
+    SimProcess* sims[] = {&this->sim, &other};
+    qint64 read = 0, stored = 0, cleared = 0, lost = 0, duplicated = 0, flagged = 0;
+    for (int round = 0; round < 10; ++round) {
+        for (const char* t : {"MealRecord", "MealRecordHeld", "CtrlLog", "SiteStep"})
+            this->cn->Execute(QString("DELETE FROM %1").arg(t));
+        QVector<MealRecord> units[2][4]; // each line's units 1 to 3, as they were at the start
+        std::unique_ptr<QProcess> runs[2];
+        for (int line : {0, 1}) {
+            sims[line]->stop();
+            ASSERT_TRUE(
+                sims[line]->start(bw::test::program("brackwater-sim"),
+                                  {"--addr", "1,2,3", "--tcp", "127.0.0.1:0", "--reset",
+                                   "--no-pacing", "--records", QString::number(8 + 5 * line)},
+                                  bw::test::tempDir() + QString("/line%1.json").arg(line)));
+            bw::bell::setDevicePath(1, sims[line]->ptyPath());
+            bw::host::setTcpPortMap(1001, sims[line]->tcpPort());
+            for (int n : {1, 2, 3}) {
+                bw::host::Link link;
+                QString error;
+                ASSERT_TRUE(openLink(link, n == 3 ? "127.0.0.1" : "COM1", error) &&
+                            link.readRecords(n, 1, 64, units[line][n]));
+            }
+        }
+        for (int line : {0, 1}) { // at once on a server, one writer after the other on a file
+            runs[line] = std::make_unique<QProcess>();
+            runs[line]->start(bw::test::program("brackwater-collect"),
+                              {"--db", this->backend.connectionString, "--com",
+                               "1=" + sims[line]->ptyPath(), "--tcp-port-map",
+                               QString("1001=%1").arg(sims[line]->tcpPort()), "--workstation",
+                               line ? "B" : "A", "--all", "--clear"});
+            if (this->backend.connectionString.startsWith("sqlite", Qt::CaseInsensitive))
+                runs[line]->waitForFinished(60000);
+        }
+        if (round % 2 == 1) {
+            QTest::qWait(int(random.bounded(400u)));
+            runs[random.bounded(2)]->kill();
+        }
+        for (auto& run : runs)
+            ASSERT_TRUE(run->state() == QProcess::NotRunning || run->waitForFinished(60000));
+        QHash<QString, int> rows; // "<number>/<record>/<card>/<time>": how often stored
+        for (const QVariantList& r : this->cn->queryBound("SELECT MachAddr, RecordNo, CardNo, "
+                                                          "RecordTime FROM MealRecord")) {
+            const QVariant t = r.value(3); // a timestamp on a server, a text in a file
+            rows[r.value(0).toString() + '/' + r.value(1).toString() + '/' + r.value(2).toString() +
+                 '/' +
+                 (t.metaType().id() == QMetaType::QDateTime
+                      ? timeText(t.toDateTime())
+                      : t.toString().left(19).replace('T', ' '))] += 1;
+        }
+        for (int line : {0, 1}) {
+            const QString said = runs[line]->readAllStandardOutput();
+            for (int n : {1, 2, 3}) {
+                const QJsonObject left = sims[line]->terminal(n);
+                for (const MealRecord& r : units[line][n]) {
+                    const bool gone = left["records"].toInt() == 0 ||
+                                      r.number < quint32(left["firstRecord"].toInt());
+                    const int times = rows.take(
+                        QString("%1/%2/%3/%4").arg(n).arg(r.number).arg(r.card, timeText(r.time)));
+                    ++read, stored += times > 0, cleared += gone;
+                    lost += gone && times == 0, duplicated += times > 1;
+                }
+                if (said.contains(QString("terminal %1: failed: two units answer").arg(n))) {
+                    ++flagged; // nothing cleared on it, its records held back, the fault kept
+                    EXPECT_EQ(left["records"].toInt(), units[line][n].size());
+                    EXPECT_GT(this->count("SELECT COUNT(*) FROM MealRecordHeld WHERE MachAddr = "
+                                          "? AND Reason = 1",
+                                          {n}),
+                              0);
+                    EXPECT_GT(this->count("SELECT COUNT(*) FROM SiteStep WHERE MachAddr = ? AND "
+                                          "Fault = 'two-units' AND Ok = 0",
+                                          {n}),
+                              0);
+                }
+            }
+        }
+        EXPECT_TRUE(rows.isEmpty()) << "stored, but no unit's record";
+    }
+    std::printf("records read %lld, stored %lld, cleared %lld, lost %lld, duplicated %lld; units "
+                "flagged %lld\n",
+                read, stored, cleared, lost, duplicated, flagged);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(duplicated, 0);
 }
 
 // The status of the demo site: terminal 2 silent, clocks two minutes ahead, 40 records waiting,
@@ -1696,6 +1824,7 @@ TEST(SiteStatusHands, EveryRuleHasARow) {
         O clock, records;
         std::optional<bool> names, collected;
         QList<H> hands;
+        Failure fault = Failure::None; // of the last collection
     } rows[] = {
         {true, false, 0, 0, true, true, {}},
         {false, false, {}, {}, {}, {}, {H::Silent}},
@@ -1706,6 +1835,7 @@ TEST(SiteStatusHands, EveryRuleHasARow) {
         {true, false, tol + 1, 0, true, {}, {H::Clock}},
         {true, false, 0, 0, false, {}, {H::Names}},
         {true, false, 0, 0, true, false, {H::Collection}},
+        {true, false, 0, 0, true, false, {H::TwoUnits}, Failure::TwoUnits},
         {true, false, 0, lim, true, {}, {}},
         {true, false, 0, lim + 1, true, {}, {H::Records}},
         {false, false, {}, {}, {}, {}, {}}, // a line test refused to the operator: none asked
@@ -1720,7 +1850,8 @@ TEST(SiteStatusHands, EveryRuleHasARow) {
         s.recordsWaiting = r.records;
         s.namesInStep = r.names;
         if (r.collected)
-            s.lastCollection = StepRecord{QDateTime::currentDateTime(), "u", "", *r.collected};
+            s.lastCollection =
+                StepRecord{QDateTime::currentDateTime(), "u", "", *r.collected, r.fault};
         EXPECT_EQ(s.handsNeeded(), r.hands) << statusLine(s).toStdString();
         EXPECT_EQ(s.needsHand(), !r.hands.isEmpty());
     }

@@ -240,6 +240,33 @@ TYPED_TEST(Ledger, SqliteFileMissingGoneOrReplaced) {
                   .value(0)
                   .value(0),
               0);
+    // Replaced by another database while a run writes, then opened by another program: it reads
+    // cleanly, the run's write-ahead log gone with the run. An empty file or one of another kind
+    // is refused and left as it was.
+    const QString mine = test::tempDir() + "/mine.db", theirs = test::tempDir() + "/theirs.db";
+    SqlConnection(QStringLiteral("sqlite:") + theirs, Create::Yes)
+        .Execute("CREATE TABLE u (w INTEGER)");
+    auto run = std::make_unique<SqlConnection>(QStringLiteral("sqlite:") + mine, Create::Yes);
+    run->Execute("CREATE TABLE t (v INTEGER)");
+    ASSERT_TRUE(QFile::exists(mine + "-wal"));
+    ASSERT_TRUE(QFile::remove(mine) && QFile::rename(theirs, mine));
+    EXPECT_THROW(run->Execute("INSERT INTO t VALUES (1)"), Error);
+    run.reset();
+    EXPECT_FALSE(QFile::exists(mine + "-wal") || QFile::exists(mine + "-shm"));
+    QProcess other; // the sqlite3 program
+    other.start("sqlite3", {mine, "PRAGMA integrity_check; SELECT COUNT(*) FROM u;"});
+    ASSERT_TRUE(other.waitForFinished(10000));
+    EXPECT_EQ(other.readAll(), "ok\n0\n");
+    for (const QByteArray& content : {QByteArray(), QByteArray("name,card\n1,2\n")}) {
+        QFile odd(test::tempDir() + "/odd.db");
+        ASSERT_TRUE(odd.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                    odd.write(content) >= 0);
+        odd.close();
+        EXPECT_THROW(SqlConnection(QStringLiteral("sqlite:") + odd.fileName()), Error);
+        ASSERT_TRUE(odd.open(QIODevice::ReadOnly));
+        EXPECT_EQ(odd.readAll(), content);
+        EXPECT_FALSE(QFile::exists(odd.fileName() + "-wal"));
+    }
 }
 
 // A server connection ended under the program, as by a restart, is opened again before its
