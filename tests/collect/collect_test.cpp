@@ -10,6 +10,7 @@
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/names/cards.h"
+#include "host/names/employees.h"
 #include "host/names/name_lists.h"
 #include "host/report/report_writer.h"
 #include "host/site/site_run.h"
@@ -1781,4 +1782,143 @@ TEST_F(SqliteCollection, CardImportIsWholeOrNothingAndTheToolKeepsLeadingZeros) 
                                                                  "000123"
                                                                  "张三");
     EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ActionA = '卡号对照'"), 2);
+}
+
+// HR's list: every refused row is found (its first refusal here), nothing is kept of a file
+// with one; dates, GB18030 and formula cells as the cards' reader takes them.
+TEST(RegisterFile, HostileListsAreRefusedWithTheirRow) {
+    using bw::host::names::RegisterRefusal;
+    const QDate today(2026, 3, 10);
+    const QByteArray head = "工号,姓名,部门,卡号,入职日期,离职日期\n";
+    const struct {
+        QByteArray bytes;
+        RegisterRefusal why;
+        int row;
+        int otherRow = 0;
+    } rows[] = {
+        {head + "E1,张三,,1,,\n", RegisterRefusal::DepartmentMissing, 2},
+        {head + "E1,张三,厨房,1,,\nE2,李四,厨房,00000001,,\n", RegisterRefusal::CardOfTwo, 3, 2},
+        {head + "E1,张三,厨房,1,2026-03-05,2026-03-01\n", RegisterRefusal::LeaveBeforeStart, 2},
+        {head + "E1,张三,厨房,1,2026-02-30,\n", RegisterRefusal::BadDate, 2},
+        {head + "E1,=HYPERLINK(\"x\"),厨房,1,,\n", RegisterRefusal::Cell, 2},
+        {head + "E1,张三,@cmd,1,,\n", RegisterRefusal::Cell, 2},
+        {head + "E1,张三,厨房,1,,\nE1,李四,厨房,2,,\n", RegisterRefusal::DuplicateEmployee, 3, 2},
+        {"工号,姓名,卡号\nE1,x,1\n", RegisterRefusal::MissingColumns, 1},
+        {"E1,x,y,1\n\xff\xfe", RegisterRefusal::File, 0},
+        {head, RegisterRefusal::File, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.bytes.toStdString());
+        const auto file = bw::host::names::readEmployeeText(r.bytes, today);
+        ASSERT_FALSE(file.refused.isEmpty());
+        EXPECT_EQ(file.refused.first().why, r.why);
+        EXPECT_EQ(file.refused.first().row, r.row);
+        EXPECT_EQ(file.refused.first().otherRow, r.otherRow);
+    }
+    // A leaver's card to a newcomer who starts on the leaving day; GB18030 (张三) kept.
+    const auto ok = bw::host::names::readEmployeeText(
+        "\xb9\xa4\xba\xc5,\xd0\xd5\xc3\xfb,\xb2\xbf\xc3\xc5,\xbf\xa8\xba\xc5,"
+        "\xc0\xeb\xd6\xb0\xc8\xd5\xc6\xda\nE1,\xd5\xc5\xc8\xfd,A,7,2026-03-12\n"
+        "E2,x,A,7,\n",
+        today);
+    EXPECT_EQ(ok.refused.size(), 1); // E2 starts today, before E1 leaves
+    const auto later = bw::host::names::readEmployeeText(
+        head + "E1,张三,A,7,2026-01-01,2026-03-12\nE2,x,A,7,2026-03-12,\n", today);
+    ASSERT_TRUE(later.ok());
+    EXPECT_EQ(later.rows[0].employee.name, "张三");
+    EXPECT_EQ(later.rows[1].card, "00000007");
+}
+
+// The register makes the name lists: a department limited to a group is on that group's
+// terminals only, a lost card goes at once, a replacement works the same day, a leaver's card
+// goes on the leaving day, a terminal added to a group gets its department's cards, and a
+// card still another's in the database is refused with nothing written.
+TYPED_TEST(CollectionTest, RegisterMakesTheNameLists) {
+    namespace n = bw::host::names;
+    const QDate today = QDate::currentDate();
+    const QString leave = n::dayText(today.addDays(3));
+    QStringList log;
+    const auto logged = [&](const n::RegisterChange& c) { log << c.employee + c.card; };
+    n::setDepartmentGroups(*this->cn, "厨房", {"二楼"}, logged);
+    const auto file = n::readEmployeeText(("工号,姓名,部门,卡号,离职日期\nE1,张三,厨房,1,\nE2,"
+                                           "李四,财务,2," +
+                                           leave + "\nE3,王五,财务,,\n")
+                                              .toUtf8(),
+                                          today);
+    ASSERT_TRUE(file.ok());
+    const auto done = n::importEmployees(*this->cn, file, false, today, logged);
+    ASSERT_TRUE(done.refused.isEmpty());
+    EXPECT_EQ(done.added, 3);
+    EXPECT_EQ(done.newDepartments, QStringList{"财务"});
+    const auto lists = [&](const QDate& day) {
+        n::deriveNameLists(*this->cn, day);
+        return QList<QStringList>{n::cardsOf(*this->cn, 1), n::cardsOf(*this->cn, 3),
+                                  n::cardsOf(*this->cn, 5)};
+    };
+    EXPECT_EQ(lists(today), (QList<QStringList>{{"00000002"}, {"00000001", "00000002"}, {}}));
+    EXPECT_EQ(lists(today.addDays(3)), (QList<QStringList>{{}, {"00000001"}, {}}));
+    lists(today);
+    n::cardLost(*this->cn, "1", today, logged);
+    EXPECT_EQ(n::cardsOf(*this->cn, 3), QStringList{"00000002"}); // at once
+    n::cardReplaced(*this->cn, "2", "9", today, logged);
+    EXPECT_EQ(n::cardsOf(*this->cn, 1), QStringList{"00000009"});
+    this->cn->Execute("INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
+                      "VALUES (5, '1', '*', 'E', '二楼', '6429', '计次')");
+    n::saveEmployee(*this->cn, {"E1", "张三", "厨房", today, {}}, "3", today, logged);
+    EXPECT_EQ(lists(today), (QList<QStringList>{
+                                {"00000009"}, {"00000003", "00000009"}, {"00000003", "00000009"}}));
+    // The leaver's replacement card goes to a newcomer on the leaving day, not before.
+    const auto bad = n::readEmployeeText("工号,姓名,部门,卡号\nE4,赵六,财务,9\n", today.addDays(1));
+    EXPECT_EQ(n::importEmployees(*this->cn, bad, false, today, logged).refused.value(0).detail,
+              "E2");
+    const auto good = n::readEmployeeText(
+        ("工号,姓名,部门,卡号,入职日期\nE4,赵六,财务,9," + leave + "\n").toUtf8(), today);
+    EXPECT_TRUE(n::importEmployees(*this->cn, good, false, today, logged).refused.isEmpty());
+    EXPECT_EQ(lists(today.addDays(3)).value(0), QStringList{"00000009"});
+    EXPECT_EQ(log.size(), 6);
+    EXPECT_THROW(n::cardReturned(*this->cn, "4", today, logged), n::RegisterRefusedError);
+}
+
+// brackwater-site employees and cards of the register: every refused row said and nothing
+// written, then the list, the lists derived, a lost card, the export and a file per terminal
+// refused on a site with a register.
+TEST_F(SqliteCollection, SiteToolKeepsTheRegister) {
+    const QString dir = bw::test::tempDir();
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(dir + "/" + name);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        return f.fileName();
+    };
+    const QString bad =
+        write("bad.csv", "工号,姓名,部门,卡号\nE1,张三,,1\nE2,李四,A,x\nE3,王五,A,3\n");
+    const QString good =
+        write("good.csv", "\xef\xbb\xbf工号,姓名,部门,卡号\nE1,张三,厨房,1\nE2,李四,A,2\n");
+    const struct {
+        QStringList args;
+        int code;
+        QString out;
+    } cases[] = {
+        {{"employees", "import", bad}, 1, "row 2: no department\nrow 3: card number has letters\n"},
+        {{"employees", "import", good, "--replace"}, 0, "2 added, 0 changed, 0 leaving today"},
+        {{"cards", "import", good, "--terminal", "1"}, 1, "keeps a register"},
+        {{"cards", "lost", "1"}, 0, "card 1: lost"},
+        {{"cards", "lost", "1"}, 1, "no such card in use"},
+        {{"cards", "replace", "2"}, 2, "usage"},
+        {{"employees", "export", dir + "/out.csv"}, 0, "2 employees written"},
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        p.start(bw::test::program("brackwater-site"),
+                QStringList{"--db", backend.connectionString} + c.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString said = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), c.code) << said.toStdString();
+        EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
+    }
+    EXPECT_EQ(bw::host::names::cardsOf(*cn, 1), QStringList{"00000002"});
+    QFile out(dir + "/out.csv");
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(out.readAll().startsWith(
+        "\xef\xbb\xbf工号,姓名,部门,卡号,入职日期,离职日期\r\nE1,张三,厨房,,"));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ActionA = '员工登记'"), 2);
 }
