@@ -56,6 +56,7 @@
 #include "host/ledger/stations.h"
 #include "host/names/cards.h"
 #include "host/names/employees.h"
+#include "host/report/month_files.h"
 #include "host/site/card_log.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
@@ -825,16 +826,37 @@ extern "C" int bwProgramMain(int argc, char** argv) {
         else if (!backedUp->ok())
             fail(TerminalFailed, bk::describe(*backedUp));
     }
+    // The first nightly run of a month makes last month's files, where [report] out-dir is set.
+    namespace rp = bw::host::report;
+    rp::MonthFilesOutcome month;
+    if (nightly && error.isEmpty()) {
+        try {
+            bw::store::SqlConnection cn(rq.connection);
+            month = rp::makeLastMonthFiles(cn, setup.saved, QDate::currentDate(),
+                                           setup.lang != 0 ? setup.lang : bw::LangSimplified);
+        } catch (const bw::Error& e) {
+            month.state = rp::MonthFilesOutcome::State::Failed;
+            month.failure = e.description();
+        }
+        if (month.state == rp::MonthFilesOutcome::State::Made && !asJson)
+            sayLine(QStringLiteral("month %1: %2 and %3 written")
+                        .arg(month.made.month, bw::host::printable(month.made.workbook),
+                             bw::host::printable(month.made.payroll)));
+        else if (month.state == rp::MonthFilesOutcome::State::Failed)
+            fail(TerminalFailed, QStringLiteral("month %1 not written: %2")
+                                     .arg(month.made.month, bw::host::printable(month.failure)));
+    }
     if (summary.notAllowed > 0)
         std::fprintf(stderr, "brackwater-site: not allowed: %s may not take %d of the steps\n",
                      bw::host::printable(rq.user).toUtf8().constData(), summary.notAllowed);
-    const int rc = !error.isEmpty()              ? fail(NoDatabase, error)
-                   : summary.notAllowed > 0      ? NotAllowed
-                   : summary.busy > 0            ? LineBusy
-                   : summary.failed > 0          ? TerminalFailed
-                   : !needHand.isEmpty()         ? TerminalFailed
-                   : backedUp && !backedUp->ok() ? TerminalFailed
-                                                 : Ok;
+    const int rc = !error.isEmpty()                                      ? fail(NoDatabase, error)
+                   : summary.notAllowed > 0                              ? NotAllowed
+                   : summary.busy > 0                                    ? LineBusy
+                   : summary.failed > 0                                  ? TerminalFailed
+                   : !needHand.isEmpty()                                 ? TerminalFailed
+                   : backedUp && !backedUp->ok()                         ? TerminalFailed
+                   : month.state == rp::MonthFilesOutcome::State::Failed ? TerminalFailed
+                                                                         : Ok;
     if (asJson) {
         QJsonObject doc{{QStringLiteral("command"), command},
                         {QStringLiteral("dryRun"), rq.dryRun},
@@ -846,6 +868,9 @@ extern "C" int bwProgramMain(int argc, char** argv) {
             doc[QStringLiteral("backup")] = bk::describe(*backedUp);
         if (nightly)
             doc[QStringLiteral("needsHand")] = needHand;
+        if (month.state == rp::MonthFilesOutcome::State::Made)
+            doc[QStringLiteral("monthFiles")] =
+                QJsonArray{month.made.month, month.made.workbook, month.made.payroll};
         sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
     return rc;

@@ -284,6 +284,7 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     setup.backupKeep = saved.backupKeep;
     setup.meals = mealWindows(saved);
     setup.lang = saved.lang;
+    setup.saved = saved;
     if (p.isSet(o.workstation)) {
         const QString name = p.value(o.workstation).trimmed();
         setup.noWorkstation = name.isEmpty();

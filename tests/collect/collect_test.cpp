@@ -12,6 +12,7 @@
 #include "host/names/cards.h"
 #include "host/names/employees.h"
 #include "host/names/name_lists.h"
+#include "host/report/month_files.h"
 #include "host/report/report_writer.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
@@ -648,7 +649,8 @@ TEST(MonthReport, MealWindowEdges) {
 }
 
 // Random records of the month and around it, each stored with the meal its time falls in
-// (kept in Flag): the report's counts are a plain count of those, per employee and meal.
+// (kept in Flag): the report's counts are a plain count of those, per employee and meal, a
+// card's second swipe in a window of a day not counted.
 TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
     const quint32 seed = QRandomGenerator::global()->generate();
     std::printf("random seed %u\n", seed);
@@ -657,20 +659,30 @@ TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
                            "15:00:00", "20:59:59", "21:00:00", "23:59:59", "00:00:00"};
     const char* days[] = {"2026-02-28", "2026-03-01", "2026-03-15", "2026-03-31", "2026-04-01"};
     const auto windows = bw::host::defaultMealWindows();
+    // A meal is counted once per card, day and window; a record outside the windows each time.
+    QMap<QString, bw::host::report::Counts> plain;
+    QSet<QString> meals;
     this->cn->BeginTrans();
     for (int i = 0; i < 600; ++i) {
-        const int emp = rng.bounded(12); // 0: a card without an employee
+        const int card = rng.bounded(20), emp = card % 12; // 0: a card without an employee
         const QString time = rng.bounded(2) ? QString::fromLatin1(edges[rng.bounded(10)])
                                             : QTime(0, 0).addSecs(rng.bounded(86400)).toString();
         const QVariant empNo = emp ? QVariant(QString("E%1").arg(emp, 3, 10, QChar('0')))
                                : rng.bounded(2) ? QVariant(QString(""))
                                                 : QVariant();
+        const int terminal = 1 + rng.bounded(3),
+                  meal = int(bw::host::report::classify(windows, time));
+        const QString day = days[rng.bounded(5)];
         this->cn->executeBound(
             "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag) VALUES "
             "(?, ?, ?, ?, ?, ?)",
-            {1 + rng.bounded(3), i, QString("%1").arg(rng.bounded(20), 8, 10, QChar('0')), empNo,
-             QString(days[rng.bounded(5)]) + " " + time,
-             int(bw::host::report::classify(windows, time))});
+            {terminal, i, QString("%1").arg(card, 8, 10, QChar('0')), empNo, day + " " + time,
+             meal});
+        const QString key = QString("%1 %2 %3").arg(card).arg(day).arg(meal);
+        if (terminal == 3 || !day.startsWith("2026-03") || (meal < 3 && meals.contains(key)))
+            continue;
+        plain[empNo.toString()].meals[meal] += 1;
+        meals.insert(key);
     }
     this->cn->CommitTrans();
     bw::host::report::Request rq{QDate(2026, 3, 9), {1, 2}};
@@ -681,12 +693,6 @@ TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
     for (const auto& r : report.cards)
         for (int m = 0; m < bw::host::report::ColumnCount; ++m)
             found[QString()].meals[m] += r.counts.meals[m];
-    QMap<QString, bw::host::report::Counts> plain;
-    for (const QVariantList& row : this->cn->queryBound(
-             "SELECT COALESCE(EmpNo, ''), Flag, COUNT(*) FROM MealRecord WHERE RecordTime >= "
-             "'2026-03-01 00:00:00' AND RecordTime < '2026-04-01 00:00:00' AND MachAddr IN (1, 2) "
-             "GROUP BY COALESCE(EmpNo, ''), Flag"))
-        plain[row[0].toString()].meals[row[1].toInt()] += row[2].toLongLong();
     ASSERT_EQ(found.keys(), plain.keys()) << "seed " << seed;
     for (auto it = plain.cbegin(); it != plain.cend(); ++it)
         EXPECT_EQ(found[it.key()].meals, it->meals) << it.key().toStdString() << " seed " << seed;
@@ -700,8 +706,18 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
     cn->executeBound(insert, {1, 1, "00012", "007", "2026-03-02 05:00:00"});
     cn->executeBound(insert, {1, 2, "00012", "007", "2026-03-02 21:00:00"});
     cn->executeBound(insert, {2, 3, "=cmd|x", QVariant(), "2026-03-03 12:00:00"});
+    cn->executeBound(insert, {2, 4, "00012", "007", "2026-03-02 09:59:59"}); // a repeat
     cn->executeBound("INSERT INTO Employees (EmpNo, Name) VALUES ('007', ?)", {"王五"});
+    cn->executeBound("INSERT INTO Employees (EmpNo, Name, Department, StartDay) VALUES ('008', "
+                     "'@x', '厨房', '2026-03-31')",
+                     {});
     const QString dir = bw::test::tempDir();
+    bw::host::Settings prices;
+    prices.mealPriceFen = {250, 1200, 1000};
+    prices.subsidyFen = 100;
+    ASSERT_TRUE(bw::host::writeSettings(prices, dir + "/Brackwater/brackwater.conf"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir);
     const struct {
         QStringList args;
         int code;
@@ -712,11 +728,16 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
         {{"--report", "2026-03", "--out", "x.csv", "--all"}, 2, "--report goes without"},
         {{"--out", "x.csv"}, 2, "go with --report"},
         {{"--report", "2026-03", "--out", "/no/m.xlsx"}, 1, "No such file or directory"},
-        {{"--report", "2026-03", "--out", dir + "/m.xlsx", "--by-day"}, 0, "3 records"},
-        {{"--report", "2026-03", "--out", dir + "/m.csv", "--lang", "1028"}, 0, "3 records"},
+        {{"--report", "2026-03", "--out", dir + "/m.xlsx", "--by-day"}, 0, "3 meals and records"},
+        {{"--report", "2026-03", "--out", dir + "/m.csv", "--lang", "1028"}, 0, "1 repeated"},
+        {{"--payroll", "p.csv"}, 2, "go with --report"},
+        {{"--report", "2026-03", "--out", dir + "/n.xlsx", "--payroll", dir + "/p.csv"},
+         0,
+         "p.csv"},
     };
     for (const auto& c : cases) {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.start(bw::test::program("brackwater-collect"),
                 QStringList{"--db", backend.connectionString} + c.args);
         ASSERT_TRUE(p.waitForFinished(60000));
@@ -732,10 +753,34 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
     EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
     const QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n");
     EXPECT_EQ(lines.value(0), "員工就餐");
-    EXPECT_EQ(lines.value(1), "工號,姓名,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
+    EXPECT_EQ(lines.value(1), "工號,姓名,部門,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
                               "15:00-21:00,時段外,合計");
-    EXPECT_EQ(lines.value(2), "\"=\"\"007\"\"\",王五,\"=\"\"00012\"\"\",1,0,0,1,2");
-    EXPECT_EQ(lines.value(7), ",,'=cmd|x,0,1,0,0,1");
+    EXPECT_EQ(lines.value(2), "\"=\"\"007\"\"\",王五,,\"=\"\"00012\"\"\",1,0,0,1,2");
+    EXPECT_EQ(lines.value(3), "\"=\"\"008\"\"\",'@x,厨房,,0,0,0,0,0"); // employed, no meal
+    EXPECT_EQ(lines.value(6), "部門彙總");
+    EXPECT_EQ(lines.value(9), "未分部門,1,1,0,0,1,2");
+    EXPECT_TRUE(lines.contains("小計,,,,1,0,0,1,2"));
+    EXPECT_TRUE(lines.contains(",,,'=cmd|x,0,1,0,0,1"));
+    EXPECT_TRUE(
+        lines.contains("\"=\"\"007\"\"\",\"=\"\"00012\"\"\",2026-03-02,早餐,05:00:00,09:59:59"));
+    QFile pay(dir + "/p.csv");
+    ASSERT_TRUE(pay.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pay.readAll(),
+              "\xEF\xBB\xBF工号,姓名,部门,早餐,午餐,晚餐,金额\r\n007,王五,,1,0,0,1.50\r\n"
+              "008,'@x,厨房,0,0,0,0.00\r\n");
+    // The nightly's month files: made once, into [report] out-dir, and not marked when they
+    // cannot be written.
+    namespace rp = bw::host::report;
+    using State = rp::MonthFilesOutcome::State;
+    const QDate april(2026, 4, 2);
+    prices.reportOutDir = dir + "/none";
+    EXPECT_EQ(rp::makeLastMonthFiles(*cn, prices, april, 2052).state, State::Failed);
+    prices.reportOutDir = dir;
+    for (const State expected : {State::Made, State::MadeAlready})
+        EXPECT_EQ(rp::makeLastMonthFiles(*cn, prices, april, 2052).state, expected);
+    ASSERT_EQ(rp::madeMonths(*cn).size(), 1);
+    EXPECT_EQ(rp::madeMonths(*cn).first().payroll, dir + "/payroll-2026-03.csv");
+    EXPECT_TRUE(QFile::exists(dir + "/meals-2026-03.xlsx"));
 }
 
 // A cancel during a paced collect-and-clear: the window stays responsive, what was read is
