@@ -211,9 +211,13 @@ RegisterRefused rowRefusal(int row, RegisterRefusal why, CardRefusal cardWhy = {
 
 // The departments' allowed terminals, then the cards in use on day of the employees employed
 // on day on them: the rows CardMapping should have.
-QString desiredRows(const QString& only) {
-    return QStringLiteral(
-               "WITH Allowed (Department, MachAddr) AS (SELECT d.Name, m.MachAddr FROM "
+QString desiredRows(const store::SqlConnection& cn, const QString& only) {
+    // The pairs are made once (SQLite would otherwise try every terminal for every card).
+    const bool materialized = cn.engine() != store::SqlConnection::Engine::Other;
+    return QStringLiteral("WITH Allowed (Department, MachAddr) AS ") +
+           (materialized ? QStringLiteral("MATERIALIZED ") : QString()) +
+           QStringLiteral(
+               "(SELECT d.Name, m.MachAddr FROM "
                "Departments d JOIN MachineInfo m ON m.MachVer = '6429' WHERE NOT EXISTS (SELECT "
                "1 FROM DepartmentGroup g WHERE g.Department = d.Name) OR EXISTS (SELECT 1 FROM "
                "DepartmentGroup g WHERE g.Department = d.Name AND g.TerminalGroup = m.Ver)) "
@@ -753,7 +757,7 @@ int deriveNameLists(store::SqlConnection& cn, const QDate& day, const QStringLis
         const QString d = dayText(day);
         if (employees.isEmpty()) {
             rows += cn.executeBound(QStringLiteral("DELETE FROM CardMapping"), {});
-            rows += cn.executeBound(desiredRows(QString()), {d, d, d, d});
+            rows += cn.executeBound(desiredRows(cn, QString()), {d, d, d, d});
             return;
         }
         for (qsizetype first = 0; first < employees.size(); first += RowsPerStatement) {
@@ -765,7 +769,7 @@ int deriveNameLists(store::SqlConnection& cn, const QDate& day, const QStringLis
                                         .arg(marks(some.size())),
                                     values);
             rows += cn.executeBound(
-                desiredRows(QStringLiteral(" AND c.EmpNo IN (%1)").arg(marks(some.size()))),
+                desiredRows(cn, QStringLiteral(" AND c.EmpNo IN (%1)").arg(marks(some.size()))),
                 QVariantList{d, d, d, d} + values);
         }
     };
