@@ -5,6 +5,7 @@
 #include "host/collect_ui/collect_window.h"
 #include "host/console/cards_window.h"
 #include "host/console/console_texts.h"
+#include "host/console/employees_window.h"
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
@@ -180,6 +181,8 @@ void ConsoleWindow::build() {
                [this] { lineTestSelected(); });
     cardsAction_ =
         makeAction(site, QStringLiteral("Cards"), text(Text::Cards), [this] { openCards(); });
+    employeesAction_ = makeAction(site, QStringLiteral("Employees"), employeesTitle(),
+                                  [this] { openEmployees(); });
     makeAction(site, QStringLiteral("AssignHere"), text(Text::AssignHere),
                [this] { assignSelected(true); });
     makeAction(site, QStringLiteral("AssignNone"), text(Text::AssignNone),
@@ -277,6 +280,7 @@ void ConsoleWindow::build() {
     userLabel_->setText(text(Text::Operator).arg(options_.user));
     operatorsAction_->setEnabled(isAdministrator(options_.user, options_.caption));
     cardsAction_->setEnabled(mayChangeCards(options_.user, options_.caption));
+    employeesAction_->setEnabled(cardsAction_->isEnabled());
 }
 
 QString ConsoleWindow::summary() const {
@@ -703,6 +707,19 @@ QWidget* ConsoleWindow::openCards() {
     return window;
 }
 
+QWidget* ConsoleWindow::openEmployees() {
+    if (!mayChangeCards(options_.user, options_.caption)) {
+        employeesAction_->setEnabled(false);
+        return nullptr;
+    }
+    auto* window = new EmployeesWindow(options_.user, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // A change of the register puts lists out of step: every terminal is read again.
+    window->changed = [this] { QTimer::singleShot(0, this, [this] { refresh(); }); };
+    window->show();
+    return window;
+}
+
 void ConsoleWindow::switchOperator() {
     askSignIn(false);
 }
@@ -743,6 +760,7 @@ void ConsoleWindow::setOperator(const QString& name) {
     userLabel_->setText(text(Text::Operator).arg(name));
     operatorsAction_->setEnabled(isAdministrator(name, options_.caption));
     cardsAction_->setEnabled(mayChangeCards(name, options_.caption));
+    employeesAction_->setEnabled(cardsAction_->isEnabled());
     if (operators_)
         operators_->close();
     for (QWidget* w : QApplication::topLevelWidgets())
