@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <algorithm>
 
 namespace bw::host::names {
@@ -128,6 +130,24 @@ void insertRows(store::SqlConnection& cn, const QString& head, int columns,
                 const QList<QVariantList>& rows, const QString& tail = {}) {
     const QString one =
         QLatin1Char('(') + QStringLiteral("?, ").repeated(columns - 1) + QStringLiteral("?)");
+    if (cn.engine() == store::SqlConnection::Engine::Sqlite) {
+        // The embedded database takes a row a statement, prepared once: its driver looks up
+        // every bound value of a statement by name, which many values make slow.
+        if (rows.isEmpty())
+            return;
+        cn.ensureUsable(store::SqlConnection::Use::Write);
+        QSqlQuery q(cn.database());
+        if (!q.prepare(head + QStringLiteral(" VALUES ") + one + tail))
+            throw store::databaseError(store::dberr::CommandFailed, q.lastQuery(), q.lastError());
+        for (const QVariantList& row : rows) {
+            for (int i = 0; i < row.size(); ++i)
+                q.bindValue(i, row[i]);
+            if (!q.exec())
+                throw store::databaseError(store::dberr::CommandFailed, q.lastQuery(),
+                                           q.lastError());
+        }
+        return;
+    }
     for (qsizetype first = 0; first < rows.size(); first += RowsPerStatement) {
         const qsizetype n = std::min<qsizetype>(RowsPerStatement, rows.size() - first);
         QVariantList values;
