@@ -1,6 +1,7 @@
 #include "host/console/employees_window.h"
 
 #include "host/console/cards_window.h"
+#include "host/console/search_table.h"
 #include "host/ledger/ledger.h"
 #include "host/site/card_log.h"
 #include "platform/error.h"
@@ -132,13 +133,6 @@ QString t(T id) {
     return tableText(kTexts, id, uiLanguage());
 }
 
-QString reasonOf(const std::exception& e) {
-    const auto* error = dynamic_cast<const Error*>(&e);
-    const QString reason =
-        (error ? error->description() : QString::fromLocal8Bit(e.what())).simplified();
-    return reason.isEmpty() ? QStringLiteral("?") : reason;
-}
-
 // An employee's values, for adding or changing one.
 class EmployeeForm : public QDialog {
 public:
@@ -243,34 +237,19 @@ EmployeesWindow::EmployeesWindow(const QString& user, QWidget* parent)
     setObjectName(QStringLiteral("Employees"));
     setWindowTitle(t(T::Title));
     auto* layout = new QVBoxLayout(this);
-    search_ = new QLineEdit(this);
-    search_->setObjectName(QStringLiteral("EmployeeSearch"));
-    search_->setPlaceholderText(t(T::Search));
-    search_->setClearButtonEnabled(true);
-    layout->addWidget(search_);
-    model_ = new QStandardItemModel(0, 6, this);
-    model_->setHorizontalHeaderLabels(
-        {t(T::Number), t(T::Name), t(T::Department), t(T::Card), t(T::Start), t(T::Leave)});
-    filter_ = new QSortFilterProxyModel(this);
-    filter_->setSourceModel(model_);
-    filter_->setFilterKeyColumn(-1);
-    filter_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    const SearchTable parts = makeSearchTable(
+        this, layout,
+        {t(T::Number), t(T::Name), t(T::Department), t(T::Card), t(T::Start), t(T::Leave)},
+        t(T::Search),
+        {QStringLiteral("EmployeeSearch"), QStringLiteral("EmployeeTable"),
+         QStringLiteral("EmployeesNote")});
+    search_ = parts.search;
+    model_ = parts.model;
+    filter_ = parts.filter;
+    table_ = parts.table;
+    note_ = parts.note;
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& s) { setSearch(s); });
-    table_ = new QTableView(this);
-    table_->setObjectName(QStringLiteral("EmployeeTable"));
-    table_->setModel(filter_);
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setStretchLastSection(true);
     connect(table_, &QTableView::doubleClicked, this, [this] { editEmployee(); });
-    layout->addWidget(table_, 1);
-    note_ = new QLabel(this);
-    note_->setObjectName(QStringLiteral("EmployeesNote"));
-    note_->setTextFormat(Qt::PlainText);
-    note_->setWordWrap(true);
-    layout->addWidget(note_);
     auto* buttons = new QHBoxLayout;
     const std::tuple<const char*, T, void (EmployeesWindow::*)()> actions[] = {
         {"AddEmployee", T::Add, &EmployeesWindow::addEmployee},
@@ -302,20 +281,10 @@ bool EmployeesWindow::reload() {
     }
     model_->setRowCount(int(shown_.size()));
     for (int r = 0; r < int(shown_.size()); ++r) {
-        const names::RegisterEntry& x = shown_[r];
-        const QString values[] = {x.employee.number,
-                                  x.employee.name,
-                                  x.employee.department,
-                                  x.cards.join(QStringLiteral(", ")),
-                                  names::dayText(x.employee.start),
-                                  x.employee.leave.isValid() ? names::dayText(x.employee.leave)
-                                                             : QString()};
-        for (int col = 0; col < 6; ++col) {
-            // Values come from the database and from files: shown on one line.
-            auto* item = new QStandardItem(values[col].simplified());
-            item->setData(values[col], Qt::UserRole);
-            model_->setItem(r, col, item);
-        }
+        const names::Employee& e = shown_[r].employee;
+        setRow(model_, r,
+               {e.number, e.name, e.department, shown_[r].cards.join(QStringLiteral(", ")),
+                names::dayText(e.start), e.leave.isValid() ? names::dayText(e.leave) : QString()});
     }
     table_->resizeColumnsToContents();
     return true;
