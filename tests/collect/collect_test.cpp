@@ -1920,7 +1920,11 @@ TYPED_TEST(CollectionTest, RegisterMakesTheNameLists) {
         ("工号,姓名,部门,卡号,入职日期\nE4,赵六,财务,9," + leave + "\n").toUtf8(), today);
     EXPECT_TRUE(n::importEmployees(*this->cn, good, false, today, logged).refused.isEmpty());
     EXPECT_EQ(lists(today.addDays(3)).value(0), QStringList{"00000009"});
-    EXPECT_EQ(log.size(), 6);
+    // A visitor's card until its last day.
+    n::giveCard(*this->cn, "E3", "5", today, today.addDays(1), logged);
+    EXPECT_EQ(lists(today.addDays(1)).value(0), QStringList({"00000005", "00000009"}));
+    EXPECT_EQ(lists(today.addDays(2)).value(0), QStringList({"00000009"}));
+    EXPECT_EQ(log.size(), 7);
     EXPECT_THROW(n::cardReturned(*this->cn, "4", today, logged), n::RegisterRefusedError);
 }
 
