@@ -306,6 +306,8 @@ int runSyncClocks(Tool& t) {
             BadArguments, QStringLiteral("bad arguments: sync-clocks [--db CONNECTION] [--force] "
                                          "[--dry-run]"));
     const QString db = bw::host::hostConnection(t.o.db, t.o.saved);
+    if (const QString outside = bw::host::outsideSiteProblem(t.o.db, t.o.saved); !outside.isEmpty())
+        return t.report.fail(DatabaseFault, outside);
     t.report.set(QStringLiteral("dry_run"), t.o.dryRun);
     t.report.set(QStringLiteral("terminals"), QJsonArray());
     bw::host::site::Register reg;
@@ -670,6 +672,7 @@ extern "C" int bwProgramMain(int argc, char** argv) {
     QStringList settingsProblems;
     o.saved = bw::host::readSettings(&settingsProblems);
     bw::host::setWorkstation(o.saved.workstation); // the register's terminals of this one
+    bw::host::useSettingsLanguage(o.saved);        // its log rows in the site's language
     bw::trustUnsynchronisedClock(!o.saved.clockRequireSynchronised);
     bw::store::setConnectTimeoutS(bw::host::dbTimeoutS(o.saved));
     for (const auto& [n, device] : o.saved.com)

@@ -231,9 +231,7 @@ extern "C" int bwProgramMain(int argc, char** argv) {
         request.terminals = wanted;
         request.windows = setup.meals;
         request.byDay = p.isSet(byDay);
-        const int language = p.isSet(lang)     ? p.value(lang).trimmed().toInt()
-                             : setup.lang != 0 ? setup.lang
-                                               : bw::LangSimplified;
+        const int language = p.isSet(lang) ? p.value(lang).trimmed().toInt() : bw::uiLanguage();
         return writeMonthReport(*cn, request, p.value(out), p.value(payroll),
                                 bw::host::report::pricesOf(setup.saved), language);
     }

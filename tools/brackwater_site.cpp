@@ -832,8 +832,7 @@ extern "C" int bwProgramMain(int argc, char** argv) {
     if (nightly && error.isEmpty()) {
         try {
             bw::store::SqlConnection cn(rq.connection);
-            month = rp::makeLastMonthFiles(cn, setup.saved, QDate::currentDate(),
-                                           setup.lang != 0 ? setup.lang : bw::LangSimplified);
+            month = rp::makeLastMonthFiles(cn, setup.saved, QDate::currentDate(), bw::uiLanguage());
         } catch (const bw::Error& e) {
             month.state = rp::MonthFilesOutcome::State::Failed;
             month.failure = e.description();

@@ -3,9 +3,10 @@
 # (default build-test): builds the Debian package and lists it, has lintian check it (an error
 # or a warning fails), validates the desktop entry, installs into a temporary prefix, and has
 # every installed program answer --help and --version, and checks the nightly routine: its
-# units pass systemd-analyze verify, nothing enables them, and the service's program answers
-# as an unprivileged member of dialout (the system user brackwater when it exists). Exits
-# non-zero at the first fault. Leaves the machine as it was.
+# units pass systemd-analyze verify and security, nothing enables them, and the service's
+# program answers as an unprivileged member of dialout (the system user brackwater when it
+# exists). As root it also checks the installed site with its accounts (tools/check-site.sh).
+# Exits non-zero at the first fault. Leaves the machine as it was.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-test}"
@@ -69,8 +70,8 @@ done
 tmpfiles="$root/usr/lib/tmpfiles.d/brackwater.conf"
 [ "$(stat -c %a "$tmpfiles" 2>/dev/null)" = 644 ] ||
   fail "the package lacks /usr/lib/tmpfiles.d/brackwater.conf (mode 0644)"
-grep -Eq '^d /run/brackwater 2770 root dialout' "$tmpfiles" ||
-  fail "the TCP/IP terminals' lock folder is not root:dialout 2770"
+grep -Eq '^d /run/brackwater 2770 root brackwater' "$tmpfiles" ||
+  fail "the TCP/IP terminals' lock folder is not root:brackwater 2770"
 grep -q '^ReadWritePaths=.*/run/brackwater' "$service" ||
   fail "the nightly routine may not write its TCP/IP terminals' locks"
 for s in postinst prerm postrm; do
@@ -92,6 +93,8 @@ mkdir "$root/verify"
 sed "s#^ExecStart=$program#ExecStart=$root$program#" "$service" >"$root/verify/${service##*/}"
 cp "$timer" "$root/verify/"
 systemd-analyze verify --man=no "$root/verify/"* || fail "systemd-analyze verify finds faults"
+systemd-analyze security --offline=yes --threshold=20 "$root/verify/${service##*/}" >/dev/null ||
+  fail "the nightly service's exposure rose above 2.0 (systemd-analyze security)"
 echo "nightly units: verified"
 if [ "$(id -u)" -eq 0 ]; then
   home="$(mktemp -d "$root/home.XXXXXX")"
@@ -109,5 +112,6 @@ if [ "$(id -u)" -eq 0 ]; then
     fail "the service's program does not run as $who: $out"
   [[ "$out" == *"nightly"* ]] || fail "$program --help run as $who does not know nightly"
   echo "nightly program: runs as $who"
+  tools/check-site.sh "$root" || fail "the installed site does not work as its accounts use it"
 fi
 echo "check-package: ok"

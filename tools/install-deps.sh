@@ -24,8 +24,9 @@ run_and_test=(
   fonts-wqy-zenhei xvfb xauth
   postgresql
   qt6-translations-l10n
-  # checking the package: its desktop entry, lintian, and systemd-analyze for its units
-  desktop-file-utils lintian systemd
+  # checking the package: its desktop entry, lintian, systemd-analyze for its units, and the
+  # accounts of the installed site
+  desktop-file-utils lintian systemd adduser
   # ODBC back ends: unixODBC with the PostgreSQL, SQLite and FreeTDS drivers
   unixodbc odbc-postgresql libsqliteodbc tdsodbc
 )

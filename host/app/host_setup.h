@@ -21,6 +21,16 @@ void applyLineOptions(const HostOptions& options);
 // host's own tables it lacks. Returns why the database cannot be used, empty on success.
 QString prepareDatabase(const HostOptions& options);
 
+// An account outside group brackwater on an installed system, given no database of its own
+// choosing (and not the demo): tells it, on the diagnostic output and in a box in its
+// language, that it must join the group, and returns true.
+bool refuseOutsider(const HostOptions& options);
+
+// Offers once to move the account's own database from before into the site's, when the site's
+// is in use and holds nothing yet: every table, or nothing (the answer is kept beside the
+// account's database, which stays as it is either way).
+void offerOwnDatabase(const HostOptions& options);
+
 // The operator's message, in lang's language, for a host database that cannot be opened:
 // which one (its password masked), why, and where the settings file is.
 QString databaseProblemText(const QString& connection, const QString& reason,

@@ -135,8 +135,11 @@ int main(int argc, char** argv) {
         bw::store::setConnectTimeoutS(bw::host::dbTimeoutS(saved));
     }
     if (options.showSettings) {
-        QTextStream(stdout) << bw::host::describeSettings(bw::host::settingsOf(options),
-                                                          bw::host::settingsFileInUse());
+        // An account's own settings that name no database leave it on the site's.
+        bw::host::Settings shown = bw::host::settingsOf(options);
+        if (shown.db.isEmpty() && !options.demo && !options.sim)
+            shown.db = bw::host::siteConnection();
+        QTextStream(stdout) << bw::host::describeSettings(shown, bw::host::settingsFileInUse());
         return 0;
     }
     if (options.saveSettings) {
@@ -162,11 +165,18 @@ int main(int argc, char** argv) {
         err << "brackwater: " << traceProblem << "\n";
 
     // Without its database the window could show nothing: say so and stop before it is made.
+    err.flush();
+    if (bw::host::refuseOutsider(options))
+        return 1;
     const QString dbProblem = bw::host::prepareDatabase(options);
     if (!dbProblem.isEmpty()) {
         err.flush();
         return bw::host::reportDatabaseProblem(dbProblem);
     }
+    // The account's database from before, offered to a person for the site's new one.
+    if (options.screenshot.isEmpty() && options.screenshotStatus.isEmpty() &&
+        options.screenshotCollect.isEmpty())
+        bw::host::offerOwnDatabase(options);
 
     // The simulator stands in for demo terminals 1, 2 and 3 of the demo database: on a
     // pseudo-terminal as COM1 and on TCP on loopback in place of port 1001.

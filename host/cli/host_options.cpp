@@ -2,6 +2,7 @@
 
 #include "bell/serial_port.h"
 #include "host/cli/printable.h"
+#include "host/ledger/operators.h"
 #include "host/ledger/stations.h"
 #include "host/link/link.h"
 #include "host/site/site_layer.h"
@@ -14,7 +15,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bw::host {
 
@@ -152,6 +156,9 @@ HostOptions parseHostOptions(const QStringList& arguments, const Settings& saved
     o.caption = p.value(caption);
     o.sim = p.isSet(sim) || saved.sim;
     o.demo = p.isSet(demo);
+    // The demo works on the account's own database, never on the site's.
+    if ((o.demo || o.sim) && !p.isSet(db) && !o.db.isEmpty() && o.db == siteConnection())
+        o.db.clear();
     o.screenshot = p.value(shot);
     o.version = p.isSet(version);
     o.bellSection = p.isSet(bellSection) || saved.bellSection;
@@ -225,11 +232,38 @@ QString defaultDatabasePath() {
     return dir + QStringLiteral("/brackwater.db");
 }
 
-QString hostConnection(const QString& given, const Settings& saved) {
+QString siteConnection() {
+    const QString path = systemSettingsFilePath();
+    return QFileInfo(path).isReadable() ? readSettings(path).db : QString();
+}
+
+bool outsideSite() {
+    // The package keeps the site's settings in a folder only root and the group may enter.
+    const QByteArray path = QFile::encodeName(systemSettingsFilePath());
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return errno == EACCES;
+    return ::access(path.constData(), R_OK) != 0;
+}
+
+QString outsideSiteProblem(const QString& given, const Settings& saved) {
+    if (!given.isEmpty() || !saved.db.isEmpty() || !outsideSite())
+        return QString();
+    const QString account = operators::desktopAccount();
+    return QStringLiteral("this account (%1) is not in group %2, whose members alone work the "
+                          "site's database: an administrator runs \"sudo adduser %1 %2\", then "
+                          "%1 logs in again")
+        .arg(printable(account), QLatin1String(SiteGroup));
+}
+
+QString hostConnection(const QString& given, const Settings& saved, bool ownDatabase) {
     if (!given.isEmpty())
         return given;
     if (!saved.db.isEmpty())
         return saved.db;
+    // An account with settings of its own that name no database works on the site's too.
+    if (const QString site = ownDatabase ? QString() : siteConnection(); !site.isEmpty())
+        return site;
     return QStringLiteral("sqlite:") + defaultDatabasePath();
 }
 
@@ -285,6 +319,8 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     setup.meals = mealWindows(saved);
     setup.lang = saved.lang;
     setup.saved = saved;
+    // The log rows and texts of the tools and the nightly run in the site's language.
+    useSettingsLanguage(saved);
     if (p.isSet(o.workstation)) {
         const QString name = p.value(o.workstation).trimmed();
         setup.noWorkstation = name.isEmpty();
@@ -329,9 +365,22 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     // The host program's database; a missing SQLite file is not made by a tool.
     setup.connection = hostConnection(p.value(o.db), saved);
     const auto settings = store::parseConnectionString(setup.connection);
-    if (settings.kind == store::BackendSettings::Kind::Sqlite &&
+    setup.missingDatabase = outsideSiteProblem(p.value(o.db), saved);
+    // The site's database is backed up beside it unless the settings name another folder.
+    if (setup.backupDir.isEmpty() && settings.kind == store::BackendSettings::Kind::Sqlite &&
+        setup.connection == siteConnection())
+        setup.backupDir =
+            QFileInfo(settings.databaseName).dir().filePath(QStringLiteral("backups"));
+    if (setup.missingDatabase.isEmpty() && settings.kind == store::BackendSettings::Kind::Sqlite &&
         !QFileInfo::exists(settings.databaseName))
-        setup.missingDatabase = QStringLiteral("no database at ") + settings.databaseName;
+        // The site's database is made by the first console of the group that starts; a
+        // nightly run before that has nothing to work on yet.
+        setup.missingDatabase =
+            setup.connection == siteConnection()
+                ? QStringLiteral("the site's database %1 is not made yet: a member of group %2 "
+                                 "starts the console (brackwater) once to make it")
+                      .arg(settings.databaseName, QLatin1String(SiteGroup))
+                : QStringLiteral("no database at ") + settings.databaseName;
     return true;
 }
 

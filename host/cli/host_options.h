@@ -54,12 +54,31 @@ bool parsePortMapOption(const QString& text, int& from, int& to);
 // long a program waits for a serial line another program holds (bw::setLineLockWaitMs).
 bool parseLineWaitOption(const QString& text, int& ms);
 
-// The embedded default database: an SQLite file in the host program's data folder.
+// The account's own database: an SQLite file in the host program's data folder. The demo and
+// programs run without an installation work on it.
 QString defaultDatabasePath();
 
+// The group whose members work the site's database, and the account of the nightly service.
+inline constexpr char SiteGroup[] = "brackwater";
+
+// The site's database: the one the site's settings file names (an installed system names
+// /var/lib/brackwater/brackwater.db, in a folder of group brackwater); empty when there is no
+// such file, it names none, or this account may not read it.
+QString siteConnection();
+
+// Whether this account is outside the site: the site's settings file is there but closed to
+// it, as it is to every account outside group brackwater.
+bool outsideSite();
+
+// Why this account has no database when it was given none and its own settings name none:
+// on an installed system it must join group brackwater (one line, for the command-line
+// programs); empty when it is in the group or there is no site.
+QString outsideSiteProblem(const QString& given, const Settings& saved);
+
 // The host database a Brackwater program works on: the one it was given (--db), else the
-// settings file's, else the embedded default.
-QString hostConnection(const QString& given, const Settings& saved);
+// settings file's, else the site's, else the account's own (ownDatabase: the demo's, without
+// the site's).
+QString hostConnection(const QString& given, const Settings& saved, bool ownDatabase = false);
 
 // The options by which a command-line program reaches the host database and the terminals'
 // lines: --db CONNECTION, --com n=DEVICE, --tcp-port-map FROM=TO and --line-wait SECONDS.
@@ -74,7 +93,8 @@ struct LineOptions {
 // What those options and the settings file come to for a run.
 struct LineSetup {
     QString connection;          // the host database
-    QString missingDatabase;     // "no database at FILE": an SQLite file that is not there
+    QString missingDatabase;     // "no database at FILE" (an SQLite file that is not there), or
+                                 // why an account outside the site has none
     QList<int> comWithoutDevice; // COMn the settings file names without a device: not opened
     bool lineWaitGiven = false;
     int lineWaitMs = 0;         // --line-wait, when given

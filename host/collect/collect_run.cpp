@@ -163,6 +163,9 @@ QString resultText(const Outcome& o) {
 
 QString stepText(const site::StepResult& r) {
     using site::Step;
+    // Refused for want of a right: nothing was sent, nothing failed.
+    if (r.fault.kind == Failure::NotAllowed)
+        return text(Text::Refused);
     if (r.step == Step::Collect && r.fault.kind != Failure::NotAllowed &&
         r.fault.kind != Failure::NotInRegister && r.fault.kind != Failure::NoDevice &&
         r.fault.kind != Failure::OtherWorkstation && r.collected.address != 0)

@@ -67,6 +67,17 @@ enum class Text {
     Cancelled,
     ActionRunning, // %1 action
     ActionDone,    // %1 action, %2 failed steps
+    ActionRefused, // %1 action the operator has no right to: nothing was sent
+    LineTestRefused,
+    ClockNotSet, // the computer's clock is unsynchronised: clocks are not set
+    ClockManual, // [clock] require-synchronised=false, in the operator's words
+    ClockMaxChange,
+    ClockMaxChangeDefault, // %1 seconds
+    Seconds,
+    SettingsReadOnly,
+    SiteNameField,   // the canteen's name on printed reports
+    TakesEffectNow,  // what the settings changed that is in force at once
+    WaitsForRestart, // %1 the settings that take effect at the next start
     NoDatabase,
     MealsTitle,       // chart title
     MealsToday,       // %1 meals today so far
@@ -120,7 +131,6 @@ enum class Text {
     Simulator,
     SettingsKept, // %1 file
     SettingsNotKept,
-    NextStart,
     Version,       // %1
     DatabaseInUse, // %1
     SettingsFile,  // %1

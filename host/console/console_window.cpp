@@ -56,6 +56,9 @@ namespace bw::host::console {
 
 namespace {
 
+// How often a register without terminals is read again.
+constexpr int EmptyRegisterPollMs = 3000;
+
 // Opens a host component's window through its ShowA, as the component itself opens them.
 void showComponent(const QString& progId, const QString& user, const QString& title,
                    const QString& caption, QWidget* parent) {
@@ -69,29 +72,6 @@ void showComponent(const QString& progId, const QString& user, const QString& ti
         box.setTextFormat(Qt::PlainText);
         box.exec();
     }
-}
-
-// Whether user holds the function in UserGrants, asked of the permission component as the
-// console's other actions are.
-bool holds(const QString& user, const QString& caption, const QString& function) {
-    try {
-        ConnectionPtr cn = CreateObject<IDbTools>(progid::DbTools)->ActiveCn();
-        return CreateObject<IPermission>(progid::Permission)
-            ->CheckPermission(cn, caption, user, QVariant(), function, true, true);
-    } catch (const Error& e) {
-        qWarning("Permission check failed (%s)", qUtf8Printable(e.description()));
-        return false;
-    }
-}
-
-// Whether user holds every right (the '*' of UserGrants), which managing the operators takes.
-bool isAdministrator(const QString& user, const QString& caption) {
-    return holds(user, caption, QStringLiteral("*"));
-}
-
-// Whether user may change the cards ("卡号管理"), asked as the other rights are.
-bool mayChangeCards(const QString& user, const QString& caption) {
-    return holds(user, caption, site::functionName(site::Action::Cards, caption));
 }
 
 // The visible window of the program with this object name.
@@ -228,9 +208,16 @@ void ConsoleWindow::build() {
         auto* button = new QPushButton(a->text(), upper);
         button->setObjectName(QStringLiteral("Button") + a->objectName());
         connect(button, &QPushButton::clicked, a, &QAction::trigger);
+        connect(a, &QAction::enabledChanged, button, &QWidget::setEnabled);
         head->addWidget(button);
     }
     layout->addLayout(head);
+    clockNote_ = new QLabel(text(Text::ClockNotSet), upper);
+    clockNote_->setObjectName(QStringLiteral("ClockNote"));
+    clockNote_->setWordWrap(true);
+    clockNote_->setStyleSheet(QStringLiteral("color: #9a6700"));
+    clockNote_->hide();
+    layout->addWidget(clockNote_);
     model_ = new StatusTable(this);
     table_ = new QTableView(upper);
     table_->setObjectName(QStringLiteral("SiteStatus"));
@@ -278,9 +265,27 @@ void ConsoleWindow::build() {
     resize(1180, 760);
     showSummary();
     userLabel_->setText(text(Text::Operator).arg(options_.user));
-    operatorsAction_->setEnabled(isAdministrator(options_.user, options_.caption));
-    cardsAction_->setEnabled(mayChangeCards(options_.user, options_.caption));
-    employeesAction_->setEnabled(cardsAction_->isEnabled());
+    applyRights();
+    showClockNote();
+}
+
+void ConsoleWindow::applyRights() {
+    rights_ = site::operatorRights(options_.user, options_.caption);
+    const struct {
+        const char* action;
+        site::Action right;
+    } needs[] = {{"Collect", site::Action::Collect},     {"SetClock", site::Action::Clock},
+                 {"DownloadNames", site::Action::Names}, {"LineTest", site::Action::LineTest},
+                 {"Cards", site::Action::Cards},         {"Employees", site::Action::Cards},
+                 {"AssignHere", site::Action::Assign},   {"AssignNone", site::Action::Assign},
+                 {"Operators", site::Action::Administer}};
+    for (const auto& need : needs)
+        if (QAction* a = findChild<QAction*>(QString::fromLatin1(need.action)))
+            a->setEnabled(rights_(need.right));
+}
+
+void ConsoleWindow::showClockNote() {
+    clockNote_->setVisible(!computerClock().synchronised);
 }
 
 QString ConsoleWindow::summary() const {
@@ -351,7 +356,7 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
     request.lineTest = lineTest;
     request.withOthers = true; // other workstations' terminals, from what they wrote
     if (lineTest)
-        request.rights = site::operatorRights(options_.user, options_.caption);
+        request.rights = rights_;
     const bool whole = terminals.isEmpty();
     auto work = [this, request, reading, whole](site::JobRelay& relay) {
         // The meals of the chart are read meanwhile, on a connection of their own thread; when
@@ -369,7 +374,9 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             const QList<site::TerminalStatus> all = site::readStatus(
                 request,
                 [this, &relay](const site::TerminalStatus& s) {
-                    relay.post([this, row = statusRow(s)] { model_->update(row); });
+                    // A line test refused to the operator read nothing: the row stays.
+                    if (s.fault.kind != site::Failure::NotAllowed)
+                        relay.post([this, row = statusRow(s)] { model_->update(row); });
                 },
                 &relay.cancel);
             for (const site::TerminalStatus& s : all)
@@ -390,32 +397,39 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
             model_->setOld(false);
             table_->setVisible(!reading->rows.isEmpty());
             empty_->setVisible(reading->rows.isEmpty());
-            // The columns are fitted when the rows come or go; the texts of a reading seldom
-            // change a column's width, and fitting 255 rows stalls the window.
-            if (!sameRows || !fitted_) {
-                table_->resizeColumnsToContents();
-                fitted_ = true;
-            }
+            // An empty register is read every few seconds: the terminal the operator adds in
+            // the terminal window shows as soon as it is saved.
+            timer_->setInterval(reading->rows.isEmpty()
+                                    ? EmptyRegisterPollMs
+                                    : std::max(1, options_.refreshSeconds) * 1000);
+            fitColumns(!sameRows);
             note_->clear();
             refreshedAt_ = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
         } else {
             // A line test shows its rows in the note; after an action the note keeps the
             // action's results and only the rows change.
             QStringList lines;
-            int answered = 0;
+            int answered = 0, asked = 0;
             for (const StatusRow& r : std::as_const(reading->rows)) {
+                if (r.status.fault.kind == site::Failure::NotAllowed)
+                    continue;
                 model_->update(r);
                 lines << r.note;
                 answered += r.status.answers ? 1 : 0;
+                ++asked;
             }
+            fitColumns(false);
             if (lineTest) {
                 const QString result =
-                    text(Text::LineTestDone).arg(answered).arg(reading->rows.size() - answered);
+                    asked == 0 && !reading->rows.isEmpty()
+                        ? text(Text::LineTestRefused)
+                        : text(Text::LineTestDone).arg(answered).arg(asked - answered);
                 note_->setText(result + QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
                 statusBar()->showMessage(result);
             }
         }
         if (whole) {
+            showClockNote();
             ++refreshes_;
             if (reading->mealsFault.failed() ||
                 !meals_->showDays(reading->meals, QDateTime::currentDateTime()))
@@ -433,6 +447,19 @@ bool ConsoleWindow::refresh(const QList<int>& terminals, bool lineTest) {
         statusBar()->showMessage(text(Text::Refreshing));
     showSummary();
     return true;
+}
+
+void ConsoleWindow::fitColumns(bool rowsChanged) {
+    // The columns are fitted when the rows come or go, or when a column's longest text changes
+    // (a first collection, a longer reason): fitting 255 rows on every reading stalls the window.
+    QList<qsizetype> longest(model_->columnCount(), 0);
+    for (int r = 0; r < model_->rowCount(); ++r)
+        for (int c = 0; c < longest.size(); ++c)
+            longest[c] = std::max(longest[c], model_->index(r, c).data().toString().size());
+    if (!rowsChanged && longest == fitted_)
+        return;
+    table_->resizeColumnsToContents();
+    fitted_ = longest;
 }
 
 void ConsoleWindow::notifyHands(const QList<StatusRow>& rows) {
@@ -539,8 +566,14 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
         for (const site::StepResult& r : std::as_const(*results))
             lines << text(Text::Terminal).arg(r.terminal) + QStringLiteral("：") +
                          collect::stepText(r);
-        note_->setText(text(Text::ActionDone).arg(action).arg(summary->failed) + QLatin1Char('\n') +
-                       lines.join(QLatin1Char('\n')));
+        // A step refused for want of a right sent nothing: it is told as refused, never as
+        // failed.
+        const bool refused = summary->notAllowed > 0 && summary->notAllowed == results->size();
+        note_->setText(
+            (refused
+                 ? text(Text::ActionRefused).arg(action)
+                 : text(Text::ActionDone).arg(action).arg(summary->failed - summary->notAllowed)) +
+            QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
         // The clock guard kept the computer's time from some terminals: the operator may set
         // them anyway (never to a year the terminals cannot hold).
         QList<int> ask;
@@ -579,6 +612,10 @@ bool ConsoleWindow::runOn(const QList<int>& terminals, site::Step step, bool for
 }
 
 bool ConsoleWindow::lineTestSelected() {
+    if (!rights_(site::Action::LineTest)) {
+        note_->setText(text(Text::LineTestRefused));
+        return false;
+    }
     const QList<int> terminals = selectedTerminals();
     if (terminals.isEmpty()) {
         note_->setText(text(Text::NoTerminal));
@@ -648,6 +685,7 @@ QWidget* ConsoleWindow::openMonthReport() {
     const Settings settings =
         options_.settingsFile.isEmpty() ? readSettings() : readSettings(options_.settingsFile);
     auto* window = new ReportWindow(selectedTerminals(), mealWindows(settings), this);
+    window->setSiteName(siteName(settings));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     return window;
@@ -656,9 +694,15 @@ QWidget* ConsoleWindow::openMonthReport() {
 void ConsoleWindow::openSettings() {
     SettingsDialog dialog(options_.settingsFile, this);
     dialog.showInForce({connectionString(), options_.embeddedDb, options_.simulator});
-    if (dialog.exec() == QDialog::Accepted)
-        statusBar()->showMessage(text(Text::SettingsKept).arg(options_.settingsFile) +
-                                 QStringLiteral(" · ") + text(Text::NextStart));
+    // The database and the devices are the site's: an administrator's to change.
+    dialog.setReadOnly(
+        !site::operatorRights(options_.user, options_.caption)(site::Action::Administer));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    statusBar()->showMessage(dialog.keptNote());
+    // The next reading uses the devices, ports and clock choices now in force.
+    showClockNote();
+    refresh();
 }
 
 void ConsoleWindow::openAbout() {
@@ -671,7 +715,7 @@ void ConsoleWindow::openAbout() {
 
 QWidget* ConsoleWindow::openOperators() {
     // The right is asked again: the menu's state may be older than a change of the grants.
-    if (!isAdministrator(options_.user, options_.caption)) {
+    if (!site::operatorRights(options_.user, options_.caption)(site::Action::Administer)) {
         operatorsAction_->setEnabled(false);
         return nullptr;
     }
@@ -687,7 +731,7 @@ QWidget* ConsoleWindow::openOperators() {
 
 QWidget* ConsoleWindow::openCards() {
     // The right is asked again: the menu's state may be older than a change of the grants.
-    if (!mayChangeCards(options_.user, options_.caption)) {
+    if (!site::operatorRights(options_.user, options_.caption)(site::Action::Cards)) {
         cardsAction_->setEnabled(false);
         return nullptr;
     }
@@ -708,7 +752,7 @@ QWidget* ConsoleWindow::openCards() {
 }
 
 QWidget* ConsoleWindow::openEmployees() {
-    if (!mayChangeCards(options_.user, options_.caption)) {
+    if (!site::operatorRights(options_.user, options_.caption)(site::Action::Cards)) {
         employeesAction_->setEnabled(false);
         return nullptr;
     }
@@ -758,9 +802,7 @@ void ConsoleWindow::setOperator(const QString& name) {
     // On a server the next use of the host's connection opens the new operator's session.
     closeSharedConnection();
     userLabel_->setText(text(Text::Operator).arg(name));
-    operatorsAction_->setEnabled(isAdministrator(name, options_.caption));
-    cardsAction_->setEnabled(mayChangeCards(name, options_.caption));
-    employeesAction_->setEnabled(cardsAction_->isEnabled());
+    applyRights();
     if (operators_)
         operators_->close();
     for (QWidget* w : QApplication::topLevelWidgets())

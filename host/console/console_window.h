@@ -111,12 +111,20 @@ private:
                   const std::function<void()>& done);
     void finishJob();
     void showSummary();
+    // Fits the columns to the rows shown when they changed or a column's texts grew or shrank.
+    void fitColumns(bool rowsChanged);
     // A tray notification of the terminals this reading finds newly needing a hand.
     void notifyHands(const QList<StatusRow>& rows);
     // The sign-in, not waited for: a switch of operator, or the lock's.
     void askSignIn(bool lock);
     void unlock();
     void checkIdle();
+    // Asks the signed-in operator's rights through the site layer and enables the actions by
+    // them, as the terminal window does its tools.
+    void applyRights();
+    // The line saying that the terminals' clocks are not set while the computer's clock is
+    // unsynchronised, and where to choose otherwise; hidden while they are set.
+    void showClockNote();
 
     ConsoleOptions options_;
     StatusTable* model_ = nullptr;
@@ -125,13 +133,15 @@ private:
     MealChart* meals_ = nullptr;
     QLabel* summary_ = nullptr;
     QLabel* note_ = nullptr;
+    QLabel* clockNote_ = nullptr;
+    site::Rights rights_;
     QTimer* timer_ = nullptr;
     QFutureWatcher<void>* watcher_ = nullptr;
     std::shared_ptr<site::JobRelay> relay_;
     std::function<void()> done_;
     int refreshes_ = 0;
     std::function<void()> whenRead_;
-    bool fitted_ = false;     // the columns fitted to a reading's rows
+    QList<qsizetype> fitted_; // each column's longest text when the columns were fitted
     bool refreshDue_ = false; // a whole reading asked for while another job ran
     // The collection window opened last: the console reads the site again when it is done.
     void followCollection();

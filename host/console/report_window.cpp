@@ -22,12 +22,14 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextDocument>
+#include <QTextTable>
 #include <QVBoxLayout>
 #include <QtConcurrent>
 #include <memory>
@@ -132,11 +134,7 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
         if (shown_.isEmpty() &&
             !showMonth(monthEdit_->date(), which_->currentIndex() == 1, byDay_->isChecked()))
             return;
-        const QString path =
-            askSaveFile(text(Text::PrintReport), QStringLiteral("meals-%1.pdf").arg(month_),
-                        QStringLiteral("PDF (*.pdf)"));
-        if (!path.isEmpty())
-            printTo(path);
+        print();
     });
 }
 
@@ -231,14 +229,20 @@ bool ReportWindow::exportTo(const QString& path) {
 }
 
 QString ReportWindow::html() const {
-    QString out = QStringLiteral("<h3>%1 %2</h3>").arg(text(Text::MonthReport), month_);
+    // A table's head rows are printed again at the top of every page it runs over: the site,
+    // the month and the table's name, then its column headings.
+    QString out;
     for (const report::Table& t : shown_) {
-        out += QStringLiteral("<h4>%1</h4><table border=\"1\" cellspacing=\"0\" "
-                              "cellpadding=\"2\"><tr>")
-                   .arg(t.name.toHtmlEscaped());
+        out += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" "
+                              "width=\"100%\"><thead><tr><th colspan=\"%1\" align=\"left\">%2"
+                              "</th></tr><tr>")
+                   .arg(t.headings.size())
+                   .arg(QStringLiteral("%1 · %2 %3 · %4")
+                            .arg(siteName_, text(Text::MonthReport), month_, t.name)
+                            .toHtmlEscaped());
         for (const QString& h : t.headings)
             out += QStringLiteral("<th>%1</th>").arg(h.toHtmlEscaped());
-        out += QStringLiteral("</tr>");
+        out += QStringLiteral("</tr></thead>");
         for (int r = 0; r < t.texts.size(); ++r) {
             out += QStringLiteral("<tr>");
             for (int c = 0; c < t.headings.size(); ++c)
@@ -247,26 +251,52 @@ QString ReportWindow::html() const {
                            .arg(cellText(t, r, c).toHtmlEscaped());
             out += QStringLiteral("</tr>");
         }
-        out += QStringLiteral("</table>");
+        out += QStringLiteral("</table><p></p>");
     }
     return out;
+}
+
+bool ReportWindow::print() {
+    QPrinter printer(QPrinter::HighResolution);
+    // The dialog names a PDF file after the document when printing to a file.
+    printer.setDocName(QStringLiteral("meals-%1").arg(month_));
+    QPrintDialog dialog(&printer, this);
+    dialog.setObjectName(QStringLiteral("PrintDialog"));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    return printOn(printer, printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName()
+                                                                          : QString());
 }
 
 bool ReportWindow::printTo(const QString& pdfPath) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdfPath);
+    return printOn(printer, pdfPath);
+}
+
+bool ReportWindow::printOn(QPrinter& printer, const QString& pdfPath) {
     QTextDocument doc;
     doc.setHtml(html());
+    // The two head rows of each table (the site and month, the headings) on every page.
+    for (QTextFrame* frame : doc.rootFrame()->childFrames())
+        if (auto* table = qobject_cast<QTextTable*>(frame)) {
+            QTextTableFormat format = table->format();
+            format.setHeaderRowCount(2);
+            table->setFormat(format);
+        }
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     doc.print(&printer);
     // The printer says nothing of a file it could not write: the file tells.
-    const QFileInfo file(pdfPath);
-    const bool written = printer.printerState() != QPrinter::Error && file.size() > 0 &&
-                         file.lastModified() >= before;
-    note_->setText(written ? text(Text::ReportPrinted).arg(pdfPath)
-                           : text(Text::ExportFailed).arg(pdfPath));
-    return written;
+    bool done = printer.printerState() != QPrinter::Error;
+    if (!pdfPath.isEmpty()) {
+        const QFileInfo file(pdfPath);
+        done = done && file.size() > 0 && file.lastModified() >= before;
+    }
+    const QString where = pdfPath.isEmpty() ? printer.printerName() : pdfPath;
+    note_->setText(done ? text(Text::ReportPrinted).arg(where)
+                        : text(Text::ExportFailed).arg(where));
+    return done;
 }
 
 } // namespace bw::host::console

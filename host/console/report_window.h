@@ -9,6 +9,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QPrinter;
 class QTabWidget;
 
 namespace bw::host::console {
@@ -25,8 +26,15 @@ public:
     bool showMonth(const QDate& month, bool selectedOnly, bool byDay = false);
     // Writes what is shown (xlsx, or csv by the name) and says so; false when not written.
     bool exportTo(const QString& path);
-    // Prints what is shown to a PDF file.
+    // The canteen's name, at the head of every printed page with the month.
+    void setSiteName(const QString& name) { siteName_ = name; }
+    // The system's print dialog (a PDF file is one of its printers), then the printing.
+    bool print();
+    // Prints what is shown to a PDF file, as print() does on the printer chosen.
     bool printTo(const QString& pdfPath);
+    // What is shown as the printed document: every table's headings, the site's name and the
+    // month repeated at the top of each page.
+    QString html() const;
 
     QTabWidget* tables() const { return tabs_; }
     QString note() const;
@@ -35,12 +43,13 @@ private:
     void showTables();
     bool showCounted(const report::MonthReport& r);
     void setControlsEnabled(bool enabled);
-    QString html() const;
+    bool printOn(QPrinter& printer, const QString& pdfPath);
 
     QList<int> selected_;
     MealWindows windows_;
     QList<report::Table> shown_;
     QString month_;
+    QString siteName_;
     QDateEdit* monthEdit_ = nullptr;
     QComboBox* which_ = nullptr;
     QCheckBox* byDay_ = nullptr;

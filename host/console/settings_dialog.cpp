@@ -2,6 +2,9 @@
 
 #include "bell/serial_port.h"
 #include "host/console/console_texts.h"
+#include "host/link/link.h"
+#include "host/site/site_layer.h"
+#include "platform/clock_guard.h"
 #include "platform/error.h"
 #include "platform/language.h"
 #include "store/sql_connection.h"
@@ -73,6 +76,58 @@ QStringList inForceLines(const SettingsInForce& inForce) {
     return lines;
 }
 
+void applyKeptSettings(const Settings& before, const Settings& after) {
+    const auto device = [](const Settings& s, int n) {
+        for (const auto& [port, path] : s.com)
+            if (port == n)
+                return path;
+        return QString();
+    };
+    for (int n = 1; n <= kComPorts; ++n) {
+        const QString path = device(after, n);
+        if (path == device(before, n) &&
+            before.comWithoutDevice.contains(n) == after.comWithoutDevice.contains(n))
+            continue;
+        if (!path.isEmpty())
+            bell::setDevicePath(n, path);
+        else if (after.comWithoutDevice.contains(n))
+            bell::setNoDevice(n);
+        else
+            bell::setDevicePath(n, QString());
+    }
+    // A port the map no longer names goes to itself again.
+    const auto target = [](const Settings& s, int from) {
+        for (const auto& [port, to] : s.tcpPortMap)
+            if (port == from)
+                return to;
+        return from;
+    };
+    QList<int> ports;
+    for (const Settings* s : {&before, &after})
+        for (const auto& entry : s->tcpPortMap)
+            ports << entry.first;
+    for (int from : std::as_const(ports))
+        if (target(before, from) != target(after, from))
+            setTcpPortMap(from, target(after, from));
+    site::setClockMaxChangeS(clockMaxChangeS(after));
+    trustUnsynchronisedClock(!after.clockRequireSynchronised);
+}
+
+QStringList waitingForRestart(const Settings& before, const Settings& after) {
+    QStringList names;
+    if (before.db != after.db)
+        names << text(Text::Database);
+    if (before.lang != after.lang)
+        names << text(Text::Language);
+    if (before.bellSection != after.bellSection)
+        names << text(Text::BellSection);
+    if (before.sim != after.sim)
+        names << text(Text::Simulator);
+    if (before.traceLine != after.traceLine)
+        names << text(Text::TraceLine);
+    return names;
+}
+
 void SettingsDialog::showInForce(const SettingsInForce& inForce) {
     inForce_ = inForce;
     inForceLabel_->setText(inForceLines(inForce).join(QLatin1Char('\n')));
@@ -111,6 +166,10 @@ void SettingsDialog::build() {
     user_ = new QLineEdit(general);
     user_->setObjectName(QStringLiteral("Operator"));
     form->addRow(text(Text::OperatorField), user_);
+    siteName_ = new QLineEdit(general);
+    siteName_->setObjectName(QStringLiteral("SiteName"));
+    siteName_->setMaxLength(MaxSiteName);
+    form->addRow(text(Text::SiteNameField), siteName_);
     lang_ = new QComboBox(general);
     lang_->setObjectName(QStringLiteral("Language"));
     lang_->addItem(text(Text::LanguageDefault), 0);
@@ -126,6 +185,18 @@ void SettingsDialog::build() {
     trace_ = new QLineEdit(general);
     trace_->setObjectName(QStringLiteral("TraceLine"));
     form->addRow(text(Text::TraceLine), trace_);
+    // A computer without a time service, its clock set by hand: the terminals' clocks are set
+    // from it all the same; the limit of one change still holds.
+    clockManual_ = new QCheckBox(text(Text::ClockManual), general);
+    clockManual_->setObjectName(QStringLiteral("ClockManual"));
+    form->addRow(QString(), clockManual_);
+    maxChange_ = new QSpinBox(general);
+    maxChange_->setObjectName(QStringLiteral("ClockMaxChange"));
+    maxChange_->setRange(0, 10 * 365 * 24 * 3600);
+    maxChange_->setSingleStep(3600);
+    maxChange_->setSuffix(text(Text::Seconds));
+    maxChange_->setSpecialValueText(text(Text::ClockMaxChangeDefault).arg(DefaultMaxClockChangeS));
+    form->addRow(text(Text::ClockMaxChange), maxChange_);
     tabs->addTab(general, text(Text::Settings));
 
     auto* serial = new QWidget(tabs);
@@ -185,10 +256,13 @@ void SettingsDialog::fill() {
     connection_ = saved_.db;
     db_->setText(maskPassword(connection_));
     user_->setText(saved_.user);
+    siteName_->setText(saved_.siteName);
     lang_->setCurrentIndex(std::max(0, lang_->findData(saved_.lang)));
     bell_->setChecked(saved_.bellSection);
     sim_->setChecked(saved_.sim);
     trace_->setText(saved_.traceLine);
+    clockManual_->setChecked(!saved_.clockRequireSynchronised);
+    maxChange_->setValue(int(saved_.clockMaxChangeS));
 
     const QList<SerialDevice> devices = serialDevices();
     QStringList choices{QString()};
@@ -245,10 +319,13 @@ Settings SettingsDialog::settings() const {
     const QString shown = db_->text().trimmed();
     s.db = shown == maskPassword(connection_) ? connection_ : shown;
     s.user = user_->text().trimmed();
+    s.siteName = siteName_->text().simplified();
     s.lang = lang_->currentData().toInt();
     s.bellSection = bell_->isChecked();
     s.sim = sim_->isChecked();
     s.traceLine = trace_->text().trimmed();
+    s.clockRequireSynchronised = !clockManual_->isChecked();
+    s.clockMaxChangeS = maxChange_->value();
     s.com.clear();
     for (int n = 1; n <= kComPorts; ++n) {
         const auto* device = qobject_cast<QComboBox*>(com_->cellWidget(n - 1, 1));
@@ -285,7 +362,29 @@ QString SettingsDialog::testDatabase() {
     }
 }
 
+void SettingsDialog::setReadOnly(bool readOnly) {
+    readOnly_ = readOnly;
+    for (QWidget* w : findChildren<QWidget*>())
+        if (qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+            qobject_cast<QCheckBox*>(w) || qobject_cast<QSpinBox*>(w) ||
+            (qobject_cast<QPushButton*>(w) && !qobject_cast<QDialogButtonBox*>(w->parent())))
+            w->setEnabled(!readOnly);
+    for (QTableWidget* t : {com_, ports_})
+        t->setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers
+                                    : QAbstractItemView::DoubleClicked |
+                                          QAbstractItemView::EditKeyPressed |
+                                          QAbstractItemView::AnyKeyPressed);
+    if (auto* buttons = findChild<QDialogButtonBox*>())
+        buttons->setStandardButtons(readOnly ? QDialogButtonBox::Close
+                                             : QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    status_->setText(readOnly ? text(Text::SettingsReadOnly) : QString());
+}
+
 bool SettingsDialog::keep() {
+    if (readOnly_) {
+        status_->setText(text(Text::SettingsReadOnly));
+        return false;
+    }
     const Settings s = settings();
     if (s.db != saved_.db) {
         const QString problem = testDatabase();
@@ -298,8 +397,14 @@ bool SettingsDialog::keep() {
         status_->setText(text(Text::SettingsNotKept).arg(path_));
         return false;
     }
+    applyKeptSettings(saved_, s);
+    const QStringList waiting = waitingForRestart(saved_, s);
     saved_ = s;
-    status_->setText(text(Text::SettingsKept).arg(path_));
+    keptNote_ =
+        text(Text::SettingsKept).arg(path_) + QStringLiteral(" · ") +
+        (waiting.isEmpty() ? text(Text::TakesEffectNow)
+                           : text(Text::WaitsForRestart).arg(waiting.join(QStringLiteral("、"))));
+    status_->setText(keptNote_);
     return true;
 }
 

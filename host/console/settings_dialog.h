@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QTableWidget;
 
 namespace bw::host::console {
@@ -38,6 +39,13 @@ struct SettingsInForce {
 // one a port number gives by itself are listed.
 QStringList inForceLines(const SettingsInForce& inForce);
 
+// Puts in force what a kept change of the settings can change in the running program: the COM
+// devices and TCP ports that changed (a mapping the program made itself, such as its
+// simulator's, stays unless that very entry changed) and the clock guard's choices.
+void applyKeptSettings(const Settings& before, const Settings& after);
+// The names, in the operator's language, of the changed settings that wait for the next start.
+QStringList waitingForRestart(const Settings& before, const Settings& after);
+
 class SettingsDialog : public QDialog {
 public:
     explicit SettingsDialog(const QString& path, QWidget* parent = nullptr);
@@ -53,6 +61,10 @@ public:
     QString connection() const { return connection_; }
 
     void showInForce(const SettingsInForce& inForce);
+    // Shows the settings without letting them change (an operator who is no administrator).
+    void setReadOnly(bool readOnly);
+    // What the last keep did: the file, and what is in force or waits for the next start.
+    QString keptNote() const { return keptNote_; }
 
     void accept() override;
 
@@ -69,6 +81,7 @@ private:
     QLabel* inForceLabel_ = nullptr;
     QLineEdit* db_ = nullptr;
     QLineEdit* user_ = nullptr;
+    QLineEdit* siteName_ = nullptr;
     QComboBox* lang_ = nullptr;
     QTableWidget* com_ = nullptr;
     QTableWidget* devices_ = nullptr;
@@ -76,7 +89,11 @@ private:
     QCheckBox* bell_ = nullptr;
     QCheckBox* sim_ = nullptr;
     QLineEdit* trace_ = nullptr;
+    QCheckBox* clockManual_ = nullptr;
+    QSpinBox* maxChange_ = nullptr;
     QLabel* status_ = nullptr;
+    QString keptNote_;
+    bool readOnly_ = false;
 };
 
 } // namespace bw::host::console

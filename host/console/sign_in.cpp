@@ -82,30 +82,33 @@ SignInDialog::SignInDialog(const QString& connection, const QString& name, QWidg
     note_->setWordWrap(true);
     note_->hide();
     layout->addWidget(note_);
-    auto* form = new QFormLayout;
+    form_ = new QFormLayout;
     name_ = new QLineEdit(name, this);
     name_->setObjectName(QStringLiteral("Name"));
     password_ = passwordField("Password", this);
-    form->addRow(text(Text::OperatorField), name_);
-    form->addRow(text(Text::Password), password_);
-    layout->addLayout(form);
-    first_ = new QWidget(this);
-    auto* firstForm = new QFormLayout(first_);
-    firstForm->setContentsMargins(0, 0, 0, 0);
-    newPassword_ = passwordField("NewPassword", first_);
-    repeat_ = passwordField("RepeatPassword", first_);
-    firstForm->addRow(text(Text::NewPassword), newPassword_);
-    firstForm->addRow(text(Text::RepeatPassword), repeat_);
-    first_->hide();
-    layout->addWidget(first_);
+    form_->addRow(text(Text::OperatorField), name_);
+    form_->addRow(text(Text::Password), password_);
+    // The first password's fields, in the same form so that the labels line up.
+    newPassword_ = passwordField("NewPassword", this);
+    repeat_ = passwordField("RepeatPassword", this);
+    form_->addRow(text(Text::NewPassword), newPassword_);
+    form_->addRow(text(Text::RepeatPassword), repeat_);
+    form_->setRowVisible(newPassword_, false);
+    form_->setRowVisible(repeat_, false);
+    layout->addLayout(form_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { attempt(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    // Another name is another operator: its own password, not the first one's.
+    // Another name is another operator: its own password, not the first one's; a name that
+    // signs in for the first time is told so before anything else is typed.
     connect(name_, &QLineEdit::textEdited, this, [this] { askFirstPassword(false); });
+    connect(name_, &QLineEdit::editingFinished, this, [this] {
+        askFirstPassword(operators::needsFirstPassword(connection_, name_->text().trimmed()));
+    });
     (name.isEmpty() ? name_ : password_)->setFocus();
     setMinimumWidth(360);
+    askFirstPassword(operators::needsFirstPassword(connection_, name.trimmed()));
 }
 
 void SignInDialog::setLocked(bool locked) {
@@ -118,8 +121,10 @@ void SignInDialog::askFirstPassword(bool ask) {
     if (asksFirst_ == ask)
         return;
     asksFirst_ = ask;
-    first_->setVisible(ask);
-    password_->setEnabled(!ask);
+    form_->setRowVisible(newPassword_, ask);
+    form_->setRowVisible(repeat_, ask);
+    // Only the new password's fields: there is no password yet to type.
+    form_->setRowVisible(password_, !ask);
     note_->setText(ask ? text(Text::FirstPassword).arg(name_->text().simplified()) : lockedNote());
     note_->setVisible(ask || !lockedName_.isEmpty());
     newPassword_->clear();

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 
@@ -47,7 +48,7 @@ private:
     QLineEdit* password_ = nullptr;
     QLineEdit* newPassword_ = nullptr;
     QLineEdit* repeat_ = nullptr;
-    QWidget* first_ = nullptr; // the first password's fields
+    QFormLayout* form_ = nullptr;
     bool asksFirst_ = false;
 };
 

@@ -317,6 +317,17 @@ void setFirstPassword(const QString& connection, const QString& name, const QStr
         throw Refused(Refusal::WrongSignIn, name);
 }
 
+bool needsFirstPassword(const QString& connection, const QString& name) {
+    if (name.isEmpty() || name != desktopAccount())
+        return false;
+    try {
+        store::SqlConnection cn(connection);
+        return signsInUnasked(cn, name);
+    } catch (const Error&) {
+        return false; // the sign-in itself says what is wrong with the database
+    }
+}
+
 bool signsInUnasked(store::SqlConnection& cn, const QString& name) {
     return !serverSignsIn(cn) &&
            tableHas(cn,
@@ -482,6 +493,21 @@ void addFirstAdministrator(store::SqlConnection& cn) {
         cn.executeBound(
             QStringLiteral("INSERT INTO UserGrants (UserName, FunctionName) VALUES (?, '*')"),
             {name});
+}
+
+void addServiceOperator(store::SqlConnection& cn, const QString& name, const QString& caption) {
+    if (serverSignsIn(cn) || isOperator(cn, name))
+        return;
+    const QStringList functions =
+        functionsOfKeys({QStringLiteral("collect"), QStringLiteral("clear"),
+                         QStringLiteral("clock"), QStringLiteral("names")},
+                        caption);
+    inTransaction(cn, [&] {
+        cn.executeBound(QStringLiteral("INSERT INTO Operators (Name, PasswordHash, Disabled) "
+                                       "VALUES (?, NULL, 0)"),
+                        {name});
+        writeGrants(cn, name, functions);
+    });
 }
 
 } // namespace bw::host::operators

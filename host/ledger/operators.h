@@ -75,6 +75,11 @@ QString signIn(const QString& connection, const QString& name, const QString& pa
 // which must be the desktop account and an operator without a password yet.
 void setFirstPassword(const QString& connection, const QString& name, const QString& password);
 
+// Whether `name` signs in for the first time on the database of `connection`: the desktop
+// account, an operator of a file database without a password yet, who chooses one
+// (setFirstPassword). False when the database cannot be asked.
+bool needsFirstPassword(const QString& connection, const QString& name);
+
 // Whether the demo may sign `name` in without asking: on a file database only, an enabled
 // operator that has no password (the demo database's own). An operator with a password, and
 // every operator of a server, always types it.
@@ -110,6 +115,11 @@ void disableOperator(store::SqlConnection& cn, const QString& by, const QString&
 // A new database's first administrator: the desktop account that made it, with every right and
 // no password yet (it chooses one at its first sign-in). Nothing when operators exist already.
 void addFirstAdministrator(store::SqlConnection& cn);
+
+// The nightly service's operator on a new site database: the system account `name`, with the
+// routine's rights (collect, clear, clock, names) and no password, so that it never signs in
+// where a person does. Nothing on a server, or when it is an operator already.
+void addServiceOperator(store::SqlConnection& cn, const QString& name, const QString& caption);
 
 // A server's schema: the operators' functions, the rights of each operator by the grant map,
 // the triggers that fill the operators' names from the session, and no rights for anyone

@@ -338,4 +338,80 @@ void createHostSchema(Connection& cn, bool withDemoData) {
     }
 }
 
+namespace {
+
+// The tables that hold what a site has done: terminals, cards, employees, records and the log.
+constexpr const char* kSiteDataTables[] = {"MachineInfo", "CardMapping", "Employees", "MealRecord",
+                                           "CtrlLog"};
+
+// The names of the tables (or of a table's columns) of schema `db` of cn.
+QStringList namesIn(store::SqlConnection& cn, const QString& db, const QString& table = {}) {
+    const QString sql =
+        table.isEmpty()
+            ? QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type = 'table' AND name "
+                             "NOT LIKE 'sqlite%'")
+                  .arg(db)
+            : QStringLiteral("SELECT name FROM pragma_table_info(?, '%1')").arg(db);
+    QStringList names;
+    for (const QVariantList& row :
+         cn.queryBound(sql, table.isEmpty() ? QVariantList{} : QVariantList{table}))
+        names << row.value(0).toString();
+    return names;
+}
+
+// Whether schema `db` of cn holds a row of the site's data.
+bool holdsSiteData(store::SqlConnection& cn, const QString& db) {
+    const QStringList tables = namesIn(cn, db);
+    for (const char* table : kSiteDataTables)
+        if (tables.contains(QLatin1String(table), Qt::CaseInsensitive) &&
+            !cn.queryBound(QStringLiteral("SELECT 1 FROM %1.%2 LIMIT 1").arg(db, table)).isEmpty())
+            return true;
+    return false;
+}
+
+// The SQL text of a name in double quotes.
+QString quoted(const QString& name) {
+    return u'"' + QString(name).replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+} // namespace
+
+bool holdsSiteData(store::SqlConnection& cn) {
+    return holdsSiteData(cn, QStringLiteral("main"));
+}
+
+bool holdsSiteData(const QString& file) {
+    store::SqlConnection cn(QStringLiteral("sqlite:") + file);
+    return cn.engine() == store::SqlConnection::Engine::Sqlite &&
+           missingRegisterTables(cn).isEmpty() && holdsSiteData(cn, QStringLiteral("main"));
+}
+
+void moveDatabaseInto(store::SqlConnection& cn, const QString& from) {
+    cn.executeBound(QStringLiteral("ATTACH DATABASE ? AS bwfrom"), {from});
+    try {
+        const QStringList theirs = namesIn(cn, QStringLiteral("bwfrom"));
+        cn.inOneTransaction([&] {
+            for (const QString& table : namesIn(cn, QStringLiteral("main"))) {
+                if (!theirs.contains(table, Qt::CaseInsensitive))
+                    continue;
+                // The columns both have: an older database lacks some, which keep their defaults.
+                const QStringList from = namesIn(cn, QStringLiteral("bwfrom"), table);
+                QStringList columns;
+                for (const QString& column : namesIn(cn, QStringLiteral("main"), table))
+                    if (from.contains(column, Qt::CaseInsensitive))
+                        columns << quoted(column);
+                const QString list = columns.join(QStringLiteral(", "));
+                cn.Execute(QStringLiteral("DELETE FROM main.%1").arg(quoted(table)));
+                cn.Execute(QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM bwfrom.%1 "
+                                          "ORDER BY rowid")
+                               .arg(quoted(table), list));
+            }
+        });
+    } catch (...) {
+        cn.Execute(QStringLiteral("DETACH DATABASE bwfrom"));
+        throw;
+    }
+    cn.Execute(QStringLiteral("DETACH DATABASE bwfrom"));
+}
+
 } // namespace bw::host

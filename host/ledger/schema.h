@@ -34,6 +34,17 @@ void createHostSchema(Connection& cn, bool withDemoData);
 // engine.
 QString writeOrderColumn(const store::SqlConnection& cn);
 
+// Whether a host database holds what a site has done: a terminal, a card, an employee, a meal
+// record or a log entry (its operators alone are what a new database is made with). The file
+// form opens the SQLite file, which must hold the register's tables.
+bool holdsSiteData(store::SqlConnection& cn);
+bool holdsSiteData(const QString& file);
+
+// Moves the rows of every table of the SQLite file `from` into the same tables of cn's SQLite
+// database, replacing theirs, in one transaction (the columns both have; the file is left as
+// it is). Raises the database's error; nothing is changed then.
+void moveDatabaseInto(store::SqlConnection& cn, const QString& from);
+
 // The caption the demo grants are written for.
 inline constexpr const char* kDemoCaption = "就餐机管理";
 

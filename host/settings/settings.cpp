@@ -3,6 +3,7 @@
 #include "host/ledger/backup.h"
 #include "host/ledger/stations.h"
 #include "platform/clock_guard.h"
+#include "platform/language.h"
 #include "store/connection_string.h"
 
 #include <QDir>
@@ -30,6 +31,7 @@ const QString kClockMaxChange = QStringLiteral("clock/max-change");
 const QString kClockRequireSync = QStringLiteral("clock/require-synchronised");
 const QString kPool = QStringLiteral("site/pool");
 const QString kWorkstation = QStringLiteral("site/workstation");
+const QString kSiteName = QStringLiteral("site/name");
 const QString kBackupDir = QStringLiteral("site/backup-dir");
 const QString kBackupKeep = QStringLiteral("site/backup-keep");
 const char* const kMealKeys[MealCount] = {"report/breakfast", "report/lunch", "report/dinner"};
@@ -206,6 +208,15 @@ bool isTcpPort(int n) {
 
 bool isLanguage(int lang) {
     return lang == 2052 || lang == 1028;
+}
+
+QString siteName(const Settings& settings) {
+    return settings.siteName.isEmpty() ? workstation() : settings.siteName;
+}
+
+void useSettingsLanguage(const Settings& settings) {
+    if (isLanguage(settings.lang))
+        setUiLanguage(settings.lang);
 }
 
 bool isClockMaxChange(qint64 seconds) {
@@ -395,6 +406,15 @@ Settings readSettings(const QString& path, QStringList* problems) {
                                  .arg(kWorkstation)
                                  .arg(MaxWorkstationName));
     }
+    const QString name = s.value(kSiteName).toString().simplified();
+    if (hasControl(name) || name.size() > MaxSiteName) {
+        if (problems)
+            problems->append(QStringLiteral("%1 takes a name of at most %2 printable characters")
+                                 .arg(kSiteName)
+                                 .arg(MaxSiteName));
+    } else {
+        out.siteName = name;
+    }
     readFolder(s, kBackupDir, out.backupDir, problems);
     if (s.contains(kBackupKeep)) {
         bool ok = false;
@@ -468,6 +488,8 @@ bool writeThroughQSettings(const Settings& settings, const QString& path) {
         s.setValue(kPool, settings.pool);
     if (isWorkstationName(settings.workstation))
         s.setValue(kWorkstation, settings.workstation);
+    if (!settings.siteName.isEmpty())
+        s.setValue(kSiteName, settings.siteName);
     if (!settings.backupDir.isEmpty())
         s.setValue(kBackupDir, settings.backupDir);
     if (settings.backupKeep > 0)
@@ -601,6 +623,7 @@ QString describeSettings(const Settings& settings, const QString& path) {
     out << "workstation: "
         << orDefault(settings.workstation, workstation() + QStringLiteral(" (the host name)"))
         << "\n";
+    out << "site name: " << siteName(settings) << "\n";
     out << "backups: "
         << (settings.backupDir.isEmpty()
                 ? QStringLiteral("(none in the nightly run)")

@@ -39,6 +39,7 @@ struct Settings {
     bool clockRequireSynchronised = true; // [clock] require-synchronised
     int pool = 0;                         // [site] pool: lines worked at once, 1..64
     QString workstation; // [site] workstation: this computer's name in the register
+    QString siteName;    // [site] name: the canteen's name on printed reports
     QString backupDir;   // [site] backup-dir: the folder of the database's backups
     int backupKeep = 0;  // [site] backup-keep: backups kept, 1..10000
     MealWindows meals;   // [report] breakfast, lunch, dinner: HH:MM-HH:MM
@@ -63,6 +64,14 @@ QString mealWindowText(const MealWindow& window);
 
 // Whether two of the windows share a minute.
 bool mealWindowsOverlap(const MealWindows& windows);
+
+// Makes the settings' [operator] language the language of what the program writes (the
+// operation log's rows, its messages); without one the locale's stays.
+void useSettingsLanguage(const Settings& settings);
+
+// The name printed on the site's reports: the setting, else the workstation's name.
+QString siteName(const Settings& settings);
+constexpr int MaxSiteName = 100;
 
 // The time-out of a database server's connection: the setting, else 10 s.
 int dbTimeoutS(const Settings& settings);

@@ -91,6 +91,7 @@ QString functionName(Action action, const QString& caption) {
     case Action::Assign:
         return caption + messages::text(1065); // its "modify"
     case Action::Backup:
+    case Action::Administer:
         return QStringLiteral("*");
     case Action::Cards:
         return QStringLiteral("卡号管理");
@@ -142,6 +143,8 @@ Rights operatorRights(const QString& user, const QString& caption,
     } catch (const Error& e) {
         qWarning("Permission check failed (%s)", qUtf8Printable(e.description()));
     }
+    // Administering is every right, as a backup is.
+    known[int(Action::Administer)] = known.value(int(Action::Backup));
     // Clearing is a collection as well.
     known[int(Action::Clear)] =
         known.value(int(Action::Clear)) && known.value(int(Action::Collect));

@@ -53,11 +53,12 @@ struct Register {
 Register readRegister(store::SqlConnection& cn);
 
 // What an operator may be allowed or refused; a status reading needs no right.
-enum class Action { Collect, Clear, Names, Clock, LineTest, Assign, Backup, Cards };
+enum class Action { Collect, Clear, Names, Clock, LineTest, Assign, Backup, Cards, Administer };
 // The function name the permission component knows the action by. The clock and the line
 // test are the terminal window's buttons: the terminal-management caption and its texts; giving
 // terminals to a workstation is a change of the register, the window's "modify". A backup copies
-// every record and operator: an administrator's ("*"). Changing the cards is "卡号管理".
+// every record and operator: an administrator's ("*"), as managing the operators and changing
+// the site's database and devices are (Administer). Changing the cards is "卡号管理".
 QString functionName(Action action, const QString& caption);
 
 // Whether the operator may take an action.

@@ -111,6 +111,7 @@ std::optional<QVector<QVariantList>> newestLogRows(store::SqlConnection& cn,
 struct History {
     QHash<int, std::optional<StepRecord>> collection;
     QHash<int, std::optional<StepRecord>> nightly;
+    QHash<int, std::optional<StepRecord>> good; // the newest collection that went well
 };
 
 // Of a terminal's newest collection in SiteStep and in the operation log (two tables whose
@@ -242,6 +243,53 @@ void readCollectionLog(store::SqlConnection& cn, History& history) {
     }
 }
 
+// The newest good collection of each terminal: its newest collection when that went well,
+// else the newest one that did, looked for only for those terminals.
+void readGoodCollections(store::SqlConnection& cn, History& history) {
+    using collect::Text;
+    QVariantList actions, done;
+    for (int lang : {2052, 1028}) {
+        for (Text t : {Text::ActionCollect, Text::ActionCollectClear})
+            actions << collect::text(t, lang);
+        done << collect::text(Text::Done, lang).section(QLatin1Char('%'), 0, 0) + QLatin1Char('%');
+    }
+    const QString logGood = QStringLiteral(
+        "FROM CtrlLog WHERE ObjectA = ? AND ActionA IN (?, ?, ?, ?) AND (ResultA LIKE ? OR "
+        "ResultA LIKE ?)");
+    const QString siteGood =
+        QStringLiteral("FROM SiteStep WHERE MachAddr = ? AND Step = ? AND Ok = 1");
+    for (auto it = history.collection.cbegin(); it != history.collection.cend(); ++it) {
+        if (!*it || (*it)->ok) {
+            history.good[it.key()] = *it;
+            continue;
+        }
+        const QVariantList logValues = QVariantList{QString::number(it.key())} + actions + done;
+        const QVariantList siteValues{it.key(), stepName(Step::Collect)};
+        const struct {
+            QString from;
+            QVariantList values;
+            QString columns, time;
+        } sources[] = {
+            {logGood, logValues, QStringLiteral("TimeA, UserA, ResultA"), QStringLiteral("TimeA")},
+            {siteGood, siteValues, QStringLiteral("StepAt, StepBy, Result"),
+             QStringLiteral("StepAt")}};
+        for (const auto& source : sources) {
+            try {
+                const auto rows =
+                    cn.queryBound(QStringLiteral("SELECT %1 %2 AND %3 = (SELECT MAX(%3) %2)")
+                                      .arg(source.columns, source.from, source.time),
+                                  source.values + source.values);
+                if (!rows.isEmpty())
+                    keepLater(history.good[it.key()],
+                              {timeOf(rows.first().value(0)), rows.first().value(1).toString(),
+                               rows.first().value(2).toString(), true});
+            } catch (const Error& e) {
+                qWarning("Good collections not read (%s)", qUtf8Printable(e.description()));
+            }
+        }
+    }
+}
+
 // Reads the terminals of one line over link, whose port is open.
 class LineStatus {
 public:
@@ -313,8 +361,9 @@ QString stepText(const QString& what, const std::optional<StepRecord>& r) {
 QList<TerminalStatus::Hand> TerminalStatus::handsNeeded(qint64 clockToleranceS,
                                                         qint64 recordsLimit) const {
     QList<Hand> hands;
-    if (!station.isEmpty()) {
-        // never asked here: only its workstation's last collection tells
+    if (!station.isEmpty() || fault.kind == Failure::NotAllowed) {
+        // never asked here (another workstation's, or a line test the operator may not make):
+        // only what the database keeps tells
     } else if (!answers) {
         hands << Hand::Silent;
     } else {
@@ -375,6 +424,7 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
         }
         readSiteSteps(cn, history);
         readCollectionLog(cn, history);
+        readGoodCollections(cn, history);
     }
 
     std::vector<TerminalStatus> found(size_t(chosen.size()));
@@ -384,6 +434,7 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
         s.port = chosen[i].port;
         s.place = chosen[i].team;
         s.lastCollection = history.collection.value(s.terminal);
+        s.lastGoodCollection = history.good.value(s.terminal);
         s.lastNightly = history.nightly.value(s.terminal);
     }
     std::mutex mutex;
@@ -433,6 +484,7 @@ QList<TerminalStatus> readStatus(const StatusRequest& rq,
         s.fault.kind = Failure::OtherWorkstation;
         s.fault.cause = s.station;
         s.lastCollection = history.collection.value(s.terminal);
+        s.lastGoodCollection = history.good.value(s.terminal);
         s.lastNightly = history.nightly.value(s.terminal);
         tell(s);
         all << s;
@@ -476,24 +528,26 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode) {
         QJsonArray hands;
         for (TerminalStatus::Hand h : s.handsNeeded())
             hands.append(handName(h));
-        terminals.append(QJsonObject{{QStringLiteral("terminal"), s.terminal},
-                                     {QStringLiteral("port"), s.port},
-                                     {QStringLiteral("place"), s.place},
-                                     {QStringLiteral("answers"), s.answers},
-                                     {QStringLiteral("roundTripMs"),
-                                      s.roundTripMs ? QJsonValue(*s.roundTripMs) : QJsonValue()},
-                                     {QStringLiteral("reason"), faultLine(s.fault)},
-                                     {QStringLiteral("clockOffsetS"), orNull(s.clockOffsetS)},
-                                     {QStringLiteral("recordsWaiting"), orNull(s.recordsWaiting)},
-                                     {QStringLiteral("namesInStep"),
-                                      s.namesInStep ? QJsonValue(*s.namesInStep) : QJsonValue()},
-                                     {QStringLiteral("lastCollection"), stepJson(s.lastCollection)},
-                                     {QStringLiteral("lastNightly"), stepJson(s.lastNightly)},
-                                     {QStringLiteral("impossibleRecords"), s.impossibleRecords},
-                                     {QStringLiteral("workstation"),
-                                      s.station.isEmpty() ? QJsonValue() : QJsonValue(s.station)},
-                                     {QStringLiteral("hands"), hands},
-                                     {QStringLiteral("needsHand"), !hands.isEmpty()}});
+        terminals.append(
+            QJsonObject{{QStringLiteral("terminal"), s.terminal},
+                        {QStringLiteral("port"), s.port},
+                        {QStringLiteral("place"), s.place},
+                        {QStringLiteral("answers"), s.answers},
+                        {QStringLiteral("roundTripMs"),
+                         s.roundTripMs ? QJsonValue(*s.roundTripMs) : QJsonValue()},
+                        {QStringLiteral("reason"), faultLine(s.fault)},
+                        {QStringLiteral("clockOffsetS"), orNull(s.clockOffsetS)},
+                        {QStringLiteral("recordsWaiting"), orNull(s.recordsWaiting)},
+                        {QStringLiteral("namesInStep"),
+                         s.namesInStep ? QJsonValue(*s.namesInStep) : QJsonValue()},
+                        {QStringLiteral("lastCollection"), stepJson(s.lastCollection)},
+                        {QStringLiteral("lastGoodCollection"), stepJson(s.lastGoodCollection)},
+                        {QStringLiteral("lastNightly"), stepJson(s.lastNightly)},
+                        {QStringLiteral("impossibleRecords"), s.impossibleRecords},
+                        {QStringLiteral("workstation"),
+                         s.station.isEmpty() ? QJsonValue() : QJsonValue(s.station)},
+                        {QStringLiteral("hands"), hands},
+                        {QStringLiteral("needsHand"), !hands.isEmpty()}});
     }
     return QJsonObject{{QStringLiteral("terminals"), terminals},
                        {QStringLiteral("exit"), exitCode}};
@@ -554,11 +608,16 @@ QString statusPrometheus(const QList<TerminalStatus>& all, const QDateTime& at, 
          "1 when the terminal's name list is the database's, 0 when not.",
          [&](const TerminalStatus& s) { return s.namesInStep ? flag(*s.namesInStep) : Value(); }},
         {"brackwater_terminal_last_good_collection_age_seconds",
-         "Seconds since the terminal's last collection, when that one went well.",
+         "Seconds since the terminal's last collection that went well.",
          [&](const TerminalStatus& s) {
-             return s.lastCollection && s.lastCollection->ok && s.lastCollection->at.isValid()
-                        ? Value(double(s.lastCollection->at.secsTo(at)))
+             return s.lastGoodCollection && s.lastGoodCollection->at.isValid()
+                        ? Value(double(s.lastGoodCollection->at.secsTo(at)))
                         : Value();
+         }},
+        {"brackwater_terminal_never_collected",
+         "1 for a terminal that never had a collection that went well.",
+         [&](const TerminalStatus& s) {
+             return s.lastGoodCollection && s.lastGoodCollection->at.isValid() ? Value() : Value(1);
          }},
         {"brackwater_terminal_needs_hand", "1 when the terminal needs a hand, else 0.",
          [&](const TerminalStatus& s) { return flag(s.needsHand()); }},

@@ -34,12 +34,13 @@ struct TerminalStatus {
     bool answers = false;           // answered the record status (a possible one or not)
     std::optional<int> roundTripMs; // of the record-status exchange
     Fault fault; // why it does not answer: the line busy, the port not opened, no answer, ...
-    std::optional<qint64> clockOffsetS;       // terminal clock minus computer clock, seconds
-    std::optional<qint64> recordsWaiting;     // meal records stored on the terminal
-    bool impossibleRecords = false;           // answered a record status that cannot be
-    std::optional<bool> namesInStep;          // list size and checksum equal CardMapping's
-    std::optional<StepRecord> lastCollection; // from CtrlLog or SiteStep, the newest
-    std::optional<StepRecord> lastNightly;    // the last nightly run's steps, from SiteStep
+    std::optional<qint64> clockOffsetS;           // terminal clock minus computer clock, seconds
+    std::optional<qint64> recordsWaiting;         // meal records stored on the terminal
+    bool impossibleRecords = false;               // answered a record status that cannot be
+    std::optional<bool> namesInStep;              // list size and checksum equal CardMapping's
+    std::optional<StepRecord> lastCollection;     // from CtrlLog or SiteStep, the newest
+    std::optional<StepRecord> lastGoodCollection; // the newest of them that went well
+    std::optional<StepRecord> lastNightly;        // the last nightly run's steps, from SiteStep
     // Another workstation's terminal: its name. Such a terminal is never asked; what is known
     // of it is what the database keeps of its workstation's runs.
     QString station;
@@ -105,7 +106,8 @@ QJsonObject statusJson(const QList<TerminalStatus>& all, int exitCode);
 // The site's state in the text format a node exporter's textfile collector reads: per terminal
 // (label terminal="N") whether it answers, its round trip and clock offset in seconds, the
 // records waiting, whether its name list is in step, the seconds since its last collection
-// when that one went well, whether it needs a hand, and an info series naming its port, place
+// that went well (never_collected 1 for a terminal that had none), whether it needs a hand,
+// and an info series naming its port, place
 // and workstation; a value that was not read is left out. Another workstation's terminal
 // gives only what its workstation wrote; a number that is no terminal of the register none.
 // read: whether the database was read at all (brackwater_site_read_ok); at: when, the scrape

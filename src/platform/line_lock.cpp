@@ -251,7 +251,7 @@ bool LineLock::tryFile() {
         holder_ = notALock;
         return false;
     }
-    // The group of the shared folder (dialout) may take it too, whatever the umask made of it.
+    // The group of the shared folder (brackwater) may take it too, whatever the umask made of it.
     if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0660)
         (void)::fchmod(fd, 0660);
     int rc;

@@ -32,7 +32,7 @@ namespace bw {
 // workers, where the bounded wait applies.
 //
 // A TCP/IP terminal has no device: its address and port on this computer get a lock file of
-// their own in endpointLockDir(), a folder that only the dialout group (and root) may write
+// their own in endpointLockDir(), a folder that only the brackwater group (and root) may write
 // in, so that only those who may use the lines can hold one. The file is opened without
 // following a link and without waiting (a FIFO put in its place never blocks), and one that
 // is no regular file is never locked: the terminal is then reported busy, held by that file.
@@ -81,7 +81,7 @@ int lineLockWaitMs();           // 30,000 unless set
 void setLineLockWaitMs(int ms); // tests, --line-wait
 
 // The folder of the TCP/IP terminals' lock files: the shared one (/run/brackwater, made by the
-// package as root:dialout 2770) when it is a directory, not a link, that not every user may
+// package as root:brackwater 2770) when it is a directory, not a link, that not every user may
 // write in and this user may; else $XDG_RUNTIME_DIR when it is the user's own (programs of
 // one user then exclude each other only); empty when neither is (nothing is locked).
 QString endpointLockDir();

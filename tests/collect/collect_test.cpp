@@ -1473,6 +1473,14 @@ TEST_F(SqliteCollection, SiteStatus) {
                      {text(Text::ActionCollect, 1028), text(Text::Done, 1028).arg("1", "1")});
     const auto traditional = readStatus({backend.connectionString, {1}}).first().lastCollection;
     EXPECT_TRUE(traditional && traditional->by == "u" && traditional->ok);
+    // A failed collection after it: the good one is still known, for the age of the last good.
+    cn->executeBound("INSERT INTO CtrlLog (TimeA, ObjectA, ActionA, ResultA, UserA) VALUES "
+                     "('2099-01-02 00:00:00', '1', ?, 'x', 'v')",
+                     {text(Text::ActionCollect, 2052)});
+    const TerminalStatus failedLast = readStatus({backend.connectionString, {1}}).first();
+    EXPECT_TRUE(failedLast.lastCollection && !failedLast.lastCollection->ok);
+    EXPECT_TRUE(failedLast.lastGoodCollection && failedLast.lastGoodCollection->by == "u");
+    cn->Execute("DELETE FROM CtrlLog WHERE UserA = 'v'", -1);
     // The same through the program: a document with null where nothing was read; a line
     // another program holds; terminals in step.
     bw::LineLock held(sim.ptyPath());
@@ -1485,7 +1493,7 @@ TEST_F(SqliteCollection, SiteStatus) {
         QString out;
     } runs[] = {
         {at + QStringList{"status", "--json"}, 1,
-         R"("lastCollection":null,"lastNightly":null,"namesInStep":null,"needsHand":true)"},
+         R"("lastCollection":null,"lastGoodCollection":null,"lastNightly":null,"namesInStep":null,)"},
         {at + QStringList{"status", "1", "3"}, 0, "terminal 3 (127.0.0.1, C): answers in "},
         {at + QStringList{"status", "x"}, 2, ""},
         {{"--db", "sqlite:/nonexistent/x.db", "status", "--json"}, 3, R"("exit":3,"terminals":[])"},
@@ -1538,8 +1546,10 @@ TEST(SiteStatusPrometheus, AbsentValuesAndEscapedLabels) {
     fine.terminal = 3, fine.port = "COM1", fine.place = "A \"b\"\\\nc", fine.answers = true;
     fine.roundTripMs = 12, fine.clockOffsetS = -2, fine.recordsWaiting = 40;
     fine.namesInStep = true, fine.lastCollection = StepRecord{at.addSecs(-90), "u", "ok", true};
+    fine.lastGoodCollection = fine.lastCollection;
     silent.terminal = 2, other.terminal = 5, other.station = "B", unknown.terminal = 9;
     other.lastCollection = StepRecord{at.addSecs(-10), "u", "x", false};
+    other.lastGoodCollection = StepRecord{at.addSecs(-500), "u", "ok", true};
     unknown.fault.kind = Failure::NotInRegister;
     const QStringList lines = statusPrometheus({fine, silent, other, unknown}, at).split('\n');
     for (
@@ -1557,7 +1567,10 @@ TEST(SiteStatusPrometheus, AbsentValuesAndEscapedLabels) {
             R"(+brackwater_terminal_answers{terminal="2"} 0)",
             R"(-brackwater_terminal_round_trip_seconds{terminal="2"})",
             R"(-brackwater_terminal_answers{terminal="5"})",
-            R"(-brackwater_terminal_last_good_collection_age_seconds{terminal="5"})",
+            R"(+brackwater_terminal_last_good_collection_age_seconds{terminal="5"} 500)",
+            R"(-brackwater_terminal_never_collected{terminal="5"})",
+            R"(-brackwater_terminal_never_collected{terminal="3"})",
+            R"(+brackwater_terminal_never_collected{terminal="2"} 1)",
             R"(+brackwater_terminal_needs_hand{terminal="5"} 1)",
             R"(-brackwater_terminal_info{terminal="9")",
         }) {
@@ -1595,9 +1608,12 @@ TEST(SiteStatusHands, EveryRuleHasARow) {
         {true, false, 0, 0, true, false, {H::Collection}},
         {true, false, 0, lim, true, {}, {}},
         {true, false, 0, lim + 1, true, {}, {H::Records}},
+        {false, false, {}, {}, {}, {}, {}}, // a line test refused to the operator: none asked
     };
     for (const auto& r : rows) {
         TerminalStatus s;
+        if (&r == &rows[std::size(rows) - 1])
+            s.fault.kind = Failure::NotAllowed;
         s.answers = r.answers;
         s.impossibleRecords = r.impossible;
         s.clockOffsetS = r.clock;

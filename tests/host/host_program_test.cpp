@@ -4,6 +4,7 @@
 #include "host/app/host_setup.h"
 #include "host/collect/collect_texts.h"
 #include "host/console/cards_window.h"
+#include "host/console/console_texts.h"
 #include "host/console/console_window.h"
 #include "host/console/employees_window.h"
 #include "host/console/help.h"
@@ -17,12 +18,14 @@
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/settings/settings.h"
+#include "host/site/site_layer.h"
 #include "platform/clock_guard.h"
 #include "platform/language.h"
 #include "sim/process.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -33,6 +36,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -276,7 +280,7 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     const QString place = QStringLiteral("<h1>ALL TERMINALS OK</h1>");
     bw::host::sharedConnection()->Execute(
         QStringLiteral("UPDATE MachineInfo SET Team = '%1' WHERE MachAddr = 3").arg(place));
-    bw::host::console::ConsoleWindow w({QStringLiteral("zhang"), {}, home_ + "/bw.conf"});
+    bw::host::console::ConsoleWindow w({QStringLiteral("admin"), {}, home_ + "/bw.conf"});
     w.show();
     const QDeadlineTimer deadline(30000);
     while (w.refreshes() == 0 && !deadline.hasExpired())
@@ -284,7 +288,7 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     ASSERT_EQ(w.statusModel()->rowCount(), 3); // the demo's model-6429 terminals, all silent
     EXPECT_FALSE(w.statusModel()->all().first().answers);
     EXPECT_EQ(w.summary(), QStringLiteral("3 台需要处理"));
-    EXPECT_TRUE(w.findChild<QLabel*>("OperatorName")->text().contains("zhang"));
+    EXPECT_TRUE(w.findChild<QLabel*>("OperatorName")->text().contains("admin"));
     EXPECT_FALSE(w.collectSelected()); // nothing selected
     w.selectTerminals({3});
     EXPECT_EQ(w.selectedTerminals(), QList<int>{3});
@@ -301,6 +305,21 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     drifted.namesInStep = false;
     EXPECT_EQ(bw::host::console::statusCell(drifted, bw::host::console::StatusTable::Reason),
               QStringLiteral("时钟偏差过大；名单与卡号对照不一致"));
+    // The hint of an empty register goes by itself as soon as a terminal is added.
+    auto cn = bw::host::sharedConnection();
+    const QString saved = "SELECT * FROM MachineInfo WHERE MachAddr = 3";
+    cn->Execute("CREATE TABLE Kept AS " + saved);
+    cn->Execute("DELETE FROM MachineInfo");
+    const auto hint = [&w] { return w.findChild<QWidget*>("EmptyRegister")->isVisible(); };
+    ASSERT_TRUE(w.refresh());
+    while (!hint() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_TRUE(hint());
+    cn->Execute("INSERT INTO MachineInfo SELECT * FROM Kept");
+    const QDeadlineTimer added(15000);
+    while (hint() && !added.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_FALSE(hint());
 }
 
 // The month's meals from the console: the settings' windows, the terminals selected, the
@@ -338,6 +357,10 @@ TEST_F(Console, MonthReportShowsExportsAndPrints) {
     EXPECT_TRUE(book.open(QIODevice::ReadOnly) && book.read(2) == "PK");
     EXPECT_FALSE(r->exportTo(home_ + "/no/m.xlsx"));
     EXPECT_TRUE(r->note().contains(QStringLiteral("无法写入"))) << r->note().toStdString();
+    // Printed, every table's head repeats on each page: the site, the month, the headings.
+    r->setSiteName(QStringLiteral("北区食堂"));
+    EXPECT_EQ(r->html().count(QStringLiteral("align=\"left\">北区食堂 · 月报表 2026-03 · ")), 5);
+    EXPECT_EQ(r->html().count(QStringLiteral("<thead>")), 5); // the five tables
     ASSERT_TRUE(r->printTo(home_ + "/m.pdf"));
     QFile pdf(home_ + "/m.pdf");
     EXPECT_TRUE(pdf.open(QIODevice::ReadOnly) && pdf.read(4) == "%PDF");
@@ -353,7 +376,17 @@ TEST_F(Console, SettingsDialogKeepsASettingAndShowsNoPassword) {
     auto* db = d.findChild<QLineEdit*>("Database");
     EXPECT_FALSE(db->text().contains("secret")) << db->text().toStdString();
     d.findChild<QLineEdit*>("Operator")->setText(QStringLiteral("li"));
+    d.findChild<QCheckBox*>("ClockManual")->setChecked(true);
+    d.findChild<QSpinBox*>("ClockMaxChange")->setValue(600);
+    d.findChild<QLineEdit*>("SiteName")->setText(QStringLiteral("北区食堂"));
     ASSERT_TRUE(d.keep());
+    EXPECT_TRUE(d.keptNote().endsWith(QStringLiteral("已生效"))) << d.keptNote().toStdString();
+    const bw::host::Settings kept = bw::host::readSettings(file);
+    EXPECT_TRUE(!kept.clockRequireSynchronised && kept.clockMaxChangeS == 600);
+    EXPECT_EQ(bw::host::siteName(kept), QStringLiteral("北区食堂"));
+    EXPECT_EQ(bw::host::site::clockMaxChangeS(), 600); // in force at once
+    bw::trustUnsynchronisedClock(false);
+    bw::host::site::setClockMaxChangeS(0);
     EXPECT_EQ(bw::host::readSettings(file).user, QStringLiteral("li"));
     EXPECT_EQ(bw::host::readSettings(file).db, s.db); // the masked field kept the password
     EXPECT_FALSE(bw::host::console::aboutText(s.db, file).contains("secret"));
@@ -371,6 +404,65 @@ TEST_F(Console, SettingsDialogKeepsASettingAndShowsNoPassword) {
     EXPECT_TRUE(inForce.contains("COM2 → /dev/pts/77") && inForce.contains("/dev/pts/76") &&
                 !inForce.contains("secret"))
         << inForce.toStdString();
+    // An operator who is no administrator sees the settings and changes none.
+    d.setReadOnly(true);
+    EXPECT_FALSE(db->isEnabled() || d.findChild<QCheckBox*>("ClockManual")->isEnabled());
+    EXPECT_FALSE(d.keep());
+}
+
+// What a kept change of the settings puts in force at once, and what it names as waiting for
+// the next start; a mapping the program made itself stays unless that entry changed.
+TEST(SettingsInForce, KeptChangesApplyAtOnceOrAreNamed) {
+    using bw::host::Settings;
+    const auto with = [](const std::function<void(Settings&)>& change) {
+        Settings s;
+        change(s);
+        return s;
+    };
+    const struct {
+        const char* name;
+        Settings after;
+        int port1001, port1002;
+        QString com2;
+        QStringList waiting;
+    } rows[] = {
+        {"nothing", {}, 1001, 16000, "/dev/ttyS1", {}},
+        {"ports",
+         with([](Settings& s) {
+             s.tcpPortMap = {{1001, 15001}};
+         }),
+         15001,
+         16000,
+         "/dev/ttyS1",
+         {}},
+        {"devices",
+         with([](Settings& s) {
+             s.com = {{2, "/dev/pts/9"}};
+         }),
+         1001,
+         16000,
+         "/dev/pts/9",
+         {}},
+        {"database and language",
+         with([](Settings& s) { s.db = "sqlite:/x.db", s.lang = bw::LangTraditional; }),
+         1001,
+         16000,
+         "/dev/ttyS1",
+         {"数据库连接", "语言"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        bw::host::clearTcpPortMap();
+        bw::bell::clearDevicePaths();
+        bw::host::setTcpPortMap(1002, 16000); // the program's own, as its simulator's
+        bw::host::console::applyKeptSettings({}, r.after);
+        EXPECT_EQ(bw::host::mappedTcpPort(1001), r.port1001);
+        EXPECT_EQ(bw::host::mappedTcpPort(1002), r.port1002);
+        EXPECT_EQ(bw::bell::devicePath(2), r.com2);
+        EXPECT_EQ(bw::host::console::waitingForRestart({}, r.after), r.waiting);
+    }
+    bw::host::clearTcpPortMap();
+    bw::bell::clearDevicePaths();
 }
 
 namespace {
@@ -472,6 +564,15 @@ TEST_F(Console, SignInSwitchAndIdleLock) {
         d->findChild<QLineEdit*>("Password")->setText(password);
         return d->attempt();
     };
+    // The desktop account without a password yet is told at once that it signs in for the
+    // first time, and only the new password's fields show.
+    cn->executeBound("DELETE FROM Operators WHERE Name = ?", {ops::desktopAccount()});
+    cn->executeBound("INSERT INTO Operators (Name, PasswordHash, Disabled) VALUES (?, NULL, 0)",
+                     {ops::desktopAccount()});
+    SignInDialog first(bw::host::connectionString(), ops::desktopAccount());
+    EXPECT_TRUE(first.findChild<QLineEdit*>("NewPassword")->isVisibleTo(&first));
+    EXPECT_FALSE(first.findChild<QLineEdit*>("Password")->isVisibleTo(&first));
+    EXPECT_TRUE(first.findChild<QLabel*>("Note")->text().contains(QStringLiteral("首次登录")));
     SignInDialog d(bw::host::connectionString(), "admin");
     d.setSettingsFile(home_ + "/bw.conf");
     EXPECT_FALSE(signIn(&d, "admin", "wrong"));
@@ -662,10 +763,15 @@ TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
         EXPECT_TRUE(noLetters(
             bw::host::console::statusCell(silent, bw::host::console::StatusTable::Reason)));
         w.selectTerminals({3});
+        // The action guest may not take is greyed, and taken all the same it is a refusal.
+        EXPECT_FALSE(w.findChild<QAction*>("DownloadNames")->isEnabled() ||
+                     w.findChild<QPushButton*>("ButtonDownloadNames")->isEnabled());
         ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Names));
         ASSERT_TRUE(idle());
         EXPECT_TRUE(
             note().contains(bw::host::collect::text(bw::host::collect::Text::Refused, lang)))
+            << note().toStdString();
+        EXPECT_FALSE(note().contains(lang == 2052 ? u"失败"_qs : u"失敗"_qs))
             << note().toStdString();
         ASSERT_TRUE(w.runOnSelected(bw::host::site::Step::Clock));
         ASSERT_TRUE(idle());
@@ -681,6 +787,13 @@ TEST_F(Console, RefusesWithoutTheRightAndSpeaksTheOperatorsLanguage) {
     EXPECT_EQ(
         cn->queryBound("SELECT COUNT(*) FROM CtrlLog WHERE UserA = 'guest'").value(0).value(0),
         2); // the two clock steps; the refused downloads sent nothing
+    // An operator who may not test the line: the test is greyed and refused, the rows stay.
+    bw::host::operators::addOperator(*cn, "admin", "cook", {"collect"}, "cook-pw", "就餐机管理");
+    bw::host::console::ConsoleWindow cook({"cook", "就餐机管理", home_ + "/bw.conf"});
+    EXPECT_FALSE(cook.findChild<QAction*>("LineTest")->isEnabled());
+    EXPECT_FALSE(cook.lineTestSelected());
+    EXPECT_EQ(cook.findChild<QLabel*>("Note")->text(),
+              QStringLiteral("没有“线路测试”的权限，未执行"));
     EXPECT_EQ(cn->queryBound("SELECT COUNT(*) FROM TerminalStation").value(0).value(0), 0);
 }
 
@@ -778,6 +891,26 @@ TEST_F(Console, AReadingThatCannotReadShowsWhyAndKeepsTheLastFigures) {
         if (admin)
             admin->Execute("DROP SCHEMA " + schema + " CASCADE");
     }
+}
+
+// Our own Traditional texts use Taiwan usage; the operation log's keys of a collection stay as
+// entries were written.
+TEST(ConsoleTexts, TraditionalTextsUseTaiwanWords) {
+    namespace c = bw::host::collect;
+    const QSet<QString> keys{c::text(c::Text::ActionCollect, 1028),
+                             c::text(c::Text::ActionCollectClear, 1028)};
+    const std::function<QString(int)> tables[] = {
+        [](int id) { return bw::host::console::text(bw::host::console::Text(id), 1028); },
+        [](int id) { return c::text(c::Text(id), 1028); },
+    };
+    for (const auto& table : tables)
+        for (int id = 0; id < 400; ++id) {
+            const QString t = table(id);
+            for (const char* word :
+                 {"數據", "保存", "串口", "端口", "用戶", "刷新", "文本", "圖標"})
+                EXPECT_TRUE(keys.contains(t) || !t.contains(QString::fromUtf8(word)))
+                    << t.toStdString();
+        }
 }
 
 // Counts that cover other days than the chart's are refused, and nothing runs over their
