@@ -5,7 +5,7 @@
 //                      (--all | --terminal N ...) [--clear] [--user NAME] [--line-wait SECONDS]
 //   brackwater-collect [--db CONNECTION] --export FILE --from DATE --to DATE [--terminal N ...]
 //   brackwater-collect [--db CONNECTION] --report YYYY-MM --out FILE.xlsx|FILE.csv
-//                      [--terminal N ...] [--by-day] [--lang 2052|1028]
+//                      [--terminal N ...] [--by-day] [--lang 2052|1028] [--payroll FILE.csv]
 //
 // One line per terminal on stdout (an export or a report: one line with what was written).
 // Exit status: 0 every terminal collected (the file written), 1 any terminal failed (the file
@@ -43,9 +43,11 @@ int fail(int code, const QString& message) {
 
 using bw::host::sayLine;
 
-// The monthly report: counted in the database, written to the file.
+// The monthly report: counted in the database, written to the file, and the payroll's file
+// when one is named.
 int writeMonthReport(bw::store::SqlConnection& cn, const bw::host::report::Request& rq,
-                     const QString& path, int lang) {
+                     const QString& path, const QString& payroll,
+                     const bw::host::report::Prices& prices, int lang) {
     namespace report = bw::host::report;
     report::MonthReport r;
     try {
@@ -53,20 +55,28 @@ int writeMonthReport(bw::store::SqlConnection& cn, const bw::host::report::Reque
     } catch (const bw::Error& e) {
         return fail(NoDatabase, QStringLiteral("cannot read the records: ") + e.description());
     }
-    const report::WriteFault fault =
-        report::writeReport(report::reportTables(r, lang), path, report::formatOf(path));
-    if (fault.failed())
-        return fail(
-            TerminalFailed,
-            QStringLiteral("cannot write %1: %2").arg(bw::host::printable(path), fault.reason));
+    for (const auto& [file, fault] :
+         {std::make_pair(path, report::writeReport(report::reportTables(r, lang), path,
+                                                   report::formatOf(path))),
+          std::make_pair(payroll, payroll.isEmpty()
+                                      ? report::WriteFault()
+                                      : report::writePayroll(r, prices, payroll, lang))})
+        if (fault.failed())
+            return fail(
+                TerminalFailed,
+                QStringLiteral("cannot write %1: %2").arg(bw::host::printable(file), fault.reason));
     const auto counted = [](qint64 n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
     };
-    sayLine(QStringLiteral("%1: %2, %3 without an employee, %4 written to %5")
-                .arg(r.month.toString(QStringLiteral("yyyy-MM")),
-                     counted(r.employees.size(), "employee", "employees"),
-                     counted(r.cards.size(), "card", "cards"),
-                     counted(r.total.total(), "record", "records"), bw::host::printable(path)));
+    sayLine(
+        QStringLiteral("%1: %2, %3 without an employee, %4 (%5) written to %6")
+            .arg(r.month.toString(QStringLiteral("yyyy-MM")),
+                 counted(r.employees.size(), "employee", "employees"),
+                 counted(r.cards.size(), "card", "cards"),
+                 counted(r.total.total(), "meal or record", "meals and records"),
+                 counted(r.repeats.size(), "repeated swipe", "repeated swipes"),
+                 bw::host::printable(path)) +
+        (payroll.isEmpty() ? QString() : QStringLiteral(" and ") + bw::host::printable(payroll)));
     return Ok;
 }
 
@@ -134,7 +144,14 @@ int main(int argc, char** argv) {
                        "else 2052)."),
         QStringLiteral("ID"));
     p.addOptions(lines.list());
-    p.addOptions({all, terminal, clear, user, exportTo, from, to, reportMonth, out, byDay, lang});
+    const QCommandLineOption payroll(
+        QStringLiteral("payroll"),
+        QStringLiteral("The report also writes the payroll's CSV file: one line per employee "
+                       "with the meals and the amount at the settings file's [report] prices "
+                       "less the subsidy."),
+        QStringLiteral("FILE.csv"));
+    p.addOptions(
+        {all, terminal, clear, user, exportTo, from, to, reportMonth, out, byDay, lang, payroll});
     if (!p.parse(app.arguments()))
         return fail(BadArguments, p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -163,8 +180,9 @@ int main(int argc, char** argv) {
                                                      "--clear, --from and --to"));
         if (p.isSet(lang) && !bw::host::isLanguage(p.value(lang).trimmed().toInt()))
             return fail(BadArguments, QStringLiteral("--lang takes 2052 or 1028"));
-    } else if (p.isSet(out) || p.isSet(byDay) || p.isSet(lang)) {
-        return fail(BadArguments, QStringLiteral("--out, --by-day and --lang go with --report"));
+    } else if (p.isSet(out) || p.isSet(byDay) || p.isSet(lang) || p.isSet(payroll)) {
+        return fail(BadArguments,
+                    QStringLiteral("--out, --by-day, --lang and --payroll go with --report"));
     } else if (exporting) {
         if (p.value(exportTo).isEmpty())
             return fail(BadArguments, QStringLiteral("--export needs a file name"));
@@ -213,7 +231,8 @@ int main(int argc, char** argv) {
         request.windows = setup.meals;
         request.byDay = p.isSet(byDay);
         const int language = p.isSet(lang) ? p.value(lang).trimmed().toInt() : bw::uiLanguage();
-        return writeMonthReport(*cn, request, p.value(out), language);
+        return writeMonthReport(*cn, request, p.value(out), p.value(payroll),
+                                bw::host::report::pricesOf(setup.saved), language);
     }
     if (exporting) {
         // The records of terminals no longer in MachineInfo are exported too.

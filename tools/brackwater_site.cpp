@@ -14,6 +14,8 @@
 //     operator password NAME [--password-stdin] | operator disable NAME | operator list
 //     backup [--to DIR] [--keep N]
 //     cards import FILE --terminal N [--replace] | cards export FILE --terminal N
+//     cards lost CARD | cards replace OLD NEW | cards return CARD
+//     employees import FILE [--replace] | employees export FILE
 //
 // One line per terminal and step on stdout (--json: one document). Exit status: 0 all done,
 // 1 some terminal failed, 2 bad arguments, 3 the database cannot be used (not there, gone, or
@@ -36,6 +38,12 @@
 // has letters") and makes the exit 1; --replace makes the file's cards the terminal's only
 // ones. cards export writes the terminal's cards as CSV for a spreadsheet. Both take the right
 // "cards" (卡号管理).
+// employees import reads HR's list of the site's employees (工号,姓名,部门,卡号 and optionally
+// 入职日期,离职日期) and writes all of it or nothing, every refused row said first; --replace takes
+// it as the whole list: employees absent from it leave today. The terminals' name lists are then
+// derived from the register. employees export writes the register as such a list. cards lost,
+// replace and return change a card of the register; the lists follow at once. All take the
+// right "cards".
 
 #include "host/cli/host_options.h"
 #include "host/cli/password_input.h"
@@ -47,6 +55,8 @@
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
 #include "host/names/cards.h"
+#include "host/names/employees.h"
+#include "host/report/month_files.h"
 #include "host/site/card_log.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
@@ -128,7 +138,9 @@ const char* const Usage =
     "assign N [N ...] [--workstation NAME] | unassign N [N ...] | operator add NAME --rights "
     "LIST [--password-stdin] | operator rights NAME LIST | operator password NAME "
     "[--password-stdin] | operator disable NAME | operator list [--json] | backup [--to DIR] "
-    "[--keep N] | cards import FILE --terminal N [--replace] | cards export FILE --terminal N)";
+    "[--keep N] | cards import FILE --terminal N [--replace] | cards export FILE --terminal N | "
+    "cards lost CARD | cards replace OLD NEW | cards return CARD | employees import FILE "
+    "[--replace] | employees export FILE)";
 
 // operator ...: the site's operators, changed by the operator this program acts as, who must
 // be an administrator (a server checks its session's role itself).
@@ -358,6 +370,7 @@ int backupCommand(const bw::host::LineSetup& setup, QString folder, const QStrin
 }
 
 namespace cd = bw::host::names;
+namespace reg = bw::host::names;
 
 QString cardsCount(int n) {
     return n == 1 ? QStringLiteral("1 card") : QStringLiteral("%1 cards").arg(n);
@@ -396,6 +409,11 @@ int cardsCommand(const bw::host::LineSetup& setup, const QStringList& args,
                         .arg(cardsCount(int(cards.size())), bw::host::printable(path)));
             return Ok;
         }
+        if (reg::keepsRegister(cn))
+            return fail(TerminalFailed,
+                        QStringLiteral("nothing imported: the site keeps a register "
+                                       "of employees, whose cards the terminals' "
+                                       "lists are made of (employees import)"));
         const cd::CardFile file = cd::readCardFile(path);
         if (!file.refused.isEmpty() && file.refused.first().row == 0) // the file as a whole
             return fail(TerminalFailed,
@@ -419,6 +437,92 @@ int cardsCommand(const bw::host::LineSetup& setup, const QStringList& args,
         return Ok;
     } catch (const cd::CardsRefused& r) {
         return fail(TerminalFailed, cd::describe(r.refused));
+    } catch (const op::Refused& r) {
+        return refused(r);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+    }
+}
+
+QString rowsCount(qsizetype n) {
+    return n == 1 ? QStringLiteral("1 row") : QStringLiteral("%1 rows").arg(n);
+}
+
+// employees import|export FILE, cards lost|replace|return: the site's register of employees,
+// changed by this program's operator with the right "cards".
+int registerCommand(const bw::host::LineSetup& setup, const QString& command,
+                    const QStringList& args, bool replace) {
+    const QString verb = args.value(0);
+    const bool employees = command == QLatin1String("employees");
+    const QHash<QString, int> arity =
+        employees
+            ? QHash<QString, int>{{QStringLiteral("import"), 2}, {QStringLiteral("export"), 2}}
+            : QHash<QString, int>{{QStringLiteral("lost"), 2},
+                                  {QStringLiteral("replace"), 3},
+                                  {QStringLiteral("return"), 2}};
+    if (arity.value(verb, -1) != args.size())
+        return fail(BadArguments, employees
+                                      ? QStringLiteral("usage: employees import FILE "
+                                                       "[--replace] | employees export FILE")
+                                      : QStringLiteral("usage: cards lost CARD | cards "
+                                                       "replace OLD NEW | cards return CARD"));
+    if (replace && !(employees && verb == QLatin1String("import")))
+        return fail(BadArguments, QStringLiteral("--replace goes with import"));
+    if (!setup.missingDatabase.isEmpty())
+        return fail(NoDatabase, setup.missingDatabase);
+    const QDate today = QDate::currentDate();
+    try {
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(setup.connection, caption());
+        if (!acting.rights(bw::host::site::Action::Cards))
+            return fail(NotAllowed, QStringLiteral("not allowed: %1 may not change the cards")
+                                        .arg(bw::host::printable(acting.name)));
+        bw::store::SqlConnection cn(setup.connection);
+        bw::host::completeHostSchema(cn);
+        const reg::LogRegister log = [&](const reg::RegisterChange& change) {
+            bw::host::site::logRegisterChange(cn, acting.name, change);
+        };
+        const QString what = args.value(1);
+        if (!employees) {
+            if (verb == QLatin1String("lost"))
+                reg::cardLost(cn, what, today, log);
+            else if (verb == QLatin1String("return"))
+                reg::cardReturned(cn, what, today, log);
+            else
+                reg::cardReplaced(cn, what, args.value(2), today, log);
+            sayLine(QStringLiteral("card %1: %2").arg(bw::host::printable(what.trimmed()), verb));
+            return Ok;
+        }
+        if (verb == QLatin1String("export")) {
+            const QList<reg::RegisterEntry> entries = reg::listRegister(cn, today);
+            reg::exportRegister(entries, what, bw::uiLanguage());
+            sayLine(QStringLiteral("%1 employees written to %2")
+                        .arg(entries.size())
+                        .arg(bw::host::printable(what)));
+            return Ok;
+        }
+        const reg::EmployeeFile file = reg::readEmployeeFile(what, today);
+        const reg::ImportOutcome done = file.refused.isEmpty()
+                                            ? reg::importEmployees(cn, file, replace, today, log)
+                                            : reg::ImportOutcome{file.refused, 0, 0, 0, {}};
+        for (const reg::RegisterRefused& r : done.refused)
+            sayLine(bw::host::printable(reg::describe(r)));
+        if (!done.refused.isEmpty())
+            return fail(
+                TerminalFailed,
+                QStringLiteral("nothing imported: %1 refused").arg(rowsCount(done.refused.size())));
+        sayLine(QStringLiteral("employees: %1 added, %2 changed, %3 leaving today%4")
+                    .arg(done.added)
+                    .arg(done.changed)
+                    .arg(done.left)
+                    .arg(done.newDepartments.isEmpty()
+                             ? QString()
+                             : QStringLiteral("; new departments: ") +
+                                   bw::host::printable(
+                                       done.newDepartments.join(QStringLiteral(", ")))));
+        return Ok;
+    } catch (const reg::RegisterRefusedError& r) {
+        return fail(TerminalFailed, bw::host::printable(reg::describe(r.refused)));
     } catch (const op::Refused& r) {
         return refused(r);
     } catch (const bw::Error& e) {
@@ -497,15 +601,17 @@ int main(int argc, char** argv) {
     const QCommandLineOption replaceOption(
         QStringLiteral("replace"),
         QStringLiteral("cards import: the file's cards replace the terminal's (else they are "
-                       "added, and cards on the terminal get the file's employee)."));
+                       "added, and cards on the terminal get the file's employee). employees "
+                       "import: the file is the whole list; employees absent from it leave "
+                       "today."));
     p.addOptions(lines.list());
     p.addOptions({json, dryRun, force, clear, rightsOption, passwordStdin, toOption, keepOption,
                   prometheusOption, terminalOption, replaceOption});
     p.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral(
-            "sync-names, sync-clocks, nightly, status, assign, unassign, operator, backup or "
-            "cards."));
+            "sync-names, sync-clocks, nightly, status, assign, unassign, operator, backup, cards "
+            "or employees."));
     p.addPositionalArgument(QStringLiteral("N"),
                             QStringLiteral("Terminal numbers (default: every terminal)."),
                             QStringLiteral("[N ...]"));
@@ -532,13 +638,23 @@ int main(int argc, char** argv) {
         return fail(BadArguments, QStringLiteral("--prometheus FILE goes with status"));
     if ((p.isSet(toOption) || p.isSet(keepOption)) && command != QLatin1String("backup"))
         return fail(BadArguments, QStringLiteral("--to and --keep go with backup"));
-    if ((p.isSet(terminalOption) || p.isSet(replaceOption)) && command != QLatin1String("cards"))
+    const bool employees = command == QLatin1String("employees");
+    if ((p.isSet(terminalOption) || p.isSet(replaceOption)) && command != QLatin1String("cards") &&
+        !employees)
         return fail(BadArguments, QStringLiteral("--terminal and --replace go with cards"));
-    if (command == QLatin1String("cards")) {
+    if (command == QLatin1String("cards") || employees) {
         bw::host::LineSetup setup;
         QString wrong;
         if (!bw::host::applyLineOptions(p, lines, setup, wrong))
             return fail(BadArguments, wrong);
+        const QString verb = args.value(0);
+        if (employees || verb == QLatin1String("lost") || verb == QLatin1String("replace") ||
+            verb == QLatin1String("return")) {
+            if (p.isSet(terminalOption))
+                return fail(BadArguments, QStringLiteral("--terminal goes with cards import and "
+                                                         "cards export"));
+            return registerCommand(setup, command, args, p.isSet(replaceOption));
+        }
         return cardsCommand(setup, args, p.value(terminalOption), p.isSet(replaceOption));
     }
     if (command == QLatin1String("operator")) {
@@ -706,20 +822,40 @@ int main(int argc, char** argv) {
         else if (!backedUp->ok())
             fail(TerminalFailed, bk::describe(*backedUp));
     }
+    // The first nightly run of a month makes last month's files, where [report] out-dir is set.
+    namespace rp = bw::host::report;
+    rp::MonthFilesOutcome month;
+    if (nightly && error.isEmpty()) {
+        try {
+            bw::store::SqlConnection cn(rq.connection);
+            month = rp::makeLastMonthFiles(cn, setup.saved, QDate::currentDate(), bw::uiLanguage());
+        } catch (const bw::Error& e) {
+            month.state = rp::MonthFilesOutcome::State::Failed;
+            month.failure = e.description();
+        }
+        if (month.state == rp::MonthFilesOutcome::State::Made && !asJson)
+            sayLine(QStringLiteral("month %1: %2 and %3 written")
+                        .arg(month.made.month, bw::host::printable(month.made.workbook),
+                             bw::host::printable(month.made.payroll)));
+        else if (month.state == rp::MonthFilesOutcome::State::Failed)
+            fail(TerminalFailed, QStringLiteral("month %1 not written: %2")
+                                     .arg(month.made.month, bw::host::printable(month.failure)));
+    }
     if (summary.notAllowed > 0)
         std::fprintf(stderr, "brackwater-site: not allowed: %s may not take %d of the steps\n",
                      bw::host::printable(rq.user).toUtf8().constData(), summary.notAllowed);
     if (summary.unwritten > 0)
         std::fprintf(stderr, "brackwater-site: %s\n",
                      bw::host::site::unwrittenLine(summary.unwritten).toUtf8().constData());
-    const int rc = !error.isEmpty()              ? fail(NoDatabase, error)
-                   : summary.unwritten > 0       ? NoDatabase
-                   : summary.notAllowed > 0      ? NotAllowed
-                   : summary.busy > 0            ? LineBusy
-                   : summary.failed > 0          ? TerminalFailed
-                   : !needHand.isEmpty()         ? TerminalFailed
-                   : backedUp && !backedUp->ok() ? TerminalFailed
-                                                 : Ok;
+    const int rc = !error.isEmpty()                                      ? fail(NoDatabase, error)
+                   : summary.unwritten > 0                               ? NoDatabase
+                   : summary.notAllowed > 0                              ? NotAllowed
+                   : summary.busy > 0                                    ? LineBusy
+                   : summary.failed > 0                                  ? TerminalFailed
+                   : !needHand.isEmpty()                                 ? TerminalFailed
+                   : backedUp && !backedUp->ok()                         ? TerminalFailed
+                   : month.state == rp::MonthFilesOutcome::State::Failed ? TerminalFailed
+                                                                         : Ok;
     if (asJson) {
         QJsonObject doc{{QStringLiteral("command"), command},
                         {QStringLiteral("dryRun"), rq.dryRun},
@@ -731,6 +867,9 @@ int main(int argc, char** argv) {
             doc[QStringLiteral("backup")] = bk::describe(*backedUp);
         if (nightly)
             doc[QStringLiteral("needsHand")] = needHand;
+        if (month.state == rp::MonthFilesOutcome::State::Made)
+            doc[QStringLiteral("monthFiles")] =
+                QJsonArray{month.made.month, month.made.workbook, month.made.payroll};
         sayLine(QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
     }
     return rc;

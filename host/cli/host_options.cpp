@@ -318,6 +318,7 @@ bool applyLineOptions(const QCommandLineParser& p, const LineOptions& o, LineSet
     setup.backupKeep = saved.backupKeep;
     setup.meals = mealWindows(saved);
     setup.lang = saved.lang;
+    setup.saved = saved;
     // The log rows and texts of the tools and the nightly run in the site's language.
     useSettingsLanguage(saved);
     if (p.isSet(o.workstation)) {

@@ -103,6 +103,7 @@ struct LineSetup {
     int backupKeep = 0;         // [site] backup-keep, 0 when not set
     MealWindows meals;          // [report]: the monthly report's meal windows in force
     int lang = 0;               // [operator] language, 0 when not set
+    Settings saved;             // the settings file as read ([report] prices, out-dir, ...)
 };
 
 // Reads the settings file (its problems printed on standard error as "settings: ..."), puts

@@ -837,13 +837,18 @@ bool logCollection(store::SqlConnection& cn, const QString& user, const Outcome&
 
 void writeTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                          const QString& action, const QString& resultText) {
+    writeLogEntry(cn, user, QString::number(address), action, resultText);
+}
+
+void writeLogEntry(store::SqlConnection& cn, const QString& user, const QString& object,
+                   const QString& action, const QString& resultText) {
     const QDateTime now = QDateTime::currentDateTime();
     // The entry names the workstation that wrote it, where CtrlLog has the column.
     try {
-        cn.executeBound(QStringLiteral("INSERT INTO CtrlLog (UserA, TimeA, ObjectA, ActionA, "
-                                       "ResultA, Station) VALUES (?, ?, ?, ?, ?, ?)"),
-                        {user, store::logTimeText(now), QString::number(address), action,
-                         resultText.left(255), workstation()});
+        cn.executeBound(
+            QStringLiteral("INSERT INTO CtrlLog (UserA, TimeA, ObjectA, ActionA, "
+                           "ResultA, Station) VALUES (?, ?, ?, ?, ?, ?)"),
+            {user, store::logTimeText(now), object, action, resultText.left(255), workstation()});
         return;
     } catch (const Error& e) {
         // Only a statement refused (a CtrlLog without the column) is written again without it:
@@ -851,8 +856,8 @@ void writeTerminalAction(store::SqlConnection& cn, const QString& user, int addr
         if (e.number() != store::dberr::CommandFailed)
             throw;
     }
-    cn.Execute(store::ctrlLogStatement(cn.ConnectionString(), user, now, QString::number(address),
-                                       action, resultText.left(255)),
+    cn.Execute(store::ctrlLogStatement(cn.ConnectionString(), user, now, object, action,
+                                       resultText.left(255)),
                -1);
 }
 

@@ -126,6 +126,9 @@ bool logTerminalAction(store::SqlConnection& cn, const QString& user, int addres
 // condition of what follows it (the one written before a delete).
 void writeTerminalAction(store::SqlConnection& cn, const QString& user, int address,
                          const QString& action, const QString& resultText);
+// The same for an action on another object (an employee, a card).
+void writeLogEntry(store::SqlConnection& cn, const QString& user, const QString& object,
+                   const QString& action, const QString& resultText);
 
 // An entry "clear sent up to N, awaiting confirmation" that a collection left on a terminal
 // when it ended before the delete's reply (killed, or the database gone).

@@ -2,6 +2,7 @@
 
 #include "host/collect/meal_store.h"
 #include "host/console/console_texts.h"
+#include "host/console/search_table.h"
 #include "host/ledger/ledger.h"
 #include "host/site/card_log.h"
 #include "platform/error.h"
@@ -61,13 +62,6 @@ private:
     QLineEdit* name_ = nullptr;
 };
 
-QString reasonOf(const std::exception& e) {
-    const auto* error = dynamic_cast<const Error*>(&e);
-    const QString reason =
-        (error ? error->description() : QString::fromLocal8Bit(e.what())).simplified();
-    return reason.isEmpty() ? QStringLiteral("?") : reason;
-}
-
 } // namespace
 
 QString refusalText(const names::RefusedRow& r) {
@@ -107,36 +101,17 @@ CardsWindow::CardsWindow(const QString& user, int terminal, QWidget* parent)
     setObjectName(QStringLiteral("Cards"));
     setWindowTitle(text(Text::CardsOf).arg(terminal));
     auto* layout = new QVBoxLayout(this);
-    auto* head = new QHBoxLayout;
-    search_ = new QLineEdit(this);
-    search_->setObjectName(QStringLiteral("CardSearch"));
-    search_->setPlaceholderText(text(Text::Search));
-    search_->setClearButtonEnabled(true);
-    head->addWidget(search_, 1);
-    layout->addLayout(head);
-    model_ = new QStandardItemModel(0, 3, this);
-    model_->setHorizontalHeaderLabels(
-        {text(Text::ColCard), text(Text::ColEmployee), text(Text::ColEmployeeName)});
-    filter_ = new QSortFilterProxyModel(this);
-    filter_->setSourceModel(model_);
-    filter_->setFilterKeyColumn(-1);
-    filter_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    const SearchTable parts = makeSearchTable(
+        this, layout, {text(Text::ColCard), text(Text::ColEmployee), text(Text::ColEmployeeName)},
+        text(Text::Search),
+        {QStringLiteral("CardSearch"), QStringLiteral("CardTable"), QStringLiteral("CardsNote")});
+    search_ = parts.search;
+    model_ = parts.model;
+    filter_ = parts.filter;
+    table_ = parts.table;
+    note_ = parts.note;
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& t) { setSearch(t); });
-    table_ = new QTableView(this);
-    table_->setObjectName(QStringLiteral("CardTable"));
-    table_->setModel(filter_);
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setStretchLastSection(true);
     connect(table_, &QTableView::doubleClicked, this, [this] { editCard(); });
-    layout->addWidget(table_, 1);
-    note_ = new QLabel(this);
-    note_->setObjectName(QStringLiteral("CardsNote"));
-    note_->setTextFormat(Qt::PlainText);
-    note_->setWordWrap(true);
-    layout->addWidget(note_);
     auto* buttons = new QHBoxLayout;
     const std::tuple<const char*, Text, void (CardsWindow::*)()> actions[] = {
         {"AddCard", Text::AddCard, &CardsWindow::addCard},
@@ -172,16 +147,8 @@ bool CardsWindow::reload() {
         return false;
     }
     model_->setRowCount(int(shown_.size()));
-    for (int r = 0; r < int(shown_.size()); ++r) {
-        const names::Card& c = shown_[r];
-        // Values come from the database and from files: shown as written, on one line.
-        const QString values[] = {c.card, c.employee, c.name};
-        for (int col = 0; col < 3; ++col) {
-            auto* item = new QStandardItem(values[col].simplified());
-            item->setData(values[col], Qt::UserRole);
-            model_->setItem(r, col, item);
-        }
-    }
+    for (int r = 0; r < int(shown_.size()); ++r)
+        setRow(model_, r, {shown_[r].card, shown_[r].employee, shown_[r].name});
     table_->resizeColumnsToContents();
     return true;
 }

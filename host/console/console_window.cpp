@@ -7,6 +7,7 @@
 #include "host/collect_ui/collect_window.h"
 #include "host/console/cards_window.h"
 #include "host/console/console_texts.h"
+#include "host/console/employees_window.h"
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
@@ -179,6 +180,8 @@ void ConsoleWindow::build() {
                [this] { lineTestSelected(); });
     cardsAction_ =
         makeAction(site, QStringLiteral("Cards"), text(Text::Cards), [this] { openCards(); });
+    employeesAction_ = makeAction(site, QStringLiteral("Employees"), employeesTitle(),
+                                  [this] { openEmployees(); });
     makeAction(site, QStringLiteral("AssignHere"), text(Text::AssignHere),
                [this] { assignSelected(true); });
     makeAction(site, QStringLiteral("AssignNone"), text(Text::AssignNone),
@@ -292,8 +295,9 @@ void ConsoleWindow::applyRights() {
         site::Action right;
     } needs[] = {{"Collect", site::Action::Collect},     {"SetClock", site::Action::Clock},
                  {"DownloadNames", site::Action::Names}, {"LineTest", site::Action::LineTest},
-                 {"Cards", site::Action::Cards},         {"AssignHere", site::Action::Assign},
-                 {"AssignNone", site::Action::Assign},   {"Operators", site::Action::Administer}};
+                 {"Cards", site::Action::Cards},         {"Employees", site::Action::Cards},
+                 {"AssignHere", site::Action::Assign},   {"AssignNone", site::Action::Assign},
+                 {"Operators", site::Action::Administer}};
     for (const auto& need : needs)
         if (QAction* a = findChild<QAction*>(QString::fromLatin1(need.action)))
             a->setEnabled(rights_(need.right));
@@ -765,6 +769,19 @@ QWidget* ConsoleWindow::openCards() {
         QTimer::singleShot(0, this, [this, terminal] { refresh({terminal}); });
     };
     window->download = [this](int terminal) { runOn({terminal}, site::Step::Names, false); };
+    window->show();
+    return window;
+}
+
+QWidget* ConsoleWindow::openEmployees() {
+    if (!site::operatorRights(options_.user, options_.caption)(site::Action::Cards)) {
+        employeesAction_->setEnabled(false);
+        return nullptr;
+    }
+    auto* window = new EmployeesWindow(options_.user, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // A change of the register puts lists out of step: every terminal is read again.
+    window->changed = [this] { QTimer::singleShot(0, this, [this] { refresh(); }); };
     window->show();
     return window;
 }

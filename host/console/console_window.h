@@ -81,6 +81,8 @@ public:
     QWidget* openOperators();
     // The cards window of the (first) selected terminal, for an operator with the right.
     QWidget* openCards();
+    // The register of employees, for an operator with the cards right.
+    QWidget* openEmployees();
 
     // The signed-in operator, whose rights every action of the console asks for.
     QString user() const { return options_.user; }
@@ -148,6 +150,7 @@ private:
     QAction* operatorsAction_ = nullptr;
     QPointer<QWidget> operators_;
     QAction* cardsAction_ = nullptr;
+    QAction* employeesAction_ = nullptr;
     QPointer<QDialog> signIn_;
     QTimer* idle_ = nullptr;
     QElapsedTimer lastInput_;

@@ -1,5 +1,7 @@
 #include "host/console/report_window.h"
 
+#include "host/report/month_files.h"
+
 #include "host/console/console_texts.h"
 #include "host/console/read_fault.h"
 #include "host/ledger/ledger.h"
@@ -45,6 +47,33 @@ QString cellText(const report::Table& t, int row, int column) {
     return QString::number(m < report::ColumnCount ? c.meals[m] : c.total());
 }
 
+enum class Made { Line, None };
+constexpr TextEntry<Made> kMadeTexts[] = {
+    {Made::Line, u"夜间例行作业已生成 %1 月报表和工资文件：%2（%3，%4）",
+     u"夜間例行作業已產生 %1 月報表和薪資檔案：%2（%3，%4）"},
+    {Made::None, u"夜间例行作业尚未生成月报表（设置 [report] out-dir 后自动生成）",
+     u"夜間例行作業尚未產生月報表（設定 [report] out-dir 後自動產生）"},
+};
+
+// When the nightly run made the month's files, newest first (three months at most).
+QString madeText() {
+    QList<report::MadeMonth> made;
+    try {
+        store::SqlConnection cn(connectionString());
+        made = report::madeMonths(cn);
+    } catch (const std::exception&) {
+    }
+    if (made.isEmpty())
+        return tableText(kMadeTexts, Made::None, uiLanguage());
+    QStringList lines;
+    for (const report::MadeMonth& m : made.mid(0, 3))
+        lines << tableText(kMadeTexts, Made::Line, uiLanguage())
+                     .arg(m.month, m.madeAt.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                          QDir::toNativeSeparators(m.workbook).simplified(),
+                          QDir::toNativeSeparators(m.payroll).simplified());
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& windows, QWidget* parent)
@@ -82,6 +111,10 @@ ReportWindow::ReportWindow(const QList<int>& selected, const MealWindows& window
     note_->setObjectName(QStringLiteral("Note"));
     note_->setTextFormat(Qt::PlainText); // file names and database reasons are not markup
     layout->addWidget(note_);
+    auto* made = new QLabel(madeText(), this);
+    made->setObjectName(QStringLiteral("MadeMonths"));
+    made->setTextFormat(Qt::PlainText);
+    layout->addWidget(made);
     resize(900, 600);
 
     connect(show, &QPushButton::clicked, this, [this] {

@@ -50,8 +50,10 @@ const char* const kTables[] = {
     // its roles itself and leaves the column empty.
     "CREATE TABLE IF NOT EXISTS Operators (Name VARCHAR(255) PRIMARY KEY, "
     "PasswordHash VARCHAR(255), Disabled INTEGER NOT NULL DEFAULT 0)",
-    // The employees' names, by the employee number of CardMapping.
-    "CREATE TABLE IF NOT EXISTS Employees (EmpNo VARCHAR(50) PRIMARY KEY, Name VARCHAR(100))",
+    // The employees' names, by the employee number of CardMapping; those of the site's register
+    // have a department, the day they start and the day they leave (yyyy-MM-dd texts).
+    "CREATE TABLE IF NOT EXISTS Employees (EmpNo VARCHAR(50) PRIMARY KEY, Name VARCHAR(100), "
+    "Department VARCHAR(100), StartDay VARCHAR(10), LeaveDay VARCHAR(10))",
     // A terminal's card is found without reading every card of the site.
     "CREATE INDEX IF NOT EXISTS CardMappingCard ON CardMapping (MachAddr, CardNo)",
     // Records read but not stored, kept for a hand: Reason 1, another unit answers to the
@@ -61,6 +63,23 @@ const char* const kTables[] = {
     "NULL, CardNo VARCHAR(50), RecordTime TIMESTAMP, Flag INTEGER, CollectedAt TIMESTAMP, "
     "CollectedBy VARCHAR(255), Reason INTEGER NOT NULL, UNIQUE (MachAddr, RecordNo, CardNo, "
     "RecordTime))",
+    // The departments, and the terminal groups (MachineInfo.Ver) each one's people may use: a
+    // department without a row uses every terminal.
+    "CREATE TABLE IF NOT EXISTS Departments (Name VARCHAR(100) PRIMARY KEY)",
+    "CREATE TABLE IF NOT EXISTS DepartmentGroup (Department VARCHAR(100) NOT NULL, "
+    "TerminalGroup VARCHAR(255) NOT NULL, PRIMARY KEY (Department, TerminalGroup))",
+    // A card's life with one employee: from a day to its last day (none: open), in a state
+    // (0 in use, 1 lost, 2 replaced, 3 returned).
+    "CREATE TABLE IF NOT EXISTS EmployeeCard (CardNo VARCHAR(50) NOT NULL, EmpNo VARCHAR(50) "
+    "NOT NULL, FromDay VARCHAR(10) NOT NULL, LastDay VARCHAR(10), State INTEGER NOT NULL "
+    "DEFAULT 0)",
+    "CREATE INDEX IF NOT EXISTS EmployeeCardCard ON EmployeeCard (CardNo, State)",
+    "CREATE INDEX IF NOT EXISTS EmployeeCardEmployee ON EmployeeCard (EmpNo)",
+    // One employee's rows of the name lists are found without reading every card.
+    "CREATE INDEX IF NOT EXISTS CardMappingEmployee ON CardMapping (EmpNo)",
+    // The month's files the nightly run made: once per month.
+    "CREATE TABLE IF NOT EXISTS MonthFiles (Month VARCHAR(7) PRIMARY KEY, MadeAt TIMESTAMP NOT "
+    "NULL, Workbook VARCHAR(1000), Payroll VARCHAR(1000))",
 };
 
 // After an older MealRecord got its series.
@@ -182,24 +201,27 @@ void addWriteOrder(Connection& cn) {
     }
 }
 
-// The columns added to tables made before them: the workstation of the log and the routine's
-// steps, the fault of a step. Tables on other engines are left as they are; the writers do
-// without the columns there.
-void addColumns(Connection& cn) {
+// Columns added to tables made before them: the workstation of the log and the routine's
+// steps, the fault of a step, the register's columns of Employees. Tables on other engines are left
+// as they are; the writers do without the columns there.
+const struct {
+    const char* table;
+    const char* column;
+    const char* type;
+} kAddedColumns[] = {
+    {"CtrlLog", "Station", "VARCHAR(255)"},   {"SiteStep", "Station", "VARCHAR(255)"},
+    {"SiteStep", "Fault", "VARCHAR(20)"},     {"Employees", "Department", "VARCHAR(100)"},
+    {"Employees", "StartDay", "VARCHAR(10)"}, {"Employees", "LeaveDay", "VARCHAR(10)"},
+};
+
+void addMissingColumns(Connection& cn) {
     auto* sql = dynamic_cast<store::SqlConnection*>(&cn);
     if (!sql || sql->engine() == store::SqlConnection::Engine::Other)
         return;
     const bool postgres = sql->engine() == store::SqlConnection::Engine::Postgres;
-    const struct {
-        const char* table;
-        const char* column;
-        const char* type;
-    } added[] = {{"CtrlLog", "Station", "VARCHAR(255)"},
-                 {"SiteStep", "Station", "VARCHAR(255)"},
-                 {"SiteStep", "Fault", "VARCHAR(20)"}};
-    for (const auto& a : added) {
-        const QString name = QString::fromLatin1(a.table);
-        const QString column = QString::fromLatin1(a.column);
+    for (const auto& added : kAddedColumns) {
+        const QString name = QString::fromLatin1(added.table);
+        const QString column = QString::fromLatin1(added.column);
         const auto has = sql->queryBound(
             postgres ? QStringLiteral("SELECT COUNT(*) FROM information_schema.columns WHERE "
                                       "table_schema = current_schema() AND table_name = ? AND "
@@ -208,7 +230,7 @@ void addColumns(Connection& cn) {
             {postgres ? name.toLower() : name, postgres ? column.toLower() : column});
         if (!has.isEmpty() && has.first().value(0).toInt() == 0)
             cn.Execute(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                           .arg(name, column, QString::fromLatin1(a.type)),
+                           .arg(name, column, QString::fromLatin1(added.type)),
                        -1);
     }
 }
@@ -226,7 +248,7 @@ void createTables(Connection& cn) {
             cn.Execute(QString::fromUtf8(text), -1);
         addMealRecordSeries(cn);
         addWriteOrder(cn);
-        addColumns(cn);
+        addMissingColumns(cn);
         for (const char* text : kAfterTables)
             cn.Execute(QString::fromUtf8(text), -1);
         for (const LogIndex& index : kLogIndexes)

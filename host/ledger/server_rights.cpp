@@ -15,7 +15,8 @@ namespace {
 // Every table of the host's schema; no one but the owner holds a right the map does not give.
 const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllog, usergrants, "
                                "mealrecord, mealrecordraw, mealrecordheld, sitestep, "
-                               "terminalstation, operators, employees";
+                               "terminalstation, operators, employees, departments, "
+                               "departmentgroup, employeecard, monthfiles";
 
 // The grant map. Every operator may read every table, write the log (and complete its own
 // pending entries: ResultA only) and the routine's steps. Beyond that, by its functions in
@@ -23,9 +24,14 @@ const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllo
 //   add, save (".增加", ".保存")   insert and update MachineInfo
 //   edit (".修改")                 update MachineInfo; TerminalStation (the workstations)
 //   delete (".删除", ".刪除")       delete MachineInfo and CardMapping, insert CardMappingTmp
-//   collect, clear                 insert MealRecord, MealRecordRaw and MealRecordHeld
-//   cards ("卡号管理")              insert, update, delete CardMapping and Employees
-// The terminal work that writes nothing more (test, clock, bells, init, names) needs no
+//   collect, clear                 insert MealRecord, MealRecordRaw and MealRecordHeld; MonthFiles
+//   (the nightly
+//                                  run's month files)
+//   names ("下载名单")              insert, delete CardMapping (the lists derived from the
+//                                  register)
+//   cards ("卡号管理")              insert, update, delete CardMapping, Employees and the
+//                                  register's departments and cards
+// The terminal work that writes nothing more (test, clock, bells, init) needs no
 // right on the tables: the permission component refuses it to those without the function.
 // Operators and UserGrants are changed only through the bw_operator_* functions, which
 // refuse whoever is no administrator.
@@ -84,10 +90,14 @@ BEGIN
     EXECUTE format('GRANT INSERT ON cardmappingtmp TO %I', who);
   END IF;
   IF everything OR '采集数据' = ANY(fs) OR '采集数据并清除' = ANY(fs) THEN
-    EXECUTE format('GRANT INSERT ON mealrecord, mealrecordraw, mealrecordheld TO %I', who);
+    EXECUTE format('GRANT INSERT ON mealrecord, mealrecordraw, mealrecordheld, monthfiles TO %I', who);
+  END IF;
+  IF everything OR '下载名单' = ANY(fs) THEN
+    EXECUTE format('GRANT INSERT, DELETE ON cardmapping TO %I', who);
   END IF;
   IF everything OR '卡号管理' = ANY(fs) THEN
-    EXECUTE format('GRANT INSERT, UPDATE, DELETE ON cardmapping, employees TO %I', who);
+    EXECUTE format('GRANT INSERT, UPDATE, DELETE ON cardmapping, employees, departments, %s TO %I',
+                   'departmentgroup, employeecard', who);
   END IF;
 END $f$)SQL",
     R"SQL(CREATE OR REPLACE FUNCTION bw_check_operator_change(who text, keeps_admin boolean)

@@ -342,16 +342,13 @@ void removeCard(store::SqlConnection& cn, int terminal, const QString& card, con
 
 CardFile readCardText(const QByteArray& bytes) {
     CardFile file;
-    if (bytes.size() > MaxCardFileBytes) {
-        file.refused << RefusedRow{0, CardRefusal::FileTooLarge, 0, QString()};
+    const CsvRecords csv = readCsvRecords(bytes);
+    file.gb18030 = csv.gb18030;
+    if (csv.refused) {
+        file.refused << *csv.refused;
         return file;
     }
-    const std::optional<QString> text = decode(bytes, file.gb18030);
-    if (!text) {
-        file.refused << RefusedRow{0, CardRefusal::WrongEncoding, 0, QString()};
-        return file;
-    }
-    const QList<QStringList> all = records(*text);
+    const QList<QStringList>& all = csv.records;
     int columns[3] = {0, 1, 2};
     int first = 0;
     if (!all.isEmpty()) {
@@ -411,19 +408,9 @@ CardFile readCardText(const QByteArray& bytes) {
 
 CardFile readCardFile(const QString& path) {
     CardFile file;
-    QFile f(path);
-    // The size is looked at before anything is read; a file that grows is read no further.
-    if (QFileInfo(path).size() > MaxCardFileBytes) {
-        file.refused << RefusedRow{0, CardRefusal::FileTooLarge, 0, QString()};
-        return file;
-    }
-    if (!f.open(QIODevice::ReadOnly)) {
-        file.refused << RefusedRow{0, CardRefusal::CannotRead, 0, f.errorString()};
-        return file;
-    }
-    const QByteArray bytes = f.read(MaxCardFileBytes + 1);
-    if (f.error() != QFileDevice::NoError) {
-        file.refused << RefusedRow{0, CardRefusal::CannotRead, 0, f.errorString()};
+    QByteArray bytes;
+    if (const auto refused = readFileBytes(path, bytes)) {
+        file.refused << *refused;
         return file;
     }
     return readCardText(bytes);
@@ -479,15 +466,7 @@ int importCards(store::SqlConnection& cn, int terminal, const CardFile& file, bo
 }
 
 QByteArray cardsCsv(const QList<Card>& cards, int lang) {
-    const auto cellText = [](QString cell) {
-        if (formulaLike(cell))
-            cell.prepend(QLatin1Char('\''));
-        if (cell.contains(QLatin1Char(',')) || cell.contains(QLatin1Char('"')) ||
-            cell.contains(QLatin1Char('\n')) || cell.contains(QLatin1Char('\r')))
-            cell = QLatin1Char('"') + cell.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-                   QLatin1Char('"');
-        return cell;
-    };
+    const auto cellText = csvCellText;
     const auto& header = kHeaders[lang == 1028 ? 1 : 0];
     QString text = QChar(0xFEFF);
     text += QString::fromUtf16(header[0]) + QLatin1Char(',') + QString::fromUtf16(header[1]) +
@@ -499,9 +478,54 @@ QByteArray cardsCsv(const QList<Card>& cards, int lang) {
 }
 
 void exportCards(const QList<Card>& cards, const QString& path, int lang) {
+    writeWhole(cardsCsv(cards, lang), path);
+}
+
+std::optional<RefusedRow> readFileBytes(const QString& path, QByteArray& bytes) {
+    QFile f(path);
+    // The size is looked at before anything is read; a file that grows is read no further.
+    if (QFileInfo(path).size() > MaxCardFileBytes)
+        return RefusedRow{0, CardRefusal::FileTooLarge, 0, QString()};
+    if (!f.open(QIODevice::ReadOnly))
+        return RefusedRow{0, CardRefusal::CannotRead, 0, f.errorString()};
+    bytes = f.read(MaxCardFileBytes + 1);
+    if (f.error() != QFileDevice::NoError)
+        return RefusedRow{0, CardRefusal::CannotRead, 0, f.errorString()};
+    return std::nullopt;
+}
+
+CsvRecords readCsvRecords(const QByteArray& bytes) {
+    CsvRecords out;
+    if (bytes.size() > MaxCardFileBytes) {
+        out.refused = RefusedRow{0, CardRefusal::FileTooLarge, 0, QString()};
+        return out;
+    }
+    const std::optional<QString> text = decode(bytes, out.gb18030);
+    if (!text)
+        out.refused = RefusedRow{0, CardRefusal::WrongEncoding, 0, QString()};
+    else
+        out.records = records(*text);
+    return out;
+}
+
+std::optional<CardRefusal> cellRefusalOf(const QString& cell) {
+    return cellRefusal(cell);
+}
+
+QString csvCellText(QString cell) {
+    if (formulaLike(cell))
+        cell.prepend(QLatin1Char('\''));
+    if (cell.contains(QLatin1Char(',')) || cell.contains(QLatin1Char('"')) ||
+        cell.contains(QLatin1Char('\n')) || cell.contains(QLatin1Char('\r')))
+        cell = QLatin1Char('"') + cell.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+               QLatin1Char('"');
+    return cell;
+}
+
+void writeWhole(const QByteArray& bytes, const QString& path) {
     // Card numbers and names: the owner shares the file, if at all, by choice.
     SafeFile file(path, SafeFile::Access::Private);
-    if (!file.open() || !file.write(cardsCsv(cards, lang)) || !file.commit())
+    if (!file.open() || !file.write(bytes) || !file.commit())
         throw CardsRefused(RefusedRow{0, CardRefusal::CannotWrite, 0, file.errorString()});
 }
 

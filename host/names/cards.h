@@ -118,4 +118,19 @@ QByteArray cardsCsv(const QList<Card>& cards, int lang);
 // Writes it to path (whole or not at all); raises CardsRefused(CannotWrite).
 void exportCards(const QList<Card>& cards, const QString& path, int lang);
 
+// The pieces of the card file's reader that the register's reader shares: a file's bytes read
+// as a card file's are (its size looked at first), the records of bytes decoded as a card
+// file's are, a cell's own refusal, a cell written for a spreadsheet, and bytes written to
+// path whole or not at all (raises CardsRefused(CannotWrite)).
+std::optional<RefusedRow> readFileBytes(const QString& path, QByteArray& bytes);
+struct CsvRecords {
+    QList<QStringList> records;
+    bool gb18030 = false;
+    std::optional<RefusedRow> refused; // the file as a whole
+};
+CsvRecords readCsvRecords(const QByteArray& bytes);
+std::optional<CardRefusal> cellRefusalOf(const QString& cell);
+QString csvCellText(QString cell);
+void writeWhole(const QByteArray& bytes, const QString& path);
+
 } // namespace bw::host::names

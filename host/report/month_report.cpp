@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
+#include <QTime>
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -18,6 +19,7 @@
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -159,6 +161,15 @@ struct Employee {
     std::vector<std::string> cards;
 };
 
+// A meal's key: the card's number in the pass, the day of the month and the meal.
+quint64 mealKey(quint32 card, int day, Meal meal) {
+    return (quint64(card) << 8) | quint64(day << 2) | quint64(meal);
+}
+
+QString timeText(int seconds) {
+    return QTime(0, 0).addSecs(seconds).toString(QStringLiteral("HH:mm:ss"));
+}
+
 template <class T> T& entry(TextMap<T>& map, std::string_view key) {
     auto it = map.find(key);
     if (it == map.end())
@@ -176,22 +187,59 @@ QString monthFilter(const Request& rq, QVariantList& values) {
     return collect::periodFilter(first, first.addMonths(1), rq.terminals, values);
 }
 
-// The names of the employees, where the register has them (an older schema on a server the
-// operator may not change has no Employees table: the report then goes without names).
-QMap<QString, QString> employeeNames(store::SqlConnection& cn) {
-    QMap<QString, QString> names;
+struct Known {
+    QString name, department;
+    bool employed = false; // by the register in the month
+};
+
+// The names and departments of the employees, where the register has them, and whether it
+// employed them in the month (an older schema on a server the operator may not change has no
+// Employees table, or not its columns: the report then goes without them).
+QMap<QString, Known> knownEmployees(store::SqlConnection& cn, const QDate& first) {
+    QMap<QString, Known> known;
+    const QVariantList days{first.addMonths(1).toString(QStringLiteral("yyyy-MM-dd")),
+                            first.toString(QStringLiteral("yyyy-MM-dd"))};
     try {
-        for (const QVariantList& row :
-             cn.queryBound(QStringLiteral("SELECT EmpNo, Name FROM Employees")))
-            names.insert(row.value(0).toString().trimmed(), row.value(1).toString());
+        for (const QVariantList& row : cn.queryBound(
+                 QStringLiteral("SELECT EmpNo, Name, Department, CASE WHEN StartDay < ? AND "
+                                "(LeaveDay IS NULL OR LeaveDay > ?) THEN 1 ELSE 0 END FROM "
+                                "Employees"),
+                 days))
+            known.insert(
+                row.value(0).toString().trimmed(),
+                Known{row.value(1).toString(), row.value(2).toString(), row.value(3).toInt() == 1});
+        return known;
     } catch (const Error& e) {
         if (e.number() != store::dberr::CommandFailed)
             throw;
     }
-    return names;
+    try {
+        for (const QVariantList& row :
+             cn.queryBound(QStringLiteral("SELECT EmpNo, Name FROM Employees")))
+            known.insert(row.value(0).toString().trimmed(), Known{row.value(1).toString(), {}});
+    } catch (const Error& e) {
+        if (e.number() != store::dberr::CommandFailed)
+            throw;
+    }
+    return known;
 }
 
 } // namespace
+
+Prices pricesOf(const Settings& settings) {
+    Prices p;
+    for (int m = 0; m < MealCount; ++m)
+        p.mealFen[m] = std::max(0, settings.mealPriceFen[m]);
+    p.subsidyFen = std::max(0, settings.subsidyFen);
+    return p;
+}
+
+qint64 amountFen(const Counts& counts, const Prices& prices) {
+    qint64 sum = -prices.subsidyFen;
+    for (int m = 0; m < MealCount; ++m)
+        sum += counts.meals[m] * prices.mealFen[m];
+    return std::max<qint64>(0, sum);
+}
 
 qint64 Counts::total() const {
     qint64 sum = 0;
@@ -218,10 +266,8 @@ MonthReport readMonthReport(store::SqlConnection& cn, const Request& rq) {
     out.month = QDate(rq.month.year(), rq.month.month(), 1);
     out.windows = rq.windows;
     QVariantList values;
-    QString sql = QStringLiteral("SELECT EmpNo, CardNo, ") + timeOfDay(cn);
-    if (rq.byDay)
-        sql += QStringLiteral(", MachAddr, ") + dayOf(cn);
-    sql += monthFilter(rq, values);
+    QString sql = QStringLiteral("SELECT EmpNo, CardNo, ") + timeOfDay(cn) +
+                  QStringLiteral(", MachAddr, ") + dayOf(cn) + monthFilter(rq, values);
     // One pass over the month's records, read forward as they come: the counts are kept per
     // employee, card, and terminal and day, never per record. (SQLite would sort every record
     // for a GROUP BY; a hash of the few thousand keys is several times quicker.)
@@ -229,18 +275,43 @@ MonthReport readMonthReport(store::SqlConnection& cn, const Request& rq) {
     TextMap<Counts> cards;
     // By terminal and day of the month (its two digits; a day written otherwise counts as 0).
     std::map<std::pair<qint64, int>, std::pair<std::string, Counts>> days;
+    // The meals counted, each with its swipe's time; the cards by their number in the pass.
+    TextMap<quint32> cardNumbers;
+    std::unordered_map<quint64, int> meals;
+    struct Repeat {
+        std::string employee, card, day;
+        quint64 key;
+        int seconds;
+    };
+    std::vector<Repeat> repeats;
     const RecordSink count = [&](const RecordView& r) {
         const Meal m = mealAt(rq.windows, r.time);
+        const bool digits =
+            r.day.size() == 10 && std::isdigit(uchar(r.day[8])) && std::isdigit(uchar(r.day[9]));
+        const int dayOfMonth = digits ? (r.day[8] - '0') * 10 + r.day[9] - '0' : 0;
+        const std::string_view employee = trimmed(r.employee), card = trimmed(r.card);
+        if (m != Meal::Other) {
+            quint32& number = entry(cardNumbers, card);
+            if (number == 0)
+                number = quint32(cardNumbers.size());
+            const quint64 key = mealKey(number, dayOfMonth, m);
+            const int seconds = secondsOfDay(r.time);
+            const auto [it, fresh] = meals.emplace(key, seconds);
+            if (!fresh) {
+                // The earliest swipe is the meal; every later one a repeat.
+                repeats.push_back({std::string(employee), std::string(card), std::string(r.day),
+                                   key, std::max(seconds, it->second)});
+                it->second = std::min(seconds, it->second);
+                return;
+            }
+        }
         out.total.add(m, 1);
         if (rq.byDay) {
-            const bool digits = r.day.size() == 10 && std::isdigit(uchar(r.day[8])) &&
-                                std::isdigit(uchar(r.day[9]));
-            auto& day = days[{r.terminal, digits ? (r.day[8] - '0') * 10 + r.day[9] - '0' : 0}];
+            auto& day = days[{r.terminal, dayOfMonth}];
             if (day.first.empty())
                 day.first = r.day;
             day.second.add(m, 1);
         }
-        const std::string_view employee = trimmed(r.employee), card = trimmed(r.card);
         if (employee.empty()) {
             entry(cards, card).add(m, 1);
             return;
@@ -254,22 +325,37 @@ MonthReport readMonthReport(store::SqlConnection& cn, const Request& rq) {
         employees.clear();
         cards.clear();
         days.clear();
+        cardNumbers.clear();
+        meals.clear();
+        repeats.clear();
         out.total = Counts();
         if (!readSqlite(cn, sql, values, count))
             readQuery(cn, sql, values, count);
     });
-    const QMap<QString, QString> names =
-        employees.empty() ? QMap<QString, QString>() : employeeNames(cn);
+    QMap<QString, Known> known = knownEmployees(cn, out.month);
     for (const auto& [number, e] : employees) {
         QStringList held;
         for (const std::string& card : e.cards)
             held << text(card);
         held.sort();
-        out.employees << PersonRow{text(number), names.value(text(number)),
-                                   held.join(QStringLiteral(", ")), e.counts};
+        const Known k = known.take(text(number));
+        out.employees << PersonRow{text(number), k.name, held.join(QStringLiteral(", ")), e.counts,
+                                   k.department};
     }
+    // Those the register employed in the month who had no meal.
+    for (auto it = known.cbegin(); it != known.cend(); ++it)
+        if (it->employed && !it.key().isEmpty())
+            out.employees << PersonRow{it.key(), it->name, QString(), Counts(), it->department};
+    for (const Repeat& r : repeats)
+        out.repeats << RepeatRow{
+            text(r.employee),          text(r.card),       text(r.day), Meal(r.key & 3),
+            timeText(meals.at(r.key)), timeText(r.seconds)};
+    std::sort(out.repeats.begin(), out.repeats.end(), [](const RepeatRow& a, const RepeatRow& b) {
+        return std::tie(a.employee, a.card, a.day, a.time) <
+               std::tie(b.employee, b.card, b.day, b.time);
+    });
     for (const auto& [card, counts] : cards)
-        out.cards << PersonRow{QString(), QString(), text(card), counts};
+        out.cards << PersonRow{QString(), QString(), text(card), counts, QString()};
     const auto byText = [](QString PersonRow::*field) {
         return [field](const PersonRow& a, const PersonRow& b) { return a.*field < b.*field; };
     };

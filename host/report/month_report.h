@@ -47,7 +47,28 @@ struct PersonRow {
     QString name;
     QString cards;
     Counts counts;
+    QString department; // the register's; empty when it has none
 };
+
+// A second swipe of a card in a meal's window of a day it was counted in already: kept and
+// shown, not counted again.
+struct RepeatRow {
+    QString employee;
+    QString card;
+    QString day; // yyyy-MM-dd
+    Meal meal = Meal::Other;
+    QString first; // HH:mm:ss of the swipe counted
+    QString time;  // of this one
+};
+
+// What a meal costs and what each employee is given a month, in fen.
+struct Prices {
+    std::array<qint64, MealCount> mealFen{};
+    qint64 subsidyFen = 0;
+};
+Prices pricesOf(const Settings& settings);
+// The meals at their prices less the subsidy, never below 0.
+qint64 amountFen(const Counts& counts, const Prices& prices);
 
 struct DayRow {
     int terminal = 0;
@@ -61,11 +82,14 @@ struct MonthReport {
     QList<PersonRow> employees; // by employee number
     QList<PersonRow> cards;     // records without an employee, by card
     QList<DayRow> days;         // by terminal and day, when asked for
-    Counts total;
+    QList<RepeatRow> repeats;   // by employee, card, day and time
+    Counts total;               // meals (each once) and records outside every window
 };
 
-// Counts the month's records in one forward pass over them (memory follows the employees and
-// cards, not the records). Raises bw::Error when the records cannot be read.
+// Counts the month's records in one forward pass over them (memory follows the employees,
+// cards and meals, not the records): a card's swipes in one meal's window of a day are one meal.
+// Every employee the register has employed in the month is in employees, without meals too.
+// Raises bw::Error when the records cannot be read.
 MonthReport readMonthReport(store::SqlConnection& cn, const Request& request);
 
 } // namespace bw::host::report

@@ -21,6 +21,16 @@ constexpr TextEntry<Text> kTexts[] = {
     {Text::ColOther, u"时段外", u"時段外"},
     {Text::ColTotal, u"合计", u"合計"},
     {Text::Total, u"总计", u"總計"},
+    {Text::ColDepartment, u"部门", u"部門"},
+    {Text::SheetDepartments, u"部门汇总", u"部門彙總"},
+    {Text::SheetRepeats, u"重复刷卡", u"重複刷卡"},
+    {Text::ColPeople, u"人数", u"人數"},
+    {Text::ColMeal, u"餐别", u"餐別"},
+    {Text::ColFirstSwipe, u"计餐刷卡", u"計餐刷卡"},
+    {Text::ColRepeatSwipe, u"重复刷卡时间", u"重複刷卡時間"},
+    {Text::Subtotal, u"小计", u"小計"},
+    {Text::NoDepartment, u"未分部门", u"未分部門"},
+    {Text::ColAmount, u"金额", u"金額"},
 };
 
 } // namespace

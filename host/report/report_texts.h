@@ -20,6 +20,16 @@ enum class Text {
     ColOther,
     ColTotal,
     Total,
+    ColDepartment,
+    SheetDepartments,
+    SheetRepeats,
+    ColPeople,
+    ColMeal,
+    ColFirstSwipe,
+    ColRepeatSwipe,
+    Subtotal,
+    NoDepartment,
+    ColAmount,
 };
 
 QString text(Text id, int lang);

@@ -15,12 +15,14 @@ struct Table {
     QStringList headings;
     int textColumns = 0;
     QList<QStringList> texts;
-    QList<Counts> counts;
+    QList<Counts> counts;   // none: a table of texts only
+    QList<int> numberTexts; // text columns of numbers whose leading zeros the CSV keeps
 };
 
-// The report's tables in the operator's language (2052 or 1028): the employees, the cards
-// without an employee, and the terminals by day when they were counted. Each ends with a
-// total row.
+// The report's tables in the operator's language (2052 or 1028): the employees, the
+// departments' totals, each department's employees with its subtotal, the cards without an
+// employee, the repeated swipes, and the terminals by day when they were counted. Each table
+// of counts ends with a total row.
 QList<Table> reportTables(const MonthReport& report, int lang);
 
 // Why a report file was not written; its reason is the system's (or the library's) own words.
@@ -42,5 +44,14 @@ Format formatOf(const QString& path);
 // the CSV is UTF-8 with a byte-order mark, one section per table, cells quoted as spreadsheets
 // read them.
 WriteFault writeReport(const QList<Table>& tables, const QString& path, Format format);
+
+// The payroll's file: one line per employee (工号, 姓名, 部门, breakfasts, lunches, dinners, the
+// amount in yuan), UTF-8 with a byte-order mark, numbers as numbers, texts safe for a
+// spreadsheet; written whole or not at all, the owner's alone.
+WriteFault writePayroll(const MonthReport& report, const Prices& prices, const QString& path,
+                        int lang);
+
+// A name a workbook takes for a sheet: at most 31 characters, none of []:*?/\, not one of used.
+QString sheetName(const QString& wanted, QStringList& used);
 
 } // namespace bw::host::report

@@ -35,6 +35,10 @@ const QString kSiteName = QStringLiteral("site/name");
 const QString kBackupDir = QStringLiteral("site/backup-dir");
 const QString kBackupKeep = QStringLiteral("site/backup-keep");
 const char* const kMealKeys[MealCount] = {"report/breakfast", "report/lunch", "report/dinner"};
+const char* const kPriceKeys[MealCount] = {"report/price-breakfast", "report/price-lunch",
+                                           "report/price-dinner"};
+const QString kSubsidy = QStringLiteral("report/subsidy");
+const QString kReportOutDir = QStringLiteral("report/out-dir");
 const QString kCom = QStringLiteral("com");
 const QString kTcpPortMap = QStringLiteral("tcp-port-map");
 
@@ -146,6 +150,17 @@ void readMap(QSettings& s, const QString& group, QStringList* problems, Accept a
 
 namespace {
 
+// A folder's setting: an absolute path, else reported and left out.
+void readFolder(const QSettings& s, const QString& key, QString& out, QStringList* problems) {
+    const QString folder = s.value(key).toString().trimmed();
+    if ((!folder.isEmpty() && !QDir::isAbsolutePath(folder)) || hasControl(folder)) {
+        if (problems)
+            problems->append(QStringLiteral("%1 takes an absolute folder").arg(key));
+    } else {
+        out = folder;
+    }
+}
+
 // The [report] meal windows: a malformed one is left out; windows that would overlap (with
 // each other or with a default) are all left out, so that no record counts twice.
 void readMealWindows(const QSettings& s, Settings& out, QStringList* problems) {
@@ -160,6 +175,18 @@ void readMealWindows(const QSettings& s, Settings& out, QStringList* problems) {
             problems->append(
                 QStringLiteral("%1 takes HH:MM-HH:MM, the start before the end").arg(key));
     }
+    const auto money = [&](const QString& key, int& fen) {
+        if (!s.contains(key))
+            return;
+        if (const auto v = parseYuan(s.value(key).toString()))
+            fen = *v;
+        else if (problems)
+            problems->append(QStringLiteral("%1 takes yuan from 0 to 100000, as 3.50").arg(key));
+    };
+    for (int m = 0; m < MealCount; ++m)
+        money(QString::fromLatin1(kPriceKeys[m]), out.mealPriceFen[m]);
+    money(kSubsidy, out.subsidyFen);
+    readFolder(s, kReportOutDir, out.reportOutDir, problems);
     if (mealWindowsOverlap(mealWindows(out))) {
         if (problems)
             problems->append(QStringLiteral("[report] meal windows overlap; the defaults are "
@@ -193,6 +220,21 @@ void useSettingsLanguage(const Settings& settings) {
 
 bool isClockMaxChange(qint64 seconds) {
     return seconds >= 1 && seconds <= 10LL * 366 * 24 * 60 * 60;
+}
+
+std::optional<int> parseYuan(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,6})(?:\\.([0-9]{1,2}))?$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int fen = m.captured(1).toInt() * 100 + m.captured(2).leftJustified(2, u'0').toInt();
+    if (fen > 100000 * 100)
+        return std::nullopt;
+    return fen;
+}
+
+QString yuanText(qint64 fen) {
+    return QStringLiteral("%1.%2").arg(fen / 100).arg(fen % 100, 2, 10, QLatin1Char('0'));
 }
 
 MealWindows defaultMealWindows() {
@@ -372,13 +414,7 @@ Settings readSettings(const QString& path, QStringList* problems) {
     } else {
         out.siteName = name;
     }
-    const QString backupDir = s.value(kBackupDir).toString().trimmed();
-    if ((!backupDir.isEmpty() && !QDir::isAbsolutePath(backupDir)) || hasControl(backupDir)) {
-        if (problems)
-            problems->append(QStringLiteral("%1 takes an absolute folder").arg(kBackupDir));
-    } else {
-        out.backupDir = backupDir;
-    }
+    readFolder(s, kBackupDir, out.backupDir, problems);
     if (s.contains(kBackupKeep)) {
         bool ok = false;
         const int keep = s.value(kBackupKeep).toString().trimmed().toInt(&ok);
@@ -460,6 +496,13 @@ bool writeThroughQSettings(const Settings& settings, const QString& path) {
     for (int m = 0; m < MealCount; ++m)
         if (settings.meals[m].isSet())
             s.setValue(QString::fromLatin1(kMealKeys[m]), mealWindowText(settings.meals[m]));
+    for (int m = 0; m < MealCount; ++m)
+        if (settings.mealPriceFen[m] >= 0)
+            s.setValue(QString::fromLatin1(kPriceKeys[m]), yuanText(settings.mealPriceFen[m]));
+    if (settings.subsidyFen >= 0)
+        s.setValue(kSubsidy, yuanText(settings.subsidyFen));
+    if (!settings.reportOutDir.isEmpty())
+        s.setValue(kReportOutDir, settings.reportOutDir);
     for (const auto& [n, device] : settings.com)
         s.setValue(kCom + u'/' + QString::number(n), device);
     for (const auto& [from, to] : settings.tcpPortMap)

@@ -43,7 +43,16 @@ struct Settings {
     QString backupDir;   // [site] backup-dir: the folder of the database's backups
     int backupKeep = 0;  // [site] backup-keep: backups kept, 1..10000
     MealWindows meals;   // [report] breakfast, lunch, dinner: HH:MM-HH:MM
+    // [report] price-breakfast, price-lunch, price-dinner: a meal's price, and subsidy: each
+    // employee's monthly subsidy, in yuan with up to two decimals (kept in fen; -1: not set).
+    std::array<int, MealCount> mealPriceFen{-1, -1, -1};
+    int subsidyFen = -1;
+    QString reportOutDir; // [report] out-dir: the folder of the month's files the nightly makes
 };
+
+// "12", "3.5" or "0.50" yuan in fen, 0 to 100000 yuan; none for anything else.
+std::optional<int> parseYuan(const QString& text);
+QString yuanText(qint64 fen);
 
 // The meal windows in force: the setting's, else 05:00-10:00, 10:00-15:00 and 15:00-21:00.
 MealWindows defaultMealWindows();

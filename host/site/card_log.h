@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/names/cards.h"
+#include "host/names/employees.h"
 
 #include <QString>
 
@@ -11,5 +12,9 @@ namespace bw::host::site {
 // database refuses it, which undoes the change it is written in.
 void logCardChange(store::SqlConnection& cn, const QString& user, int terminal,
                    const names::CardChange& change);
+
+// The same for a change of the register of employees (object: the employee, or the card).
+void logRegisterChange(store::SqlConnection& cn, const QString& user,
+                       const names::RegisterChange& change);
 
 } // namespace bw::host::site

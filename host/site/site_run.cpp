@@ -1,11 +1,14 @@
 #include "host/site/site_run.h"
 
+#include "host/names/employees.h"
+
 #include "bell/bell_link.h"
 #include "host/collect/collect_run.h"
 #include "host/collect/collect_texts.h"
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
 #include "host/link/link.h"
+#include "host/names/employees.h"
 #include "host/names/name_lists.h"
 #include "host/site/clock_step.h"
 #include "platform/error.h"
@@ -508,6 +511,16 @@ RunSummary runSite(const Request& rq, const std::function<void(const StepResult&
         return summary;
     }
     summary.skipped = reg.skipped;
+    // A site with a register of employees: the lists are made what the register says today
+    // before they are compared with the terminals'.
+    if (rq.steps.contains(Step::Names) && !rq.dryRun && (!rq.rights || rq.rights(Action::Names))) {
+        try {
+            names::deriveNameLists(*registerConnection, QDate::currentDate());
+        } catch (const Error& e) {
+            summary.skipped << QStringLiteral("name lists not made from the register: ") +
+                                   e.description();
+        }
+    }
     QList<TerminalEntry> chosen;
     if (rq.terminals.isEmpty()) {
         chosen = reg.terminals;

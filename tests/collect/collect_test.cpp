@@ -11,7 +11,9 @@
 #include "host/ledger/operators.h"
 #include "host/link/link.h"
 #include "host/names/cards.h"
+#include "host/names/employees.h"
 #include "host/names/name_lists.h"
+#include "host/report/month_files.h"
 #include "host/report/report_writer.h"
 #include "host/site/site_run.h"
 #include "host/site/status.h"
@@ -717,7 +719,8 @@ TEST(MonthReport, MealWindowEdges) {
 }
 
 // Random records of the month and around it, each stored with the meal its time falls in
-// (kept in Flag): the report's counts are a plain count of those, per employee and meal.
+// (kept in Flag): the report's counts are a plain count of those, per employee and meal, a
+// card's second swipe in a window of a day not counted.
 TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
     const quint32 seed = QRandomGenerator::global()->generate();
     std::printf("random seed %u\n", seed);
@@ -726,20 +729,30 @@ TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
                            "15:00:00", "20:59:59", "21:00:00", "23:59:59", "00:00:00"};
     const char* days[] = {"2026-02-28", "2026-03-01", "2026-03-15", "2026-03-31", "2026-04-01"};
     const auto windows = bw::host::defaultMealWindows();
+    // A meal is counted once per card, day and window; a record outside the windows each time.
+    QMap<QString, bw::host::report::Counts> plain;
+    QSet<QString> meals;
     this->cn->BeginTrans();
     for (int i = 0; i < 600; ++i) {
-        const int emp = rng.bounded(12); // 0: a card without an employee
+        const int card = rng.bounded(20), emp = card % 12; // 0: a card without an employee
         const QString time = rng.bounded(2) ? QString::fromLatin1(edges[rng.bounded(10)])
                                             : QTime(0, 0).addSecs(rng.bounded(86400)).toString();
         const QVariant empNo = emp ? QVariant(QString("E%1").arg(emp, 3, 10, QChar('0')))
                                : rng.bounded(2) ? QVariant(QString(""))
                                                 : QVariant();
+        const int terminal = 1 + rng.bounded(3),
+                  meal = int(bw::host::report::classify(windows, time));
+        const QString day = days[rng.bounded(5)];
         this->cn->executeBound(
             "INSERT INTO MealRecord (MachAddr, RecordNo, CardNo, EmpNo, RecordTime, Flag) VALUES "
             "(?, ?, ?, ?, ?, ?)",
-            {1 + rng.bounded(3), i, QString("%1").arg(rng.bounded(20), 8, 10, QChar('0')), empNo,
-             QString(days[rng.bounded(5)]) + " " + time,
-             int(bw::host::report::classify(windows, time))});
+            {terminal, i, QString("%1").arg(card, 8, 10, QChar('0')), empNo, day + " " + time,
+             meal});
+        const QString key = QString("%1 %2 %3").arg(card).arg(day).arg(meal);
+        if (terminal == 3 || !day.startsWith("2026-03") || (meal < 3 && meals.contains(key)))
+            continue;
+        plain[empNo.toString()].meals[meal] += 1;
+        meals.insert(key);
     }
     this->cn->CommitTrans();
     bw::host::report::Request rq{QDate(2026, 3, 9), {1, 2}};
@@ -750,12 +763,6 @@ TYPED_TEST(CollectionTest, MonthReportCountsWhatAPlainCountFinds) {
     for (const auto& r : report.cards)
         for (int m = 0; m < bw::host::report::ColumnCount; ++m)
             found[QString()].meals[m] += r.counts.meals[m];
-    QMap<QString, bw::host::report::Counts> plain;
-    for (const QVariantList& row : this->cn->queryBound(
-             "SELECT COALESCE(EmpNo, ''), Flag, COUNT(*) FROM MealRecord WHERE RecordTime >= "
-             "'2026-03-01 00:00:00' AND RecordTime < '2026-04-01 00:00:00' AND MachAddr IN (1, 2) "
-             "GROUP BY COALESCE(EmpNo, ''), Flag"))
-        plain[row[0].toString()].meals[row[1].toInt()] += row[2].toLongLong();
     ASSERT_EQ(found.keys(), plain.keys()) << "seed " << seed;
     for (auto it = plain.cbegin(); it != plain.cend(); ++it)
         EXPECT_EQ(found[it.key()].meals, it->meals) << it.key().toStdString() << " seed " << seed;
@@ -769,7 +776,11 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
     cn->executeBound(insert, {1, 1, "00012", "007", "2026-03-02 05:00:00"});
     cn->executeBound(insert, {1, 2, "00012", "007", "2026-03-02 21:00:00"});
     cn->executeBound(insert, {2, 3, "=cmd|x", QVariant(), "2026-03-03 12:00:00"});
+    cn->executeBound(insert, {2, 4, "00012", "007", "2026-03-02 09:59:59"}); // a repeat
     cn->executeBound("INSERT INTO Employees (EmpNo, Name) VALUES ('007', ?)", {"王五"});
+    cn->executeBound("INSERT INTO Employees (EmpNo, Name, Department, StartDay) VALUES ('008', "
+                     "'@x', '厨房', '2026-03-31')",
+                     {});
     const QString dir = bw::test::tempDir();
     // Links another user planted (as root: owned by nobody) to a file of ours; in a sticky
     // folder every link is refused, elsewhere one of another user.
@@ -785,6 +796,12 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
             ASSERT_EQ(::lchown(QFile::encodeName(dir + link).constData(), 65534, 65534), 0);
         }
     }
+    bw::host::Settings prices;
+    prices.mealPriceFen = {250, 1200, 1000};
+    prices.subsidyFen = 100;
+    ASSERT_TRUE(bw::host::writeSettings(prices, dir + "/Brackwater/brackwater.conf"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir);
     const struct {
         QStringList args;
         int code;
@@ -799,11 +816,16 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
         {{"--report", "2026-03", "--out", "x.csv", "--all"}, 2, "--report goes without"},
         {{"--out", "x.csv"}, 2, "go with --report"},
         {{"--report", "2026-03", "--out", "/no/m.xlsx"}, 1, "No such file or directory"},
-        {{"--report", "2026-03", "--out", dir + "/m.xlsx", "--by-day"}, 0, "3 records"},
-        {{"--report", "2026-03", "--out", dir + "/m.csv", "--lang", "1028"}, 0, "3 records"},
+        {{"--report", "2026-03", "--out", dir + "/m.xlsx", "--by-day"}, 0, "3 meals and records"},
+        {{"--report", "2026-03", "--out", dir + "/m.csv", "--lang", "1028"}, 0, "1 repeated"},
+        {{"--payroll", "p.csv"}, 2, "go with --report"},
+        {{"--report", "2026-03", "--out", dir + "/n.xlsx", "--payroll", dir + "/p.csv"},
+         0,
+         "p.csv"},
     };
     for (const auto& c : cases) {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.start(bw::test::program("brackwater-collect"),
                 QStringList{"--db", backend.connectionString} + c.args);
         ASSERT_TRUE(p.waitForFinished(60000));
@@ -823,10 +845,34 @@ TEST_F(SqliteCollection, ToolWritesTheMonthReport) {
     EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
     const QStringList lines = QString::fromUtf8(bytes.mid(3)).split("\r\n");
     EXPECT_EQ(lines.value(0), "員工就餐");
-    EXPECT_EQ(lines.value(1), "工號,姓名,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
+    EXPECT_EQ(lines.value(1), "工號,姓名,部門,卡號,早餐 05:00-10:00,午餐 10:00-15:00,晚餐 "
                               "15:00-21:00,時段外,合計");
-    EXPECT_EQ(lines.value(2), "\"=\"\"007\"\"\",王五,\"=\"\"00012\"\"\",1,0,0,1,2");
-    EXPECT_EQ(lines.value(7), ",,'=cmd|x,0,1,0,0,1");
+    EXPECT_EQ(lines.value(2), "\"=\"\"007\"\"\",王五,,\"=\"\"00012\"\"\",1,0,0,1,2");
+    EXPECT_EQ(lines.value(3), "\"=\"\"008\"\"\",'@x,厨房,,0,0,0,0,0"); // employed, no meal
+    EXPECT_EQ(lines.value(6), "部門彙總");
+    EXPECT_EQ(lines.value(9), "未分部門,1,1,0,0,1,2");
+    EXPECT_TRUE(lines.contains("小計,,,,1,0,0,1,2"));
+    EXPECT_TRUE(lines.contains(",,,'=cmd|x,0,1,0,0,1"));
+    EXPECT_TRUE(
+        lines.contains("\"=\"\"007\"\"\",\"=\"\"00012\"\"\",2026-03-02,早餐,05:00:00,09:59:59"));
+    QFile pay(dir + "/p.csv");
+    ASSERT_TRUE(pay.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pay.readAll(),
+              "\xEF\xBB\xBF工号,姓名,部门,早餐,午餐,晚餐,金额\r\n007,王五,,1,0,0,1.50\r\n"
+              "008,'@x,厨房,0,0,0,0.00\r\n");
+    // The nightly's month files: made once, into [report] out-dir, and not marked when they
+    // cannot be written.
+    namespace rp = bw::host::report;
+    using State = rp::MonthFilesOutcome::State;
+    const QDate april(2026, 4, 2);
+    prices.reportOutDir = dir + "/none";
+    EXPECT_EQ(rp::makeLastMonthFiles(*cn, prices, april, 2052).state, State::Failed);
+    prices.reportOutDir = dir;
+    for (const State expected : {State::Made, State::MadeAlready})
+        EXPECT_EQ(rp::makeLastMonthFiles(*cn, prices, april, 2052).state, expected);
+    ASSERT_EQ(rp::madeMonths(*cn).size(), 1);
+    EXPECT_EQ(rp::madeMonths(*cn).first().payroll, dir + "/payroll-2026-03.csv");
+    EXPECT_TRUE(QFile::exists(dir + "/meals-2026-03.xlsx"));
 }
 
 // A cancel during a paced collect-and-clear: the window stays responsive, what was read is
@@ -2081,4 +2127,147 @@ TEST_F(SqliteCollection, CardImportIsWholeOrNothingAndTheToolKeepsLeadingZeros) 
                                                                  "000123"
                                                                  "张三");
     EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ActionA = '卡号对照'"), 2);
+}
+
+// HR's list: every refused row is found (its first refusal here), nothing is kept of a file
+// with one; dates, GB18030 and formula cells as the cards' reader takes them.
+TEST(RegisterFile, HostileListsAreRefusedWithTheirRow) {
+    using bw::host::names::RegisterRefusal;
+    const QDate today(2026, 3, 10);
+    const QByteArray head = "工号,姓名,部门,卡号,入职日期,离职日期\n";
+    const struct {
+        QByteArray bytes;
+        RegisterRefusal why;
+        int row;
+        int otherRow = 0;
+    } rows[] = {
+        {head + "E1,张三,,1,,\n", RegisterRefusal::DepartmentMissing, 2},
+        {head + "E1,张三,厨房,1,,\nE2,李四,厨房,00000001,,\n", RegisterRefusal::CardOfTwo, 3, 2},
+        {head + "E1,张三,厨房,1,2026-03-05,2026-03-01\n", RegisterRefusal::LeaveBeforeStart, 2},
+        {head + "E1,张三,厨房,1,2026-02-30,\n", RegisterRefusal::BadDate, 2},
+        {head + "E1,=HYPERLINK(\"x\"),厨房,1,,\n", RegisterRefusal::Cell, 2},
+        {head + "E1,张三,@cmd,1,,\n", RegisterRefusal::Cell, 2},
+        {head + "E1,张三,厨房,1,,\nE1,李四,厨房,2,,\n", RegisterRefusal::DuplicateEmployee, 3, 2},
+        {"工号,姓名,卡号\nE1,x,1\n", RegisterRefusal::MissingColumns, 1},
+        {"E1,x,y,1\n\xff\xfe", RegisterRefusal::File, 0},
+        {head, RegisterRefusal::File, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.bytes.toStdString());
+        const auto file = bw::host::names::readEmployeeText(r.bytes, today);
+        ASSERT_FALSE(file.refused.isEmpty());
+        EXPECT_EQ(file.refused.first().why, r.why);
+        EXPECT_EQ(file.refused.first().row, r.row);
+        EXPECT_EQ(file.refused.first().otherRow, r.otherRow);
+    }
+    // A leaver's card to a newcomer who starts on the leaving day; GB18030 (张三) kept.
+    const auto ok = bw::host::names::readEmployeeText(
+        "\xb9\xa4\xba\xc5,\xd0\xd5\xc3\xfb,\xb2\xbf\xc3\xc5,\xbf\xa8\xba\xc5,"
+        "\xc0\xeb\xd6\xb0\xc8\xd5\xc6\xda\nE1,\xd5\xc5\xc8\xfd,A,7,2026-03-12\n"
+        "E2,x,A,7,\n",
+        today);
+    EXPECT_EQ(ok.refused.size(), 1); // E2 starts today, before E1 leaves
+    const auto later = bw::host::names::readEmployeeText(
+        head + "E1,张三,A,7,2026-01-01,2026-03-12\nE2,x,A,7,2026-03-12,\n", today);
+    ASSERT_TRUE(later.ok());
+    EXPECT_EQ(later.rows[0].employee.name, "张三");
+    EXPECT_EQ(later.rows[1].card, "00000007");
+}
+
+// The register makes the name lists: a department limited to a group is on that group's
+// terminals only, a lost card goes at once, a replacement works the same day, a leaver's card
+// goes on the leaving day, a terminal added to a group gets its department's cards, and a
+// card still another's in the database is refused with nothing written.
+TYPED_TEST(CollectionTest, RegisterMakesTheNameLists) {
+    namespace n = bw::host::names;
+    const QDate today = QDate::currentDate();
+    const QString leave = n::dayText(today.addDays(3));
+    QStringList log;
+    const auto logged = [&](const n::RegisterChange& c) { log << c.employee + c.card; };
+    n::setDepartmentGroups(*this->cn, "厨房", {"二楼"}, logged);
+    const auto file = n::readEmployeeText(("工号,姓名,部门,卡号,离职日期\nE1,张三,厨房,1,\nE2,"
+                                           "李四,财务,2," +
+                                           leave + "\nE3,王五,财务,,\n")
+                                              .toUtf8(),
+                                          today);
+    ASSERT_TRUE(file.ok());
+    const auto done = n::importEmployees(*this->cn, file, false, today, logged);
+    ASSERT_TRUE(done.refused.isEmpty());
+    EXPECT_EQ(done.added, 3);
+    EXPECT_EQ(done.newDepartments, QStringList{"财务"});
+    const auto lists = [&](const QDate& day) {
+        n::deriveNameLists(*this->cn, day);
+        return QList<QStringList>{n::cardsOf(*this->cn, 1), n::cardsOf(*this->cn, 3),
+                                  n::cardsOf(*this->cn, 5)};
+    };
+    EXPECT_EQ(lists(today), (QList<QStringList>{{"00000002"}, {"00000001", "00000002"}, {}}));
+    EXPECT_EQ(lists(today.addDays(3)), (QList<QStringList>{{}, {"00000001"}, {}}));
+    lists(today);
+    n::cardLost(*this->cn, "1", today, logged);
+    EXPECT_EQ(n::cardsOf(*this->cn, 3), QStringList{"00000002"}); // at once
+    n::cardReplaced(*this->cn, "2", "9", today, logged);
+    EXPECT_EQ(n::cardsOf(*this->cn, 1), QStringList{"00000009"});
+    this->cn->Execute("INSERT INTO MachineInfo (MachAddr, ComX, IP, Team, Ver, MachVer, MachDesc) "
+                      "VALUES (5, '1', '*', 'E', '二楼', '6429', '计次')");
+    n::saveEmployee(*this->cn, {"E1", "张三", "厨房", today, {}}, "3", today, logged);
+    EXPECT_EQ(lists(today), (QList<QStringList>{
+                                {"00000009"}, {"00000003", "00000009"}, {"00000003", "00000009"}}));
+    // The leaver's replacement card goes to a newcomer on the leaving day, not before.
+    const auto bad = n::readEmployeeText("工号,姓名,部门,卡号\nE4,赵六,财务,9\n", today.addDays(1));
+    EXPECT_EQ(n::importEmployees(*this->cn, bad, false, today, logged).refused.value(0).detail,
+              "E2");
+    const auto good = n::readEmployeeText(
+        ("工号,姓名,部门,卡号,入职日期\nE4,赵六,财务,9," + leave + "\n").toUtf8(), today);
+    EXPECT_TRUE(n::importEmployees(*this->cn, good, false, today, logged).refused.isEmpty());
+    EXPECT_EQ(lists(today.addDays(3)).value(0), QStringList{"00000009"});
+    // A visitor's card until its last day.
+    n::giveCard(*this->cn, "E3", "5", today, today.addDays(1), logged);
+    EXPECT_EQ(lists(today.addDays(1)).value(0), QStringList({"00000005", "00000009"}));
+    EXPECT_EQ(lists(today.addDays(2)).value(0), QStringList({"00000009"}));
+    EXPECT_EQ(log.size(), 7);
+    EXPECT_THROW(n::cardReturned(*this->cn, "4", today, logged), n::RegisterRefusedError);
+}
+
+// brackwater-site employees and cards of the register: every refused row said and nothing
+// written, then the list, the lists derived, a lost card, the export and a file per terminal
+// refused on a site with a register.
+TEST_F(SqliteCollection, SiteToolKeepsTheRegister) {
+    const QString dir = bw::test::tempDir();
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(dir + "/" + name);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        return f.fileName();
+    };
+    const QString bad =
+        write("bad.csv", "工号,姓名,部门,卡号\nE1,张三,,1\nE2,李四,A,x\nE3,王五,A,3\n");
+    const QString good =
+        write("good.csv", "\xef\xbb\xbf工号,姓名,部门,卡号\nE1,张三,厨房,1\nE2,李四,A,2\n");
+    const struct {
+        QStringList args;
+        int code;
+        QString out;
+    } cases[] = {
+        {{"employees", "import", bad}, 1, "row 2: no department\nrow 3: card number has letters\n"},
+        {{"employees", "import", good, "--replace"}, 0, "2 added, 0 changed, 0 leaving today"},
+        {{"cards", "import", good, "--terminal", "1"}, 1, "keeps a register"},
+        {{"cards", "lost", "1"}, 0, "card 1: lost"},
+        {{"cards", "lost", "1"}, 1, "no such card in use"},
+        {{"cards", "replace", "2"}, 2, "usage"},
+        {{"employees", "export", dir + "/out.csv"}, 0, "2 employees written"},
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        p.start(bw::test::program("brackwater-site"),
+                QStringList{"--db", backend.connectionString} + c.args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString said = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), c.code) << said.toStdString();
+        EXPECT_TRUE(said.contains(c.out)) << said.toStdString();
+    }
+    EXPECT_EQ(bw::host::names::cardsOf(*cn, 1), QStringList{"00000002"});
+    QFile out(dir + "/out.csv");
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(out.readAll().startsWith(
+        "\xef\xbb\xbf工号,姓名,部门,卡号,入职日期,离职日期\r\nE1,张三,厨房,,"));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CtrlLog WHERE ActionA = '员工登记'"), 2);
 }

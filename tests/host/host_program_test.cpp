@@ -7,6 +7,7 @@
 #include "host/console/cards_window.h"
 #include "host/console/console_texts.h"
 #include "host/console/console_window.h"
+#include "host/console/employees_window.h"
 #include "host/console/help.h"
 #include "host/console/meal_chart.h"
 #include "host/console/operation_log.h"
@@ -342,14 +343,16 @@ TEST_F(Console, MonthReportShowsExportsAndPrints) {
     w.selectTerminals({1});
     auto* r = qobject_cast<bw::host::console::ReportWindow*>(w.openMonthReport());
     ASSERT_TRUE(r && r->showMonth(QDate(2026, 3, 20), true, true));
-    EXPECT_EQ(r->tables()->count(), 3); // employees, cards without one, terminals by day
+    // employees, the departments and the one department, cards without one, terminals by day
+    EXPECT_EQ(r->tables()->count(), 5);
     auto* employees = qobject_cast<QTableWidget*>(r->tables()->widget(0));
     ASSERT_TRUE(employees && employees->rowCount() == 2); // E001 and the total
-    EXPECT_EQ(employees->horizontalHeaderItem(4)->text(), QStringLiteral("午餐 11:00-14:00"));
+    EXPECT_EQ(employees->horizontalHeaderItem(5)->text(), QStringLiteral("午餐 11:00-14:00"));
     // 10:30 falls between breakfast and lunch; 11:00 is lunch; terminal 3 is not counted.
     const QStringList counts{"0", "1", "0", "1", "2"};
-    for (int c = 3; c < 8; ++c)
-        EXPECT_EQ(employees->item(0, c)->text(), counts[c - 3]) << c;
+    for (int c = 4; c < 9; ++c)
+        EXPECT_EQ(employees->item(0, c)->text(), counts[c - 4]) << c;
+    EXPECT_TRUE(r->findChild<QLabel*>("MadeMonths")->text().contains(QStringLiteral("尚未")));
     EXPECT_TRUE(r->exportTo(home_ + "/m.xlsx"));
     QFile book(home_ + "/m.xlsx");
     EXPECT_TRUE(book.open(QIODevice::ReadOnly) && book.read(2) == "PK");
@@ -357,8 +360,8 @@ TEST_F(Console, MonthReportShowsExportsAndPrints) {
     EXPECT_TRUE(r->note().contains(QStringLiteral("无法写入"))) << r->note().toStdString();
     // Printed, every table's head repeats on each page: the site, the month, the headings.
     r->setSiteName(QStringLiteral("北区食堂"));
-    EXPECT_EQ(r->html().count(QStringLiteral("align=\"left\">北区食堂 · 月报表 2026-03 · ")), 3);
-    EXPECT_EQ(r->html().count(QStringLiteral("<thead>")), 3);
+    EXPECT_EQ(r->html().count(QStringLiteral("align=\"left\">北区食堂 · 月报表 2026-03 · ")), 5);
+    EXPECT_EQ(r->html().count(QStringLiteral("<thead>")), 5); // the five tables
     ASSERT_TRUE(r->printTo(home_ + "/m.pdf"));
     QFile pdf(home_ + "/m.pdf");
     EXPECT_TRUE(pdf.open(QIODevice::ReadOnly) && pdf.read(4) == "%PDF");
@@ -700,6 +703,26 @@ TEST_F(Console, ActionsOnTheSelectedTerminals) {
     EXPECT_TRUE(waitFor([&] { return row(1).namesInStep.value_or(false); }));
     EXPECT_EQ(logged(QStringLiteral("卡号对照")), 1);
     cards->close();
+
+    // HR's list in the 员工 window: the lists follow the register, terminal 1's out of step at
+    // once; a lost card leaves the employee without one.
+    auto* staff = static_cast<bw::host::console::EmployeesWindow*>(w.openEmployees());
+    ASSERT_TRUE(staff);
+    ASSERT_TRUE(csv.open(QIODevice::WriteOnly) &&
+                csv.write("工号,姓名,部门,卡号\nE9,赵六,厨房,99\n"));
+    csv.close();
+    QTimer::singleShot(0, [] {
+        QApplication::activeModalWidget()->findChild<QPushButton*>("WriteEmployees")->click();
+    });
+    ASSERT_TRUE(staff->previewAndImport(csv.fileName()));
+    EXPECT_EQ(staff->shown().value(0).cards, QStringList{"00000099"});
+    EXPECT_TRUE(waitFor([&] { return !row(1).namesInStep.value_or(true); }));
+    staff->select("E9");
+    boxes.answers = {bw::mb::Yes};
+    staff->cardLost();
+    EXPECT_TRUE(staff->shown().value(0).cards.isEmpty());
+    EXPECT_EQ(logged(QStringLiteral("员工登记")), 2);
+    staff->close();
 
     ASSERT_TRUE(w.collectSelected()); // the collection window, terminal 1 chosen
     for (QWidget* top : QApplication::topLevelWidgets())
