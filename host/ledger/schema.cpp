@@ -51,6 +51,10 @@ const char* const kTables[] = {
     "PasswordHash VARCHAR(255), Disabled INTEGER NOT NULL DEFAULT 0)",
     // The employees' names, by the employee number of CardMapping.
     "CREATE TABLE IF NOT EXISTS Employees (EmpNo VARCHAR(50) PRIMARY KEY, Name VARCHAR(100))",
+    // The web view's API tokens: a SHA-256 hash of each token (never the token) and what it
+    // may read.
+    "CREATE TABLE IF NOT EXISTS WebToken (Name VARCHAR(64) NOT NULL PRIMARY KEY, "
+    "Hash VARCHAR(64) NOT NULL, Rights VARCHAR(255), Created VARCHAR(20))",
     // A terminal's card is found without reading every card of the site.
     "CREATE INDEX IF NOT EXISTS CardMappingCard ON CardMapping (MachAddr, CardNo)",
 };
