@@ -160,7 +160,7 @@ int tokenCommand(const QString& connection, QStringList args, const QString& rig
             sayLine(QStringLiteral("token %1: revoked").arg(bw::host::printable(args.first())));
         } else {
             for (const bw::host::tokens::Token& t : bw::host::tokens::listTokens(cn))
-                sayLine(QStringLiteral("%1\t%2\t%3")
+                sayLine(QStringLiteral("token %1: rights %2, made %3")
                             .arg(bw::host::printable(t.name), t.rights.join(QLatin1Char(',')),
                                  t.created));
         }
