@@ -15,7 +15,7 @@ bool parseListen(const QString& text, QHostAddress& address, quint16& port) {
     bool ok = false;
     const int p = text.mid(colon + 1).toInt(&ok);
     const QHostAddress a(host);
-    if (!ok || p < 1 || p > 65535 || a.isNull())
+    if (!ok || p < 0 || p > 65535 || a.isNull())
         return false;
     address = a;
     port = quint16(p);
