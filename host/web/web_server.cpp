@@ -5,12 +5,14 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSslSocket>
 #include <QTimer>
+#include <QtConcurrent>
 #include <algorithm>
 
 // The pages' script and style sheet, built into the library.
@@ -45,13 +47,6 @@ void Throttle::failed(const QString& key, qint64 now) {
     if (entries_.size() > 100000)
         entries_.clear();
 }
-
-// What one answer is made in: the viewer and the language.
-struct WebServer::Context {
-    std::optional<Viewer> viewer;
-    int lang = 2052;
-    QByteArray setCookie;
-};
 
 namespace {
 
@@ -172,6 +167,7 @@ LogQuery logQueryOf(const Request& request) {
 WebServer::WebServer(SiteView& site, ServerSettings settings, Clock clock, QObject* parent)
     : QTcpServer(parent), site_(site), settings_(std::move(settings)), clock_(std::move(clock)) {
     initResources();
+    checks_.setMaxThreadCount(1);
 }
 
 void WebServer::incomingConnection(qintptr descriptor) {
@@ -208,7 +204,11 @@ void WebServer::incomingConnection(qintptr descriptor) {
         socket->abort();
         socket->deleteLater();
     });
-    connect(socket, &QSslSocket::readyRead, socket, [this, socket, deadline, buffer] {
+    auto busy = std::make_shared<bool>(false);
+    auto serve = std::make_shared<std::function<void()>>();
+    *serve = [this, socket, deadline, buffer, busy, weak = std::weak_ptr(serve)] {
+        if (*busy)
+            return;
         // A new request has the whole time-out for its head and body, however slowly they come.
         if (buffer->isEmpty())
             deadline->start(settings_.requestTimeoutMs);
@@ -218,25 +218,37 @@ void WebServer::incomingConnection(qintptr descriptor) {
         const Parse parsed = parseRequest(*buffer, settings_.limits, request);
         if (parsed == Parse::NeedMore)
             return;
-        Response response;
-        if (parsed == Parse::TooLarge) {
-            response = plain(431, "too large");
-            response.close = true;
-        } else if (parsed == Parse::Malformed) {
-            response = plain(400, "bad request");
-            response.close = true;
-        } else {
-            response = answer(request);
-            response.close = response.close || request.header("connection").toLower() == "close";
-        }
-        socket->write(serialize(response));
-        if (response.close) {
-            socket->disconnectFromHost();
+        QPointer<QSslSocket> alive(socket);
+        const auto reply = [alive, deadline, buffer, busy, weak, this](Response response) {
+            *busy = false;
+            if (!alive)
+                return;
+            alive->write(serialize(response));
+            if (response.close) {
+                alive->disconnectFromHost();
+                return;
+            }
+            deadline->start(settings_.keepAliveMs);
+            if (!buffer->isEmpty())
+                if (const auto next = weak.lock())
+                    (*next)();
+        };
+        if (parsed == Parse::TooLarge || parsed == Parse::Malformed) {
+            Response r =
+                parsed == Parse::TooLarge ? plain(431, "too large") : plain(400, "bad request");
+            r.close = true;
+            reply(r);
             return;
         }
-        buffer->clear();
-        deadline->start(settings_.keepAliveMs);
-    });
+        *busy = true;
+        deadline->stop();
+        const bool close = request.header("connection").toLower() == "close";
+        answerLater(request, [reply, close](Response r) {
+            r.close = r.close || close;
+            reply(r);
+        });
+    };
+    connect(socket, &QSslSocket::readyRead, socket, [serve] { (*serve)(); });
     socket->startServerEncryption();
 }
 
@@ -256,17 +268,46 @@ std::optional<Viewer> WebServer::sessionOf(const Request& request, QByteArray* i
     return it->viewer;
 }
 
-Response WebServer::answer(const Request& request) {
+WebServer::Context WebServer::contextOf(const Request& request) {
     Context c;
     const QByteArray chosen = request.cookie(kLanguageCookie);
     c.lang = chosen == "1028"   ? 1028
              : chosen == "2052" ? 2052
                                 : languageOf(request.header("accept-language"));
     c.viewer = sessionOf(request);
-    Response r = route(request, c);
+    return c;
+}
+
+Response WebServer::finish(Response r, const Context& c) {
     if (!c.setCookie.isEmpty())
         r.set("Set-Cookie", c.setCookie);
     return r;
+}
+
+Response WebServer::answer(const Request& request) {
+    Context c = contextOf(request);
+    return finish(route(request, c), c);
+}
+
+void WebServer::answerLater(const Request& request, const std::function<void(Response)>& reply) {
+    if (request.method != "POST" || request.path != "/signin") {
+        reply(answer(request));
+        return;
+    }
+    // A password's check takes a while (Argon2id, or a server's sign-in): it runs on a thread
+    // of its own, one at a time, while the others are answered.
+    auto c = std::make_shared<Context>(contextOf(request));
+    if (auto wait = signInWait(request, *c)) {
+        reply(finish(*wait, *c));
+        return;
+    }
+    auto* watcher = new QFutureWatcher<std::optional<Viewer>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [=, this] {
+        watcher->deleteLater();
+        reply(finish(signedIn(request, *c, watcher->result()), *c));
+    });
+    watcher->setFuture(QtConcurrent::run(
+        &checks_, [site = &site_, request] { return checkSignIn(*site, request); }));
 }
 
 Response WebServer::route(const Request& request, Context& c) {
@@ -376,19 +417,37 @@ Response WebServer::signInPage(Context& c, const QString& problem, int status) {
     return r;
 }
 
-Response WebServer::signIn(const Request& request, Context& c) {
+std::optional<Response> WebServer::signInWait(const Request& request, Context& c) {
+    const QString name =
+        request.form().queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded).left(64);
+    const qint64 now = clock_();
+    const qint64 wait =
+        std::max(names_.waitMs(name, now), addresses_.waitMs(QString::fromUtf8(request.peer), now));
+    if (wait <= 0)
+        return std::nullopt;
+    Response r = signInPage(c, text(T::Wait, c.lang).arg((wait + 999) / 1000), 429);
+    r.set("Retry-After", QByteArray::number((wait + 999) / 1000));
+    return r;
+}
+
+std::optional<Viewer> WebServer::checkSignIn(SiteView& site, const Request& request) {
     const QUrlQuery form = request.form();
-    const QString name = form.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded).left(64);
-    const QString password = form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
+    return site.signIn(form.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded).left(64),
+                       form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded));
+}
+
+Response WebServer::signIn(const Request& request, Context& c) {
+    if (auto wait = signInWait(request, c))
+        return *wait;
+    return signedIn(request, c, checkSignIn(site_, request));
+}
+
+Response WebServer::signedIn(const Request& request, Context& c,
+                             const std::optional<Viewer>& viewer) {
+    const QString name =
+        request.form().queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded).left(64);
     const QString address = QString::fromUtf8(request.peer);
     const qint64 now = clock_();
-    const qint64 wait = std::max(names_.waitMs(name, now), addresses_.waitMs(address, now));
-    if (wait > 0) {
-        Response r = signInPage(c, text(T::Wait, c.lang).arg((wait + 999) / 1000), 429);
-        r.set("Retry-After", QByteArray::number((wait + 999) / 1000));
-        return r;
-    }
-    const std::optional<Viewer> viewer = site_.signIn(name, password);
     if (!viewer) {
         names_.failed(name, now);
         addresses_.failed(address, now);

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QSslConfiguration>
 #include <QTcpServer>
+#include <QThreadPool>
 #include <functional>
 
 namespace bw::host::web {
@@ -56,13 +57,24 @@ public:
               QObject* parent = nullptr);
     // The answer to one request (the routes), apart from the connection; public for the bench.
     Response answer(const Request& request);
+    // The same, given to reply when it is ready: a sign-in's check runs off the event loop.
+    void answerLater(const Request& request, const std::function<void(Response)>& reply);
     int connections() const { return connections_; }
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    struct Context;
+    struct Context {
+        std::optional<Viewer> viewer;
+        int lang = 2052;
+        QByteArray setCookie;
+    };
+    Context contextOf(const Request& request);
+    static Response finish(Response r, const Context& c);
+    std::optional<Response> signInWait(const Request& request, Context& c);
+    static std::optional<Viewer> checkSignIn(SiteView& site, const Request& request);
+    Response signedIn(const Request& request, Context& c, const std::optional<Viewer>& viewer);
     Response route(const Request& request, Context& c);
     Response signInPage(Context& c, const QString& problem, int status = 200);
     Response signIn(const Request& request, Context& c);
@@ -83,6 +95,7 @@ private:
     Throttle names_;
     Throttle addresses_;
     int connections_ = 0;
+    QThreadPool checks_; // one password check at a time
 };
 
 } // namespace bw::host::web
