@@ -57,6 +57,7 @@ def main():
                  "--window-size=1200,800", "--user-data-dir=" + tmp + "/chrome"]:
         options.add_argument(flag)
     options.accept_insecure_certs = True
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     options.add_experimental_option("prefs", {"intl.accept_languages": "zh-CN,zh",
                                               "download.default_directory": downloads})
     driver = webdriver.Chrome(options=options)
@@ -110,6 +111,10 @@ def main():
             driver.get(base + "/log")
             assert driver.find_elements(By.CSS_SELECTOR, "#log tbody tr")
             shot(driver, "log" + suffix)
+            # Nothing the pages load or run is refused by their content security policy.
+            refused = [e["message"] for e in driver.get_log("browser")
+                       if "Content Security Policy" in e["message"]]
+            assert not refused, refused
             driver.find_element(By.ID, "signout").click()
             for _ in range(50):
                 if driver.find_elements(By.ID, "signin"):
