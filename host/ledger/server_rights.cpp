@@ -15,7 +15,7 @@ namespace {
 // Every table of the host's schema; no one but the owner holds a right the map does not give.
 const char* const kAllTables = "machineinfo, cardmapping, cardmappingtmp, ctrllog, usergrants, "
                                "mealrecord, mealrecordraw, sitestep, terminalstation, operators, "
-                               "employees";
+                               "employees, webtoken";
 
 // The grant map. Every operator may read every table, write the log (and complete its own
 // pending entries: ResultA only) and the routine's steps. Beyond that, by its functions in
@@ -69,6 +69,10 @@ BEGIN
   END IF;
   IF everything OR '采集数据' = ANY(fs) OR '采集数据并清除' = ANY(fs) THEN
     EXECUTE format('GRANT INSERT ON mealrecord, mealrecordraw TO %I', who);
+  END IF;
+  -- The web view's API tokens are an administrator's to give and take back.
+  IF everything THEN
+    EXECUTE format('GRANT INSERT, DELETE ON webtoken TO %I', who);
   END IF;
   IF everything OR '卡号管理' = ANY(fs) THEN
     EXECUTE format('GRANT INSERT, UPDATE, DELETE ON cardmapping, employees TO %I', who);

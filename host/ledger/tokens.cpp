@@ -16,7 +16,11 @@ QString hashOf(const QByteArray& secret) {
         QCryptographicHash::hash(secret, QCryptographicHash::Sha256).toHex());
 }
 
+// A file database made before the table was: it is added. A server's schema has it from its
+// owner (the operators may not make tables there).
 void ensureTable(store::SqlConnection& cn) {
+    if (cn.engine() == store::SqlConnection::Engine::Postgres)
+        return;
     cn.Execute(QStringLiteral("CREATE TABLE IF NOT EXISTS WebToken (Name VARCHAR(64) NOT NULL "
                               "PRIMARY KEY, Hash VARCHAR(64) NOT NULL, Rights VARCHAR(255), "
                               "Created VARCHAR(20))"));

@@ -1,8 +1,11 @@
 // The web view over a real TLS socket: hostile clients are refused or ended, and the server
 // keeps answering the others.
 #include "common/test_support.h"
+#include "host/ledger/operators.h"
+#include "host/ledger/tokens.h"
 #include "host/web/tls_pair.h"
 #include "host/web/web_server.h"
+#include "store/backends.h"
 
 #include <QJsonArray>
 #include <QSslSocket>
@@ -176,3 +179,37 @@ TEST_F(WebServerTest, AClientSendingAByteAtATimeIsEndedWhileOthersAreServed) {
 }
 
 } // namespace
+
+// On PostgreSQL an operator signs in as the server's role, and the program's own connections
+// stay its own; an administrator's token is found by the web's role.
+TEST(WebSiteOnPostgres, OperatorsSignInAsTheirRolesAndTokensAreFound) {
+    if (!qEnvironmentVariable("BW_PG_CONN").startsWith(QStringLiteral("postgres")))
+        GTEST_SKIP() << "needs BW_PG_CONN as a postgresql:// URL";
+    namespace op = bw::host::operators;
+    bw::test::PostgresBackend pg;
+    pg.setUp();
+    const QString caption = QString::fromUtf8(bw::host::kDemoCaption);
+    const QString boss = QStringLiteral("bw_webboss_%1").arg(QCoreApplication::applicationPid());
+    pg.admin->Execute("DROP ROLE IF EXISTS " + boss);
+    {
+        auto owner = bw::store::SqlConnection::open(pg.connectionString);
+        bw::host::createHostSchema(*owner, true);
+        op::addOperator(*owner, {}, boss, {"admin"}, "boss pw", caption);
+        pg.admin->Execute("GRANT bw_signin TO " + boss);
+    }
+    const auto site = siteView(pg.connectionString, caption, bw::host::defaultMealWindows());
+    EXPECT_FALSE(site->signIn(boss, QStringLiteral("wrong")));
+    const auto viewer = site->signIn(boss, QStringLiteral("boss pw"));
+    ASSERT_TRUE(viewer);
+    EXPECT_TRUE(viewer->month && viewer->log);
+    EXPECT_TRUE(bw::store::serverSignIn().user.isEmpty());
+    QString token;
+    {
+        bw::store::SqlConnection as(pg.connectionString, bw::store::ServerSignIn{boss, "boss pw"});
+        token = bw::host::tokens::addToken(as, QStringLiteral("payroll"), QStringLiteral("status"));
+    }
+    EXPECT_TRUE(site->token(token.toLatin1()));
+    pg.tearDown();
+    pg.admin = bw::store::SqlConnection::open(qEnvironmentVariable("BW_PG_CONN"));
+    pg.admin->Execute("DROP ROLE IF EXISTS " + boss);
+}
