@@ -95,13 +95,12 @@ public:
         }
     }
 
-    QByteArray workbook(const QDate& month, int lang) override {
+    QByteArray workbook(const QDate& month, int lang, report::Format format) override {
         QTemporaryDir dir;
         if (!dir.isValid())
             return {};
-        const QString path = dir.filePath(QStringLiteral("month.xlsx"));
-        if (report::writeReport(report::reportTables(this->month(month), lang), path,
-                                report::Format::Xlsx)
+        const QString path = dir.filePath(QStringLiteral("month"));
+        if (report::writeReport(report::reportTables(this->month(month), lang), path, format)
                 .failed())
             return {};
         QFile f(path);

@@ -42,8 +42,8 @@ public:
     virtual QJsonObject status(bool fresh) = 0;
     // The month's report (per employee and card, and per terminal and day).
     virtual report::MonthReport month(const QDate& month) = 0;
-    // The month's workbook, in the language given.
-    virtual QByteArray workbook(const QDate& month, int lang) = 0;
+    // The month's workbook (or its CSV file, for payroll), in the language given.
+    virtual QByteArray workbook(const QDate& month, int lang, report::Format format) = 0;
     // A page of the operation log, newest first, and whether older entries follow.
     virtual QList<QStringList> log(const LogQuery& query, bool* more) = 0;
     // An entry of the web view's own in the operation log.

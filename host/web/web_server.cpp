@@ -350,7 +350,8 @@ Response WebServer::route(const Request& request, Context& c) {
         return plain(405, "no");
     if (path == "/")
         return redirect(c.viewer ? "/status" : "/signin");
-    static const QList<QByteArray> pages = {"/status", "/meals", "/month", "/month.xlsx", "/log"};
+    static const QList<QByteArray> pages = {"/status",     "/meals",     "/month",
+                                            "/month.xlsx", "/month.csv", "/log"};
     if (!pages.contains(path))
         return plain(404, "not found");
     if (!c.viewer)
@@ -579,8 +580,9 @@ Response WebServer::monthPage(const Request& request, Context& c) {
         QStringLiteral("<form method=\"get\" action=\"/month\"><input type=\"month\" "
                        "name=\"month\" value=\"%1\"><button type=\"submit\">%2</button> "
                        "<a id=\"workbook\" class=\"button\" href=\"/month.xlsx?month=%1\">"
-                       "%3</a></form>")
-            .arg(m, tx(T::Show, l), tx(T::Workbook, l));
+                       "%3</a> <a id=\"csv\" class=\"button\" href=\"/month.csv?month=%1\">"
+                       "%4</a></form>")
+            .arg(m, tx(T::Show, l), tx(T::Workbook, l), tx(T::PayrollFile, l));
     for (const report::Table& t : report::reportTables(site_.month(month), l)) {
         body +=
             QStringLiteral("<h2>%1</h2><table class=\"report\"><thead><tr>").arg(escape(t.name));
@@ -602,12 +604,14 @@ Response WebServer::monthPage(const Request& request, Context& c) {
 
 Response WebServer::workbook(const Request& request, Context& c) {
     const QDate month = monthOf(request, QDate::currentDate());
+    const bool csv = request.path.endsWith(".csv");
     Response r;
-    r.type = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet";
-    r.body = site_.workbook(month, c.lang);
+    r.type = csv ? "text/csv; charset=utf-8"
+                 : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet";
+    r.body = site_.workbook(month, c.lang, csv ? report::Format::Csv : report::Format::Xlsx);
     r.set("Content-Disposition", "attachment; filename=\"meals-" +
                                      month.toString(QStringLiteral("yyyy-MM")).toLatin1() +
-                                     ".xlsx\"");
+                                     (csv ? ".csv\"" : ".xlsx\""));
     return r.body.isEmpty() ? plain(503, "the workbook cannot be made") : r;
 }
 

@@ -55,6 +55,7 @@ constexpr Pair kTexts[] = {
     {T::Other, "其他", "其他"},
     {T::Total, "合计", "合計"},
     {T::Workbook, "下载工作簿", "下載活頁簿"},
+    {T::PayrollFile, "下载工资文件 (CSV)", "下載薪資檔案 (CSV)"},
     {T::Show, "显示", "顯示"},
     {T::From, "从", "從"},
     {T::To, "到", "到"},

@@ -68,7 +68,8 @@ enum class T {
     Cannot,
     LogSignIn,
     LogRefused,
-    LogSignOut
+    LogSignOut,
+    PayrollFile
 };
 
 QString text(T key, int lang);

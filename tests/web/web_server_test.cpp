@@ -31,7 +31,7 @@ struct FakeSite : SiteView {
     }
     QJsonObject status(bool) override { return {{QStringLiteral("terminals"), QJsonArray()}}; }
     bw::host::report::MonthReport month(const QDate& m) override { return {m, {}, {}, {}, {}, {}}; }
-    QByteArray workbook(const QDate&, int) override { return "PK"; }
+    QByteArray workbook(const QDate&, int, bw::host::report::Format) override { return "PK"; }
     QList<QStringList> log(const LogQuery&, bool* more) override {
         *more = false;
         return {};
