@@ -72,7 +72,8 @@ protected:
         QSslSocket socket;
         socket.setPeerVerifyMode(QSslSocket::VerifyNone);
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->serverPort());
-        if (!QTest::qWaitFor([&] { return socket.isEncrypted(); }, 5000))
+        const auto ended = [&] { return socket.state() == QAbstractSocket::UnconnectedState; };
+        if (!QTest::qWaitFor([&] { return socket.isEncrypted() || ended(); }, 5000) || ended())
             return {};
         const int step = pauses ? std::max<int>(1, raw.size() / pauses) : raw.size();
         for (int at = 0; at < raw.size() && socket.state() == QAbstractSocket::ConnectedState;
@@ -175,6 +176,20 @@ TEST_F(WebServerTest, AClientSendingAByteAtATimeIsEndedWhileOthersAreServed) {
     // 40 bytes, one every 50 ms: two seconds, far beyond the 600 ms a request may take.
     const Answer slow = send("GET /signin HTTP/1.1\r\nHost: slowly....\r\n\r\n", 40, 50);
     EXPECT_EQ(slow.status, 0);
+    EXPECT_EQ(get("/signin").status, 200);
+}
+
+TEST_F(WebServerTest, ConnectionsAboveTheLimitAreClosedAndServedAgainOnceOthersEnd) {
+    std::vector<std::unique_ptr<QSslSocket>> idle;
+    for (int i = 0; i < 8; ++i) {
+        idle.push_back(std::make_unique<QSslSocket>());
+        idle.back()->setPeerVerifyMode(QSslSocket::VerifyNone);
+        idle.back()->connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->serverPort());
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->connections() == 8; }, 5000));
+    EXPECT_EQ(get("/signin").status, 0);
+    idle.clear();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->connections() == 0; }, 5000));
     EXPECT_EQ(get("/signin").status, 200);
 }
 
