@@ -11,8 +11,17 @@
 // BM_NightlyTcpTerminals: `brackwater-site nightly` over N terminals holding R records each
 // (replies unpaced, so that the host's own work is measured). Counters: wall time, peak
 // resident size and the records stored.
+// BM_WebStatusTcpTerminals: the web view over the same N terminals: a fresh reading through its
+// site view (in-process, as brackwater-web reads), the status page's and /api/v1/status's server
+// time from that reading, and "ratio", the reading and the page together over the time of
+// `brackwater-site status --json` on the same site.
 
 #include "bench_support.h"
+#include "host/ledger/operators.h"
+#include "host/ledger/tokens.h"
+#include "host/link/link.h"
+#include "host/web/site_view.h"
+#include "host/web/web_server.h"
 #include "sim/process.h"
 
 #include <QDir>
@@ -154,8 +163,64 @@ void BM_NightlyTcpTerminals(benchmark::State& state) {
     state.counters["stored"] = double(stored);
 }
 
+void BM_WebStatusTcpTerminals(benchmark::State& state) {
+    const int n = int(state.range(0)), port = freePort();
+    bench::HostDb db(bench::Backend::Sqlite);
+    sim::SimProcess sim;
+    if (port == 0 || !startTerminals(state, db, sim, n, port, {"--records", "10"}))
+        return;
+    const QStringList options = siteOptions(db, port, poolSize());
+    const double cli =
+        runProgram("brackwater-site", options + QStringList{"status", "--json"}).secs;
+    host::setTcpPortMap(1001, port);
+    const QString me = host::operators::desktopAccount();
+    host::operators::setPassword(db.cn(), me, me, QStringLiteral("bench-pass"));
+    const QByteArray token =
+        host::tokens::addToken(db.cn(), QStringLiteral("bench"), QStringLiteral("status"))
+            .toLatin1();
+    const auto site = host::web::siteView(db.connection(), QStringLiteral("就餐机管理"),
+                                          host::defaultMealWindows());
+    host::web::WebServer server(*site, {});
+    host::web::Request in;
+    in.method = "POST";
+    in.path = "/signin";
+    in.body = "name=" + QUrl::toPercentEncoding(me) + "&password=bench-pass";
+    QByteArray cookie;
+    for (const auto& [name, value] : server.answer(in).headers)
+        if (name == "Set-Cookie")
+            cookie = value.split(';').first();
+    double reading = 0, page = 0, api = 0;
+    qsizetype pageBytes = 0;
+    for (auto _ : state) {
+        reading = bench::secondsOf([&] {
+            site->status(true);
+            while (site->status(false).isEmpty())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        host::web::Request get;
+        get.method = "GET";
+        get.path = "/status";
+        get.headers = {{"cookie", cookie}};
+        page = bench::secondsOf([&] { pageBytes = server.answer(get).body.size(); });
+        get.path = "/api/v1/status";
+        get.headers = {{"authorization", "Bearer " + token}};
+        api = bench::secondsOf([&] { server.answer(get); });
+    }
+    state.counters["cli_secs"] = cli;
+    state.counters["reading_secs"] = reading;
+    state.counters["page_ms"] = page * 1000;
+    state.counters["page_kib"] = double(pageBytes) / 1024;
+    state.counters["api_ms"] = api * 1000;
+    state.counters["ratio"] = (reading + page) / cli;
+}
+
 } // namespace
 
+BENCHMARK(BM_WebStatusTcpTerminals)
+    ->Arg(255)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(BM_StatusTcpTerminals)->Arg(255)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_NightlyTcpTerminals)
     ->Args({16, 20000})

@@ -11,7 +11,8 @@
 //     assign N [N ...] [--workstation NAME]    (NAME "": to none)
 //     unassign N [N ...]
 //     operator add NAME --rights LIST [--password-stdin] | operator rights NAME LIST |
-//     operator password NAME [--password-stdin] | operator disable NAME | operator list
+//     operator password NAME [--password-stdin] | operator disable NAME | operator list |
+//     token add NAME --rights LIST | token list | token revoke NAME
 //     backup [--to DIR] [--keep N]
 //     cards import FILE --terminal N [--replace] | cards export FILE --terminal N
 //     cards lost CARD | cards replace OLD NEW | cards return CARD
@@ -54,6 +55,7 @@
 #include "host/ledger/operators.h"
 #include "host/ledger/schema.h"
 #include "host/ledger/stations.h"
+#include "host/ledger/tokens.h"
 #include "host/names/cards.h"
 #include "host/names/employees.h"
 #include "host/report/month_files.h"
@@ -137,10 +139,51 @@ const char* const Usage =
     "[--prometheus FILE] | "
     "assign N [N ...] [--workstation NAME] | unassign N [N ...] | operator add NAME --rights "
     "LIST [--password-stdin] | operator rights NAME LIST | operator password NAME "
-    "[--password-stdin] | operator disable NAME | operator list [--json] | backup [--to DIR] "
-    "[--keep N] | cards import FILE --terminal N [--replace] | cards export FILE --terminal N | "
-    "cards lost CARD | cards replace OLD NEW | cards return CARD | employees import FILE "
-    "[--replace] | employees export FILE)";
+    "[--password-stdin] | operator disable NAME | operator list [--json] | token add NAME --rights "
+    "LIST | token list | token revoke NAME | backup [--to DIR] [--keep N] | cards import FILE "
+    "--terminal N [--replace] | cards export FILE --terminal N | cards lost CARD | cards replace "
+    "OLD NEW | cards return CARD | employees import FILE [--replace] | employees export FILE)";
+
+// token ...: the web view's API tokens, an administrator's to give and take back. add prints the
+// token once; the database keeps only its hash.
+int tokenCommand(const QString& connection, QStringList args, const QString& rights) {
+    const QString verb = args.isEmpty() ? QString() : args.takeFirst();
+    const bool add = verb == QLatin1String("add");
+    if (!(add && args.size() == 1 && !rights.isEmpty()) &&
+        !(verb == QLatin1String("revoke") && args.size() == 1 && rights.isEmpty()) &&
+        !(verb == QLatin1String("list") && args.isEmpty() && rights.isEmpty()))
+        return fail(BadArguments,
+                    QStringLiteral("usage: token add NAME --rights LIST (rights: %1) | token list "
+                                   "| token revoke NAME")
+                        .arg(bw::host::tokens::rightKeys().join(QStringLiteral(", "))));
+    try {
+        const bw::host::site::Acting acting =
+            bw::host::site::programOperator(connection, caption());
+        if (!acting.rights(bw::host::site::Action::Backup))
+            return fail(NotAllowed, QStringLiteral("tokens are an administrator's"));
+        bw::store::SqlConnection cn(connection);
+        if (add) {
+            sayLine(bw::host::tokens::addToken(cn, args.first(), rights));
+        } else if (verb == QLatin1String("revoke")) {
+            if (!bw::host::tokens::revokeToken(cn, args.first()))
+                return fail(TerminalFailed,
+                            QStringLiteral("no token ") + bw::host::printable(args.first()));
+            sayLine(QStringLiteral("token %1: revoked").arg(bw::host::printable(args.first())));
+        } else {
+            for (const bw::host::tokens::Token& t : bw::host::tokens::listTokens(cn))
+                sayLine(QStringLiteral("token %1: rights %2, made %3")
+                            .arg(bw::host::printable(t.name), t.rights.join(QLatin1Char(',')),
+                                 t.created));
+        }
+        return Ok;
+    } catch (const std::invalid_argument& e) {
+        return fail(BadArguments, QString::fromUtf8(e.what()));
+    } catch (const op::Refused& r) {
+        return refused(r);
+    } catch (const bw::Error& e) {
+        return fail(NoDatabase, QStringLiteral("cannot use the database: ") + e.description());
+    }
+}
 
 // operator ...: the site's operators, changed by the operator this program acts as, who must
 // be an administrator (a server checks its session's role itself).
@@ -666,6 +709,15 @@ int main(int argc, char** argv) {
             return fail(NoDatabase, setup.missingDatabase);
         return operatorCommand(setup.connection, args, p.value(rightsOption),
                                p.isSet(passwordStdin), p.isSet(json));
+    }
+    if (command == QLatin1String("token")) {
+        bw::host::LineSetup setup;
+        QString wrong;
+        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+            return fail(BadArguments, wrong);
+        if (!setup.missingDatabase.isEmpty())
+            return fail(NoDatabase, setup.missingDatabase);
+        return tokenCommand(setup.connection, args, p.value(rightsOption));
     }
     if (command == QLatin1String("backup")) {
         bw::host::LineSetup setup;

@@ -96,6 +96,18 @@ systemd-analyze verify --man=no "$root/verify/"* || fail "systemd-analyze verify
 systemd-analyze security --offline=yes --threshold=20 "$root/verify/${service##*/}" >/dev/null ||
   fail "the nightly service's exposure rose above 2.0 (systemd-analyze security)"
 echo "nightly units: verified"
+# The web view's service: in the package, off, and sandboxed as the nightly one.
+web_service="$units/brackwater-web.service"
+[ -f "$web_service" ] || fail "the package lacks brackwater-web.service"
+web_program="$(sed -n 's/^ExecStart=//p' "$web_service")"
+[ -x "$root${web_program%% *}" ] || fail "the web service runs $web_program, which the package lacks"
+sed "s#^ExecStart=${web_program%% *}#ExecStart=$root${web_program%% *}#" "$web_service" \
+  >"$root/verify/${web_service##*/}"
+systemd-analyze verify --man=no "$root/verify/${web_service##*/}" ||
+  fail "systemd-analyze verify finds faults in the web service"
+systemd-analyze security --offline=yes --threshold=20 "$root/verify/${web_service##*/}" >/dev/null ||
+  fail "the web service's exposure rose above 2.0 (systemd-analyze security)"
+echo "web service: verified"
 if [ "$(id -u)" -eq 0 ]; then
   home="$(mktemp -d "$root/home.XXXXXX")"
   if getent passwd brackwater >/dev/null; then

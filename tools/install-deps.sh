@@ -15,6 +15,8 @@ build=(
   libsodium-dev libpq-dev
   # the monthly report: its workbooks, and SQLite's own interface for reading the records
   libxlsxwriter-dev libsqlite3-dev
+  # the web view: its self-signed certificate and key (libcrypto), Chart.js for its meals chart
+  libssl-dev libjs-chart.js
 )
 run_and_test=(
   libqt6sql6-sqlite libqt6sql6-odbc libqt6sql6-psql
@@ -29,6 +31,8 @@ run_and_test=(
   desktop-file-utils lintian systemd adduser
   # ODBC back ends: unixODBC with the PostgreSQL, SQLite and FreeTDS drivers
   unixodbc odbc-postgresql libsqliteodbc tdsodbc
+  # the web view's test in a real browser
+  chromium chromium-driver python3-selenium
 )
 case "${1:-all}" in
   build) packages=("${build[@]}") ;;

@@ -54,6 +54,10 @@ const char* const kTables[] = {
     // have a department, the day they start and the day they leave (yyyy-MM-dd texts).
     "CREATE TABLE IF NOT EXISTS Employees (EmpNo VARCHAR(50) PRIMARY KEY, Name VARCHAR(100), "
     "Department VARCHAR(100), StartDay VARCHAR(10), LeaveDay VARCHAR(10))",
+    // The web view's API tokens: a SHA-256 hash of each token (never the token) and what it
+    // may read.
+    "CREATE TABLE IF NOT EXISTS WebToken (Name VARCHAR(64) NOT NULL PRIMARY KEY, "
+    "Hash VARCHAR(64) NOT NULL, Rights VARCHAR(255), Created VARCHAR(20))",
     // A terminal's card is found without reading every card of the site.
     "CREATE INDEX IF NOT EXISTS CardMappingCard ON CardMapping (MachAddr, CardNo)",
     // Records read but not stored, kept for a hand: Reason 1, another unit answers to the
