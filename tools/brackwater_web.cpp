@@ -47,8 +47,7 @@ QString stateDir(const QString& given) {
 
 } // namespace
 
-// The program, started by tools/program_start.cpp for every command but --version.
-extern "C" int bwProgramMain(int argc, char** argv) {
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     bw::host::registerDbComponents();
     QCoreApplication::setApplicationName(QStringLiteral("brackwater-web"));

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <future>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace bw::host::backup {
@@ -23,6 +24,7 @@ namespace {
 
 constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 constexpr QFile::Permissions OthersMay = QFile::Permissions(0x0077);
+constexpr QFile::Permissions OthersEnter = QFile::Permissions(0x0007);
 // Backups of one second at most (their names end "-2" to "-99").
 constexpr int MaxPerSecond = 99;
 
@@ -33,17 +35,30 @@ Outcome failed(Failure why, const QString& detail = {}) {
     return out;
 }
 
-// The folder is made, for its owner alone, when it is not there. One that others may enter is
-// refused rather than tightened: it may be a folder of the system's own (/var/backups) whose
-// other users would lose it.
+// A folder that keeps its group's files (set-group-id, as the site's folder of group brackwater
+// is) is the group's: every member of the site may back it up and keep its backups in step.
+bool isGroupFolder(const QString& folder) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & S_ISGID);
+}
+
+// The folder is made when it is not there: for its owner alone, or in a group's folder for the
+// group (2770). One that others may enter is refused rather than tightened: it may be a folder
+// of the system's own (/var/backups) whose other users would lose it; so is one the group may
+// enter without being a group's folder.
 Failure prepareFolder(const QString& folder) {
-    if (!QFileInfo::exists(folder) &&
-        (!QDir().mkpath(folder) || !QFile::setPermissions(folder, OwnerOnly | QFile::ExeOwner)))
-        return Failure::NoFolder;
+    if (!QFileInfo::exists(folder)) {
+        const bool shared = isGroupFolder(QFileInfo(folder).absolutePath());
+        if (!QDir().mkpath(folder) ||
+            ::chmod(QFile::encodeName(folder).constData(), shared ? 02770 : 0700) != 0)
+            return Failure::NoFolder;
+    }
     const QFileInfo info(folder);
     if (!info.isDir())
         return Failure::NoFolder;
-    return info.permissions() & OthersMay ? Failure::SharedFolder : Failure::None;
+    const QFile::Permissions closed = isGroupFolder(folder) ? OthersEnter : OthersMay;
+    return info.permissions() & closed ? Failure::SharedFolder : Failure::None;
 }
 
 // The copy's own check, on a connection of its own; empty when the copy is sound, else what
@@ -271,7 +286,8 @@ QString describe(const Outcome& o) {
         text = QStringLiteral("the backup folder is no folder and cannot be made");
         break;
     case Failure::SharedFolder:
-        text = QStringLiteral("the backup folder may be entered by other users: chmod 700 it");
+        text = QStringLiteral(
+            "the backup folder may be entered by other users: chmod 700 it (2770 for a group's)");
         break;
     case Failure::Exists:
         text = QStringLiteral("every backup name of that second is taken");

@@ -91,7 +91,10 @@ public:
             store::SqlConnection cn(connection_);
             return report::readMonthReport(cn, rq);
         } catch (const Error&) {
-            return report::MonthReport{month, rq.windows, {}, {}, {}, {}};
+            report::MonthReport none;
+            none.month = month;
+            none.windows = rq.windows;
+            return none;
         }
     }
 

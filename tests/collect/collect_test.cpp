@@ -1453,6 +1453,15 @@ TEST_F(SqliteCollection, BackupWhileWritingKeepsOlderOnesAndRestores) {
     site({"backup"}, 2, "no backup folder");
     site({"--db", "postgresql://nobody@127.0.0.1:1/none", "backup", "--to", dir}, 2, "pg_dump");
     site({"backup", "--to", dir}, 1, "other users"); // 0755
+    // A group's folder (set-group-id) is the group's to share; a group-open one without the bit
+    // is not.
+    QDir(dir).mkdir("group");
+    ::chmod(QFile::encodeName(dir + "/group").constData(), 02770);
+    site({"backup", "--to", dir + "/group/b"}, 0, "brackwater-");
+    EXPECT_EQ(QFileInfo(dir + "/group/b").permissions() & QFile::Permissions(0x0077),
+              QFile::Permissions(0x0070));
+    ::chmod(QFile::encodeName(dir + "/group").constData(), 0770);
+    site({"backup", "--to", dir + "/group"}, 1, "other users");
     ASSERT_TRUE(QFile::setPermissions(dir, QFile::Permissions(0x7000)));
     while (written < 300)
         std::this_thread::yield();

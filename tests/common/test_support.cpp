@@ -23,8 +23,9 @@ QString buildDir() {
 }
 
 QString sourceDir() {
+    // The source tree the tests were built from, wherever the build folder is.
     const QString env = qEnvironmentVariable("BW_SOURCE_DIR");
-    return env.isEmpty() ? QDir::currentPath() : env;
+    return env.isEmpty() ? QStringLiteral(BW_TEST_SOURCE_DIR) : env;
 }
 
 QString program(const QString& name) {

@@ -30,7 +30,9 @@ struct FakeSite : SiteView {
         return std::nullopt;
     }
     QJsonObject status(bool) override { return {{QStringLiteral("terminals"), QJsonArray()}}; }
-    bw::host::report::MonthReport month(const QDate& m) override { return {m, {}, {}, {}, {}, {}}; }
+    bw::host::report::MonthReport month(const QDate& m) override {
+        return {m, {}, {}, {}, {}, {}, {}};
+    }
     QByteArray workbook(const QDate&, int, bw::host::report::Format) override { return "PK"; }
     QList<QStringList> log(const LogQuery&, bool* more) override {
         *more = false;
