@@ -291,14 +291,17 @@ TEST_F(Console, OpensReadsTheSiteAndNamesWhatNeedsAHand) {
     EXPECT_EQ(w.summary(), QStringLiteral("3 台需要处理"));
     EXPECT_TRUE(w.findChild<QLabel*>("OperatorName")->text().contains("admin"));
     EXPECT_FALSE(w.collectSelected()); // nothing selected
-    w.selectTerminals({3});
-    EXPECT_EQ(w.selectedTerminals(), QList<int>{3});
-    ASSERT_TRUE(w.lineTestSelected()); // its row in the note, the place name as written
+    w.selectTerminals({1, 3});
+    EXPECT_EQ(w.selectedTerminals(), QList<int>({1, 3}));
+    ASSERT_TRUE(w.lineTestSelected()); // their rows in the note, the place name as written
     while (w.busy() && !deadline.hasExpired())
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     const auto* note = w.findChild<QLabel*>("Note");
     EXPECT_TRUE(note->text().contains(place) && note->textFormat() == Qt::PlainText);
-    EXPECT_TRUE(note->text().startsWith(QStringLiteral("线路测试完成：0 台应答，1 台无应答")));
+    EXPECT_TRUE(note->text().startsWith(QStringLiteral("线路测试完成：0 台应答，2 台无应答")));
+    // The silent serial terminal's line is said: what it is, and what is likely wrong with it.
+    EXPECT_TRUE(note->text().contains(QStringLiteral("\n线路：/dev/")))
+        << note->text().toStdString();
     // A terminal that answers says why it is marked.
     bw::host::site::TerminalStatus drifted;
     drifted.answers = true;
