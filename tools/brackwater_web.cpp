@@ -45,6 +45,21 @@ QString stateDir(const QString& given) {
            QStringLiteral("/Brackwater/web");
 }
 
+// --demo: the --db SQLite file made with the demo terminals when it is not there; 0 when done.
+int makeDemoDatabase(const QString& file) {
+    if (file.isEmpty() || file.contains(QLatin1Char('=')))
+        return fail(2, QStringLiteral("--demo needs --db FILE, an SQLite file"));
+    if (QFileInfo::exists(file))
+        return 0;
+    try {
+        bw::store::SqlConnection cn(file, bw::store::Create::Yes);
+        bw::host::createHostSchema(cn, true);
+    } catch (const bw::Error& e) {
+        return fail(3, QStringLiteral("cannot make the demo database: ") + e.description());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -87,19 +102,9 @@ int main(int argc, char** argv) {
     }
     if (!p.positionalArguments().isEmpty())
         return fail(2, QStringLiteral("no arguments but options"));
-    if (p.isSet(demo)) {
-        const QString file = p.value(lines.db);
-        if (file.isEmpty() || file.contains(QLatin1Char('=')))
-            return fail(2, QStringLiteral("--demo needs --db FILE, an SQLite file"));
-        if (!QFileInfo::exists(file)) {
-            try {
-                bw::store::SqlConnection cn(file, bw::store::Create::Yes);
-                bw::host::createHostSchema(cn, true);
-            } catch (const bw::Error& e) {
-                return fail(3, QStringLiteral("cannot make the demo database: ") + e.description());
-            }
-        }
-    }
+    if (p.isSet(demo))
+        if (const int rc = makeDemoDatabase(p.value(lines.db)); rc != 0)
+            return rc;
     bw::host::LineSetup setup;
     QString wrong;
     if (!bw::host::applyLineOptions(p, lines, setup, wrong))
