@@ -685,11 +685,12 @@ int main(int argc, char** argv) {
     if ((p.isSet(terminalOption) || p.isSet(replaceOption)) && command != QLatin1String("cards") &&
         !employees)
         return fail(BadArguments, QStringLiteral("--terminal and --replace go with cards"));
+    // Every command reaches the database and the lines through the same options.
+    bw::host::LineSetup setup;
+    QString wrong;
+    if (!bw::host::applyLineOptions(p, lines, setup, wrong))
+        return fail(BadArguments, wrong);
     if (command == QLatin1String("cards") || employees) {
-        bw::host::LineSetup setup;
-        QString wrong;
-        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
-            return fail(BadArguments, wrong);
         const QString verb = args.value(0);
         if (employees || verb == QLatin1String("lost") || verb == QLatin1String("replace") ||
             verb == QLatin1String("return")) {
@@ -701,29 +702,17 @@ int main(int argc, char** argv) {
         return cardsCommand(setup, args, p.value(terminalOption), p.isSet(replaceOption));
     }
     if (command == QLatin1String("operator")) {
-        bw::host::LineSetup setup;
-        QString wrong;
-        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
-            return fail(BadArguments, wrong);
         if (!setup.missingDatabase.isEmpty())
             return fail(NoDatabase, setup.missingDatabase);
         return operatorCommand(setup.connection, args, p.value(rightsOption),
                                p.isSet(passwordStdin), p.isSet(json));
     }
     if (command == QLatin1String("token")) {
-        bw::host::LineSetup setup;
-        QString wrong;
-        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
-            return fail(BadArguments, wrong);
         if (!setup.missingDatabase.isEmpty())
             return fail(NoDatabase, setup.missingDatabase);
         return tokenCommand(setup.connection, args, p.value(rightsOption));
     }
     if (command == QLatin1String("backup")) {
-        bw::host::LineSetup setup;
-        QString wrong;
-        if (!bw::host::applyLineOptions(p, lines, setup, wrong))
-            return fail(BadArguments, wrong);
         if (!args.isEmpty())
             return fail(BadArguments, QStringLiteral("backup takes no terminal numbers"));
         return backupCommand(setup, p.value(toOption),
@@ -764,10 +753,6 @@ int main(int argc, char** argv) {
     rq.forceClock = p.isSet(force) && clocks;
     rq.clear = p.isSet(clear);
 
-    bw::host::LineSetup setup;
-    QString wrong;
-    if (!bw::host::applyLineOptions(p, lines, setup, wrong))
-        return fail(BadArguments, wrong);
     // The status has a short wait of its own; the other commands wait as long as asked.
     if (setup.lineWaitGiven && !status)
         bw::setLineLockWaitMs(setup.lineWaitMs);
